@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds dmmview and starts it. Without arguments it starts with the simulated meter
+# attached to COM1 (--demo); any arguments are passed to the program instead,
+# for example: scripts/run.sh --port COM1=/dev/ttyUSB0 --model KR31G
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+build_dir=${BUILD_DIR:-build}
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build_dir" -j "$(nproc)" --target dmmview dmmsim
+if [ "$#" -eq 0 ]; then set -- --demo; fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "No display found: starting on a virtual X display (xvfb-run)." >&2
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$build_dir/src/shell/dmmview" "$@"
+fi
+exec "$build_dir/src/shell/dmmview" "$@"

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The frame texts both assemblers share with the decoders: one upper-case hexadecimal digit per
+// received byte. RxHexText holds the low digits of the frame in progress, RxTagText their high
+// digits (the position tags of a segment frame), FrameHex the latest complete frame.
+struct FrameTexts {
+    std::string RxHexText;
+    std::string RxTagText;
+    std::string FrameHex;
+};
+
+// A frame in progress that never meets its end byte (a wrong baud rate, a line that carries
+// something else) would grow without bound. Past this many bytes only the count goes on; no
+// rule of either family looks past the fourteenth byte, so no frame is judged differently.
+constexpr std::size_t kMaxFrameTextLength = 256;
+
+// Segment frames: 14 bytes tagged 1..E in their high nibbles; a byte tagged E ends a frame.
+class SegmentFrameAssembler {
+public:
+    using WholeFrame = std::function<void(const std::string& frameHex)>;
+
+    SegmentFrameAssembler(FrameTexts& texts, WholeFrame onWholeFrame)
+        : texts_(texts), onWholeFrame_(std::move(onWholeFrame)) {}
+
+    // Receives one chunk of bytes as the serial driver delivers it.
+    void H31BRData(const void* dataPtr, int32_t dataSize);
+
+private:
+    FrameTexts& texts_;
+    WholeFrame onWholeFrame_;
+};
+
+// Digit frames: bytes ending with 0x0D; whole when the first low digit is A and the eleventh D.
+class DigitFrameAssembler {
+public:
+    using WholeFrame = std::function<void(const std::string& frameHex)>;
+
+    DigitFrameAssembler(FrameTexts& texts, WholeFrame onWholeFrame)
+        : texts_(texts), onWholeFrame_(std::move(onWholeFrame)) {}
+
+    void H47BRData(const void* dataPtr, int32_t dataSize);
+
+private:
+    FrameTexts& texts_;
+    WholeFrame onWholeFrame_;
+};
