@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libgl-dev libxkbcommon-dev
   libbenchmark-dev
   fonts-liberation
   xvfb xauth imagemagick
