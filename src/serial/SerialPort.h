@@ -34,6 +34,15 @@ struct DeviceControlBlock {
     }
 };
 
+// Bits of DeviceControlBlock::Flags.
+constexpr uint32_t kDcbBinary = 0x0001;
+constexpr uint32_t kDcbOutxCtsFlow = 0x0004;
+constexpr uint32_t kDcbDtrControlEnable = 0x0010;  // DTR held on
+constexpr uint32_t kDcbOutX = 0x0100;              // XON/XOFF on what we send
+constexpr uint32_t kDcbInX = 0x0200;               // XON/XOFF on what we receive
+constexpr uint32_t kDcbRtsControlEnable = 0x1000;  // RTS held on
+constexpr uint32_t kDcbRtsControlHandshake = 0x2000;
+
 struct CommTimeouts {
     uint32_t ReadIntervalTimeout = 0;
     uint32_t ReadTotalTimeoutMultiplier = 0;

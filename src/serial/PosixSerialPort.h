@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "SerialPort.h"
+#include "TCommPortDriver.h"
+
+// The port layer on a POSIX system: COM1..COM4 are names for terminal devices (by default
+// /dev/ttyS0../dev/ttyS3; any of them may be pointed at a USB adapter or a pseudo-terminal).
+// Handles are file descriptors, opened non-blocking and exclusively; line settings become termios
+// settings and modem-line ioctls.
+class PosixSerialPort : public SerialPort {
+public:
+    PosixSerialPort();
+    // Closes whatever the driver left open.
+    ~PosixSerialPort() override;
+    PosixSerialPort(const PosixSerialPort&) = delete;
+    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+    // Points a port name at a device; false for a name other than COM1..COM4 or an empty path.
+    bool setDevicePath(const std::string& portName, const std::string& path);
+    void setDevicePath(TComPortNumber port, const std::string& path);
+    // The device a port name stands for; empty for an unknown name.
+    std::string devicePath(const std::string& portName) const;
+    std::string devicePath(TComPortNumber port) const;
+
+    PortHandle open(const std::string& portName) override;
+    bool setCommState(PortHandle h, const DeviceControlBlock& dcb) override;
+    // Reads never wait here (the descriptor is non-blocking), so there is nothing to set.
+    bool setCommTimeouts(PortHandle h, const CommTimeouts& t) override;
+    // The kernel's queues have a fixed size; accepted for an open handle.
+    bool setupComm(PortHandle h, uint32_t inQueue, uint32_t outQueue) override;
+    bool purgeComm(PortHandle h, uint32_t flags) override;
+    // A read with nothing queued succeeds with 0 bytes.
+    bool readFile(PortHandle h, void* buffer, uint32_t toRead, uint32_t& bytesRead) override;
+    bool closeHandle(PortHandle h) override;
+    std::string lastError() const override { return lastError_; }
+
+private:
+    int portIndex(const std::string& portName) const;
+    bool isOwn(PortHandle h) const;
+
+    std::array<std::string, 4> paths_;
+    std::set<int> open_;
+    std::string lastError_;
+};
+
+namespace posixserial {
+
+// Sets a line rate that has no predefined speed constant (14400, 56000, ...); false where the
+// system cannot do that.
+bool setArbitraryBaudRate(int fd, uint32_t rate);
+// The receive and transmit rates a terminal device is set to, in bits per second; false where they
+// cannot be read as numbers.
+bool readBaudRate(int fd, uint32_t& inRate, uint32_t& outRate);
+
+}  // namespace posixserial

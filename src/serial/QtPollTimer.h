@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "TCommPortDriver.h"
+
+class QTimer;
+
+// Polls on the GUI thread: each timer set through it is a QTimer whose every tick calls the
+// callback with WM_TIMER, the message the driver's polling step acts on.
+class QtPollTimer : public PollTimer {
+public:
+    using Callback = std::function<void(unsigned message)>;
+
+    explicit QtPollTimer(Callback callback = {});
+    ~QtPollTimer() override;
+    QtPollTimer(const QtPollTimer&) = delete;
+    QtPollTimer& operator=(const QtPollTimer&) = delete;
+
+    // The driver and its timer refer to each other, so the callback may be given after both exist.
+    void setCallback(Callback callback) { callback_ = std::move(callback); }
+
+    // Setting a running timer again restarts it with the new period.
+    void setTimer(unsigned id, unsigned periodMs) override;
+    void killTimer(unsigned id) override;
+
+    bool isActive(unsigned id) const;
+    // Period in milliseconds of a running timer, 0 when it is not running.
+    int interval(unsigned id) const;
+
+private:
+    Callback callback_;
+    std::map<unsigned, std::unique_ptr<QTimer>> timers_;
+};
