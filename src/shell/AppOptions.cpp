@@ -1,0 +1,80 @@
+#include "AppOptions.h"
+
+#include "ModelProfiles.h"
+
+namespace {
+
+bool parsePortMapping(const std::string& text, AppOptions& o, std::string& error) {
+    const auto eq = text.find('=');
+    if (eq == std::string::npos || eq + 1 >= text.size()) {
+        error = "--port needs COMn=PATH, for example --port COM1=/dev/ttyUSB0";
+        return false;
+    }
+    const std::string name = text.substr(0, eq);
+    if (name.size() != 4 || name.compare(0, 3, "COM") != 0 || name[3] < '1' || name[3] > '4') {
+        error = "--port: unknown port '" + name + "'; use COM1, COM2, COM3 or COM4";
+        return false;
+    }
+    o.portPaths[name[3] - '0'] = text.substr(eq + 1);
+    return true;
+}
+
+}  // namespace
+
+OptionsResult parseOptions(const std::vector<std::string>& args) {
+    OptionsResult r;
+    AppOptions& o = r.options;
+    auto needValue = [&](std::size_t& i, const std::string& opt, std::string& value) {
+        if (i + 1 >= args.size()) {
+            r.error = opt + " needs a value";
+            return false;
+        }
+        value = args[++i];
+        return true;
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string value;
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--model") {
+            if (!needValue(i, a, value)) return r;
+            if (!modelCheckByCaption(value)) {
+                r.error = "unknown model '" + value + "'; valid models: " + modelCaptionList();
+                return r;
+            }
+            o.model = value;
+        } else if (a == "--variant") {
+            o.variant = true;
+        } else if (a == "--port") {
+            if (!needValue(i, a, value) || !parsePortMapping(value, o, r.error)) return r;
+        } else if (a == "--demo") {
+            o.demo = true;
+        } else if (a == "--scenario") {
+            if (!needValue(i, a, value)) return r;
+            o.demoScenario = value;
+        } else if (a == "--decode") {
+            if (!needValue(i, a, value)) return r;
+            o.decodePath = value;
+        } else {
+            r.error = "unknown argument '" + a + "'";
+            return r;
+        }
+    }
+    if (o.demo && o.decodePath) r.error = "--demo and --decode cannot be combined";
+    return r;
+}
+
+std::string usageText(const std::string& program) {
+    return "Usage: " + program + " [options]\n"
+           "  --model NAME        meter model: " + modelCaptionList() + " (default KR31E)\n"
+           "  --variant           the meter uses the IF7263x variant of the digit frame\n"
+           "  --port COMn=PATH    device behind COM1..COM4 (default /dev/ttyS0../dev/ttyS3); repeatable\n"
+           "  --demo              attach a simulated meter to COM1 (press Connect to see readings)\n"
+           "  --scenario NAME     what the simulated meter shows (with --demo)\n"
+           "  --decode PATH       no window: decode a capture file, - for standard input, or a serial\n"
+           "                      device, and print one line per reading:\n"
+           "                      value, counts, unit, AC/DC, AUTO (tab-separated)\n"
+           "  --help              this text\n";
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What the command line asks of the program.
+struct AppOptions {
+    std::optional<std::string> model;       // --model NAME: that hidden model box alone is checked
+    bool variant = false;                   // --variant: check IF7263x as well
+    std::map<int, std::string> portPaths;   // --port COMn=PATH, n = 1..4
+    bool demo = false;                      // --demo: simulated meter on COM1
+    std::string demoScenario = "cycle";     // --scenario NAME for the demo meter
+    std::optional<std::string> decodePath;  // --decode PATH: headless mode
+    bool help = false;
+};
+
+struct OptionsResult {
+    AppOptions options;
+    std::string error;  // non-empty: the arguments were not understood
+};
+
+OptionsResult parseOptions(const std::vector<std::string>& args);
+
+std::string usageText(const std::string& program);

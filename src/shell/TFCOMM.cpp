@@ -1,0 +1,293 @@
+#include "TFCOMM.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+
+#include "ModelProfiles.h"
+#include "ui_TFCOMM.h"
+
+namespace {
+
+// Lines of the received-frame trace kept; older ones are dropped as new ones arrive.
+constexpr int kTraceLines = 1000;
+
+}  // namespace
+
+TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::TFCOMM>()),
+      options_(options),
+      pollTimer_([this](unsigned message) { comm2_.TimerWndProc(message); }),
+      comm2_(port_, pollTimer_),
+      segmentAssembler_(frames_, [this](const std::string& f) { engine_.LcdDisplay31B(f); }),
+      digitAssembler_(frames_, [this](const std::string& f) { engine_.LcdDisplay47B(f); }),
+      engine_(meter_, panel_, controls_, *this) {
+    ui_->setupUi(this);
+
+    // the stored driver settings of this window
+    comm2_.setComPort(pnCOM1);
+    comm2_.setComPortSpeed(br2400);
+    for (const auto& [n, path] : options_.portPaths) port_.setDevicePath(static_cast<TComPortNumber>(n - 1), path);
+
+    bindWidgets();
+    ui_->Memo1->setMaximumBlockCount(kTraceLines);
+
+    // the hidden model boxes, as the command line asks
+    ControlStates wanted;
+    readModelChecks();
+    wanted = controls_;
+    applyModelOptions(options_, wanted);
+    const std::array<QCheckBox*, ModelCheckCount> boxes = {
+        ui_->IFKR31A, ui_->IFKR31E, ui_->IFPAX900, ui_->IF2285, ui_->IFTS510,
+        ui_->IFKR47B, ui_->IFKR31D, ui_->IFKR31F, ui_->IFKR31G, ui_->IF7263x};
+    for (int i = 0; i < ModelCheckCount; ++i) boxes[i]->setChecked(wanted.model[i]);
+
+    ConTimer.setInterval(100);
+    connect(&ConTimer, &QTimer::timeout, this, &TFCOMM::ConTimerTimer);
+    ConTimer.start();
+
+    FormCreate();
+}
+
+TFCOMM::~TFCOMM() = default;
+
+void TFCOMM::bindWidgets() {
+    for (int i = 0; i < kLcdElementCount; ++i) {
+        const auto e = static_cast<LcdElement>(i);
+        elementWidgets_[i] = findChild<QWidget*>(QString::fromLatin1(LcdPanelModel::name(e)));
+    }
+
+    connect(ui_->COM11, &QAction::triggered, this, &TFCOMM::COM11Click);
+    connect(ui_->COM21, &QAction::triggered, this, &TFCOMM::COM21Click);
+    connect(ui_->COM31, &QAction::triggered, this, &TFCOMM::COM31Click);
+    connect(ui_->COM41, &QAction::triggered, this, &TFCOMM::COM41Click);
+    // each port indicator steps on to the next port
+    connect(ui_->BtCOM1, &QAbstractButton::clicked, this, &TFCOMM::COM21Click);
+    connect(ui_->BtCOM2, &QAbstractButton::clicked, this, &TFCOMM::COM31Click);
+    connect(ui_->BtCOM3, &QAbstractButton::clicked, this, &TFCOMM::COM41Click);
+    connect(ui_->BtCOM4, &QAbstractButton::clicked, this, &TFCOMM::COM11Click);
+
+    connect(ui_->START1, &QAction::triggered, this, &TFCOMM::BTCon1Click);
+    connect(ui_->BTCon, &QAbstractButton::clicked, this, &TFCOMM::BTCon1Click);
+    connect(ui_->STOP1, &QAction::triggered, this, &TFCOMM::BtDiscon1Click);
+    connect(ui_->BtDiscon, &QAbstractButton::clicked, this, &TFCOMM::BtDiscon1Click);
+    connect(ui_->EXIT1, &QAction::triggered, this, &TFCOMM::BtExit1Click);
+    connect(ui_->BtExit, &QAbstractButton::clicked, this, &TFCOMM::BtExit1Click);
+
+    connect(ui_->Setmax, &QLineEdit::textChanged, this, &TFCOMM::SetmaxExit);
+    connect(ui_->SetMin, &QLineEdit::textChanged, this, &TFCOMM::SetMinExit);
+    connect(ui_->SetMaxB, &QAbstractButton::clicked, this, &TFCOMM::SetmaxExit);
+    connect(ui_->SetMinB, &QAbstractButton::clicked, this, &TFCOMM::SetMinExit);
+    ui_->Setmax->installEventFilter(this);
+    ui_->SetMin->installEventFilter(this);
+
+    connect(ui_->BtFill, &QAbstractButton::toggled, this, [this](bool on) { controls_.BtFill = on; });
+    controls_.BtFill = ui_->BtFill->isChecked();
+    controls_.SetMaxB = ui_->SetMaxB->isChecked();
+    controls_.SetMinB = ui_->SetMinB->isChecked();
+
+    ui_->ComSetup1->setToolTipsVisible(true);
+    updatePortTooltips();
+}
+
+void TFCOMM::readModelChecks() {
+    const std::array<QCheckBox*, ModelCheckCount> boxes = {
+        ui_->IFKR31A, ui_->IFKR31E, ui_->IFPAX900, ui_->IF2285, ui_->IFTS510,
+        ui_->IFKR47B, ui_->IFKR31D, ui_->IFKR31F, ui_->IFKR31G, ui_->IF7263x};
+    for (int i = 0; i < ModelCheckCount; ++i) controls_.model[i] = boxes[i]->isChecked();
+}
+
+void TFCOMM::updatePortTooltips() {
+    const std::array<QAction*, 4> items = {ui_->COM11, ui_->COM21, ui_->COM31, ui_->COM41};
+    const std::array<QWidget*, 4> indicators = {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4};
+    for (int n = 1; n <= 4; ++n) {
+        const QString path = QString::fromStdString(port_.devicePath(static_cast<TComPortNumber>(n - 1)));
+        items[n - 1]->setToolTip(path);
+        indicators[n - 1]->setToolTip(QStringLiteral("COM%1: %2").arg(n).arg(path));
+    }
+}
+
+// Start-up: count range, record table, chart, model profile, limits, meter face.
+void TFCOMM::FormCreate() {
+    readModelChecks();
+    applyCountRange(*countRangeFor("4"), meter_);
+    meter_.LastUnitText = "113";
+    // The record table opens here once recording exists; a table that cannot be opened is reported
+    // and start-up goes on, so the meter is still decoded.
+    meter_.RecordNo = 1;
+    meter_.ChartFollow = 1;
+    meter_.FreqMode = 0;
+    meter_.MaxRecords = 10000;
+    ui_->ComboBox1->setCurrentIndex(0);
+    ShowSeries(0);
+    ShowSeries(ui_->BtFill->isChecked() ? 0 : 1);
+    applyProfile();
+    setChartLeftAxis(meter_.FullScale, -meter_.FullScale);
+    KDsetup(1);
+    KDrun(meter_.FullScaleTenth);
+    syncPanel();
+}
+
+void TFCOMM::applyProfile() {
+    const ProfileChoice choice = chooseProfile(controls_);
+    meter_.family = choice.family;
+    if (choice.family == FrameFamily::Segment) {
+        comm2_.setOnReceiveData([this](TCommPortDriver* s, const void* d, int32_t n) { H31BRData(s, d, n); });
+    } else if (choice.family == FrameFamily::Digit) {
+        comm2_.setOnReceiveData([this](TCommPortDriver* s, const void* d, int32_t n) { H47BRData(s, d, n); });
+    }
+    if (choice.title) setWindowTitle(QString::fromStdString(*choice.title));
+    if (choice.baud19200) comm2_.setComPortSpeed(br19200);
+    meter_.ScaleDigits = choice.ScaleDigits;
+
+    if (choice.ScaleDigits == "4") return;
+    const auto range = countRangeFor(choice.ScaleDigits);
+    if (!range) return;
+    applyCountRange(*range, meter_);
+    // Writing the texts runs the limit handlers, which set the limits from them.
+    ui_->Setmax->setText(QString::fromLatin1(range->SetmaxText));
+    ui_->SetMin->setText(QString::fromLatin1(range->SetMinText));
+    panel_.setCaption(LcdElement::MinText, range->MinTextCaption);
+    panel_.setCaption(LcdElement::MaxText, range->MaxTextCaption);
+}
+
+// ---- receive path ----
+
+void TFCOMM::H31BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
+    segmentAssembler_.H31BRData(dataPtr, dataSize);
+    syncPanel();
+}
+
+void TFCOMM::H47BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
+    digitAssembler_.H47BRData(dataPtr, dataSize);
+    syncPanel();
+}
+
+void TFCOMM::syncPanel() {
+    uint64_t dirty = panel_.takeDirty();
+    while (dirty) {
+        const int i = __builtin_ctzll(dirty);
+        dirty &= dirty - 1;
+        QWidget* w = elementWidgets_[i];
+        if (!w) continue;
+        const auto e = static_cast<LcdElement>(i);
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            const QString text = QString::fromStdString(panel_.caption(e));
+            if (label->text() != text && !(e == LcdElement::CONok || e == LcdElement::CONokN)) label->setText(text);
+        }
+        w->setVisible(panel_.visible(e));
+    }
+}
+
+// ---- ports, connection, watchdog ----
+
+void TFCOMM::selectPort(TComPortNumber port) {
+    const std::array<QAction*, 4> items = {ui_->COM11, ui_->COM21, ui_->COM31, ui_->COM41};
+    const std::array<QWidget*, 4> indicators = {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4};
+    for (int i = 0; i < 4; ++i) {
+        items[i]->setChecked(i == port);
+        indicators[i]->setVisible(i == port);
+    }
+    comm2_.setComPort(port);
+}
+
+void TFCOMM::COM11Click() { selectPort(pnCOM1); }
+void TFCOMM::COM21Click() { selectPort(pnCOM2); }
+void TFCOMM::COM31Click() { selectPort(pnCOM3); }
+void TFCOMM::COM41Click() { selectPort(pnCOM4); }
+
+void TFCOMM::BTCon1Click() {
+    if (!comm2_.Connect()) {
+        // Stay disconnected and say why, rather than pretending the port is open.
+        ui_->START1->setChecked(false);
+        QMessageBox::critical(this, windowTitle(), QString::fromStdString(port_.lastError()));
+        return;
+    }
+    ui_->ComSetup1->setEnabled(false);
+    ui_->START1->setChecked(true);
+    ui_->START1->setEnabled(false);
+    ui_->STOP1->setEnabled(true);
+    ui_->STOP1->setChecked(false);
+    ui_->BTCon->hide();
+    ui_->BtDiscon->show();
+    for (QWidget* b : {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4}) b->setEnabled(false);
+}
+
+void TFCOMM::BtDiscon1Click() {
+    ui_->ComSetup1->setEnabled(true);
+    ui_->START1->setChecked(false);
+    ui_->START1->setEnabled(true);
+    ui_->STOP1->setEnabled(false);
+    ui_->STOP1->setChecked(true);
+    comm2_.Disconnect();
+    ui_->BTCon->show();
+    ui_->BtDiscon->hide();
+    for (QWidget* b : {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4}) b->setEnabled(true);
+}
+
+void TFCOMM::BtExit1Click() {
+    // the record table is closed here once recording exists; unsaved rows are dropped
+    QApplication::quit();
+}
+
+void TFCOMM::ConTimerTimer() {
+    if (meter_.LinkIdleTicks == 2) {
+        panel_.hide(LcdElement::CONok);
+        panel_.show(LcdElement::CONokN);
+        meter_.LinkIdleTicks = 0;
+    } else {
+        ++meter_.LinkIdleTicks;
+    }
+    syncPanel();
+}
+
+// ---- limits ----
+
+void TFCOMM::SetmaxExit() {
+    controls_.SetMaxB = ui_->SetMaxB->isChecked();
+    applyLimitText(ui_->Setmax, meter_.MaxLimit);
+}
+
+void TFCOMM::SetMinExit() {
+    controls_.SetMinB = ui_->SetMinB->isChecked();
+    applyLimitText(ui_->SetMin, meter_.MinLimit);
+}
+
+void TFCOMM::applyLimitText(QLineEdit* edit, float& limit) {
+    (void)edit;
+    (void)limit;
+    KDsetup(1);
+}
+
+bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- what a reading drives ----
+
+void TFCOMM::KDsetup(int) {}
+
+void TFCOMM::KDrun(int position) { (void)position; }
+
+void TFCOMM::setBarPosition(int position) {
+    // positions past the bar's maximum show a full bar
+    ui_->PBar2->setValue(std::clamp(position, ui_->PBar2->minimum(), ui_->PBar2->maximum()));
+}
+
+void TFCOMM::beep() { QApplication::beep(); }
+
+void TFCOMM::setChartLeftAxis(double maximum, double minimum) {
+    chartAxisMax_ = maximum;
+    chartAxisMin_ = minimum;
+}
+
+void TFCOMM::traceFrame(std::string_view frameHex) {
+    ui_->Memo1->appendPlainText(QString::fromLatin1(frameHex.data(), static_cast<int>(frameHex.size())));
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <memory>
+
+#include "AppOptions.h"
+#include "FrameAssembler.h"
+#include "LcdPanelModel.h"
+#include "MeterEngine.h"
+#include "MeterState.h"
+#include "PosixSerialPort.h"
+#include "QtPollTimer.h"
+#include "ReadingSink.h"
+#include "TCommPortDriver.h"
+
+namespace Ui {
+class TFCOMM;
+}
+class QLabel;
+class ScaleCanvas;
+class DemoMeter;
+
+// The main window: owns the meter state, the serial driver and the widgets. Its handlers are
+// thin; the decoding, pipeline, scale geometry and limit rules live in plain classes.
+class TFCOMM : public QMainWindow, private ReadingSink {
+    Q_OBJECT
+
+public:
+    explicit TFCOMM(const AppOptions& options, QWidget* parent = nullptr);
+    ~TFCOMM() override;
+
+    // state, for the program's own tests
+    MeterState& meterState() { return meter_; }
+    ControlStates& controlStates() { return controls_; }
+    LcdPanelModel& panelModel() { return panel_; }
+    TCommPortDriver& COMM2() { return comm2_; }
+    PosixSerialPort& serialPort() { return port_; }
+    FrameTexts& frameTexts() { return frames_; }
+    Ui::TFCOMM* form() { return ui_.get(); }
+    // Brings the widgets in line with the panel model.
+    void syncPanel();
+
+public slots:
+    void FormCreate();
+    void COM11Click();
+    void COM21Click();
+    void COM31Click();
+    void COM41Click();
+    void BTCon1Click();
+    void BtDiscon1Click();
+    void BtExit1Click();
+    void ConTimerTimer();
+    void SetmaxExit();
+    void SetMinExit();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // receive path
+    void H31BRData(TCommPortDriver* sender, const void* dataPtr, int32_t dataSize);
+    void H47BRData(TCommPortDriver* sender, const void* dataPtr, int32_t dataSize);
+
+    // ReadingSink: what a reading drives in the window
+    void KDsetup(int) override;
+    void KDrun(int position) override;
+    void setBarPosition(int position) override;
+    void beep() override;
+    void setChartLeftAxis(double maximum, double minimum) override;
+    void traceFrame(std::string_view frameHex) override;
+
+    void selectPort(TComPortNumber port);
+    void readModelChecks();
+    void applyProfile();
+    void applyLimitText(class QLineEdit* edit, float& limit);
+    void bindWidgets();
+    void updatePortTooltips();
+
+    std::unique_ptr<Ui::TFCOMM> ui_;
+    AppOptions options_;
+
+    MeterState meter_;
+    ControlStates controls_;
+    LcdPanelModel panel_;
+    FrameTexts frames_;
+
+    PosixSerialPort port_;
+    QtPollTimer pollTimer_;
+    TCommPortDriver comm2_;
+    SegmentFrameAssembler segmentAssembler_;
+    DigitFrameAssembler digitAssembler_;
+    MeterEngine engine_;
+
+    QTimer ConTimer;
+    std::array<QWidget*, kLcdElementCount> elementWidgets_{};
+    std::unique_ptr<ScaleCanvas> scale_;
+    std::unique_ptr<DemoMeter> demo_;
+    double chartAxisMax_ = 4000;
+    double chartAxisMin_ = -4000;
+};

@@ -1,0 +1,26 @@
+#include <QApplication>
+#include <iostream>
+
+#include "AppOptions.h"
+#include "HeadlessRunner.h"
+#include "TFCOMM.h"
+
+int main(int argc, char* argv[]) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const OptionsResult parsed = parseOptions(args);
+    const std::string program = argc > 0 ? argv[0] : "dmmview";
+    if (!parsed.error.empty()) {
+        std::cerr << program << ": " << parsed.error << "\n" << usageText(program);
+        return 2;
+    }
+    if (parsed.options.help) {
+        std::cout << usageText(program);
+        return 0;
+    }
+    if (parsed.options.decodePath) return runHeadless(parsed.options, std::cin, std::cout, std::cerr);
+
+    QApplication app(argc, argv);
+    TFCOMM window(parsed.options);
+    window.show();
+    return app.exec();
+}

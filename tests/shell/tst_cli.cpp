@@ -1,0 +1,117 @@
+// Command-line options and the headless decoder.
+#include <QTest>
+#include <sstream>
+
+#include "AppOptions.h"
+#include "HeadlessRunner.h"
+
+namespace {
+
+std::string segmentBytes(const std::string& frameHex) {
+    std::string bytes;
+    for (std::size_t i = 0; i < frameHex.size(); ++i) {
+        bytes.push_back(static_cast<char>(((i + 1) << 4) | std::stoi(frameHex.substr(i, 1), nullptr, 16)));
+    }
+    return bytes;
+}
+
+struct Run {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Run decode(const std::vector<std::string>& args, const std::string& input) {
+    const OptionsResult r = parseOptions(args);
+    if (!r.error.empty()) return {2, "", r.error};
+    std::istringstream in(input);
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = runHeadless(r.options, in, out, err);
+    return {code, out.str(), err.str()};
+}
+
+}  // namespace
+
+class Cli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void options() {
+        OptionsResult r = parseOptions({"--model", "KR31G", "--port", "COM1=/dev/ttyUSB0", "--port",
+                                        "COM4=/tmp/pty", "--variant"});
+        QVERIFY(r.error.empty());
+        QCOMPARE(*r.options.model, std::string("KR31G"));
+        QVERIFY(r.options.variant);
+        QCOMPARE(r.options.portPaths.at(1), std::string("/dev/ttyUSB0"));
+        QCOMPARE(r.options.portPaths.at(4), std::string("/tmp/pty"));
+    }
+
+    void badOptionsAreExplained_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("unknown model") << QStringList{"--model", "KR99"} << "valid models: KR31A, KR31E";
+        QTest::newRow("model without name") << QStringList{"--model"} << "needs a value";
+        QTest::newRow("port five") << QStringList{"--port", "COM5=/dev/x"} << "COM1, COM2, COM3 or COM4";
+        QTest::newRow("port without path") << QStringList{"--port", "COM1="} << "COMn=PATH";
+        QTest::newRow("stray word") << QStringList{"--colour"} << "unknown argument";
+        QTest::newRow("demo and decode") << QStringList{"--demo", "--decode", "-"} << "cannot be combined";
+    }
+    void badOptionsAreExplained() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, words);
+        std::vector<std::string> a;
+        for (const QString& s : args) a.push_back(s.toStdString());
+        const OptionsResult r = parseOptions(a);
+        QVERIFY2(r.error.find(words.toStdString()) != std::string::npos, r.error.c_str());
+    }
+
+    void modelOptionMakesThatBoxTheOnlyOne() {
+        AppOptions o;
+        o.model = "KR31G";
+        o.variant = true;
+        ControlStates c;
+        applyModelOptions(o, c);
+        QVERIFY(!c.model[IFKR31E]);
+        QVERIFY(c.model[IFKR31G]);
+        QVERIFY(c.model[IF7263x]);
+        MeterState s;
+        const ProfileChoice p = prepareMeterState(c, s);
+        QVERIFY(p.baud19200);
+        QCOMPARE(s.FullScale, 6000);
+        QCOMPARE(s.MaxLimit, 6000.0f);
+        QCOMPARE(s.MinLimit, -6000.0f);
+        QCOMPARE(s.family, FrameFamily::Digit);
+    }
+
+    void headlessPrintsOneLinePerReading() {
+        std::string input = segmentBytes("705DB1F2700040");                  // 1.234 V DC AUTO
+        input += segmentBytes("485DB1F2708040").substr(3);                   // broken: dropped by framing
+        input += segmentBytes("2007DE80020400");                             // overload
+        input += segmentBytes("00000000000000");                             // whole, but no number
+        input += segmentBytes("49F3F3F3F00040");                             // -3999
+        const Run r = decode({"--decode", "-"}, input);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, std::string("1.234\t1234\tV\tDC\tAUTO\n"
+                                    "0.L\t4000\tk*\t\tAUTO\n"
+                                    "-3999\t-3999\tV\tDC\tMANU\n"));
+        QCOMPARE(r.err, std::string("dropped frames: 1\n"));
+    }
+
+    void headlessErrors() {
+        Run r = decode({"--decode", "/nonexistent/capture.bin"}, "");
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.find("cannot read '/nonexistent/capture.bin'") != std::string::npos, r.err.c_str());
+        QVERIFY(r.out.empty());
+    }
+
+    void countsArePlainDecimals() {
+        QCOMPARE(formatCounts(-1234.0f), std::string("-1234"));
+        QCOMPARE(formatCounts(4001.0f), std::string("4001"));
+        QCOMPARE(formatCounts(-0.0f), std::string("0"));
+        QCOMPARE(formatCounts(1e7f), std::string("10000000"));
+    }
+};
+
+QTEST_GUILESS_MAIN(Cli)
+#include "tst_cli.moc"
