@@ -49,6 +49,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             o.variant = true;
         } else if (a == "--port") {
             if (!needValue(i, a, value) || !parsePortMapping(value, o, r.error)) return r;
+        } else if (a == "--connect") {
+            o.connect = true;
         } else if (a == "--demo") {
             o.demo = true;
         } else if (a == "--scenario") {
@@ -62,7 +64,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             return r;
         }
     }
-    if (o.demo && o.decodePath) r.error = "--demo and --decode cannot be combined";
+    if (o.decodePath && (o.demo || o.connect)) r.error = "--decode cannot be combined with --demo or --connect";
     return r;
 }
 
@@ -73,6 +75,7 @@ std::string usageText(const std::string& program) {
            "  --port COMn=PATH    device behind COM1..COM4 (default /dev/ttyS0../dev/ttyS3); repeatable\n"
            "  --demo              attach a simulated meter to COM1 (press Connect to see readings)\n"
            "  --scenario NAME     what the simulated meter shows (with --demo)\n"
+           "  --connect           connect to the selected port at start\n"
            "  --decode PATH       no window: decode a capture file, - for standard input, or a serial\n"
            "                      device, and print one line per reading:\n"
            "                      value, counts, unit, AC/DC, AUTO (tab-separated)\n"

@@ -11,6 +11,7 @@ struct AppOptions {
     bool variant = false;                   // --variant: check IF7263x as well
     std::map<int, std::string> portPaths;   // --port COMn=PATH, n = 1..4
     bool demo = false;                      // --demo: simulated meter on COM1
+    bool connect = false;                   // --connect: press Connect once the window is up
     std::string demoScenario = "cycle";     // --scenario NAME for the demo meter
     std::optional<std::string> decodePath;  // --decode PATH: headless mode
     bool help = false;

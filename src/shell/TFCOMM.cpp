@@ -54,6 +54,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     ConTimer.start();
 
     FormCreate();
+    if (options_.connect) QTimer::singleShot(0, this, &TFCOMM::BTCon1Click);
 }
 
 TFCOMM::~TFCOMM() = default;

@@ -56,6 +56,7 @@ private slots:
         QTest::newRow("port without path") << QStringList{"--port", "COM1="} << "COMn=PATH";
         QTest::newRow("stray word") << QStringList{"--colour"} << "unknown argument";
         QTest::newRow("demo and decode") << QStringList{"--demo", "--decode", "-"} << "cannot be combined";
+        QTest::newRow("connect and decode") << QStringList{"--connect", "--decode", "x"} << "cannot be combined";
     }
     void badOptionsAreExplained() {
         QFETCH(QStringList, args);

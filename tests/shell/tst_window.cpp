@@ -1,0 +1,192 @@
+// The main window: start-up with each model, port selection, connection control, watchdog.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "TFCOMM.h"
+#include "ui_TFCOMM.h"
+
+namespace {
+
+std::unique_ptr<TFCOMM> makeWindow(const std::vector<std::string>& args = {}) {
+    const OptionsResult r = parseOptions(args);
+    if (!r.error.empty()) qFatal("%s", r.error.c_str());
+    return std::make_unique<TFCOMM>(r.options);
+}
+
+bool shown(TFCOMM& w, const char* name) {
+    auto* widget = w.findChild<QWidget*>(QString::fromLatin1(name));
+    if (!widget) qFatal("no widget %s", name);
+    return !widget->isHidden();
+}
+
+// Closes the next message box that opens; its text arrives in the returned string.
+std::shared_ptr<QString> closeNextMessageBox() {
+    auto text = std::make_shared<QString>();
+    QTimer::singleShot(0, [text] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            *text = box->text();
+            box->accept();
+        }
+    });
+    return text;
+}
+
+// Feeds a segment frame, given as its FrameHex text, to the window as one received chunk.
+void receiveSegmentFrame(TFCOMM& w, const QString& frameHex) {
+    QByteArray bytes;
+    for (int i = 0; i < frameHex.size(); ++i) {
+        bytes.append(static_cast<char>(((i + 1) << 4) | QString(frameHex[i]).toInt(nullptr, 16)));
+    }
+    w.COMM2().OnReceiveData()(&w.COMM2(), bytes.constData(), bytes.size());
+}
+
+}  // namespace
+
+class Window : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startsAsTheStoredModel() {
+        auto w = makeWindow();
+        QCOMPARE(w->windowTitle(), QStringLiteral("KR31E Interface Program _Ver: 2.02"));
+        QCOMPARE(w->COMM2().ComPort(), pnCOM1);
+        QCOMPARE(w->COMM2().ComPortSpeed(), br2400);
+        QVERIFY(w->COMM2().OnReceiveData());
+        MeterState& s = w->meterState();
+        QCOMPARE(s.FullScale, 4000);
+        QCOMPARE(s.family, FrameFamily::Segment);
+        // the texts say 4000 but the limits stay at the start-up values until touched
+        QCOMPARE(w->form()->Setmax->text(), QStringLiteral("4000"));
+        QCOMPARE(w->form()->SetMin->text(), QStringLiteral("-4000"));
+        QCOMPARE(s.MaxLimit, 4002.0f);
+        QCOMPARE(s.MinLimit, -4002.0f);
+        QCOMPARE(w->form()->MinText->text(), QStringLiteral("4001"));
+    }
+
+    void sixThousandCountModel() {
+        auto w = makeWindow({"--model", "KR31G"});
+        QCOMPARE(w->windowTitle(), QStringLiteral("KR31G Interface Program _Ver: 1.00"));
+        QCOMPARE(w->COMM2().ComPortSpeed(), br19200);
+        MeterState& s = w->meterState();
+        QCOMPARE(s.FullScale, 6000);
+        QCOMPARE(s.family, FrameFamily::Digit);
+        QCOMPARE(w->form()->Setmax->text(), QStringLiteral("6000"));
+        QCOMPARE(w->form()->SetMin->text(), QStringLiteral("-6000"));
+        QCOMPARE(s.MaxLimit, 6000.0f);
+        QCOMPARE(s.MinLimit, -6000.0f);
+        QCOMPARE(w->form()->MinText->text(), QStringLiteral("6001"));
+        QCOMPARE(w->form()->MaxText->text(), QStringLiteral("-6001"));
+        QVERIFY(w->form()->IFKR31G->isChecked());
+        QVERIFY(!w->form()->IFKR31E->isChecked());
+    }
+
+    void thirtyFourHundredCountModel() {
+        auto w = makeWindow({"--model", "KR31D", "--variant"});
+        QCOMPARE(w->COMM2().ComPortSpeed(), br2400);
+        QCOMPARE(w->meterState().BarSegments, 68);
+        QCOMPARE(w->meterState().MaxLimit, 3400.0f);
+        QVERIFY(w->form()->IF7263x->isChecked());
+    }
+
+    void portIndicatorsStepThroughThePorts() {
+        auto w = makeWindow();
+        QTest::mouseClick(w->form()->BtCOM1, Qt::LeftButton);
+        QCOMPARE(w->COMM2().ComPort(), pnCOM2);
+        QVERIFY(w->form()->COM21->isChecked());
+        QVERIFY(!w->form()->COM11->isChecked());
+        QVERIFY(shown(*w, "BtCOM2"));
+        QVERIFY(!shown(*w, "BtCOM1"));
+        w->form()->BtCOM2->click();
+        w->form()->BtCOM3->click();
+        QCOMPARE(w->COMM2().ComPort(), pnCOM4);
+        w->form()->BtCOM4->click();
+        QCOMPARE(w->COMM2().ComPort(), pnCOM1);
+        QVERIFY(w->form()->COM11->isChecked());
+        QVERIFY(shown(*w, "BtCOM1"));
+        w->form()->COM31->trigger();
+        QCOMPARE(w->COMM2().ComPort(), pnCOM3);
+    }
+
+    void failedConnectSaysWhyAndStaysDisconnected() {
+        auto w = makeWindow({"--port", "COM2=/nonexistent/ttyX"});
+        w->COM21Click();
+        const auto text = closeNextMessageBox();
+        w->BTCon1Click();
+        QVERIFY2(text->contains("COM2") && text->contains("/nonexistent/ttyX"), qPrintable(*text));
+        QVERIFY(!w->COMM2().Connected());
+        QVERIFY(w->form()->ComSetup1->isEnabled());
+        QVERIFY(w->form()->START1->isEnabled());
+        QVERIFY(!w->form()->STOP1->isEnabled());
+        QVERIFY(shown(*w, "BTCon"));
+        QVERIFY(!shown(*w, "BtDiscon"));
+        QVERIFY(w->form()->BtCOM2->isEnabled());
+    }
+
+    void connectAndDisconnectSwitchTheControls() {
+        // /dev/ptmx opens like a terminal device, which is all this test needs
+        auto w = makeWindow({"--port", "COM1=/dev/ptmx"});
+        w->BTCon1Click();
+        QVERIFY(w->COMM2().Connected());
+        QVERIFY(!w->form()->ComSetup1->isEnabled());
+        QVERIFY(w->form()->START1->isChecked());
+        QVERIFY(!w->form()->START1->isEnabled());
+        QVERIFY(w->form()->STOP1->isEnabled());
+        QVERIFY(!w->form()->STOP1->isChecked());
+        QVERIFY(!shown(*w, "BTCon"));
+        QVERIFY(shown(*w, "BtDiscon"));
+        QVERIFY(!w->form()->BtCOM1->isEnabled());
+        w->BtDiscon1Click();
+        QVERIFY(!w->COMM2().Connected());
+        QVERIFY(w->form()->ComSetup1->isEnabled());
+        QVERIFY(!w->form()->START1->isChecked());
+        QVERIFY(w->form()->STOP1->isChecked());
+        QVERIFY(!w->form()->STOP1->isEnabled());
+        QVERIFY(shown(*w, "BTCon"));
+        QVERIFY(w->form()->BtCOM1->isEnabled());
+    }
+
+    void watchdogCyclesAndShowsLinkLost() {
+        auto w = makeWindow();
+        MeterState& s = w->meterState();
+        QCOMPARE(s.LinkIdleTicks, 0);
+        w->ConTimerTimer();
+        w->ConTimerTimer();
+        QCOMPARE(s.LinkIdleTicks, 2);
+        w->ConTimerTimer();
+        QCOMPARE(s.LinkIdleTicks, 0);
+        QVERIFY(shown(*w, "CONokN"));
+
+        // a whole frame lights the link image; three quiet ticks put it out
+        receiveSegmentFrame(*w, "705DB1F2700040");  // 1.234 V
+        QVERIFY(shown(*w, "CONok"));
+        QVERIFY(!shown(*w, "CONokN"));
+        QCOMPARE(w->form()->LcdDa->text(), QStringLiteral("1"));
+        QCOMPARE(w->form()->LcdDd->text(), QStringLiteral("4"));
+        QVERIFY(shown(*w, "LcdP1"));
+        w->ConTimerTimer();
+        w->ConTimerTimer();
+        QVERIFY(shown(*w, "CONok"));
+        w->ConTimerTimer();
+        QVERIFY(!shown(*w, "CONok"));
+        QVERIFY(shown(*w, "CONokN"));
+    }
+
+    void barShowsFullForHighPositions() {
+        auto w = makeWindow();
+        receiveSegmentFrame(*w, "43E7DFD7D20021");  // 50.00 kHz: leading digits 50
+        QCOMPARE(w->form()->PBar2->value(), 40);
+    }
+};
+
+QTEST_MAIN(Window)
+#include "tst_window.moc"
