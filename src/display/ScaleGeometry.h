@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QPoint>
+#include <QSize>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ControlStates;
+struct MeterState;
+
+// Everything the analog face reads: the size of the panel `KD` it is laid out in, the count range
+// and the armed alarm limits.
+struct ScaleInputs {
+    QSize panelSize{318, 137};
+    // Size of the picture when it is first created; empty means the panel's client area (the panel
+    // less its 2-pixel bevel on each side).
+    QSize imageSize;
+    bool FreqMode = false;
+    std::string ScaleDigits = "4";
+    int32_t FullScale = 4000;
+    int32_t BarSegments = 80;
+    float MaxLimit = 4002.0f;
+    float MinLimit = -4002.0f;
+    bool SetMaxB = false;
+    bool SetMinB = false;
+
+    static ScaleInputs from(const MeterState& meter, const ControlStates& controls, QSize panelSize,
+                            QSize imageSize = {});
+};
+
+// The arc of the analog face and the positions on it. The arc spans the panel less a margin of
+// 20 pixels left and right and 30 pixels top and bottom; the circle's centre lies below the panel.
+namespace ScaleGeometry {
+
+struct Face {
+    float W = 0;      // chord: panel width - 40
+    float H = 0;      // arc height: panel height - 60, at most W / 2 - 1
+    float R = 0;      // radius of the circle through both chord ends and the arc's top
+    float sweep = 0;  // degrees from the left end of the arc to the right end
+    float start = 0;  // degrees of the left end, measured from the left horizontal
+
+    // A panel no higher than 60 pixels (or hardly wider than 40) leaves no arc to draw on.
+    bool valid() const { return H > 0 && W > 0; }
+};
+
+Face faceFor(QSize panel);
+
+// Angle in radians of position v on a scale of `steps` steps (0 at the left end, steps at the right).
+double angleAt(const Face& face, double v, int steps);
+
+// Point at angle phi, `extra` pixels outside the arc.
+QPoint pointAt(const Face& face, double phi, int extra);
+
+struct PointerLine {
+    QPoint tip;   // on the arc, 4 pixels down
+    QPoint base;  // far end, on the line through the circle's centre, below the face
+};
+
+// The pointer at position v of `steps`; nothing when the angle leaves it without a far end.
+// Far ends that would lie absurdly far away are pulled in along the pointer, so the visible part
+// stays the same while the coordinates stay small.
+std::optional<PointerLine> pointerAt(const Face& face, double v, int steps);
+
+// Position on the pointer's scale for a `KDrun` argument: the frequency scale has 1000 steps and
+// its zero is 100 steps left of the count scale's.
+struct PointerScale {
+    double v;
+    int steps;
+};
+PointerScale pointerScale(const ScaleInputs& in, int position);
+
+// Ticks of the face: 100 in frequency mode, else one per bar segment.
+int tickCount(const ScaleInputs& in);
+
+struct ScaleLabel {
+    int tick;
+    const char* text;
+    int dx;  // the text's top-left corner lies dx left and dy above the label anchor
+    int dy;
+};
+// Labels of the current scale, in hundreds of counts; empty for an unknown count range.
+const std::vector<ScaleLabel>& labelsFor(const ScaleInputs& in);
+bool hasTickDot(const ScaleInputs& in, int tick);
+
+// Band point j of BarSegments * 10 stands for (j - FullScale / 10) * 10 counts; it is red beyond an
+// armed limit.
+bool bandIsRed(const ScaleInputs& in, int j);
+
+}  // namespace ScaleGeometry
