@@ -61,6 +61,31 @@ void setModemLine(int fd, int line, bool on) {
 
 }  // namespace
 
+void posixserial::applyControlBlock(const DeviceControlBlock& dcb, termios& t) {
+    cfmakeraw(&t);
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | IGNPAR);
+    if (dcb.Flags & kDcbOutX) t.c_iflag |= IXON;
+    if (dcb.Flags & kDcbInX) t.c_iflag |= IXOFF;
+
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD | HUPCL | characterSize(dcb.ByteSize);
+    switch (dcb.Parity) {
+    case 1: t.c_cflag |= PARENB | PARODD; break;
+    case 2: t.c_cflag |= PARENB; break;
+    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case 4: t.c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    // One and a half stop bits is a five-bit setting of some UARTs; a terminal knows one or two.
+    if (dcb.StopBits != 0) t.c_cflag |= CSTOPB;
+    if (dcb.Flags & (kDcbOutxCtsFlow | kDcbRtsControlHandshake)) t.c_cflag |= CRTSCTS;
+
+    t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+}
+
 PosixSerialPort::PosixSerialPort() : paths_{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"} {}
 
 PosixSerialPort::~PosixSerialPort() {
@@ -161,28 +186,7 @@ bool PosixSerialPort::setCommState(PortHandle h, const DeviceControlBlock& dcb) 
     termios t {};
     if (tcgetattr(fd, &t) != 0) return false;
 
-    cfmakeraw(&t);
-    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | IGNPAR);
-    if (dcb.Flags & kDcbOutX) t.c_iflag |= IXON;
-    if (dcb.Flags & kDcbInX) t.c_iflag |= IXOFF;
-
-    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    t.c_cflag |= CLOCAL | CREAD | HUPCL | characterSize(dcb.ByteSize);
-    switch (dcb.Parity) {
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
-    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
-    }
-    // One and a half stop bits is a five-bit setting of some UARTs; a terminal knows one or two.
-    if (dcb.StopBits != 0) t.c_cflag |= CSTOPB;
-    if (dcb.Flags & (kDcbOutxCtsFlow | kDcbRtsControlHandshake)) t.c_cflag |= CRTSCTS;
-
-    t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-    t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
+    posixserial::applyControlBlock(dcb, t);
 
     speed_t speed = B0;
     const bool predefined = speedConstant(dcb.BaudRate, speed);

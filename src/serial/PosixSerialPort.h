@@ -48,7 +48,13 @@ private:
     std::string lastError_;
 };
 
+struct termios;
+
 namespace posixserial {
+
+// Writes a control block's framing, flow control and flow characters into terminal settings, raw
+// and with reads that never wait. The line rate is left alone: it needs its own calls.
+void applyControlBlock(const DeviceControlBlock& dcb, termios& t);
 
 // Sets a line rate that has no predefined speed constant (14400, 56000, ...); false where the
 // system cannot do that.
