@@ -1,0 +1,191 @@
+// dmmsim: a multimeter on a serial line, for trying the program without one.
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include <unistd.h>
+
+#include "FrameEncoder.h"
+#include "ModelProfiles.h"
+#include "SimRunner.h"
+
+using namespace dmmsim;
+
+namespace {
+
+constexpr uint64_t kCaptureFrames = 500;
+
+std::atomic<bool> gStop{false};
+
+void onSignal(int) { gStop = true; }
+
+void printHelp() {
+    std::cout << "Usage: dmmsim [options] (--pty | --device PATH | --capture FILE)\n"
+                 "Sends the display of a simulated multimeter the way the meter does.\n\n"
+                 "  --model NAME      " << modelCaptionList() << " (default KR31E)\n"
+                 "  --variant         the alternative coding of the digit-frame meters\n"
+                 "  --scenario NAME   " << scenarioNameList() << " (default ramp)\n"
+                 "  --function NAME   " << functionNameList() << " (default vdc)\n"
+                 "  --value X         steady: the value shown, in volts, ohms, hertz, ... \n"
+                 "  --seed N          seed of the noise scenario (default 1)\n"
+                 "  --count N         frames to send (default: until interrupted; "
+              << kCaptureFrames << " for a capture)\n"
+                 "  --interval MS     time from frame to frame (default: back to back)\n"
+                 "  --verbose         print every frame sent on stderr\n"
+                 "  --pty             create a pseudo-terminal, print its path and send into it\n"
+                 "  --device PATH     send into a serial device at the meter's baud rate\n"
+                 "  --capture FILE    write the frames into a file as fast as possible\n"
+                 "  --help            this text\n";
+}
+
+[[noreturn]] void usageError(const std::string& message) {
+    std::cerr << "dmmsim: " << message << "\nTry dmmsim --help.\n";
+    std::exit(2);
+}
+
+uint64_t parseCount(const std::string& option, const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || text[0] == '-') {
+        usageError(option + " wants a whole number, not \"" + text + "\"");
+    }
+    return v;
+}
+
+double parseValue(const std::string& text) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || v != v) usageError("--value wants a number, not \"" + text + "\"");
+    return v;
+}
+
+void printFrame(const Emission& e) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string line;
+    for (uint8_t b : e.bytes) {
+        line += kHex[b >> 4];
+        line += kHex[b & 0xF];
+        line += ' ';
+    }
+    if (e.reading) line += " " + e.reading->text() + " " + functionName(e.reading->function);
+    if (e.damage != Damage::None) line += std::string(" [") + damageName(e.damage) + "]";
+    std::cerr << line << '\n';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string modelName = "KR31E";
+    bool variant = false;
+    ScenarioOptions options;
+    RunOptions run;
+    bool verbose = false;
+    enum class Output { None, Pty, Device, Capture } output = Output::None;
+    std::string target;
+    int outputs = 0;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) usageError(a + " needs a value");
+            return argv[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            printHelp();
+            return 0;
+        } else if (a == "--model") {
+            modelName = value();
+        } else if (a == "--variant") {
+            variant = true;
+        } else if (a == "--scenario") {
+            const std::string s = value();
+            const auto kind = scenarioByName(s);
+            if (!kind) usageError("unknown scenario \"" + s + "\" (one of " + scenarioNameList() + ")");
+            options.kind = *kind;
+        } else if (a == "--function") {
+            const std::string s = value();
+            const auto f = functionByName(s);
+            if (!f) usageError("unknown function \"" + s + "\" (one of " + functionNameList() + ")");
+            options.function = *f;
+            options.coupling = s == "vac" ? Coupling::Ac : Coupling::Dc;
+        } else if (a == "--value") {
+            options.value = parseValue(value());
+        } else if (a == "--seed") {
+            options.seed = parseCount(a, value());
+        } else if (a == "--count") {
+            run.frames = parseCount(a, value());
+        } else if (a == "--interval") {
+            run.interval = std::chrono::milliseconds(parseCount(a, value()));
+        } else if (a == "--verbose") {
+            verbose = true;
+        } else if (a == "--pty") {
+            output = Output::Pty;
+            ++outputs;
+        } else if (a == "--device") {
+            output = Output::Device;
+            target = value();
+            ++outputs;
+        } else if (a == "--capture") {
+            output = Output::Capture;
+            target = value();
+            ++outputs;
+        } else {
+            usageError("unknown option \"" + a + "\"");
+        }
+    }
+    if (outputs != 1) usageError("choose one output: --pty, --device PATH or --capture FILE");
+
+    std::string error;
+    const auto model = simModelFor(modelName, variant, &error);
+    if (!model) usageError(error);
+    if (!ScenarioStream::check(*model, options, &error)) usageError(error);
+    ScenarioStream stream(*model, options);
+
+    if (output == Output::Capture) {
+        if (!writeCapture(stream, run.frames.value_or(kCaptureFrames), target, &error)) {
+            std::cerr << "dmmsim: " << error << '\n';
+            return 1;
+        }
+        return 0;
+    }
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGHUP, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::unique_ptr<PseudoTerminal> pty;
+    int fd = -1;
+    if (output == Output::Pty) {
+        pty = PseudoTerminal::create(&error);
+        if (!pty) {
+            std::cerr << "dmmsim: " << error << '\n';
+            return 1;
+        }
+        fd = pty->masterFd();
+        std::cout << pty->slavePath() << std::endl;
+    } else {
+        fd = openSerialDevice(target, model->baud, &error);
+        if (fd < 0) {
+            std::cerr << "dmmsim: " << error << '\n';
+            return 1;
+        }
+    }
+
+    PacedWriter writer(fd, model->baud, pty ? PacedWriter::Full::Drop : PacedWriter::Full::Wait);
+    if (pty) writer.setStaleLimit(pty->slaveFd(), static_cast<std::size_t>(2 * lineBytesPerSecond(model->baud)));
+    std::function<void(const Emission&)> onSent;
+    if (verbose) onSent = printFrame;
+    runPaced(stream, writer, run, gStop, onSent);
+    if (!pty) ::close(fd);
+    if (!writer.error().empty()) {
+        std::cerr << "dmmsim: " << writer.error() << '\n';
+        return 1;
+    }
+    return 0;
+}
