@@ -106,7 +106,7 @@ bool ScenarioStream::check(const SimModel& model, const ScenarioOptions& options
 SimReading ScenarioStream::readingAt(uint64_t n) const {
     const SimFunction f = function_;
     const Coupling c = options_.coupling;
-    const bool hasSign = hasSign(f, c);
+    const bool withSign = hasSign(f, c);
     const int mainRange = ranges_.size() > 1 ? 1 : 0;
     const RangeSpec& main = ranges_[mainRange];
     const double fullValue = countLimit(model_, main) * std::pow(10.0, main.countExponent());
@@ -119,17 +119,17 @@ SimReading ScenarioStream::readingAt(uint64_t n) const {
             const int t = static_cast<int>(n % kRampFrames);
             const double x = (t < kRampFrames / 2 ? t : kRampFrames - t) / (kRampFrames / 2.0);
             const double span = 0.9 * fullValue;
-            return fitReading(model_, f, hasSign ? (2 * x - 1) * span : x * span, c);
+            return fitReading(model_, f, withSign ? (2 * x - 1) * span : x * span, c);
         }
         case ScenarioKind::Sine: {
             const double s = std::sin(2 * kPi * static_cast<double>(n % kSineFrames) / kSineFrames);
             const double a = 0.95 * fullValue;
-            return fitReading(model_, f, hasSign ? a * s : a * (1 + s) / 2, c, mainRange);
+            return fitReading(model_, f, withSign ? a * s : a * (1 + s) / 2, c, mainRange);
         }
         case ScenarioKind::Overload: {
             static const double kUp[] = {0.9, 0.99, 1.05, 1.5, 0.5, 0.99, 1.2, 0.5};
             static const double kUpDown[] = {0.9, 0.99, 1.05, 1.5, 0.5, -0.99, -1.05, -0.5};
-            const double share = (hasSign ? kUpDown : kUp)[n % 8];
+            const double share = (withSign ? kUpDown : kUp)[n % 8];
             return fitReading(model_, f, share * fullValue, c, mainRange);
         }
         case ScenarioKind::Cycle: return cycleReading(n);
