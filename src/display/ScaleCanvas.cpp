@@ -1,0 +1,111 @@
+#include "ScaleCanvas.h"
+
+#include <QFont>
+#include <QPainter>
+#include <QPen>
+
+namespace {
+
+// Colours of the face; the panel behind the picture is white, so white also wipes.
+const QColor kPanelColour = Qt::white;
+const QColor kTickColour = Qt::red;
+const QColor kBandColour = Qt::blue;
+const QColor kAlarmBandColour = Qt::red;
+const QColor kPointerColour = Qt::black;
+
+// Pixels outside the arc of the tick dots, the label anchors and the band.
+constexpr int kTickRadius = 6;
+constexpr int kLabelRadius = 18;
+constexpr int kBandRadius = 3;
+
+// A small plain face with narrow digits, so that the labels at the ends of the arc fit the
+// picture; crisp like the rest of the face.
+QFont labelFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
+                      QStringLiteral("Liberation Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setStyleStrategy(QFont::NoAntialias);
+    font.setPixelSize(11);
+    return font;
+}
+
+// A dot is the 2 x 2 box at `at` outlined with a pen of `penWidth`: a solid disc of diameter
+// 2 + penWidth around the box's centre.
+void drawDot(QPainter& p, QPoint at, const QColor& colour, int penWidth) {
+    const double radius = 1 + penWidth / 2.0;
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    p.drawEllipse(QPointF(at.x() + 1, at.y() + 1), radius, radius);
+}
+
+// Text whose top-left corner is at `at`, on an opaque white cell.
+void drawLabel(QPainter& p, QPoint at, const char* text) {
+    p.setPen(Qt::black);
+    p.drawText(QRect(at, QSize(200, 100)), Qt::AlignLeft | Qt::AlignTop, QString::fromLatin1(text));
+}
+
+}  // namespace
+
+bool ScaleCanvas::ensurePicture(const ScaleInputs& in) {
+    if (!picture_.isNull()) return true;
+    const QSize size = in.imageSize.isEmpty() ? in.panelSize - QSize(4, 4) : in.imageSize;
+    if (size.isEmpty()) return false;
+    picture_ = QImage(size, QImage::Format_RGB32);
+    picture_.fill(kPanelColour);
+    return true;
+}
+
+void ScaleCanvas::KDsetup(const ScaleInputs& in) {
+    using namespace ScaleGeometry;
+    const Face face = faceFor(in.panelSize);
+    if (!face.valid() || !ensurePicture(in)) return;
+
+    QPainter p(&picture_);
+    p.fillRect(picture_.rect(), kPanelColour);
+    p.setBackground(kPanelColour);
+    p.setBackgroundMode(Qt::OpaqueMode);
+    p.setFont(labelFont());
+
+    const int ticks = tickCount(in);
+    const std::vector<ScaleLabel>& labels = labelsFor(in);
+    auto label = labels.begin();
+    for (int i = 0; ticks > 0 && i <= ticks; ++i) {
+        const double phi = angleAt(face, i, ticks);
+        if (label != labels.end() && label->tick == i) {
+            const QPoint anchor = pointAt(face, phi, kLabelRadius);
+            drawLabel(p, anchor - QPoint(label->dx, label->dy), label->text);
+            ++label;
+        }
+        if (hasTickDot(in, i)) drawDot(p, pointAt(face, phi, kTickRadius), kTickColour, 2);
+    }
+
+    // The band follows the count range even on the frequency scale.
+    const int steps = in.BarSegments * 10;
+    for (int j = 0; steps > 0 && j <= steps; ++j) {
+        const QColor& colour = bandIsRed(in, j) ? kAlarmBandColour : kBandColour;
+        drawDot(p, pointAt(face, angleAt(face, j, steps), kBandRadius), colour, 4);
+    }
+}
+
+void ScaleCanvas::KDrun(int position, const ScaleInputs& in) {
+    using namespace ScaleGeometry;
+    const Face face = faceFor(in.panelSize);
+    const PointerScale scale = pointerScale(in, position);
+    const std::optional<PointerLine> line = pointerAt(face, scale.v, scale.steps);
+    if (!line || !ensurePicture(in)) return;
+
+    QPainter p(&picture_);
+    QPen pen(kPanelColour, 2);
+    p.setPen(pen);
+    p.drawLine(PointerTipX, PointerTipY, PointerBaseX, PointerBaseY);
+
+    PointerTipX = line->tip.x();
+    PointerTipY = line->tip.y();
+    PointerBaseX = line->base.x();
+    PointerBaseY = line->base.y();
+
+    pen.setColor(kPointerColour);
+    p.setPen(pen);
+    p.drawLine(line->tip, line->base);
+}

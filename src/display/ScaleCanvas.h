@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QImage>
+#include <cstdint>
+
+#include "ScaleGeometry.h"
+
+// The picture of the analog face: band, tick dots, labels and pointer, drawn on one image that is
+// created at the panel's client size the first time it is drawn on and shown stretched afterwards.
+// `KDsetup` redraws the face from scratch (without pointer); `KDrun` wipes the last pointer in the
+// panel colour and draws the new one.
+class ScaleCanvas {
+public:
+    void KDsetup(const ScaleInputs& in);
+    void KDrun(int position, const ScaleInputs& in);
+
+    // null until the first drawing
+    const QImage& image() const { return picture_; }
+
+    // The pointer last drawn, kept so that the next `KDrun` can wipe it. All 0 before the first
+    // `KDrun`, whose wipe then touches only the corner pixel.
+    int32_t PointerTipX = 0;
+    int32_t PointerTipY = 0;
+    int32_t PointerBaseX = 0;
+    int32_t PointerBaseY = 0;
+
+private:
+    bool ensurePicture(const ScaleInputs& in);
+
+    QImage picture_;
+};

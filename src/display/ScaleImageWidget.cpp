@@ -1,0 +1,17 @@
+#include "ScaleImageWidget.h"
+
+#include <QPainter>
+
+ScaleImageWidget::ScaleImageWidget(QWidget* parent) : QWidget(parent) {}
+
+void ScaleImageWidget::setImage(const QImage& image) {
+    image_ = image;
+    update();
+}
+
+void ScaleImageWidget::paintEvent(QPaintEvent*) {
+    if (image_.isNull()) return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    p.drawImage(rect(), image_);
+}

@@ -1,0 +1,193 @@
+// The drawn face: pixels of the band, the tick dots, the labels and the pointer.
+#include <QTest>
+
+#include "ScaleCanvas.h"
+#include "ScaleImageWidget.h"
+
+using namespace ScaleGeometry;
+
+namespace {
+
+const QRgb kWhite = qRgb(255, 255, 255);
+const QRgb kBlack = qRgb(0, 0, 0);
+const QRgb kRed = qRgb(255, 0, 0);
+const QRgb kBlue = qRgb(0, 0, 255);
+
+// Centre pixel of the band dot j of a 4000-count face at form size.
+QPoint bandPixel(const ScaleInputs& in, int j) {
+    const Face f = faceFor(in.panelSize);
+    return pointAt(f, angleAt(f, j, in.BarSegments * 10), 3) + QPoint(1, 1);
+}
+
+int countColour(const QImage& image, const QRect& area, QRgb colour) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (image.rect().contains(x, y) && image.pixel(x, y) == colour) ++n;
+        }
+    }
+    return n;
+}
+
+// Black pixels within a pixel of the point at `dy` below the tip on the line from tip to base.
+bool pointerShowsAt(const ScaleCanvas& c, int dy) {
+    const double t = double(dy) / (c.PointerBaseY - c.PointerTipY);
+    const int x = qRound(c.PointerTipX + t * (c.PointerBaseX - c.PointerTipX));
+    return countColour(c.image(), QRect(x - 1, c.PointerTipY + dy - 1, 3, 3), kBlack) > 0;
+}
+
+}  // namespace
+
+class TestScaleCanvas : public QObject {
+    Q_OBJECT
+
+private slots:
+    void pictureIsCreatedOnceAtClientSize() {
+        ScaleCanvas canvas;
+        ScaleInputs in;
+        QVERIFY(canvas.image().isNull());
+        canvas.KDsetup(in);
+        QCOMPARE(canvas.image().size(), QSize(314, 133));
+        QCOMPARE(canvas.image().pixel(0, 132), kWhite);
+
+        // a bigger panel later changes the layout, not the picture
+        in.panelSize = {500, 300};
+        canvas.KDrun(400, in);
+        QCOMPARE(canvas.image().size(), QSize(314, 133));
+        QCOMPARE(canvas.PointerTipX, 250);
+
+        ScaleCanvas sized;
+        in.imageSize = {200, 100};
+        sized.KDrun(400, in);
+        QCOMPARE(sized.image().size(), QSize(200, 100));
+    }
+
+    void lowPanelDrawsNothing() {
+        ScaleCanvas canvas;
+        ScaleInputs in;
+        in.panelSize = {318, 60};
+        canvas.KDsetup(in);
+        canvas.KDrun(400, in);
+        QVERIFY(canvas.image().isNull());
+        QCOMPARE(canvas.PointerTipX, 0);
+
+        // once drawn, a later collapse leaves the picture and the pointer as they are
+        in.panelSize = {318, 137};
+        canvas.KDsetup(in);
+        canvas.KDrun(400, in);
+        const QImage before = canvas.image();
+        in.panelSize = {318, 50};
+        canvas.KDsetup(in);
+        canvas.KDrun(0, in);
+        QCOMPARE(canvas.image(), before);
+        QCOMPARE(canvas.PointerTipX, 159);
+    }
+
+    void bandFollowsArmedLimits() {
+        ScaleCanvas canvas;
+        ScaleInputs in;
+        in.MaxLimit = 3000;
+        in.SetMaxB = true;
+        in.MinLimit = -3500;
+        in.SetMinB = true;
+        canvas.KDsetup(in);
+        for (int j : {0, 20, 780, 800}) QCOMPARE(canvas.image().pixel(bandPixel(in, j)), kRed);
+        for (int j : {100, 400, 650}) QCOMPARE(canvas.image().pixel(bandPixel(in, j)), kBlue);
+
+        // disarming and redrawing turns the whole band blue
+        in.SetMaxB = in.SetMinB = false;
+        canvas.KDsetup(in);
+        for (int j : {0, 20, 400, 780, 800}) QCOMPARE(canvas.image().pixel(bandPixel(in, j)), kBlue);
+    }
+
+    // Red dots sit just outside the band at the dotted ticks only; with the band blue, any red
+    // pixel near a tick is its dot (or the dot of a neighbour, 5 pixels away).
+    void tickDotsAtDottedTicksOnly() {
+        ScaleInputs in;
+        in.ScaleDigits = "34";
+        in.FullScale = 3400;
+        in.BarSegments = 68;
+        ScaleCanvas canvas;
+        canvas.KDsetup(in);
+        const Face f = faceFor(in.panelSize);
+        for (int i = 0; i <= 68; ++i) {
+            const QPoint p = pointAt(f, angleAt(f, i, 68), 6);
+            const int red = countColour(canvas.image(), QRect(p - QPoint(2, 2), QSize(6, 6)), kRed);
+            const int k = ((i - 4) % 10 + 10) % 10;
+            const int fromDot = std::min(k, 10 - k);  // ticks to the nearest of 4, 14, ...
+            if (fromDot == 0) QVERIFY2(red > 0, qPrintable(QString::number(i)));
+            if (fromDot >= 2) QVERIFY2(red == 0, qPrintable(QString::number(i)));
+        }
+    }
+
+    void labelsAreWritten() {
+        ScaleCanvas canvas;
+        ScaleInputs in;
+        canvas.KDsetup(in);
+        // "0" at (156, 8) and "-40" at (0, 90); nothing written between the labels at the top
+        QVERIFY(countColour(canvas.image(), QRect(156, 8, 8, 13), kBlack) > 5);
+        QVERIFY(countColour(canvas.image(), QRect(0, 90, 18, 13), kBlack) > 5);
+        QCOMPARE(countColour(canvas.image(), QRect(125, 0, 25, 25), kBlack), 0);
+
+        in.FreqMode = true;  // "50" at the right end, where the count scale has "40"
+        canvas.KDsetup(in);
+        const QImage freq = canvas.image();
+        in.FreqMode = false;
+        canvas.KDsetup(in);
+        QVERIFY(freq != canvas.image());
+    }
+
+    void pointerMovesAndWipesItsTrail() {
+        ScaleCanvas canvas;
+        ScaleInputs in;
+        canvas.KDsetup(in);
+        canvas.KDrun(400, in);
+        QCOMPARE(QPoint(canvas.PointerTipX, canvas.PointerTipY), QPoint(159, 34));
+        QCOMPARE(QPoint(canvas.PointerBaseX, canvas.PointerBaseY), QPoint(159, 387));
+        QCOMPARE(canvas.image().pixel(159, 60), kBlack);
+        QCOMPARE(canvas.image().pixel(159, 132), kBlack);
+
+        canvas.KDrun(0, in);
+        QCOMPARE(countColour(canvas.image(), QRect(157, 50, 5, 80), kBlack), 0);
+        QCOMPARE(canvas.image().pixel(159, 60), kWhite);
+        QVERIFY(pointerShowsAt(canvas, 5));
+        QVERIFY(pointerShowsAt(canvas, 15));
+
+        // a redraw of the face shows no pointer until the next move
+        canvas.KDsetup(in);
+        QVERIFY(!pointerShowsAt(canvas, 15));
+        canvas.KDrun(800, in);
+        QVERIFY(pointerShowsAt(canvas, 15));
+        QCOMPARE(canvas.PointerTipX, 298);
+    }
+
+    void pointerOffTheScaleStaysSane() {
+        ScaleCanvas canvas;
+        ScaleInputs in;
+        canvas.KDsetup(in);
+        canvas.KDrun(400, in);
+        for (int position : {INT_MIN, -221, 1021, INT_MAX}) {
+            canvas.KDrun(position, in);
+            QVERIFY(std::abs(canvas.PointerBaseX) <= 32768 && std::abs(canvas.PointerBaseY) <= 32768);
+        }
+        canvas.KDrun(400, in);
+        QCOMPARE(canvas.image().pixel(159, 60), kBlack);
+    }
+
+    void widgetShowsPictureStretched() {
+        ScaleCanvas canvas;
+        ScaleInputs in;
+        canvas.KDsetup(in);
+        canvas.KDrun(400, in);
+        ScaleImageWidget widget;
+        widget.resize(628, 266);
+        widget.setImage(canvas.image());
+        const QImage shown = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.size(), QSize(628, 266));
+        QCOMPARE(shown.pixel(2 * 159, 2 * 60), kBlack);
+        QCOMPARE(shown.pixel(2 * 159 + 10, 2 * 60), kWhite);
+    }
+};
+
+QTEST_MAIN(TestScaleCanvas)
+#include "tst_scale_canvas.moc"
