@@ -4,34 +4,18 @@
 #include <cstring>
 #include <dirent.h>
 #include <poll.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "PosixSerialPort.h"
+#include "PseudoTerminal.h"
 
 namespace {
 
-// A pseudo-terminal whose slave side stands in for the serial device.
-struct Pty {
-    int master = -1;
-    std::string slavePath;
-
-    Pty() {
-        int slave = -1;
-        char name[128] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            slavePath = name;
-            ::close(slave);
-        }
-    }
-    ~Pty() {
-        if (master >= 0) ::close(master);
-    }
-    void write(const std::vector<uint8_t>& bytes) const {
-        QCOMPARE(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-};
+// Writes to the line from the meter's side.
+void send(const PseudoTerminal& pty, const std::vector<uint8_t>& bytes) {
+    QCOMPARE(::write(pty.master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+}
 
 int openDescriptorCount() {
     int n = 0;
@@ -107,7 +91,7 @@ private slots:
     }
 
     void openIsExclusive() {
-        Pty pty;
+        PseudoTerminal pty;
         QVERIFY(!pty.slavePath.empty());
         PosixSerialPort first;
         PosixSerialPort second;
@@ -181,7 +165,7 @@ private slots:
 
         // The same settings reach a device. A pseudo-terminal forces eight bits without parity, so
         // those two are left out of the comparison.
-        Pty pty;
+        PseudoTerminal pty;
         PosixSerialPort port;
         port.setDevicePath("COM2", pty.slavePath);
         const PortHandle h = port.open("COM2");
@@ -207,7 +191,7 @@ private slots:
     }
 
     void readsNeverWait() {
-        Pty pty;
+        PseudoTerminal pty;
         PosixSerialPort port;
         port.setDevicePath("COM1", pty.slavePath);
         const PortHandle h = port.open("COM1");
@@ -223,7 +207,7 @@ private slots:
 
         // Every byte value arrives as sent, including CR, XON/XOFF and 0xFF.
         const std::vector<uint8_t> sent = {0x0D, 0x0A, 0x11, 0x13, 0x03, 0x7F, 0xFF, 0x10, 0xED};
-        pty.write(sent);
+        send(pty, sent);
         QVERIFY(readable(h));
         std::vector<uint8_t> got;
         QDeadlineTimer deadline(2000);
@@ -234,7 +218,7 @@ private slots:
         QCOMPARE(got, sent);
 
         // Purging the receive side drops what arrived and was not read.
-        pty.write({1, 2, 3});
+        send(pty, {1, 2, 3});
         QVERIFY(readable(h));
         QVERIFY(port.purgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR));
         QVERIFY(port.readFile(h, buf, sizeof buf, n));

@@ -9,11 +9,11 @@
 #include <random>
 #include <thread>
 
-#include <pty.h>
 #include <unistd.h>
 
 #include "FrameAssembler.h"
 #include "PosixSerialPort.h"
+#include "PseudoTerminal.h"
 #include "QtPollTimer.h"
 #include "TCommPortDriver.h"
 
@@ -73,8 +73,7 @@ private:
 };
 
 struct Loop {
-    int master = -1;
-    std::string slavePath;
+    PseudoTerminal line;
     PosixSerialPort port;
     QtPollTimer timer;
     TCommPortDriver driver{port, timer};
@@ -83,19 +82,9 @@ struct Loop {
     int chunks = 0;
 
     Loop() {
-        int slave = -1;
-        char name[128] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            slavePath = name;
-            ::close(slave);
-        }
-        port.setDevicePath(pnCOM1, slavePath);
+        port.setDevicePath(pnCOM1, line.slavePath);
         driver.setComPort(pnCOM1);
         timer.setCallback([this](unsigned message) { driver.TimerWndProc(message); });
-    }
-    ~Loop() {
-        driver.Disconnect();
-        if (master >= 0) ::close(master);
     }
 };
 
@@ -121,7 +110,7 @@ class TestSerialLoop : public QObject {
     // Runs the stream through the loop and checks that exactly the whole frames arrive, in order.
     void runStream(Loop& loop, const std::vector<Piece>& pieces, int baud) {
         QVERIFY2(loop.driver.Connect(), loop.port.lastError().c_str());
-        LineWriter writer(loop.master, join(pieces), baud);
+        LineWriter writer(loop.line.master, join(pieces), baud);
         writer.start();
 
         const std::vector<std::string> expected = expectedFrames(pieces);
@@ -137,7 +126,7 @@ class TestSerialLoop : public QObject {
 private slots:
     void segmentFramesAt2400() {
         Loop loop;
-        QVERIFY(!loop.slavePath.empty());
+        QVERIFY(!loop.line.slavePath.empty());
         loop.driver.setComPortSpeed(br2400);
         SegmentFrameAssembler assembler(loop.texts, [&](const std::string& f) { loop.frames.push_back(f); });
         loop.driver.setOnReceiveData([&](TCommPortDriver*, const void* data, int32_t size) {
@@ -176,7 +165,7 @@ private slots:
 
     void digitFramesAt19200() {
         Loop loop;
-        QVERIFY(!loop.slavePath.empty());
+        QVERIFY(!loop.line.slavePath.empty());
         loop.driver.setComPortSpeed(br19200);
         DigitFrameAssembler assembler(loop.texts, [&](const std::string& f) { loop.frames.push_back(f); });
         loop.driver.setOnReceiveData(
@@ -206,8 +195,7 @@ private slots:
         int chunks = 0;
         loop.driver.setOnReceiveData([&](TCommPortDriver*, const void*, int32_t) { ++chunks; });
         QVERIFY(loop.driver.Connect());
-        ::close(loop.master);
-        loop.master = -1;
+        loop.line.closeMaster();
         QTest::qWait(4 * loop.driver.ComPortPollingDelay());
         QCOMPARE(chunks, 0);
         QVERIFY(loop.driver.Connected());
