@@ -1,0 +1,60 @@
+#include "LimitRules.h"
+
+#include <QKeyEvent>
+#include <cstdint>
+#include <limits>
+
+namespace LimitRules {
+
+std::optional<float> limitFromText(const QString& text) {
+    if (text.isEmpty() || text == QLatin1String("-") || text == QLatin1String("+")) return 0.0f;
+
+    qsizetype i = 0;
+    const bool negative = text[0] == u'-';
+    if (negative || text[0] == u'+') ++i;
+    if (i == text.size()) return std::nullopt;
+
+    // magnitude allowed by the sign: 2147483647, or 2147483648 for a negative number
+    const int64_t bound = int64_t(std::numeric_limits<int32_t>::max()) + (negative ? 1 : 0);
+    int64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9') return std::nullopt;
+        magnitude = magnitude * 10 + (c - u'0');
+        if (magnitude > bound) return std::nullopt;
+    }
+    return static_cast<float>(negative ? -magnitude : magnitude);
+}
+
+QString invalidIntegerMessage(const QString& text) {
+    return QStringLiteral("'%1' is not a valid integer value").arg(text);
+}
+
+bool applyLimitText(const QString& text, float& limit, QString* error) {
+    const std::optional<float> value = limitFromText(text);
+    if (!value) {
+        if (error) *error = invalidIntegerMessage(text);
+        return false;
+    }
+    limit = *value;
+    return true;
+}
+
+char16_t filterKey(char16_t key) {
+    if ((key >= u'0' && key <= u'9') || key == 8 || key == u'+' || key == u'-') return key;
+    return 0;
+}
+
+bool discardsKeyPress(const QKeyEvent& event) {
+    if (event.type() != QEvent::KeyPress || event.text().isEmpty()) return false;
+    switch (event.key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Delete:  // an editing key, not a typed character, although some systems give it text
+        return false;
+    default:
+        return filterKey(event.text().at(0).unicode()) == 0;
+    }
+}
+
+}  // namespace LimitRules

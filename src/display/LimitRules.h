@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QKeyEvent;
+
+// Turning the text of an alarm-limit edit into a limit, and the keys those edits accept.
+namespace LimitRules {
+
+// "", "-" and "+" (a value being typed) give 0; otherwise the text must be a decimal integer in
+// the signed 32-bit range with an optional leading sign. Nothing for any other text.
+std::optional<float> limitFromText(const QString& text);
+
+// The conversion error shown for a text that is not an integer.
+QString invalidIntegerMessage(const QString& text);
+
+// Sets `limit` from `text`. On a text that is not an integer the limit keeps its value, `error`
+// (when given) receives the message and the result is false.
+bool applyLimitText(const QString& text, float& limit, QString* error = nullptr);
+
+// Typed characters pass if they are digits, backspace (8), '+' or '-'; every other character
+// becomes the null character, which discards it. The position in the text does not matter.
+char16_t filterKey(char16_t key);
+
+// True for a key press that types a character filterKey discards. Presses without text, the keys
+// that move the focus and the Delete key are left alone.
+bool discardsKeyPress(const QKeyEvent& event);
+
+}  // namespace LimitRules
