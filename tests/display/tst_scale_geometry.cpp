@@ -2,7 +2,6 @@
 #include <QTest>
 #include <climits>
 
-#include "MeterState.h"
 #include "ScaleGeometry.h"
 
 using namespace ScaleGeometry;
@@ -55,27 +54,6 @@ private slots:
         // degrees from the short pi 3.1415, which differ from true degrees in the third decimal
         QVERIFY(std::abs(f.sweep - 115.9417f) < 0.0005f);
         QVERIFY(std::abs(f.start - 32.0292f) < 0.0005f);
-    }
-
-    void inputsComeFromMeterState() {
-        MeterState meter;
-        meter.ScaleDigits = "34";
-        meter.FullScale = 3400;
-        meter.BarSegments = 68;
-        meter.MaxLimit = 1200;
-        meter.MinLimit = -900;
-        meter.FreqMode = 1;
-        ControlStates controls;
-        controls.SetMinB = true;
-        const ScaleInputs in = ScaleInputs::from(meter, controls, {400, 200});
-        QCOMPARE(in.panelSize, QSize(400, 200));
-        QVERIFY(in.FreqMode);
-        QCOMPARE(in.ScaleDigits, std::string("34"));
-        QCOMPARE(in.BarSegments, 68);
-        QCOMPARE(in.MaxLimit, 1200.0f);
-        QCOMPARE(in.MinLimit, -900.0f);
-        QVERIFY(!in.SetMaxB);
-        QVERIFY(in.SetMinB);
     }
 
     // The zero of every scale points straight up, from 4 pixels below the arc's top to the far
