@@ -10,7 +10,10 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
+#include "LimitRules.h"
 #include "ModelProfiles.h"
+#include "ScaleCanvas.h"
+#include "ScaleGeometry.h"
 #include "ui_TFCOMM.h"
 
 namespace {
@@ -28,7 +31,8 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
       comm2_(port_, pollTimer_),
       segmentAssembler_(frames_, [this](const std::string& f) { engine_.LcdDisplay31B(f); }),
       digitAssembler_(frames_, [this](const std::string& f) { engine_.LcdDisplay47B(f); }),
-      engine_(meter_, panel_, controls_, *this) {
+      engine_(meter_, panel_, controls_, *this),
+      scale_(std::make_unique<ScaleCanvas>()) {
     ui_->setupUi(this);
 
     // the stored driver settings of this window
@@ -262,20 +266,34 @@ void TFCOMM::SetMinExit() {
 }
 
 void TFCOMM::applyLimitText(QLineEdit* edit, float& limit) {
-    (void)edit;
-    (void)limit;
+    QString error;
+    if (!LimitRules::applyLimitText(edit->text(), limit, &error)) {
+        // the limit keeps its value and the face stays as it is
+        QMessageBox::critical(this, windowTitle(), error);
+        return;
+    }
     KDsetup(1);
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == ui_->Setmax || watched == ui_->SetMin) && event->type() == QEvent::KeyPress &&
+        LimitRules::discardsKeyPress(*static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
 // ---- what a reading drives ----
 
-void TFCOMM::KDsetup(int) {}
+void TFCOMM::KDsetup(int) {
+    scale_->KDsetup(ScaleInputs::from(meter_, controls_, ui_->KD->size(), ui_->KD1->size()));
+    ui_->KD1->setImage(scale_->image());
+}
 
-void TFCOMM::KDrun(int position) { (void)position; }
+void TFCOMM::KDrun(int position) {
+    scale_->KDrun(position, ScaleInputs::from(meter_, controls_, ui_->KD->size(), ui_->KD1->size()));
+    ui_->KD1->setImage(scale_->image());
+}
 
 void TFCOMM::setBarPosition(int position) {
     // positions past the bar's maximum show a full bar
