@@ -1,0 +1,52 @@
+#include "LcdLabel.h"
+
+#include "LcdGlyphs.h"
+
+#include <QPainter>
+
+#include <cmath>
+
+// Transparent unless the form turns on autoFillBackground: the panel colour shows through.
+LcdLabel::LcdLabel(QWidget* parent) : QWidget(parent) {}
+
+void LcdLabel::setText(const QString& text) {
+    if (text == text_) return;
+    text_ = text;
+    update();
+}
+
+void LcdLabel::setGlyphHeight(int pixels) {
+    if (pixels == glyphHeight_ || pixels <= 0) return;
+    glyphHeight_ = pixels;
+    updateGeometry();
+    update();
+}
+
+void LcdLabel::setBold(bool on) {
+    if (on == bold_) return;
+    bold_ = on;
+    update();
+}
+
+void LcdLabel::setItalic(bool on) {
+    if (on == italic_) return;
+    italic_ = on;
+    update();
+}
+
+void LcdLabel::setColor(const QColor& color) {
+    if (color == color_) return;
+    color_ = color;
+    update();
+}
+
+QSize LcdLabel::sizeHint() const {
+    return QSize(static_cast<int>(std::ceil(LcdGlyphs::textWidth(text_, glyphHeight_))),
+                 LcdGlyphs::lineHeight(glyphHeight_));
+}
+
+void LcdLabel::paintEvent(QPaintEvent*) {
+    if (text_.isEmpty()) return;
+    QPainter p(this);
+    LcdGlyphs::drawText(p, QPointF(0, 0), text_, glyphHeight_, bold_, italic_, color_);
+}

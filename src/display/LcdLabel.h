@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+
+// A caption in the LCD symbol font: a transparent label whose text is drawn with LcdGlyphs from
+// its top-left corner, literally (an '&' is the beeper glyph, not an accelerator). Its size is
+// set by the form and never follows the text, so an empty caption paints nothing and keeps
+// its place.
+class LcdLabel : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(QString text READ text WRITE setText)
+    Q_PROPERTY(int glyphHeight READ glyphHeight WRITE setGlyphHeight)
+    Q_PROPERTY(bool bold READ bold WRITE setBold)
+    Q_PROPERTY(bool italic READ italic WRITE setItalic)
+    Q_PROPERTY(QColor color READ color WRITE setColor)
+
+public:
+    explicit LcdLabel(QWidget* parent = nullptr);
+
+    QString text() const { return text_; }
+    void setText(const QString& text);
+    int glyphHeight() const { return glyphHeight_; }
+    void setGlyphHeight(int pixels);
+    bool bold() const { return bold_; }
+    void setBold(bool on);
+    bool italic() const { return italic_; }
+    void setItalic(bool on);
+    QColor color() const { return color_; }
+    void setColor(const QColor& color);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString text_;
+    int glyphHeight_ = 24;
+    bool bold_ = false;
+    bool italic_ = false;
+    QColor color_ = Qt::black;
+};
