@@ -42,8 +42,7 @@ DemoMeter::DemoMeter(const std::string& modelCaption, const std::string& scenari
     if (!d_->pty) return;
     d_->stream = std::make_unique<ScenarioStream>(*model, options);
     d_->writer = std::make_unique<PacedWriter>(d_->pty->masterFd(), model->baud, PacedWriter::Full::Drop);
-    // keep about two seconds of line for a reader that is slow to poll
-    d_->writer->setStaleLimit(d_->pty->slaveFd(), static_cast<std::size_t>(2 * lineBytesPerSecond(model->baud)));
+    d_->writer->setStaleLimit(d_->pty->slaveFd(), staleLimitFor(model->baud));
     d_->slavePath = d_->pty->slavePath();
     Impl* impl = d_.get();
     impl->thread = std::thread([impl] {

@@ -43,9 +43,11 @@ bool setRaw(int fd, speed_t speed, bool serialLine) {
 }  // namespace
 
 nanoseconds lineTime(uint64_t bytes, int baud) {
-    // whole nanoseconds per bit keep 2400 and 19200 baud exact
-    return nanoseconds(static_cast<int64_t>(bytes) * kBitsPerByte * (1000000000LL / baud));
+    // multiply before dividing: a bit at 2400 baud is not a whole number of nanoseconds
+    return nanoseconds(static_cast<int64_t>(bytes) * kBitsPerByte * 1000000000LL / baud);
 }
+
+std::size_t staleLimitFor(int baud) { return static_cast<std::size_t>(lineBytesPerSecond(baud)); }
 
 PacedWriter::PacedWriter(int fd, int baud, Full whenFull)
     : fd_(fd), byteTime_(lineTime(1, baud)), whenFull_(whenFull) {}

@@ -14,6 +14,10 @@ constexpr double lineBytesPerSecond(int baud) { return static_cast<double>(baud)
 // How long `bytes` bytes take on the line.
 std::chrono::nanoseconds lineTime(uint64_t bytes, int baud);
 
+// How many unread bytes make a line stale: one second of it. A reader polling the line a few
+// times a second never has that much waiting.
+std::size_t staleLimitFor(int baud);
+
 // Writes bytes into a file descriptor no faster than the line would carry them: each byte is
 // handed over when its stop bit would have arrived.
 class PacedWriter {

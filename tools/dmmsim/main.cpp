@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
     }
 
     PacedWriter writer(fd, model->baud, pty ? PacedWriter::Full::Drop : PacedWriter::Full::Wait);
-    if (pty) writer.setStaleLimit(pty->slaveFd(), static_cast<std::size_t>(2 * lineBytesPerSecond(model->baud)));
+    if (pty) writer.setStaleLimit(pty->slaveFd(), staleLimitFor(model->baud));
     std::function<void(const Emission&)> onSent;
     if (verbose) onSent = printFrame;
     runPaced(stream, writer, run, gStop, onSent);
