@@ -24,8 +24,8 @@ constexpr qreal kItalicSlant = 0.12;
 constexpr qreal kLean = kSlant * (kBaseline - kCapTop);
 
 // Segment and stroke widths in em.
-constexpr qreal kSegment = 0.09;
-constexpr qreal kSegmentBold = 0.11;
+constexpr qreal kSegment = 0.10;
+constexpr qreal kSegmentBold = 0.12;
 constexpr qreal kStroke = 0.085;
 constexpr qreal kStrokeBold = 0.115;
 
@@ -49,11 +49,6 @@ int segmentPattern(QChar c) {
     if (u >= '0' && u <= '9') return static_cast<int>(kDigitSegments[u - '0']);
     switch (u) {
     case '@': return static_cast<int>(kLetterL);
-    // the port indicators: "COM /" is port 1, "COM ," port 2 and so on
-    case '/': return static_cast<int>(kDigitSegments[1]);
-    case ',': return static_cast<int>(kDigitSegments[2]);
-    case '<': return static_cast<int>(kDigitSegments[3]);
-    case '>': return static_cast<int>(kDigitSegments[4]);
     default: return -1;
     }
 }
@@ -84,6 +79,7 @@ qreal symbolAdvance(char16_t u) {
     case '!': return 0.59;
     case '$': return 0.34;
     case '(': return 0.31;
+    case '/': case ',': case '<': case '>': return 0.62;
     case '#': return 0.75;
     case '?': return 0.71;
     case ')': return 1.06;
@@ -293,7 +289,7 @@ void buildSymbol(GlyphBuilder& b, char16_t u) {
         b.fillRect(0.05, kXTop + 0.04, 0.14, kXTop + 0.13);
         break;
     case '%':
-        b.polyline({{0.06 + 0.02, yt}, {0.06 + 0.02, 0.40}, {0.26, 0.40}, {0.26, yt}, {0.06 + 0.02, yt}}, thin);
+        b.polyline({{0.08, yt}, {0.08, 0.40}, {0.26, 0.40}, {0.26, yt}, {0.08, yt}}, thin);
         b.polyline({{0.47, 0.71}, {0.47, yb}, {0.65, yb}, {0.65, 0.71}, {0.47, 0.71}}, thin);
         b.polyline({{0.62, yt}, {0.09, yb}}, t);
         break;
@@ -355,6 +351,26 @@ void buildSymbol(GlyphBuilder& b, char16_t u) {
     }
     case '(':  // bar mark: three stacked bars
         for (qreal y : {0.36, 0.53, 0.70}) b.fillRect(0.05, y, 0.22, y + 0.09);
+        break;
+    // The port indicators: "COM /" is port 1, "COM ," port 2 and so on. Drawn in the stroke
+    // style of the letters beside them, which stays legible at the indicator's small size.
+    case '/':
+        b.capitalBox(symbolAdvance(u));
+        b.line({{.2, .22}, {.65, 0}, {.65, 1}});
+        break;
+    case ',':
+        b.capitalBox(symbolAdvance(u));
+        b.line({{0, 0}, {1, 0}, {1, .5}, {0, .5}, {0, 1}, {1, 1}});
+        break;
+    case '<':
+        b.capitalBox(symbolAdvance(u));
+        b.line({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
+        b.line({{.3, .5}, {1, .5}});
+        break;
+    case '>':
+        b.capitalBox(symbolAdvance(u));
+        b.line({{0, 0}, {0, .6}, {1, .6}});
+        b.line({{.75, 0}, {.75, 1}});
         break;
     default: break;
     }

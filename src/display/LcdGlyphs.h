@@ -16,7 +16,7 @@ class QPainter;
 //   "*" ohm    "#" degrees Celsius    "?" degrees Fahrenheit     "&" continuity beeper
 //   ")" diode  "+" micro              '"' HOLD                   "!" record mark
 //   "$" low battery    "(" bar mark   "%" and letters in LCD style
-//   "/" "," "<" ">" the digits 1..4 (the port indicators read "COM 1".."COM 4")
+//   "/" "," "<" ">" the numbers 1..4 (the port indicators read "COM 1".."COM 4")
 // Text is drawn literally: no accelerator or escape processing. A character without a glyph
 // takes the place of a digit and draws nothing.
 class LcdGlyphs {
