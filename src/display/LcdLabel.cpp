@@ -7,12 +7,8 @@
 #include <cmath>
 
 // Transparent unless the form turns on autoFillBackground: the panel colour shows through.
-LcdLabel::LcdLabel(QWidget* parent) : QWidget(parent) {}
-
-void LcdLabel::setText(const QString& text) {
-    if (text == text_) return;
-    text_ = text;
-    update();
+LcdLabel::LcdLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
 }
 
 void LcdLabel::setGlyphHeight(int pixels) {
@@ -41,12 +37,12 @@ void LcdLabel::setColor(const QColor& color) {
 }
 
 QSize LcdLabel::sizeHint() const {
-    return QSize(static_cast<int>(std::ceil(LcdGlyphs::textWidth(text_, glyphHeight_))),
+    return QSize(static_cast<int>(std::ceil(LcdGlyphs::textWidth(text(), glyphHeight_))),
                  LcdGlyphs::lineHeight(glyphHeight_));
 }
 
 void LcdLabel::paintEvent(QPaintEvent*) {
-    if (text_.isEmpty()) return;
+    if (text().isEmpty()) return;
     QPainter p(this);
-    LcdGlyphs::drawText(p, QPointF(0, 0), text_, glyphHeight_, bold_, italic_, color_);
+    LcdGlyphs::drawText(p, QPointF(0, 0), text(), glyphHeight_, bold_, italic_, color_);
 }

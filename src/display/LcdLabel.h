@@ -1,16 +1,14 @@
 #pragma once
 
 #include <QColor>
-#include <QString>
-#include <QWidget>
+#include <QLabel>
 
 // A caption in the LCD symbol font: a transparent label whose text is drawn with LcdGlyphs from
 // its top-left corner, literally (an '&' is the beeper glyph, not an accelerator). Its size is
 // set by the form and never follows the text, so an empty caption paints nothing and keeps
-// its place.
-class LcdLabel : public QWidget {
+// its place. It is a QLabel so that code setting captions treats it like any other label.
+class LcdLabel : public QLabel {
     Q_OBJECT
-    Q_PROPERTY(QString text READ text WRITE setText)
     Q_PROPERTY(int glyphHeight READ glyphHeight WRITE setGlyphHeight)
     Q_PROPERTY(bool bold READ bold WRITE setBold)
     Q_PROPERTY(bool italic READ italic WRITE setItalic)
@@ -19,8 +17,6 @@ class LcdLabel : public QWidget {
 public:
     explicit LcdLabel(QWidget* parent = nullptr);
 
-    QString text() const { return text_; }
-    void setText(const QString& text);
     int glyphHeight() const { return glyphHeight_; }
     void setGlyphHeight(int pixels);
     bool bold() const { return bold_; }
@@ -36,7 +32,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QString text_;
     int glyphHeight_ = 24;
     bool bold_ = false;
     bool italic_ = false;
