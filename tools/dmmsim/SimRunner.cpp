@@ -22,7 +22,8 @@ uint64_t runPaced(ScenarioStream& stream, PacedWriter& writer, const RunOptions&
     return sent;
 }
 
-bool writeCapture(ScenarioStream& stream, uint64_t frames, const std::string& path, std::string* error) {
+bool writeCapture(ScenarioStream& stream, uint64_t frames, const std::string& path, std::string* error,
+                  const std::function<void(const Emission&)>& onSent) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
         if (error) *error = path + ": " + std::strerror(errno);
@@ -32,6 +33,7 @@ bool writeCapture(ScenarioStream& stream, uint64_t frames, const std::string& pa
     for (uint64_t sent = 0; sent < frames && ok;) {
         const Emission e = stream.next();
         ok = std::fwrite(e.bytes.data(), 1, e.bytes.size(), f) == e.bytes.size();
+        if (ok && onSent) onSent(e);
         if (e.reading) ++sent;
     }
     if (std::fclose(f) != 0) ok = false;

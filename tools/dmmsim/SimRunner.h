@@ -23,6 +23,7 @@ uint64_t runPaced(ScenarioStream& stream, PacedWriter& writer, const RunOptions&
                   const std::atomic<bool>& stop, const std::function<void(const Emission&)>& onSent = {});
 
 // Writes `frames` frames of the stream into a file as fast as possible.
-bool writeCapture(ScenarioStream& stream, uint64_t frames, const std::string& path, std::string* error);
+bool writeCapture(ScenarioStream& stream, uint64_t frames, const std::string& path, std::string* error,
+                  const std::function<void(const Emission&)>& onSent = {});
 
 }  // namespace dmmsim

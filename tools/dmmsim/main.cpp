@@ -1,6 +1,8 @@
 // dmmsim: a multimeter on a serial line, for trying the program without one.
 
 #include <atomic>
+#include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -60,7 +62,7 @@ uint64_t parseCount(const std::string& option, const std::string& text) {
 double parseValue(const std::string& text) {
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || v != v) usageError("--value wants a number, not \"" + text + "\"");
+    if (text.empty() || *end != '\0' || !std::isfinite(v)) usageError("--value wants a number, not \"" + text + "\"");
     return v;
 }
 
@@ -72,7 +74,10 @@ void printFrame(const Emission& e) {
         line += kHex[b & 0xF];
         line += ' ';
     }
-    if (e.reading) line += " " + e.reading->text() + " " + functionName(e.reading->function);
+    if (e.reading) {
+        const bool ac = e.reading->function == SimFunction::Volts && e.reading->coupling == Coupling::Ac;
+        line += " " + e.reading->text() + " " + (ac ? "vac" : functionName(e.reading->function));
+    }
     if (e.damage != Damage::None) line += std::string(" [") + damageName(e.damage) + "]";
     std::cerr << line << '\n';
 }
@@ -145,9 +150,11 @@ int main(int argc, char** argv) {
     if (!model) usageError(error);
     if (!ScenarioStream::check(*model, options, &error)) usageError(error);
     ScenarioStream stream(*model, options);
+    std::function<void(const Emission&)> onSent;
+    if (verbose) onSent = printFrame;
 
     if (output == Output::Capture) {
-        if (!writeCapture(stream, run.frames.value_or(kCaptureFrames), target, &error)) {
+        if (!writeCapture(stream, run.frames.value_or(kCaptureFrames), target, &error, onSent)) {
             std::cerr << "dmmsim: " << error << '\n';
             return 1;
         }
@@ -179,8 +186,6 @@ int main(int argc, char** argv) {
 
     PacedWriter writer(fd, model->baud, pty ? PacedWriter::Full::Drop : PacedWriter::Full::Wait);
     if (pty) writer.setStaleLimit(pty->slaveFd(), staleLimitFor(model->baud));
-    std::function<void(const Emission&)> onSent;
-    if (verbose) onSent = printFrame;
     runPaced(stream, writer, run, gStop, onSent);
     if (!pty) ::close(fd);
     if (!writer.error().empty()) {
