@@ -1,5 +1,6 @@
 #include "Scenario.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "FrameEncoder.h"
