@@ -10,7 +10,9 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
+#include "HeadlessRunner.h"
 #include "LimitRules.h"
+#include "LinkImages.h"
 #include "ModelProfiles.h"
 #include "ScaleCanvas.h"
 #include "ScaleGeometry.h"
@@ -34,6 +36,10 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
       engine_(meter_, panel_, controls_, *this),
       scale_(std::make_unique<ScaleCanvas>()) {
     ui_->setupUi(this);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    resize(615, 409 + menuBar()->sizeHint().height());
+    ui_->CONok->setPixmap(LinkImages::pixmap(true));
+    ui_->CONokN->setPixmap(LinkImages::pixmap(false));
 
     // the stored driver settings of this window
     comm2_.setComPort(pnCOM1);

@@ -20,7 +20,6 @@ class TFCOMM;
 }
 class QLabel;
 class ScaleCanvas;
-class DemoMeter;
 
 // The main window: owns the meter state, the serial driver and the widgets. Its handlers are
 // thin; the decoding, pipeline, scale geometry and limit rules live in plain classes.
@@ -96,7 +95,6 @@ private:
     QTimer ConTimer;
     std::array<QWidget*, kLcdElementCount> elementWidgets_{};
     std::unique_ptr<ScaleCanvas> scale_;
-    std::unique_ptr<DemoMeter> demo_;
     double chartAxisMax_ = 4000;
     double chartAxisMin_ = -4000;
 };
