@@ -18,6 +18,10 @@
 #include "ScaleGeometry.h"
 #include "ui_TFCOMM.h"
 
+#ifdef DMM_HAVE_DEMO
+#include "DemoMeter.h"
+#endif
+
 namespace {
 
 // Lines of the received-frame trace kept; older ones are dropped as new ones arrive.
@@ -46,6 +50,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     comm2_.setComPortSpeed(br2400);
     for (const auto& [n, path] : options_.portPaths) port_.setDevicePath(static_cast<TComPortNumber>(n - 1), path);
 
+    startDemoMeter();
     bindWidgets();
     ui_->Memo1->setMaximumBlockCount(kTraceLines);
 
@@ -106,6 +111,25 @@ void TFCOMM::bindWidgets() {
 
     ui_->ComSetup1->setToolTipsVisible(true);
     updatePortTooltips();
+}
+
+// With --demo a simulated meter of the chosen model talks on COM1 through a pseudo-terminal.
+void TFCOMM::startDemoMeter() {
+    if (!options_.demo) return;
+#ifdef DMM_HAVE_DEMO
+    std::string caption = "KR31E";
+    if (options_.model) caption = *options_.model;
+    demo_ = std::make_unique<DemoMeter>(caption, options_.demoScenario, options_.variant);
+    if (demo_->ok()) {
+        port_.setDevicePath(pnCOM1, demo_->slavePath());
+        return;
+    }
+    const QString why = QString::fromStdString(demo_->errorString());
+    demo_.reset();
+    QTimer::singleShot(0, this, [this, why] {
+        QMessageBox::warning(this, windowTitle(), tr("The simulated meter could not start: %1").arg(why));
+    });
+#endif
 }
 
 void TFCOMM::readModelChecks() {
@@ -292,12 +316,12 @@ bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
 // ---- what a reading drives ----
 
 void TFCOMM::KDsetup(int) {
-    scale_->KDsetup(ScaleInputs::from(meter_, controls_, ui_->KD->size(), ui_->KD1->size()));
+    scale_->KDsetup(ScaleInputs::from(meter_, controls_, ui_->KD->size()));
     ui_->KD1->setImage(scale_->image());
 }
 
 void TFCOMM::KDrun(int position) {
-    scale_->KDrun(position, ScaleInputs::from(meter_, controls_, ui_->KD->size(), ui_->KD1->size()));
+    scale_->KDrun(position, ScaleInputs::from(meter_, controls_, ui_->KD->size()));
     ui_->KD1->setImage(scale_->image());
 }
 

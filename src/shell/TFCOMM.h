@@ -20,6 +20,7 @@ class TFCOMM;
 }
 class QLabel;
 class ScaleCanvas;
+class DemoMeter;
 
 // The main window: owns the meter state, the serial driver and the widgets. Its handlers are
 // thin; the decoding, pipeline, scale geometry and limit rules live in plain classes.
@@ -76,6 +77,7 @@ private:
     void applyLimitText(class QLineEdit* edit, float& limit);
     void bindWidgets();
     void updatePortTooltips();
+    void startDemoMeter();
 
     std::unique_ptr<Ui::TFCOMM> ui_;
     AppOptions options_;
@@ -95,6 +97,7 @@ private:
     QTimer ConTimer;
     std::array<QWidget*, kLcdElementCount> elementWidgets_{};
     std::unique_ptr<ScaleCanvas> scale_;
+    std::unique_ptr<DemoMeter> demo_;
     double chartAxisMax_ = 4000;
     double chartAxisMin_ = -4000;
 };
