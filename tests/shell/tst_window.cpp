@@ -181,6 +181,57 @@ private slots:
         QVERIFY(shown(*w, "CONokN"));
     }
 
+    void limitsFollowTheirTextsAndBoxes() {
+        auto w = makeWindow();
+        MeterState& s = w->meterState();
+        QCOMPARE(s.MaxLimit, 4002.0f);
+        w->form()->SetMaxB->click();  // touching the box reads the text
+        QCOMPARE(s.MaxLimit, 4000.0f);
+        QVERIFY(w->controlStates().SetMaxB);
+
+        QLineEdit* edit = w->form()->Setmax;
+        edit->clear();
+        QCOMPARE(s.MaxLimit, 0.0f);
+        QTest::keyClicks(edit, "+2x5 0");  // letters and spaces are filtered out
+        QCOMPARE(edit->text(), QStringLiteral("+250"));
+        QCOMPARE(s.MaxLimit, 250.0f);
+
+        const auto text = closeNextMessageBox();
+        QTest::keyClick(edit, '-');  // "+250-" is no integer
+        QCOMPARE(*text, QStringLiteral("'+250-' is not a valid integer value"));
+        QCOMPARE(s.MaxLimit, 250.0f);
+
+        QTest::keyClicks(w->form()->SetMin, "");
+        w->form()->SetMin->setText("-");
+        QCOMPARE(s.MinLimit, 0.0f);
+        QTest::keyClick(w->form()->SetMin, '3');
+        QCOMPARE(s.MinLimit, -3.0f);
+    }
+
+    void armedLimitSoundsTheAlarm() {
+        auto w = makeWindow();
+        w->form()->Setmax->setText("1000");
+        w->form()->SetMaxB->click();
+        receiveSegmentFrame(*w, "705DB1F2700040");  // 1.234 V = 1234 counts
+        QVERIFY(shown(*w, "oltext"));
+        w->form()->SetMaxB->click();  // disarmed: the limit stays, the alarm goes
+        QCOMPARE(w->meterState().MaxLimit, 1000.0f);
+        receiveSegmentFrame(*w, "705DB1F2700040");
+        QVERIFY(!shown(*w, "oltext"));
+
+        // the picture of a live reading beyond an armed limit, when asked for
+        w->form()->Setmax->setText("3000");
+        w->form()->SetMaxB->click();
+        receiveSegmentFrame(*w, "41F3F3FBF00040");  // 399.9 V
+        QVERIFY(shown(*w, "oltext"));
+        const QByteArray dir = qgetenv("DMM_SCREENSHOT_DIR");
+        if (!dir.isEmpty()) {
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+            w->grab().save(QString::fromLocal8Bit(dir) + "/window-alarm.png");
+        }
+    }
+
     void barShowsFullForHighPositions() {
         auto w = makeWindow();
         receiveSegmentFrame(*w, "43E7DFD7D20021");  // 50.00 kHz: leading digits 50
