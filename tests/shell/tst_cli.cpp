@@ -99,6 +99,20 @@ private slots:
         QCOMPARE(r.err, std::string("dropped frames: 1\n"));
     }
 
+    void headlessDigitFramesAndVariant() {
+        // CR LF framing: each frame starts with the LF that ended the one before
+        const std::string volts = "\x0A\x31\x31\x32\x33\x34\x3B\x30\x30\x32\x0D";
+        const std::string diode = "\x0A\x30\x30\x35\x36\x32\x31\x30\x30\x32\x0D";
+        Run r = decode({"--decode", "-", "--model", "KR31G"}, volts + diode);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, std::string("1.234\t1234\tV\t\tAUTO\n"
+                                    "0.562\t562\t)\t\tAUTO\n"));
+        r = decode({"--decode", "-", "--model", "KR31G", "--variant"}, volts + diode);
+        // the variant codes the voltage ranges one place apart
+        QCOMPARE(r.out, std::string("12.34\t1234\tV\t\tAUTO\n"
+                                    "0.56\t56\t)V\t\tAUTO\n"));
+    }
+
     void headlessErrors() {
         Run r = decode({"--decode", "/nonexistent/capture.bin"}, "");
         QCOMPARE(r.code, 2);
