@@ -145,7 +145,7 @@ SimReading ScenarioStream::cycleReading(uint64_t n) const {
         SimFunction f;
         Coupling c;
         int range;
-        RangeSpec spec;
+        RangeSpec rangeSpec;
     };
     std::vector<Step> steps;
     for (SimFunction f : functionsOf(model_)) {
@@ -157,8 +157,8 @@ SimReading ScenarioStream::cycleReading(uint64_t n) const {
         }
     }
     const Step& s = steps[(n / kCycleFramesPerRange) % steps.size()];
-    const int counts = countLimit(model_, s.spec) * 3 / 10 + static_cast<int>(n % kCycleFramesPerRange);
-    return fitReading(model_, s.f, counts * std::pow(10.0, s.spec.countExponent()), s.c, s.range);
+    const int counts = countLimit(model_, s.rangeSpec) * 3 / 10 + static_cast<int>(n % kCycleFramesPerRange);
+    return fitReading(model_, s.f, counts * std::pow(10.0, s.rangeSpec.countExponent()), s.c, s.range);
 }
 
 Emission ScenarioStream::next() {
