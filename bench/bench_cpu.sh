@@ -22,11 +22,15 @@ pty=$(head -n1 "$out")
 QT_QPA_PLATFORM=offscreen "$app" --model "$model" --port "COM1=$pty" --connect >/dev/null 2>&1 &
 app_pid=$!
 sleep 3  # start-up is not part of the steady state
+# a port that did not open would measure an idle program
+ls -l "/proc/$app_pid/fd" 2>/dev/null | grep -q -- "-> $pty\$" ||
+    { echo "dmmview has not opened $pty (is it running and connected?)" >&2; exit 1; }
 
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$app_pid/stat"; }
 c0=$(cpu); t0=$(date +%s.%N)
 sleep "$seconds"
+kill -0 "$app_pid" 2>/dev/null || { echo "dmmview ended during the measurement" >&2; exit 1; }
 c1=$(cpu); t1=$(date +%s.%N)
 awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v m="$model" 'BEGIN {
   cpu = (c1 - c0) / hz; wall = t1 - t0;
