@@ -195,13 +195,31 @@ void TFCOMM::applyProfile() {
 
 // ---- receive path ----
 
+// A chunk may hold several frames. Widgets show only the state after the last of them, so the
+// drawing work of a chunk (LCD, pointer, bar, trace) is done once, when the chunk is through.
 void TFCOMM::H31BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
+    inChunk_ = true;
     segmentAssembler_.H31BRData(dataPtr, dataSize);
-    syncPanel();
+    finishChunk();
 }
 
 void TFCOMM::H47BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
+    inChunk_ = true;
     digitAssembler_.H47BRData(dataPtr, dataSize);
+    finishChunk();
+}
+
+void TFCOMM::finishChunk() {
+    inChunk_ = false;
+    drawPendingPointer();
+    if (pendingBar_) {
+        setBarPosition(*pendingBar_);
+        pendingBar_.reset();
+    }
+    if (!pendingTrace_.isEmpty()) {
+        ui_->Memo1->appendPlainText(pendingTrace_.join(QLatin1Char('\n')));
+        pendingTrace_.clear();
+    }
     syncPanel();
 }
 
@@ -316,16 +334,29 @@ bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
 // ---- what a reading drives ----
 
 void TFCOMM::KDsetup(int) {
+    drawPendingPointer();  // a pointer move of this chunk came first
     scale_->KDsetup(ScaleInputs::from(meter_, controls_, ui_->KD->size()));
     ui_->KD1->setImage(scale_->image());
 }
 
 void TFCOMM::KDrun(int position) {
-    scale_->KDrun(position, ScaleInputs::from(meter_, controls_, ui_->KD->size()));
+    // the pointer is drawn with the scale as it is now, even when the drawing waits
+    pendingPointer_ = std::make_pair(position, ScaleInputs::from(meter_, controls_, ui_->KD->size()));
+    if (!inChunk_) drawPendingPointer();
+}
+
+void TFCOMM::drawPendingPointer() {
+    if (!pendingPointer_) return;
+    scale_->KDrun(pendingPointer_->first, pendingPointer_->second);
+    pendingPointer_.reset();
     ui_->KD1->setImage(scale_->image());
 }
 
 void TFCOMM::setBarPosition(int position) {
+    if (inChunk_) {
+        pendingBar_ = position;
+        return;
+    }
     // positions past the bar's maximum show a full bar
     ui_->PBar2->setValue(std::clamp(position, ui_->PBar2->minimum(), ui_->PBar2->maximum()));
 }
@@ -338,5 +369,12 @@ void TFCOMM::setChartLeftAxis(double maximum, double minimum) {
 }
 
 void TFCOMM::traceFrame(std::string_view frameHex) {
-    ui_->Memo1->appendPlainText(QString::fromLatin1(frameHex.data(), static_cast<int>(frameHex.size())));
+    const QString line = QString::fromLatin1(frameHex.data(), static_cast<int>(frameHex.size()));
+    if (inChunk_) {
+        pendingTrace_.append(line);
+        // a huge chunk keeps only what the trace would keep
+        if (pendingTrace_.size() > kTraceLines) pendingTrace_.removeFirst();
+        return;
+    }
+    ui_->Memo1->appendPlainText(line);
 }

@@ -4,6 +4,8 @@
 #include <QTimer>
 #include <array>
 #include <memory>
+#include <optional>
+#include <QStringList>
 
 #include "AppOptions.h"
 #include "FrameAssembler.h"
@@ -13,6 +15,7 @@
 #include "PosixSerialPort.h"
 #include "QtPollTimer.h"
 #include "ReadingSink.h"
+#include "ScaleGeometry.h"
 #include "TCommPortDriver.h"
 
 namespace Ui {
@@ -78,6 +81,8 @@ private:
     void bindWidgets();
     void updatePortTooltips();
     void startDemoMeter();
+    void finishChunk();
+    void drawPendingPointer();
 
     std::unique_ptr<Ui::TFCOMM> ui_;
     AppOptions options_;
@@ -98,6 +103,11 @@ private:
     std::array<QWidget*, kLcdElementCount> elementWidgets_{};
     std::unique_ptr<ScaleCanvas> scale_;
     std::unique_ptr<DemoMeter> demo_;
+    // drawing deferred to the end of the chunk being received
+    bool inChunk_ = false;
+    std::optional<std::pair<int, ScaleInputs>> pendingPointer_;
+    std::optional<int> pendingBar_;
+    QStringList pendingTrace_;
     double chartAxisMax_ = 4000;
     double chartAxisMin_ = -4000;
 };
