@@ -13,21 +13,10 @@
 #include <memory>
 
 #include "TFCOMM.h"
+#include "WindowTestSupport.h"
 #include "ui_TFCOMM.h"
 
 namespace {
-
-std::unique_ptr<TFCOMM> makeWindow(const std::vector<std::string>& args = {}) {
-    const OptionsResult r = parseOptions(args);
-    if (!r.error.empty()) qFatal("%s", r.error.c_str());
-    return std::make_unique<TFCOMM>(r.options);
-}
-
-bool shown(TFCOMM& w, const char* name) {
-    auto* widget = w.findChild<QWidget*>(QString::fromLatin1(name));
-    if (!widget) qFatal("no widget %s", name);
-    return !widget->isHidden();
-}
 
 // Closes the next message box that opens; its text arrives in the returned string.
 std::shared_ptr<QString> closeNextMessageBox() {

@@ -21,6 +21,7 @@
 #include "Scenario.h"
 #include "SimRunner.h"
 #include "TFCOMM.h"
+#include "WindowTestSupport.h"
 #include "ui_TFCOMM.h"
 
 using namespace dmmsim;
@@ -36,18 +37,6 @@ constexpr int kSchedulingMarginMs = 40;
 
 double msBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-std::unique_ptr<TFCOMM> makeWindow(const std::vector<std::string>& args) {
-    const OptionsResult r = parseOptions(args);
-    if (!r.error.empty()) qFatal("%s", r.error.c_str());
-    return std::make_unique<TFCOMM>(r.options);
-}
-
-bool shown(TFCOMM& w, const char* name) {
-    auto* widget = w.findChild<QWidget*>(QString::fromLatin1(name));
-    if (!widget) qFatal("no widget %s", name);
-    return !widget->isHidden();
 }
 
 QString caption(TFCOMM& w, const char* name) {
