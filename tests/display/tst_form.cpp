@@ -234,7 +234,7 @@ private slots:
         for (QAction* a : window.menuBar()->actions()) bar << a->text();
         QCOMPARE(bar, QStringList({"ComSetup", "Connect", "", "Graphic", "Record", "", "Exit"}));
         QCOMPARE(window.menuBar()->actions().at(0)->menu(), ui.ComSetup1);
-        QCOMPARE(window.menuBar()->actions().at(3)->menu(), ui.Graphic1);
+        QCOMPARE(window.menuBar()->actions().at(3)->menu(), ui.Graphic);
         QCOMPARE(window.menuBar()->actions().at(4)->menu(), ui.Record1);
         QCOMPARE(window.menuBar()->actions().last(), ui.EXIT1);
         QVERIFY(ui.EXIT1->menu() == nullptr && ui.EXIT1->isEnabled());
