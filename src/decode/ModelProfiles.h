@@ -57,6 +57,10 @@ struct ProfileChoice {
 
 ProfileChoice chooseProfile(const ControlStates& controls);
 
+// The values start-up gives the state before any model is applied: 4000 counts, the first frame
+// marked as a change, a new record run, the chart following, frequency mode off.
+void applyStartValues(MeterState& state);
+
 // Sets the range values of `digits` into the state (limits at +-(FullScale + 2) first, as start-up
 // does before the limit texts are written).
 void applyCountRange(const CountRange& range, MeterState& state);

@@ -128,12 +128,7 @@ void applyModelOptions(const AppOptions& options, ControlStates& controls) {
 }
 
 ProfileChoice prepareMeterState(const ControlStates& controls, MeterState& state) {
-    applyCountRange(*countRangeFor("4"), state);
-    state.LastUnitText = "113";
-    state.RecordNo = 1;
-    state.ChartFollow = 1;
-    state.FreqMode = 0;
-    state.MaxRecords = 10000;
+    applyStartValues(state);
     const ProfileChoice choice = chooseProfile(controls);
     state.family = choice.family;
     if (choice.ScaleDigits != "4") {

@@ -152,14 +152,9 @@ void TFCOMM::updatePortTooltips() {
 // Start-up: count range, record table, chart, model profile, limits, meter face.
 void TFCOMM::FormCreate() {
     readModelChecks();
-    applyCountRange(*countRangeFor("4"), meter_);
-    meter_.LastUnitText = "113";
+    applyStartValues(meter_);
     // The record table opens here once recording exists; a table that cannot be opened is reported
     // and start-up goes on, so the meter is still decoded.
-    meter_.RecordNo = 1;
-    meter_.ChartFollow = 1;
-    meter_.FreqMode = 0;
-    meter_.MaxRecords = 10000;
     ui_->ComboBox1->setCurrentIndex(0);
     ShowSeries(0);
     ShowSeries(ui_->BtFill->isChecked() ? 0 : 1);
