@@ -5,10 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libgl-dev libxkbcommon-dev
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev
+  pxlib-dev
   libbenchmark-dev
   fonts-liberation
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick xdotool poppler-utils
 )
 
 missing=()
