@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// One stored reading in the record layout. The store writes the field names "no", "time",
+// "DC/AC", "value", "unit", "Auto" and "Nval"; readers match them without regard to case.
+struct RecordRow {
+    int32_t no = 0;         // "no": running number, 1 for the first row after start or New
+    int32_t timeMs = 0;     // "time": local time of day in milliseconds since midnight, no date
+    std::string dcAc;       // "DC/AC": "AC", "DC" or empty
+    std::string value;      // "value": the displayed value with sign and decimal point
+    std::string unit;       // "unit": unit text in the LCD symbol codes ("k*", "#", "uF")
+    std::string autoText;   // "Auto": "AUTO" or "MANU"
+    double nval = 0.0;      // "Nval": the reading in counts; stored, never shown
+
+    bool operator==(const RecordRow& o) const
+    {
+        return no == o.no && timeMs == o.timeMs && dcAc == o.dcAc && value == o.value
+            && unit == o.unit && autoText == o.autoText && nval == o.nval;
+    }
+    bool operator!=(const RecordRow& o) const { return !(*this == o); }
+};
+
+// Read access to a table of rows in table order: what the grid, the exports and the report read.
+class RecordSource {
+public:
+    virtual ~RecordSource() = default;
+    virtual int64_t rowCount() const = 0;
+    virtual RecordRow row(int64_t index) const = 0;
+};
