@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and running dmmview need.
-# Does nothing when they are all present already.
+# Does nothing when they are all present already. `deps.sh --list` prints the list only.
 set -euo pipefail
 
 packages=(
@@ -10,7 +10,13 @@ packages=(
   libbenchmark-dev
   fonts-liberation
   xvfb xauth imagemagick xdotool poppler-utils
+  dpkg-dev file
 )
+
+if [ "${1:-}" = "--list" ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do
