@@ -1,17 +1,18 @@
 #include "HeadlessRunner.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <csignal>
+#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <istream>
 #include <ostream>
-#include <thread>
+#include <vector>
 
 #include "FrameAssembler.h"
 #include "LcdPanelModel.h"
@@ -36,17 +37,42 @@ public:
 
     MeterState& state() { return state_; }
 
+    uint64_t bytesFed() const { return bytesFed_; }
+
     void feed(const void* data, int32_t size) {
+        bytesFed_ += static_cast<uint64_t>(size);
         if (state_.family == FrameFamily::Segment) segment_.H31BRData(data, size);
         else if (state_.family == FrameFamily::Digit) digit_.H47BRData(data, size);
     }
 
+    // Hands the lines formed so far to the output stream.
+    void flush() {
+        if (pending_.empty()) return;
+        out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+        pending_.clear();
+    }
+
 private:
+    // Lines are formed in one buffer and written in large pieces: a stream insertion per field
+    // would cost more than decoding the frame.
     void print(bool completed) {
         if (!completed) return;
-        out_ << state_.ValueText << '\t' << formatCounts(state_.NumericValue) << '\t' << state_.UnitText << '\t'
-             << state_.AcDcText << '\t' << state_.AutoText << '\n';
+        pending_ += state_.ValueText;
+        pending_ += '\t';
+        appendCounts(pending_, state_.NumericValue);
+        pending_ += '\t';
+        pending_ += state_.UnitText;
+        pending_ += '\t';
+        pending_ += state_.AcDcText;
+        pending_ += '\t';
+        pending_ += state_.AutoText;
+        pending_ += '\n';
+        if (pending_.size() >= kFlushSize) flush();
     }
+
+    static constexpr size_t kFlushSize = 64 * 1024;
+    std::string pending_;
+    uint64_t bytesFed_ = 0;
 
     ControlStates controls_;
     MeterState state_;
@@ -76,9 +102,9 @@ bool isCharacterDevice(const std::string& path) {
 }
 
 void readStream(std::istream& in, PrintingRun& run) {
-    char buffer[4096];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        run.feed(buffer, static_cast<int32_t>(in.gcount()));
+    std::vector<char> buffer(64 * 1024);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+        run.feed(buffer.data(), static_cast<int32_t>(in.gcount()));
     }
 }
 
@@ -96,25 +122,53 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
     }
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+    // Instead of sleeping a whole polling period, wait for the descriptor to have bytes (at most
+    // one period, so an interrupt is seen in time); the driver then reads them as on a tick.
+    // A descriptor that keeps waking the loop without giving bytes has lost its device (an adapter
+    // pulled, the far side of a terminal closed); stop rather than spin on it.
+    int code = 0;
+    int emptyWakeups = 0;
+    pollfd watched{static_cast<int>(driver.portHandle()), POLLIN, 0};
     while (!g_interrupted) {
+        watched.revents = 0;
+        const int ready = ::poll(&watched, 1, static_cast<int>(timer.periodMs()));
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
+        const uint64_t before = run.bytesFed();
         driver.TimerWndProc(WM_TIMER);
-        std::this_thread::sleep_for(std::chrono::milliseconds(timer.periodMs()));
+        run.flush();
+        emptyWakeups = run.bytesFed() == before ? emptyWakeups + 1 : 0;
+        if (emptyWakeups >= 3 || (emptyWakeups > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)))) {
+            err << "the device " << path << " was lost\n";
+            code = 1;
+            break;
+        }
     }
     driver.Disconnect();
-    return 0;
+    return code;
 }
 
 }  // namespace
 
-std::string formatCounts(float value) {
+void appendCounts(std::string& out, float value) {
     char buf[64];
     const double v = value;
-    if (std::isfinite(v) && v == std::floor(v)) {
-        std::snprintf(buf, sizeof buf, "%.0f", v == 0.0 ? 0.0 : v);
-    } else {
-        std::snprintf(buf, sizeof buf, "%.6f", v);
+    // Whole numbers of counts are the rule; below 2^53 they convert exactly to an integer,
+    // which prints far faster than the floating-point formatter and gives the same digits.
+    if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 9007199254740992.0) {
+        const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v));
+        out.append(buf, r.ptr);
+        return;
     }
-    return buf;
+    const int n = std::isfinite(v) && v == std::floor(v) ? std::snprintf(buf, sizeof buf, "%.0f", v)
+                                                         : std::snprintf(buf, sizeof buf, "%.6f", v);
+    out.append(buf, static_cast<size_t>(n));
+}
+
+std::string formatCounts(float value) {
+    std::string s;
+    appendCounts(s, value);
+    return s;
 }
 
 void applyModelOptions(const AppOptions& options, ControlStates& controls) {
@@ -168,6 +222,7 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         }
         readStream(file, run);
     }
+    run.flush();
     out.flush();
     if (run.state().DroppedFrames > 0) err << "dropped frames: " << run.state().DroppedFrames << '\n';
     return code;

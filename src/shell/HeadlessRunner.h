@@ -20,3 +20,4 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
 
 // The numeric value as a plain decimal number, never with an exponent.
 std::string formatCounts(float value);
+void appendCounts(std::string& out, float value);
