@@ -1,6 +1,10 @@
 // Command-line options and the headless decoder.
 #include <QTest>
+#include <atomic>
 #include <sstream>
+#include <thread>
+
+#include "../serial/PseudoTerminal.h"
 
 #include "AppOptions.h"
 #include "HeadlessRunner.h"
@@ -125,6 +129,31 @@ private slots:
         QCOMPARE(formatCounts(4001.0f), std::string("4001"));
         QCOMPARE(formatCounts(-0.0f), std::string("0"));
         QCOMPARE(formatCounts(1e7f), std::string("10000000"));
+        QCOMPARE(formatCounts(16777216.0f * 1024), std::string("17179869184"));  // beyond 32 bits
+        QCOMPARE(formatCounts(0.5f), std::string("0.500000"));
+    }
+
+    // The far side of the line closes while a device is read: the run prints what it decoded,
+    // says the device was lost and ends instead of spinning on a dead descriptor.
+    void headlessDeviceLostEndsTheRun() {
+        PseudoTerminal line;
+        QVERIFY(!line.slavePath.empty());
+        const OptionsResult r = parseOptions({"--decode", line.slavePath});
+        std::istringstream in;
+        std::ostringstream out;
+        std::ostringstream err;
+        std::atomic<int> code{-1};
+        std::thread run([&] { code = runHeadless(r.options, in, out, err); });
+        QTest::qWait(300);  // the port is opened and set up
+        const std::string frames = segmentBytes("705DB1F2700040") + segmentBytes("49F3F3F3F00040");
+        QCOMPARE(::write(line.master, frames.data(), frames.size()), static_cast<ssize_t>(frames.size()));
+        QTest::qWait(300);
+        line.closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(code != -1, 5000);
+        run.join();
+        QCOMPARE(code.load(), 1);
+        QCOMPARE(out.str(), std::string("1.234\t1234\tV\tDC\tAUTO\n-3999\t-3999\tV\tDC\tMANU\n"));
+        QVERIFY2(err.str().find("was lost") != std::string::npos, err.str().c_str());
     }
 };
 
