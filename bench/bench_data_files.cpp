@@ -1,0 +1,97 @@
+// Saving and opening large record tables: 10,000,000 rows as text and as a Paradox table, and
+// opening a table of 1,000,000 rows. Files go to a temporary folder (DMM_BENCH_DIR overrides).
+
+#include "ParadoxTable.h"
+#include "TextExport.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+// Rows made up on demand, as varied as a day of readings.
+class MadeUpRows : public RecordSource {
+public:
+    explicit MadeUpRows(int64_t count) : count_(count) {}
+    int64_t rowCount() const override { return count_; }
+    RecordRow row(int64_t i) const override
+    {
+        static const char* const values[] = {"1.234", "-0.012", "399.9", "0.L", "12.34", "-1.000"};
+        static const char* const units[] = {"V", "mV", "k*", "uF", "kHz", "#"};
+        RecordRow r;
+        r.no = int32_t(i + 1);
+        r.timeMs = int32_t((i * 5749) % 86400000);
+        r.dcAc = (i & 1) ? "DC" : "AC";
+        r.value = values[i % 6];
+        r.unit = units[(i / 7) % 6];
+        r.autoText = (i % 3) ? "AUTO" : "MANU";
+        r.nval = double((i % 8000) - 4000);
+        return r;
+    }
+
+private:
+    int64_t count_;
+};
+
+QString benchDir()
+{
+    static std::unique_ptr<QTemporaryDir> dir;
+    const QByteArray chosen = qgetenv("DMM_BENCH_DIR");
+    if (!chosen.isEmpty()) return QString::fromLocal8Bit(chosen);
+    if (!dir) dir = std::make_unique<QTemporaryDir>();
+    return dir->path();
+}
+
+void BM_SaveText(benchmark::State& state)
+{
+    const MadeUpRows rows(state.range(0));
+    const QString path = QDir(benchDir()).filePath("bench.xls");
+    for (auto _ : state) {
+        const FileResult r = TextExport::write(path, rows, {}, QLocale::system());
+        if (!r.ok()) state.SkipWithError(qPrintable(r.error));
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+    QFile::remove(path);
+}
+
+void BM_SaveParadoxTable(benchmark::State& state)
+{
+    const MadeUpRows rows(state.range(0));
+    const QString path = QDir(benchDir()).filePath("bench.db");
+    for (auto _ : state) {
+        const FileResult r = ParadoxTable::write(path, rows);
+        if (!r.ok()) state.SkipWithError(qPrintable(r.error));
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+    QFile::remove(path);
+}
+
+void BM_OpenParadoxTable(benchmark::State& state)
+{
+    const QString path = QDir(benchDir()).filePath("open.db");
+    if (!ParadoxTable::write(path, MadeUpRows(state.range(0))).ok()) {
+        state.SkipWithError("could not write the table");
+        return;
+    }
+    int64_t checksum = 0;
+    for (auto _ : state) {
+        const FileResult r = ParadoxTable::read(path, [&](const RecordRow& row) { checksum += row.no + row.unit.size(); });
+        if (!r.ok()) state.SkipWithError(qPrintable(r.error));
+    }
+    benchmark::DoNotOptimize(checksum);
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+    QFile::remove(path);
+}
+
+}  // namespace
+
+BENCHMARK(BM_SaveText)->Arg(10000000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SaveParadoxTable)->Arg(10000000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_OpenParadoxTable)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,40 @@
+#include "DataFiles.h"
+
+#include "ParadoxTable.h"
+#include "TextExport.h"
+
+namespace DataFiles {
+
+QString extensionOf(const QString& path)
+{
+    const qsizetype nameStart =
+        std::max({path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'), path.lastIndexOf(u':')}) + 1;
+    const qsizetype dot = path.lastIndexOf(u'.');
+    return dot >= nameStart ? path.mid(dot) : QString();
+}
+
+SaveFormat saveFormatFor(const QString& path)
+{
+    return extensionOf(path) == QLatin1String(".db") ? SaveFormat::ParadoxTable : SaveFormat::Text;
+}
+
+QString withDefaultExtension(const QString& path, const QString& extension)
+{
+    if (path.isEmpty() || !extensionOf(path).isEmpty()) return path;
+    return path + u'.' + extension;
+}
+
+FileResult save(const QString& path, const RecordSource& rows, const FileProgress& progress)
+{
+    if (saveFormatFor(path) == SaveFormat::ParadoxTable) return ParadoxTable::write(path, rows, progress);
+    return TextExport::write(path, rows, progress);
+}
+
+QString openFilter() { return QStringLiteral("access data files (*.DB *.db *.Db *.dB);;All files (*)"); }
+
+QString saveFilter()
+{
+    return QStringLiteral("Excel File(*.xls) (*.xls);;DB File(*.db) (*.db);;Txt File(*.txt) (*.txt);;All File(*.*) (*)");
+}
+
+}  // namespace DataFiles

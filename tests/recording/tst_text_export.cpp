@@ -1,0 +1,121 @@
+#include "DataFiles.h"
+#include "TableTestSupport.h"
+#include "TextExport.h"
+#include "TimeOfDayFormat.h"
+
+#include <QTemporaryDir>
+#include <QTime>
+#include <QtTest>
+
+class TestTextExport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void linesAsTheTableGivesThem()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("run1.xls");
+        std::vector<RecordRow> rows(3);
+        rows[0] = {1, 0, "DC", "1.234", "V", "AUTO", 1234};
+        rows[1] = {2, 13 * 3600000 + 5 * 60000 + 9000 + 999, "AC", "-.0L", "k*", "MANU", -4001};
+        rows[2] = {10, 86399999, "", "0.L", "#", "AUTO", 4000};
+        const FileResult r = TextExport::write(path, VectorSource(rows), {}, QLocale::c());
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.rows, int64_t(3));
+        QCOMPARE(fileBytes(path), QByteArray("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n"
+                                             "1\t00:00:00\tDC\t1.234\tV\tAUTO\r\n"
+                                             "2\t13:05:09\tAC\t-.0L\tk*\tMANU\r\n"
+                                             "10\t23:59:59\t\t0.L\t#\tAUTO\r\n"));
+
+        QVERIFY(TextExport::write(path, VectorSource({})).ok());
+        QCOMPARE(fileBytes(path), TextExport::headerLine());
+    }
+
+    void timeFormatOfTheSystem_data()
+    {
+        QTest::addColumn<QString>("locale");
+        for (const char* name : {"C", "en_US", "en_GB", "de_DE", "fr_FR", "ja_JP", "ko_KR", "ar_EG", "fi_FI"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+
+    // Seconds always, no time-zone name, and the same text QLocale gives for that format.
+    void timeFormatOfTheSystem()
+    {
+        QFETCH(QString, locale);
+        const QLocale l(locale);
+        const TimeOfDayFormat format(l);
+        const QString pattern = format.pattern();
+        QVERIFY2(pattern.contains(u's'), qPrintable(pattern));
+        QVERIFY2(!pattern.contains(u't'), qPrintable(pattern));
+        for (int ms : {0, 999, 3600000 * 9 + 60000 * 7 + 3000, 3600000 * 12, 3600000 * 13 + 1, 86399999}) {
+            std::string text;
+            format.append(text, ms);
+            const QString expected = l.toString(QTime::fromMSecsSinceStartOfDay(ms), pattern);
+            QCOMPARE(QString::fromStdString(text), expected);
+        }
+    }
+
+    void resultMessages()
+    {
+        QCOMPARE(TextExport::successMessage("C:\\data\\run1.xls"),
+                 QStringLiteral("save table to specified file: C:\\data\\run1.xls Scuss!"));
+        QCOMPARE(TextExport::failureMessage("/tmp/run1.xls"),
+                 QStringLiteral("Could not save table to specified file: /tmp/run1.xls"));
+    }
+
+    void formatFromTheChosenName_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<bool>("table");
+        QTest::newRow("no extension gets xls") << "/d/run1" << "/d/run1.xls" << ".xls" << false;
+        QTest::newRow(".db") << "/d/run1.db" << "/d/run1.db" << ".db" << true;
+        QTest::newRow(".DB is text") << "/d/RUN1.DB" << "/d/RUN1.DB" << ".DB" << false;
+        QTest::newRow(".Db is text") << "/d/run1.Db" << "/d/run1.Db" << ".Db" << false;
+        QTest::newRow(".txt") << "/d/run1.txt" << "/d/run1.txt" << ".txt" << false;
+        QTest::newRow("last dot counts") << "/d/run1.db.txt" << "/d/run1.db.txt" << ".txt" << false;
+        QTest::newRow("dot in a folder only") << "/d.db/run1" << "/d.db/run1.xls" << ".xls" << false;
+        QTest::newRow("windows path") << "C:\\d.x\\run1.db" << "C:\\d.x\\run1.db" << ".db" << true;
+        QTest::newRow("drive only") << "C:run1.db" << "C:run1.db" << ".db" << true;
+    }
+
+    void formatFromTheChosenName()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, saved);
+        QFETCH(QString, extension);
+        QFETCH(bool, table);
+        QCOMPARE(DataFiles::withDefaultExtension(chosen), saved);
+        QCOMPARE(DataFiles::extensionOf(saved), extension);
+        QCOMPARE(DataFiles::saveFormatFor(saved) == DataFiles::SaveFormat::ParadoxTable, table);
+    }
+
+    // A save that fails or is cancelled leaves the earlier file of that name as it was.
+    void failedOrCancelledSaveKeepsTheEarlierFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("run1.xls");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("earlier");
+        f.close();
+        const VectorSource rows(sampleRows(100000));
+        const FileResult cancelled =
+            DataFiles::save(path, rows, [](int64_t done, int64_t total) { return done < total / 2; });
+        QCOMPARE(cancelled.status, FileResult::Cancelled);
+        QCOMPARE(fileBytes(path), QByteArray("earlier"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"run1.xls"});
+
+        const FileResult failed = DataFiles::save(dir.filePath("missing/run1.xls"), rows);
+        QCOMPARE(failed.status, FileResult::Failed);
+        QVERIFY(!failed.error.isEmpty());
+
+        QVERIFY(DataFiles::save(path, rows).ok());
+        QVERIFY(fileBytes(path).startsWith(TextExport::headerLine()));
+        QCOMPARE(fileBytes(path).count("\r\n"), 100001);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTextExport)
+#include "tst_text_export.moc"
