@@ -90,8 +90,8 @@ void BM_OpenParadoxTable(benchmark::State& state)
 
 }  // namespace
 
-BENCHMARK(BM_SaveText)->Arg(10000000)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_SaveParadoxTable)->Arg(10000000)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_OpenParadoxTable)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SaveText)->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_SaveParadoxTable)->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_OpenParadoxTable)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 BENCHMARK_MAIN();

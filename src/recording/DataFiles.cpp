@@ -1,7 +1,8 @@
 #include "DataFiles.h"
 
-#include "ParadoxTable.h"
 #include "TextExport.h"
+
+#include <QFileInfo>
 
 namespace DataFiles {
 
@@ -28,6 +29,25 @@ FileResult save(const QString& path, const RecordSource& rows, const FileProgres
 {
     if (saveFormatFor(path) == SaveFormat::ParadoxTable) return ParadoxTable::write(path, rows, progress);
     return TextExport::write(path, rows, progress);
+}
+
+FileResult openTable(const QString& path, TableLock& lock, const ParadoxTable::RowSink& sink,
+                     const FileProgress& progress, bool createWhenMissing)
+{
+    if (createWhenMissing && !QFileInfo::exists(path)) {
+        const FileResult created = ParadoxTable::createEmpty(path);
+        if (!created.ok()) return created;
+    }
+    const bool alreadyHeld = lock.isLocked() && QFileInfo::exists(path)
+        && QFileInfo(lock.path()).canonicalFilePath() == QFileInfo(path).canonicalFilePath();
+    TableLock fresh;
+    if (!alreadyHeld) {
+        QString error;
+        if (!fresh.lock(path, &error)) return FileResult::failed(error);
+    }
+    const FileResult result = ParadoxTable::read(path, sink, progress);
+    if (result.ok() && !alreadyHeld) lock = std::move(fresh);
+    return result;
 }
 
 QString openFilter() { return QStringLiteral("access data files (*.DB *.db *.Db *.dB);;All files (*)"); }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "FileOperation.h"
+#include "ParadoxTable.h"
 #include "RecordRow.h"
+#include "TableLock.h"
 
 #include <QString>
 
@@ -22,6 +24,13 @@ QString withDefaultExtension(const QString& path, const QString& extension = QSt
 
 // Writes `rows` in the format the name asks for.
 FileResult save(const QString& path, const RecordSource& rows, const FileProgress& progress = {});
+
+// Opens a table for exclusive use: locks the file, then reads its rows into `sink`. With
+// `createWhenMissing` a missing file is first created as an empty record table. On success
+// `lock` holds the new file (and lets go of the one it held); on failure `lock` is untouched,
+// so the table open before stays locked. Reopening the file `lock` already holds reuses it.
+FileResult openTable(const QString& path, TableLock& lock, const ParadoxTable::RowSink& sink,
+                     const FileProgress& progress = {}, bool createWhenMissing = false);
 
 // Dialog filters in Qt's notation. The table filter lists .db and .DB names alike.
 QString openFilter();

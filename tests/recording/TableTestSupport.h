@@ -12,11 +12,10 @@
 #include <string>
 #include <vector>
 
-#if __has_include(<paradox.h>)
+#ifdef DMM_HAVE_PXLIB
 extern "C" {
 #include <paradox.h>
 }
-#define DMM_HAVE_PXLIB 1
 #endif
 
 class VectorSource : public RecordSource {

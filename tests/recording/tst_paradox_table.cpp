@@ -159,7 +159,7 @@ private slots:
         const std::vector<PxField> numbers = {{"no", pxfNumber, 8},   {"time", pxfTime, 4},  {"DC/AC", pxfAlpha, 2},
                                               {"value", pxfAlpha, 10}, {"unit", pxfAlpha, 12}, {"Auto", pxfAlpha, 4},
                                               {"Nval", pxfLong, 4}};
-        for (int k : {0, 1, 2, 4, 16, 32}) {
+        for (int k : {0, 1, 2, 4, 8, 16, 32}) {
             QTest::addRow("level 7, block %d KiB", k) << store << 70 << k;
             QTest::addRow("level 5, block %d KiB", k) << store << 50 << k;
         }

@@ -1,3 +1,4 @@
+#include "DataFiles.h"
 #include "ParadoxTable.h"
 #include "TableLock.h"
 
@@ -38,6 +39,33 @@ private slots:
         moved.unlock();
         QVERIFY2(second.lock(path, &error), qPrintable(error));
         if (!flock.isEmpty()) QCOMPARE(QProcess::execute(flock, {"-n", "-x", path, "true"}), 1);
+    }
+
+    // Opening keeps the table that was open when the new file is refused.
+    void openTableKeepsThePreviousTableOnFailure()
+    {
+        QTemporaryDir dir;
+        const QString start = dir.filePath("Kr47bdb.DB");
+        int rows = 0;
+        auto count = [&](const RecordRow&) { ++rows; };
+        TableLock lock;
+        QVERIFY(DataFiles::openTable(start, lock, count, {}, true).ok());
+        QVERIFY(QFile::exists(start));
+        QCOMPARE(lock.path(), start);
+
+        TableLock other;
+        const FileResult busy = DataFiles::openTable(start, other, count);
+        QCOMPARE(busy.status, FileResult::Failed);
+        QVERIFY(busy.error.contains(QStringLiteral("in use")));
+        QVERIFY(!other.isLocked());
+
+        const QString damaged = QStringLiteral(DMM_TEST_DATA_DIR "/tables/truncated.db");
+        QCOMPARE(DataFiles::openTable(damaged, lock, count).status, FileResult::Failed);
+        QCOMPARE(lock.path(), start);
+
+        QVERIFY(DataFiles::openTable(start, lock, count).ok());  // the file it already holds
+        QCOMPARE(lock.path(), start);
+        QCOMPARE(rows, 0);
     }
 
     void missingFileIsAnError()
