@@ -17,13 +17,13 @@ namespace {
 
 QString tr(const char* text) { return QCoreApplication::translate("ParadoxTable", text); }
 
-struct FieldSpec {
+struct FieldDef {
     const char* name;
     FieldType type;
     int width;
 };
 
-std::vector<FieldSpec> fieldsFor(const ParadoxTable::Widths& w)
+std::vector<FieldDef> fieldsFor(const ParadoxTable::Widths& w)
 {
     return {{"no", Long, 4},          {"time", Time, 4},      {"DC/AC", Alpha, w.dcAc},
             {"value", Alpha, w.value}, {"unit", Alpha, w.unit}, {"Auto", Alpha, w.autoText},
@@ -44,12 +44,12 @@ int blockSizeKFor(int64_t rows, int recordSize)
     return 0;
 }
 
-QByteArray headerBlock(const std::vector<FieldSpec>& fields, int recordSize, int blockK, int64_t rows,
+QByteArray headerBlock(const std::vector<FieldDef>& fields, int recordSize, int blockK, int64_t rows,
                        int blocks, const QString& path)
 {
     const int n = int(fields.size());
     int namesLength = 0;
-    for (const FieldSpec& f : fields) namesLength += int(std::strlen(f.name)) + 1;
+    for (const FieldDef& f : fields) namesLength += int(std::strlen(f.name)) + 1;
     const int realSize = DataHeaderEnd + n * (2 + 4 + 2) + 4 + Level7TableNameLength + namesLength + 9;
     const int headerSize = (realSize / 0x800 + 1) * 0x800;
 
@@ -87,7 +87,7 @@ QByteArray headerBlock(const std::vector<FieldSpec>& fields, int recordSize, int
     putU16le(h + Unknown6C + 2, unsigned(0x18 + n * 8 + 4 + Level7TableNameLength + namesLength + 8));
 
     uint8_t* p = h + DataHeaderEnd;
-    for (const FieldSpec& f : fields) {
+    for (const FieldDef& f : fields) {
         *p++ = f.type;
         *p++ = uint8_t(f.width);
     }
@@ -96,7 +96,7 @@ QByteArray headerBlock(const std::vector<FieldSpec>& fields, int recordSize, int
         CodePage::toWindows1252(QFileInfo(path).completeBaseName().toStdString()).substr(0, Level7TableNameLength - 1);
     std::memcpy(p, tableName.data(), tableName.size());
     p += Level7TableNameLength;
-    for (const FieldSpec& f : fields) {
+    for (const FieldDef& f : fields) {
         const size_t len = std::strlen(f.name) + 1;
         std::memcpy(p, f.name, len);
         p += len;
@@ -150,7 +150,7 @@ enum class Attempt { Done, TextTooLong };
 Attempt writeWith(const QString& path, const RecordSource& rows, const ParadoxTable::Widths& widths,
                   const FileProgress& progress, FileResult& result)
 {
-    const std::vector<FieldSpec> fields = fieldsFor(widths);
+    const std::vector<FieldDef> fields = fieldsFor(widths);
     const int recSize = ParadoxTable::recordSize(widths);
     const int64_t total = rows.rowCount();
     const int blockK = blockSizeKFor(total, recSize);

@@ -185,6 +185,8 @@ TimeOfDayFormat::TimeOfDayFormat(const QLocale& locale) : pattern_(patternFor(lo
 
 void TimeOfDayFormat::append(std::string& out, int32_t ms) const
 {
+    constexpr int32_t day = 86400000;
+    ms = ((ms % day) + day) % day;  // a time of day, whatever the row holds
     const int hour = ms / 3600000;
     const int minute = ms / 60000 % 60;
     const int second = ms / 1000 % 60;

@@ -27,6 +27,11 @@ private slots:
                                              "2\t13:05:09\tAC\t-.0L\tk*\tMANU\r\n"
                                              "10\t23:59:59\t\t0.L\t#\tAUTO\r\n"));
 
+        // A time beyond the day (only a damaged row could hold one) still reads as a time.
+        std::string wrapped;
+        TimeOfDayFormat(QLocale::c()).append(wrapped, -1000);
+        QCOMPARE(wrapped, std::string("23:59:59"));
+
         QVERIFY(TextExport::write(path, VectorSource({})).ok());
         QCOMPARE(fileBytes(path), TextExport::headerLine());
     }
