@@ -54,7 +54,7 @@ QString openFilter() { return QStringLiteral("access data files (*.DB *.db *.Db 
 
 QString saveFilter()
 {
-    return QStringLiteral("Excel File(*.xls) (*.xls);;DB File(*.db) (*.db);;Txt File(*.txt) (*.txt);;All File(*.*) (*)");
+    return QStringLiteral("Excel File(*.xls);;DB File(*.db);;Txt File(*.txt);;All File(*)");
 }
 
 }  // namespace DataFiles

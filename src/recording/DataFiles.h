@@ -32,7 +32,8 @@ FileResult save(const QString& path, const RecordSource& rows, const FileProgres
 FileResult openTable(const QString& path, TableLock& lock, const ParadoxTable::RowSink& sink,
                      const FileProgress& progress = {}, bool createWhenMissing = false);
 
-// Dialog filters in Qt's notation. The table filter lists .db and .DB names alike.
+// Dialog filters in Qt's notation. The table filter lists .db and .DB names alike; "All" means
+// every name, with or without a dot.
 QString openFilter();
 QString saveFilter();
 
