@@ -1,0 +1,97 @@
+// The print preview: pages of the moment it opened, its page range, and its "Save as PDF" action.
+#include <QAction>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+#include "ReportPdfReader.h"
+#include "ReportPreview.h"
+
+namespace {
+
+int previewPages(ReportPreview& preview) {
+    preview.dialog()->show();
+    auto* widget = preview.dialog()->findChild<QPrintPreviewWidget*>();
+    if (!widget) return -1;
+    widget->updatePreview();
+    return widget->pageCount();
+}
+
+}  // namespace
+
+class ReportPreviewTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void showsTheRowsOfItsMoment() {
+        VectorSource table = sampleTable(37);
+        ReportPreview preview(table);
+        for (int i = 37; i < 80; ++i) table.rows.push_back(sampleRow(i));  // readings keep arriving
+        QCOMPARE(previewPages(preview), 1);
+        QCOMPARE(preview.rows().rowCount(), 37);
+        QVERIFY(preview.savePdfAction()->isEnabled());
+        QVERIFY(preview.dialog()->findChild<QToolBar*>()->actions().contains(preview.savePdfAction()));
+
+        // the PDF holds the same rows, and gets its extension when the name has none
+        QTemporaryDir dir;
+        preview.chooseFile = [&](QWidget*) { return dir.filePath("run1"); };
+        preview.savePdfAction()->trigger();
+        const std::vector<PdfPage> pages = readPdfWords(dir.filePath("run1.pdf"));
+        QCOMPARE(int(pages.size()), 1);
+        QVERIFY(pages[0].find("37"));
+        QVERIFY(!pages[0].find("38"));
+    }
+
+    void emptyTableHasNoPages() {
+        VectorSource none;
+        ReportPreview preview(none);
+        QCOMPARE(previewPages(preview), 0);
+        QVERIFY(!preview.savePdfAction()->isEnabled());
+    }
+
+    void failedSaveIsShownCancelledIsNot() {
+        const VectorSource table = sampleTable(3);
+        ReportPreview preview(table);
+        QString shown;
+        preview.showError = [&](QWidget*, const QString& m) { shown = m; };
+        preview.chooseFile = [](QWidget*) { return QString(); };
+        preview.savePdfAction()->trigger();
+        QVERIFY(shown.isEmpty());
+        preview.chooseFile = [](QWidget*) { return QStringLiteral("/nonexistent-dir/r.pdf"); };
+        preview.savePdfAction()->trigger();
+        QVERIFY2(shown.contains("/nonexistent-dir/r.pdf"), qPrintable(shown));
+    }
+
+    void printedPageRange_data() {
+        QTest::addColumn<bool>("range");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("last");
+        QTest::newRow("all pages") << false << 0 << 0 << 0 << 9;
+        QTest::newRow("pages 2 to 3") << true << 2 << 3 << 1 << 2;
+        QTest::newRow("past the end") << true << 9 << 20 << 8 << 9;
+        QTest::newRow("beyond the report") << true << 12 << 14 << 11 << 9;
+    }
+    void printedPageRange() {
+        QFETCH(bool, range);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(int, first);
+        QFETCH(int, last);
+        QPrinter printer;
+        if (range) {
+            printer.setPrintRange(QPrinter::PageRange);
+            printer.setFromTo(from, to);
+        }
+        const auto r = ReportPreview::pageRange(printer, 10);
+        QCOMPARE(r.first, first);
+        QCOMPARE(r.second, last);
+    }
+};
+
+QTEST_MAIN(ReportPreviewTest)
+#include "tst_report_preview.moc"
