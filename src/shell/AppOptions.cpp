@@ -59,12 +59,21 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
         } else if (a == "--decode") {
             if (!needValue(i, a, value)) return r;
             o.decodePath = value;
+        } else if (a == "--report") {
+            if (i + 2 >= args.size()) {
+                r.error = "--report needs the PDF to write and the table to read: --report OUT.pdf TABLE";
+                return r;
+            }
+            o.reportPdf = args[++i];
+            o.reportTable = args[++i];
         } else {
             r.error = "unknown argument '" + a + "'";
             return r;
         }
     }
     if (o.decodePath && (o.demo || o.connect)) r.error = "--decode cannot be combined with --demo or --connect";
+    if (o.reportPdf && (o.demo || o.connect || o.decodePath))
+        r.error = "--report cannot be combined with --demo, --connect or --decode";
     return r;
 }
 
@@ -79,5 +88,7 @@ std::string usageText(const std::string& program) {
            "  --decode PATH       no window: decode a capture file, - for standard input, or a serial\n"
            "                      device, and print one line per reading:\n"
            "                      value, counts, unit, AC/DC, AUTO (tab-separated)\n"
+           "  --report OUT.pdf TABLE\n"
+           "                      no window: write the printed report of a saved table as a PDF\n"
            "  --help              this text\n";
 }

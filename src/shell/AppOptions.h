@@ -14,6 +14,8 @@ struct AppOptions {
     bool connect = false;                   // --connect: press Connect once the window is up
     std::string demoScenario = "cycle";     // --scenario NAME for the demo meter
     std::optional<std::string> decodePath;  // --decode PATH: headless mode
+    std::optional<std::string> reportPdf;   // --report OUT.pdf TABLE: the report of TABLE as a PDF
+    std::string reportTable;
     bool help = false;
 };
 

@@ -3,6 +3,7 @@
 
 #include "AppOptions.h"
 #include "HeadlessRunner.h"
+#include "ReportRunner.h"
 #include "TFCOMM.h"
 
 int main(int argc, char* argv[]) {
@@ -18,6 +19,12 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (parsed.options.decodePath) return runHeadless(parsed.options, std::cin, std::cout, std::cerr);
+    if (parsed.options.reportPdf) {
+        // The report needs fonts, not a screen: without a platform chosen, draw off-screen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
+        return runReport(parsed.options, defaultTableLoader(), std::cout, std::cerr);
+    }
 
     QApplication app(argc, argv);
     TFCOMM window(parsed.options);

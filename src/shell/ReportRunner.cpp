@@ -1,0 +1,37 @@
+#include "ReportRunner.h"
+
+#include <QString>
+#include <ostream>
+
+#include "ReportLayout.h"
+
+TableLoader defaultTableLoader() {
+    return [](const std::string&, std::string& error) -> std::unique_ptr<RecordSource> {
+        error = "this build cannot read table files yet";
+        return nullptr;
+    };
+}
+
+int runReport(const AppOptions& options, const TableLoader& load, std::ostream& out, std::ostream& err) {
+    if (!options.reportPdf) return 2;
+    const std::string& table = options.reportTable;
+    std::string error;
+    const std::unique_ptr<RecordSource> rows = load ? load(table, error) : nullptr;
+    if (!rows) {
+        err << table << ": " << (error.empty() ? "cannot be read" : error) << "\n";
+        return 1;
+    }
+    if (rows->rowCount() == 0) {
+        err << table << ": the table holds no rows; no report written\n";
+        return 1;
+    }
+    const QString pdfPath = QString::fromStdString(*options.reportPdf);
+    const ReportPdfResult result = writeReportPdf(*rows, pdfPath);
+    if (!result.written) {
+        err << result.error.toStdString() << "\n";
+        return 1;
+    }
+    out << *options.reportPdf << ": " << result.pages << (result.pages == 1 ? " page, " : " pages, ")
+        << rows->rowCount() << (rows->rowCount() == 1 ? " row\n" : " rows\n");
+    return 0;
+}

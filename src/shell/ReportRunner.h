@@ -1,0 +1,21 @@
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "AppOptions.h"
+#include "RecordRow.h"
+
+// Reads a saved table for the report. Returns no table, with a reason in `error`, when the file
+// cannot be read.
+using TableLoader = std::function<std::unique_ptr<RecordSource>(const std::string& path, std::string& error)>;
+
+// The table reader this build has.
+TableLoader defaultTableLoader();
+
+// `--report OUT.pdf TABLE`: lays the table out into the PDF without a window. Needs a running
+// QGuiApplication (fonts). Returns the exit code: 0 when the PDF was written; 1 when the table
+// cannot be read, holds no rows (no file is written then) or the PDF cannot be written.
+int runReport(const AppOptions& options, const TableLoader& load, std::ostream& out, std::ostream& err);

@@ -1,0 +1,111 @@
+// `--report OUT.pdf TABLE`: the options and the headless runner over a table given in memory.
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sstream>
+
+#include "AppOptions.h"
+#include "ReportRunner.h"
+
+namespace {
+
+class Rows : public RecordSource {
+public:
+    explicit Rows(int n) : n_(n) {}
+    int64_t rowCount() const override { return n_; }
+    RecordRow row(int64_t i) const override {
+        RecordRow r;
+        r.no = static_cast<int32_t>(i + 1);
+        r.value = "1.234";
+        r.unit = "k*";
+        r.autoText = "AUTO";
+        return r;
+    }
+
+private:
+    int n_;
+};
+
+struct Run {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+// Runs the report with a loader that knows one table, "t.db", holding `rows` rows.
+Run report(const std::vector<std::string>& args, int rows) {
+    const OptionsResult r = parseOptions(args);
+    if (!r.error.empty()) return {2, "", r.error};
+    const TableLoader load = [rows](const std::string& path, std::string& error) -> std::unique_ptr<RecordSource> {
+        if (path != "t.db") {
+            error = "no such table";
+            return nullptr;
+        }
+        return std::make_unique<Rows>(rows);
+    };
+    std::ostringstream out, err;
+    const int code = runReport(r.options, load, out, err);
+    return {code, out.str(), err.str()};
+}
+
+}  // namespace
+
+class ReportCli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void options_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("both paths") << QStringList{"--report", "o.pdf", "t.db"} << "";
+        QTest::newRow("table missing") << QStringList{"--report", "o.pdf"} << "--report OUT.pdf TABLE";
+        QTest::newRow("with decode") << QStringList{"--report", "o.pdf", "t.db", "--decode", "-"}
+                                     << "cannot be combined";
+        QTest::newRow("with demo") << QStringList{"--demo", "--report", "o.pdf", "t.db"} << "cannot be combined";
+    }
+    void options() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        std::vector<std::string> a;
+        for (const QString& s : args) a.push_back(s.toStdString());
+        const OptionsResult r = parseOptions(a);
+        QVERIFY2(QString::fromStdString(r.error).contains(error), r.error.c_str());
+        if (error.isEmpty()) {
+            QCOMPARE(*r.options.reportPdf, std::string("o.pdf"));
+            QCOMPARE(r.options.reportTable, std::string("t.db"));
+        }
+    }
+
+    void writesThePdf() {
+        QTemporaryDir dir;
+        const std::string pdf = dir.filePath("o.pdf").toStdString();
+        const Run r = report({"--report", pdf, "t.db"}, 38);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, pdf + ": 2 pages, 38 rows\n");
+        QFile f(QString::fromStdString(pdf));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.read(5) == "%PDF-");
+    }
+
+    void refusals_data() {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty table") << "t.db" << 0 << "holds no rows";
+        QTest::newRow("unreadable table") << "x.db" << 5 << "x.db: no such table";
+    }
+    void refusals() {
+        QFETCH(QString, table);
+        QFETCH(int, rows);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const std::string pdf = dir.filePath("o.pdf").toStdString();
+        const Run r = report({"--report", pdf, table.toStdString()}, rows);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(QString::fromStdString(r.err).contains(message), r.err.c_str());
+        QVERIFY(!QFile::exists(QString::fromStdString(pdf)));
+    }
+};
+
+QTEST_MAIN(ReportCli)
+#include "tst_report_cli.moc"
