@@ -14,6 +14,7 @@
 #include "LimitRules.h"
 #include "LinkImages.h"
 #include "ModelProfiles.h"
+#include "ReportPreview.h"
 #include "ScaleCanvas.h"
 #include "ScaleGeometry.h"
 #include "ui_TFCOMM.h"
@@ -108,6 +109,9 @@ void TFCOMM::bindWidgets() {
     controls_.BtFill = ui_->BtFill->isChecked();
     controls_.SetMaxB = ui_->SetMaxB->isChecked();
     controls_.SetMinB = ui_->SetMinB->isChecked();
+
+    ui_->BtPrint->setIcon(ReportPreview::printIcon());
+    connect(ui_->BtPrint, &QAbstractButton::clicked, this, [this] { BtPrintClick(noRecords_); });
 
     ui_->ComSetup1->setToolTipsVisible(true);
     updatePortTooltips();
@@ -301,6 +305,11 @@ void TFCOMM::ConTimerTimer() {
 void TFCOMM::SetmaxExit() {
     controls_.SetMaxB = ui_->SetMaxB->isChecked();
     applyLimitText(ui_->Setmax, meter_.MaxLimit);
+}
+
+void TFCOMM::BtPrintClick(const RecordSource& rows) {
+    ReportPreview preview(rows, this);
+    preview.exec();
 }
 
 void TFCOMM::SetMinExit() {

@@ -13,6 +13,7 @@
 #include "MeterEngine.h"
 #include "MeterState.h"
 #include "PosixSerialPort.h"
+#include "RecordSnapshot.h"
 #include "QtPollTimer.h"
 #include "ReadingSink.h"
 #include "ScaleGeometry.h"
@@ -58,6 +59,10 @@ public slots:
     void SetmaxExit();
     void SetMinExit();
 
+public:
+    // Print: the preview of the report over `rows`, as they stand now; returns when it is closed.
+    void BtPrintClick(const RecordSource& rows);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -100,6 +105,8 @@ private:
     MeterEngine engine_;
 
     QTimer ConTimer;
+    // the table the report lists until the window has a record table of its own
+    EmptyRecordSource noRecords_;
     std::array<QWidget*, kLcdElementCount> elementWidgets_{};
     std::unique_ptr<ScaleCanvas> scale_;
     std::unique_ptr<DemoMeter> demo_;
