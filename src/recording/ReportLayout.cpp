@@ -9,6 +9,7 @@
 #include <QStringDecoder>
 #include <QTime>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -77,6 +78,33 @@ std::vector<ReportText> ReportLayout::pageTexts(int page) const {
     return texts;
 }
 
+namespace {
+
+// Advances of the characters of the report font on one device, kept while pages are painted: a page
+// measures some two hundred short texts, and shaping each of them again would cost more than
+// painting it.
+class TextWidths {
+public:
+    explicit TextWidths(const QFontMetricsF& metrics) : metrics_(metrics) { latin1_.fill(-1.0); }
+
+    double width(const QString& text) {
+        double w = 0.0;
+        for (const QChar c : text) {
+            if (c.unicode() >= latin1_.size() || c.isSurrogate()) return metrics_.horizontalAdvance(text);
+            double& a = latin1_[c.unicode()];
+            if (a < 0.0) a = metrics_.horizontalAdvance(c);
+            w += a;
+        }
+        return w;
+    }
+
+private:
+    const QFontMetricsF& metrics_;
+    std::array<double, 256> latin1_;
+};
+
+}  // namespace
+
 void ReportLayout::paintPage(QPainter& painter, int page, double dpiX, double dpiY, QPointF originMm) const {
     const double sx = dpiX / kMmPerInch;
     const double sy = dpiY / kMmPerInch;
@@ -85,25 +113,33 @@ void ReportLayout::paintPage(QPainter& painter, int page, double dpiX, double dp
                       mm.height() * sy);
     };
     painter.setFont(font());
+    painter.setPen(Qt::black);
     const QFontMetricsF metrics(painter.font(), painter.device());
-    const double bandRight = ReportMm::kMargin + ReportMm::kBandWidth;
+    TextWidths widths(metrics);
+    const double bandRight = (ReportMm::kMargin + ReportMm::kBandWidth - originMm.x()) * sx;
 
+    QRectF previous;  // the text painted last, on the device
     for (const ReportText& t : pageTexts(page)) {
-        QRectF box = t.box;
-        if (box.width() <= 0.0) {
-            // the box fits its text, but never reaches past the band
-            const double textMm = std::ceil(metrics.horizontalAdvance(t.text)) / sx;
-            box.setWidth(std::min(textMm, bandRight - box.left()));
+        QRectF box = toDevice(t.box);
+        // a centred text is measured whole, kerning included, so that it sits exactly in the middle
+        const double textWidth = t.centred ? metrics.horizontalAdvance(t.text) : widths.width(t.text);
+        // a text box fits its text, up to the band's right edge
+        if (box.width() <= 0.0) box.setWidth(std::min(textWidth, bandRight - box.left()));
+        const bool fits = textWidth <= box.width();
+        // Texts are white-backed: one that runs into the text before it on its band covers it. The
+        // bands are white, so elsewhere the background would change nothing on paper.
+        if (box.top() == previous.top() && box.left() < previous.right()) painter.fillRect(box, Qt::white);
+        previous = box;
+        if (fits) {
+            const double x = t.centred ? box.left() + (box.width() - textWidth) / 2 : box.left();
+            painter.drawText(QPointF(x, box.top() + metrics.ascent()), t.text);
+        } else {
+            painter.save();
+            painter.setClipRect(box);
+            const int align = (t.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop | Qt::TextWordWrap;
+            painter.drawText(box, align, t.text);
+            painter.restore();
         }
-        const QRectF device = toDevice(box);
-        // texts are white-backed: a long text covers whatever lies under it
-        painter.fillRect(device, Qt::white);
-        painter.setPen(Qt::black);
-        const int align = (t.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop | Qt::TextWordWrap;
-        painter.save();
-        painter.setClipRect(device);
-        painter.drawText(device, align, t.text);
-        painter.restore();
     }
 }
 

@@ -1,5 +1,7 @@
 // The printed report: pages, and where each text lands on the written PDF.
 #include <QFile>
+#include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -150,6 +152,30 @@ private slots:
         QCOMPARE(int(pages.size()), 1);
         QCOMPARE(pages[0].lineAt(detailTop(0)).at(4).text, QString("k*"));
         QCOMPARE(pages[0].lineAt(detailTop(1)).at(4).text, QString("M*"));
+    }
+
+    // A text too long for its place never prints past the band's right edge, 200 mm from the
+    // paper's left edge.
+    void longTextStaysOnTheBand() {
+        VectorSource table = sampleTable(2);
+        table.rows[0].autoText = std::string(80, 'W');
+        table.rows[1].value = std::string(120, 'M');
+        QImage paper(794, 1123, QImage::Format_RGB32);  // A4 at 96 dpi
+        paper.fill(Qt::white);
+        QPainter painter(&paper);
+        ReportLayout(table).paintPage(painter, 0, 96, 96);
+        painter.end();
+        const int bandEnd = int(std::ceil(200 * 96 / 25.4));
+        int inked = 0;
+        for (int y = 0; y < paper.height(); ++y) {
+            for (int x = 0; x < paper.width(); ++x) {
+                if (qGray(paper.pixel(x, y)) < 128) {
+                    ++inked;
+                    QVERIFY2(x <= bandEnd, qPrintable(QString("ink at %1,%2").arg(x).arg(y)));
+                }
+            }
+        }
+        QVERIFY(inked > 0);
     }
 
     void cancelLeavesNoFile() {
