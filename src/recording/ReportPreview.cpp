@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QStyle>
@@ -61,7 +62,7 @@ std::pair<int, int> ReportPreview::pageRange(const QPrinter& printer, int pageCo
 
 ReportLayout::Progress ReportPreview::progressFor(int pages, const QString& label, bool& cancelled) {
     cancelled = false;
-    if (pages <= kPagesWithoutProgress) return {};
+    if (pages <= pagesWithoutProgress) return {};
     progress_ = std::make_unique<QProgressDialog>(label, tr("Cancel"), 0, pages, dialog_.get());
     progress_->setWindowModality(Qt::WindowModal);
     progress_->setMinimumDuration(0);
@@ -78,8 +79,14 @@ void ReportPreview::paint(QPrinter* printer) {
     const auto [first, last] = pageRange(*printer, layout_.pageCount());
     bool cancelled = false;
     const ReportLayout::Progress progress = progressFor(last - first + 1, tr("Laying out the report..."), cancelled);
+    // The progress dialog lets events through while the pages are made anew; the preview must not
+    // repaint meanwhile, because the pages its scene shows are the ones being replaced.
+    QWidget* view = dialog_->findChild<QPrintPreviewWidget*>();
+    const bool freeze = progress && view && view->updatesEnabled();
+    if (freeze) view->setUpdatesEnabled(false);
     layout_.render(*printer, first, last, progress);
     progress_.reset();
+    if (freeze) view->setUpdatesEnabled(true);
 }
 
 void ReportPreview::savePdf() {

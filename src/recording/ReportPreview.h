@@ -25,8 +25,9 @@ public:
     ~ReportPreview() override;
 
     // More pages than the report of a full 100,000-row table are laid out under a progress dialog
-    // that can be cancelled.
+    // that can be cancelled; the preview then shows the pages laid out until the cancel.
     static const int kPagesWithoutProgress;
+    int pagesWithoutProgress = kPagesWithoutProgress;
 
     QPrintPreviewDialog* dialog() const { return dialog_.get(); }
     QAction* savePdfAction() const { return savePdf_; }

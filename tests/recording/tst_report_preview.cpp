@@ -3,8 +3,10 @@
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 
 #include "ReportPdfReader.h"
@@ -43,6 +45,27 @@ private slots:
         QCOMPARE(int(pages.size()), 1);
         QVERIFY(pages[0].find("37"));
         QVERIFY(!pages[0].find("38"));
+    }
+
+    // A long report is laid out under a progress dialog; its Cancel ends the layout, and the
+    // preview keeps the pages laid out by then.
+    void longLayoutCanBeCancelled() {
+        const VectorSource table = sampleTable(37 * 40);
+        ReportPreview preview(table);
+        preview.pagesWithoutProgress = 10;
+        int seen = 0;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* progress = preview.dialog()->findChild<QProgressDialog*>();
+            if (!progress || !progress->isVisible() || progress->value() < 3) return;
+            seen = progress->maximum();
+            progress->cancel();
+        });
+        poll.start(0);
+        const int pages = previewPages(preview);
+        poll.stop();
+        QCOMPARE(seen, 40);
+        QVERIFY2(pages >= 3 && pages < 40, qPrintable(QString::number(pages)));
     }
 
     void emptyTableHasNoPages() {
