@@ -192,13 +192,6 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath("c.pdf")));
     }
 
-    void unwritablePathIsExplained() {
-        const VectorSource table = sampleTable(3);
-        const ReportPdfResult r = writeReportPdf(table, "/nonexistent-dir/x.pdf");
-        QVERIFY(!r.written);
-        QVERIFY(r.error.contains("/nonexistent-dir/x.pdf"));
-    }
-
     // The snapshot keeps the rows of its moment while the table grows, and gives them back whole.
     void snapshotIsFrozen() {
         VectorSource table = sampleTable(50);

@@ -88,6 +88,40 @@ private slots:
         QVERIFY2(shown.contains("/nonexistent-dir/r.pdf"), qPrintable(shown));
     }
 
+    // Printing from the preview places every text where the PDF writer does, and prints only
+    // the chosen pages.
+    void printingMatchesThePdf() {
+        const VectorSource table = sampleTable(40);
+        ReportPreview preview(table);
+        QTemporaryDir dir;
+        QVERIFY(writeReportPdf(table, dir.filePath("written.pdf")).written);
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(dir.filePath("printed.pdf"));
+        printer.setPageMargins(QMarginsF(3, 25, 3, 3), QPageLayout::Millimeter);
+        emit preview.dialog()->paintRequested(&printer);
+        const std::vector<PdfPage> written = readPdfWords(dir.filePath("written.pdf"));
+        const std::vector<PdfPage> printed = readPdfWords(dir.filePath("printed.pdf"));
+        QCOMPARE(printed.size(), written.size());
+        for (std::size_t p = 0; p < written.size(); ++p) {
+            QCOMPARE(printed[p].words.size(), written[p].words.size());
+            for (std::size_t i = 0; i < written[p].words.size(); ++i) {
+                const PdfWord& a = written[p].words[i];
+                const PdfWord& b = printed[p].words[i];
+                QCOMPARE(b.text, a.text);
+                QVERIFY2(std::abs(a.left - b.left) < 0.05 && std::abs(a.top - b.top) < 0.05, qPrintable(a.text));
+            }
+        }
+
+        printer.setOutputFileName(dir.filePath("page2.pdf"));
+        printer.setPrintRange(QPrinter::PageRange);
+        printer.setFromTo(2, 2);
+        emit preview.dialog()->paintRequested(&printer);
+        const std::vector<PdfPage> page2 = readPdfWords(dir.filePath("page2.pdf"));
+        QCOMPARE(int(page2.size()), 1);
+        QVERIFY(page2[0].find("38") && !page2[0].find("37"));
+    }
+
     void printedPageRange_data() {
         QTest::addColumn<bool>("range");
         QTest::addColumn<int>("from");
