@@ -22,7 +22,7 @@ struct Column {
 
 // Left edges in millimetres from the band's left edge: column titles and field values.
 constexpr Column kColumns[] = {
-    {"No", 8.47, 8.47},      {"Time", 33.87, 33.87},  {"DC/AC", 64.29, 65.62},
+    {"No", 8.47, 8.47},      {"Time", 33.87, 33.87},   {"DC/AC", 64.29, 65.62},
     {"Value", 99.48, 99.48}, {"Unit", 132.29, 131.23}, {"AUTO", 162.98, 162.98},
 };
 
@@ -46,7 +46,9 @@ int ReportLayout::pageCountFor(int64_t rows) {
     return static_cast<int>((rows + kRowsPerPage - 1) / kRowsPerPage);
 }
 
-int ReportLayout::pageCount() const { return pageCountFor(rows_.rowCount()); }
+int ReportLayout::pageCount() const {
+    return pageCountFor(rows_.rowCount());
+}
 
 QFont ReportLayout::font() {
     QFont f;
@@ -68,13 +70,15 @@ std::vector<ReportText> ReportLayout::pageTexts(int page) const {
     const int64_t firstRow = static_cast<int64_t>(page) * kRowsPerPage;
     const int64_t endRow = std::min<int64_t>(firstRow + kRowsPerPage, rows_.rowCount());
     for (int64_t r = firstRow; r < endRow; ++r) {
-        const double bandTop = ReportMm::kFirstDetailTop + static_cast<double>(r - firstRow) * ReportMm::kDetailBandHeight;
+        const double bandTop =
+            ReportMm::kFirstDetailTop + static_cast<double>(r - firstRow) * ReportMm::kDetailBandHeight;
         const std::vector<QString> fields = reportFieldTexts(rows_.row(r));
         for (std::size_t i = 0; i < fields.size(); ++i) {
             texts.push_back({fields[i], bandText(bandTop, kColumns[i].fieldLeft, ReportMm::kDetailTop)});
         }
     }
-    texts.push_back({kFooter, bandText(ReportMm::kFooterBandTop, ReportMm::kFooterLeft, ReportMm::kFooterTop)});
+    texts.push_back(
+        {kFooter, bandText(ReportMm::kFooterBandTop, ReportMm::kFooterLeft, ReportMm::kFooterTop)});
     return texts;
 }
 
@@ -136,7 +140,8 @@ void ReportLayout::paintPage(QPainter& painter, int page, double dpiX, double dp
         } else {
             painter.save();
             painter.setClipRect(box);
-            const int align = (t.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop | Qt::TextWordWrap;
+            const int align =
+                (t.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop | Qt::TextWordWrap;
             painter.drawText(box, align, t.text);
             painter.restore();
         }
@@ -149,8 +154,8 @@ int ReportLayout::render(QPagedPaintDevice& device, int first, int last, const P
     if (first > last) return 0;
 
     const QMarginsF margins(ReportMm::kMargin, ReportMm::kMargin, ReportMm::kMargin, ReportMm::kMargin);
-    device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, margins,
-                                     QPageLayout::Millimeter));
+    device.setPageLayout(
+        QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, margins, QPageLayout::Millimeter));
     QPainter painter;
     if (!painter.begin(&device)) return 0;
     // The painter starts at the corner of the printable area; a device with wider minimum margins
@@ -194,7 +199,8 @@ QString recordText(const std::string& text) {
     return s;
 }
 
-ReportPdfResult writeReportPdf(const RecordSource& rows, const QString& path, const ReportLayout::Progress& progress) {
+ReportPdfResult writeReportPdf(const RecordSource& rows, const QString& path,
+                               const ReportLayout::Progress& progress) {
     ReportPdfResult result;
     const ReportLayout layout(rows);
     if (layout.pageCount() == 0) {

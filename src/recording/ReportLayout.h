@@ -18,7 +18,7 @@ namespace ReportMm {
 constexpr double kPaperWidth = 210.0;
 constexpr double kPaperHeight = 297.0;
 constexpr double kMargin = 10.0;
-constexpr double kBandWidth = kPaperWidth - 2 * kMargin;    // 190
+constexpr double kBandWidth = kPaperWidth - 2 * kMargin;         // 190
 constexpr double kPrintableHeight = kPaperHeight - 2 * kMargin;  // 277
 constexpr double kTitleBandHeight = 10.58;
 constexpr double kColumnBandHeight = 10.58;

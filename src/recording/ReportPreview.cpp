@@ -17,10 +17,10 @@ const int ReportPreview::kPagesWithoutProgress = ReportLayout::pageCountFor(1000
 ReportPreview::ReportPreview(const RecordSource& rows, QWidget* parent)
     : QObject(parent), layout_(rows_), printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
     rows_.take(rows);
-    printer_->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                        QMarginsF(ReportMm::kMargin, ReportMm::kMargin, ReportMm::kMargin,
-                                                  ReportMm::kMargin),
-                                        QPageLayout::Millimeter));
+    printer_->setPageLayout(
+        QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                    QMarginsF(ReportMm::kMargin, ReportMm::kMargin, ReportMm::kMargin, ReportMm::kMargin),
+                    QPageLayout::Millimeter));
     printer_->setCopyCount(1);
     printer_->setDuplex(QPrinter::DuplexNone);
     printer_->setDocName(ReportLayout::kTitle);
@@ -50,7 +50,9 @@ ReportPreview::ReportPreview(const RecordSource& rows, QWidget* parent)
 
 ReportPreview::~ReportPreview() = default;
 
-int ReportPreview::exec() { return dialog_->exec(); }
+int ReportPreview::exec() {
+    return dialog_->exec();
+}
 
 std::pair<int, int> ReportPreview::pageRange(const QPrinter& printer, int pageCount) {
     if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
@@ -78,7 +80,8 @@ void ReportPreview::paint(QPrinter* printer) {
     printer->setFullPage(false);
     const auto [first, last] = pageRange(*printer, layout_.pageCount());
     bool cancelled = false;
-    const ReportLayout::Progress progress = progressFor(last - first + 1, tr("Laying out the report..."), cancelled);
+    const ReportLayout::Progress progress =
+        progressFor(last - first + 1, tr("Laying out the report..."), cancelled);
     // The progress dialog lets events through while the pages are made anew; the preview must not
     // repaint meanwhile, because the pages its scene shows are the ones being replaced.
     QWidget* view = dialog_->findChild<QPrintPreviewWidget*>();
@@ -94,7 +97,8 @@ void ReportPreview::savePdf() {
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
     bool cancelled = false;
-    const ReportLayout::Progress progress = progressFor(layout_.pageCount(), tr("Writing the PDF..."), cancelled);
+    const ReportLayout::Progress progress =
+        progressFor(layout_.pageCount(), tr("Writing the PDF..."), cancelled);
     const ReportPdfResult result = writeReportPdf(rows_, path, progress);
     progress_.reset();
     if (!result.written && !result.cancelled && showError) showError(dialog_.get(), result.error);

@@ -1,5 +1,6 @@
 #include "ReportRunner.h"
 
+#include <QFileInfo>
 #include <QString>
 #include <ostream>
 
@@ -15,6 +16,13 @@ TableLoader defaultTableLoader() {
 int runReport(const AppOptions& options, const TableLoader& load, std::ostream& out, std::ostream& err) {
     if (!options.reportPdf) return 2;
     const std::string& table = options.reportTable;
+    // writing the PDF over the table it reports on would lose the table
+    const QFileInfo pdfInfo(QString::fromStdString(*options.reportPdf));
+    if (pdfInfo.exists() &&
+        pdfInfo.canonicalFilePath() == QFileInfo(QString::fromStdString(table)).canonicalFilePath()) {
+        err << *options.reportPdf << ": is the table itself; choose another name for the PDF\n";
+        return 1;
+    }
     std::string error;
     const std::unique_ptr<RecordSource> rows = load ? load(table, error) : nullptr;
     if (!rows) {

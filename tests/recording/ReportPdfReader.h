@@ -48,7 +48,8 @@ inline std::vector<PdfPage> readPdfWords(const QString& path) {
         if (xml.readNext() != QXmlStreamReader::StartElement) continue;
         const auto a = xml.attributes();
         if (xml.name() == QLatin1String("page")) {
-            pages.push_back({a.value("width").toDouble() * kMmPerPt, a.value("height").toDouble() * kMmPerPt, {}});
+            pages.push_back(
+                {a.value("width").toDouble() * kMmPerPt, a.value("height").toDouble() * kMmPerPt, {}});
         } else if (xml.name() == QLatin1String("word") && !pages.empty()) {
             PdfWord w{QString(), a.value("xMin").toDouble() * kMmPerPt, a.value("yMin").toDouble() * kMmPerPt,
                       a.value("xMax").toDouble() * kMmPerPt, a.value("yMax").toDouble() * kMmPerPt};

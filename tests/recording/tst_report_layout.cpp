@@ -17,14 +17,16 @@ constexpr double kTolerance = 0.2;  // mm
 constexpr double kTitleTop = 10 + 2.12;
 constexpr double kColumnTitleTop = 10 + 10.58 + 4.23;
 constexpr double kFooterTop = 10 + 277 - 10.58 + 4.23;
-double detailTop(int rowOnPage) { return 10 + 21.16 + rowOnPage * 6.61 + 2.12; }
+double detailTop(int rowOnPage) {
+    return 10 + 21.16 + rowOnPage * 6.61 + 2.12;
+}
 
 struct Expected {
     const char* text;
     double left;  // mm on the paper
 };
 
-const Expected kColumnTitles[] = {{"No", 18.47},    {"Time", 43.87}, {"DC/AC", 74.29},
+const Expected kColumnTitles[] = {{"No", 18.47},     {"Time", 43.87},  {"DC/AC", 74.29},
                                   {"Value", 109.48}, {"Unit", 142.29}, {"AUTO", 172.98}};
 const double kFieldLefts[] = {18.47, 43.87, 75.62, 109.48, 141.23, 172.98};
 
@@ -135,8 +137,14 @@ private slots:
         r.nval = 4001;
         const std::vector<QString> t = reportFieldTexts(r);
         QCOMPARE(t, (std::vector<QString>{"12", "13:05:09", "", "0.L", "k*", "MANU"}));
-        QCOMPARE(recordText("\xb5" "A"), QString::fromUtf8("\xc2\xb5" "A"));  // not UTF-8: Latin-1
-        QCOMPARE(recordText("\xc2\xb5" "A"), QString::fromUtf8("\xc2\xb5" "A"));
+        QCOMPARE(recordText("\xb5"
+                            "A"),
+                 QString::fromUtf8("\xc2\xb5"
+                                   "A"));  // not UTF-8: Latin-1
+        QCOMPARE(recordText("\xc2\xb5"
+                            "A"),
+                 QString::fromUtf8("\xc2\xb5"
+                                   "A"));
         QCOMPARE(recordTimeText(-1), QString());
     }
 

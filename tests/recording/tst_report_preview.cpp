@@ -109,7 +109,8 @@ private slots:
                 const PdfWord& a = written[p].words[i];
                 const PdfWord& b = printed[p].words[i];
                 QCOMPARE(b.text, a.text);
-                QVERIFY2(std::abs(a.left - b.left) < 0.05 && std::abs(a.top - b.top) < 0.05, qPrintable(a.text));
+                QVERIFY2(std::abs(a.left - b.left) < 0.05 && std::abs(a.top - b.top) < 0.05,
+                         qPrintable(a.text));
             }
         }
 

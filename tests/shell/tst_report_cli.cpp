@@ -36,7 +36,8 @@ struct Run {
 Run report(const std::vector<std::string>& args, int rows) {
     const OptionsResult r = parseOptions(args);
     if (!r.error.empty()) return {2, "", r.error};
-    const TableLoader load = [rows](const std::string& path, std::string& error) -> std::unique_ptr<RecordSource> {
+    const TableLoader load = [rows](const std::string& path,
+                                    std::string& error) -> std::unique_ptr<RecordSource> {
         if (path != "t.db") {
             error = "no such table";
             return nullptr;
@@ -61,7 +62,8 @@ private slots:
         QTest::newRow("table missing") << QStringList{"--report", "o.pdf"} << "--report OUT.pdf TABLE";
         QTest::newRow("with decode") << QStringList{"--report", "o.pdf", "t.db", "--decode", "-"}
                                      << "cannot be combined";
-        QTest::newRow("with demo") << QStringList{"--demo", "--report", "o.pdf", "t.db"} << "cannot be combined";
+        QTest::newRow("with demo") << QStringList{"--demo", "--report", "o.pdf", "t.db"}
+                                   << "cannot be combined";
     }
     void options() {
         QFETCH(QStringList, args);
@@ -93,6 +95,7 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("empty table") << "t.db" << 0 << "holds no rows";
         QTest::newRow("unreadable table") << "x.db" << 5 << "x.db: no such table";
+        QTest::newRow("PDF over the table") << "o.pdf" << 5 << "is the table itself";
     }
     void refusals() {
         QFETCH(QString, table);
@@ -100,10 +103,16 @@ private slots:
         QFETCH(QString, message);
         QTemporaryDir dir;
         const std::string pdf = dir.filePath("o.pdf").toStdString();
-        const Run r = report({"--report", pdf, table.toStdString()}, rows);
+        const bool overTable = table == "o.pdf";
+        if (overTable) {
+            QFile f(QString::fromStdString(pdf));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("table") == 5);
+        }
+        const Run r = report({"--report", pdf, overTable ? pdf : table.toStdString()}, rows);
         QCOMPARE(r.code, 1);
         QVERIFY2(QString::fromStdString(r.err).contains(message), r.err.c_str());
-        QVERIFY(!QFile::exists(QString::fromStdString(pdf)));
+        QFile f(QString::fromStdString(pdf));
+        QVERIFY(overTable ? f.open(QIODevice::ReadOnly) && f.readAll() == "table" : !f.exists());
     }
 };
 

@@ -53,7 +53,8 @@ private slots:
         auto w = makeWindow();
         w->show();
         RecordSnapshot rows;
-        for (int i = 0; i < 40; ++i) rows.append(RecordRow{i + 1, 1000 * i, "DC", "1.234", "k*", "AUTO", 1234});
+        for (int i = 0; i < 40; ++i)
+            rows.append(RecordRow{i + 1, 1000 * i, "DC", "1.234", "k*", "AUTO", 1234});
         const auto pages = closeNextPreview();
         w->BtPrintClick(rows);
         QCOMPARE(*pages, 2);
