@@ -15,7 +15,7 @@
 const int ReportPreview::kPagesWithoutProgress = ReportLayout::pageCountFor(100000);
 
 ReportPreview::ReportPreview(const RecordSource& rows, QWidget* parent)
-    : QObject(parent), layout_(rows_), printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
+    : layout_(rows_), printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
     rows_.take(rows);
     printer_->setPageLayout(
         QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
@@ -25,12 +25,12 @@ ReportPreview::ReportPreview(const RecordSource& rows, QWidget* parent)
     printer_->setDuplex(QPrinter::DuplexNone);
     printer_->setDocName(ReportLayout::kTitle);
 
-    dialog_ = std::make_unique<QPrintPreviewDialog>(printer_.get(), parent);
+    dialog_ = new QPrintPreviewDialog(printer_.get(), parent);
     dialog_->setWindowTitle(tr("Print Preview"));
-    connect(dialog_.get(), &QPrintPreviewDialog::paintRequested, this, &ReportPreview::paint);
+    connect(dialog_.data(), &QPrintPreviewDialog::paintRequested, this, &ReportPreview::paint);
 
     savePdf_ = new QAction(dialog_->style()->standardIcon(QStyle::SP_DialogSaveButton), tr("Save as PDF"),
-                           dialog_.get());
+                           dialog_.data());
     savePdf_->setObjectName(QStringLiteral("savePdf"));
     savePdf_->setToolTip(tr("Save the report as a PDF file"));
     savePdf_->setEnabled(layout_.pageCount() > 0);
@@ -48,7 +48,7 @@ ReportPreview::ReportPreview(const RecordSource& rows, QWidget* parent)
     };
 }
 
-ReportPreview::~ReportPreview() = default;
+ReportPreview::~ReportPreview() { delete dialog_.data(); }
 
 int ReportPreview::exec() {
     return dialog_->exec();
@@ -65,7 +65,7 @@ std::pair<int, int> ReportPreview::pageRange(const QPrinter& printer, int pageCo
 ReportLayout::Progress ReportPreview::progressFor(int pages, const QString& label, bool& cancelled) {
     cancelled = false;
     if (pages <= pagesWithoutProgress) return {};
-    progress_ = std::make_unique<QProgressDialog>(label, tr("Cancel"), 0, pages, dialog_.get());
+    progress_ = std::make_unique<QProgressDialog>(label, tr("Cancel"), 0, pages, dialog_.data());
     progress_->setWindowModality(Qt::WindowModal);
     progress_->setMinimumDuration(0);
     return [this, &cancelled](int done, int) {
@@ -93,7 +93,7 @@ void ReportPreview::paint(QPrinter* printer) {
 }
 
 void ReportPreview::savePdf() {
-    QString path = chooseFile ? chooseFile(dialog_.get()) : QString();
+    QString path = chooseFile ? chooseFile(dialog_.data()) : QString();
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
     bool cancelled = false;
@@ -101,7 +101,7 @@ void ReportPreview::savePdf() {
         progressFor(layout_.pageCount(), tr("Writing the PDF..."), cancelled);
     const ReportPdfResult result = writeReportPdf(rows_, path, progress);
     progress_.reset();
-    if (!result.written && !result.cancelled && showError) showError(dialog_.get(), result.error);
+    if (!result.written && !result.cancelled && showError) showError(dialog_.data(), result.error);
 }
 
 QIcon ReportPreview::printIcon() {

@@ -2,6 +2,8 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QPointer>
+#include <QPrintPreviewDialog>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -11,7 +13,6 @@
 
 class QAction;
 class QPrinter;
-class QPrintPreviewDialog;
 class QWidget;
 
 // The print preview of the report. It copies the rows when it is made, so the pages stay those of
@@ -29,7 +30,7 @@ public:
     static const int kPagesWithoutProgress;
     int pagesWithoutProgress = kPagesWithoutProgress;
 
-    QPrintPreviewDialog* dialog() const { return dialog_.get(); }
+    QPrintPreviewDialog* dialog() const { return dialog_.data(); }
     QAction* savePdfAction() const { return savePdf_; }
     const RecordSnapshot& rows() const { return rows_; }
 
@@ -55,7 +56,8 @@ private:
     RecordSnapshot rows_;
     ReportLayout layout_;
     std::unique_ptr<QPrinter> printer_;
-    std::unique_ptr<QPrintPreviewDialog> dialog_;
+    // the dialog is a child of the parent window, which may go first
+    QPointer<QPrintPreviewDialog> dialog_;
     QAction* savePdf_ = nullptr;
     std::unique_ptr<class QProgressDialog> progress_;
 };
