@@ -48,7 +48,9 @@ ReportPreview::ReportPreview(const RecordSource& rows, QWidget* parent)
     };
 }
 
-ReportPreview::~ReportPreview() { delete dialog_.data(); }
+ReportPreview::~ReportPreview() {
+    delete dialog_.data();
+}
 
 int ReportPreview::exec() {
     return dialog_->exec();
@@ -62,26 +64,22 @@ std::pair<int, int> ReportPreview::pageRange(const QPrinter& printer, int pageCo
     return {0, pageCount - 1};
 }
 
-ReportLayout::Progress ReportPreview::progressFor(int pages, const QString& label, bool& cancelled) {
-    cancelled = false;
+ReportLayout::Progress ReportPreview::progressFor(int pages, const QString& label) {
     if (pages <= pagesWithoutProgress) return {};
     progress_ = std::make_unique<QProgressDialog>(label, tr("Cancel"), 0, pages, dialog_.data());
     progress_->setWindowModality(Qt::WindowModal);
     progress_->setMinimumDuration(0);
-    return [this, &cancelled](int done, int) {
+    return [this](int done, int) {
         // setValue lets the dialog see the Cancel button while the pages are laid out
         progress_->setValue(done);
-        cancelled = progress_->wasCanceled();
-        return !cancelled;
+        return !progress_->wasCanceled();
     };
 }
 
 void ReportPreview::paint(QPrinter* printer) {
     printer->setFullPage(false);
     const auto [first, last] = pageRange(*printer, layout_.pageCount());
-    bool cancelled = false;
-    const ReportLayout::Progress progress =
-        progressFor(last - first + 1, tr("Laying out the report..."), cancelled);
+    const ReportLayout::Progress progress = progressFor(last - first + 1, tr("Laying out the report..."));
     // The progress dialog lets events through while the pages are made anew; the preview must not
     // repaint meanwhile, because the pages its scene shows are the ones being replaced.
     QWidget* view = dialog_->findChild<QPrintPreviewWidget*>();
@@ -96,9 +94,7 @@ void ReportPreview::savePdf() {
     QString path = chooseFile ? chooseFile(dialog_.data()) : QString();
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
-    bool cancelled = false;
-    const ReportLayout::Progress progress =
-        progressFor(layout_.pageCount(), tr("Writing the PDF..."), cancelled);
+    const ReportLayout::Progress progress = progressFor(layout_.pageCount(), tr("Writing the PDF..."));
     const ReportPdfResult result = writeReportPdf(rows_, path, progress);
     progress_.reset();
     if (!result.written && !result.cancelled && showError) showError(dialog_.data(), result.error);

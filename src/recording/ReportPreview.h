@@ -51,7 +51,7 @@ public:
 private:
     void paint(QPrinter* printer);
     void savePdf();
-    ReportLayout::Progress progressFor(int pages, const QString& label, bool& cancelled);
+    ReportLayout::Progress progressFor(int pages, const QString& label);
 
     RecordSnapshot rows_;
     ReportLayout layout_;
