@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QPainter>
 #include <QPdfWriter>
+#include <QPicture>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QTemporaryDir>
@@ -76,6 +78,21 @@ void BM_FirstPages(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FirstPages)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
+
+// The first pages as the preview records them: painted into pictures at the printer's resolution.
+void BM_FirstPreviewPages(benchmark::State& state) {
+    const ReportLayout layout(table());
+    for (auto _ : state) {
+        for (int page = 0; page < state.range(0); ++page) {
+            QPicture picture;
+            QPainter painter(&picture);
+            layout.paintPage(painter, page, 1200, 1200, QPointF(10, 10));
+            painter.end();
+            benchmark::DoNotOptimize(picture.size());
+        }
+    }
+}
+BENCHMARK(BM_FirstPreviewPages)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 
 // The preview opened over the limit: copy, layout of every page and the preview's page scene.
 void BM_PreviewOfLimit(benchmark::State& state) {
