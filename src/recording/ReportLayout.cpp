@@ -1,10 +1,13 @@
 #include "ReportLayout.h"
 
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QPageLayout>
 #include <QPagedPaintDevice>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRawFont>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QTime>
@@ -84,27 +87,77 @@ std::vector<ReportText> ReportLayout::pageTexts(int page) const {
 
 namespace {
 
-// Advances of the characters of the report font on one device, kept while pages are painted: a page
-// measures some two hundred short texts, and shaping each of them again would cost more than
-// painting it.
-class TextWidths {
+// Draws the texts of a page as glyph runs, many texts to a run: a page holds some two hundred
+// short texts, and laying out and emitting each one by itself costs more than the glyphs.
+// Glyphs and advances of the Latin-1 characters are looked up once per page; other texts, and
+// texts that must be clipped or centred, are drawn one by one. Only engines that take glyphs as
+// they are get runs: a recorded picture (the print preview's pages) would turn them into outlines.
+class GlyphBatch {
 public:
-    explicit TextWidths(const QFontMetricsF& metrics) : metrics_(metrics) { latin1_.fill(-1.0); }
+    GlyphBatch(QPainter& painter, const QFontMetricsF& metrics)
+        : painter_(painter), metrics_(metrics), raw_(QRawFont::fromFont(painter.font())) {
+        glyph_.fill(kUnknown);
+        const QPaintEngine::Type engine = painter.paintEngine()->type();
+        enabled_ = engine == QPaintEngine::Pdf || engine == QPaintEngine::Raster;
+    }
+    ~GlyphBatch() { flush(); }
 
+    // Whether the engine takes glyph runs; otherwise every text is drawn by itself.
+    bool enabled() const { return enabled_; }
+
+    // The advance of `text` summed glyph by glyph, or -1 when it has characters beyond Latin-1.
     double width(const QString& text) {
         double w = 0.0;
         for (const QChar c : text) {
-            if (c.unicode() >= latin1_.size() || c.isSurrogate()) return metrics_.horizontalAdvance(text);
-            double& a = latin1_[c.unicode()];
-            if (a < 0.0) a = metrics_.horizontalAdvance(c);
-            w += a;
+            if (!lookUp(c)) return -1.0;
+            w += advance_[c.unicode()];
         }
         return w;
     }
 
+    // Adds a text whose width() was not -1, its baseline starting at `origin`.
+    void add(const QString& text, QPointF origin) {
+        double x = origin.x();
+        for (const QChar c : text) {
+            glyphs_.push_back(glyph_[c.unicode()]);
+            positions_.push_back(QPointF(x, origin.y()));
+            x += advance_[c.unicode()];
+        }
+    }
+
+    void flush() {
+        if (glyphs_.isEmpty()) return;
+        QGlyphRun run;
+        run.setRawFont(raw_);
+        run.setGlyphIndexes(glyphs_);
+        run.setPositions(positions_);
+        painter_.drawGlyphRun(QPointF(0, 0), run);
+        glyphs_.clear();
+        positions_.clear();
+    }
+
 private:
+    static constexpr quint32 kUnknown = 0xFFFFFFFF;
+
+    bool lookUp(QChar c) {
+        if (c.unicode() >= glyph_.size()) return false;
+        quint32& g = glyph_[c.unicode()];
+        if (g == kUnknown) {
+            const QList<quint32> indexes = raw_.glyphIndexesForString(QString(c));
+            g = indexes.size() == 1 ? indexes.front() : 0;
+            advance_[c.unicode()] = metrics_.horizontalAdvance(c);
+        }
+        return true;
+    }
+
+    QPainter& painter_;
     const QFontMetricsF& metrics_;
-    std::array<double, 256> latin1_;
+    QRawFont raw_;
+    bool enabled_ = false;
+    std::array<quint32, 256> glyph_;
+    std::array<double, 256> advance_{};
+    QList<quint32> glyphs_;
+    QList<QPointF> positions_;
 };
 
 }  // namespace
@@ -119,24 +172,34 @@ void ReportLayout::paintPage(QPainter& painter, int page, double dpiX, double dp
     painter.setFont(font());
     painter.setPen(Qt::black);
     const QFontMetricsF metrics(painter.font(), painter.device());
-    TextWidths widths(metrics);
+    GlyphBatch batch(painter, metrics);
     const double bandRight = (ReportMm::kMargin + ReportMm::kBandWidth - originMm.x()) * sx;
 
     QRectF previous;  // the text painted last, on the device
     for (const ReportText& t : pageTexts(page)) {
         QRectF box = toDevice(t.box);
+        const double glyphWidth = batch.width(t.text);
         // a centred text is measured whole, kerning included, so that it sits exactly in the middle
-        const double textWidth = t.centred ? metrics.horizontalAdvance(t.text) : widths.width(t.text);
+        const double textWidth = t.centred || glyphWidth < 0 ? metrics.horizontalAdvance(t.text) : glyphWidth;
         // a text box fits its text, up to the band's right edge
         if (box.width() <= 0.0) box.setWidth(std::min(textWidth, bandRight - box.left()));
         const bool fits = textWidth <= box.width();
         // Texts are white-backed: one that runs into the text before it on its band covers it. The
         // bands are white, so elsewhere the background would change nothing on paper.
-        if (box.top() == previous.top() && box.left() < previous.right()) painter.fillRect(box, Qt::white);
+        if (box.top() == previous.top() && box.left() < previous.right()) {
+            batch.flush();
+            painter.fillRect(box, Qt::white);
+        }
         previous = box;
+        const QPointF baseline(box.left(), box.top() + metrics.ascent());
+        if (fits && !t.centred && glyphWidth >= 0 && batch.enabled()) {
+            batch.add(t.text, baseline);
+            continue;
+        }
+        batch.flush();
         if (fits) {
             const double x = t.centred ? box.left() + (box.width() - textWidth) / 2 : box.left();
-            painter.drawText(QPointF(x, box.top() + metrics.ascent()), t.text);
+            painter.drawText(QPointF(x, baseline.y()), t.text);
         } else {
             painter.save();
             painter.setClipRect(box);
