@@ -148,18 +148,29 @@ private slots:
         QCOMPARE(recordTimeText(-1), QString());
     }
 
-    // The report's font has no meter symbols: a resistance unit prints as "k" and "*".
-    void resistanceUnitIsPlainText() {
+    // The report's font has no meter symbols: a resistance unit prints as "k" and "*". Texts
+    // beyond Latin-1 (from a table written elsewhere) print too, at the same place.
+    void unitsPrintAsTheirCharacters() {
+        const std::vector<std::string> units = {"k*", "M*",
+                                                "\xc2\xb5"
+                                                "A",
+                                                "k\xce\xa9"};
         VectorSource table;
-        RecordRow r = sampleRow(0);
-        r.unit = "M*";
-        table.rows = {sampleRow(0), r};
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            table.rows.push_back(sampleRow(int(i)));
+            table.rows.back().unit = units[i];
+        }
         QTemporaryDir dir;
         QVERIFY(writeReportPdf(table, dir.filePath("r.pdf")).written);
         const std::vector<PdfPage> pages = readPdfWords(dir.filePath("r.pdf"));
         QCOMPARE(int(pages.size()), 1);
-        QCOMPARE(pages[0].lineAt(detailTop(0)).at(4).text, QString("k*"));
-        QCOMPARE(pages[0].lineAt(detailTop(1)).at(4).text, QString("M*"));
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            const std::vector<PdfWord> line = pages[0].lineAt(detailTop(int(i)));
+            QCOMPARE(int(line.size()), 6);
+            QCOMPARE(line[4].text, QString::fromStdString(units[i]));
+            QVERIFY(std::abs(line[4].left - kFieldLefts[4]) < kTolerance);
+            QVERIFY(std::abs(line[5].left - kFieldLefts[5]) < kTolerance);
+        }
     }
 
     // A text too long for its place never prints past the band's right edge, 200 mm from the
