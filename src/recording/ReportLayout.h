@@ -86,7 +86,7 @@ private:
 // unit keeps the symbol codes of the meter font, which print as their plain characters.
 std::vector<QString> reportFieldTexts(const RecordRow& row);
 
-// A time of day (milliseconds since midnight) as the report and the exports show it: hh:mm:ss.
+// A time of day (milliseconds since midnight) as the report prints it: hh:mm:ss, as the grid shows it.
 QString recordTimeText(int32_t timeMs);
 
 // A stored text as it is shown: UTF-8, or Latin-1 where the bytes are not UTF-8.
