@@ -4,12 +4,24 @@
 #include <QString>
 #include <ostream>
 
+#include "DataFiles.h"
+#include "RecordSnapshot.h"
 #include "ReportLayout.h"
+#include "TableLock.h"
 
 TableLoader defaultTableLoader() {
-    return [](const std::string&, std::string& error) -> std::unique_ptr<RecordSource> {
-        error = "this build cannot read table files yet";
-        return nullptr;
+    // the table is read as Open reads it, under the same exclusive lock: a table that another
+    // program holds open is refused
+    return [](const std::string& path, std::string& error) -> std::unique_ptr<RecordSource> {
+        auto rows = std::make_unique<RecordSnapshot>();
+        TableLock lock;
+        const FileResult r = DataFiles::openTable(QString::fromStdString(path), lock,
+                                                  [&rows](const RecordRow& row) { rows->append(row); });
+        if (!r.ok()) {
+            error = r.error.toStdString();
+            return nullptr;
+        }
+        return rows;
     };
 }
 

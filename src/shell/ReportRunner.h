@@ -12,7 +12,7 @@
 // cannot be read.
 using TableLoader = std::function<std::unique_ptr<RecordSource>(const std::string& path, std::string& error)>;
 
-// The table reader this build has.
+// Reads what Open reads: a Paradox table with the record layout.
 TableLoader defaultTableLoader();
 
 // `--report OUT.pdf TABLE`: lays the table out into the PDF without a window. Needs a running

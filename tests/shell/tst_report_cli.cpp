@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "AppOptions.h"
+#include "ParadoxTable.h"
 #include "ReportRunner.h"
 
 namespace {
@@ -87,6 +88,34 @@ private slots:
         QFile f(QString::fromStdString(pdf));
         QVERIFY(f.open(QIODevice::ReadOnly));
         QVERIFY(f.read(5) == "%PDF-");
+    }
+
+    // Saved tables, read as Open reads them.
+    void savedTables_data() {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("three pages") << 80 << 0 << "3 pages, 80 rows";
+        QTest::newRow("empty table") << 0 << 1 << "holds no rows";
+        QTest::newRow("no table") << -1 << 1 << "missing.db";
+    }
+    void savedTables() {
+        QFETCH(int, rows);
+        QFETCH(int, code);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        QString table = dir.filePath("missing.db");
+        if (rows >= 0) {
+            table = dir.filePath("run1.db");
+            QVERIFY(ParadoxTable::write(table, Rows(rows)).ok());
+        }
+        const QString pdf = dir.filePath("r.pdf");
+        const OptionsResult o = parseOptions({"--report", pdf.toStdString(), table.toStdString()});
+        std::ostringstream out, err;
+        QCOMPARE(runReport(o.options, defaultTableLoader(), out, err), code);
+        QVERIFY2(QString::fromStdString(out.str() + err.str()).contains(said),
+                 (out.str() + err.str()).c_str());
+        QCOMPARE(QFile::exists(pdf), code == 0);
     }
 
     void refusals_data() {
