@@ -1,11 +1,14 @@
 #include "LinkImages.h"
 
 #include <QPainter>
+#include <QtMath>
 
 namespace LinkImages {
 
-QImage image(bool linkAlive) {
-    QImage img(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+QImage image(bool linkAlive, qreal devicePixelRatio) {
+    const qreal ratio = devicePixelRatio > 1.0 ? devicePixelRatio : 1.0;
+    QImage img(qCeil(kWidth * ratio), qCeil(kHeight * ratio), QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(ratio);
     img.fill(Qt::transparent);
     QPainter p(&img);
     const QColor outline(40, 40, 40);
@@ -39,6 +42,8 @@ QImage image(bool linkAlive) {
     return img;
 }
 
-QPixmap pixmap(bool linkAlive) { return QPixmap::fromImage(image(linkAlive)); }
+QPixmap pixmap(bool linkAlive, qreal devicePixelRatio) {
+    return QPixmap::fromImage(image(linkAlive, devicePixelRatio));
+}
 
 }  // namespace LinkImages

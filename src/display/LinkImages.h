@@ -11,7 +11,9 @@ namespace LinkImages {
 constexpr int kWidth = 25;
 constexpr int kHeight = 24;
 
-QImage image(bool linkAlive);
-QPixmap pixmap(bool linkAlive);
+// Drawn at `devicePixelRatio` times the pixels, so the pictures stay sharp on a scaled screen;
+// at 1 they are exactly kWidth x kHeight.
+QImage image(bool linkAlive, qreal devicePixelRatio = 1.0);
+QPixmap pixmap(bool linkAlive, qreal devicePixelRatio = 1.0);
 
 }  // namespace LinkImages

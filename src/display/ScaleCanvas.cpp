@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QPainter>
 #include <QPen>
+#include <QtMath>
 
 namespace {
 
@@ -51,15 +52,26 @@ bool ScaleCanvas::ensurePicture(const ScaleInputs& in) {
     if (!picture_.isNull()) return true;
     const QSize size = in.imageSize.isEmpty() ? in.panelSize - QSize(4, 4) : in.imageSize;
     if (size.isEmpty()) return false;
-    picture_ = QImage(size, QImage::Format_RGB32);
-    picture_.fill(kPanelColour);
+    createPicture(size, in.devicePixelRatio);
     return true;
+}
+
+void ScaleCanvas::createPicture(QSize logicalSize, double ratio) {
+    ratio = ratio > 1.0 ? ratio : 1.0;
+    // All drawing is in logical pixels; the painter scales it to the picture's pixels.
+    picture_ = QImage(qCeil(logicalSize.width() * ratio), qCeil(logicalSize.height() * ratio), QImage::Format_RGB32);
+    picture_.setDevicePixelRatio(ratio);
+    picture_.fill(kPanelColour);
 }
 
 void ScaleCanvas::KDsetup(const ScaleInputs& in) {
     using namespace ScaleGeometry;
     const Face face = faceFor(in.panelSize);
     if (!face.valid() || !ensurePicture(in)) return;
+    // On a screen of another pixel ratio the face is drawn anew anyway: take a picture of the
+    // same logical size at the new ratio.
+    const double ratio = in.devicePixelRatio > 1.0 ? in.devicePixelRatio : 1.0;
+    if (picture_.devicePixelRatio() != ratio) createPicture(picture_.deviceIndependentSize().toSize(), ratio);
 
     QPainter p(&picture_);
     p.fillRect(picture_.rect(), kPanelColour);

@@ -7,6 +7,8 @@
 
 // The picture of the analog face: band, tick dots, labels and pointer, drawn on one image that is
 // created at the panel's client size the first time it is drawn on and shown stretched afterwards.
+// The picture has the screen's device pixel ratio: its geometry is in logical pixels, its pixels
+// are the screen's, so a scaled screen shows the face at full resolution.
 // `KDsetup` redraws the face from scratch (without pointer); `KDrun` wipes the last pointer in the
 // panel colour and draws the new one.
 class ScaleCanvas {
@@ -26,6 +28,7 @@ public:
 
 private:
     bool ensurePicture(const ScaleInputs& in);
+    void createPicture(QSize logicalSize, double ratio);
 
     QImage picture_;
 };

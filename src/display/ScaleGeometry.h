@@ -17,6 +17,9 @@ struct ScaleInputs {
     // Size of the picture when it is first created; empty means the panel's client area (the panel
     // less its 2-pixel bevel on each side).
     QSize imageSize;
+    // Device pixels per logical pixel of the screen the face is shown on: the picture holds that
+    // many times the pixels, with the same geometry in logical pixels.
+    double devicePixelRatio = 1.0;
     bool FreqMode = false;
     std::string ScaleDigits = "4";
     int32_t FullScale = 4000;

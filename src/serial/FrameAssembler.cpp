@@ -11,7 +11,8 @@ inline void appendByte(FrameTexts& t, uint8_t b) {
     }
 }
 
-inline void closeFrame(FrameTexts& t) {
+inline void closeFrame(FrameTexts& t, bool whole) {
+    ++(whole ? t.wholeFrames : t.brokenFrames);
     t.FrameHex = t.RxHexText;
     t.RxHexText.clear();
     t.RxTagText.clear();
@@ -27,7 +28,7 @@ void SegmentFrameAssembler::H31BRData(const void* dataPtr, int32_t dataSize) {
         appendByte(texts_, b);
         if ((b >> 4) != 0x0E) continue;
         const bool whole = texts_.RxTagText == "123456789ABCDE";
-        closeFrame(texts_);
+        closeFrame(texts_, whole);
         // The buffers are already empty for the next frame when the decoder runs.
         if (whole && onWholeFrame_) onWholeFrame_(texts_.FrameHex);
     }
@@ -42,7 +43,7 @@ void DigitFrameAssembler::H47BRData(const void* dataPtr, int32_t dataSize) {
         if (b != 0x0D) continue;
         const std::string& t = texts_.RxHexText;
         const bool whole = t.size() >= 11 && t[0] == 'A' && t[10] == 'D';
-        closeFrame(texts_);
+        closeFrame(texts_, whole);
         if (whole && onWholeFrame_) onWholeFrame_(texts_.FrameHex);
     }
 }

@@ -11,6 +11,10 @@ struct FrameTexts {
     std::string RxHexText;
     std::string RxTagText;
     std::string FrameHex;
+
+    // End bytes met so far: frames that passed the family's test and frames that did not.
+    uint64_t wholeFrames = 0;
+    uint64_t brokenFrames = 0;
 };
 
 // A frame in progress that never meets its end byte (a wrong baud rate, a line that carries

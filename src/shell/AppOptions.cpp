@@ -66,6 +66,9 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             }
             o.reportPdf = args[++i];
             o.reportTable = args[++i];
+        } else if (a == "--save-bytes") {
+            if (!needValue(i, a, value)) return r;
+            o.saveBytesPath = value;
         } else {
             r.error = "unknown argument '" + a + "'";
             return r;
@@ -74,6 +77,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (o.decodePath && (o.demo || o.connect)) r.error = "--decode cannot be combined with --demo or --connect";
     if (o.reportPdf && (o.demo || o.connect || o.decodePath))
         r.error = "--report cannot be combined with --demo, --connect or --decode";
+    if (o.reportPdf && o.saveBytesPath) r.error = "--save-bytes cannot be combined with --report: it reads no line";
     return r;
 }
 
@@ -90,5 +94,7 @@ std::string usageText(const std::string& program) {
            "                      value, counts, unit, AC/DC, AUTO (tab-separated)\n"
            "  --report OUT.pdf TABLE\n"
            "                      no window: write the printed report of a saved table as a PDF\n"
+           "  --save-bytes FILE   append every byte received while connected to FILE, as it came\n"
+           "                      (window and --decode); replay it with dmmsim --replay FILE\n"
            "  --help              this text\n";
 }

@@ -16,6 +16,7 @@ struct AppOptions {
     std::optional<std::string> decodePath;  // --decode PATH: headless mode
     std::optional<std::string> reportPdf;   // --report OUT.pdf TABLE: the report of TABLE as a PDF
     std::string reportTable;
+    std::optional<std::string> saveBytesPath;  // --save-bytes FILE: every received byte appended to it
     bool help = false;
 };
 

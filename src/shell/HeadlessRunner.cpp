@@ -14,8 +14,10 @@
 #include <ostream>
 #include <vector>
 
+#include "ByteLog.h"
 #include "FrameAssembler.h"
 #include "LcdPanelModel.h"
+#include "LineWatch.h"
 #include "MeterEngine.h"
 #include "ModelProfiles.h"
 #include "PosixSerialPort.h"
@@ -33,16 +35,22 @@ public:
     PrintingRun(const ControlStates& controls, std::ostream& out)
         : controls_(controls), engine_(state_, panel_, controls_, sink_), out_(out),
           segment_(texts_, [this](const std::string& f) { print(engine_.LcdDisplay31B(f)); }),
-          digit_(texts_, [this](const std::string& f) { print(engine_.LcdDisplay47B(f)); }) {}
+          digit_(texts_, [this](const std::string& f) { print(engine_.LcdDisplay47B(f)); }),
+          watch_(texts_, state_) {}
 
     MeterState& state() { return state_; }
+    LineWatch& watch() { return watch_; }
+    // Where the received bytes are kept as they came; nullptr: nowhere.
+    void setByteLog(ByteLog* log) { byteLog_ = log; }
 
     uint64_t bytesFed() const { return bytesFed_; }
 
     void feed(const void* data, int32_t size) {
         bytesFed_ += static_cast<uint64_t>(size);
+        if (byteLog_ && byteLog_->isOpen()) byteLog_->append(data, size);
         if (state_.family == FrameFamily::Segment) segment_.H31BRData(data, size);
         else if (state_.family == FrameFamily::Digit) digit_.H47BRData(data, size);
+        watch_.received(data, size, LineWatch::Clock::now());
     }
 
     // Hands the lines formed so far to the output stream.
@@ -83,6 +91,8 @@ private:
     FrameTexts texts_;
     SegmentFrameAssembler segment_;
     DigitFrameAssembler digit_;
+    LineWatch watch_;
+    ByteLog* byteLog_ = nullptr;
 };
 
 // Polling without an event loop: the headless run calls the driver's tick itself.
@@ -209,6 +219,21 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         return 2;
     }
 
+    run.watch().start(path == "-" ? std::string("standard input") : path, controls);
+    ByteLog byteLog;
+    if (options.saveBytesPath) {
+        if (!byteLog.open(*options.saveBytesPath)) {
+            err << byteLog.error() << '\n';
+            return 2;
+        }
+        // appending to the file being read would never reach its end
+        if (path != "-" && byteLog.isSameFile(path)) {
+            err << "cannot save the bytes into '" << *options.saveBytesPath << "': it is the file being decoded\n";
+            return 2;
+        }
+        run.setByteLog(&byteLog);
+    }
+
     int code = 0;
     if (path == "-") {
         readStream(stdinStream, run);
@@ -225,5 +250,13 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     run.flush();
     out.flush();
     if (run.state().DroppedFrames > 0) err << "dropped frames: " << run.state().DroppedFrames << '\n';
+    if (code != 2) {  // the line was read, whatever ended it
+        if (const auto hint = run.watch().finalHint()) err << *hint << '\n';
+    }
+    if (options.saveBytesPath && !byteLog.isOpen()) {
+        // the readings above are good; the saved file stops short
+        err << byteLog.error() << '\n';
+        if (code == 0) code = 1;
+    }
     return code;
 }

@@ -39,12 +39,13 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
       segmentAssembler_(frames_, [this](const std::string& f) { engine_.LcdDisplay31B(f); }),
       digitAssembler_(frames_, [this](const std::string& f) { engine_.LcdDisplay47B(f); }),
       engine_(meter_, panel_, controls_, *this),
+      lineWatch_(frames_, meter_),
       scale_(std::make_unique<ScaleCanvas>()) {
     ui_->setupUi(this);
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     resize(615, 409 + menuBar()->sizeHint().height());
-    ui_->CONok->setPixmap(LinkImages::pixmap(true));
-    ui_->CONokN->setPixmap(LinkImages::pixmap(false));
+    ui_->CONok->setPixmap(LinkImages::pixmap(true, devicePixelRatioF()));
+    ui_->CONokN->setPixmap(LinkImages::pixmap(false, devicePixelRatioF()));
 
     // the stored driver settings of this window
     comm2_.setComPort(pnCOM1);
@@ -197,15 +198,45 @@ void TFCOMM::applyProfile() {
 // A chunk may hold several frames. Widgets show only the state after the last of them, so the
 // drawing work of a chunk (LCD, pointer, bar, trace) is done once, when the chunk is through.
 void TFCOMM::H31BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
+    keepBytes(dataPtr, dataSize);
     inChunk_ = true;
     segmentAssembler_.H31BRData(dataPtr, dataSize);
     finishChunk();
+    watchLine(dataPtr, dataSize);
 }
 
 void TFCOMM::H47BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
+    keepBytes(dataPtr, dataSize);
     inChunk_ = true;
     digitAssembler_.H47BRData(dataPtr, dataSize);
     finishChunk();
+    watchLine(dataPtr, dataSize);
+}
+
+// With --save-bytes the chunk is kept before anything reads it, so a stream that upsets the
+// program is on disk all the same.
+void TFCOMM::keepBytes(const void* dataPtr, int32_t dataSize) {
+    if (byteLog_.isOpen() && !byteLog_.append(dataPtr, dataSize)) {
+        showNotice(QMessageBox::Warning, QStringLiteral("SaveBytesFailed"),
+                   tr("The received bytes are no longer saved: %1").arg(QString::fromStdString(byteLog_.error())));
+    }
+}
+
+// Says once, without stopping the readings, why nothing shows when the model cannot read the line.
+void TFCOMM::watchLine(const void* dataPtr, int32_t dataSize) {
+    const auto now = LineWatch::Clock::now();
+    lineWatch_.received(dataPtr, dataSize, now);
+    if (const auto hint = lineWatch_.takeHint(now)) {
+        showNotice(QMessageBox::Information, QStringLiteral("LineHint"), QString::fromStdString(*hint));
+    }
+}
+
+void TFCOMM::showNotice(QMessageBox::Icon icon, const QString& objectName, const QString& text) {
+    auto* box = new QMessageBox(icon, windowTitle(), text, QMessageBox::Ok, this);
+    box->setObjectName(objectName);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }
 
 void TFCOMM::finishChunk() {
@@ -256,12 +287,20 @@ void TFCOMM::COM31Click() { selectPort(pnCOM3); }
 void TFCOMM::COM41Click() { selectPort(pnCOM4); }
 
 void TFCOMM::BTCon1Click() {
+    // Asked to keep the line's bytes, do not read a line whose bytes would be lost.
+    if (options_.saveBytesPath && !byteLog_.open(*options_.saveBytesPath)) {
+        ui_->START1->setChecked(false);
+        QMessageBox::critical(this, windowTitle(), QString::fromStdString(byteLog_.error()));
+        return;
+    }
     if (!comm2_.Connect()) {
         // Stay disconnected and say why, rather than pretending the port is open.
+        byteLog_.close();
         ui_->START1->setChecked(false);
         QMessageBox::critical(this, windowTitle(), QString::fromStdString(port_.lastError()));
         return;
     }
+    lineWatch_.start(comm2_.portName() + " (" + port_.devicePath(comm2_.ComPort()) + ")", controls_);
     ui_->ComSetup1->setEnabled(false);
     ui_->START1->setChecked(true);
     ui_->START1->setEnabled(false);
@@ -279,6 +318,7 @@ void TFCOMM::BtDiscon1Click() {
     ui_->STOP1->setEnabled(false);
     ui_->STOP1->setChecked(true);
     comm2_.Disconnect();
+    byteLog_.close();
     ui_->BTCon->show();
     ui_->BtDiscon->hide();
     for (QWidget* b : {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4}) b->setEnabled(true);
@@ -298,6 +338,11 @@ void TFCOMM::ConTimerTimer() {
         ++meter_.LinkIdleTicks;
     }
     syncPanel();
+    const QString counts = QString::fromStdString(lineWatch_.summary());
+    if (ui_->CONok->toolTip() != counts) {
+        ui_->CONok->setToolTip(counts);
+        ui_->CONokN->setToolTip(counts);
+    }
 }
 
 // ---- limits ----
@@ -339,14 +384,20 @@ bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
 
 void TFCOMM::KDsetup(int) {
     drawPendingPointer();  // a pointer move of this chunk came first
-    scale_->KDsetup(ScaleInputs::from(meter_, controls_, ui_->KD->size()));
+    scale_->KDsetup(scaleInputs());
     ui_->KD1->setImage(scale_->image());
 }
 
 void TFCOMM::KDrun(int position) {
     // the pointer is drawn with the scale as it is now, even when the drawing waits
-    pendingPointer_ = std::make_pair(position, ScaleInputs::from(meter_, controls_, ui_->KD->size()));
+    pendingPointer_ = std::make_pair(position, scaleInputs());
     if (!inChunk_) drawPendingPointer();
+}
+
+ScaleInputs TFCOMM::scaleInputs() const {
+    ScaleInputs in = ScaleInputs::from(meter_, controls_, ui_->KD->size());
+    in.devicePixelRatio = ui_->KD1->devicePixelRatioF();
+    return in;
 }
 
 void TFCOMM::drawPendingPointer() {

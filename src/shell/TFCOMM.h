@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QTimer>
 #include <array>
 #include <memory>
@@ -8,8 +9,10 @@
 #include <QStringList>
 
 #include "AppOptions.h"
+#include "ByteLog.h"
 #include "FrameAssembler.h"
 #include "LcdPanelModel.h"
+#include "LineWatch.h"
 #include "MeterEngine.h"
 #include "MeterState.h"
 #include "PosixSerialPort.h"
@@ -42,6 +45,7 @@ public:
     TCommPortDriver& COMM2() { return comm2_; }
     PosixSerialPort& serialPort() { return port_; }
     FrameTexts& frameTexts() { return frames_; }
+    LineWatch& lineWatch() { return lineWatch_; }
     Ui::TFCOMM* form() { return ui_.get(); }
     // Brings the widgets in line with the panel model.
     void syncPanel();
@@ -88,6 +92,10 @@ private:
     void startDemoMeter();
     void finishChunk();
     void drawPendingPointer();
+    ScaleInputs scaleInputs() const;
+    void keepBytes(const void* dataPtr, int32_t dataSize);
+    void watchLine(const void* dataPtr, int32_t dataSize);
+    void showNotice(QMessageBox::Icon icon, const QString& objectName, const QString& text);
 
     std::unique_ptr<Ui::TFCOMM> ui_;
     AppOptions options_;
@@ -103,6 +111,9 @@ private:
     SegmentFrameAssembler segmentAssembler_;
     DigitFrameAssembler digitAssembler_;
     MeterEngine engine_;
+    // what the line carries, and the received bytes kept with --save-bytes
+    LineWatch lineWatch_;
+    ByteLog byteLog_;
 
     QTimer ConTimer;
     // the table the report lists until the window has a record table of its own
