@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -65,6 +67,7 @@ void PacedWriter::idle(nanoseconds d) {
 }
 
 bool PacedWriter::write(const uint8_t* data, std::size_t size, const std::atomic<bool>& stop) {
+    stop_ = &stop;
     std::size_t sent = 0;
     while (sent < size) {
         if (stop.load()) return false;
@@ -105,6 +108,7 @@ bool PacedWriter::handOver(const uint8_t* data, std::size_t size) {
                 dropped_ += size - done;
                 return true;
             }
+            if (stop_ && stop_->load()) return false;
             std::this_thread::sleep_for(kMinSleep);
             continue;
         }
@@ -143,6 +147,51 @@ std::unique_ptr<PseudoTerminal> PseudoTerminal::create(std::string* error) {
     const int flags = fcntl(p->master_, F_GETFL);
     if (flags < 0 || fcntl(p->master_, F_SETFL, flags | O_NONBLOCK) != 0) return fail("fcntl");
     return p;
+}
+
+bool PseudoTerminal::releaseSlave(std::string* error) {
+    // Packet mode makes the master report what the reader does to the line (flushes, flow
+    // control), which tells when its set-up is over.
+    int on = 1;
+    if (ioctl(master_, TIOCPKT, &on) != 0) {
+        if (error) *error = systemError("TIOCPKT");
+        return false;
+    }
+    if (slave_ >= 0) ::close(slave_);
+    slave_ = -1;
+    return true;
+}
+
+bool PseudoTerminal::readerGone() const {
+    pollfd p{master_, 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
+}
+
+bool PseudoTerminal::waitForReader(const std::atomic<bool>& stop) {
+    // The master hangs up while nobody has the slave open.
+    while (readerGone()) {
+        if (stop.load()) return false;
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    // Then the reader configures and flushes the line; bytes sent before that would be lost.
+    // Wait until its line has been quiet for a while, or a while longer for a reader that
+    // changes nothing.
+    constexpr auto kQuietAfterSetup = milliseconds(200);
+    constexpr auto kNoSetup = milliseconds(500);
+    const auto opened = steady_clock::now();
+    std::optional<steady_clock::time_point> lastChange;
+    while (!stop.load()) {
+        const auto now = steady_clock::now();
+        if (lastChange ? now - *lastChange >= kQuietAfterSetup : now - opened >= kNoSetup) break;
+        pollfd p{master_, POLLPRI | POLLIN, 0};
+        if (::poll(&p, 1, 20) > 0 && (p.revents & (POLLPRI | POLLIN))) {
+            uint8_t status[256];
+            if (::read(master_, status, sizeof status) > 0) lastChange = steady_clock::now();
+        }
+    }
+    int off = 0;
+    ioctl(master_, TIOCPKT, &off);
+    return !stop.load();
 }
 
 PseudoTerminal::~PseudoTerminal() {

@@ -46,6 +46,7 @@ private:
     void discardStale();
 
     int fd_;
+    const std::atomic<bool>* stop_ = nullptr;  // of the write in progress, seen while waiting for room
     std::chrono::nanoseconds byteTime_;
     Full whenFull_;
     int queueFd_ = -1;
@@ -69,6 +70,15 @@ public:
 
     int masterFd() const { return master_; }
     int slaveFd() const { return slave_; }
+
+    // For a line that must reach one reader whole: closes this side's hold on the slave, so that
+    // the master tells when a reader has it open. Bytes written before stay queued for the reader.
+    bool releaseSlave(std::string* error);
+    // After releaseSlave: waits until a reader has opened the slave and finished setting up its
+    // line (a reader flushes the queue as it connects). False when `stop` was raised first.
+    bool waitForReader(const std::atomic<bool>& stop);
+    // After releaseSlave: whether the reader has closed the slave again (or none has opened it).
+    bool readerGone() const;
     const std::string& slavePath() const { return slavePath_; }
 
 private:

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace dmmsim {
 
 uint64_t runPaced(ScenarioStream& stream, PacedWriter& writer, const RunOptions& options,
@@ -38,6 +40,46 @@ bool writeCapture(ScenarioStream& stream, uint64_t frames, const std::string& pa
     }
     if (std::fclose(f) != 0) ok = false;
     if (!ok && error) *error = path + ": " + std::strerror(errno);
+    return ok;
+}
+
+uint64_t replayPaced(std::FILE* file, PacedWriter& writer, const std::atomic<bool>& stop, std::string* error) {
+    uint8_t piece[4096];
+    uint64_t sent = 0;
+    while (!stop.load()) {
+        const std::size_t n = std::fread(piece, 1, sizeof piece, file);
+        if (n > 0 && !writer.write(piece, n, stop)) break;
+        sent += n;
+        if (n < sizeof piece) break;
+    }
+    if (std::ferror(file) && error) *error = std::string("reading the replayed file: ") + std::strerror(errno);
+    return sent;
+}
+
+bool replayCapture(std::FILE* file, const std::string& capturePath, std::string* error) {
+    struct stat in {};
+    struct stat out {};
+    if (::fstat(fileno(file), &in) == 0 && ::stat(capturePath.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
+        in.st_ino == out.st_ino) {
+        if (error) *error = capturePath + ": it is the file being replayed";
+        return false;
+    }
+    std::FILE* f = std::fopen(capturePath.c_str(), "wb");
+    if (!f) {
+        if (error) *error = capturePath + ": " + std::strerror(errno);
+        return false;
+    }
+    char piece[64 * 1024];
+    bool ok = true;
+    std::size_t n = 0;
+    while (ok && (n = std::fread(piece, 1, sizeof piece, file)) > 0) ok = std::fwrite(piece, 1, n, f) == n;
+    if (ok && std::ferror(file)) {
+        if (error) *error = std::string("reading the replayed file: ") + std::strerror(errno);
+        std::fclose(f);
+        return false;
+    }
+    if (std::fclose(f) != 0) ok = false;
+    if (!ok && error) *error = capturePath + ": " + std::strerror(errno);
     return ok;
 }
 

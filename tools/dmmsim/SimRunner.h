@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,5 +26,14 @@ uint64_t runPaced(ScenarioStream& stream, PacedWriter& writer, const RunOptions&
 // Writes `frames` frames of the stream into a file as fast as possible.
 bool writeCapture(ScenarioStream& stream, uint64_t frames, const std::string& path, std::string* error,
                   const std::function<void(const Emission&)>& onSent = {});
+
+// Sends the bytes of `file` (from where it stands to its end) through the writer at line pace,
+// as they are: a line kept with dmmview --save-bytes goes out again as the meter sent it.
+// Returns the bytes sent; `error` is set when reading the file failed.
+uint64_t replayPaced(std::FILE* file, PacedWriter& writer, const std::atomic<bool>& stop, std::string* error);
+
+// Copies the bytes of `file` into a capture file as fast as possible. A capture path that names
+// the replayed file itself is refused: writing it would destroy what is being read.
+bool replayCapture(std::FILE* file, const std::string& capturePath, std::string* error);
 
 }  // namespace dmmsim

@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <iostream>
 #include <string>
 
@@ -38,6 +40,9 @@ void printHelp() {
               << kCaptureFrames << " for a capture)\n"
                  "  --interval MS     time from frame to frame (default: back to back)\n"
                  "  --verbose         print every frame sent on stderr\n"
+                 "  --replay FILE     send the bytes of FILE (a line kept with dmmview --save-bytes) as\n"
+                 "                    they are, at the model's line pace; into a pseudo-terminal once a\n"
+                 "                    reader has opened it, staying until the reader closes it\n"
                  "  --pty             create a pseudo-terminal, print its path and send into it\n"
                  "  --device PATH     send into a serial device at the meter's baud rate\n"
                  "  --capture FILE    write the frames into a file as fast as possible\n"
@@ -82,6 +87,67 @@ void printFrame(const Emission& e) {
     std::cerr << line << '\n';
 }
 
+void installStopHandlers() {
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGHUP, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+// Sends a kept line again: into a capture file (`capture`), a device (`device` non-empty) or a
+// pseudo-terminal that waits for its reader, so the reader gets every byte.
+int replay(const std::string& path, const SimModel& model, const std::string& device, bool capture, bool verbose) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        std::cerr << "dmmsim: " << path << ": " << std::strerror(errno) << '\n';
+        return 1;
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, std::fclose);
+    std::string error;
+    if (capture) {
+        if (!replayCapture(file, device, &error)) {
+            std::cerr << "dmmsim: " << error << '\n';
+            return 1;
+        }
+        return 0;
+    }
+
+    installStopHandlers();
+    std::unique_ptr<PseudoTerminal> pty;
+    int fd = -1;
+    if (device.empty()) {
+        pty = PseudoTerminal::create(&error);
+        if (!pty || !pty->releaseSlave(&error)) {
+            std::cerr << "dmmsim: " << error << '\n';
+            return 1;
+        }
+        fd = pty->masterFd();
+        std::cout << pty->slavePath() << std::endl;
+        if (!pty->waitForReader(gStop)) return 0;
+    } else {
+        fd = openSerialDevice(device, model.baud, &error);
+        if (fd < 0) {
+            std::cerr << "dmmsim: " << error << '\n';
+            return 1;
+        }
+    }
+
+    // Nothing is dropped: a replay that loses bytes would not reproduce the run.
+    PacedWriter writer(fd, model.baud, PacedWriter::Full::Wait);
+    const uint64_t sent = replayPaced(file, writer, gStop, &error);
+    if (verbose) std::cerr << "dmmsim: replayed " << sent << " bytes of " << path << '\n';
+    // The reader takes the last bytes in its own time; closing the master now would hang up the
+    // line under them. Stay until the reader closes the line.
+    while (pty && !gStop.load() && !pty->readerGone()) ::usleep(20000);
+    if (!pty) ::close(fd);
+    if (!writer.error().empty()) error = writer.error();
+    if (!error.empty()) {
+        std::cerr << "dmmsim: " << error << '\n';
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,6 +159,8 @@ int main(int argc, char** argv) {
     enum class Output { None, Pty, Device, Capture } output = Output::None;
     std::string target;
     int outputs = 0;
+    std::string replayPath;
+    std::string scenarioOption;  // the last option that only a simulated display uses
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -108,24 +176,32 @@ int main(int argc, char** argv) {
         } else if (a == "--variant") {
             variant = true;
         } else if (a == "--scenario") {
+            scenarioOption = a;
             const std::string s = value();
             const auto kind = scenarioByName(s);
             if (!kind) usageError("unknown scenario \"" + s + "\" (one of " + scenarioNameList() + ")");
             options.kind = *kind;
         } else if (a == "--function") {
+            scenarioOption = a;
             const std::string s = value();
             const auto f = functionByName(s);
             if (!f) usageError("unknown function \"" + s + "\" (one of " + functionNameList() + ")");
             options.function = *f;
             options.coupling = s == "vac" ? Coupling::Ac : Coupling::Dc;
         } else if (a == "--value") {
+            scenarioOption = a;
             options.value = parseValue(value());
         } else if (a == "--seed") {
+            scenarioOption = a;
             options.seed = parseCount(a, value());
         } else if (a == "--count") {
+            scenarioOption = a;
             run.frames = parseCount(a, value());
         } else if (a == "--interval") {
+            scenarioOption = a;
             run.interval = std::chrono::milliseconds(parseCount(a, value()));
+        } else if (a == "--replay") {
+            replayPath = value();
         } else if (a == "--verbose") {
             verbose = true;
         } else if (a == "--pty") {
@@ -144,11 +220,17 @@ int main(int argc, char** argv) {
         }
     }
     if (outputs != 1) usageError("choose one output: --pty, --device PATH or --capture FILE");
+    if (!replayPath.empty() && !scenarioOption.empty()) {
+        usageError("--replay sends the file as it is; " + scenarioOption + " does not apply to it");
+    }
 
     std::string error;
     const auto model = simModelFor(modelName, variant, &error);
     if (!model) usageError(error);
     if (!ScenarioStream::check(*model, options, &error)) usageError(error);
+    if (!replayPath.empty()) return replay(replayPath, *model, output == Output::Pty ? std::string() : target,
+                                           output == Output::Capture, verbose);
+
     ScenarioStream stream(*model, options);
     std::function<void(const Emission&)> onSent;
     if (verbose) onSent = printFrame;
@@ -161,10 +243,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGHUP, onSignal);
-    std::signal(SIGPIPE, SIG_IGN);
+    installStopHandlers();
 
     std::unique_ptr<PseudoTerminal> pty;
     int fd = -1;
