@@ -174,6 +174,63 @@ private slots:
         QCOMPARE(canvas.image().pixel(159, 60), kBlack);
     }
 
+    // On a screen of pixel ratio 2 the picture has twice the pixels each way and the same layout
+    // in logical pixels: every feature lies where the ratio-1 picture has it, drawn finer.
+    void faceAtPixelRatioTwo() {
+        ScaleInputs in;
+        in.MaxLimit = 3000;
+        in.SetMaxB = true;
+        ScaleCanvas plain;
+        plain.KDsetup(in);
+        plain.KDrun(400, in);
+        in.devicePixelRatio = 2;
+        ScaleCanvas fine;
+        fine.KDsetup(in);
+        fine.KDrun(400, in);
+
+        const QImage& a = plain.image();
+        const QImage& b = fine.image();
+        QCOMPARE(a.devicePixelRatio(), 1.0);
+        QCOMPARE(b.size(), QSize(628, 266));
+        QCOMPARE(b.devicePixelRatio(), 2.0);
+        QCOMPARE(b.deviceIndependentSize(), QSizeF(314, 133));
+        QCOMPARE(QPoint(fine.PointerTipX, fine.PointerTipY), QPoint(plain.PointerTipX, plain.PointerTipY));
+
+        // Nearly every logical pixel has its colour among its four; the rest lie on the edges of
+        // dots and glyphs. Blocks of four that are not one colour are the finer drawing.
+        int agree = 0;
+        int mixed = 0;
+        for (int y = 0; y < a.height(); ++y) {
+            for (int x = 0; x < a.width(); ++x) {
+                const QRgb q[4] = {b.pixel(2 * x, 2 * y), b.pixel(2 * x + 1, 2 * y), b.pixel(2 * x, 2 * y + 1),
+                                   b.pixel(2 * x + 1, 2 * y + 1)};
+                if (std::find(q, q + 4, a.pixel(x, y)) != q + 4) ++agree;
+                if (std::count(q, q + 4, q[0]) != 4) ++mixed;
+            }
+        }
+        const int all = a.width() * a.height();
+        QVERIFY2(agree > all * 99 / 100, qPrintable(QStringLiteral("%1 of %2").arg(agree).arg(all)));
+        QVERIFY2(mixed > 100, qPrintable(QString::number(mixed)));
+
+        for (int j : {0, 400, 780, 800}) {
+            const QPoint p = bandPixel(in, j);
+            QCOMPARE(b.pixel(2 * p), a.pixel(p));
+        }
+        QCOMPARE(b.pixel(2 * 159, 2 * 60), kBlack);
+        QCOMPARE(b.pixel(2 * 159 + 1, 2 * 60), kBlack);
+
+        // the pointer wipes its trail at full resolution too
+        fine.KDrun(0, in);
+        QCOMPARE(countColour(b, QRect(2 * 157, 100, 10, 160), kBlack), 0);
+
+        // a face drawn anew for another screen keeps its logical size
+        in.devicePixelRatio = 1;
+        fine.KDsetup(in);
+        QCOMPARE(fine.image().size(), QSize(314, 133));
+        fine.KDrun(400, in);
+        QCOMPARE(fine.image(), a);
+    }
+
     void widgetShowsPictureStretched() {
         ScaleCanvas canvas;
         ScaleInputs in;
