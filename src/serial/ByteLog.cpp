@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
-ByteLog::~ByteLog() { close(); }
+ByteLog::~ByteLog() {
+    close();
+}
 
 bool ByteLog::open(const std::string& path) {
     close();
@@ -57,6 +59,6 @@ bool ByteLog::append(const void* data, int32_t size) {
 bool ByteLog::isSameFile(const std::string& path) const {
     struct stat mine {};
     struct stat other {};
-    return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::stat(path.c_str(), &other) == 0 && mine.st_dev == other.st_dev &&
-           mine.st_ino == other.st_ino;
+    return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::stat(path.c_str(), &other) == 0 &&
+           mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
 }

@@ -18,7 +18,9 @@ FrameFamily otherFamily(FrameFamily f) {
     return f == FrameFamily::Segment ? FrameFamily::Digit : FrameFamily::Segment;
 }
 
-const char* baudWords(bool baud19200) { return baud19200 ? "19200 baud" : "2400 baud"; }
+const char* baudWords(bool baud19200) {
+    return baud19200 ? "19200 baud" : "2400 baud";
+}
 
 // "A, B and C"
 std::string joinNames(const std::vector<std::string>& names, const char* last) {
@@ -34,7 +36,8 @@ std::string joinNames(const std::vector<std::string>& names, const char* last) {
 std::vector<std::string> modelsOf(FrameFamily family, bool baud19200, const std::string& except) {
     std::vector<std::string> names;
     for (const ModelProfile& p : modelProfiles()) {
-        if ((family == FrameFamily::None || p.family == family) && p.baud19200 == baud19200 && except != p.caption) {
+        if ((family == FrameFamily::None || p.family == family) && p.baud19200 == baud19200 &&
+            except != p.caption) {
             names.emplace_back(p.caption);
         }
     }
@@ -84,8 +87,10 @@ void LineWatch::received(const void* data, int32_t size, Clock::time_point now) 
     if (!firstByte_) firstByte_ = now;
     // Once the model reads the line there is nothing to find out; the other assembler stops costing.
     if (counts().readings > 0) return;
-    if (family_ == FrameFamily::Segment) otherDigit_.H47BRData(data, size);
-    else otherSegment_.H31BRData(data, size);
+    if (family_ == FrameFamily::Segment)
+        otherDigit_.H47BRData(data, size);
+    else
+        otherSegment_.H31BRData(data, size);
 }
 
 LineCounts LineWatch::counts() const {
@@ -101,7 +106,8 @@ LineCounts LineWatch::counts() const {
 }
 
 std::optional<std::string> LineWatch::takeHint(Clock::time_point now) {
-    if (hintGiven_ || !firstByte_ || now - *firstByte_ < kHintDelay || counts().readings > 0) return std::nullopt;
+    if (hintGiven_ || !firstByte_ || now - *firstByte_ < kHintDelay || counts().readings > 0)
+        return std::nullopt;
     hintGiven_ = true;
     return hintText();
 }
@@ -138,8 +144,7 @@ std::string LineWatch::hintText() const {
     // Read at the wrong speed, a meter's bytes come out as something else entirely.
     s += std::string(" The meter may send at the other baud rate (this model reads the line at ") +
          baudWords(baud19200_) + "): the 19200-baud models are " +
-         joinNames(modelsOf(FrameFamily::None, true, {}), " and ") +
-         ", the others send at 2400 baud.";
+         joinNames(modelsOf(FrameFamily::None, true, {}), " and ") + ", the others send at 2400 baud.";
     return s + kChooseModel;
 }
 

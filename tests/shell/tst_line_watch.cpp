@@ -37,8 +37,10 @@ struct Receiver {
 
     void feed(const Bytes& b, LineWatch::Clock::time_point at) {
         const auto n = static_cast<int32_t>(b.size());
-        if (state.family == FrameFamily::Segment) segment.H31BRData(b.data(), n);
-        else digit.H47BRData(b.data(), n);
+        if (state.family == FrameFamily::Segment)
+            segment.H31BRData(b.data(), n);
+        else
+            digit.H47BRData(b.data(), n);
         watch.received(b.data(), n, at);
     }
 };
@@ -84,28 +86,35 @@ void TestLineWatch::hintNamesWhatTheBytesFit_data() {
     QTest::addColumn<QStringList>("notWords");
 
     QTest::newRow("segment frames, digit model at 2400")
-        << "KR31E" << "KR47B" << false
-        << QStringList{"COM1 (/dev/ttyS0)", "no frame of the kind the KR47B sends", "fit 14-byte segment frames",
-                       "KR31A, KR31E, PAX-900, TS510/530 (2400 baud)", "--model"}
+        << "KR31E"
+        << "KR47B" << false
+        << QStringList{"COM1 (/dev/ttyS0)", "no frame of the kind the KR47B sends",
+                       "fit 14-byte segment frames", "KR31A, KR31E, PAX-900, TS510/530 (2400 baud)",
+                       "--model"}
         << QStringList{"KR31G", "other baud rate"};
     QTest::newRow("segment frames, digit model at 19200")
-        << "KR31E" << "KR31G" << false
+        << "KR31E"
+        << "KR31G" << false
         << QStringList{"fit 14-byte segment frames", "KR31A, KR31E, PAX-900, TS510/530 (2400 baud)"}
         << QStringList{"19200 baud)", "other baud rate"};
     QTest::newRow("digit frames, segment model")
-        << "KR31G" << "KR31E" << false
+        << "KR31G"
+        << "KR31E" << false
         << QStringList{"fit digit frames", "22-85, KR47B, KR31D (2400 baud); KR31F, KR31G (19200 baud)"}
         << QStringList{"other baud rate", "KR31A"};
     QTest::newRow("random bytes at 2400")
-        << "" << "KR31E" << false
+        << ""
+        << "KR31E" << false
         << QStringList{"no frame of the kind the KR31E sends", "other baud rate",
                        "the 19200-baud models are KR31F and KR31G"}
         << QStringList{"fit"};
     QTest::newRow("random bytes at 19200")
-        << "" << "KR31F" << false << QStringList{"reads the line at 19200 baud", "KR31F and KR31G"}
+        << ""
+        << "KR31F" << false << QStringList{"reads the line at 19200 baud", "KR31F and KR31G"}
         << QStringList{"fit"};
     QTest::newRow("whole frames of the family, none readable")
-        << "KR31E" << "KR31E" << true
+        << "KR31E"
+        << "KR31E" << true
         << QStringList{"frames of the kind the KR31E sends", "could not be read",
                        "KR31A, PAX-900, TS510/530 (2400 baud)"}
         << QStringList{"KR31E,", "other baud rate", "fit"};
@@ -130,7 +139,8 @@ void TestLineWatch::hintNamesWhatTheBytesFit() {
     const auto t0 = LineWatch::Clock::now();
     // a poll's worth at a time, cut anywhere, the last one three seconds after the first
     for (std::size_t at = 0; at < stream.size(); at += 23) {
-        const LineWatch::Clock::time_point when = at + 23 >= stream.size() ? t0 + 3s : t0 + std::chrono::milliseconds(at);
+        const LineWatch::Clock::time_point when =
+            at + 23 >= stream.size() ? t0 + 3s : t0 + std::chrono::milliseconds(at);
         rx.feed(Bytes(stream.begin() + at, stream.begin() + std::min(stream.size(), at + 23)), when);
     }
     const auto hint = rx.watch.takeHint(t0 + 3s);
@@ -156,7 +166,8 @@ void TestLineWatch::hintComesOnceAfterThreeSecondsOfBytes() {
     // a new connection watches afresh
     rx.watch.start("COM2 (/dev/ttyS1)", rx.controls);
     QCOMPARE(rx.watch.counts().bytes, uint64_t(0));
-    QCOMPARE(rx.watch.finalHint(), std::optional<std::string>("No reading from COM2 (/dev/ttyS1): no bytes arrived."));
+    QCOMPARE(rx.watch.finalHint(),
+             std::optional<std::string>("No reading from COM2 (/dev/ttyS1): no bytes arrived."));
     rx.feed(wrong, t0 + 20s);
     QVERIFY(rx.watch.takeHint(t0 + 23s));
 

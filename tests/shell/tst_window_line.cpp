@@ -32,10 +32,13 @@ Bytes frameOf(const SimModel& model, double volts) {
 }
 
 void send(PseudoTerminal& line, const Bytes& b) {
-    if (::write(line.master, b.data(), b.size()) != static_cast<ssize_t>(b.size())) qFatal("write to the line failed");
+    if (::write(line.master, b.data(), b.size()) != static_cast<ssize_t>(b.size()))
+        qFatal("write to the line failed");
 }
 
-QList<QMessageBox*> hints(TFCOMM& w) { return w.findChildren<QMessageBox*>(QStringLiteral("LineHint")); }
+QList<QMessageBox*> hints(TFCOMM& w) {
+    return w.findChildren<QMessageBox*>(QStringLiteral("LineHint"));
+}
 
 QString lcdDigits(TFCOMM& w) {
     QString s;
@@ -58,9 +61,15 @@ void WindowLine::hintOnceWhenTheModelReadsNothing_data() {
     QTest::addColumn<QString>("meter");
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("named");  // a model the hint must name; empty: no hint at all
-    QTest::newRow("segment frames, digit model") << "KR31E" << "KR47B" << "KR31E";
-    QTest::newRow("digit frames, segment model") << "KR31G" << "KR31E" << "KR31G";
-    QTest::newRow("right model") << "KR31G" << "KR31G" << "";
+    QTest::newRow("segment frames, digit model") << "KR31E"
+                                                 << "KR47B"
+                                                 << "KR31E";
+    QTest::newRow("digit frames, segment model") << "KR31G"
+                                                 << "KR31E"
+                                                 << "KR31G";
+    QTest::newRow("right model") << "KR31G"
+                                 << "KR31G"
+                                 << "";
 }
 
 // Frames every 100 ms for four seconds: a wrong model shows one hint, non-modal, naming the
@@ -90,8 +99,10 @@ void WindowLine::hintOnceWhenTheModelReadsNothing() {
     QTest::qWait(300);
 
     const QString tip = w->findChild<QWidget*>("CONokN")->toolTip();
-    QVERIFY2(tip.startsWith(QStringLiteral("COM1 (%1): ").arg(QString::fromStdString(line.slavePath))), qPrintable(tip));
-    QVERIFY2(tip.contains(QStringLiteral("%1 whole frames").arg(named.isEmpty() ? sent + 1 : 0)), qPrintable(tip));
+    QVERIFY2(tip.startsWith(QStringLiteral("COM1 (%1): ").arg(QString::fromStdString(line.slavePath))),
+             qPrintable(tip));
+    QVERIFY2(tip.contains(QStringLiteral("%1 whole frames").arg(named.isEmpty() ? sent + 1 : 0)),
+             qPrintable(tip));
     if (named.isEmpty()) {
         QVERIFY(hints(*w).isEmpty());
         QCOMPARE(lcdDigits(*w), QStringLiteral("2345"));
@@ -134,7 +145,8 @@ void WindowLine::savedBytesAreExactlyWhatArrived() {
         QVERIFY(w->COMM2().Connected());
         for (int piece = 0; piece < 6; ++piece) {
             Bytes b = frameOf(simModel("KR31E"), 0.5 + piece / 10.0);
-            for (int i = 0; i < 20; ++i) b.push_back(static_cast<uint8_t>(rng()));  // noise, zero bytes and all
+            for (int i = 0; i < 20; ++i)
+                b.push_back(static_cast<uint8_t>(rng()));  // noise, zero bytes and all
             send(line, b);
             expected.insert(expected.end(), b.begin(), b.end());
             QTest::qWait(30);
@@ -147,7 +159,8 @@ void WindowLine::savedBytesAreExactlyWhatArrived() {
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray kept = f.readAll();
-    QCOMPARE(kept, QByteArray(reinterpret_cast<const char*>(expected.data()), static_cast<int>(expected.size())));
+    QCOMPARE(kept,
+             QByteArray(reinterpret_cast<const char*>(expected.data()), static_cast<int>(expected.size())));
 }
 
 QTEST_MAIN(WindowLine)

@@ -52,8 +52,10 @@ private slots:
 void Replay::liveRunKeptDecodedAndReplayed_data() {
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("scenario");
-    QTest::newRow("KR31E, noisy line") << "KR31E" << "noise";
-    QTest::newRow("KR31G") << "KR31G" << "cycle";
+    QTest::newRow("KR31E, noisy line") << "KR31E"
+                                       << "noise";
+    QTest::newRow("KR31G") << "KR31G"
+                           << "cycle";
 }
 
 void Replay::liveRunKeptDecodedAndReplayed() {
@@ -64,8 +66,8 @@ void Replay::liveRunKeptDecodedAndReplayed() {
 
     // the live run: the meter goes on until its last frame, then the line is gone
     QProcess meter;
-    const QString line = startSimulator(meter, {"--model", model, "--scenario", scenario, "--count", "60",
-                                                "--interval", "40", "--pty"});
+    const QString line = startSimulator(
+        meter, {"--model", model, "--scenario", scenario, "--count", "60", "--interval", "40", "--pty"});
     QVERIFY(line.startsWith("/dev/"));
     const Result live = runToEnd({"--decode", line, "--model", model, "--save-bytes", kept});
     meter.waitForFinished(5000);
