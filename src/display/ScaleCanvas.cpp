@@ -59,7 +59,9 @@ bool ScaleCanvas::ensurePicture(const ScaleInputs& in) {
 void ScaleCanvas::createPicture(QSize logicalSize, double ratio) {
     ratio = ratio > 1.0 ? ratio : 1.0;
     // All drawing is in logical pixels; the painter scales it to the picture's pixels.
-    picture_ = QImage(qCeil(logicalSize.width() * ratio), qCeil(logicalSize.height() * ratio), QImage::Format_RGB32);
+    const int width = qCeil(logicalSize.width() * ratio);
+    const int height = qCeil(logicalSize.height() * ratio);
+    picture_ = QImage(width, height, QImage::Format_RGB32);
     picture_.setDevicePixelRatio(ratio);
     picture_.fill(kPanelColour);
 }

@@ -228,7 +228,8 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         }
         // appending to the file being read would never reach its end
         if (path != "-" && byteLog.isSameFile(path)) {
-            err << "cannot save the bytes into '" << *options.saveBytesPath << "': it is the file being decoded\n";
+            err << "cannot save the bytes into '" << *options.saveBytesPath
+                << "': it is the file being decoded\n";
             return 2;
         }
         run.setByteLog(&byteLog);

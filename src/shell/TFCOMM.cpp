@@ -217,8 +217,9 @@ void TFCOMM::H47BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) 
 // program is on disk all the same.
 void TFCOMM::keepBytes(const void* dataPtr, int32_t dataSize) {
     if (byteLog_.isOpen() && !byteLog_.append(dataPtr, dataSize)) {
+        const QString why = QString::fromStdString(byteLog_.error());
         showNotice(QMessageBox::Warning, QStringLiteral("SaveBytesFailed"),
-                   tr("The received bytes are no longer saved: %1").arg(QString::fromStdString(byteLog_.error())));
+                   tr("The received bytes are no longer saved: %1").arg(why));
     }
 }
 

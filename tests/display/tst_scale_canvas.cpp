@@ -202,8 +202,8 @@ private slots:
         int mixed = 0;
         for (int y = 0; y < a.height(); ++y) {
             for (int x = 0; x < a.width(); ++x) {
-                const QRgb q[4] = {b.pixel(2 * x, 2 * y), b.pixel(2 * x + 1, 2 * y), b.pixel(2 * x, 2 * y + 1),
-                                   b.pixel(2 * x + 1, 2 * y + 1)};
+                const QRgb q[4] = {b.pixel(2 * x, 2 * y), b.pixel(2 * x + 1, 2 * y),
+                                   b.pixel(2 * x, 2 * y + 1), b.pixel(2 * x + 1, 2 * y + 1)};
                 if (std::find(q, q + 4, a.pixel(x, y)) != q + 4) ++agree;
                 if (std::count(q, q + 4, q[0]) != 4) ++mixed;
             }

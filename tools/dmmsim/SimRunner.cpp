@@ -43,7 +43,8 @@ bool writeCapture(ScenarioStream& stream, uint64_t frames, const std::string& pa
     return ok;
 }
 
-uint64_t replayPaced(std::FILE* file, PacedWriter& writer, const std::atomic<bool>& stop, std::string* error) {
+uint64_t replayPaced(std::FILE* file, PacedWriter& writer, const std::atomic<bool>& stop,
+                     std::string* error) {
     uint8_t piece[4096];
     uint64_t sent = 0;
     while (!stop.load()) {
@@ -52,15 +53,17 @@ uint64_t replayPaced(std::FILE* file, PacedWriter& writer, const std::atomic<boo
         sent += n;
         if (n < sizeof piece) break;
     }
-    if (std::ferror(file) && error) *error = std::string("reading the replayed file: ") + std::strerror(errno);
+    if (std::ferror(file) && error) {
+        *error = std::string("reading the replayed file: ") + std::strerror(errno);
+    }
     return sent;
 }
 
 bool replayCapture(std::FILE* file, const std::string& capturePath, std::string* error) {
     struct stat in {};
     struct stat out {};
-    if (::fstat(fileno(file), &in) == 0 && ::stat(capturePath.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
-        in.st_ino == out.st_ino) {
+    if (::fstat(fileno(file), &in) == 0 && ::stat(capturePath.c_str(), &out) == 0 &&
+        in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
         if (error) *error = capturePath + ": it is the file being replayed";
         return false;
     }

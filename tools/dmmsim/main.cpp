@@ -94,9 +94,12 @@ void installStopHandlers() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-// Sends a kept line again: into a capture file (`capture`), a device (`device` non-empty) or a
+enum class ReplayInto { Pty, Device, Capture };
+
+// Sends a kept line again: into a capture file or a device named `target`, or into a
 // pseudo-terminal that waits for its reader, so the reader gets every byte.
-int replay(const std::string& path, const SimModel& model, const std::string& device, bool capture, bool verbose) {
+int replay(const std::string& path, const SimModel& model, ReplayInto into, const std::string& target,
+           bool verbose) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         std::cerr << "dmmsim: " << path << ": " << std::strerror(errno) << '\n';
@@ -104,8 +107,8 @@ int replay(const std::string& path, const SimModel& model, const std::string& de
     }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, std::fclose);
     std::string error;
-    if (capture) {
-        if (!replayCapture(file, device, &error)) {
+    if (into == ReplayInto::Capture) {
+        if (!replayCapture(file, target, &error)) {
             std::cerr << "dmmsim: " << error << '\n';
             return 1;
         }
@@ -115,7 +118,7 @@ int replay(const std::string& path, const SimModel& model, const std::string& de
     installStopHandlers();
     std::unique_ptr<PseudoTerminal> pty;
     int fd = -1;
-    if (device.empty()) {
+    if (into == ReplayInto::Pty) {
         pty = PseudoTerminal::create(&error);
         if (!pty || !pty->releaseSlave(&error)) {
             std::cerr << "dmmsim: " << error << '\n';
@@ -125,7 +128,7 @@ int replay(const std::string& path, const SimModel& model, const std::string& de
         std::cout << pty->slavePath() << std::endl;
         if (!pty->waitForReader(gStop)) return 0;
     } else {
-        fd = openSerialDevice(device, model.baud, &error);
+        fd = openSerialDevice(target, model.baud, &error);
         if (fd < 0) {
             std::cerr << "dmmsim: " << error << '\n';
             return 1;
@@ -228,8 +231,12 @@ int main(int argc, char** argv) {
     const auto model = simModelFor(modelName, variant, &error);
     if (!model) usageError(error);
     if (!ScenarioStream::check(*model, options, &error)) usageError(error);
-    if (!replayPath.empty()) return replay(replayPath, *model, output == Output::Pty ? std::string() : target,
-                                           output == Output::Capture, verbose);
+    if (!replayPath.empty()) {
+        const ReplayInto into = output == Output::Pty      ? ReplayInto::Pty
+                                : output == Output::Device ? ReplayInto::Device
+                                                           : ReplayInto::Capture;
+        return replay(replayPath, *model, into, target, verbose);
+    }
 
     ScenarioStream stream(*model, options);
     std::function<void(const Emission&)> onSent;
