@@ -250,10 +250,10 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     }
     run.flush();
     out.flush();
-    if (run.state().DroppedFrames > 0) err << "dropped frames: " << run.state().DroppedFrames << '\n';
-    if (code != 2) {  // the line was read, whatever ended it
-        if (const auto hint = run.watch().finalHint()) err << *hint << '\n';
-    }
+    // A run that read nothing ends with one message saying why; the hint counts what was dropped.
+    const auto hint = code != 2 ? run.watch().finalHint() : std::nullopt;
+    if (hint) err << *hint << '\n';
+    else if (run.state().DroppedFrames > 0) err << "dropped frames: " << run.state().DroppedFrames << '\n';
     if (options.saveBytesPath && !byteLog.isOpen()) {
         // the readings above are good; the saved file stops short
         err << byteLog.error() << '\n';
