@@ -20,17 +20,14 @@ QString startSimulator(QProcess& sim, const QStringList& args) {
     return QString::fromUtf8(sim.readLine()).trimmed();
 }
 
-struct Result {
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Result runToEnd(const QStringList& args) {
+// Runs dmmview to its end and returns what it printed on standard output.
+QByteArray runToEnd(const QStringList& args, int* code = nullptr, QByteArray* err = nullptr) {
     QProcess p;
     p.start(kDmmview, args);
     p.waitForFinished(20000);
-    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    if (code) *code = p.exitCode();
+    if (err) *err = p.readAllStandardError();
+    return p.readAllStandardOutput();
 }
 
 QByteArray fileBytes(const QString& path) {
@@ -44,16 +41,14 @@ class Replay : public QObject {
     Q_OBJECT
 
 private slots:
-    void liveRunKeptDecodedAndReplayed_data();
+    void liveRunKeptDecodedAndReplayed_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("scenario");
+        QTest::newRow("KR31E, noisy line") << "KR31E" << "noise";
+        QTest::newRow("KR31G") << "KR31G" << "cycle";
+    }
     void liveRunKeptDecodedAndReplayed();
 };
-
-void Replay::liveRunKeptDecodedAndReplayed_data() {
-    QTest::addColumn<QString>("model");
-    QTest::addColumn<QString>("scenario");
-    QTest::newRow("KR31E, noisy line") << "KR31E" << "noise";
-    QTest::newRow("KR31G") << "KR31G" << "cycle";
-}
 
 void Replay::liveRunKeptDecodedAndReplayed() {
     QFETCH(QString, model);
@@ -66,19 +61,21 @@ void Replay::liveRunKeptDecodedAndReplayed() {
     const QString line = startSimulator(
         meter, {"--model", model, "--scenario", scenario, "--count", "60", "--interval", "40", "--pty"});
     QVERIFY(line.startsWith("/dev/"));
-    const Result live = runToEnd({"--decode", line, "--model", model, "--save-bytes", kept});
+    QByteArray said;
+    const QByteArray live = runToEnd({"--decode", line, "--model", model, "--save-bytes", kept}, nullptr, &said);
     meter.waitForFinished(5000);
-    QVERIFY2(live.err.contains("was lost"), live.err.constData());
-    QVERIFY2(live.out.count('\n') > 20, live.out.constData());
+    QVERIFY2(said.contains("was lost"), said.constData());
+    QVERIFY2(live.count('\n') > 20, live.constData());
     const qsizetype keptSize = fileBytes(kept).size();
     QVERIFY(keptSize > 0);
 
-    const Result decoded = runToEnd({"--decode", kept, "--model", model});
-    QCOMPARE(decoded.code, 0);
-    QCOMPARE(decoded.out, live.out);
+    int code = -1;
+    QCOMPARE(runToEnd({"--decode", kept, "--model", model}, &code), live);
+    QCOMPARE(code, 0);
     // keeping the bytes of a file in that very file would never end; copying a file onto
     // itself would destroy it
-    QCOMPARE(runToEnd({"--decode", kept, "--save-bytes", kept}).code, 2);
+    runToEnd({"--decode", kept, "--save-bytes", kept}, &code);
+    QCOMPARE(code, 2);
     QProcess copy;
     copy.start(kDmmsim, {"--replay", kept, "--capture", kept});
     QVERIFY(copy.waitForFinished(5000) && copy.exitCode() != 0);
@@ -91,12 +88,12 @@ void Replay::liveRunKeptDecodedAndReplayed() {
     QProcess reader;
     reader.start(kDmmview, {"--decode", again, "--model", model});
     QVERIFY(reader.waitForStarted(5000));
-    QByteArray said;
+    said.clear();
     QTRY_VERIFY_WITH_TIMEOUT((said += replay.readAllStandardError()).contains("replayed"), 15000);
     QTest::qWait(1000);  // the reader takes the last bytes
     reader.terminate();
     QVERIFY(reader.waitForFinished(5000));
-    QCOMPARE(reader.readAllStandardOutput(), live.out);
+    QCOMPARE(reader.readAllStandardOutput(), live);
     // the line closed by its reader ends the replay
     QVERIFY(replay.waitForFinished(5000));
     QCOMPARE(replay.exitCode(), 0);
