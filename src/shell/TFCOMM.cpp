@@ -288,17 +288,18 @@ void TFCOMM::COM31Click() { selectPort(pnCOM3); }
 void TFCOMM::COM41Click() { selectPort(pnCOM4); }
 
 void TFCOMM::BTCon1Click() {
-    // Asked to keep the line's bytes, do not read a line whose bytes would be lost.
-    if (options_.saveBytesPath && !byteLog_.open(*options_.saveBytesPath)) {
-        ui_->START1->setChecked(false);
-        QMessageBox::critical(this, windowTitle(), QString::fromStdString(byteLog_.error()));
-        return;
-    }
     if (!comm2_.Connect()) {
         // Stay disconnected and say why, rather than pretending the port is open.
-        byteLog_.close();
         ui_->START1->setChecked(false);
         QMessageBox::critical(this, windowTitle(), QString::fromStdString(port_.lastError()));
+        return;
+    }
+    // Asked to keep the line's bytes, do not read a line whose bytes would be lost. Nothing has
+    // been read yet: the first poll comes later.
+    if (options_.saveBytesPath && !byteLog_.open(*options_.saveBytesPath)) {
+        comm2_.Disconnect();
+        ui_->START1->setChecked(false);
+        QMessageBox::critical(this, windowTitle(), QString::fromStdString(byteLog_.error()));
         return;
     }
     lineWatch_.start(comm2_.portName() + " (" + port_.devicePath(comm2_.ComPort()) + ")", controls_);

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "../serial/PseudoTerminal.h"
 #include "FrameEncoder.h"
@@ -84,6 +85,22 @@ private slots:
         QVERIFY2(box->text().contains(named) && box->text().contains(line.slavePath.c_str()),
                  qPrintable(box->text()));
         QCOMPARE(w->meterState().family, simModelFor(model.toStdString(), false)->family);  // switched nothing
+    }
+
+    // Bytes that could not be kept are not read either: the connection is refused with the reason.
+    void connectRefusedWhenTheBytesCannotBeKept() {
+        PseudoTerminal line;
+        auto w = makeWindow({"--port", "COM1=" + line.slavePath, "--save-bytes", "/nonexistent/line.bin"});
+        QString said;
+        QTimer::singleShot(0, [&said] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box) said = box->text();
+            if (box) box->accept();
+        });
+        w->BTCon1Click();
+        QVERIFY2(said.contains("cannot write '/nonexistent/line.bin'"), qPrintable(said));
+        QVERIFY(!w->COMM2().Connected());
+        QVERIFY(shown(*w, "BTCon"));
     }
 };
 
