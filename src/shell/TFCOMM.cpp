@@ -391,6 +391,14 @@ void TFCOMM::KDsetup(int) {
 }
 
 void TFCOMM::KDrun(int position) {
+    // A window moved to a screen of another pixel ratio gets its pictures drawn anew for it
+    // (pictures are never drawn below one pixel per logical pixel).
+    const qreal ratio = std::max<qreal>(1.0, ui_->KD1->devicePixelRatioF());
+    if (!scale_->image().isNull() && scale_->image().devicePixelRatio() != ratio) {
+        KDsetup(1);
+        ui_->CONok->setPixmap(LinkImages::pixmap(true, ratio));
+        ui_->CONokN->setPixmap(LinkImages::pixmap(false, ratio));
+    }
     // the pointer is drawn with the scale as it is now, even when the drawing waits
     pendingPointer_ = std::make_pair(position, scaleInputs());
     if (!inChunk_) drawPendingPointer();
