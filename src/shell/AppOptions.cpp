@@ -77,7 +77,9 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (o.decodePath && (o.demo || o.connect)) r.error = "--decode cannot be combined with --demo or --connect";
     if (o.reportPdf && (o.demo || o.connect || o.decodePath))
         r.error = "--report cannot be combined with --demo, --connect or --decode";
-    if (o.reportPdf && o.saveBytesPath) r.error = "--save-bytes cannot be combined with --report: it reads no line";
+    if (o.reportPdf && o.saveBytesPath) {
+        r.error = "--save-bytes cannot be combined with --report: it reads no line";
+    }
     return r;
 }
 
