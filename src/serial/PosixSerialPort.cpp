@@ -86,6 +86,13 @@ void posixserial::applyControlBlock(const DeviceControlBlock& dcb, termios& t) {
     t.c_cc[VTIME] = 0;
 }
 
+posixserial::ModemLines posixserial::modemLines(const DeviceControlBlock& dcb) {
+    ModemLines lines;
+    lines.dtr = (dcb.Flags & kDcbDtrControlEnable) != 0;
+    lines.rts = (dcb.Flags & (kDcbRtsControlEnable | kDcbRtsControlHandshake)) != 0;
+    return lines;
+}
+
 PosixSerialPort::PosixSerialPort() : paths_{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"} {}
 
 PosixSerialPort::~PosixSerialPort() {

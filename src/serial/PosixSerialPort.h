@@ -56,6 +56,18 @@ namespace posixserial {
 // and with reads that never wait. The line rate is left alone: it needs its own calls.
 void applyControlBlock(const DeviceControlBlock& dcb, termios& t);
 
+// The modem lines an open port holds. Many meter cables are optically isolated and draw their
+// power from DTR, so a wrong DTR makes a working meter look dead.
+struct ModemLines {
+    bool dtr = false;
+    bool rts = false;
+    bool operator==(const ModemLines& o) const { return dtr == o.dtr && rts == o.rts; }
+};
+
+// DTR is on exactly when the block enables it; RTS is on when the block holds it on or hands it to
+// RTS/CTS handshaking (which then drives it), and off otherwise.
+ModemLines modemLines(const DeviceControlBlock& dcb);
+
 // Sets a line rate that has no predefined speed constant (14400, 56000, ...); false where the
 // system cannot do that.
 bool setArbitraryBaudRate(int fd, uint32_t rate);
