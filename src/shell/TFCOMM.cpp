@@ -130,6 +130,8 @@ void TFCOMM::startDemoMeter() {
     }
     const QString why = QString::fromStdString(demo_->errorString());
     demo_.reset();
+    // COM1 is still the real port: --connect was meant for the simulated meter
+    options_.connect = false;
     QTimer::singleShot(0, this, [this, why] {
         QMessageBox::warning(this, windowTitle(), tr("The simulated meter could not start: %1").arg(why));
     });

@@ -121,6 +121,21 @@ private slots:
         QVERIFY(w->form()->BtCOM2->isEnabled());
     }
 
+    // A simulated meter that cannot start says so and leaves the real COM1 closed, --connect or not.
+    void demoThatCannotStartConnectsNothing() {
+        AppOptions o;
+        o.demo = true;
+        o.connect = true;
+        o.demoScenario = "nosuch";
+        o.portPaths[1] = "/dev/ptmx";  // a port that would open
+        TFCOMM w(o);
+        const auto text = closeNextMessageBox();
+        QTest::qWait(20);
+        QVERIFY2(text->contains("could not start"), qPrintable(*text));
+        QVERIFY(!w.COMM2().Connected());
+        QVERIFY(shown(w, "BTCon"));
+    }
+
     void connectAndDisconnectSwitchTheControls() {
         // /dev/ptmx opens like a terminal device, which is all this test needs
         auto w = makeWindow({"--port", "COM1=/dev/ptmx"});
