@@ -38,6 +38,8 @@ public:
     bool readFile(PortHandle h, void* buffer, uint32_t toRead, uint32_t& bytesRead) override;
     bool closeHandle(PortHandle h) override;
     std::string lastError() const override { return lastError_; }
+    // The reason of the last failed open alone, without the port name and path in front.
+    std::string lastErrorReason() const { return lastReason_; }
 
 private:
     int portIndex(const std::string& portName) const;
@@ -46,6 +48,7 @@ private:
     std::array<std::string, 4> paths_;
     std::set<int> open_;
     std::string lastError_;
+    std::string lastReason_;
 };
 
 struct termios;

@@ -38,6 +38,7 @@ public:
     MeterState& state() { return state_; }
 
     uint64_t bytesFed() const { return bytesFed_; }
+    uint64_t readings() const { return readings_; }
 
     void feed(const void* data, int32_t size) {
         bytesFed_ += static_cast<uint64_t>(size);
@@ -57,6 +58,7 @@ private:
     // would cost more than decoding the frame.
     void print(bool completed) {
         if (!completed) return;
+        ++readings_;
         pending_ += state_.ValueText;
         pending_ += '\t';
         appendCounts(pending_, state_.NumericValue);
@@ -73,6 +75,7 @@ private:
     static constexpr size_t kFlushSize = 64 * 1024;
     std::string pending_;
     uint64_t bytesFed_ = 0;
+    uint64_t readings_ = 0;
 
     ControlStates controls_;
     MeterState state_;
@@ -101,6 +104,20 @@ bool isCharacterDevice(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The model the run decodes for: the last checked box, as the start-up applies them.
+std::string checkedModelCaption(const ControlStates& controls) {
+    std::string caption;
+    for (const auto& p : modelProfiles()) {
+        if (controls.checked(p.check)) caption = p.caption;
+    }
+    return caption;
+}
+
 void readStream(std::istream& in, PrintingRun& run) {
     std::vector<char> buffer(64 * 1024);
     while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
@@ -117,9 +134,11 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
     driver.setComPortSpeed(choice.baud19200 ? br19200 : br2400);
     driver.setOnReceiveData([&run](TCommPortDriver*, const void* data, int32_t size) { run.feed(data, size); });
     if (!driver.Connect()) {
-        err << port.lastError() << '\n';
+        // there are no port names here: the user gave a path
+        err << "cannot open '" << path << "': " << port.lastErrorReason() << '\n';
         return 2;
     }
+    g_interrupted = false;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     // Instead of sleeping a whole polling period, wait for the descriptor to have bytes (at most
@@ -214,6 +233,9 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         readStream(stdinStream, run);
     } else if (isCharacterDevice(path)) {
         code = readDevice(path, choice, run, err);
+    } else if (isDirectory(path)) {
+        err << "cannot read '" << path << "': it is a directory\n";
+        return 2;
     } else {
         std::ifstream file(path, std::ios::binary);
         if (!file) {
@@ -225,5 +247,10 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     run.flush();
     out.flush();
     if (run.state().DroppedFrames > 0) err << "dropped frames: " << run.state().DroppedFrames << '\n';
+    if (code == 0 && run.readings() == 0) {
+        err << "no reading was decoded: " << run.bytesFed() << " bytes read, " << run.state().DroppedFrames
+            << " frames dropped; check that --model names the meter that sent them (the model in use is "
+            << checkedModelCaption(controls) << ")\n";
+    }
     return code;
 }
