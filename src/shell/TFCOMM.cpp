@@ -269,8 +269,7 @@ void TFCOMM::BTCon1Click() {
     ui_->START1->setEnabled(false);
     ui_->STOP1->setEnabled(true);
     ui_->STOP1->setChecked(false);
-    ui_->BTCon->hide();
-    ui_->BtDiscon->show();
+    swapConnectButtons(ui_->BTCon, ui_->BtDiscon);
     for (QWidget* b : {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4}) b->setEnabled(false);
 }
 
@@ -281,9 +280,17 @@ void TFCOMM::BtDiscon1Click() {
     ui_->STOP1->setEnabled(false);
     ui_->STOP1->setChecked(true);
     comm2_.Disconnect();
-    ui_->BTCon->show();
-    ui_->BtDiscon->hide();
+    swapConnectButtons(ui_->BtDiscon, ui_->BTCon);
     for (QWidget* b : {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4}) b->setEnabled(true);
+}
+
+// Connect and Disconnect share one place. The focus of the one that goes passes to the one that
+// comes, or it would move on to Exit and the next Space would end the program.
+void TFCOMM::swapConnectButtons(QWidget* going, QWidget* coming) {
+    const bool hadFocus = going->hasFocus();
+    coming->show();
+    if (hadFocus) coming->setFocus();
+    going->hide();
 }
 
 void TFCOMM::BtExit1Click() {

@@ -84,6 +84,8 @@ private slots:
         QCOMPARE(w->COMM2().ComPortSpeed(), br2400);
         QCOMPARE(w->meterState().BarSegments, 68);
         QCOMPARE(w->meterState().MaxLimit, 3400.0f);
+        QCOMPARE(w->form()->MinText->text(), QStringLiteral("3401"));
+        QCOMPARE(w->form()->MaxText->text(), QStringLiteral("-3401"));
         QVERIFY(w->form()->IF7263x->isChecked());
     }
 
@@ -159,6 +161,22 @@ private slots:
         QVERIFY(w->form()->BtCOM1->isEnabled());
     }
 
+    // Space on Connect, then Space again, disconnects: the focus follows the button that takes
+    // the place, instead of moving on to Exit.
+    void focusPassesBetweenConnectAndDisconnect() {
+        auto w = makeWindow({"--port", "COM1=/dev/ptmx"});
+        w->show();
+        QApplication::setActiveWindow(w.get());
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        w->form()->BTCon->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QVERIFY(w->COMM2().Connected());
+        QCOMPARE(QApplication::focusWidget(), w->form()->BtDiscon);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QVERIFY(!w->COMM2().Connected());
+        QCOMPARE(QApplication::focusWidget(), w->form()->BTCon);
+    }
+
     void watchdogCyclesAndShowsLinkLost() {
         auto w = makeWindow();
         MeterState& s = w->meterState();
@@ -210,6 +228,10 @@ private slots:
         QCOMPARE(s.MinLimit, 0.0f);
         QTest::keyClick(w->form()->SetMin, '3');
         QCOMPARE(s.MinLimit, -3.0f);
+        const auto refused = closeNextMessageBox();  // a letter let through would be no integer
+        QTest::keyClick(w->form()->SetMin, 'a');   // the same filter on the lower limit
+        QCOMPARE(w->form()->SetMin->text(), QStringLiteral("-3"));
+        QCOMPARE(*refused, QString());
     }
 
     void armedLimitSoundsTheAlarm() {
@@ -234,6 +256,13 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(w.get()));
             w->grab().save(QString::fromLocal8Bit(dir) + "/window-alarm.png");
         }
+
+        // the lower limit alone
+        w->form()->SetMaxB->click();
+        w->form()->SetMin->setText("2000");
+        w->form()->SetMinB->click();
+        receiveSegmentFrame(*w, "705DB1F2700040");  // 1234 counts, below 2000
+        QVERIFY(shown(*w, "oltext"));
     }
 
     void barShowsFullForHighPositions() {
