@@ -102,8 +102,10 @@ void TFCOMM::bindWidgets() {
     connect(ui_->SetMin, &QLineEdit::textChanged, this, &TFCOMM::SetMinExit);
     connect(ui_->SetMaxB, &QAbstractButton::clicked, this, &TFCOMM::SetmaxExit);
     connect(ui_->SetMinB, &QAbstractButton::clicked, this, &TFCOMM::SetMinExit);
-    ui_->Setmax->installEventFilter(this);
-    ui_->SetMin->installEventFilter(this);
+    for (QLineEdit* edit : {ui_->Setmax, ui_->SetMin}) {
+        edit->installEventFilter(this);
+        edit->setValidator(new LimitRules::LimitTextValidator(edit));
+    }
 
     connect(ui_->BtFill, &QAbstractButton::toggled, this, [this](bool on) { controls_.BtFill = on; });
     controls_.BtFill = ui_->BtFill->isChecked();

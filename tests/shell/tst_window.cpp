@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -232,6 +233,14 @@ private slots:
         QTest::keyClick(w->form()->SetMin, 'a');   // the same filter on the lower limit
         QCOMPARE(w->form()->SetMin->text(), QStringLiteral("-3"));
         QCOMPARE(*refused, QString());
+        // text composed by an input method sends no key presses and is refused all the same
+        for (QLineEdit* limitEdit : {w->form()->Setmax, w->form()->SetMin}) {
+            const QString before = limitEdit->text();
+            QInputMethodEvent composed;
+            composed.setCommitString(QString::fromUtf8("\u00e9"));
+            QApplication::sendEvent(limitEdit, &composed);
+            QCOMPARE(limitEdit->text(), before);
+        }
     }
 
     void armedLimitSoundsTheAlarm() {
