@@ -103,7 +103,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (o.decodePath && (o.demo || o.connect)) r.error = "--decode cannot be combined with --demo or --connect";
     if (o.reportPdf && (o.demo || o.connect || o.decodePath))
         r.error = "--report cannot be combined with --demo, --connect or --decode";
-    if (o.variant) variantError(o, r.error);
+    if (r.error.empty() && o.variant) variantError(o, r.error);
     return r;
 }
 
