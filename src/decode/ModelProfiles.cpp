@@ -31,8 +31,13 @@ const char* modelCheckCaption(ModelCheck m) { return m == IF7263x ? "IF7263x" : 
 const char* modelCheckName(ModelCheck m) { return m == IF7263x ? "IF7263x" : kProfiles[m].checkBoxName; }
 
 std::optional<ModelCheck> modelCheckByCaption(std::string_view caption) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     for (const auto& p : kProfiles) {
-        if (caption == p.caption) return p.check;
+        const std::string_view name = p.caption;
+        if (name.size() != caption.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < name.size() && same; ++i) same = lower(name[i]) == lower(caption[i]);
+        if (same) return p.check;
     }
     return std::nullopt;
 }

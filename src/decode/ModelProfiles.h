@@ -24,6 +24,7 @@ const std::array<ModelProfile, 9>& modelProfiles();
 // Caption and name of every hidden box, the variant switch included.
 const char* modelCheckCaption(ModelCheck m);
 const char* modelCheckName(ModelCheck m);
+// The model box of a caption, matched without regard to case ("kr31e" is KR31E).
 std::optional<ModelCheck> modelCheckByCaption(std::string_view caption);
 // "KR31A, KR31E, ..." for error messages.
 std::string modelCaptionList();

@@ -95,22 +95,22 @@ bool runReadingPipeline(const PipelineInput& in, MeterState& state, LcdPanelMode
     if (panel.visible(E::LcdP2)) dpPos = 2;
     if (panel.visible(E::LcdP3)) dpPos = 3;
 
-    // 5. range or unit change re-arms MIN/MAX; otherwise MIN/MAX follow the reading
+    // 5. a range or unit change clears the chart and re-arms MIN/MAX; the reading then counts at
+    // once, so MIN/MAX never show texts of the old range under the new unit
     if (state.UnitText != state.LastUnitText || dpPos != state.LastDpPos) {
         sink.ShowSeries(controls.BtFill ? 0 : 1);
         sink.BtNewClick();
         state.LastUnitText = state.UnitText;
         state.MaxReading = -overloadCounts;
         state.MinReading = overloadCounts;
-    } else {
-        if (state.NumericValue >= state.MaxReading) {
-            state.MaxValueText = state.ValueText;
-            state.MaxReading = state.NumericValue;
-        }
-        if (state.NumericValue <= state.MinReading) {
-            state.MinValueText = state.ValueText;
-            state.MinReading = state.NumericValue;
-        }
+    }
+    if (state.NumericValue >= state.MaxReading) {
+        state.MaxValueText = state.ValueText;
+        state.MaxReading = state.NumericValue;
+    }
+    if (state.NumericValue <= state.MinReading) {
+        state.MinValueText = state.ValueText;
+        state.MinReading = state.NumericValue;
     }
 
     // 6.

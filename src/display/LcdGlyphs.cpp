@@ -444,3 +444,9 @@ void LcdGlyphs::drawText(QPainter& painter, const QPointF& topLeft, const QStrin
     painter.fillPath(path.translated(topLeft), color);
     painter.restore();
 }
+
+QString LcdGlyphs::unitText(const QString& unit) {
+    QString shown = unit;
+    shown.replace(QLatin1Char('u'), QChar(0x00B5));
+    return shown;
+}

@@ -34,6 +34,10 @@ public:
     // Outline of `text` with its top-left corner at the origin, scaled to `height` pixels.
     static QPainterPath textPath(const QString& text, qreal height, bool bold, bool italic = false);
 
+    // A unit text as the LCD shows it: the decoders write the micro prefix as "u" ("uF", "uA"),
+    // which in this font would be the letter u, so it becomes the micro sign.
+    static QString unitText(const QString& unit);
+
     // Fills the text's outline in `color`, top-left of the first cell at `topLeft`.
     static void drawText(QPainter& painter, const QPointF& topLeft, const QString& text, qreal height,
                          bool bold, bool italic, const QColor& color);

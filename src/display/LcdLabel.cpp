@@ -36,13 +36,22 @@ void LcdLabel::setColor(const QColor& color) {
     update();
 }
 
+void LcdLabel::setUnitText(bool on) {
+    if (on == unitText_) return;
+    unitText_ = on;
+    updateGeometry();
+    update();
+}
+
+QString LcdLabel::shownText() const { return unitText_ ? LcdGlyphs::unitText(text()) : text(); }
+
 QSize LcdLabel::sizeHint() const {
-    return QSize(static_cast<int>(std::ceil(LcdGlyphs::textWidth(text(), glyphHeight_))),
+    return QSize(static_cast<int>(std::ceil(LcdGlyphs::textWidth(shownText(), glyphHeight_))),
                  LcdGlyphs::lineHeight(glyphHeight_));
 }
 
 void LcdLabel::paintEvent(QPaintEvent*) {
     if (text().isEmpty()) return;
     QPainter p(this);
-    LcdGlyphs::drawText(p, QPointF(0, 0), text(), glyphHeight_, bold_, italic_, color_);
+    LcdGlyphs::drawText(p, QPointF(0, 0), shownText(), glyphHeight_, bold_, italic_, color_);
 }

@@ -13,6 +13,8 @@ class LcdLabel : public QLabel {
     Q_PROPERTY(bool bold READ bold WRITE setBold)
     Q_PROPERTY(bool italic READ italic WRITE setItalic)
     Q_PROPERTY(QColor color READ color WRITE setColor)
+    // The caption is a unit text (see LcdGlyphs::unitText), as beside the MIN/MAX values.
+    Q_PROPERTY(bool unitText READ unitText WRITE setUnitText)
 
 public:
     explicit LcdLabel(QWidget* parent = nullptr);
@@ -25,6 +27,8 @@ public:
     void setItalic(bool on);
     QColor color() const { return color_; }
     void setColor(const QColor& color);
+    bool unitText() const { return unitText_; }
+    void setUnitText(bool on);
 
     QSize sizeHint() const override;
 
@@ -36,4 +40,7 @@ private:
     bool bold_ = false;
     bool italic_ = false;
     QColor color_ = Qt::black;
+    bool unitText_ = false;
+
+    QString shownText() const;
 };

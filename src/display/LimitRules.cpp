@@ -57,4 +57,13 @@ bool discardsKeyPress(const QKeyEvent& event) {
     }
 }
 
+QValidator::State LimitTextValidator::validate(QString& input, int&) const {
+    for (const QChar c : input) {
+        // backspace passes the key filter as an editing key; in a text it is as foreign as a letter
+        if (c == u'\b' || filterKey(c.unicode()) == 0) return Invalid;
+    }
+    // whether the signs stand in the right place is the conversion's to say, with its message
+    return Acceptable;
+}
+
 }  // namespace LimitRules

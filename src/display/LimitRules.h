@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QValidator>
 #include <optional>
 
 class QKeyEvent;
@@ -26,5 +27,15 @@ char16_t filterKey(char16_t key);
 // True for a key press that types a character filterKey discards. Presses without text, the keys
 // that move the focus and the Delete key are left alone.
 bool discardsKeyPress(const QKeyEvent& event);
+
+// Holds the text of a limit edit to the characters filterKey lets through, however they come:
+// typed, pasted, or composed by an input method (dead keys, compose sequences), which sends no
+// key presses for the key filter to see. A change that would bring in any other character is
+// refused whole. Texts set by the program are not checked.
+class LimitTextValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override;
+};
 
 }  // namespace LimitRules

@@ -86,6 +86,13 @@ void posixserial::applyControlBlock(const DeviceControlBlock& dcb, termios& t) {
     t.c_cc[VTIME] = 0;
 }
 
+posixserial::ModemLines posixserial::modemLines(const DeviceControlBlock& dcb) {
+    ModemLines lines;
+    lines.dtr = (dcb.Flags & kDcbDtrControlEnable) != 0;
+    lines.rts = (dcb.Flags & (kDcbRtsControlEnable | kDcbRtsControlHandshake)) != 0;
+    return lines;
+}
+
 PosixSerialPort::PosixSerialPort() : paths_{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"} {}
 
 PosixSerialPort::~PosixSerialPort() {
@@ -124,7 +131,7 @@ std::string PosixSerialPort::devicePath(TComPortNumber port) const { return devi
 PortHandle PosixSerialPort::open(const std::string& portName) {
     const std::string path = devicePath(portName);
     if (path.empty()) {
-        lastError_ = "There is no serial port named " + portName + ".";
+        lastError_ = lastReason_ = "There is no serial port named " + portName + ".";
         return kInvalidPortHandle;
     }
     const std::string where = "Cannot open " + portName + " (" + path + "): ";
@@ -132,13 +139,14 @@ PortHandle PosixSerialPort::open(const std::string& portName) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        lastError_ = where + std::strerror(err) + ".";
+        lastReason_ = std::string(std::strerror(err)) + ".";
         if (err == EACCES || err == EPERM) {
-            lastError_ += " Serial devices are usually open only to members of the dialout group (or the group "
-                          "that owns " + path + "): add your user to it and log in again.";
+            lastReason_ += " Serial devices are usually open only to members of the dialout group (or the group "
+                           "that owns " + path + "): add your user to it and log in again.";
         } else if (err == EBUSY) {
-            lastError_ += " The port is in use by another program.";
+            lastReason_ += " The port is in use by another program.";
         }
+        lastError_ = where + lastReason_;
         return kInvalidPortHandle;
     }
     if (fd == 0) {
@@ -146,7 +154,8 @@ PortHandle PosixSerialPort::open(const std::string& portName) {
         const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
         ::close(fd);
         if (moved < 0) {
-            lastError_ = where + std::strerror(errno) + ".";
+            lastReason_ = std::string(std::strerror(errno)) + ".";
+            lastError_ = where + lastReason_;
             return kInvalidPortHandle;
         }
         fd = moved;
@@ -154,6 +163,7 @@ PortHandle PosixSerialPort::open(const std::string& portName) {
 
     auto fail = [&](const std::string& why) {
         ::close(fd);
+        lastReason_ = why;
         lastError_ = where + why;
         return kInvalidPortHandle;
     };
@@ -177,6 +187,7 @@ PortHandle PosixSerialPort::open(const std::string& portName) {
 
     open_.insert(fd);
     lastError_.clear();
+    lastReason_.clear();
     return fd;
 }
 

@@ -38,6 +38,8 @@ public:
     bool readFile(PortHandle h, void* buffer, uint32_t toRead, uint32_t& bytesRead) override;
     bool closeHandle(PortHandle h) override;
     std::string lastError() const override { return lastError_; }
+    // The reason of the last failed open alone, without the port name and path in front.
+    std::string lastErrorReason() const { return lastReason_; }
 
 private:
     int portIndex(const std::string& portName) const;
@@ -46,6 +48,7 @@ private:
     std::array<std::string, 4> paths_;
     std::set<int> open_;
     std::string lastError_;
+    std::string lastReason_;
 };
 
 struct termios;
@@ -55,6 +58,18 @@ namespace posixserial {
 // Writes a control block's framing, flow control and flow characters into terminal settings, raw
 // and with reads that never wait. The line rate is left alone: it needs its own calls.
 void applyControlBlock(const DeviceControlBlock& dcb, termios& t);
+
+// The modem lines an open port holds. Many meter cables are optically isolated and draw their
+// power from DTR, so a wrong DTR makes a working meter look dead.
+struct ModemLines {
+    bool dtr = false;
+    bool rts = false;
+    bool operator==(const ModemLines& o) const { return dtr == o.dtr && rts == o.rts; }
+};
+
+// DTR is on exactly when the block enables it; RTS is on when the block holds it on or hands it to
+// RTS/CTS handshaking (which then drives it), and off otherwise.
+ModemLines modemLines(const DeviceControlBlock& dcb);
 
 // Sets a line rate that has no predefined speed constant (14400, 56000, ...); false where the
 // system cannot do that.

@@ -1,6 +1,11 @@
 #include "AppOptions.h"
 
+#include "HeadlessRunner.h"
 #include "ModelProfiles.h"
+
+#ifdef DMM_HAVE_DEMO
+#include "Scenario.h"
+#endif
 
 namespace {
 
@@ -17,6 +22,23 @@ bool parsePortMapping(const std::string& text, AppOptions& o, std::string& error
     }
     o.portPaths[name[3] - '0'] = text.substr(eq + 1);
     return true;
+}
+
+// The variant switch is a coding of the digit frame; a segment-frame model has no use for it.
+void variantError(const AppOptions& o, std::string& error) {
+    ControlStates controls;
+    applyModelOptions(o, controls);
+    if (chooseProfile(controls).family != FrameFamily::Segment) return;
+    std::string model;
+    std::string digitModels;
+    for (const auto& p : modelProfiles()) {
+        if (controls.checked(p.check)) model = p.caption;
+        if (p.family != FrameFamily::Digit) continue;
+        if (!digitModels.empty()) digitModels += ", ";
+        digitModels += p.caption;
+    }
+    error = "--variant applies to the digit-frame models (" + digitModels + "); " + model +
+            " sends segment frames";
 }
 
 }  // namespace
@@ -40,11 +62,12 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             o.help = true;
         } else if (a == "--model") {
             if (!needValue(i, a, value)) return r;
-            if (!modelCheckByCaption(value)) {
+            const auto check = modelCheckByCaption(value);
+            if (!check) {
                 r.error = "unknown model '" + value + "'; valid models: " + modelCaptionList();
                 return r;
             }
-            o.model = value;
+            o.model = modelCheckCaption(*check);
         } else if (a == "--variant") {
             o.variant = true;
         } else if (a == "--port") {
@@ -55,6 +78,12 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             o.demo = true;
         } else if (a == "--scenario") {
             if (!needValue(i, a, value)) return r;
+#ifdef DMM_HAVE_DEMO
+            if (!dmmsim::scenarioByName(value)) {
+                r.error = "unknown scenario '" + value + "'; valid scenarios: " + dmmsim::scenarioNameList();
+                return r;
+            }
+#endif
             o.demoScenario = value;
         } else if (a == "--decode") {
             if (!needValue(i, a, value)) return r;
@@ -80,6 +109,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (o.reportPdf && o.saveBytesPath) {
         r.error = "--save-bytes cannot be combined with --report: it reads no line";
     }
+    if (r.error.empty() && o.variant) variantError(o, r.error);
     return r;
 }
 

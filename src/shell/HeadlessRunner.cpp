@@ -44,6 +44,7 @@ public:
     void setByteLog(ByteLog* log) { byteLog_ = log; }
 
     uint64_t bytesFed() const { return bytesFed_; }
+    uint64_t readings() const { return readings_; }
 
     void feed(const void* data, int32_t size) {
         bytesFed_ += static_cast<uint64_t>(size);
@@ -65,6 +66,7 @@ private:
     // would cost more than decoding the frame.
     void print(bool completed) {
         if (!completed) return;
+        ++readings_;
         pending_ += state_.ValueText;
         pending_ += '\t';
         appendCounts(pending_, state_.NumericValue);
@@ -81,6 +83,7 @@ private:
     static constexpr size_t kFlushSize = 64 * 1024;
     std::string pending_;
     uint64_t bytesFed_ = 0;
+    uint64_t readings_ = 0;
 
     ControlStates controls_;
     MeterState state_;
@@ -111,6 +114,20 @@ bool isCharacterDevice(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The model the run decodes for: the last checked box, as the start-up applies them.
+std::string checkedModelCaption(const ControlStates& controls) {
+    std::string caption;
+    for (const auto& p : modelProfiles()) {
+        if (controls.checked(p.check)) caption = p.caption;
+    }
+    return caption;
+}
+
 void readStream(std::istream& in, PrintingRun& run) {
     std::vector<char> buffer(64 * 1024);
     while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
@@ -127,9 +144,11 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
     driver.setComPortSpeed(choice.baud19200 ? br19200 : br2400);
     driver.setOnReceiveData([&run](TCommPortDriver*, const void* data, int32_t size) { run.feed(data, size); });
     if (!driver.Connect()) {
-        err << port.lastError() << '\n';
+        // there are no port names here: the user gave a path
+        err << "cannot open '" << path << "': " << port.lastErrorReason() << '\n';
         return 2;
     }
+    g_interrupted = false;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     // Instead of sleeping a whole polling period, wait for the descriptor to have bytes (at most
@@ -240,6 +259,9 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         readStream(stdinStream, run);
     } else if (isCharacterDevice(path)) {
         code = readDevice(path, choice, run, err);
+    } else if (isDirectory(path)) {
+        err << "cannot read '" << path << "': it is a directory\n";
+        return 2;
     } else {
         std::ifstream file(path, std::ios::binary);
         if (!file) {
@@ -250,10 +272,19 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     }
     run.flush();
     out.flush();
-    // A run that read nothing ends with one message saying why; the hint counts what was dropped.
+    // A run that read nothing ends with one line saying why: the line's hint first, then what
+    // was read; a run with readings only counts what it dropped.
     const auto hint = code != 2 ? run.watch().finalHint() : std::nullopt;
-    if (hint) err << *hint << '\n';
-    else if (run.state().DroppedFrames > 0) err << "dropped frames: " << run.state().DroppedFrames << '\n';
+    if (code == 0 && run.readings() == 0) {
+        if (hint) err << *hint << ' ';
+        err << "(no reading was decoded: " << run.bytesFed() << " bytes read, " << run.state().DroppedFrames
+            << " frames dropped; check that --model names the meter that sent them: the model in use is "
+            << checkedModelCaption(controls) << ")\n";
+    } else if (hint) {
+        err << *hint << '\n';
+    } else if (run.state().DroppedFrames > 0) {
+        err << "dropped frames: " << run.state().DroppedFrames << '\n';
+    }
     if (options.saveBytesPath && !byteLog.isOpen()) {
         // the readings above are good; the saved file stops short
         err << byteLog.error() << '\n';

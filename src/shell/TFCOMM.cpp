@@ -103,8 +103,10 @@ void TFCOMM::bindWidgets() {
     connect(ui_->SetMin, &QLineEdit::textChanged, this, &TFCOMM::SetMinExit);
     connect(ui_->SetMaxB, &QAbstractButton::clicked, this, &TFCOMM::SetmaxExit);
     connect(ui_->SetMinB, &QAbstractButton::clicked, this, &TFCOMM::SetMinExit);
-    ui_->Setmax->installEventFilter(this);
-    ui_->SetMin->installEventFilter(this);
+    for (QLineEdit* edit : {ui_->Setmax, ui_->SetMin}) {
+        edit->installEventFilter(this);
+        edit->setValidator(new LimitRules::LimitTextValidator(edit));
+    }
 
     connect(ui_->BtFill, &QAbstractButton::toggled, this, [this](bool on) { controls_.BtFill = on; });
     controls_.BtFill = ui_->BtFill->isChecked();
@@ -131,6 +133,8 @@ void TFCOMM::startDemoMeter() {
     }
     const QString why = QString::fromStdString(demo_->errorString());
     demo_.reset();
+    // COM1 is still the real port: --connect was meant for the simulated meter
+    options_.connect = false;
     QTimer::singleShot(0, this, [this, why] {
         QMessageBox::warning(this, windowTitle(), tr("The simulated meter could not start: %1").arg(why));
     });
@@ -308,8 +312,7 @@ void TFCOMM::BTCon1Click() {
     ui_->START1->setEnabled(false);
     ui_->STOP1->setEnabled(true);
     ui_->STOP1->setChecked(false);
-    ui_->BTCon->hide();
-    ui_->BtDiscon->show();
+    swapConnectButtons(ui_->BTCon, ui_->BtDiscon);
     for (QWidget* b : {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4}) b->setEnabled(false);
 }
 
@@ -321,9 +324,17 @@ void TFCOMM::BtDiscon1Click() {
     ui_->STOP1->setChecked(true);
     comm2_.Disconnect();
     byteLog_.close();
-    ui_->BTCon->show();
-    ui_->BtDiscon->hide();
+    swapConnectButtons(ui_->BtDiscon, ui_->BTCon);
     for (QWidget* b : {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4}) b->setEnabled(true);
+}
+
+// Connect and Disconnect share one place. The focus of the one that goes passes to the one that
+// comes, or it would move on to Exit and the next Space would end the program.
+void TFCOMM::swapConnectButtons(QWidget* going, QWidget* coming) {
+    const bool hadFocus = going->hasFocus();
+    coming->show();
+    if (hadFocus) coming->setFocus();
+    going->hide();
 }
 
 void TFCOMM::BtExit1Click() {

@@ -84,6 +84,7 @@ private:
     void traceFrame(std::string_view frameHex) override;
 
     void selectPort(TComPortNumber port);
+    void swapConnectButtons(QWidget* going, QWidget* coming);
     void readModelChecks();
     void applyProfile();
     void applyLimitText(class QLineEdit* edit, float& limit);

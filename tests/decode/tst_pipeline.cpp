@@ -50,22 +50,17 @@ class Pipeline : public QObject {
     Q_OBJECT
 
 private slots:
-    void firstFrameClearsChartAndEmptiesMinMax() {
+    void firstFrameClearsChartAndCountsAtOnce() {
         Rig r;
         QVERIFY(r.feed("1.234"));
         QCOMPARE(r.sink.news, 1);
         QCOMPARE(r.sink.shownSeries, std::vector<int>{0});  // Fill is on: the area series
-        QCOMPARE(r.caption(E::MaxText), std::string());
-        QCOMPARE(r.caption(E::MinText), std::string());
+        QCOMPARE(r.caption(E::MaxText), std::string("1.234"));
+        QCOMPARE(r.caption(E::MinText), std::string("1.234"));
         QCOMPARE(r.caption(E::MaxTextU), std::string("V"));
-        QCOMPARE(r.state.MaxReading, -4000.0f);
-        QCOMPARE(r.state.MinReading, 4000.0f);
 
         QVERIFY(r.feed("1.234"));
         QCOMPARE(r.sink.news, 1);
-        QCOMPARE(r.caption(E::MaxText), std::string("1.234"));
-        QCOMPARE(r.caption(E::MinText), std::string("1.234"));
-
         QVERIFY(r.feed("1.500"));
         QVERIFY(r.feed("0.900"));
         QCOMPARE(r.caption(E::MaxText), std::string("1.500"));
@@ -74,34 +69,49 @@ private slots:
         QCOMPARE(r.caption(E::LcdDd), std::string("0"));
     }
 
+    // After a change of unit or decimal point MIN/MAX start from the reading that brought the
+    // change: no text of the old range is shown under the new unit, and the first reading of the
+    // new range takes part.
     void unitOrPointChangeRearmsMinMax() {
         Rig r;
         r.controls.BtFill = false;
-        r.feed("1.234");
-        r.feed("1.234");
-        r.feed("1.234", "mV");  // same point, other unit
+        r.feed("120.1", "Hz");
+        r.feed("120.3", "Hz");
+        r.feed("1.200", "kHz");  // other unit and point
         QCOMPARE(r.sink.news, 2);
         QCOMPARE(r.sink.shownSeries, (std::vector<int>{1, 1}));  // Fill off: the line series
-        // the old range's texts stay for this frame
-        QCOMPARE(r.caption(E::MaxText), std::string("1.234"));
-        QCOMPARE(r.caption(E::MaxTextU), std::string("mV"));
-        r.feed("12.34", "mV");  // point moves
+        QCOMPARE(r.caption(E::MaxText), std::string("1.200"));
+        QCOMPARE(r.caption(E::MinText), std::string("1.200"));
+        QCOMPARE(r.caption(E::MaxTextU), std::string("kHz"));
+        r.feed("1.300", "kHz");
+        QCOMPARE(r.caption(E::MaxText), std::string("1.300"));
+        QCOMPARE(r.caption(E::MinText), std::string("1.200"));
+
+        r.feed("12.00", "Hz");  // point and unit move
         QCOMPARE(r.sink.news, 3);
         QCOMPARE(r.state.LastDpPos, 2);
-        r.feed("12.00", "mV");
-        QCOMPARE(r.caption(E::MaxText), std::string("12.00"));
+        QCOMPARE(r.state.LastUnitText, std::string("Hz"));
+        r.feed("12.01", "Hz");
+        QCOMPARE(r.caption(E::MaxText), std::string("12.01"));
         QCOMPARE(r.caption(E::MinText), std::string("12.00"));
+        r.feed("12.01", "mHz");  // unit alone
+        QCOMPARE(r.sink.news, 4);
+        QCOMPARE(r.caption(E::MinText), std::string("12.01"));
     }
 
+    // A digit-frame overload lies one count beyond full scale and still counts after a change.
     void digitFamilyRearmsOutsideFullScale() {
         Rig r;
         r.feed("1234", "V", FrameFamily::Digit);
-        QCOMPARE(r.state.MaxReading, -4001.0f);
-        QCOMPARE(r.state.MinReading, 4001.0f);
-        r.feed(" .0L ", "V", FrameFamily::Digit);
+        r.feed(" .0L ", "mV", FrameFamily::Digit);
         QCOMPARE(r.state.ValueText, std::string(".0L"));
         QCOMPARE(r.state.NumericValue, 4001.0f);
+        QCOMPARE(r.caption(E::MaxText), std::string(".0L"));
+        QCOMPARE(r.caption(E::MinText), std::string(".0L"));
         QCOMPARE(r.sink.points.back().second, 4000.0);
+        r.feed("- .0L ", "V", FrameFamily::Digit);
+        QCOMPARE(r.state.NumericValue, -4001.0f);
+        QCOMPARE(r.caption(E::MinText), std::string("-.0L"));
     }
 
     void alarmIsStrictAndNeedsItsBox() {

@@ -161,6 +161,18 @@ private slots:
         QVERIFY(ui.Label11->property("bold").toBool());
         QCOMPARE(ui.MinTextU->property("glyphHeight").toInt(), 14);
         QVERIFY(!ui.MinTextU->property("bold").toBool());
+
+        // unit texts show as on the LCD: "u" is the micro sign, "*" the ohm sign
+        for (QLabel* unit : {ui.MinTextU, ui.MaxTextU}) {
+            auto shown = [&](const QString& text) {
+                unit->setText(text);
+                return grab(unit);
+            };
+            QCOMPARE(shown("uF"), shown(QString::fromUtf8("\u00b5F")));
+            QCOMPARE(shown("k*"), shown(QString::fromUtf8("k\u03a9")));
+            QVERIFY(shown("uA") != shown("A"));
+            unit->setText("*");
+        }
     }
 
     void limitControls() {

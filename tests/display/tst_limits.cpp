@@ -1,4 +1,5 @@
 // Alarm-limit texts and the keys the limit edits accept.
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTest>
@@ -96,6 +97,28 @@ private slots:
         QVERIFY(!press(Qt::Key_Delete, QString(QChar(0x7f))));
         QVERIFY(!press(Qt::Key_Tab, "\t"));
         QVERIFY(!discardsKeyPress(QKeyEvent(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a")));
+    }
+
+    // An input method commits text without key presses: the edit's validator holds it to the
+    // same rule as the key filter.
+    void composedTextIsHeldToTheSameRule() {
+        QLineEdit edit;
+        edit.setValidator(new LimitTextValidator(&edit));
+        auto commit = [&edit](const QString& text) {
+            QInputMethodEvent event;
+            event.setCommitString(text);
+            QCoreApplication::sendEvent(&edit, &event);
+            return edit.text();
+        };
+        QCOMPARE(commit("-1"), QString("-1"));
+        QCOMPARE(commit(QString::fromUtf8("\u00e9")), QString("-1"));  // a dead key and e
+        QCOMPARE(commit("2x"), QString("-1"));                          // refused whole
+        QCOMPARE(commit(QString::fromUtf8("\u0663")), QString("-1"));  // a digit of another script
+        QCOMPARE(commit(" "), QString("-1"));
+        QCOMPARE(commit("\b"), QString("-1"));
+        QCOMPARE(commit("+2"), QString("-1+2"));  // wrong order is for the conversion to refuse
+        edit.setText("4k");                       // the program's own texts are not checked
+        QCOMPARE(edit.text(), QString("4k"));
     }
 
     // Typing into an edit wired like the window's: refused keys change nothing, and every change

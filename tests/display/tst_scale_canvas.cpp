@@ -1,5 +1,6 @@
 // The drawn face: pixels of the band, the tick dots, the labels and the pointer.
 #include <QTest>
+#include <cstring>
 
 #include "ScaleCanvas.h"
 #include "ScaleImageWidget.h"
@@ -135,6 +136,36 @@ private slots:
         in.FreqMode = false;
         canvas.KDsetup(in);
         QVERIFY(freq != canvas.image());
+    }
+
+    // Every label of every scale is written at its place, both ends of the arc included.
+    void everyLabelIsWritten_data() {
+        QTest::addColumn<QString>("digits");
+        QTest::addColumn<int>("segments");
+        QTest::addColumn<bool>("frequency");
+        QTest::newRow("4000") << "4" << 80 << false;
+        QTest::newRow("6000") << "6" << 120 << false;
+        QTest::newRow("3400") << "34" << 68 << false;
+        QTest::newRow("frequency") << "4" << 80 << true;
+    }
+    void everyLabelIsWritten() {
+        QFETCH(QString, digits);
+        QFETCH(int, segments);
+        QFETCH(bool, frequency);
+        ScaleInputs in;
+        in.ScaleDigits = digits.toStdString();
+        in.BarSegments = segments;
+        in.FreqMode = frequency;
+        ScaleCanvas canvas;
+        canvas.KDsetup(in);
+        const Face f = faceFor(in.panelSize);
+        const std::vector<ScaleLabel>& labels = labelsFor(in);
+        QVERIFY(labels.size() >= 7);
+        for (const ScaleLabel& l : labels) {
+            const QPoint topLeft = pointAt(f, angleAt(f, l.tick, tickCount(in)), 18) - QPoint(l.dx, l.dy);
+            const QRect cell(topLeft, QSize(6 * int(std::strlen(l.text)), 12));
+            QVERIFY2(countColour(canvas.image(), cell, kBlack) > 5, l.text);
+        }
     }
 
     void pointerMovesAndWipesItsTrail() {

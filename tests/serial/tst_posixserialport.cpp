@@ -190,6 +190,29 @@ private slots:
         QVERIFY(port.closeHandle(h));
     }
 
+    // A pseudo-terminal has no modem lines to read back, so the decision is checked on its own:
+    // for the block the driver writes with its defaults (0x0011) and every other combination.
+    void modemLinesFollowTheBlock_data() {
+        QTest::addColumn<uint>("flags");
+        QTest::addColumn<bool>("dtr");
+        QTest::addColumn<bool>("rts");
+        QTest::newRow("DTR on, RTS off") << 0x0011u << true << false;
+        QTest::newRow("DTR off") << 0x0001u << false << false;
+        QTest::newRow("RTS held on") << 0x1011u << true << true;
+        QTest::newRow("RTS held on, DTR off") << 0x1001u << false << true;
+        QTest::newRow("RTS/CTS") << 0x2015u << true << true;
+        QTest::newRow("RTS/CTS, DTR off") << 0x2005u << false << true;
+        QTest::newRow("XON/XOFF leaves the lines") << 0x0311u << true << false;
+    }
+    void modemLinesFollowTheBlock() {
+        QFETCH(uint, flags);
+        QFETCH(bool, dtr);
+        QFETCH(bool, rts);
+        const posixserial::ModemLines lines = posixserial::modemLines(block(2400, flags));
+        QCOMPARE(lines.dtr, dtr);
+        QCOMPARE(lines.rts, rts);
+    }
+
     void readsNeverWait() {
         PseudoTerminal pty;
         PosixSerialPort port;

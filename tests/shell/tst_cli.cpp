@@ -1,13 +1,20 @@
 // Command-line options and the headless decoder.
 #include <QTest>
 #include <atomic>
+#include <chrono>
+#include <csignal>
+#include <future>
 #include <sstream>
 #include <thread>
+
+#include <termios.h>
+#include <unistd.h>
 
 #include "../serial/PseudoTerminal.h"
 
 #include "AppOptions.h"
 #include "HeadlessRunner.h"
+#include "PosixSerialPort.h"
 
 namespace {
 
@@ -49,6 +56,8 @@ private slots:
         QVERIFY(r.options.variant);
         QCOMPARE(r.options.portPaths.at(1), std::string("/dev/ttyUSB0"));
         QCOMPARE(r.options.portPaths.at(4), std::string("/tmp/pty"));
+        // model names are matched without regard to case and kept as the model writes them
+        QCOMPARE(*parseOptions({"--model", "pax-900"}).options.model, std::string("PAX-900"));
     }
 
     void badOptionsAreExplained_data() {
@@ -61,6 +70,11 @@ private slots:
         QTest::newRow("stray word") << QStringList{"--colour"} << "unknown argument";
         QTest::newRow("demo and decode") << QStringList{"--demo", "--decode", "-"} << "cannot be combined";
         QTest::newRow("connect and decode") << QStringList{"--connect", "--decode", "x"} << "cannot be combined";
+        QTest::newRow("unknown scenario") << QStringList{"--demo", "--scenario", "nosuch", "--connect"}
+                                          << "valid scenarios: steady, ramp";
+        QTest::newRow("variant, segment model") << QStringList{"--demo", "--model", "kr31e", "--variant"}
+                                                << "KR31E sends segment frames";
+        QTest::newRow("variant, stored model") << QStringList{"--variant", "--decode", "-"} << "digit-frame models";
     }
     void badOptionsAreExplained() {
         QFETCH(QStringList, args);
@@ -111,17 +125,91 @@ private slots:
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, std::string("1.234\t1234\tV\t\tAUTO\n"
                                     "0.562\t562\t)\t\tAUTO\n"));
+        QCOMPARE(r.err, std::string());  // nothing dropped, nothing to say
         r = decode({"--decode", "-", "--model", "KR31G", "--variant"}, volts + diode);
         // the variant codes the voltage ranges one place apart
         QCOMPARE(r.out, std::string("12.34\t1234\tV\t\tAUTO\n"
                                     "0.56\t56\t)V\t\tAUTO\n"));
+        QCOMPARE(r.err, std::string());
     }
 
-    void headlessErrors() {
-        Run r = decode({"--decode", "/nonexistent/capture.bin"}, "");
-        QCOMPARE(r.code, 2);
-        QVERIFY2(r.err.find("cannot read '/nonexistent/capture.bin'") != std::string::npos, r.err.c_str());
+    // A run that decodes nothing says what it read and points at the likely cause.
+    void headlessSaysWhenNothingDecodes_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("counts");
+        const QByteArray segment = QByteArray::fromStdString(segmentBytes("705DB1F2700040"));
+        QTest::newRow("empty") << "KR31E" << QByteArray() << "0 bytes read, 0 frames dropped";
+        QTest::newRow("no frame in it") << "KR31E" << QByteArray(100, '\x55') << "100 bytes read, 0 frames";
+        QTest::newRow("wrong model") << "KR31G" << segment + segment << "28 bytes read";
+        QTest::newRow("whole frames, no number")
+            << "KR31E" << QByteArray::fromStdString(segmentBytes("00000000000000")) << "14 bytes read, 1 frames dropped";
+    }
+    void headlessSaysWhenNothingDecodes() {
+        QFETCH(QString, model);
+        QFETCH(QByteArray, input);
+        QFETCH(QString, counts);
+        const Run r = decode({"--decode", "-", "--model", model.toStdString()}, input.toStdString());
+        QCOMPARE(r.code, 0);
         QVERIFY(r.out.empty());
+        for (const QString& words : {QString("no reading was decoded"), counts, QString("check that --model"),
+                                     "model in use is " + model}) {
+            QVERIFY2(r.err.find(words.toStdString()) != std::string::npos, r.err.c_str());
+        }
+    }
+
+    void headlessErrors_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("missing file") << "/nonexistent/capture.bin" << "cannot read '/nonexistent/capture.bin'";
+        QTest::newRow("directory") << "/tmp" << "cannot read '/tmp': it is a directory";
+        // the headless mode has no port names: only the path is named
+        QTest::newRow("not a terminal") << "/dev/zero" << "cannot open '/dev/zero': it is not a serial device";
+    }
+    void headlessErrors() {
+        QFETCH(QString, path);
+        QFETCH(QString, words);
+        const Run r = decode({"--decode", path.toStdString()}, "");
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.find(words.toStdString()) != std::string::npos, r.err.c_str());
+        QVERIFY2(r.err.find("COM") == std::string::npos, r.err.c_str());
+        QVERIFY(r.out.empty());
+    }
+
+    // A serial device is read at the model's line speed, as the pseudo-terminal it opened shows.
+    void headlessDeviceTakesTheModelsSpeed_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<uint>("baud");
+        QTest::newRow("KR31E") << "KR31E" << 2400u;
+        QTest::newRow("KR31G") << "KR31G" << 19200u;
+    }
+    void headlessDeviceTakesTheModelsSpeed() {
+        using namespace std::chrono_literals;
+        QFETCH(QString, model);
+        QFETCH(uint, baud);
+        PseudoTerminal line;
+        QVERIFY(!line.slavePath.empty());
+        const int master = line.master;
+        termios t{};
+        QCOMPARE(tcgetattr(master, &t), 0);
+        cfsetspeed(&t, B38400);  // neither of the meters' speeds
+        QCOMPARE(tcsetattr(master, TCSANOW, &t), 0);
+
+        // The run ends on an interrupt, which is ignored until the run sets its own handler.
+        std::signal(SIGINT, SIG_IGN);
+        auto run = std::async(std::launch::async,
+                              [&] { return decode({"--decode", line.slavePath, "--model", model.toStdString()}, ""); });
+        uint32_t in = 38400, out = 38400;
+        QDeadlineTimer deadline(5000);
+        while (in == 38400 && !deadline.hasExpired() && run.wait_for(10ms) != std::future_status::ready) {
+            QVERIFY(posixserial::readBaudRate(master, in, out));
+        }
+        while (run.wait_for(20ms) != std::future_status::ready) std::raise(SIGINT);
+        std::signal(SIGINT, SIG_DFL);
+        const Run r = run.get();
+        QCOMPARE(r.code, 0);
+        QCOMPARE(uint(in), baud);
+        QCOMPARE(uint(out), baud);
     }
 
     void countsArePlainDecimals() {

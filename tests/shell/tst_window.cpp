@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -84,6 +85,8 @@ private slots:
         QCOMPARE(w->COMM2().ComPortSpeed(), br2400);
         QCOMPARE(w->meterState().BarSegments, 68);
         QCOMPARE(w->meterState().MaxLimit, 3400.0f);
+        QCOMPARE(w->form()->MinText->text(), QStringLiteral("3401"));
+        QCOMPARE(w->form()->MaxText->text(), QStringLiteral("-3401"));
         QVERIFY(w->form()->IF7263x->isChecked());
     }
 
@@ -121,6 +124,21 @@ private slots:
         QVERIFY(w->form()->BtCOM2->isEnabled());
     }
 
+    // A simulated meter that cannot start says so and leaves the real COM1 closed, --connect or not.
+    void demoThatCannotStartConnectsNothing() {
+        AppOptions o;
+        o.demo = true;
+        o.connect = true;
+        o.demoScenario = "nosuch";
+        o.portPaths[1] = "/dev/ptmx";  // a port that would open
+        TFCOMM w(o);
+        const auto text = closeNextMessageBox();
+        QTest::qWait(20);
+        QVERIFY2(text->contains("could not start"), qPrintable(*text));
+        QVERIFY(!w.COMM2().Connected());
+        QVERIFY(shown(w, "BTCon"));
+    }
+
     void connectAndDisconnectSwitchTheControls() {
         // /dev/ptmx opens like a terminal device, which is all this test needs
         auto w = makeWindow({"--port", "COM1=/dev/ptmx"});
@@ -142,6 +160,22 @@ private slots:
         QVERIFY(!w->form()->STOP1->isEnabled());
         QVERIFY(shown(*w, "BTCon"));
         QVERIFY(w->form()->BtCOM1->isEnabled());
+    }
+
+    // Space on Connect, then Space again, disconnects: the focus follows the button that takes
+    // the place, instead of moving on to Exit.
+    void focusPassesBetweenConnectAndDisconnect() {
+        auto w = makeWindow({"--port", "COM1=/dev/ptmx"});
+        w->show();
+        QApplication::setActiveWindow(w.get());
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        w->form()->BTCon->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QVERIFY(w->COMM2().Connected());
+        QCOMPARE(QApplication::focusWidget(), w->form()->BtDiscon);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QVERIFY(!w->COMM2().Connected());
+        QCOMPARE(QApplication::focusWidget(), w->form()->BTCon);
     }
 
     void watchdogCyclesAndShowsLinkLost() {
@@ -195,6 +229,18 @@ private slots:
         QCOMPARE(s.MinLimit, 0.0f);
         QTest::keyClick(w->form()->SetMin, '3');
         QCOMPARE(s.MinLimit, -3.0f);
+        const auto refused = closeNextMessageBox();  // a letter let through would be no integer
+        QTest::keyClick(w->form()->SetMin, 'a');   // the same filter on the lower limit
+        QCOMPARE(w->form()->SetMin->text(), QStringLiteral("-3"));
+        QCOMPARE(*refused, QString());
+        // text composed by an input method sends no key presses and is refused all the same
+        for (QLineEdit* limitEdit : {w->form()->Setmax, w->form()->SetMin}) {
+            const QString before = limitEdit->text();
+            QInputMethodEvent composed;
+            composed.setCommitString(QString::fromUtf8("\u00e9"));
+            QApplication::sendEvent(limitEdit, &composed);
+            QCOMPARE(limitEdit->text(), before);
+        }
     }
 
     void armedLimitSoundsTheAlarm() {
@@ -219,6 +265,13 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(w.get()));
             w->grab().save(QString::fromLocal8Bit(dir) + "/window-alarm.png");
         }
+
+        // the lower limit alone
+        w->form()->SetMaxB->click();
+        w->form()->SetMin->setText("2000");
+        w->form()->SetMinB->click();
+        receiveSegmentFrame(*w, "705DB1F2700040");  // 1234 counts, below 2000
+        QVERIFY(shown(*w, "oltext"));
     }
 
     void barShowsFullForHighPositions() {
