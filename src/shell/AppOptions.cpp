@@ -2,6 +2,8 @@
 
 #include "ModelProfiles.h"
 
+#include <stdexcept>
+
 namespace {
 
 bool parsePortMapping(const std::string& text, AppOptions& o, std::string& error) {
@@ -56,6 +58,16 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
         } else if (a == "--scenario") {
             if (!needValue(i, a, value)) return r;
             o.demoScenario = value;
+        } else if (a == "--test-prefill") {
+            if (!needValue(i, a, value)) return r;
+            try {
+                std::size_t used = 0;
+                o.testPrefillRecords = std::stoll(value, &used);
+                if (used != value.size() || o.testPrefillRecords < 0) throw std::invalid_argument(value);
+            } catch (const std::exception&) {
+                r.error = "--test-prefill needs a number of rows";
+                return r;
+            }
         } else if (a == "--decode") {
             if (!needValue(i, a, value)) return r;
             o.decodePath = value;
