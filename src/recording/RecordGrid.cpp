@@ -20,6 +20,8 @@ constexpr int kWidths[RecordTableModel::ColumnCount] = {39, 53, 37, 43, 36, 36};
 constexpr int kUnitGlyphPx = 12;
 constexpr int kRowHeight = 17;
 constexpr int kIndicatorWidth = 11;
+constexpr int kTitleHeight = kRowHeight + 1;
+constexpr int kMargin = 1;
 const QColor kBackground(0x94, 0xBE, 0xFE);
 
 // A cell as the grid draws it: two pixels from the cell's edges, cut off at the edge rather than
@@ -75,7 +77,7 @@ RecordGrid::RecordGrid(QWidget* parent) : QFrame(parent), view_(new QTableView(t
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
     layout->setSpacing(0);
     layout->addWidget(view_);
     layout->addWidget(bar_);
@@ -104,7 +106,7 @@ RecordGrid::RecordGrid(QWidget* parent) : QFrame(parent), view_(new QTableView(t
     view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     view_->horizontalHeader()->setHighlightSections(false);
     view_->horizontalHeader()->setMinimumSectionSize(8);
-    view_->horizontalHeader()->setFixedHeight(kRowHeight + 1);
+    view_->horizontalHeader()->setFixedHeight(kTitleHeight);
     view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view_->verticalHeader()->setMinimumSectionSize(8);
     view_->verticalHeader()->setDefaultSectionSize(kRowHeight);
@@ -145,8 +147,11 @@ void RecordGrid::setSource(const RecordSource* rows) {
 int64_t RecordGrid::firstShownRow() const { return model_ ? model_->firstRow() : 0; }
 int RecordGrid::rowsShown() const { return model_ ? model_->rowCount() : 0; }
 
+// Rows that fit under the titles, worked out from the grid's own size: the view's geometry lags
+// behind while the grid is hidden.
 int RecordGrid::visibleRows() const {
-    const int h = view_->viewport()->height();
+    int h = contentsRect().height() - 2 * kMargin - kTitleHeight;
+    if (view_->horizontalScrollBar()->isVisible()) h -= view_->horizontalScrollBar()->height();
     return std::max(1, h / kRowHeight);
 }
 
