@@ -2,6 +2,7 @@
 // and the unsaved-rows flag, driven without a window.
 #include <QKeyEvent>
 #include <QTest>
+#include <QTime>
 #include <cstdlib>
 
 #include "IntervalKeys.h"
@@ -44,6 +45,7 @@ class RecordStoreTest : public QObject {
 
 private slots:
     void rowFields();
+    void timeIsTheLocalTimeOfDay();
     void repeatRule_data();
     void repeatRule();
     void samplingInterval_data();
@@ -79,6 +81,22 @@ void RecordStoreTest::rowFields() {
     QCOMPARE(r.state.LastRecordKey, std::string("-0.LACk*MANU"));
     QCOMPARE(r.state.RecordNo, 2);
     QCOMPARE(r.state.RecordCount, 1);
+}
+
+void RecordStoreTest::timeIsTheLocalTimeOfDay() {
+    RecordState state;
+    RecordTable table;
+    table.open("Kr47bdb");
+    RecordStore store(state, table);
+    MeterState m;
+    m.ValueText = "1";
+    const int before = QTime::currentTime().msecsSinceStartOfDay();
+    QVERIFY(store.INDataToTable(m));
+    const int after = QTime::currentTime().msecsSinceStartOfDay();
+    const int stored = table.row(0).timeMs;
+    // (a run across midnight wraps; the check allows for it)
+    QVERIFY2((stored >= before - 1 && stored <= after + 1) || after < before,
+             qPrintable(QStringLiteral("%1 not in %2..%3").arg(stored).arg(before).arg(after)));
 }
 
 void RecordStoreTest::repeatRule_data() {
