@@ -1,6 +1,5 @@
 // The window's side of the record store: its controls, the Record menu, the sampling timer and
 // the question before unsaved rows are dropped. The rules themselves are RecordStore's.
-#include <QActionGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLineEdit>
@@ -32,11 +31,6 @@ void TFCOMM::bindRecording() {
     connect(ui_->RecordNew, &QAbstractButton::clicked, this, &TFCOMM::RecordNewClick);
     connect(ui_->New1, &QAction::triggered, this, &TFCOMM::RecordNewClick);
 
-    auto* limits = new QActionGroup(this);
-    limits->setExclusive(true);
-    const std::array<QAction*, kRecordLimitItems.size()> items = {ui_->N10001,  ui_->N50001,   ui_->N100001,
-                                                                   ui_->N500001, ui_->N1000001, ui_->limitess};
-    for (QAction* a : items) limits->addAction(a);
     connect(ui_->N10001, &QAction::triggered, this, &TFCOMM::N10001Click);
     connect(ui_->N50001, &QAction::triggered, this, &TFCOMM::N50001Click);
     connect(ui_->N100001, &QAction::triggered, this, &TFCOMM::N100001Click);
@@ -93,8 +87,10 @@ void TFCOMM::TrecordTimer() { store_.TrecordTimer(); }
 void TFCOMM::chooseRecordLimit(int item) {
     const std::array<QAction*, kRecordLimitItems.size()> items = {ui_->N10001,  ui_->N50001,   ui_->N100001,
                                                                    ui_->N500001, ui_->N1000001, ui_->limitess};
+    // check marks rather than an exclusive group's radio marks; choosing the checked item again
+    // keeps it checked
     store_.setLimit(kRecordLimitItems[static_cast<std::size_t>(item)].limit);
-    items[static_cast<std::size_t>(item)]->setChecked(true);
+    for (std::size_t i = 0; i < items.size(); ++i) items[i]->setChecked(static_cast<int>(i) == item);
 }
 
 void TFCOMM::N10001Click() { chooseRecordLimit(0); }

@@ -242,6 +242,9 @@ void WindowRecords::newAndLimitsThroughTheMenu() {
     QVERIFY(!f.N100001->isChecked());
     f.limitess->trigger();
     QCOMPARE(w->recordState().MaxRecords, 10000000);
+    f.limitess->trigger();  // the checked item chosen again stays checked
+    QVERIFY(f.limitess->isChecked());
+    QVERIFY(!f.N10001->isChecked());
     f.N10001->trigger();
 
     const SimModel model = modelNamed("KR31E");
