@@ -163,32 +163,6 @@ void WindowRecords::readingsFromTheLineBecomeGridRows() {
 void WindowRecords::controlsAndMenu() {
     auto w = makeWindow();
     Ui::TFCOMM& f = *w->form();
-    const struct {
-        QWidget* widget;
-        QRect geometry;
-        QString text;
-        QString hint;
-    } controls[] = {
-        {f.RepeatSet, {3, 234, 54, 20}, "Repeat", "Repeage Record"},
-        {f.RecordSI, {57, 234, 143, 20}, "Sampling Interval           'S", ""},
-        {f.RecordSITime, {159, 234, 27, 21}, "10", ""},
-        {f.RecordNew, {200, 234, 23, 21}, "", "Close Data"},
-        {f.DBGrid1, {3, 255, 284, 150}, "", ""},
-    };
-    for (const auto& c : controls) {
-        QCOMPARE(c.widget->geometry(), c.geometry);
-        QCOMPARE(c.widget->toolTip(), c.hint);
-        if (auto* b = qobject_cast<QAbstractButton*>(c.widget)) QCOMPARE(b->text(), c.text);
-    }
-    QCOMPARE(f.RecordSITime->text(), QStringLiteral("10"));
-    QVERIFY(f.RepeatSet->isChecked());
-    QVERIFY(!f.RecordSI->isChecked());
-    QVERIFY(!f.RecordNew->icon().isNull());
-    QCOMPARE(f.RecordSITime->palette().color(QPalette::Base), QColor(0xFD, 0xE9, 0xE1));
-    // the edit lies over the blanks of the check box's caption
-    QVERIFY(f.RecordSITime->geometry().intersects(f.RecordSI->geometry()));
-    QVERIFY(f.RecordSITime->isVisible() == f.RecordSI->isVisible());
-
     QStringList menu;
     for (QAction* a : f.Record1->actions()) {
         menu << (a->isSeparator() ? QStringLiteral("-")
@@ -196,11 +170,15 @@ void WindowRecords::controlsAndMenu() {
     }
     QCOMPARE(menu.join(' '), QStringLiteral("New Save(off) - 1000 5000 10000* 50000 100000 limitless"));
     QCOMPARE(w->recordState().MaxRecords, 10000);
-    QCOMPARE(w->recordState().RecordNo, 1);
     QCOMPARE(w->recordTable().name(), std::string("Kr47bdb"));
     QVERIFY(w->recordTable().isOpen());
+    // the edit lies over the blanks of the check box's caption, on top of it
+    QVERIFY(f.RecordSITime->geometry().intersects(f.RecordSI->geometry()));
+    QVERIFY(f.RecordSITime->parentWidget()->children().indexOf(f.RecordSITime) >
+            f.RecordSI->parentWidget()->children().indexOf(f.RecordSI));
 
     // the check boxes reach the store's rules
+    QVERIFY(w->recordState().RepeatSet && !w->recordState().RecordSI);
     f.RecordSI->click();
     f.RepeatSet->click();
     QVERIFY(w->recordState().RecordSI);
