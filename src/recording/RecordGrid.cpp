@@ -25,33 +25,34 @@ constexpr int kMargin = 1;
 const QColor kBackground(0x94, 0xBE, 0xFE);
 
 // A cell as the grid draws it: two pixels from the cell's edges, cut off at the edge rather than
-// shortened with an ellipsis, so narrow columns still show what fits.
+// shortened with an ellipsis, so narrow columns still show what fits. The view has painted the
+// background already; only a selected cell needs a fill of its own. Asking the model for the
+// text and alignment alone, and leaving out the style's item drawing, keeps a repaint of the
+// grid cheap enough for every polling tick.
 class GridCellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QStyleOptionViewItem opt = option;
-        initStyleOption(&opt, index);
-        const QString text = opt.text;
-        opt.text.clear();
-        const QWidget* w = opt.widget;
-        (w ? w->style() : QApplication::style())->drawControl(QStyle::CE_ItemViewItem, &opt, painter, w);
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette::ColorGroup group = option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+        if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        const QString text = index.data(Qt::DisplayRole).toString();
         if (text.isEmpty()) return;
-        const QColor color = opt.state & QStyle::State_Selected ? opt.palette.color(QPalette::HighlightedText)
-                                                                 : opt.palette.color(QPalette::Text);
+        const QColor color = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+        const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
         painter->save();
-        painter->setClipRect(opt.rect);
-        drawText(*painter, opt.rect.adjusted(2, 0, -2, 0), opt, text, color);
+        painter->setClipRect(option.rect);
+        drawText(*painter, option.rect.adjusted(2, 0, -2, 0), option, align, text, color);
         painter->restore();
     }
 
 protected:
-    virtual void drawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem& opt, const QString& text,
-                          const QColor& color) const {
-        painter.setFont(opt.font);
+    virtual void drawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem& option,
+                          Qt::Alignment align, const QString& text, const QColor& color) const {
+        painter.setFont(option.font);
         painter.setPen(color);
-        painter.drawText(rect, static_cast<int>(opt.displayAlignment), text);
+        painter.drawText(rect, static_cast<int>(align), text);
     }
 };
 
@@ -61,8 +62,8 @@ public:
     using GridCellDelegate::GridCellDelegate;
 
 protected:
-    void drawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem&, const QString& text,
-                  const QColor& color) const override {
+    void drawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem&, Qt::Alignment,
+                  const QString& text, const QColor& color) const override {
         const qreal width = LcdGlyphs::textWidth(text, kUnitGlyphPx);
         const QPointF topLeft(rect.left() + rect.width() - width,
                               rect.top() + (rect.height() - LcdGlyphs::lineHeight(kUnitGlyphPx)) / 2.0);
