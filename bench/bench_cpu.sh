@@ -2,11 +2,14 @@
 # CPU use of the running program connected to the simulated meter at line rate.
 # Starts dmmsim on a pseudo-terminal, dmmview (offscreen) connected to it, and reports the
 # program's user+system CPU time over the measuring period as a share of one core.
-# Usage: bench/bench_cpu.sh [build-dir] [seconds] [model]
+# With a row count, the program starts with that many rows already stored, Repeat off and no record
+# limit, so every reading becomes a row of a full table (a day at the line rate is 10000000).
+# Usage: bench/bench_cpu.sh [build-dir] [seconds] [model] [stored-rows]
 set -euo pipefail
 build=${1:-build}
 seconds=${2:-60}
 model=${3:-KR31E}
+rows=${4:-0}
 sim="$build/tools/dmmsim/dmmsim"
 app="$build/src/shell/dmmview"
 [ -x "$sim" ] && [ -x "$app" ] || { echo "build dmmsim and dmmview first ($build)" >&2; exit 2; }
@@ -19,9 +22,17 @@ for _ in $(seq 50); do [ -s "$out" ] && break; sleep 0.1; done
 pty=$(head -n1 "$out")
 [ -n "$pty" ] || { echo "simulator printed no device" >&2; exit 1; }
 
-QT_QPA_PLATFORM=offscreen "$app" --model "$model" --port "COM1=$pty" --connect >/dev/null 2>&1 &
+extra=()
+[ "$rows" -gt 0 ] && extra=(--test-prefill "$rows")
+QT_QPA_PLATFORM=offscreen "$app" --model "$model" --port "COM1=$pty" --connect "${extra[@]}" >/dev/null 2>&1 &
 app_pid=$!
-sleep 3  # start-up is not part of the steady state
+# filling the table comes before connecting; wait for the port, then for the steady state
+for _ in $(seq 600); do
+    ls -l "/proc/$app_pid/fd" 2>/dev/null | grep -q -- "-> $pty\$" && break
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.2
+done
+sleep 3
 # a port that did not open would measure an idle program
 ls -l "/proc/$app_pid/fd" 2>/dev/null | grep -q -- "-> $pty\$" ||
     { echo "dmmview has not opened $pty (is it running and connected?)" >&2; exit 1; }
@@ -32,6 +43,8 @@ c0=$(cpu); t0=$(date +%s.%N)
 sleep "$seconds"
 kill -0 "$app_pid" 2>/dev/null || { echo "dmmview ended during the measurement" >&2; exit 1; }
 c1=$(cpu); t1=$(date +%s.%N)
-awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v m="$model" 'BEGIN {
+rss=$(awk '/^VmRSS/ {print $2}' "/proc/$app_pid/status")
+awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v m="$model" -v rows="$rows" -v rss="$rss" 'BEGIN {
   cpu = (c1 - c0) / hz; wall = t1 - t0;
-  printf "model %s: %.2f s CPU in %.1f s wall = %.2f %% of one core\n", m, cpu, wall, 100 * cpu / wall }'
+  printf "model %s, %d rows stored at start: %.2f s CPU in %.1f s wall = %.2f %% of one core, %.0f MB resident\n",
+         m, rows, cpu, wall, 100 * cpu / wall, rss / 1024 }'

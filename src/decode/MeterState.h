@@ -58,10 +58,6 @@ struct MeterState {
     int32_t LinkIdleTicks = 0;
     uint8_t ChartFollow = 1;
 
-    // record store
-    int32_t RecordNo = 1;
-    int32_t MaxRecords = 10000;
-
     // frames that reached a decoder but could not be completed
     uint64_t DroppedFrames = 0;
 };

@@ -73,10 +73,8 @@ ProfileChoice chooseProfile(const ControlStates& controls) {
 void applyStartValues(MeterState& state) {
     applyCountRange(kRanges[0], state);
     state.LastUnitText = "113";
-    state.RecordNo = 1;
     state.ChartFollow = 1;
     state.FreqMode = 0;
-    state.MaxRecords = 10000;
 }
 
 void applyCountRange(const CountRange& range, MeterState& state) {

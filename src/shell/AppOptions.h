@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -17,6 +18,9 @@ struct AppOptions {
     std::optional<std::string> reportPdf;   // --report OUT.pdf TABLE: the report of TABLE as a PDF
     std::string reportTable;
     std::optional<std::string> saveBytesPath;  // --save-bytes FILE: every received byte appended to it
+    // --test-prefill N (not in the usage text): start with N rows stored, Repeat off and no
+    // record limit, to measure the window with a full table
+    int64_t testPrefillRecords = 0;
     bool help = false;
 };
 

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 
 #include "HeadlessRunner.h"
+#include "IntervalKeys.h"
 #include "LimitRules.h"
 #include "LinkImages.h"
 #include "ModelProfiles.h"
@@ -54,6 +55,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
 
     startDemoMeter();
     bindWidgets();
+    bindRecording();
     ui_->Memo1->setMaximumBlockCount(kTraceLines);
 
     // the hidden model boxes, as the command line asks
@@ -162,8 +164,7 @@ void TFCOMM::updatePortTooltips() {
 void TFCOMM::FormCreate() {
     readModelChecks();
     applyStartValues(meter_);
-    // The record table opens here once recording exists; a table that cannot be opened is reported
-    // and start-up goes on, so the meter is still decoded.
+    openRecordTable();
     ui_->ComboBox1->setCurrentIndex(0);
     ShowSeries(0);
     ShowSeries(ui_->BtFill->isChecked() ? 0 : 1);
@@ -256,6 +257,7 @@ void TFCOMM::finishChunk() {
         pendingTrace_.clear();
     }
     syncPanel();
+    ui_->DBGrid1->refresh();
 }
 
 void TFCOMM::syncPanel() {
@@ -338,7 +340,9 @@ void TFCOMM::swapConnectButtons(QWidget* going, QWidget* coming) {
 }
 
 void TFCOMM::BtExit1Click() {
-    // the record table is closed here once recording exists; unsaved rows are dropped
+    if (!confirmDiscardRecords()) return;
+    exitConfirmed_ = true;
+    table_.close();
     QApplication::quit();
 }
 
@@ -388,6 +392,10 @@ void TFCOMM::applyLimitText(QLineEdit* edit, float& limit) {
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
     if ((watched == ui_->Setmax || watched == ui_->SetMin) && event->type() == QEvent::KeyPress &&
         LimitRules::discardsKeyPress(*static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
+    if (watched == ui_->RecordSITime && event->type() == QEvent::KeyPress &&
+        IntervalKeys::discardsKeyPress(*static_cast<QKeyEvent*>(event))) {
         return true;
     }
     return QMainWindow::eventFilter(watched, event);

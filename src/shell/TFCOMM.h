@@ -19,6 +19,8 @@
 #include "RecordSnapshot.h"
 #include "QtPollTimer.h"
 #include "ReadingSink.h"
+#include "RecordStore.h"
+#include "RecordTable.h"
 #include "ScaleGeometry.h"
 #include "TCommPortDriver.h"
 
@@ -47,6 +49,9 @@ public:
     FrameTexts& frameTexts() { return frames_; }
     LineWatch& lineWatch() { return lineWatch_; }
     Ui::TFCOMM* form() { return ui_.get(); }
+    RecordState& recordState() { return record_; }
+    RecordTable& recordTable() { return table_; }
+    RecordStore& recordStore() { return store_; }
     // Brings the widgets in line with the panel model.
     void syncPanel();
 
@@ -63,12 +68,25 @@ public slots:
     void SetmaxExit();
     void SetMinExit();
 
+    // record store
+    void RepeatSetClick();
+    void RecordSITimeChange();
+    void RecordNewClick();
+    void TrecordTimer();
+    void N10001Click();
+    void N50001Click();
+    void N100001Click();
+    void N500001Click();
+    void N1000001Click();
+    void limitessClick();
+
 public:
     // Print: the preview of the report over `rows`, as they stand now; returns when it is closed.
     void BtPrintClick(const RecordSource& rows);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // receive path
@@ -82,6 +100,7 @@ private:
     void beep() override;
     void setChartLeftAxis(double maximum, double minimum) override;
     void traceFrame(std::string_view frameHex) override;
+    void INDataToTable() override;
 
     void selectPort(TComPortNumber port);
     void swapConnectButtons(QWidget* going, QWidget* coming);
@@ -97,6 +116,10 @@ private:
     void keepBytes(const void* dataPtr, int32_t dataSize);
     void watchLine(const void* dataPtr, int32_t dataSize);
     void showNotice(QMessageBox::Icon icon, const QString& objectName, const QString& text);
+    void bindRecording();
+    void openRecordTable();
+    void chooseRecordLimit(int item);
+    bool confirmDiscardRecords();
 
     std::unique_ptr<Ui::TFCOMM> ui_;
     AppOptions options_;
@@ -129,4 +152,10 @@ private:
     QStringList pendingTrace_;
     double chartAxisMax_ = 4000;
     double chartAxisMin_ = -4000;
+
+    RecordState record_;
+    RecordTable table_;
+    RecordStore store_{record_, table_};
+    QTimer Trecord;
+    bool exitConfirmed_ = false;
 };

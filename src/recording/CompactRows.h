@@ -1,0 +1,76 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "RecordRow.h"
+
+// Each distinct text once, addressed by a small index. Readings repeat the same few units and a
+// bounded set of value texts, so a day of rows needs only a few thousand entries here.
+class TextPool {
+public:
+    uint32_t intern(std::string_view text);
+    const std::string& text(uint32_t index) const { return texts_[index]; }
+    std::size_t size() const { return texts_.size(); }
+    std::size_t bytesUsed() const { return bytes_; }
+    void clear();
+
+private:
+    std::deque<std::string> texts_;  // a deque keeps the strings in place for the views below
+    std::unordered_map<std::string_view, uint32_t> index_;
+    std::size_t bytes_ = 0;
+};
+
+// Rows in 20 bytes each: number, time, the count as a float, the value text's index and the index
+// of its (DC/AC, unit, Auto) combination. Rows live in fixed blocks, so appending never moves the
+// rows already stored and the cost of an append does not grow with the table.
+class CompactRows : public RecordSource {
+public:
+    CompactRows();
+    ~CompactRows() override;
+
+    int64_t rowCount() const override { return count_; }
+    RecordRow row(int64_t index) const override;
+
+    void append(const RecordRow& row);
+    void clear();
+
+    // Heap bytes held for the rows and their texts.
+    std::size_t bytesUsed() const;
+
+private:
+    struct Packed {
+        int32_t no;
+        int32_t timeMs;
+        float nval;
+        uint32_t value;
+        uint32_t kind;
+    };
+    static_assert(sizeof(Packed) == 20, "a row is meant to take 20 bytes");
+    static constexpr int kBlockBits = 16;
+    static constexpr int64_t kBlockRows = int64_t(1) << kBlockBits;
+
+    uint32_t kindOf(const RecordRow& row);
+
+    std::vector<std::unique_ptr<Packed[]>> blocks_;
+    int64_t count_ = 0;
+    TextPool values_;
+    TextPool shortTexts_;  // DC/AC, unit and Auto texts
+    std::vector<std::array<uint32_t, 3>> kinds_;
+    std::map<std::array<uint32_t, 3>, uint32_t> kindIndex_;
+    // counts that a float cannot hold exactly (only rows read from files can have them)
+    std::unordered_map<int64_t, double> exactNval_;
+
+    // the previous row's texts, which the next row nearly always repeats
+    std::string lastValue_;
+    uint32_t lastValueIndex_ = UINT32_MAX;
+    std::string lastDcAc_, lastUnit_, lastAuto_;
+    uint32_t lastKind_ = UINT32_MAX;
+};

@@ -1,0 +1,274 @@
+#include "RecordGrid.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <algorithm>
+#include <cmath>
+
+#include "LcdGlyphs.h"
+#include "RecordTableModel.h"
+
+namespace {
+
+constexpr int kWidths[RecordTableModel::ColumnCount] = {39, 53, 37, 43, 36, 36};
+constexpr int kUnitGlyphPx = 12;
+constexpr int kRowHeight = 17;
+constexpr int kIndicatorWidth = 11;
+constexpr int kTitleHeight = kRowHeight + 1;
+constexpr int kMargin = 1;
+const QColor kBackground(0x94, 0xBE, 0xFE);
+
+// A cell as the grid draws it: two pixels from the cell's edges, cut off at the edge rather than
+// shortened with an ellipsis, so narrow columns still show what fits. The view has painted the
+// background already; only a selected cell needs a fill of its own. Asking the model for the
+// text and alignment alone, and leaving out the style's item drawing, keeps a repaint of the
+// grid cheap enough for every polling tick.
+class GridCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette::ColorGroup group = option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+        if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (text.isEmpty()) return;
+        const QColor color = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+        const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
+        painter->save();
+        painter->setClipRect(option.rect);
+        drawText(*painter, option.rect.adjusted(2, 0, -2, 0), option, align, text, color);
+        painter->restore();
+    }
+
+protected:
+    virtual void drawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem& option,
+                          Qt::Alignment align, const QString& text, const QColor& color) const {
+        painter.setFont(option.font);
+        painter.setPen(color);
+        painter.drawText(rect, static_cast<int>(align), text);
+    }
+};
+
+// The unit column: unit codes drawn as the meter's symbols, right-aligned like the value.
+class LcdUnitDelegate : public GridCellDelegate {
+public:
+    using GridCellDelegate::GridCellDelegate;
+
+protected:
+    void drawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem&, Qt::Alignment,
+                  const QString& text, const QColor& color) const override {
+        const qreal width = LcdGlyphs::textWidth(text, kUnitGlyphPx);
+        const QPointF topLeft(rect.left() + rect.width() - width,
+                              rect.top() + (rect.height() - LcdGlyphs::lineHeight(kUnitGlyphPx)) / 2.0);
+        painter.setRenderHint(QPainter::Antialiasing);
+        LcdGlyphs::drawText(painter, topLeft, text, kUnitGlyphPx, false, false, color);
+    }
+};
+
+}  // namespace
+
+RecordGrid::RecordGrid(QWidget* parent) : QFrame(parent), view_(new QTableView(this)), bar_(new QScrollBar(Qt::Vertical, this)) {
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+    layout->setSpacing(0);
+    layout->addWidget(view_);
+    layout->addWidget(bar_);
+
+    QFont gridFont(QStringLiteral("Arial"));
+    gridFont.setPixelSize(12);
+    view_->setFont(gridFont);
+    QFont titleFont(QStringLiteral("MS Sans Serif"));
+    titleFont.setPixelSize(11);
+    view_->horizontalHeader()->setFont(titleFont);
+    view_->verticalHeader()->setFont(titleFont);
+
+    QPalette pal = view_->palette();
+    pal.setColor(QPalette::Base, kBackground);
+    view_->setPalette(pal);
+
+    view_->setFrameShape(QFrame::NoFrame);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    view_->setSelectionBehavior(QAbstractItemView::SelectItems);
+    view_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view_->setShowGrid(true);
+    view_->setWordWrap(false);
+    view_->setCornerButtonEnabled(false);
+    view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    view_->horizontalHeader()->setHighlightSections(false);
+    view_->horizontalHeader()->setMinimumSectionSize(8);
+    view_->horizontalHeader()->setFixedHeight(kTitleHeight);
+    view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view_->verticalHeader()->setMinimumSectionSize(8);
+    view_->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    view_->verticalHeader()->setFixedWidth(kIndicatorWidth);
+    view_->verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    view_->verticalHeader()->setHighlightSections(false);
+    view_->setItemDelegate(new GridCellDelegate(view_));
+    view_->setItemDelegateForColumn(RecordTableModel::ColUnit, new LcdUnitDelegate(view_));
+    view_->viewport()->installEventFilter(this);
+    view_->installEventFilter(this);
+
+    bar_->setRange(0, 0);
+    connect(bar_, &QScrollBar::valueChanged, this, [this](int value) { showFrom(value); });
+}
+
+RecordGrid::~RecordGrid() {
+    view_->setModel(nullptr);
+}
+
+void RecordGrid::setSource(const RecordSource* rows) {
+    rows_ = rows;
+    view_->setModel(nullptr);
+    model_ = std::make_unique<RecordTableModel>(*rows_);
+    view_->setModel(model_.get());
+    for (int c = 0; c < RecordTableModel::ColumnCount; ++c) view_->setColumnWidth(c, kWidths[c]);
+    connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& now) {
+                if (selecting_ || !now.isValid()) return;
+                currentColumn_ = now.column();
+                current_ = model_->firstRow() + now.row();
+                model_->setWindow(model_->firstRow(), visibleRows(), current_);
+            });
+    shownTotal_ = 0;
+    current_ = -1;
+    refresh();
+}
+
+int64_t RecordGrid::firstShownRow() const { return model_ ? model_->firstRow() : 0; }
+int RecordGrid::rowsShown() const { return model_ ? model_->rowCount() : 0; }
+
+// Rows that fit under the titles, worked out from the grid's own size: the view's geometry lags
+// behind while the grid is hidden.
+int RecordGrid::visibleRows() const {
+    int h = contentsRect().height() - 2 * kMargin - kTitleHeight;
+    if (view_->horizontalScrollBar()->isVisible()) h -= view_->horizontalScrollBar()->height();
+    return std::max(1, h / kRowHeight);
+}
+
+void RecordGrid::refresh() {
+    if (!rows_) return;
+    const int64_t total = rows_->rowCount();
+    if (total == shownTotal_) return;
+    if (total < shownTotal_) {
+        // rows went away without a reset: show the table from its start
+        reset();
+        return;
+    }
+    shownTotal_ = total;
+    moveCurrent(total - 1);
+}
+
+void RecordGrid::reset() {
+    shownTotal_ = rows_ ? rows_->rowCount() : 0;
+    current_ = shownTotal_ > 0 ? 0 : -1;
+    bar_->blockSignals(true);
+    bar_->setRange(0, static_cast<int>(std::max<int64_t>(0, shownTotal_ - visibleRows())));
+    bar_->setValue(0);
+    bar_->blockSignals(false);
+    showFrom(0);
+}
+
+// Makes `row` current and scrolls only as far as needed to show it.
+void RecordGrid::moveCurrent(int64_t row) {
+    if (shownTotal_ == 0) {
+        current_ = -1;
+    } else {
+        current_ = std::clamp<int64_t>(row, 0, shownTotal_ - 1);
+    }
+    const int n = visibleRows();
+    int64_t first = model_ ? model_->firstRow() : 0;
+    if (current_ < first) first = current_;
+    if (current_ >= first + n) first = current_ - n + 1;
+    first = std::clamp<int64_t>(first, 0, std::max<int64_t>(0, shownTotal_ - n));
+    bar_->blockSignals(true);
+    bar_->setRange(0, static_cast<int>(std::max<int64_t>(0, shownTotal_ - n)));
+    bar_->setPageStep(n);
+    bar_->setValue(static_cast<int>(first));
+    bar_->blockSignals(false);
+    showFrom(first);
+}
+
+void RecordGrid::showFrom(int64_t first) {
+    if (!model_) return;
+    ++updates_;
+    model_->setWindow(first, visibleRows(), current_);
+    selectCurrent();
+}
+
+void RecordGrid::selectCurrent() {
+    selecting_ = true;
+    const int64_t r = current_ - model_->firstRow();
+    auto* sel = view_->selectionModel();
+    if (current_ >= 0 && r >= 0 && r < model_->rowCount()) {
+        sel->setCurrentIndex(model_->index(static_cast<int>(r), currentColumn_), QItemSelectionModel::ClearAndSelect);
+    } else {
+        sel->clear();
+    }
+    selecting_ = false;
+}
+
+void RecordGrid::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    if (!model_) return;
+    bar_->setPageStep(visibleRows());
+    moveCurrent(current_);
+}
+
+bool RecordGrid::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_->viewport() && event->type() == QEvent::Wheel) {
+        QApplication::sendEvent(bar_, event);
+        return true;
+    }
+    if (watched == view_ && event->type() == QEvent::KeyPress && model_) {
+        const int n = visibleRows();
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Up: moveCurrent(current_ - 1); return true;
+        case Qt::Key_Down: moveCurrent(current_ + 1); return true;
+        case Qt::Key_PageUp: moveCurrent(current_ - n); return true;
+        case Qt::Key_PageDown: moveCurrent(current_ + n); return true;
+        case Qt::Key_Home:
+            if (static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier) {
+                moveCurrent(0);
+                return true;
+            }
+            break;
+        case Qt::Key_End:
+            if (static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier) {
+                moveCurrent(shownTotal_ - 1);
+                return true;
+            }
+            break;
+        default: break;
+        }
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+QIcon RecordGrid::closeDataIcon() {
+    // a sheet of rows with a red cross over it
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(2.5, 1.5, 10, 13));
+    p.setPen(QPen(QColor(0x60, 0x60, 0x60), 1));
+    for (int y = 4; y <= 12; y += 3) p.drawLine(QPointF(4.5, y + 0.5), QPointF(10.5, y + 0.5));
+    p.setPen(QPen(QColor(0xD0, 0, 0), 2.2, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(7, 7), QPointF(14, 14));
+    p.drawLine(QPointF(14, 7), QPointF(7, 14));
+    p.end();
+    return QIcon(pm);
+}

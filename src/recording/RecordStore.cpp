@@ -1,0 +1,143 @@
+#include "RecordStore.h"
+
+#include <charconv>
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+
+#include "MeterState.h"
+
+namespace {
+
+// The local time of day in milliseconds. Asking the C library for the local time costs a file
+// check of the time zone on every call; the offset from UTC only changes on a quarter hour
+// (daylight saving), so it is looked up once per quarter hour and added to the UTC clock.
+class LocalTimeOfDay {
+public:
+    int32_t operator()() {
+        const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count();
+        if (nowMs < validFrom_ || nowMs >= validUntil_) {
+            constexpr int64_t kQuarterMs = 15 * 60 * 1000;
+            validFrom_ = nowMs - nowMs % kQuarterMs;
+            validUntil_ = validFrom_ + kQuarterMs;
+            const std::time_t t = static_cast<std::time_t>(nowMs / 1000);
+            std::tm local{};
+            localtime_r(&t, &local);
+            offsetMs_ = static_cast<int64_t>(local.tm_gmtoff) * 1000;
+        }
+        constexpr int64_t kDayMs = 86400000;
+        return static_cast<int32_t>(((nowMs + offsetMs_) % kDayMs + kDayMs) % kDayMs);
+    }
+
+private:
+    int64_t validFrom_ = 0;
+    int64_t validUntil_ = 0;
+    int64_t offsetMs_ = 0;
+};
+
+}  // namespace
+
+RecordStore::RecordStore(RecordState& state, RecordTable& table)
+    : state_(state), table_(table), clock_(LocalTimeOfDay()) {}
+
+void RecordStore::applyStartValues(RecordState& state) {
+    state.RecordNo = 1;
+    state.MaxRecords = kRecordLimitItems[kDefaultRecordLimitItem].limit;
+    state.RecordCount = 0;
+    state.SampleCountdown = 0;
+    state.LastRecordKey.clear();
+    state.UnsavedRows = false;
+}
+
+bool RecordStore::INDataToTable(const MeterState& reading) {
+    // exactly MaxRecords rows, then nothing until New
+    if (state_.RecordCount >= state_.MaxRecords) return false;
+    if (state_.RecordSI && state_.SampleCountdown != 0) return false;
+    // a closed table (an open that failed) takes no rows and changes nothing
+    if (!table_.isOpen()) return false;
+
+    key_.clear();
+    key_.append(reading.ValueText).append(reading.AcDcText).append(reading.UnitText).append(reading.AutoText);
+    if (state_.RepeatSet && key_ == state_.LastRecordKey) return false;
+    state_.LastRecordKey = key_;
+
+    // the interval edit's text was converted when it changed; a text that did not convert left
+    // the last good interval in place
+    state_.SampleCountdown = state_.SampleInterval;
+    ++state_.RecordCount;
+
+    row_.value = reading.ValueText;
+    row_.nval = reading.NumericValue;
+    row_.timeMs = clock_();
+    row_.no = state_.RecordNo;
+    row_.dcAc = reading.AcDcText;
+    row_.unit = reading.UnitText;
+    row_.autoText = reading.AutoText;
+    table_.append(row_);
+    ++state_.RecordNo;
+    state_.UnsavedRows = true;
+    return true;
+}
+
+void RecordStore::TrecordTimer() {
+    if (state_.RecordSI && state_.SampleCountdown > 0) --state_.SampleCountdown;
+}
+
+bool RecordStore::RecordSITimeChange(std::string_view text, std::string* error) {
+    const auto seconds = parseInterval(text);
+    if (!seconds) {
+        if (error) *error = intervalError(text);
+        return false;
+    }
+    state_.SampleInterval = *seconds;
+    state_.SampleCountdown = *seconds;
+    return true;
+}
+
+void RecordStore::RecordNewClick() {
+    if (table_.rowCount() > 0) table_.empty();
+    state_.RecordNo = 1;
+    state_.RecordCount = 0;
+    state_.UnsavedRows = false;
+}
+
+std::optional<int32_t> RecordStore::parseInterval(std::string_view text) {
+    if (text.empty() || text == "-" || text == "+") return 0;
+    // one sign at most: from_chars takes a minus but not a plus
+    std::string_view digits = text;
+    if (digits.front() == '+') {
+        digits.remove_prefix(1);
+        if (digits.front() == '-') return std::nullopt;
+    }
+    int32_t value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return value;
+}
+
+std::string RecordStore::intervalError(std::string_view text) {
+    return "'" + std::string(text) + "' is not a valid integer value";
+}
+
+void RecordStore::fillForTest(int64_t count) {
+    MeterState m;
+    m.UnitText = "V";
+    m.AcDcText = "DC";
+    m.AutoText = "AUTO";
+    const bool repeat = state_.RepeatSet;
+    const int32_t limit = state_.MaxRecords;
+    state_.RepeatSet = false;
+    state_.MaxRecords = kRecordLimitItems.back().limit;
+    char text[16];
+    for (int64_t i = 0; i < count; ++i) {
+        const int counts = static_cast<int>(i % 4000);
+        const auto n = std::snprintf(text, sizeof text, "%d.%03d", counts / 1000, counts % 1000);
+        m.ValueText.assign(text, static_cast<std::size_t>(n));
+        m.NumericValue = static_cast<float>(counts);
+        if (!INDataToTable(m)) break;
+    }
+    state_.RepeatSet = repeat;
+    state_.MaxRecords = limit;
+}

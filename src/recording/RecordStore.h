@@ -1,0 +1,92 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "RecordTable.h"
+
+struct MeterState;
+
+// What the store keeps between readings, and the states of the controls its rules read.
+struct RecordState {
+    int32_t MaxRecords = 10000;   // record limit chosen in the Record menu
+    int32_t RecordCount = 0;      // readings stored since start or the last New
+    int32_t RecordNo = 1;         // "no" of the next stored row
+    int32_t SampleCountdown = 0;  // timer ticks left before a reading may be stored (sampling on)
+    std::string LastRecordKey;    // value, DC/AC, unit and Auto texts of the last stored reading
+
+    // the interval the countdown reloads from: the last text of the interval edit that converted
+    int32_t SampleInterval = 10;
+    bool RepeatSet = true;  // "Repeat": a reading equal to the last stored one is not stored again
+    bool RecordSI = false;  // "Sampling Interval": readings wait for the countdown
+
+    // rows were stored since the table was last saved, emptied or opened
+    bool UnsavedRows = false;
+};
+
+// An item of the record-limit menu.
+struct RecordLimitItem {
+    const char* name;     // the menu item's name
+    const char* caption;  // its text
+    int32_t limit;
+};
+inline constexpr std::array<RecordLimitItem, 6> kRecordLimitItems = {{
+    {"N10001", "1000", 1000},
+    {"N50001", "5000", 5000},
+    {"N100001", "10000", 10000},
+    {"N500001", "50000", 50000},
+    {"N1000001", "100000", 100000},
+    {"limitess", "limitless", 10000000},
+}};
+// The item checked at start.
+inline constexpr int kDefaultRecordLimitItem = 2;
+
+// The rules that decide which readings become rows of the record table: the record limit, the
+// sampling interval and the suppression of repeated readings. Plain code over the state and the
+// table it is given; the window only mirrors its controls into the state and shows messages.
+class RecordStore {
+public:
+    RecordStore(RecordState& state, RecordTable& table);
+
+    static void applyStartValues(RecordState& state);
+
+    // The time of day stored with a row, in milliseconds since midnight. Local time by default.
+    void setClock(std::function<int32_t()> clock) { clock_ = std::move(clock); }
+
+    // Offers the current reading; true when it was stored as a new row.
+    bool INDataToTable(const MeterState& reading);
+
+    // One tick of the sampling timer.
+    void TrecordTimer();
+
+    // The interval edit changed: the countdown restarts at the new interval at once. Text that
+    // is not a decimal integer leaves interval and countdown as they were and gives the message.
+    bool RecordSITimeChange(std::string_view text, std::string* error = nullptr);
+
+    // New, after the user has been told: empties the table and restarts the numbering.
+    void RecordNewClick();
+
+    void setLimit(int32_t maxRecords) { state_.MaxRecords = maxRecords; }
+
+    bool hasUnsavedRows() const { return state_.UnsavedRows; }
+    // The rows now in the table are the ones on file (after a save or an open).
+    void markSaved() { state_.UnsavedRows = false; }
+
+    // Interval text to seconds: "", "-" and "+" are 0, anything else must be a decimal integer.
+    static std::optional<int32_t> parseInterval(std::string_view text);
+    static std::string intervalError(std::string_view text);
+
+    // Stores `count` made-up readings as if they had arrived, for measuring with a full table.
+    void fillForTest(int64_t count);
+
+private:
+    RecordState& state_;
+    RecordTable& table_;
+    std::function<int32_t()> clock_;
+    std::string key_;
+    RecordRow row_;
+};

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "CompactRows.h"
+#include "RecordRow.h"
+
+// The table the store appends to and the grid, the exports and the report read: one named table
+// at a time, its rows held in memory. Opening reads the named file's rows when a reader is
+// plugged in; appended rows reach a file only through save().
+class RecordTable : public RecordSource {
+public:
+    // Reads the rows of a table file, handing each to `add`. False with a message on failure.
+    using Reader = std::function<bool(const std::string& path, const std::function<void(const RecordRow&)>& add,
+                                      std::string* error)>;
+    // Writes `rows` to a file. False with a message on failure.
+    using Writer = std::function<bool(const RecordSource& rows, const std::string& path, std::string* error)>;
+
+    void setReader(Reader reader) { reader_ = std::move(reader); }
+    void setWriter(Writer writer) { writer_ = std::move(writer); }
+
+    // Closes the current table and opens `name`. Without a reader the table just takes the name
+    // and starts empty. On failure the table stays closed and empty.
+    bool open(const std::string& name, std::string* error = nullptr);
+    void close();
+    bool isOpen() const { return open_; }
+    const std::string& name() const { return name_; }
+
+    int64_t rowCount() const override { return rows_.rowCount(); }
+    RecordRow row(int64_t index) const override { return rows_.row(index); }
+    void append(const RecordRow& row) { rows_.append(row); }
+    void empty() { rows_.clear(); }
+
+    // Writes all rows to `path` through the plugged-in writer.
+    bool save(const std::string& path, std::string* error = nullptr) const;
+
+    std::size_t bytesUsed() const { return rows_.bytesUsed(); }
+
+private:
+    CompactRows rows_;
+    std::string name_;
+    bool open_ = false;
+    Reader reader_;
+    Writer writer_;
+};

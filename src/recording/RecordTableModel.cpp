@@ -1,0 +1,84 @@
+#include "RecordTableModel.h"
+
+#include <QTime>
+#include <algorithm>
+
+namespace {
+
+const char* const kTitles[RecordTableModel::ColumnCount] = {"No", "Time", "DC/AC", "Value", "Unit", "AUTO"};
+const Qt::Alignment kAlign[RecordTableModel::ColumnCount] = {
+    Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignRight, Qt::AlignHCenter};
+
+}  // namespace
+
+RecordTableModel::RecordTableModel(const RecordSource& rows, QObject* parent)
+    : QAbstractTableModel(parent), rows_(rows) {}
+
+void RecordTableModel::setWindow(int64_t first, int count, int64_t current) {
+    const int64_t total = rows_.rowCount();
+    first = std::clamp<int64_t>(first, 0, std::max<int64_t>(0, total - 1));
+    const int n = static_cast<int>(std::clamp<int64_t>(total - first, 0, std::max(0, count)));
+
+    std::vector<RecordRow> rows;
+    rows.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) rows.push_back(rows_.row(first + i));
+
+    const int before = static_cast<int>(window_.size());
+    if (n > before) {
+        beginInsertRows({}, before, n - 1);
+    } else if (n < before) {
+        beginRemoveRows({}, n, before - 1);
+    }
+    window_.swap(rows);
+    first_ = first;
+    current_ = current;
+    if (n > before) {
+        endInsertRows();
+    } else if (n < before) {
+        endRemoveRows();
+    }
+    const int kept = std::min(n, before);
+    if (kept > 0) {
+        emit dataChanged(index(0, 0), index(kept - 1, ColumnCount - 1));
+        emit headerDataChanged(Qt::Vertical, 0, kept - 1);
+    }
+}
+
+int RecordTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(window_.size());
+}
+
+int RecordTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= static_cast<int>(window_.size())) return {};
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(kAlign[index.column()] | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole) return {};
+    const RecordRow& r = window_[static_cast<std::size_t>(index.row())];
+    switch (index.column()) {
+    case ColNo: return r.no;
+    case ColTime: return timeText(r.timeMs);
+    case ColDcAc: return QString::fromStdString(r.dcAc);
+    case ColValue: return QString::fromStdString(r.value);
+    case ColUnit: return QString::fromStdString(r.unit);
+    case ColAuto: return QString::fromStdString(r.autoText);
+    default: return {};
+    }
+}
+
+QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Horizontal) {
+        return section >= 0 && section < ColumnCount ? QString::fromLatin1(kTitles[section]) : QVariant();
+    }
+    // the row indicator: a triangle at the current row
+    return first_ + section == current_ ? QStringLiteral("\u25B8") : QString();
+}
+
+Qt::ItemFlags RecordTableModel::flags(const QModelIndex& index) const {
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+QString RecordTableModel::timeText(int32_t msSinceMidnight) {
+    return QTime::fromMSecsSinceStartOfDay(msSinceMidnight).toString(QStringLiteral("hh:mm:ss"));
+}

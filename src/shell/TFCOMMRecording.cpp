@@ -1,0 +1,117 @@
+// The window's side of the record store: its controls, the Record menu, the sampling timer and
+// the question before unsaved rows are dropped. The rules themselves are RecordStore's.
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QToolButton>
+
+#include "RecordGrid.h"
+#include "TFCOMM.h"
+#include "ui_TFCOMM.h"
+
+namespace {
+
+// The table opened at start, in the working directory.
+constexpr const char* kRecordTableName = "Kr47bdb";
+
+}  // namespace
+
+void TFCOMM::bindRecording() {
+    ui_->DBGrid1->setSource(&table_);
+    ui_->RecordNew->setIcon(RecordGrid::closeDataIcon());
+
+    connect(ui_->RepeatSet, &QAbstractButton::toggled, this, [this](bool on) { record_.RepeatSet = on; });
+    connect(ui_->RecordSI, &QAbstractButton::toggled, this, [this](bool on) { record_.RecordSI = on; });
+    record_.RepeatSet = ui_->RepeatSet->isChecked();
+    record_.RecordSI = ui_->RecordSI->isChecked();
+    connect(ui_->RepeatSet, &QAbstractButton::clicked, this, &TFCOMM::RepeatSetClick);
+    connect(ui_->RecordSITime, &QLineEdit::textChanged, this, &TFCOMM::RecordSITimeChange);
+    ui_->RecordSITime->installEventFilter(this);
+    connect(ui_->RecordNew, &QAbstractButton::clicked, this, &TFCOMM::RecordNewClick);
+    connect(ui_->New1, &QAction::triggered, this, &TFCOMM::RecordNewClick);
+
+    connect(ui_->N10001, &QAction::triggered, this, &TFCOMM::N10001Click);
+    connect(ui_->N50001, &QAction::triggered, this, &TFCOMM::N50001Click);
+    connect(ui_->N100001, &QAction::triggered, this, &TFCOMM::N100001Click);
+    connect(ui_->N500001, &QAction::triggered, this, &TFCOMM::N500001Click);
+    connect(ui_->N1000001, &QAction::triggered, this, &TFCOMM::N1000001Click);
+    connect(ui_->limitess, &QAction::triggered, this, &TFCOMM::limitessClick);
+
+    Trecord.setInterval(1000);
+    connect(&Trecord, &QTimer::timeout, this, &TFCOMM::TrecordTimer);
+    Trecord.start();
+}
+
+// Start-up: the record table and the store's start values.
+void TFCOMM::openRecordTable() {
+    std::string error;
+    if (!table_.open(kRecordTableName, &error)) {
+        // the meter is still decoded; readings are just not stored
+        QMessageBox::critical(this, windowTitle(), QString::fromStdString(error));
+    }
+    RecordStore::applyStartValues(record_);
+    ui_->DBGrid1->reset();
+    if (options_.testPrefillRecords > 0) {
+        // a full table for measuring: nothing stops the rows, every reading is one
+        ui_->RepeatSet->setChecked(false);
+        ui_->limitess->trigger();
+        store_.fillForTest(options_.testPrefillRecords);
+        ui_->DBGrid1->refresh();
+    }
+}
+
+void TFCOMM::INDataToTable() {
+    store_.INDataToTable(meter_);
+    // while a chunk is received the grid waits for its end, so it changes once per poll
+    if (!inChunk_) ui_->DBGrid1->refresh();
+}
+
+// The chart's fill handler runs here as well, once the chart is built.
+void TFCOMM::RepeatSetClick() {}
+
+void TFCOMM::RecordSITimeChange() {
+    std::string error;
+    if (!store_.RecordSITimeChange(ui_->RecordSITime->text().toStdString(), &error))
+        QMessageBox::critical(this, windowTitle(), QString::fromStdString(error));
+}
+
+void TFCOMM::RecordNewClick() {
+    QMessageBox::information(this, windowTitle(), QStringLiteral(" Record deleted "));
+    store_.RecordNewClick();
+    ui_->DBGrid1->reset();
+}
+
+void TFCOMM::TrecordTimer() { store_.TrecordTimer(); }
+
+void TFCOMM::chooseRecordLimit(int item) {
+    const std::array<QAction*, kRecordLimitItems.size()> items = {ui_->N10001,  ui_->N50001,   ui_->N100001,
+                                                                   ui_->N500001, ui_->N1000001, ui_->limitess};
+    // check marks rather than an exclusive group's radio marks; choosing the checked item again
+    // keeps it checked
+    store_.setLimit(kRecordLimitItems[static_cast<std::size_t>(item)].limit);
+    for (std::size_t i = 0; i < items.size(); ++i) items[i]->setChecked(static_cast<int>(i) == item);
+}
+
+void TFCOMM::N10001Click() { chooseRecordLimit(0); }
+void TFCOMM::N50001Click() { chooseRecordLimit(1); }
+void TFCOMM::N100001Click() { chooseRecordLimit(2); }
+void TFCOMM::N500001Click() { chooseRecordLimit(3); }
+void TFCOMM::N1000001Click() { chooseRecordLimit(4); }
+void TFCOMM::limitessClick() { chooseRecordLimit(5); }
+
+bool TFCOMM::confirmDiscardRecords() {
+    if (exitConfirmed_ || !store_.hasUnsavedRows()) return true;
+    return QMessageBox::question(this, windowTitle(),
+                                 QStringLiteral("Recorded readings have not been saved. Discard them?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TFCOMM::closeEvent(QCloseEvent* event) {
+    if (!confirmDiscardRecords()) {
+        event->ignore();
+        return;
+    }
+    exitConfirmed_ = true;
+    QMainWindow::closeEvent(event);
+}

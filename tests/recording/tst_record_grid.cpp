@@ -1,0 +1,172 @@
+// The grid over the record table: a window of rows however long the table, the newest row current
+// and in view, one update per refresh that finds new rows, and the unit column in LCD symbols.
+#include <QHeaderView>
+#include <QImage>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTest>
+
+#include "LcdGlyphs.h"
+#include "RecordGrid.h"
+#include "RecordTableModel.h"
+
+namespace {
+
+// Rows made up on demand, so a table of ten million costs nothing.
+class FakeRows : public RecordSource {
+public:
+    int64_t count = 0;
+    std::string unit = "V";
+    int64_t rowCount() const override { return count; }
+    RecordRow row(int64_t i) const override {
+        RecordRow r;
+        r.no = static_cast<int32_t>(i + 1);
+        r.timeMs = ((13 * 60 + 5) * 60 + 9) * 1000;
+        r.dcAc = "DC";
+        r.value = std::to_string(i);
+        r.unit = unit;
+        r.autoText = "AUTO";
+        return r;
+    }
+};
+
+QString cell(const RecordGrid& g, int row, int column) {
+    return g.model()->index(row, column).data().toString();
+}
+
+}  // namespace
+
+class RecordGridTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void columns();
+    void newestRowCurrentInAHugeTable();
+    void scrollingAndNewRows();
+    void resetAfterEmptying();
+    void unitColumnInLcdSymbols();
+};
+
+void RecordGridTest::columns() {
+    FakeRows rows;
+    rows.count = 3;
+    RecordGrid g;
+    g.resize(284, 150);
+    g.setSource(&rows);
+    const QStringList titles = {"No", "Time", "DC/AC", "Value", "Unit", "AUTO"};
+    const int widths[] = {39, 53, 37, 43, 36, 36};
+    const Qt::Alignment align[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignHCenter,
+                                   Qt::AlignRight, Qt::AlignRight, Qt::AlignHCenter};
+    QCOMPARE(g.model()->columnCount(), titles.size());
+    for (int c = 0; c < titles.size(); ++c) {
+        QCOMPARE(g.model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), titles[c]);
+        QCOMPARE(g.view()->columnWidth(c), widths[c]);
+        const auto a = g.model()->index(0, c).data(Qt::TextAlignmentRole).value<Qt::Alignment>();
+        QCOMPARE(a & Qt::AlignHorizontal_Mask, align[c]);
+    }
+    QCOMPARE(cell(g, 2, 1), QStringLiteral("13:05:09"));
+    QVERIFY(!(g.model()->flags(g.model()->index(0, 0)) & Qt::ItemIsEditable));
+    // the row indicator marks the current row only
+    QCOMPARE(g.model()->headerData(2, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("\u25B8"));
+    QCOMPARE(g.model()->headerData(1, Qt::Vertical, Qt::DisplayRole).toString(), QString());
+}
+
+void RecordGridTest::newestRowCurrentInAHugeTable() {
+    FakeRows rows;
+    RecordGrid g;
+    g.resize(284, 150);
+    g.setSource(&rows);
+    g.show();
+    const int64_t before = g.updates();
+    rows.count = 10000000;
+    g.refresh();
+    QCOMPARE(g.currentRow(), rows.count - 1);
+    QVERIFY(g.rowsShown() > 3 && g.rowsShown() < 12);
+    QCOMPARE(g.firstShownRow() + g.rowsShown(), rows.count);
+    QCOMPARE(cell(g, g.rowsShown() - 1, 0), QStringLiteral("10000000"));
+    QCOMPARE(g.scrollBar()->maximum(), int(rows.count - g.rowsShown()));
+    QCOMPARE(g.scrollBar()->value(), g.scrollBar()->maximum());
+    QCOMPARE(g.view()->currentIndex().row(), g.rowsShown() - 1);
+    // one update for the new rows, none for a refresh that finds nothing new
+    QCOMPARE(g.updates(), before + 1);
+    g.refresh();
+    g.refresh();
+    QCOMPARE(g.updates(), before + 1);
+}
+
+void RecordGridTest::scrollingAndNewRows() {
+    FakeRows rows;
+    rows.count = 1000;
+    RecordGrid g;
+    g.resize(284, 150);
+    g.setSource(&rows);
+    g.show();
+    g.scrollBar()->setValue(10);
+    QCOMPARE(g.firstShownRow(), int64_t(10));
+    QCOMPARE(cell(g, 0, 0), QStringLiteral("11"));
+    QCOMPARE(g.currentRow(), int64_t(999));  // scrolling alone does not move the current row
+    // clicking a row makes it current
+    g.view()->setCurrentIndex(g.model()->index(2, 3));
+    QCOMPARE(g.currentRow(), int64_t(12));
+    QCOMPARE(g.model()->headerData(2, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("\u25B8"));
+    // a new row becomes current and comes into view
+    rows.count = 1001;
+    g.refresh();
+    QCOMPARE(g.currentRow(), int64_t(1000));
+    QCOMPARE(g.firstShownRow() + g.rowsShown(), int64_t(1001));
+    QCOMPARE(g.view()->currentIndex().column(), 3);
+}
+
+void RecordGridTest::resetAfterEmptying() {
+    FakeRows rows;
+    rows.count = 500;
+    RecordGrid g;
+    g.resize(284, 150);
+    g.setSource(&rows);
+    rows.count = 0;
+    g.reset();
+    QCOMPARE(g.rowsShown(), 0);
+    QCOMPARE(g.currentRow(), int64_t(-1));
+    QCOMPARE(g.scrollBar()->maximum(), 0);
+    rows.count = 2;
+    g.refresh();
+    QCOMPARE(g.rowsShown(), 2);
+    QCOMPARE(g.currentRow(), int64_t(1));
+    // rows that vanish without a reset: the grid starts again from the first row
+    rows.count = 1;
+    g.refresh();
+    QCOMPARE(g.rowsShown(), 1);
+}
+
+// "*" is the ohm sign in the LCD symbols: the unit cell shows that glyph's outline, right-aligned.
+void RecordGridTest::unitColumnInLcdSymbols() {
+    FakeRows rows;
+    rows.count = 1;
+    rows.unit = "k*";
+    RecordGrid g;
+    g.resize(284, 150);
+    g.setSource(&rows);
+    g.view()->clearSelection();
+    g.view()->selectionModel()->clearCurrentIndex();
+    g.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&g));
+    const QImage img = g.view()->viewport()->grab().toImage();
+    const QRect r = g.view()->visualRect(g.model()->index(0, RecordTableModel::ColUnit)).adjusted(1, 1, -1, -1);
+    int left = r.right(), right = r.left();
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) {
+            if (qGray(img.pixel(x, y)) < 80) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    QVERIFY2(right > left, "the unit cell is empty");
+    const QRectF glyphs = LcdGlyphs::textPath(QStringLiteral("k*"), 12, false).boundingRect();
+    QVERIFY2(std::abs((right - left + 1) - glyphs.width()) <= 2,
+             qPrintable(QStringLiteral("ink %1 px wide, glyphs %2").arg(right - left + 1).arg(glyphs.width())));
+    QVERIFY(r.right() - right <= 4);
+}
+
+QTEST_MAIN(RecordGridTest)
+#include "tst_record_grid.moc"
