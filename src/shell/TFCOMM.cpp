@@ -54,6 +54,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
 
     startDemoMeter();
     bindWidgets();
+    bindChart();
     ui_->Memo1->setMaximumBlockCount(kTraceLines);
 
     // the hidden model boxes, as the command line asks
@@ -160,6 +161,7 @@ void TFCOMM::FormCreate() {
     applyStartValues(meter_);
     // The record table opens here once recording exists; a table that cannot be opened is reported
     // and start-up goes on, so the meter is still decoded.
+    chartPoints_.sampleFill();
     ui_->ComboBox1->setCurrentIndex(0);
     ShowSeries(0);
     ShowSeries(ui_->BtFill->isChecked() ? 0 : 1);
@@ -168,6 +170,7 @@ void TFCOMM::FormCreate() {
     KDsetup(1);
     KDrun(meter_.FullScaleTenth);
     syncPanel();
+    syncChart();
 }
 
 void TFCOMM::applyProfile() {
@@ -252,6 +255,7 @@ void TFCOMM::finishChunk() {
         pendingTrace_.clear();
     }
     syncPanel();
+    syncChart();
 }
 
 void TFCOMM::syncPanel() {
@@ -375,6 +379,7 @@ void TFCOMM::applyLimitText(QLineEdit* edit, float& limit) {
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
+    if (filterChartKeys(watched, event)) return true;
     if ((watched == ui_->Setmax || watched == ui_->SetMin) && event->type() == QEvent::KeyPress &&
         LimitRules::discardsKeyPress(*static_cast<QKeyEvent*>(event))) {
         return true;
@@ -429,8 +434,7 @@ void TFCOMM::setBarPosition(int position) {
 void TFCOMM::beep() { QApplication::beep(); }
 
 void TFCOMM::setChartLeftAxis(double maximum, double minimum) {
-    chartAxisMax_ = maximum;
-    chartAxisMin_ = minimum;
+    ui_->Chtshow->setLeftAxis(maximum, minimum);
 }
 
 void TFCOMM::traceFrame(std::string_view frameHex) {

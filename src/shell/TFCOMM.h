@@ -10,6 +10,8 @@
 
 #include "AppOptions.h"
 #include "ByteLog.h"
+#include "ChartPaging.h"
+#include "ChartPoints.h"
 #include "FrameAssembler.h"
 #include "LcdPanelModel.h"
 #include "LineWatch.h"
@@ -21,6 +23,7 @@
 #include "ReadingSink.h"
 #include "ScaleGeometry.h"
 #include "TCommPortDriver.h"
+#include "WindowLayout.h"
 
 namespace Ui {
 class TFCOMM;
@@ -46,6 +49,9 @@ public:
     PosixSerialPort& serialPort() { return port_; }
     FrameTexts& frameTexts() { return frames_; }
     LineWatch& lineWatch() { return lineWatch_; }
+    ChartPoints& chartPoints() { return chartPoints_; }
+    ChartPaging& chartPaging() { return chartPaging_; }
+    WindowLayout& windowLayout() { return layout_; }
     Ui::TFCOMM* form() { return ui_.get(); }
     // Brings the widgets in line with the panel model.
     void syncPanel();
@@ -63,12 +69,29 @@ public slots:
     void SetmaxExit();
     void SetMinExit();
 
+    // trend chart (TFCOMMChart.cpp)
+    void ShowSeries(int Index) override;
+    void BtNewClick() override;
+    void btFillClick();
+    void FillClick();
+    void BtFirstClick();
+    void BTPreviousClick();
+    void BtNextClick();
+    void BTlastClick();
+    void BtSaveClick();
+    void MaxrecordExit();
+    void ComboBox1Change(int index);
+    // window layout
+    void FormResize();
+    void TbFdClick();
+
 public:
     // Print: the preview of the report over `rows`, as they stand now; returns when it is closed.
     void BtPrintClick(const RecordSource& rows);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // receive path
@@ -82,6 +105,15 @@ private:
     void beep() override;
     void setChartLeftAxis(double maximum, double minimum) override;
     void traceFrame(std::string_view frameHex) override;
+    void addChartPoint(int series, double y) override;
+    void followLastPage() override;
+
+    // trend chart and layout wiring (TFCOMMChart.cpp)
+    void bindChart();
+    bool filterChartKeys(QObject* watched, QEvent* event);
+    void syncChart();
+    void applyLayout();
+    void prefillChartForTests();
 
     void selectPort(TComPortNumber port);
     void readModelChecks();
@@ -126,6 +158,9 @@ private:
     std::optional<std::pair<int, ScaleInputs>> pendingPointer_;
     std::optional<int> pendingBar_;
     QStringList pendingTrace_;
-    double chartAxisMax_ = 4000;
-    double chartAxisMin_ = -4000;
+    ChartPoints chartPoints_;
+    ChartPaging chartPaging_;
+    WindowLayout layout_;
+    // test hook: points every New leaves in the chart (DMMVIEW_TEST_CHART)
+    int64_t chartPrefill_ = 0;
 };
