@@ -33,6 +33,16 @@ QFont arial(int pixels) {
     return f;
 }
 
+// 1, 2 or 5 times a power of ten, at least `step`, at least 1: whole point numbers on the axis
+double niceStep(double step) {
+    if (!(step > 1)) return 1;
+    const double power = std::pow(10.0, std::floor(std::log10(step)));
+    for (double m : {1.0, 2.0, 5.0, 10.0}) {
+        if (m * power >= step) return m * power;
+    }
+    return 10 * power;
+}
+
 }  // namespace
 
 ChartPanel::ChartPanel(QWidget* parent) : QFrame(parent) {
@@ -77,7 +87,8 @@ void ChartPanel::buildChart() {
     axisX_ = new QValueAxis;
     axisX_->setLabelFormat(QStringLiteral("%.0f"));
     axisX_->setLabelsFont(arial(10));
-    axisX_->setTickCount(5);
+    axisX_->setTickType(QValueAxis::TicksDynamic);
+    axisX_->setTickInterval(25);
     axisY_ = new QValueAxis;
     axisY_->setLabelFormat(QStringLiteral("%d"));
     axisY_->setLabelsFont(arial(10));
@@ -179,6 +190,8 @@ void ChartPanel::refresh() {
         count = std::max<int64_t>(hi - lo, 0);
     } else {
         axisX_->setRange(page.axisMin, page.axisMax);
+        axisX_->setTickInterval(niceStep((page.axisMax - page.axisMin) / 6));
+        axisX_->setTickAnchor(page.axisMin);
     }
     PageSampler::sample(*points_, first, count, plotColumns(), shown_);
     if (active == ChartPoints::AreaSeries) areaUpper_->replace(shown_);
