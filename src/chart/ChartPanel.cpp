@@ -74,8 +74,14 @@ void ChartPanel::buildChart() {
     area_ = new QAreaSeries(areaUpper_);
     area_->setName(QStringLiteral("Series2"));
     area_->setBrush(QColor(0xFF, 0xFF, 0x80));
-    area_->setPen(QPen(QColor(0x00, 0x80, 0xFF), 1));
+    area_->setPen(Qt::NoPen);
     area_->setPointsVisible(false);
+    // The outline is a line of its own: a reduced page fills from a simpler polygon than the
+    // line it draws (see PageSampler).
+    areaLine_ = new QLineSeries;
+    areaLine_->setName(QStringLiteral("Series2 line"));
+    areaLine_->setPen(QPen(QColor(0x00, 0x80, 0xFF), 1));
+    areaLine_->setPointsVisible(false);
     line_ = new QLineSeries;
     line_->setName(QStringLiteral("Series1"));
     line_->setColor(Qt::red);
@@ -83,6 +89,7 @@ void ChartPanel::buildChart() {
     line_->setPointsVisible(false);
     chart_->addSeries(area_);
     chart_->addSeries(line_);
+    chart_->addSeries(areaLine_);
 
     axisX_ = new QValueAxis;
     axisX_->setLabelFormat(QStringLiteral("%.0f"));
@@ -97,7 +104,8 @@ void ChartPanel::buildChart() {
     axisY_->setRange(-4100, 4100);
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
-    for (QAbstractSeries* s : {static_cast<QAbstractSeries*>(area_), static_cast<QAbstractSeries*>(line_)}) {
+    for (QAbstractSeries* s : {static_cast<QAbstractSeries*>(area_), static_cast<QAbstractSeries*>(line_),
+                               static_cast<QAbstractSeries*>(areaLine_)}) {
         s->attachAxis(axisX_);
         s->attachAxis(axisY_);
     }
@@ -121,7 +129,7 @@ void ChartPanel::buildChart() {
     });
     connect(view_, &ChartView::zoomChanged, this, &ChartPanel::zoomedByUser);
     connect(line_, &QLineSeries::hovered, this, &ChartPanel::showHint);
-    connect(area_, &QAreaSeries::hovered, this, &ChartPanel::showHint);
+    connect(areaLine_, &QLineSeries::hovered, this, &ChartPanel::showHint);
 }
 
 void ChartPanel::attach(const ChartPoints* points, const ChartPaging* paging) {
@@ -167,10 +175,14 @@ void ChartPanel::refresh() {
     drawing_ = true;
     const int active = points_->activeSeries();
     area_->setVisible(active == ChartPoints::AreaSeries);
+    areaLine_->setVisible(active == ChartPoints::AreaSeries);
     line_->setVisible(active == ChartPoints::LineSeries);
     if (active != shownSeries_) {
         // the hidden series is handed nothing
-        if (shownSeries_ == ChartPoints::AreaSeries) areaUpper_->clear();
+        if (shownSeries_ == ChartPoints::AreaSeries) {
+            areaUpper_->clear();
+            areaLine_->clear();
+        }
         if (shownSeries_ == ChartPoints::LineSeries) line_->clear();
         shownSeries_ = active;
     }
@@ -188,15 +200,32 @@ void ChartPanel::refresh() {
         const int64_t hi = std::min<int64_t>(first + count, static_cast<int64_t>(std::ceil(axisX_->max())) + 2);
         first = lo;
         count = std::max<int64_t>(hi - lo, 0);
+        setBottomAxis(axisX_->min(), axisX_->max());
     } else {
-        axisX_->setRange(page.axisMin, page.axisMax);
-        axisX_->setTickInterval(niceStep((page.axisMax - page.axisMin) / 6));
-        axisX_->setTickAnchor(page.axisMin);
+        setBottomAxis(page.axisMin, page.axisMax);
     }
-    PageSampler::sample(*points_, first, count, plotColumns(), shown_);
-    if (active == ChartPoints::AreaSeries) areaUpper_->replace(shown_);
+    const bool area = active == ChartPoints::AreaSeries;
+    PageSampler::sample(*points_, first, count, plotColumns(), shown_, area ? &fill_ : nullptr);
+    if (area) {
+        areaUpper_->replace(fill_);
+        areaLine_->replace(shown_);
+    }
     if (active == ChartPoints::LineSeries) line_->replace(shown_);
     drawing_ = false;
+}
+
+// Ticks at round steps. The axis makes an item per tick, so the step and the range change in the
+// order that never asks for more ticks than either the old or the new axis has.
+void ChartPanel::setBottomAxis(double minimum, double maximum) {
+    const double step = niceStep((maximum - minimum) / 6);
+    if (step >= axisX_->tickInterval()) {
+        axisX_->setTickInterval(step);
+        axisX_->setRange(minimum, maximum);
+    } else {
+        axisX_->setRange(minimum, maximum);
+        axisX_->setTickInterval(step);
+    }
+    axisX_->setTickAnchor(std::ceil(minimum / step) * step);
 }
 
 QImage ChartPanel::picture() {

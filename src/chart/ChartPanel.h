@@ -58,6 +58,7 @@ protected:
 private:
     void buildChart();
     void placeWalls();
+    void setBottomAxis(double minimum, double maximum);
     void showHint(const QPointF& point, bool entered);
     void zoomedByUser();
 
@@ -66,8 +67,10 @@ private:
     ChartView* view_ = nullptr;
     QChart* chart_ = nullptr;
     QLineSeries* line_ = nullptr;       // Series1
-    QLineSeries* areaUpper_ = nullptr;  // the outline of Series2
-    QAreaSeries* area_ = nullptr;       // Series2
+    QLineSeries* areaUpper_ = nullptr;  // the upper edge of Series2's fill
+    QAreaSeries* area_ = nullptr;       // Series2, filled without an outline
+    QLineSeries* areaLine_ = nullptr;   // Series2's outline, drawn over its fill
+    QList<QPointF> fill_;
     QValueAxis* axisX_ = nullptr;
     QValueAxis* axisY_ = nullptr;
     QGraphicsRectItem* leftWall_ = nullptr;

@@ -23,21 +23,29 @@ void ChartPoints::clear() {
     count_.fill(0);
 }
 
+// A block's range is written when its last point arrives, from the 16 values or ranges below
+// it, so the summary costs about one read per point and only finished blocks are summarised.
 void ChartPoints::append(float y) {
     const int64_t i = size_;
     if ((i & kChunkMask) == 0) chunks_.push_back(std::make_unique<float[]>(kChunkSize));
     chunks_.back()[i & kChunkMask] = y;
     ++size_;
-    for (int l = 0; l < kLevels; ++l) {
-        const int shift = kLevelBits * (l + 1);
-        auto& level = levels_[l];
-        if ((i & ((int64_t(1) << shift) - 1)) == 0) {
-            level.push_back({y, y});
-        } else {
-            Range& r = level.back();
-            r.min = std::min(r.min, y);
-            r.max = std::max(r.max, y);
+    constexpr int64_t factor = int64_t(1) << kLevelBits;
+    if (size_ % factor != 0) return;
+    Range r{y, y};
+    for (int64_t k = size_ - factor; k < size_ - 1; ++k) {
+        r.min = std::min(r.min, value(k));
+        r.max = std::max(r.max, value(k));
+    }
+    levels_[0].push_back(r);
+    for (int l = 1; l < kLevels && levels_[l - 1].size() % factor == 0; ++l) {
+        const auto& below = levels_[l - 1];
+        Range up = below.back();
+        for (auto k = below.size() - factor; k < below.size() - 1; ++k) {
+            up.min = std::min(up.min, below[k].min);
+            up.max = std::max(up.max, below[k].max);
         }
+        levels_[l].push_back(up);
     }
 }
 

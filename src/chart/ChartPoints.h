@@ -50,7 +50,7 @@ private:
     static constexpr int kChunkBits = 16;
     static constexpr int64_t kChunkSize = int64_t(1) << kChunkBits;
     static constexpr int64_t kChunkMask = kChunkSize - 1;
-    // summary level L holds one range per block of 16^(L+1) points
+    // summary level L holds one range per finished block of 16^(L+1) points
     static constexpr int kLevelBits = 4;
     static constexpr int kLevels = 6;
 

@@ -6,8 +6,10 @@
 
 namespace PageSampler {
 
-void sample(const ChartPoints& points, int64_t first, int64_t count, int columns, QList<QPointF>& out) {
+void sample(const ChartPoints& points, int64_t first, int64_t count, int columns, QList<QPointF>& out,
+            QList<QPointF>* fill) {
     out.clear();
+    if (fill) fill->clear();
     first = std::max<int64_t>(first, 0);
     count = std::min(count, points.size() - first);
     if (count <= 0) return;
@@ -16,9 +18,11 @@ void sample(const ChartPoints& points, int64_t first, int64_t count, int columns
     if (count <= int64_t(columns) * 4) {
         out.reserve(static_cast<qsizetype>(count));
         for (int64_t i = first; i < first + count; ++i) out.append(QPointF(double(i), points.value(i)));
+        if (fill) *fill = out;
         return;
     }
     out.reserve(qsizetype(columns) * 4);
+    if (fill) fill->reserve(qsizetype(columns) * 2);
     for (int c = 0; c < columns; ++c) {
         const int64_t a = first + count * c / columns;
         const int64_t b = first + count * (c + 1) / columns;  // exclusive
@@ -32,6 +36,10 @@ void sample(const ChartPoints& points, int64_t first, int64_t count, int columns
         out.append(QPointF(mid, r.min));
         out.append(QPointF(mid, r.max));
         out.append(QPointF(double(b - 1), tail));
+        if (fill) {
+            fill->append(QPointF(double(a), r.max));
+            fill->append(QPointF(double(b - 1), r.max));
+        }
     }
 }
 

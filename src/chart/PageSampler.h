@@ -13,6 +13,10 @@ class ChartPoints;
 namespace PageSampler {
 
 // Points [first, first + count) of `points` for a plot `columns` pixels wide; x is the position.
-void sample(const ChartPoints& points, int64_t first, int64_t count, int columns, QList<QPointF>& out);
+// `fill`, when given, receives the upper edge of the area under the curve: a filled column reaches
+// up to its largest value whatever lies below it, so a step at each column's largest value fills
+// the same pixels with a polygon of few crossings, which fills far faster than the folded line.
+void sample(const ChartPoints& points, int64_t first, int64_t count, int columns, QList<QPointF>& out,
+            QList<QPointF>* fill = nullptr);
 
 }  // namespace PageSampler

@@ -94,9 +94,10 @@ private slots:
     // A page with few points is handed over as it is.
     void smallPageAsItIs() {
         const ChartPoints points = randomPoints(250, 5);
-        QList<QPointF> out;
-        PageSampler::sample(points, 200, 100, 300, out);
+        QList<QPointF> out, fill;
+        PageSampler::sample(points, 200, 100, 300, out, &fill);
         QCOMPARE(out.size(), 50);
+        QCOMPARE(fill, out);
         QCOMPARE(out.first(), QPointF(200, points.value(200)));
         QCOMPARE(out.last(), QPointF(249, points.value(249)));
     }
@@ -106,9 +107,10 @@ private slots:
         const int64_t n = 100003;
         const int columns = 317;
         const ChartPoints points = randomPoints(n, 9);
-        QList<QPointF> out;
-        PageSampler::sample(points, 0, n, columns, out);
+        QList<QPointF> out, fill;
+        PageSampler::sample(points, 0, n, columns, out, &fill);
         QCOMPARE(out.size(), columns * 4);
+        QCOMPARE(fill.size(), columns * 2);
         for (int c = 0; c < columns; ++c) {
             const int64_t a = n * c / columns;
             const int64_t b = n * (c + 1) / columns;
@@ -118,6 +120,9 @@ private slots:
             QCOMPARE(out[4 * c + 2].y(), double(want.max));
             QCOMPARE(out[4 * c + 3], QPointF(double(b - 1), points.value(b - 1)));
             QVERIFY(out[4 * c + 1].x() >= a && out[4 * c + 1].x() <= b - 1);
+            // the fill reaches each column's largest value across the whole column
+            QCOMPARE(fill[2 * c], QPointF(double(a), want.max));
+            QCOMPARE(fill[2 * c + 1], QPointF(double(b - 1), want.max));
         }
     }
 
