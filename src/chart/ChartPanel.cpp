@@ -124,7 +124,7 @@ void ChartPanel::buildChart() {
 
     connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF&) {
         placeWalls();
-        if (shown_.size() > 0 && plotColumns() * 4 < shown_.size()) invalidate();
+        if (plotColumns() != drawnColumns_) invalidate();
         if (dirty_) QTimer::singleShot(0, this, &ChartPanel::refresh);
     });
     connect(view_, &ChartView::zoomChanged, this, &ChartPanel::zoomedByUser);
@@ -172,6 +172,8 @@ int ChartPanel::plotColumns() const {
 void ChartPanel::refresh() {
     if (!dirty_ || !points_ || !paging_ || drawing_) return;
     dirty_ = false;
+    if (!redrawAll_ && newPointsChangeNothing()) return;
+    redrawAll_ = false;
     drawing_ = true;
     const int active = points_->activeSeries();
     area_->setVisible(active == ChartPoints::AreaSeries);
@@ -205,13 +207,33 @@ void ChartPanel::refresh() {
         setBottomAxis(page.axisMin, page.axisMax);
     }
     const bool area = active == ChartPoints::AreaSeries;
-    PageSampler::sample(*points_, first, count, plotColumns(), shown_, area ? &fill_ : nullptr);
+    const int columns = plotColumns();
+    PageSampler::sample(*points_, first, count, columns, shown_, area ? &fill_ : nullptr);
+    drawnEnd_ = first + count;
+    drawnColumns_ = columns;
+    drawnPerColumn_ = 0;
+    if (!chart_->isZoomed() && count > int64_t(columns) * 4) {
+        drawnPerColumn_ = double(count) / columns;
+        const ChartPoints::Range last = points_->range(first + count * (columns - 1) / columns, drawnEnd_);
+        lastColumnMin_ = last.min;
+        lastColumnMax_ = last.max;
+    }
     if (area) {
         areaUpper_->replace(fill_);
         areaLine_->replace(shown_);
     }
     if (active == ChartPoints::LineSeries) line_->replace(shown_);
     drawing_ = false;
+}
+
+bool ChartPanel::newPointsChangeNothing() const {
+    if (drawnPerColumn_ <= 0 || paging_->Page() != shownPage_) return false;
+    const PageView page = paging_->view(points_->activeCount());
+    const int64_t end = page.first + page.count;
+    if (end < drawnEnd_ || double(end - drawnEnd_) >= drawnPerColumn_) return false;
+    if (end == drawnEnd_) return true;
+    const ChartPoints::Range fresh = points_->range(drawnEnd_, end);
+    return fresh.min >= lastColumnMin_ && fresh.max <= lastColumnMax_;
 }
 
 // Ticks at round steps. The axis makes an item per tick, so the step and the range change in the

@@ -35,8 +35,13 @@ public:
     double leftAxisMaximum() const;
     double leftAxisMinimum() const;
 
-    // The points or the page changed: the chart is drawn again at the next refresh().
-    void invalidate() { dirty_ = true; }
+    // The page, the series shown or the points on the page changed: the chart is drawn again at
+    // the next refresh().
+    void invalidate() { dirty_ = redrawAll_ = true; }
+    // Points were added at the end. On a page reduced to pixel columns a few new points move
+    // nothing by a pixel unless they reach beyond the last column's extremes, so drawing waits
+    // until they do or until a column's worth of points has come in.
+    void pointsAdded() { dirty_ = true; }
     bool isDirty() const { return dirty_; }
     // Hands the chart the visible page if anything changed since the last time.
     void refresh();
@@ -59,6 +64,7 @@ private:
     void buildChart();
     void placeWalls();
     void setBottomAxis(double minimum, double maximum);
+    bool newPointsChangeNothing() const;
     void showHint(const QPointF& point, bool entered);
     void zoomedByUser();
 
@@ -79,5 +85,12 @@ private:
     int shownSeries_ = -2;
     int shownPage_ = 0;
     bool dirty_ = true;
+    bool redrawAll_ = true;
     bool drawing_ = false;
+    // the page as last drawn, when it was reduced to pixel columns
+    int64_t drawnEnd_ = 0;
+    int drawnColumns_ = 0;
+    double drawnPerColumn_ = 0;
+    float lastColumnMin_ = 0;
+    float lastColumnMax_ = 0;
 };

@@ -110,7 +110,7 @@ void TFCOMM::addChartPoint(int series, double y) {
         const int64_t n = chartPoints_.count(index);
         const PageView view = chartPaging_.view(n);
         const int per = chartPaging_.MaxPointsPerPage();
-        if (per == 0 || n - 1 < view.first + per) ui_->Chtshow->invalidate();
+        if (per == 0 || n - 1 < view.first + per) ui_->Chtshow->pointsAdded();
     }
     if (!inChunk_) syncChart();
 }
