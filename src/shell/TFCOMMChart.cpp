@@ -28,8 +28,8 @@ struct ChartTestHook {
 
 ChartTestHook chartTestHook() {
     ChartTestHook hook;
-    const QString spec = qEnvironmentVariable("DMMVIEW_TEST_CHART");
-    for (const QString& item : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    const QString words = qEnvironmentVariable("DMMVIEW_TEST_CHART");
+    for (const QString& item : words.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QString key = item.section(QLatin1Char('='), 0, 0).trimmed();
         const QString value = item.section(QLatin1Char('='), 1).trimmed();
         if (key == QLatin1String("points")) hook.points = std::max<qlonglong>(0, value.toLongLong());
