@@ -4,12 +4,15 @@
 # program's user+system CPU time over the measuring period as a share of one core.
 # With a row count, the program starts with that many rows already stored, Repeat off and no record
 # limit, so every reading becomes a row of a full table (a day at the line rate is 10000000).
-# Usage: bench/bench_cpu.sh [build-dir] [seconds] [model] [stored-rows]
+# chart, for example "points=10000000,perpage=0": the chart holds that many points after every New
+# (the first reading makes one) and shows that many points a page, as after a long run.
+# Usage: bench/bench_cpu.sh [build-dir] [seconds] [model] [stored-rows] [chart]
 set -euo pipefail
 build=${1:-build}
 seconds=${2:-60}
 model=${3:-KR31E}
 rows=${4:-0}
+chart=${5:-}
 sim="$build/tools/dmmsim/dmmsim"
 app="$build/src/shell/dmmview"
 [ -x "$sim" ] && [ -x "$app" ] || { echo "build dmmsim and dmmview first ($build)" >&2; exit 2; }
@@ -24,7 +27,7 @@ pty=$(head -n1 "$out")
 
 extra=()
 [ "$rows" -gt 0 ] && extra=(--test-prefill "$rows")
-QT_QPA_PLATFORM=offscreen "$app" --model "$model" --port "COM1=$pty" --connect "${extra[@]}" >/dev/null 2>&1 &
+DMMVIEW_TEST_CHART="$chart" QT_QPA_PLATFORM=offscreen "$app" --model "$model" --port "COM1=$pty" --connect "${extra[@]}" >/dev/null 2>&1 &
 app_pid=$!
 # filling the table comes before connecting; wait for the port, then for the steady state
 for _ in $(seq 600); do
@@ -44,7 +47,8 @@ sleep "$seconds"
 kill -0 "$app_pid" 2>/dev/null || { echo "dmmview ended during the measurement" >&2; exit 1; }
 c1=$(cpu); t1=$(date +%s.%N)
 rss=$(awk '/^VmRSS/ {print $2}' "/proc/$app_pid/status")
-awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v m="$model" -v rows="$rows" -v rss="$rss" 'BEGIN {
+awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v m="$model" -v rows="$rows" -v rss="$rss" \
+    -v ch="${chart:-as started}" 'BEGIN {
   cpu = (c1 - c0) / hz; wall = t1 - t0;
-  printf "model %s, %d rows stored at start: %.2f s CPU in %.1f s wall = %.2f %% of one core, %.0f MB resident\n",
-         m, rows, cpu, wall, 100 * cpu / wall, rss / 1024 }'
+  printf "model %s, %d rows stored at start, chart %s: %.2f s CPU in %.1f s wall = %.2f %% of one core, %.0f MB resident\n",
+         m, rows, ch, cpu, wall, 100 * cpu / wall, rss / 1024 }'

@@ -56,6 +56,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     startDemoMeter();
     bindWidgets();
     bindRecording();
+    bindChart();
     ui_->Memo1->setMaximumBlockCount(kTraceLines);
 
     // the hidden model boxes, as the command line asks
@@ -116,7 +117,7 @@ void TFCOMM::bindWidgets() {
     controls_.SetMinB = ui_->SetMinB->isChecked();
 
     ui_->BtPrint->setIcon(ReportPreview::printIcon());
-    connect(ui_->BtPrint, &QAbstractButton::clicked, this, [this] { BtPrintClick(noRecords_); });
+    connect(ui_->BtPrint, &QAbstractButton::clicked, this, [this] { BtPrintClick(table_); });
 
     ui_->ComSetup1->setToolTipsVisible(true);
     updatePortTooltips();
@@ -165,6 +166,7 @@ void TFCOMM::FormCreate() {
     readModelChecks();
     applyStartValues(meter_);
     openRecordTable();
+    chartPoints_.sampleFill();
     ui_->ComboBox1->setCurrentIndex(0);
     ShowSeries(0);
     ShowSeries(ui_->BtFill->isChecked() ? 0 : 1);
@@ -173,6 +175,7 @@ void TFCOMM::FormCreate() {
     KDsetup(1);
     KDrun(meter_.FullScaleTenth);
     syncPanel();
+    syncChart();
 }
 
 void TFCOMM::applyProfile() {
@@ -258,6 +261,7 @@ void TFCOMM::finishChunk() {
     }
     syncPanel();
     ui_->DBGrid1->refresh();
+    syncChart();
 }
 
 void TFCOMM::syncPanel() {
@@ -390,6 +394,7 @@ void TFCOMM::applyLimitText(QLineEdit* edit, float& limit) {
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
+    if (filterChartKeys(watched, event)) return true;
     if ((watched == ui_->Setmax || watched == ui_->SetMin) && event->type() == QEvent::KeyPress &&
         LimitRules::discardsKeyPress(*static_cast<QKeyEvent*>(event))) {
         return true;
@@ -448,8 +453,7 @@ void TFCOMM::setBarPosition(int position) {
 void TFCOMM::beep() { QApplication::beep(); }
 
 void TFCOMM::setChartLeftAxis(double maximum, double minimum) {
-    chartAxisMax_ = maximum;
-    chartAxisMin_ = minimum;
+    ui_->Chtshow->setLeftAxis(maximum, minimum);
 }
 
 void TFCOMM::traceFrame(std::string_view frameHex) {

@@ -10,6 +10,8 @@
 
 #include "AppOptions.h"
 #include "ByteLog.h"
+#include "ChartPaging.h"
+#include "ChartPoints.h"
 #include "FrameAssembler.h"
 #include "LcdPanelModel.h"
 #include "LineWatch.h"
@@ -23,6 +25,7 @@
 #include "RecordTable.h"
 #include "ScaleGeometry.h"
 #include "TCommPortDriver.h"
+#include "WindowLayout.h"
 
 namespace Ui {
 class TFCOMM;
@@ -48,6 +51,9 @@ public:
     PosixSerialPort& serialPort() { return port_; }
     FrameTexts& frameTexts() { return frames_; }
     LineWatch& lineWatch() { return lineWatch_; }
+    ChartPoints& chartPoints() { return chartPoints_; }
+    ChartPaging& chartPaging() { return chartPaging_; }
+    WindowLayout& windowLayout() { return layout_; }
     Ui::TFCOMM* form() { return ui_.get(); }
     RecordState& recordState() { return record_; }
     RecordTable& recordTable() { return table_; }
@@ -79,6 +85,21 @@ public slots:
     void N500001Click();
     void N1000001Click();
     void limitessClick();
+    // trend chart (TFCOMMChart.cpp)
+    void ShowSeries(int Index) override;
+    void BtNewClick() override;
+    void btFillClick();
+    void FillClick();
+    void BtFirstClick();
+    void BTPreviousClick();
+    void BtNextClick();
+    void BTlastClick();
+    void BtSaveClick();
+    void MaxrecordExit();
+    void ComboBox1Change(int index);
+    // window layout
+    void FormResize();
+    void TbFdClick();
 
 public:
     // Print: the preview of the report over `rows`, as they stand now; returns when it is closed.
@@ -87,6 +108,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // receive path
@@ -101,6 +123,15 @@ private:
     void setChartLeftAxis(double maximum, double minimum) override;
     void traceFrame(std::string_view frameHex) override;
     void INDataToTable() override;
+    void addChartPoint(int series, double y) override;
+    void followLastPage() override;
+
+    // trend chart and layout wiring (TFCOMMChart.cpp)
+    void bindChart();
+    bool filterChartKeys(QObject* watched, QEvent* event);
+    void syncChart();
+    void applyLayout();
+    void prefillChartForTests();
 
     void selectPort(TComPortNumber port);
     void swapConnectButtons(QWidget* going, QWidget* coming);
@@ -141,7 +172,6 @@ private:
 
     QTimer ConTimer;
     // the table the report lists until the window has a record table of its own
-    EmptyRecordSource noRecords_;
     std::array<QWidget*, kLcdElementCount> elementWidgets_{};
     std::unique_ptr<ScaleCanvas> scale_;
     std::unique_ptr<DemoMeter> demo_;
@@ -150,8 +180,12 @@ private:
     std::optional<std::pair<int, ScaleInputs>> pendingPointer_;
     std::optional<int> pendingBar_;
     QStringList pendingTrace_;
-    double chartAxisMax_ = 4000;
-    double chartAxisMin_ = -4000;
+    ChartPoints chartPoints_;
+    ChartPaging chartPaging_;
+    WindowLayout layout_;
+    // test hook: points every New leaves in the chart (DMMVIEW_TEST_CHART)
+    int64_t chartPrefill_ = 0;
+
 
     RecordState record_;
     RecordTable table_;

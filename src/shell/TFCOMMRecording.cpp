@@ -67,8 +67,8 @@ void TFCOMM::INDataToTable() {
     if (!inChunk_) ui_->DBGrid1->refresh();
 }
 
-// The chart's fill handler runs here as well, once the chart is built.
-void TFCOMM::RepeatSetClick() {}
+// The Repeat box has no handler of its own: a click re-applies the chart's fill choice.
+void TFCOMM::RepeatSetClick() { btFillClick(); }
 
 void TFCOMM::RecordSITimeChange() {
     std::string error;

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QFrame>
+#include <QImage>
+#include <QList>
+#include <QPointF>
+
+class ChartPoints;
+class ChartPaging;
+class ChartView;
+class QAreaSeries;
+class QChart;
+class QGraphicsRectItem;
+class QLineSeries;
+class QValueAxis;
+
+// The trend chart `Chtshow`: a framed panel holding the chart, with the toolbar controls of the
+// form on top of it. It draws what the point store and the paging say and keeps no data of its
+// own: the visible page, reduced to the plot's pixel columns when it holds more points than that,
+// is all the chart component is handed, and only for the series shown. Changes are collected and
+// drawn by refresh(), which the window calls once per received chunk.
+class ChartPanel : public QFrame {
+    Q_OBJECT
+
+public:
+    explicit ChartPanel(QWidget* parent = nullptr);
+    ~ChartPanel() override;
+
+    void attach(const ChartPoints* points, const ChartPaging* paging);
+    // Puts the glyphs on the toolbar buttons the form placed on the panel.
+    void decorateToolbar();
+
+    // vertical axis: a fixed range
+    void setLeftAxis(double maximum, double minimum);
+    double leftAxisMaximum() const;
+    double leftAxisMinimum() const;
+
+    // The page, the series shown or the points on the page changed: the chart is drawn again at
+    // the next refresh().
+    void invalidate() { dirty_ = redrawAll_ = true; }
+    // Points were added at the end. On a page reduced to pixel columns a few new points move
+    // nothing by a pixel unless they reach beyond the last column's extremes, so drawing waits
+    // until they do or until a column's worth of points has come in.
+    void pointsAdded() { dirty_ = true; }
+    bool isDirty() const { return dirty_; }
+    // Hands the chart the visible page if anything changed since the last time.
+    void refresh();
+
+    // the chart's picture at its current size, without the toolbar
+    QImage picture();
+
+    // what the chart was last handed, and the horizontal axis' span (for tests and benchmarks)
+    const QList<QPointF>& shownPoints() const { return shown_; }
+    double bottomAxisMinimum() const;
+    double bottomAxisMaximum() const;
+    int plotColumns() const;
+    QChart* chart() const { return chart_; }
+    ChartView* chartView() const { return view_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildChart();
+    void placeWalls();
+    void setBottomAxis(double minimum, double maximum);
+    bool newPointsChangeNothing() const;
+    void showHint(const QPointF& point, bool entered);
+    void zoomedByUser();
+
+    const ChartPoints* points_ = nullptr;
+    const ChartPaging* paging_ = nullptr;
+    ChartView* view_ = nullptr;
+    QChart* chart_ = nullptr;
+    QLineSeries* line_ = nullptr;       // Series1
+    QLineSeries* areaUpper_ = nullptr;  // the upper edge of Series2's fill
+    QAreaSeries* area_ = nullptr;       // Series2, filled without an outline
+    QLineSeries* areaLine_ = nullptr;   // Series2's outline, drawn over its fill
+    QList<QPointF> fill_;
+    QValueAxis* axisX_ = nullptr;
+    QValueAxis* axisY_ = nullptr;
+    QGraphicsRectItem* leftWall_ = nullptr;
+    QGraphicsRectItem* bottomWall_ = nullptr;
+    QList<QPointF> shown_;
+    int shownSeries_ = -2;
+    int shownPage_ = 0;
+    bool dirty_ = true;
+    bool redrawAll_ = true;
+    bool drawing_ = false;
+    // the page as last drawn, when it was reduced to pixel columns
+    int64_t drawnEnd_ = 0;
+    int drawnColumns_ = 0;
+    double drawnPerColumn_ = 0;
+    float lastColumnMin_ = 0;
+    float lastColumnMax_ = 0;
+};

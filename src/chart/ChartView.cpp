@@ -1,0 +1,23 @@
+#include "ChartView.h"
+
+#include <QChart>
+#include <QMouseEvent>
+
+ChartView::ChartView(QChart* chart, QWidget* parent) : QChartView(chart, parent) {
+    setRubberBand(QChartView::RectangleRubberBand);
+    setRenderHint(QPainter::Antialiasing, false);
+    setFrameShape(QFrame::NoFrame);
+    viewport()->setCursor(Qt::CrossCursor);
+}
+
+void ChartView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        chart()->zoomReset();
+        event->accept();
+        emit zoomChanged();
+        return;
+    }
+    const bool wasZoomed = chart()->isZoomed();
+    QChartView::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && (chart()->isZoomed() || wasZoomed)) emit zoomChanged();
+}

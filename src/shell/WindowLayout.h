@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QRect>
+#include <QSize>
+#include <cstdint>
+
+// Where the chart was before it was enlarged; all 0 until the first enlargement.
+struct ChartSavedGeometry {
+    int32_t ChartSavedWidth = 0;
+    int32_t ChartSavedHeight = 0;
+    int32_t ChartSavedTop = 0;
+    int32_t ChartSavedLeft = 0;
+};
+
+// The controls that follow the window's size, as the form places them.
+struct WindowLayout {
+    QRect KD{290, 31, 318, 137};        // panel of the analog scale
+    QRect KD2{294, 39, 316, 132};       // scale picture
+    QRect Chtshow{292, 173, 320, 233};  // trend chart
+    QRect DBGrid1{3, 255, 284, 150};    // grid of recorded readings
+    int BTConLeft = 432;
+    int BtDisconLeft = 432;
+    int BtExitLeft = 544;
+    bool TbFdVisible = true;   // "Graphic Enlarge"
+    bool TbSxVisible = false;  // "Graphic Restore"
+    ChartSavedGeometry saved;
+};
+
+// The layout rules work on the window's outer size W x H, caption, menu bar and borders included,
+// as the form was drawn for: 4 px borders, a 19 px caption and a 19 px menu bar. The window
+// applies them through that nominal frame (outerSize), so its layout does not depend on the
+// decorations of the desktop it runs on.
+namespace WindowLayoutRules {
+
+constexpr int kFrameWidth = 8;
+constexpr int kFrameHeight = 46;
+
+// the client area of 615 x 409 the form stores is an outer size of 623 x 455
+inline QSize outerSize(QSize client) { return {client.width() + kFrameWidth, client.height() + kFrameHeight}; }
+
+// The chart counts as enlarged while its top edge is above these.
+constexpr int kResizeEnlargedBelow = 100;
+constexpr int kClickInPlaceAbove = 50;
+
+// `FormResize`: ends an enlargement, then places buttons, grid, scale and chart for W x H.
+void FormResize(WindowLayout& layout, QSize outer);
+// `TbFdClick`, the click of both `TbFd` and `TbSx`: enlarges the chart or puts it back.
+void TbFdClick(WindowLayout& layout, QSize outer);
+
+// nearest integer to a single-precision product, halves to the even neighbour
+int roundProduct(float factor, float h);
+
+}  // namespace WindowLayoutRules

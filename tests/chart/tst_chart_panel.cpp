@@ -1,0 +1,97 @@
+// The chart panel: what Qt Charts is handed for a page, and when it is handed it again.
+#include <QApplication>
+#include <QtTest>
+
+#include "ChartPaging.h"
+#include "ChartPanel.h"
+#include "ChartPoints.h"
+
+namespace {
+
+void addReadings(ChartPoints& p, int64_t n, float y) {
+    for (int64_t i = 0; i < n; ++i) {
+        p.add(ChartPoints::LineSeries, y);
+        p.add(ChartPoints::AreaSeries, y);
+    }
+}
+
+// 200,000 points swinging between -3000 and 3000, on one page.
+struct LongRun {
+    ChartPoints points;
+    ChartPaging paging;
+    ChartPanel panel;
+
+    LongRun() {
+        for (int i = 0; i < 200000; ++i) {
+            const float y = (i % 2) ? 3000.0f : -3000.0f;
+            points.add(ChartPoints::LineSeries, y);
+            points.add(ChartPoints::AreaSeries, y);
+        }
+        paging.setMaxPointsPerPage(0, points.size());
+        panel.resize(320, 233);
+        panel.attach(&points, &paging);
+        panel.show();
+        if (!QTest::qWaitForWindowExposed(&panel)) qWarning("the panel was not exposed");
+        panel.refresh();
+    }
+};
+
+}  // namespace
+
+class TstChartPanel : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Some hundreds of points per pixel column: four points per column, whatever the run's length.
+    void longPageIsReduced() {
+        LongRun run;
+        const int columns = run.panel.plotColumns();
+        QVERIFY(columns > 100 && columns < 320);
+        QCOMPARE(run.panel.shownPoints().size(), columns * 4);
+        QCOMPARE(run.panel.bottomAxisMinimum(), 0.0);
+        QCOMPARE(run.panel.bottomAxisMaximum(), 199999.0);
+    }
+
+    // New points inside the last column's extremes change no pixel and are not handed over; one
+    // beyond them, or a column's worth of points, is.
+    void redrawOnlyWhenAPixelChanges() {
+        LongRun run;
+        const QPointF lastShown = run.panel.shownPoints().last();
+        addReadings(run.points, 50, 1000.0f);
+        run.panel.pointsAdded();
+        run.panel.refresh();
+        QCOMPARE(run.panel.shownPoints().last(), lastShown);
+
+        addReadings(run.points, 1, 3500.0f);
+        run.panel.pointsAdded();
+        run.panel.refresh();
+        QCOMPARE(run.panel.shownPoints().last(), QPointF(200050.0, 3500.0));
+
+        const QPointF before = run.panel.shownPoints().last();
+        addReadings(run.points, 200000 / run.panel.plotColumns() + 1, 0.0f);
+        run.panel.pointsAdded();
+        run.panel.refresh();
+        QVERIFY(run.panel.shownPoints().last() != before);
+        QCOMPARE(run.panel.shownPoints().last().y(), 0.0);
+    }
+
+    // A short page is handed over point by point, on the axis of a full page.
+    void shortPageAsItIs() {
+        ChartPoints points;
+        points.sampleFill();
+        addReadings(points, 249, 42.0f);
+        ChartPaging paging;
+        paging.followLastPage(points.activeCount());
+        ChartPanel panel;
+        panel.resize(320, 233);
+        panel.attach(&points, &paging);
+        panel.refresh();
+        QCOMPARE(panel.shownPoints().size(), 50);
+        QCOMPARE(panel.bottomAxisMinimum(), 200.0);
+        QCOMPARE(panel.bottomAxisMaximum(), 299.0);
+        QCOMPARE(panel.picture().size(), panel.contentsRect().size());
+    }
+};
+
+QTEST_MAIN(TstChartPanel)
+#include "tst_chart_panel.moc"
