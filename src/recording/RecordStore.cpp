@@ -1,6 +1,8 @@
 #include "RecordStore.h"
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -101,6 +103,23 @@ void RecordStore::RecordNewClick() {
     state_.RecordNo = 1;
     state_.RecordCount = 0;
     state_.UnsavedRows = false;
+    if (journal_) journal_->restart(0);
+}
+
+void RecordStore::markSaved() {
+    state_.UnsavedRows = false;
+    if (journal_) journal_->restart(table_.rowCount());
+}
+
+bool RecordStore::syncJournal(std::string* error) { return !journal_ || journal_->sync(table_, error); }
+
+void RecordStore::recoverRows(const std::vector<RecordRow>& rows) {
+    if (rows.empty()) return;
+    for (const RecordRow& r : rows) table_.append(r);
+    state_.RecordNo = rows.back().no + 1;
+    const int64_t count = static_cast<int64_t>(state_.RecordCount) + static_cast<int64_t>(rows.size());
+    state_.RecordCount = static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX));
+    state_.UnsavedRows = true;
 }
 
 std::optional<int32_t> RecordStore::parseInterval(std::string_view text) {

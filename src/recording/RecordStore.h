@@ -6,7 +6,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "RecordJournal.h"
 #include "RecordTable.h"
 
 struct MeterState;
@@ -74,7 +76,14 @@ public:
 
     bool hasUnsavedRows() const { return state_.UnsavedRows; }
     // The rows now in the table are the ones on file (after a save or an open).
-    void markSaved() { state_.UnsavedRows = false; }
+    void markSaved();
+
+    // The journal that keeps the unsaved rows on disk; nullptr: none. New and markSaved() empty it.
+    void setJournal(RecordJournal* journal) { journal_ = journal; }
+    // Appends the rows stored since the last call to the journal and flushes it.
+    bool syncJournal(std::string* error = nullptr);
+    // Rows of an earlier run, back from its journal: appended as unsaved rows, numbering on after them.
+    void recoverRows(const std::vector<RecordRow>& rows);
 
     // Interval text to seconds: "", "-" and "+" are 0, anything else must be a decimal integer.
     static std::optional<int32_t> parseInterval(std::string_view text);
@@ -87,6 +96,7 @@ private:
     RecordState& state_;
     RecordTable& table_;
     std::function<int32_t()> clock_;
+    RecordJournal* journal_ = nullptr;
     std::string key_;
     RecordRow row_;
 };

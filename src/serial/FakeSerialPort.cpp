@@ -12,7 +12,7 @@ SerialCall& FakeSerialPort::record(SerialCall::Kind kind, PortHandle h) {
 
 PortHandle FakeSerialPort::open(const std::string& portName) {
     PortHandle h = kInvalidPortHandle;
-    if (openFails_) {
+    if (openFails_ || lost_) {
         lastError_ = "Cannot open " + portName + ": the port is refused.";
     } else {
         h = nextHandle_++;
@@ -53,7 +53,7 @@ bool FakeSerialPort::readFile(PortHandle h, void* buffer, uint32_t toRead, uint3
     call.first = toRead;
     bytesRead = 0;
     if (open_.count(h) == 0) return false;
-    if (failNextRead_) {
+    if (failNextRead_ || lost_) {
         failNextRead_ = false;
         return false;
     }

@@ -36,12 +36,17 @@ public:
     bool readFile(PortHandle h, void* buffer, uint32_t toRead, uint32_t& bytesRead) override;
     bool closeHandle(PortHandle h) override;
     std::string lastError() const override { return lastError_; }
+    bool deviceLost(PortHandle h) override { return lost_ && open_.count(h) != 0; }
 
     // Bytes that arrive on the line; the next reads take them in order.
     void queueBytes(const std::vector<uint8_t>& bytes);
     std::size_t queuedBytes() const { return rxQueue_.size(); }
     void setOpenFails(bool fails) { openFails_ = fails; }
     void failNextRead() { failNextRead_ = true; }
+    // The device goes away: reads fail from now on and the port layer reports it lost.
+    void loseDevice() { lost_ = true; }
+    // It is back: the next open works again.
+    void restoreDevice() { lost_ = false; }
 
     const std::vector<SerialCall>& calls() const { return calls_; }
     std::vector<SerialCall::Kind> callKinds() const;
@@ -61,6 +66,7 @@ private:
     PortHandle nextHandle_ = 100;
     bool openFails_ = false;
     bool failNextRead_ = false;
+    bool lost_ = false;
     std::string lastError_;
 };
 

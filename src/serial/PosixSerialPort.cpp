@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -235,6 +236,20 @@ bool PosixSerialPort::readFile(PortHandle h, void* buffer, uint32_t toRead, uint
         return true;
     }
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+
+bool PosixSerialPort::deviceLost(PortHandle h) {
+    if (!isOwn(h)) return false;
+    // A terminal read with nothing queued returns 0 bytes whether or not the device is there, so
+    // the descriptor's state tells: a hung-up terminal reports POLLHUP, a pseudo-terminal whose
+    // master has closed POLLHUP as well (and EIO on reads).
+    pollfd watched{static_cast<int>(h), POLLIN, 0};
+    int ready = -1;
+    do {
+        ready = ::poll(&watched, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return true;
+    return (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 bool PosixSerialPort::closeHandle(PortHandle h) {

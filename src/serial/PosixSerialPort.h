@@ -37,6 +37,9 @@ public:
     // A read with nothing queued succeeds with 0 bytes.
     bool readFile(PortHandle h, void* buffer, uint32_t toRead, uint32_t& bytesRead) override;
     bool closeHandle(PortHandle h) override;
+    // True once the descriptor reports a hang-up or an error (the far side closed, the adapter
+    // was pulled) or can no longer be read at all.
+    bool deviceLost(PortHandle h) override;
     std::string lastError() const override { return lastError_; }
     // The reason of the last failed open alone, without the port name and path in front.
     std::string lastErrorReason() const { return lastReason_; }

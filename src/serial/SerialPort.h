@@ -69,6 +69,10 @@ public:
     // Returns at once with whatever is queued, up to `toRead` bytes.
     virtual bool readFile(PortHandle h, void* buffer, uint32_t toRead, uint32_t& bytesRead) = 0;
     virtual bool closeHandle(PortHandle h) = 0;
+    // Whether the device behind an open handle is gone for good (an adapter pulled, the far side
+    // of the line hung up), so that no read will ever deliver again. Asked after a read that
+    // failed or found nothing; a port layer that cannot tell says no.
+    virtual bool deviceLost(PortHandle) { return false; }
 
     // Why the last open failed, in words for the user (device path and system reason).
     virtual std::string lastError() const = 0;

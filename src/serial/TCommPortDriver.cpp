@@ -85,6 +85,13 @@ void TCommPortDriver::TimerWndProc(unsigned message) {
     uint32_t bytesRead = 0;
     const auto size = static_cast<uint32_t>(inputBuffer_.size());
     const bool ok = port_.readFile(portHandle_, inputBuffer_.data(), size, bytesRead);
+    if ((!ok || bytesRead == 0) && port_.deviceLost(portHandle_)) {
+        // Nothing will come from a vanished device: polling it would only spin on a dead handle,
+        // and holding it keeps the device's name taken when the adapter comes back.
+        Disconnect();
+        if (onPortLost_) onPortLost_(this);
+        return;
+    }
     if (!ok || bytesRead == 0 || !onReceiveData_) return;
     // A port layer that claims more than it was asked for must not make the receiver read past the buffer.
     if (bytesRead > size) bytesRead = size;

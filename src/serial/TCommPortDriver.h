@@ -22,6 +22,8 @@ uint32_t baudRateValue(TComPortBaudRate rate);
 
 class TCommPortDriver;
 using TComPortReceiveDataEvent = std::function<void(TCommPortDriver* sender, const void* dataPtr, int32_t dataSize)>;
+// Raised once when the open port's device vanishes; the driver has closed the port by then.
+using TComPortLostEvent = std::function<void(TCommPortDriver* sender)>;
 
 // The periodic call that drives polling: the driver sets and kills timer 1 through it, and the
 // timer calls TCommPortDriver::TimerWndProc on every tick.
@@ -77,6 +79,8 @@ public:
     void setOutputTimeout(uint16_t v) { outputTimeout_ = v; }
     const TComPortReceiveDataEvent& OnReceiveData() const { return onReceiveData_; }
     void setOnReceiveData(TComPortReceiveDataEvent e) { onReceiveData_ = std::move(e); }
+    const TComPortLostEvent& OnPortLost() const { return onPortLost_; }
+    void setOnPortLost(TComPortLostEvent e) { onPortLost_ = std::move(e); }
 
     PortHandle portHandle() const { return portHandle_; }
     // "COM1".."COM4" for the stored ComPort.
@@ -97,6 +101,7 @@ private:
     uint16_t inBufSize_ = 2048;
     uint16_t outBufSize_ = 2048;
     TComPortReceiveDataEvent onReceiveData_;
+    TComPortLostEvent onPortLost_;
     uint16_t pollingDelay_ = 50;
     bool enableDtr_ = true;
     uint16_t outputTimeout_ = 4000;

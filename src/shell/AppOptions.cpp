@@ -107,6 +107,13 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             }
             o.reportPdf = args[++i];
             o.reportTable = args[++i];
+        } else if (a == "--recover") {
+            if (i + 2 >= args.size()) {
+                r.error = "--recover needs the journal to read and the file to write: --recover JOURNAL OUT";
+                return r;
+            }
+            o.recoverJournal = args[++i];
+            o.recoverOut = args[++i];
         } else if (a == "--save-bytes") {
             if (!needValue(i, a, value)) return r;
             o.saveBytesPath = value;
@@ -118,6 +125,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (o.decodePath && (o.demo || o.connect)) r.error = "--decode cannot be combined with --demo or --connect";
     if (o.reportPdf && (o.demo || o.connect || o.decodePath))
         r.error = "--report cannot be combined with --demo, --connect or --decode";
+    if (o.recoverJournal && (o.demo || o.connect || o.decodePath || o.reportPdf || o.saveBytesPath))
+        r.error = "--recover cannot be combined with --demo, --connect, --decode, --report or --save-bytes";
     if (o.reportPdf && o.saveBytesPath) {
         r.error = "--save-bytes cannot be combined with --report: it reads no line";
     }
@@ -138,6 +147,9 @@ std::string usageText(const std::string& program) {
            "                      value, counts, unit, AC/DC, AUTO (tab-separated)\n"
            "  --report OUT.pdf TABLE\n"
            "                      no window: write the printed report of a saved table as a PDF\n"
+           "  --recover JOURNAL OUT\n"
+           "                      no window: write the readings a journal kept after a run that\n"
+           "                      ended without saving (Kr47bdb.journal) to OUT, as Save would\n"
            "  --save-bytes FILE   append every byte received while connected to FILE, as it came\n"
            "                      (window and --decode); replay it with dmmsim --replay FILE\n"
            "  --help              this text\n";

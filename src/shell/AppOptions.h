@@ -17,6 +17,8 @@ struct AppOptions {
     std::optional<std::string> decodePath;  // --decode PATH: headless mode
     std::optional<std::string> reportPdf;   // --report OUT.pdf TABLE: the report of TABLE as a PDF
     std::string reportTable;
+    std::optional<std::string> recoverJournal;  // --recover JOURNAL OUT: the journal's rows written to OUT
+    std::string recoverOut;
     std::optional<std::string> saveBytesPath;  // --save-bytes FILE: every received byte appended to it
     // --test-prefill N (not in the usage text): start with N rows stored, Repeat off and no
     // record limit, to measure the window with a full table

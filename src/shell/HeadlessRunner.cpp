@@ -143,6 +143,8 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
     driver.setComPort(pnCOM1);
     driver.setComPortSpeed(choice.baud19200 ? br19200 : br2400);
     driver.setOnReceiveData([&run](TCommPortDriver*, const void* data, int32_t size) { run.feed(data, size); });
+    bool lost = false;
+    driver.setOnPortLost([&lost](TCommPortDriver*) { lost = true; });
     if (!driver.Connect()) {
         // there are no port names here: the user gave a path
         err << "cannot open '" << path << "': " << port.lastErrorReason() << '\n';
@@ -167,7 +169,8 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
         driver.TimerWndProc(WM_TIMER);
         run.flush();
         emptyWakeups = run.bytesFed() == before ? emptyWakeups + 1 : 0;
-        if (emptyWakeups >= 3 || (emptyWakeups > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)))) {
+        if (lost || emptyWakeups >= 3 ||
+            (emptyWakeups > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)))) {
             err << "the device " << path << " was lost\n";
             code = 1;
             break;
@@ -272,6 +275,8 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     }
     run.flush();
     out.flush();
+    // Whatever ended the reading (the end of the input, an interrupt, a lost device with code 1),
+    // what was recorded so far belongs on file now, before the closing notes.
     // A run that read nothing ends with one line saying why: the line's hint first, then what
     // was read; a run with readings only counts what it dropped.
     const auto hint = code != 2 ? run.watch().finalHint() : std::nullopt;

@@ -51,6 +51,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     // the stored driver settings of this window
     comm2_.setComPort(pnCOM1);
     comm2_.setComPortSpeed(br2400);
+    comm2_.setOnPortLost([this](TCommPortDriver*) { portLost(); });
     for (const auto& [n, path] : options_.portPaths) port_.setDevicePath(static_cast<TComPortNumber>(n - 1), path);
 
     startDemoMeter();
@@ -77,7 +78,9 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     if (options_.connect) QTimer::singleShot(0, this, &TFCOMM::BTCon1Click);
 }
 
-TFCOMM::~TFCOMM() = default;
+// The program ends normally here, whether or not the rows were saved (the user was asked): the
+// journal has served its purpose.
+TFCOMM::~TFCOMM() { journal_.remove(); }
 
 void TFCOMM::bindWidgets() {
     for (int i = 0; i < kLcdElementCount; ++i) {
@@ -332,6 +335,20 @@ void TFCOMM::BtDiscon1Click() {
     byteLog_.close();
     swapConnectButtons(ui_->BtDiscon, ui_->BTCon);
     for (QWidget* b : {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4}) b->setEnabled(true);
+}
+
+void TFCOMM::portLost() {
+    const QString port = QString::fromStdString(comm2_.portName());
+    const QString path = QString::fromStdString(port_.devicePath(comm2_.ComPort()));
+    BtDiscon1Click();
+    panel_.hide(LcdElement::CONok);
+    panel_.show(LcdElement::CONokN);
+    meter_.LinkIdleTicks = 0;
+    syncPanel();
+    showNotice(QMessageBox::Warning, QStringLiteral("PortLost"),
+               tr("The connection to %1 was lost: the device %2 is gone (cable or adapter unplugged?). "
+                  "Press Connect once it is back.")
+                   .arg(port, path));
 }
 
 // Connect and Disconnect share one place. The focus of the one that goes passes to the one that

@@ -58,6 +58,7 @@ public:
     RecordState& recordState() { return record_; }
     RecordTable& recordTable() { return table_; }
     RecordStore& recordStore() { return store_; }
+    RecordJournal& recordJournal() { return journal_; }
     // Brings the widgets in line with the panel model.
     void syncPanel();
 
@@ -70,6 +71,8 @@ public slots:
     void BTCon1Click();
     void BtDiscon1Click();
     void BtExit1Click();
+    // The open port's device vanished: disconnected state, link lost, and a message naming it.
+    void portLost();
     void ConTimerTimer();
     void SetmaxExit();
     void SetMinExit();
@@ -151,6 +154,7 @@ private:
     void openRecordTable();
     void chooseRecordLimit(int item);
     bool confirmDiscardRecords();
+    void offerJournalRecovery();
 
     std::unique_ptr<Ui::TFCOMM> ui_;
     AppOptions options_;
@@ -190,6 +194,9 @@ private:
     RecordState record_;
     RecordTable table_;
     RecordStore store_{record_, table_};
+    // the unsaved rows on disk, beside the record table, until they are saved or let go
+    RecordJournal journal_;
+    bool journalFailed_ = false;
     QTimer Trecord;
     bool exitConfirmed_ = false;
 };

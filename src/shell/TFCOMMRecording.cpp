@@ -51,6 +51,7 @@ void TFCOMM::openRecordTable() {
         QMessageBox::critical(this, windowTitle(), QString::fromStdString(error));
     }
     RecordStore::applyStartValues(record_);
+    if (table_.isOpen()) offerJournalRecovery();
     ui_->DBGrid1->reset();
     if (options_.testPrefillRecords > 0) {
         // a full table for measuring: nothing stops the rows, every reading is one
@@ -58,6 +59,41 @@ void TFCOMM::openRecordTable() {
         ui_->limitess->trigger();
         store_.fillForTest(options_.testPrefillRecords);
         ui_->DBGrid1->refresh();
+    }
+}
+
+// Claims the journal beside the record table; rows an abnormal end left in it are offered back.
+void TFCOMM::offerJournalRecovery() {
+    RecordJournal::Contents left;
+    std::string error;
+    if (!journal_.claim(RecordJournal::pathFor(kRecordTableName), &left, &error)) {
+        showNotice(QMessageBox::Warning, QStringLiteral("JournalFailed"),
+                   tr("Recorded readings are kept in memory only until they are saved: %1")
+                       .arg(QString::fromStdString(error)));
+        return;
+    }
+    store_.setJournal(&journal_);
+    const int64_t first = table_.rowCount();
+    if (left.rows.empty()) {
+        journal_.restart(first);
+        return;
+    }
+    const auto answer = QMessageBox::question(
+        this, windowTitle(),
+        tr("The last run ended without saving its recorded readings. %n reading(s) were kept in %1. "
+           "Recover them into the record table?",
+           nullptr, static_cast<int>(std::min<std::size_t>(left.rows.size(), INT32_MAX)))
+            .arg(QString::fromStdString(journal_.path())),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer != QMessageBox::Yes) {
+        journal_.restart(first);
+        return;
+    }
+    store_.recoverRows(left.rows);
+    // the rows stay in the journal (less a torn end) until they are saved
+    if (!journal_.resume(left.goodBytes, first, table_.rowCount(), &error)) {
+        journalFailed_ = true;
+        showNotice(QMessageBox::Warning, QStringLiteral("JournalFailed"), QString::fromStdString(error));
     }
 }
 
@@ -82,7 +118,19 @@ void TFCOMM::RecordNewClick() {
     ui_->DBGrid1->reset();
 }
 
-void TFCOMM::TrecordTimer() { store_.TrecordTimer(); }
+void TFCOMM::TrecordTimer() {
+    store_.TrecordTimer();
+    std::string error;
+    if (store_.syncJournal(&error)) {
+        journalFailed_ = false;
+    } else if (!journalFailed_) {
+        // said once; the next ticks try again
+        journalFailed_ = true;
+        showNotice(QMessageBox::Warning, QStringLiteral("JournalFailed"),
+                   tr("Recorded readings are no longer kept safe on disk until saved: %1")
+                       .arg(QString::fromStdString(error)));
+    }
+}
 
 void TFCOMM::chooseRecordLimit(int item) {
     const std::array<QAction*, kRecordLimitItems.size()> items = {ui_->N10001,  ui_->N50001,   ui_->N100001,

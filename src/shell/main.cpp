@@ -3,6 +3,7 @@
 
 #include "AppOptions.h"
 #include "HeadlessRunner.h"
+#include "RecoverRunner.h"
 #include "ReportRunner.h"
 #include "TFCOMM.h"
 
@@ -19,6 +20,10 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (parsed.options.decodePath) return runHeadless(parsed.options, std::cin, std::cout, std::cerr);
+    if (parsed.options.recoverJournal) {
+        QCoreApplication app(argc, argv);
+        return runRecover(parsed.options, std::cout, std::cerr);
+    }
     if (parsed.options.reportPdf) {
         // The report needs fonts, not a screen: without a platform chosen, draw off-screen.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "RecordRow.h"
+
+// A file beside the record table that keeps the rows not yet saved, so that a crash, a kill or a
+// power cut does not lose the run. Rows are appended in entries, each a batch of the rows new since
+// the last one: a 4-byte payload length, the payload's CRC-32 and the payload, little-endian. An
+// entry cut short or damaged ends the journal there; the entries before it stay good.
+//
+// The journal follows a table from a row index on: rows before that index are on file elsewhere
+// (saved, or read from the table file), rows from it on are the unsaved ones.
+class RecordJournal {
+public:
+    RecordJournal() = default;
+    ~RecordJournal();
+    RecordJournal(const RecordJournal&) = delete;
+    RecordJournal& operator=(const RecordJournal&) = delete;
+
+    // The journal kept beside a table: the table's name without its extension, plus ".journal".
+    static std::string pathFor(const std::string& tableName);
+
+    // What a journal file holds.
+    struct Contents {
+        bool exists = false;
+        std::vector<RecordRow> rows;
+        uint64_t goodBytes = 0;  // length of the entries that check out
+        bool torn = false;       // something after them was cut short or damaged, and is skipped
+        std::string error;       // the file exists but could not be read
+    };
+    static Contents read(const std::string& path);
+
+    // Takes the journal at `path` for this program: creates it when missing and locks it, so that
+    // a second program on the same table neither writes into it nor offers its rows. What a
+    // journal left there holds comes back in `left`. False with the reason when it cannot be used.
+    bool claim(const std::string& path, Contents* left, std::string* error = nullptr);
+    bool isClaimed() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+
+    // Keeps the first `goodBytes` of the claimed file (what read() found good; 0: nothing) and
+    // follows the table from row `first` on, the rows before `written` being in the file already.
+    bool resume(uint64_t goodBytes, int64_t first, int64_t written, std::string* error = nullptr);
+
+    // The rows before `first` are on file now (saved, or the table was emptied or opened anew):
+    // the journal is emptied and follows the table from `first` on.
+    void restart(int64_t first);
+
+    // Appends the rows of `rows` not yet in the journal and flushes them to the disk. A table
+    // with fewer rows than were written has been replaced: the journal restarts at its end.
+    bool sync(const RecordSource& rows, std::string* error = nullptr);
+
+    // A normal end: the rows were saved or the user let them go. The file is removed.
+    void remove();
+
+    // One entry holding `rows` (at least one), as sync() writes it.
+    static std::string encodeEntry(const std::vector<RecordRow>& rows);
+
+private:
+    bool truncateTo(uint64_t length);
+
+    std::string path_;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    int64_t first_ = 0;
+    int64_t written_ = 0;
+};
