@@ -58,6 +58,8 @@ void TFCOMM::openRecordTable() {
         ui_->RepeatSet->setChecked(false);
         ui_->limitess->trigger();
         store_.fillForTest(options_.testPrefillRecords);
+        // made-up rows need no keeping safe
+        journal_.restart(table_.rowCount());
         ui_->DBGrid1->refresh();
     }
 }

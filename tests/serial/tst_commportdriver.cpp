@@ -399,6 +399,49 @@ private slots:
         QCOMPARE(timer.period(1), 100u);
         QCOMPARE(d.ComPortPollingDelay(), uint16_t(100));
     }
+
+    // A vanished device: the tick that notices closes the port, stops the timer and tells once;
+    // later ticks touch nothing. A plain failed read (above) does none of that. Once the device
+    // is back, Connect opens it again.
+    void lostDeviceClosesThePortAndTellsOnce() {
+        TCommPortDriver d(port, timer);
+        int lost = 0;
+        bool connectedWhenTold = true;
+        d.setOnPortLost([&](TCommPortDriver* sender) {
+            QCOMPARE(sender, &d);
+            connectedWhenTold = sender->Connected();
+            ++lost;
+        });
+        int chunks = 0;
+        d.setOnReceiveData([&](TCommPortDriver*, const void*, int32_t) { ++chunks; });
+        QVERIFY(d.Connect());
+        const PortHandle h = d.portHandle();
+        port.queueBytes({1, 2});
+        d.TimerWndProc(WM_TIMER);
+        QCOMPARE(chunks, 1);
+
+        port.loseDevice();
+        d.TimerWndProc(WM_TIMER);
+        QCOMPARE(lost, 1);
+        QVERIFY(!connectedWhenTold);
+        QVERIFY(!d.Connected());
+        QVERIFY(!timer.running(1));
+        QVERIFY(port.openHandles().empty());
+        QCOMPARE(port.last(K::CloseHandle)->handle, h);
+        port.clearCalls();
+        d.TimerWndProc(WM_TIMER);
+        QVERIFY(port.calls().empty());
+        QCOMPARE(lost, 1);
+
+        QVERIFY(!d.Connect());
+        port.restoreDevice();
+        QVERIFY(d.Connect());
+        QVERIFY(timer.running(1));
+        port.queueBytes({3});
+        d.TimerWndProc(WM_TIMER);
+        QCOMPARE(chunks, 2);
+        QCOMPARE(lost, 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCommPortDriver)

@@ -252,6 +252,32 @@ private slots:
         QVERIFY(!port.setCommState(0, block(2400)));
         QVERIFY(!port.purgeComm(-1, 0x0F));
     }
+
+    // The far side of the line closes: reads fail or find nothing, and the port layer can tell
+    // that from a quiet line, which it never takes for a lost device.
+    void farSideClosingIsALostDevice() {
+        PseudoTerminal pty;
+        PosixSerialPort port;
+        port.setDevicePath("COM1", pty.slavePath);
+        const PortHandle h = port.open("COM1");
+        QVERIFY2(h > 0, port.lastError().c_str());
+        QVERIFY(port.setCommState(h, block(2400)));
+        uint8_t buf[16];
+        uint32_t n = 0;
+        QVERIFY(port.readFile(h, buf, sizeof buf, n));
+        QVERIFY(!port.deviceLost(h));
+        send(pty, {0x41});
+        QVERIFY(readable(h));
+        QVERIFY(!port.deviceLost(h));
+        QVERIFY(port.readFile(h, buf, sizeof buf, n));
+        QCOMPARE(n, 1u);
+        pty.closeMaster();
+        QVERIFY(!port.readFile(h, buf, sizeof buf, n) || n == 0);
+        QVERIFY(port.deviceLost(h));
+        QVERIFY(!port.deviceLost(h + 1000));
+        QVERIFY(port.closeHandle(h));
+        QVERIFY(!port.deviceLost(h));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPosixSerialPort)

@@ -1,5 +1,7 @@
 // Command-line options and the headless decoder.
+#include <QTemporaryDir>
 #include <QTest>
+#include <fstream>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -14,6 +16,8 @@
 
 #include "AppOptions.h"
 #include "HeadlessRunner.h"
+#include "RecordJournal.h"
+#include "RecoverRunner.h"
 #include "PosixSerialPort.h"
 
 namespace {
@@ -25,6 +29,17 @@ std::string segmentBytes(const std::string& frameHex) {
     }
     return bytes;
 }
+
+// Rows in a vector, as a table would give them.
+class VectorRows : public RecordSource {
+public:
+    explicit VectorRows(std::vector<RecordRow> rows) : rows_(std::move(rows)) {}
+    int64_t rowCount() const override { return int64_t(rows_.size()); }
+    RecordRow row(int64_t index) const override { return rows_[std::size_t(index)]; }
+
+private:
+    std::vector<RecordRow> rows_;
+};
 
 struct Run {
     int code;
@@ -242,6 +257,45 @@ private slots:
         QCOMPARE(code.load(), 1);
         QCOMPARE(out.str(), std::string("1.234\t1234\tV\tDC\tAUTO\n-3999\t-3999\tV\tDC\tMANU\n"));
         QVERIFY2(err.str().find("was lost") != std::string::npos, err.str().c_str());
+    }
+
+    // --recover writes a journal's rows as Save would; a torn end is skipped with a note, and a
+    // journal that is missing or empty, or an output that is the journal, writes nothing.
+    void recoverWritesTheJournalsRows() {
+        QTemporaryDir dir;
+        const std::string journal = dir.filePath("Kr47bdb.journal").toStdString();
+        const std::string text = dir.filePath("run.txt").toStdString();
+        RecordRow a{1, 3723000, "DC", "1.234", "V", "AUTO", 1234};
+        RecordRow b{2, 3724000, "AC", "-0.L", "k*", "MANU", -4000};
+        {
+            RecordJournal j;
+            QVERIFY(j.claim(journal, nullptr));
+            QVERIFY(j.sync(VectorRows({a, b})));
+        }
+        std::ofstream(journal, std::ios::binary | std::ios::app) << std::string("\x20\0\0\0cut", 7);
+        const auto recover = [](const std::string& from, const std::string& to, std::string* errText = nullptr) {
+            std::ostringstream out, err;
+            const int code = runRecover(parseOptions({"--recover", from, to}).options, out, err);
+            if (errText) *errText = err.str();
+            return code;
+        };
+        std::string err;
+        QCOMPARE(recover(journal, text, &err), 0);
+        QVERIFY2(err.find("cut short") != std::string::npos, err.c_str());
+        std::ifstream in(text, std::ios::binary);
+        const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        QVERIFY2(written.find("\t1.234\tV\tAUTO\r\n") != std::string::npos &&
+                     written.find("2\t") != std::string::npos && written.find("\tk*\tMANU\r\n") != std::string::npos,
+                 written.c_str());
+        QCOMPARE(std::count(written.begin(), written.end(), '\n'), 3L);
+
+        QCOMPARE(recover(journal, journal), 1);
+        QCOMPARE(recover(dir.filePath("none.journal").toStdString(), text), 1);
+        std::ofstream(dir.filePath("empty.journal").toStdString());
+        QCOMPARE(recover(dir.filePath("empty.journal").toStdString(), dir.filePath("e.txt").toStdString()), 1);
+        QVERIFY(!QFile::exists(dir.filePath("e.txt")));
+        QVERIFY(!parseOptions({"--recover", journal}).error.empty());
+        QVERIFY(!parseOptions({"--recover", journal, text, "--demo"}).error.empty());
     }
 };
 

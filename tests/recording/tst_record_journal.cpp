@@ -1,0 +1,353 @@
+// The journal of unsaved rows: what it writes comes back exactly, a torn or damaged end costs only
+// that end, it follows the table through New, Save and recovery, and a process killed while
+// recording loses no row older than a second.
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <fstream>
+#include <limits>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "MeterState.h"
+#include "RecordJournal.h"
+#include "RecordStore.h"
+#include "TableTestSupport.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Rows with awkward fields: numbering jumps and restarts, time running back past midnight,
+// counts that are whole, fractional, negative zero, huge or not a number.
+std::vector<RecordRow> awkwardRows() {
+    std::vector<RecordRow> rows = sampleRows(20);
+    const double nvals[] = {-0.0, 1e300, -9.3e18, std::numeric_limits<double>::quiet_NaN(), 0.1, 16777217};
+    for (std::size_t i = 0; i < std::size(nvals); ++i) rows[i].nval = nvals[i];
+    rows[7].no = 1;
+    rows[8].no = 1000000;
+    rows[9].timeMs = 86399999;
+    rows[10].timeMs = 0;
+    rows[11].value = std::string(300, '9');
+    return rows;
+}
+
+bool sameRows(const std::vector<RecordRow>& a, const std::vector<RecordRow>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        RecordRow x = a[i], y = b[i];
+        // NaN never equals itself; the same bits must come back
+        if (std::isnan(x.nval) && std::isnan(y.nval)) x.nval = y.nval = 0;
+        if (x != y || std::signbit(a[i].nval) != std::signbit(b[i].nval)) return false;
+    }
+    return true;
+}
+
+struct Rig {
+    QTemporaryDir dir;
+    std::string path = (dir.path() + "/Kr47bdb.journal").toStdString();
+    RecordState state;
+    RecordTable table;
+    RecordStore store{state, table};
+    RecordJournal journal;
+    MeterState m;
+
+    Rig() {
+        table.open("Kr47bdb");
+        RecordStore::applyStartValues(state);
+        state.RepeatSet = false;
+        store.setClock([] { return 1000; });
+        m.UnitText = "V";
+        m.AcDcText = "DC";
+        m.AutoText = "AUTO";
+        if (!journal.claim(path, nullptr)) qFatal("no journal");
+        store.setJournal(&journal);
+    }
+    void store_(int n) {
+        for (int i = 0; i < n; ++i) {
+            m.ValueText = std::to_string(i);
+            m.NumericValue = static_cast<float>(i);
+            store.INDataToTable(m);
+        }
+    }
+    std::vector<std::string> journalValues() const {
+        std::vector<std::string> out;
+        for (const RecordRow& r : RecordJournal::read(path).rows) out.push_back(r.value);
+        return out;
+    }
+};
+
+}  // namespace
+
+class RecordJournalTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rowsComeBackExactly();
+    void tornOrDamagedEnd_data();
+    void tornOrDamagedEnd();
+    void followsNewSaveAndReplacedTable();
+    void recoveryKeepsTheRowsJournaled();
+    void secondClaimIsRefused();
+    void killedRecorderLosesAtMostTheLastSecond();
+};
+
+void RecordJournalTest::rowsComeBackExactly() {
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/t.journal").toStdString();
+    const auto rows = awkwardRows();
+    RecordJournal journal;
+    QVERIFY(journal.claim(path, nullptr));
+    // synced in uneven batches, as ticks find them
+    std::vector<RecordRow> growing;
+    for (std::size_t step : {1, 5, 0, 14}) {
+        growing.insert(growing.end(), rows.begin() + long(growing.size()), rows.begin() + long(growing.size() + step));
+        QVERIFY(journal.sync(VectorSource(growing)));
+    }
+    const RecordJournal::Contents c = RecordJournal::read(path);
+    QVERIFY(c.exists && !c.torn);
+    QVERIFY(sameRows(c.rows, rows));
+    QCOMPARE(c.goodBytes, uint64_t(fileBytes(path).size()));
+
+    // a run of ordinary readings costs a few bytes a row
+    std::vector<RecordRow> run;
+    for (int i = 0; i < 1000; ++i) run.push_back({i + 1, 36000000 + 50 * i, "DC", std::to_string(i % 4000), "V", "AUTO", double(i % 4000)});
+    QVERIFY(RecordJournal::encodeEntry(run).size() < 12 * run.size());
+    QCOMPARE(RecordJournal::pathFor("Kr47bdb"), std::string("Kr47bdb.journal"));
+    QCOMPARE(RecordJournal::pathFor("data/Kr47bdb.DB"), std::string("data/Kr47bdb.journal"));
+    QCOMPARE(RecordJournal::pathFor("a.b/Kr47bdb"), std::string("a.b/Kr47bdb.journal"));
+}
+
+void RecordJournalTest::tornOrDamagedEnd_data() {
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("cut inside the last entry, every length") << "cut";
+    QTest::newRow("payload byte of the last entry flipped") << "flip";
+    QTest::newRow("zeros after the entries") << "zeros";
+    QTest::newRow("length beyond any entry") << "huge";
+}
+
+// Three entries of 3, 4 and 5 rows; damage in or after the last one leaves the first seven rows.
+void RecordJournalTest::tornOrDamagedEnd() {
+    QFETCH(QString, damage);
+    const auto rows = sampleRows(12);
+    const std::string a = RecordJournal::encodeEntry({rows.begin(), rows.begin() + 3});
+    const std::string b = RecordJournal::encodeEntry({rows.begin() + 3, rows.begin() + 7});
+    const std::string c = RecordJournal::encodeEntry({rows.begin() + 7, rows.end()});
+    const std::vector<RecordRow> firstSeven(rows.begin(), rows.begin() + 7);
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/t.journal").toStdString();
+
+    std::vector<std::string> files;
+    if (damage == "cut") {
+        for (std::size_t n = 1; n < c.size(); ++n) files.push_back(a + b + c.substr(0, n));
+    } else if (damage == "flip") {
+        for (std::size_t at = 8; at < c.size(); ++at) {
+            std::string bad = c;
+            bad[at] = char(bad[at] ^ 0x20);
+            files.push_back(a + b + bad);
+        }
+    } else if (damage == "zeros") {
+        files.push_back(a + b + std::string(4096, '\0'));
+    } else {
+        files.push_back(a + b + std::string("\xff\xff\xff\x7f\0\0\0\0", 8) + c);
+    }
+    for (const std::string& bytes : files) {
+        writeBytes(path, bytes);
+        const RecordJournal::Contents got = RecordJournal::read(path);
+        QVERIFY(got.torn);
+        QVERIFY(got.error.empty());
+        QCOMPARE(got.goodBytes, uint64_t(a.size() + b.size()));
+        QVERIFY(sameRows(got.rows, firstSeven));
+    }
+
+    // a journal resumed after a torn end writes on where the good entries stop
+    RecordJournal journal;
+    RecordJournal::Contents left;
+    QVERIFY(journal.claim(path, &left));
+    QVERIFY(journal.resume(left.goodBytes, 0, 7, nullptr));
+    QVERIFY(journal.sync(VectorSource(rows)));
+    const RecordJournal::Contents after = RecordJournal::read(path);
+    QVERIFY(!after.torn);
+    QVERIFY(sameRows(after.rows, rows));
+}
+
+void RecordJournalTest::followsNewSaveAndReplacedTable() {
+    Rig rig;
+    rig.store_(3);
+    QVERIFY(RecordJournal::read(rig.path).rows.empty());  // nothing until the tick
+    QVERIFY(rig.store.syncJournal());
+    QCOMPARE(rig.journalValues(), (std::vector<std::string>{"0", "1", "2"}));
+    QVERIFY(rig.store.syncJournal());  // nothing new: nothing written
+    QCOMPARE(rig.journalValues().size(), std::size_t(3));
+
+    // saved: the journal keeps only what comes after
+    rig.store.markSaved();
+    QCOMPARE(fileBytes(rig.path).size(), std::size_t(0));
+    rig.store_(2);
+    QVERIFY(rig.store.syncJournal());
+    QCOMPARE(rig.journalValues(), (std::vector<std::string>{"0", "1"}));
+    QCOMPARE(RecordJournal::read(rig.path).rows.front().no, 4);
+
+    // New empties it
+    rig.store.RecordNewClick();
+    QCOMPARE(fileBytes(rig.path).size(), std::size_t(0));
+    rig.store_(1);
+    QVERIFY(rig.store.syncJournal());
+    QCOMPARE(RecordJournal::read(rig.path).rows.front().no, 1);
+
+    // a table emptied behind the journal's back is followed from its new end
+    rig.table.empty();
+    QVERIFY(rig.store.syncJournal());
+    QCOMPARE(fileBytes(rig.path).size(), std::size_t(0));
+
+    // a normal end removes the file; an abnormal one (no remove) leaves it
+    rig.journal.remove();
+    QVERIFY(!QFile::exists(QString::fromStdString(rig.path)));
+    {
+        RecordJournal j;
+        QVERIFY(j.claim(rig.path, nullptr));
+        QVERIFY(j.sync(VectorSource(sampleRows(2))));
+    }
+    QCOMPARE(RecordJournal::read(rig.path).rows.size(), std::size_t(2));
+}
+
+// Rows brought back go after the table's own rows, numbering goes on after them, and they stay
+// journaled until saved, so a second crash does not lose them.
+void RecordJournalTest::recoveryKeepsTheRowsJournaled() {
+    Rig rig;
+    auto old = sampleRows(4);
+    for (int i = 0; i < 4; ++i) old[std::size_t(i)].no = 10 + i;
+    rig.journal.remove();
+    {
+        RecordJournal j;
+        QVERIFY(j.claim(rig.path, nullptr));
+        QVERIFY(j.sync(VectorSource(old)));
+    }
+    std::ofstream(rig.path, std::ios::binary | std::ios::app) << "torn";
+
+    RecordJournal::Contents left;
+    QVERIFY(rig.journal.claim(rig.path, &left));
+    QVERIFY(left.torn);
+    rig.table.append(sampleRows(1)[0]);  // a row of the start-up table
+    rig.store.recoverRows(left.rows);
+    QVERIFY(rig.journal.resume(left.goodBytes, 1, rig.table.rowCount()));
+    QVERIFY(rig.store.hasUnsavedRows());
+    QCOMPARE(rig.table.rowCount(), int64_t(5));
+    QCOMPARE(rig.state.RecordNo, 14);
+    rig.store_(1);
+    QCOMPARE(rig.table.row(5).no, 14);
+    QVERIFY(rig.store.syncJournal());
+    const RecordJournal::Contents now = RecordJournal::read(rig.path);
+    QVERIFY(!now.torn);
+    QCOMPARE(now.rows.size(), std::size_t(5));
+    QVERIFY(sameRows({now.rows.begin(), now.rows.begin() + 4}, old));
+}
+
+void RecordJournalTest::secondClaimIsRefused() {
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/t.journal").toStdString();
+    RecordJournal first, second;
+    QVERIFY(first.claim(path, nullptr));
+    std::string error;
+    QVERIFY(!second.claim(path, nullptr, &error));
+    QVERIFY2(error.find("in use") != std::string::npos, error.c_str());
+    QVERIFY(second.sync(VectorSource(sampleRows(1))));  // unclaimed: writes nothing, fails nothing
+    QVERIFY(fileBytes(path).empty());
+    std::string readOnly;
+    QVERIFY(!RecordJournal().claim(dir.path().toStdString() + "/missing/t.journal", nullptr, &readOnly));
+    QVERIFY(!readOnly.empty());
+}
+
+// A child records a reading every few milliseconds and syncs on a one-second tick, as the window
+// does; it reports each stored row through a pipe. Killed mid-second, every row it reported more
+// than a second before the kill is in the journal, and what is there is exactly what was stored.
+void RecordJournalTest::killedRecorderLosesAtMostTheLastSecond() {
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/Kr47bdb.journal").toStdString();
+    int fds[2];
+    QVERIFY(::pipe(fds) == 0);
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        ::close(fds[0]);
+        RecordState state;
+        RecordTable table;
+        RecordStore store(state, table);
+        RecordJournal journal;
+        table.open("Kr47bdb");
+        RecordStore::applyStartValues(state);
+        state.RepeatSet = false;
+        if (!journal.claim(path, nullptr)) ::_exit(3);
+        store.setJournal(&journal);
+        MeterState m;
+        m.UnitText = "V";
+        auto nextTick = Clock::now() + std::chrono::seconds(1);
+        for (int32_t i = 0;; ++i) {
+            m.ValueText = std::to_string(i);
+            m.NumericValue = static_cast<float>(i);
+            store.INDataToTable(m);
+            if (::write(fds[1], &i, sizeof i) != sizeof i) ::_exit(4);
+            if (Clock::now() >= nextTick) {
+                store.TrecordTimer();
+                store.syncJournal();
+                nextTick += std::chrono::seconds(1);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    }
+    ::close(fds[1]);
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    std::vector<Clock::time_point> reported;
+    const auto started = Clock::now();
+    const auto collect = [&] {
+        int32_t i = 0;
+        while (::read(fds[0], &i, sizeof i) == sizeof i) {
+            if (i != int32_t(reported.size())) qFatal("rows reported out of order");
+            reported.push_back(Clock::now());
+        }
+    };
+    while (Clock::now() - started < std::chrono::milliseconds(2500)) {
+        collect();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    QVERIFY(::kill(child, SIGKILL) == 0);
+    const auto killedAt = Clock::now();
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFSIGNALED(status));
+    collect();
+    ::close(fds[0]);
+
+    const RecordJournal::Contents c = RecordJournal::read(path);
+    QVERIFY(c.error.empty());
+    std::size_t older = 0;
+    while (older < reported.size() && killedAt - reported[older] > std::chrono::seconds(1)) ++older;
+    QVERIFY2(older > 100, qPrintable(QString::number(older)));
+    QVERIFY2(c.rows.size() >= older, qPrintable(QStringLiteral("%1 rows journaled, %2 older than a second")
+                                                    .arg(c.rows.size()).arg(older)));
+    QVERIFY(c.rows.size() <= reported.size());
+    for (std::size_t i = 0; i < c.rows.size(); ++i) {
+        QCOMPARE(c.rows[i].value, std::to_string(i));
+        QCOMPARE(c.rows[i].no, int32_t(i + 1));
+    }
+    qInfo("killed after %zu rows: %zu journaled, %zu of them older than a second", reported.size(), c.rows.size(),
+          older);
+}
+
+QTEST_GUILESS_MAIN(RecordJournalTest)
+#include "tst_record_journal.moc"

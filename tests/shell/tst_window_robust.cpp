@@ -1,0 +1,174 @@
+// The window when things go wrong: the device vanishes while connected, and a run that ended
+// without saving left its rows in the journal.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <time.h>
+#include <unistd.h>
+
+#include "../serial/PseudoTerminal.h"
+#include "RecordJournal.h"
+#include "../recording/TableTestSupport.h"
+#include "TFCOMM.h"
+#include "WindowTestSupport.h"
+#include "ui_TFCOMM.h"
+
+namespace {
+
+// Answers the next message box with `button`; its text arrives in the returned string.
+std::shared_ptr<QString> answerNextMessageBox(QMessageBox::StandardButton button) {
+    auto text = std::make_shared<QString>();
+    QTimer::singleShot(0, [text, button] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            *text = box->text();
+            box->button(button)->click();
+        }
+    });
+    return text;
+}
+
+// A segment frame from its 14 hex digits: 1.234 V DC AUTO is "705DB1F2700040".
+void sendFrame(const PseudoTerminal& pty, const char* frameHex) {
+    std::string bytes;
+    for (int i = 0; i < 14; ++i) {
+        bytes.push_back(static_cast<char>(((i + 1) << 4) | std::stoi(std::string(1, frameHex[i]), nullptr, 16)));
+    }
+    if (::write(pty.master, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) qFatal("write");
+}
+
+double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+const char* const kJournal = "Kr47bdb.journal";
+
+std::size_t journalRows() { return RecordJournal::read(kJournal).rows.size(); }
+
+}  // namespace
+
+class WindowRobust : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+
+private slots:
+    // each test in a directory of its own: the journal lies beside the record table
+    void initTestCase() { QVERIFY(QDir::setCurrent(dir_.path())); }
+    void vanishingPortDisconnectsAndSaysSo();
+    void leftRowsAreOfferedBack();
+    void newAndNormalEndEmptyTheJournal();
+};
+
+// The adapter is pulled mid-run (the far side of the pseudo-terminal closes): the window goes
+// back to the disconnected state, shows the link lost, names the port and its device, and sits
+// idle. When a device is back under the same name, Connect works again.
+void WindowRobust::vanishingPortDisconnectsAndSaysSo() {
+    auto pty = std::make_unique<PseudoTerminal>();
+    QVERIFY(!pty->slavePath.empty());
+    const QString link = dir_.filePath(QStringLiteral("ttyMeter"));
+    QVERIFY(QFile::link(QString::fromStdString(pty->slavePath), link));
+    auto w = makeWindow({"--port", "COM1=" + link.toStdString()});
+    w->show();
+    w->BTCon1Click();
+    QVERIFY(w->COMM2().Connected());
+    sendFrame(*pty, "705DB1F2700040");
+    QTRY_VERIFY_WITH_TIMEOUT(shown(*w, "CONok"), 2000);
+
+    pty->closeMaster();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->COMM2().Connected(), 1000);
+    Ui::TFCOMM* ui = w->form();
+    QVERIFY(shown(*w, "BTCon"));
+    QVERIFY(!shown(*w, "BtDiscon"));
+    QVERIFY(ui->ComSetup1->isEnabled());
+    QVERIFY(ui->START1->isEnabled() && !ui->START1->isChecked());
+    QVERIFY(!ui->STOP1->isEnabled() && ui->STOP1->isChecked());
+    QVERIFY(ui->BtCOM1->isEnabled());
+    QVERIFY(shown(*w, "CONokN"));
+    QVERIFY(!shown(*w, "CONok"));
+    auto* notice = w->findChild<QMessageBox*>(QStringLiteral("PortLost"));
+    QVERIFY(notice);
+    QVERIFY2(notice->text().contains(QStringLiteral("COM1")) && notice->text().contains(link),
+             qPrintable(notice->text()));
+
+    // no polling of a dead descriptor: the process stays near idle
+    const double before = cpuSeconds();
+    QTest::qWait(1000);
+    const double used = cpuSeconds() - before;
+    QVERIFY2(used < 0.15, qPrintable(QStringLiteral("%1 s of CPU in a second").arg(used)));
+    QCOMPARE(w->findChildren<QMessageBox*>(QStringLiteral("PortLost")).size(), 1);
+
+    pty = std::make_unique<PseudoTerminal>();
+    QVERIFY(QFile::remove(link));
+    QVERIFY(QFile::link(QString::fromStdString(pty->slavePath), link));
+    w->BTCon1Click();
+    QVERIFY(w->COMM2().Connected());
+    QVERIFY(shown(*w, "BtDiscon"));
+    QTest::qWait(100);  // the port is set up, which flushes what waits in it
+    const uint64_t dropped = w->meterState().DroppedFrames;
+    sendFrame(*pty, "49F3F3F3F00040");
+    QTRY_VERIFY_WITH_TIMEOUT(shown(*w, "CONok"), 2000);
+    QCOMPARE(w->meterState().ValueText, std::string("-3999"));
+    QCOMPARE(w->meterState().DroppedFrames, dropped);
+}
+
+void WindowRobust::leftRowsAreOfferedBack() {
+    const auto rows = sampleRows(3);
+    for (const auto answer : {QMessageBox::Yes, QMessageBox::No}) {
+        {
+            RecordJournal left;
+            QVERIFY(left.claim(kJournal, nullptr));
+            QVERIFY(left.sync(VectorSource(rows)));
+        }
+        auto question = answerNextMessageBox(answer);
+        auto w = makeWindow();
+        QVERIFY2(question->contains(QStringLiteral("3 reading")), qPrintable(*question));
+        if (answer == QMessageBox::Yes) {
+            QCOMPARE(w->recordTable().rowCount(), int64_t(3));
+            QCOMPARE(w->recordTable().row(2), rows[2]);
+            QVERIFY(w->recordStore().hasUnsavedRows());
+            QCOMPARE(w->recordState().RecordNo, rows[2].no + 1);
+            // still journaled: a second crash before Save loses nothing
+            QCOMPARE(journalRows(), std::size_t(3));
+            w->recordStore().fillForTest(2);
+            w->TrecordTimer();
+            QCOMPARE(journalRows(), std::size_t(5));
+        } else {
+            QCOMPARE(w->recordTable().rowCount(), int64_t(0));
+            QCOMPARE(journalRows(), std::size_t(0));
+        }
+        w.reset();
+        QVERIFY(!QFile::exists(kJournal));
+    }
+}
+
+void WindowRobust::newAndNormalEndEmptyTheJournal() {
+    auto w = makeWindow();
+    w->recordStore().fillForTest(4);
+    QCOMPARE(journalRows(), std::size_t(0));
+    w->TrecordTimer();
+    QCOMPARE(journalRows(), std::size_t(4));
+    answerNextMessageBox(QMessageBox::Ok);
+    w->RecordNewClick();
+    QCOMPARE(journalRows(), std::size_t(0));
+    w->recordStore().fillForTest(1);
+    w->TrecordTimer();
+    QCOMPARE(journalRows(), std::size_t(1));
+    // a save (the rows are on file now)
+    w->recordStore().markSaved();
+    QCOMPARE(journalRows(), std::size_t(0));
+    w->recordStore().fillForTest(1);
+    w->TrecordTimer();
+    QCOMPARE(journalRows(), std::size_t(1));
+    w.reset();
+    QVERIFY(!QFile::exists(kJournal));
+}
+
+QTEST_MAIN(WindowRobust)
+#include "tst_window_robust.moc"
