@@ -35,6 +35,7 @@ bool TCommPortDriver::Connect() {
     if (Connected()) return true;
     portHandle_ = port_.open(portName());
     if (!Connected()) return false;
+    lostReported_ = false;
     ApplySettings();
     port_.setCommTimeouts(portHandle_, CommTimeouts{1, 0, 1, 0, 0});
     timer_.setTimer(kPollTimerId, pollingDelay_);
@@ -85,10 +86,8 @@ void TCommPortDriver::TimerWndProc(unsigned message) {
     uint32_t bytesRead = 0;
     const auto size = static_cast<uint32_t>(inputBuffer_.size());
     const bool ok = port_.readFile(portHandle_, inputBuffer_.data(), size, bytesRead);
-    if ((!ok || bytesRead == 0) && port_.deviceLost(portHandle_)) {
-        // Nothing will come from a vanished device: polling it would only spin on a dead handle,
-        // and holding it keeps the device's name taken when the adapter comes back.
-        Disconnect();
+    if ((!ok || bytesRead == 0) && !lostReported_ && port_.deviceLost(portHandle_)) {
+        lostReported_ = true;
         if (onPortLost_) onPortLost_(this);
         return;
     }

@@ -22,7 +22,9 @@ uint32_t baudRateValue(TComPortBaudRate rate);
 
 class TCommPortDriver;
 using TComPortReceiveDataEvent = std::function<void(TCommPortDriver* sender, const void* dataPtr, int32_t dataSize)>;
-// Raised once when the open port's device vanishes; the driver has closed the port by then.
+// Raised once per connection when the open port's device vanishes. The port stays open until the
+// receiver calls Disconnect, which it should do at once: nothing will come from that handle, and
+// holding it keeps the device's name taken when the adapter comes back.
 using TComPortLostEvent = std::function<void(TCommPortDriver* sender)>;
 
 // The periodic call that drives polling: the driver sets and kills timer 1 through it, and the
@@ -106,4 +108,5 @@ private:
     bool enableDtr_ = true;
     uint16_t outputTimeout_ = 4000;
     std::vector<uint8_t> inputBuffer_;
+    bool lostReported_ = false;
 };

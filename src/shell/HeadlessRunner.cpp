@@ -144,7 +144,10 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
     driver.setComPortSpeed(choice.baud19200 ? br19200 : br2400);
     driver.setOnReceiveData([&run](TCommPortDriver*, const void* data, int32_t size) { run.feed(data, size); });
     bool lost = false;
-    driver.setOnPortLost([&lost](TCommPortDriver*) { lost = true; });
+    driver.setOnPortLost([&lost](TCommPortDriver* d) {
+        lost = true;
+        d->Disconnect();
+    });
     if (!driver.Connect()) {
         // there are no port names here: the user gave a path
         err << "cannot open '" << path << "': " << port.lastErrorReason() << '\n';
