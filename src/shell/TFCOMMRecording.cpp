@@ -82,10 +82,11 @@ void TFCOMM::offerJournalRecovery() {
     }
     const auto answer = QMessageBox::question(
         this, windowTitle(),
-        tr("The last run ended without saving its recorded readings. %n reading(s) were kept in %1. "
-           "Recover them into the record table?",
-           nullptr, static_cast<int>(std::min<std::size_t>(left.rows.size(), INT32_MAX)))
-            .arg(QString::fromStdString(journal_.path())),
+        (left.rows.size() == 1 ? tr("The last run ended without saving its recorded readings. 1 reading was "
+                                    "kept in %2. Recover it into the record table?")
+                               : tr("The last run ended without saving its recorded readings. %1 readings were "
+                                    "kept in %2. Recover them into the record table?"))
+            .arg(QString::number(left.rows.size()), QString::fromStdString(journal_.path())),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer != QMessageBox::Yes) {
         journal_.restart(first);
