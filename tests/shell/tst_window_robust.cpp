@@ -63,7 +63,6 @@ private slots:
     void initTestCase() { QVERIFY(QDir::setCurrent(dir_.path())); }
     void vanishingPortDisconnectsAndSaysSo();
     void leftRowsAreOfferedBack();
-    void newAndNormalEndEmptyTheJournal();
 };
 
 // The adapter is pulled mid-run (the far side of the pseudo-terminal closes): the window goes
@@ -146,28 +145,6 @@ void WindowRobust::leftRowsAreOfferedBack() {
         w.reset();
         QVERIFY(!QFile::exists(kJournal));
     }
-}
-
-void WindowRobust::newAndNormalEndEmptyTheJournal() {
-    auto w = makeWindow();
-    w->recordStore().fillForTest(4);
-    QCOMPARE(journalRows(), std::size_t(0));
-    w->TrecordTimer();
-    QCOMPARE(journalRows(), std::size_t(4));
-    answerNextMessageBox(QMessageBox::Ok);
-    w->RecordNewClick();
-    QCOMPARE(journalRows(), std::size_t(0));
-    w->recordStore().fillForTest(1);
-    w->TrecordTimer();
-    QCOMPARE(journalRows(), std::size_t(1));
-    // a save (the rows are on file now)
-    w->recordStore().markSaved();
-    QCOMPARE(journalRows(), std::size_t(0));
-    w->recordStore().fillForTest(1);
-    w->TrecordTimer();
-    QCOMPARE(journalRows(), std::size_t(1));
-    w.reset();
-    QVERIFY(!QFile::exists(kJournal));
 }
 
 QTEST_MAIN(WindowRobust)
