@@ -278,8 +278,10 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     }
     run.flush();
     out.flush();
-    // Whatever ended the reading (the end of the input, an interrupt, a lost device with code 1),
-    // what was recorded so far belongs on file now, before the closing notes.
+    // Rows recorded by the run are written here: whatever ended the reading (the end of the
+    // input, an interrupt, a lost device with code 1), what was recorded so far belongs on file
+    // before the closing notes.
+
     // A run that read nothing ends with one line saying why: the line's hint first, then what
     // was read; a run with readings only counts what it dropped.
     const auto hint = code != 2 ? run.watch().finalHint() : std::nullopt;
