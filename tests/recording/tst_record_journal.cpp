@@ -102,7 +102,6 @@ private slots:
     void tornOrDamagedEnd_data();
     void tornOrDamagedEnd();
     void followsNewSaveAndReplacedTable();
-    void recoveryKeepsTheRowsJournaled();
     void secondClaimIsRefused();
     void killedRecorderLosesAtMostTheLastSecond();
 };
@@ -224,38 +223,6 @@ void RecordJournalTest::followsNewSaveAndReplacedTable() {
         QVERIFY(j.sync(VectorSource(sampleRows(2))));
     }
     QCOMPARE(RecordJournal::read(rig.path).rows.size(), std::size_t(2));
-}
-
-// Rows brought back go after the table's own rows, numbering goes on after them, and they stay
-// journaled until saved, so a second crash does not lose them.
-void RecordJournalTest::recoveryKeepsTheRowsJournaled() {
-    Rig rig;
-    auto old = sampleRows(4);
-    for (int i = 0; i < 4; ++i) old[std::size_t(i)].no = 10 + i;
-    rig.journal.remove();
-    {
-        RecordJournal j;
-        QVERIFY(j.claim(rig.path, nullptr));
-        QVERIFY(j.sync(VectorSource(old)));
-    }
-    std::ofstream(rig.path, std::ios::binary | std::ios::app) << "torn";
-
-    RecordJournal::Contents left;
-    QVERIFY(rig.journal.claim(rig.path, &left));
-    QVERIFY(left.torn);
-    rig.table.append(sampleRows(1)[0]);  // a row of the start-up table
-    rig.store.recoverRows(left.rows);
-    QVERIFY(rig.journal.resume(left.goodBytes, 1, rig.table.rowCount()));
-    QVERIFY(rig.store.hasUnsavedRows());
-    QCOMPARE(rig.table.rowCount(), int64_t(5));
-    QCOMPARE(rig.state.RecordNo, 14);
-    rig.store_(1);
-    QCOMPARE(rig.table.row(5).no, 14);
-    QVERIFY(rig.store.syncJournal());
-    const RecordJournal::Contents now = RecordJournal::read(rig.path);
-    QVERIFY(!now.torn);
-    QCOMPARE(now.rows.size(), std::size_t(5));
-    QVERIFY(sameRows({now.rows.begin(), now.rows.begin() + 4}, old));
 }
 
 void RecordJournalTest::secondClaimIsRefused() {
