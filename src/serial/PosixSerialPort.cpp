@@ -248,7 +248,7 @@ bool PosixSerialPort::deviceLost(PortHandle h) {
     do {
         ready = ::poll(&watched, 1, 0);
     } while (ready < 0 && errno == EINTR);
-    if (ready < 0) return true;
+    if (ready < 0) return false;  // cannot tell
     return (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
