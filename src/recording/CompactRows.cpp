@@ -1,6 +1,7 @@
 #include "CompactRows.h"
 
 #include <cmath>
+#include <utility>
 
 uint32_t TextPool::intern(std::string_view text) {
     const auto it = index_.find(text);
@@ -16,6 +17,12 @@ void TextPool::clear() {
     index_.clear();
     texts_.clear();
     bytes_ = 0;
+}
+
+void TextPool::swap(TextPool& other) noexcept {
+    texts_.swap(other.texts_);
+    index_.swap(other.index_);
+    std::swap(bytes_, other.bytes_);
 }
 
 CompactRows::CompactRows() = default;
@@ -91,4 +98,20 @@ void CompactRows::clear() {
 std::size_t CompactRows::bytesUsed() const {
     return blocks_.size() * (kBlockRows * sizeof(Packed) + sizeof(blocks_[0])) + values_.bytesUsed() +
            shortTexts_.bytesUsed() + kinds_.size() * (sizeof(kinds_[0]) + 64) + exactNval_.size() * 32;
+}
+
+void CompactRows::swap(CompactRows& other) noexcept {
+    blocks_.swap(other.blocks_);
+    std::swap(count_, other.count_);
+    values_.swap(other.values_);
+    shortTexts_.swap(other.shortTexts_);
+    kinds_.swap(other.kinds_);
+    kindIndex_.swap(other.kindIndex_);
+    exactNval_.swap(other.exactNval_);
+    lastValue_.swap(other.lastValue_);
+    std::swap(lastValueIndex_, other.lastValueIndex_);
+    lastDcAc_.swap(other.lastDcAc_);
+    lastUnit_.swap(other.lastUnit_);
+    lastAuto_.swap(other.lastAuto_);
+    std::swap(lastKind_, other.lastKind_);
 }

@@ -21,6 +21,8 @@ public:
     std::size_t size() const { return texts_.size(); }
     std::size_t bytesUsed() const { return bytes_; }
     void clear();
+    // The views in the index point into the strings of the deque, which a swap leaves in place.
+    void swap(TextPool& other) noexcept;
 
 private:
     std::deque<std::string> texts_;  // a deque keeps the strings in place for the views below
@@ -41,6 +43,8 @@ public:
 
     void append(const RecordRow& row);
     void clear();
+    // Exchanges all rows with `other` without copying them.
+    void swap(CompactRows& other) noexcept;
 
     // Heap bytes held for the rows and their texts.
     std::size_t bytesUsed() const;

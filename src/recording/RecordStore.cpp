@@ -83,6 +83,15 @@ bool RecordStore::INDataToTable(const MeterState& reading) {
     return true;
 }
 
+void RecordStore::markSaved(int64_t rowsOnFile) {
+    const int64_t rows = table_.rowCount();
+    if (rowsOnFile < 0 || rowsOnFile > rows) rowsOnFile = rows;
+    state_.UnsavedRows = rowsOnFile < rows;
+    // rows that came in after those stay in the journal: it follows the table from here on
+    if (journal_) journal_->restart(rowsOnFile);
+    if (rowsSaved_) rowsSaved_(rowsOnFile);
+}
+
 void RecordStore::TrecordTimer() {
     if (state_.RecordSI && state_.SampleCountdown > 0) --state_.SampleCountdown;
 }
@@ -104,11 +113,6 @@ void RecordStore::RecordNewClick() {
     state_.RecordCount = 0;
     state_.UnsavedRows = false;
     if (journal_) journal_->restart(0);
-}
-
-void RecordStore::markSaved() {
-    state_.UnsavedRows = false;
-    if (journal_) journal_->restart(table_.rowCount());
 }
 
 bool RecordStore::syncJournal(std::string* error) { return !journal_ || journal_->sync(table_, error); }

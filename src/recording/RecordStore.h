@@ -75,8 +75,12 @@ public:
     void setLimit(int32_t maxRecords) { state_.MaxRecords = maxRecords; }
 
     bool hasUnsavedRows() const { return state_.UnsavedRows; }
-    // The rows now in the table are the ones on file (after a save or an open).
-    void markSaved();
+    // The first `rowsOnFile` rows of the table are now on file (after a save or an open); -1:
+    // all of them. Rows appended after those (readings that came in while a save was running)
+    // stay unsaved, and stay in the journal. Tells the handler below.
+    void markSaved(int64_t rowsOnFile = -1);
+    // Called after each markSaved with the number of rows of the table that are on file.
+    void setRowsSavedHandler(std::function<void(int64_t rowsOnFile)> handler) { rowsSaved_ = std::move(handler); }
 
     // The journal that keeps the unsaved rows on disk; nullptr: none. New and markSaved() empty it.
     void setJournal(RecordJournal* journal) { journal_ = journal; }
@@ -97,6 +101,7 @@ private:
     RecordTable& table_;
     std::function<int32_t()> clock_;
     RecordJournal* journal_ = nullptr;
+    std::function<void(int64_t)> rowsSaved_;
     std::string key_;
     RecordRow row_;
 };

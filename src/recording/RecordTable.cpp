@@ -1,17 +1,16 @@
 #include "RecordTable.h"
 
 bool RecordTable::open(const std::string& name, std::string* error) {
-    close();
-    if (reader_) {
-        const bool ok = reader_(name, [this](const RecordRow& r) { rows_.append(r); }, error);
-        if (!ok) {
-            rows_.clear();
-            return false;
-        }
-    }
+    CompactRows fresh;
+    if (reader_ && !reader_(name, [&fresh](const RecordRow& r) { fresh.append(r); }, error)) return false;
+    replaceRows(name, fresh);
+    return true;
+}
+
+void RecordTable::replaceRows(const std::string& name, CompactRows& rows) {
+    rows_.swap(rows);
     name_ = name;
     open_ = true;
-    return true;
 }
 
 void RecordTable::close() {

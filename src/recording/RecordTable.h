@@ -20,9 +20,13 @@ public:
     void setReader(Reader reader) { reader_ = std::move(reader); }
     void setWriter(Writer writer) { writer_ = std::move(writer); }
 
-    // Closes the current table and opens `name`. Without a reader the table just takes the name
-    // and starts empty. On failure the table stays closed and empty.
+    // Opens `name` in place of the current table. Without a reader the table just takes the name
+    // and starts empty. The rows are read into a fresh table first: on failure the table open
+    // before stays open with its rows.
     bool open(const std::string& name, std::string* error = nullptr);
+    // Takes `rows` (read elsewhere) as the rows of the open table `name`; `rows` receives the
+    // rows held before.
+    void replaceRows(const std::string& name, CompactRows& rows);
     void close();
     bool isOpen() const { return open_; }
     const std::string& name() const { return name_; }

@@ -2,7 +2,10 @@
 
 #include "HeadlessRunner.h"
 #include "ModelProfiles.h"
+#include "RecordStore.h"
 
+#include <cctype>
+#include <optional>
 #include <stdexcept>
 
 #ifdef DMM_HAVE_DEMO
@@ -43,6 +46,19 @@ void variantError(const AppOptions& o, std::string& error) {
             " sends segment frames";
 }
 
+// A whole decimal number from `low` to `high`, nothing else.
+std::optional<int32_t> boundedNumber(const std::string& text, int32_t low, int32_t high) {
+    try {
+        std::size_t used = 0;
+        const long long v = std::stoll(text, &used);
+        if (used != text.size() || v < low || v > high || !std::isdigit(static_cast<unsigned char>(text[0])))
+            return std::nullopt;
+        return static_cast<int32_t>(v);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
 OptionsResult parseOptions(const std::vector<std::string>& args) {
@@ -57,6 +73,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
         return true;
     };
 
+    std::string recordRule;  // the last option given that only --record uses
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         std::string value;
@@ -114,6 +131,30 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             }
             o.recoverJournal = args[++i];
             o.recoverOut = args[++i];
+        } else if (a == "--record") {
+            if (!needValue(i, a, value)) return r;
+            o.recordPath = value;
+        } else if (a == "--no-repeat") {
+            o.recordRepeat = false;
+            recordRule = a;
+        } else if (a == "--interval") {
+            if (!needValue(i, a, value)) return r;
+            o.recordInterval = boundedNumber(value, 0, 86400);
+            if (!o.recordInterval) {
+                r.error = "--interval needs a number of seconds from 0 to 86400";
+                return r;
+            }
+            recordRule = a;
+        } else if (a == "--limit") {
+            if (!needValue(i, a, value)) return r;
+            const int32_t most = kRecordLimitItems.back().limit;
+            const auto limit = value == "limitless" ? std::optional<int32_t>(most) : boundedNumber(value, 1, most);
+            if (!limit) {
+                r.error = "--limit needs a number of rows from 1 to " + std::to_string(most) + ", or limitless";
+                return r;
+            }
+            o.recordLimit = *limit;
+            recordRule = a;
         } else if (a == "--save-bytes") {
             if (!needValue(i, a, value)) return r;
             o.saveBytesPath = value;
@@ -130,6 +171,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (o.reportPdf && o.saveBytesPath) {
         r.error = "--save-bytes cannot be combined with --report: it reads no line";
     }
+    if (o.recordPath && !o.decodePath) r.error = "--record needs --decode: it records the readings of a line";
+    if (!recordRule.empty() && !o.recordPath) r.error = recordRule + " needs --record FILE";
     if (r.error.empty() && o.variant) variantError(o, r.error);
     return r;
 }
@@ -145,6 +188,13 @@ std::string usageText(const std::string& program) {
            "  --decode PATH       no window: decode a capture file, - for standard input, or a serial\n"
            "                      device, and print one line per reading:\n"
            "                      value, counts, unit, AC/DC, AUTO (tab-separated)\n"
+           "  --record FILE       with --decode: store the readings as the window's record table\n"
+           "                      would and write them to FILE at the end (a Paradox table for\n"
+           "                      a name ending in .db, tab-separated text otherwise); a capture\n"
+           "                      is timed as the line would have sent it\n"
+           "  --no-repeat         (with --record) store repeated readings too\n"
+           "  --interval SECONDS  (with --record) store at most one reading per SECONDS\n"
+           "  --limit N|limitless (with --record) stop storing after N rows (default 10000)\n"
            "  --report OUT.pdf TABLE\n"
            "                      no window: write the printed report of a saved table as a PDF\n"
            "  --recover JOURNAL OUT\n"

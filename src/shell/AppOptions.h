@@ -20,6 +20,12 @@ struct AppOptions {
     std::optional<std::string> recoverJournal;  // --recover JOURNAL OUT: the journal's rows written to OUT
     std::string recoverOut;
     std::optional<std::string> saveBytesPath;  // --save-bytes FILE: every received byte appended to it
+    // --record FILE (with --decode): the readings go through the record store's rules into a table
+    // written to FILE at the end, as Save writes it
+    std::optional<std::string> recordPath;
+    bool recordRepeat = true;                  // --no-repeat: store repeated readings too
+    std::optional<int32_t> recordInterval;     // --interval SECONDS: sampling on with that interval
+    int32_t recordLimit = 10000;               // --limit N|limitless
     // --test-prefill N (not in the usage text): start with N rows stored, Repeat off and no
     // record limit, to measure the window with a full table
     int64_t testPrefillRecords = 0;

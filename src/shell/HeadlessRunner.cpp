@@ -8,13 +8,18 @@
 #include <cmath>
 #include <csignal>
 #include <charconv>
+#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <istream>
 #include <ostream>
 #include <vector>
 
 #include "ByteLog.h"
+#include "HeadlessRecorder.h"
 #include "FrameAssembler.h"
 #include "LcdPanelModel.h"
 #include "LineWatch.h"
@@ -42,15 +47,26 @@ public:
     LineWatch& watch() { return watch_; }
     // Where the received bytes are kept as they came; nullptr: nowhere.
     void setByteLog(ByteLog* log) { byteLog_ = log; }
+    // Hears every completed reading after it is printed.
+    void setReadingHandler(std::function<void(const MeterState&)> handler) { onReading_ = std::move(handler); }
 
     uint64_t bytesFed() const { return bytesFed_; }
     uint64_t readings() const { return readings_; }
 
-    void feed(const void* data, int32_t size) {
+    // With `beforeEachByte` the bytes are decoded one at a time, the call made before each, so
+    // that a clock can follow the bytes.
+    void feed(const void* data, int32_t size, const std::function<void()>& beforeEachByte = {}) {
         bytesFed_ += static_cast<uint64_t>(size);
         if (byteLog_ && byteLog_->isOpen()) byteLog_->append(data, size);
-        if (state_.family == FrameFamily::Segment) segment_.H31BRData(data, size);
-        else if (state_.family == FrameFamily::Digit) digit_.H47BRData(data, size);
+        if (beforeEachByte) {
+            const auto* bytes = static_cast<const char*>(data);
+            for (int32_t i = 0; i < size; ++i) {
+                beforeEachByte();
+                decode(bytes + i, 1);
+            }
+        } else {
+            decode(data, size);
+        }
         watch_.received(data, size, LineWatch::Clock::now());
     }
 
@@ -62,6 +78,11 @@ public:
     }
 
 private:
+    void decode(const void* data, int32_t size) {
+        if (state_.family == FrameFamily::Segment) segment_.H31BRData(data, size);
+        else if (state_.family == FrameFamily::Digit) digit_.H47BRData(data, size);
+    }
+
     // Lines are formed in one buffer and written in large pieces: a stream insertion per field
     // would cost more than decoding the frame.
     void print(bool completed) {
@@ -78,6 +99,7 @@ private:
         pending_ += state_.AutoText;
         pending_ += '\n';
         if (pending_.size() >= kFlushSize) flush();
+        if (onReading_) onReading_(state_);
     }
 
     static constexpr size_t kFlushSize = 64 * 1024;
@@ -96,6 +118,7 @@ private:
     DigitFrameAssembler digit_;
     LineWatch watch_;
     ByteLog* byteLog_ = nullptr;
+    std::function<void(const MeterState&)> onReading_;
 };
 
 // Polling without an event loop: the headless run calls the driver's tick itself.
@@ -128,14 +151,25 @@ std::string checkedModelCaption(const ControlStates& controls) {
     return caption;
 }
 
-void readStream(std::istream& in, PrintingRun& run) {
+void readStream(std::istream& in, PrintingRun& run, const std::function<void()>& beforeEachByte) {
     std::vector<char> buffer(64 * 1024);
     while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-        run.feed(buffer.data(), static_cast<int32_t>(in.gcount()));
+        run.feed(buffer.data(), static_cast<int32_t>(in.gcount()), beforeEachByte);
     }
 }
 
-int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun& run, std::ostream& err) {
+// The local time of day now, in milliseconds since midnight.
+int32_t localTimeOfDayMs() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&t, &local);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    return static_cast<int32_t>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + ms);
+}
+
+int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun& run, HeadlessRecorder* recorder,
+               std::ostream& err) {
     PosixSerialPort port;
     port.setDevicePath(pnCOM1, path);
     ManualPollTimer timer;
@@ -163,9 +197,12 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
     int code = 0;
     int emptyWakeups = 0;
     pollfd watched{static_cast<int>(driver.portHandle()), POLLIN, 0};
+    // the sampling timer of a recording runs on the real clock here
+    if (recorder) recorder->realTimePassed(std::chrono::steady_clock::now());
     while (!g_interrupted) {
         watched.revents = 0;
         const int ready = ::poll(&watched, 1, static_cast<int>(timer.periodMs()));
+        if (recorder) recorder->realTimePassed(std::chrono::steady_clock::now());
         if (ready < 0 && errno != EINTR) break;
         if (ready <= 0) continue;
         const uint64_t before = run.bytesFed();
@@ -260,11 +297,28 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         run.setByteLog(&byteLog);
     }
 
+    std::unique_ptr<HeadlessRecorder> recorder;
+    std::function<void()> beforeEachByte;
+    if (options.recordPath) {
+        const std::string why = HeadlessRecorder::checkTarget(*options.recordPath, path);
+        if (!why.empty()) {
+            err << why << '\n';
+            return 2;
+        }
+        recorder = std::make_unique<HeadlessRecorder>(options);
+        run.setReadingHandler([r = recorder.get()](const MeterState& reading) { r->offer(reading); });
+        if (!isCharacterDevice(path)) {
+            // a capture (or standard input) is timed as the line sent it, from now on
+            recorder->useLineClock(choice.baud19200 ? 19200 : 2400, localTimeOfDayMs());
+            beforeEachByte = [r = recorder.get()] { r->byteArrives(); };
+        }
+    }
+
     int code = 0;
     if (path == "-") {
-        readStream(stdinStream, run);
+        readStream(stdinStream, run, beforeEachByte);
     } else if (isCharacterDevice(path)) {
-        code = readDevice(path, choice, run, err);
+        code = readDevice(path, choice, run, recorder.get(), err);
     } else if (isDirectory(path)) {
         err << "cannot read '" << path << "': it is a directory\n";
         return 2;
@@ -274,7 +328,7 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
             err << "cannot read '" << path << "': " << std::strerror(errno) << '\n';
             return 2;
         }
-        readStream(file, run);
+        readStream(file, run, beforeEachByte);
     }
     run.flush();
     out.flush();
@@ -282,6 +336,16 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     // input, an interrupt, a lost device with code 1), what was recorded so far belongs on file
     // before the closing notes.
 
+    // the rows recorded so far are written however the run ended (a device: interrupted or lost)
+    if (recorder && code != 2) {
+        const FileResult written = recorder->write();
+        if (written.ok()) {
+            err << recorder->path() << ": " << written.rows << (written.rows == 1 ? " row" : " rows") << " written\n";
+        } else {
+            err << written.error.toStdString() << '\n';
+            code = 1;
+        }
+    }
     // A run that read nothing ends with one line saying why: the line's hint first, then what
     // was read; a run with readings only counts what it dropped.
     const auto hint = code != 2 ? run.watch().finalHint() : std::nullopt;

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <QStringList>
@@ -18,6 +19,7 @@
 #include "MeterEngine.h"
 #include "MeterState.h"
 #include "PosixSerialPort.h"
+#include "RecordFiles.h"
 #include "RecordSnapshot.h"
 #include "QtPollTimer.h"
 #include "ReadingSink.h"
@@ -30,6 +32,7 @@
 namespace Ui {
 class TFCOMM;
 }
+class QFileDialog;
 class QLabel;
 class ScaleCanvas;
 class DemoMeter;
@@ -59,6 +62,11 @@ public:
     RecordTable& recordTable() { return table_; }
     RecordStore& recordStore() { return store_; }
     RecordJournal& recordJournal() { return journal_; }
+    RecordFiles& recordFiles() { return files_; }
+    // Shows a file dialog of Open or Save and returns the chosen path, empty when cancelled. By
+    // default the dialog is run modally; tests put in their own to drive it.
+    using FileDialogRunner = std::function<QString(QFileDialog& dialog)>;
+    void setFileDialogRunner(FileDialogRunner runner) { fileDialogRunner_ = std::move(runner); }
     // Brings the widgets in line with the panel model.
     void syncPanel();
 
@@ -88,6 +96,9 @@ public slots:
     void N500001Click();
     void N1000001Click();
     void limitessClick();
+    // data files
+    void SpeedButton2Click();
+    void saveasClick();
     // trend chart (TFCOMMChart.cpp)
     void ShowSeries(int Index) override;
     void BtNewClick() override;
@@ -197,6 +208,8 @@ private:
     // the unsaved rows on disk, beside the record table, until they are saved or let go
     RecordJournal journal_;
     bool journalFailed_ = false;
+    RecordFiles files_{store_, table_};
+    FileDialogRunner fileDialogRunner_;
     QTimer Trecord;
     bool exitConfirmed_ = false;
 };

@@ -1,19 +1,31 @@
-// The window's side of the record store: its controls, the Record menu, the sampling timer and
-// the question before unsaved rows are dropped. The rules themselves are RecordStore's.
+// The window's side of the record store: its controls, the Record menu, the sampling timer, the
+// question before unsaved rows are dropped, Open and Save. The rules themselves are RecordStore's,
+// the files RecordFiles'.
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QStyle>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QToolButton>
 
+#include "DataFiles.h"
+#include "FileProgressDialog.h"
 #include "RecordGrid.h"
+#include "TextExport.h"
 #include "TFCOMM.h"
 #include "ui_TFCOMM.h"
 
 namespace {
 
-// The table opened at start, in the working directory.
+// The table opened at start, and its file in the working directory.
 constexpr const char* kRecordTableName = "Kr47bdb";
+constexpr const char* kRecordTableFile = "Kr47bdb.DB";
+
+QString runFileDialog(QFileDialog& dialog) {
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
 
 }  // namespace
 
@@ -38,6 +50,13 @@ void TFCOMM::bindRecording() {
     connect(ui_->N1000001, &QAction::triggered, this, &TFCOMM::N1000001Click);
     connect(ui_->limitess, &QAction::triggered, this, &TFCOMM::limitessClick);
 
+    ui_->OpenDataFiles->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
+    ui_->saveas->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    connect(ui_->OpenDataFiles, &QAbstractButton::clicked, this, &TFCOMM::SpeedButton2Click);
+    connect(ui_->saveas, &QAbstractButton::clicked, this, &TFCOMM::saveasClick);
+    connect(ui_->Save1, &QAction::triggered, this, &TFCOMM::saveasClick);
+    fileDialogRunner_ = runFileDialog;
+
     Trecord.setInterval(1000);
     connect(&Trecord, &QTimer::timeout, this, &TFCOMM::TrecordTimer);
     Trecord.start();
@@ -45,10 +64,12 @@ void TFCOMM::bindRecording() {
 
 // Start-up: the record table and the store's start values.
 void TFCOMM::openRecordTable() {
-    std::string error;
-    if (!table_.open(kRecordTableName, &error)) {
-        // the meter is still decoded; readings are just not stored
-        QMessageBox::critical(this, windowTitle(), QString::fromStdString(error));
+    const FileResult opened = files_.openAtStart(kRecordTableName, QString::fromLatin1(kRecordTableFile));
+    if (!opened.ok()) {
+        // the meter is still decoded; readings are just not stored. Said once the window is up.
+        QTimer::singleShot(0, this, [this, why = opened.error] {
+            showNotice(QMessageBox::Critical, QStringLiteral("RecordTableError"), why);
+        });
     }
     RecordStore::applyStartValues(record_);
     if (table_.isOpen()) offerJournalRecovery();
@@ -150,6 +171,56 @@ void TFCOMM::N100001Click() { chooseRecordLimit(2); }
 void TFCOMM::N500001Click() { chooseRecordLimit(3); }
 void TFCOMM::N1000001Click() { chooseRecordLimit(4); }
 void TFCOMM::limitessClick() { chooseRecordLimit(5); }
+
+// Open: the chosen table takes the place of the record table only when it could be read whole.
+void TFCOMM::SpeedButton2Click() {
+    if (!confirmDiscardRecords()) return;
+    QFileDialog OpenDialog1(this, tr("Open"), QString(), DataFiles::openFilter());
+    OpenDialog1.setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1.setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog1.setFileMode(QFileDialog::ExistingFile);
+    const QString path = fileDialogRunner_(OpenDialog1);
+    if (path.isEmpty()) return;
+    FileResult result;
+    {
+        FileProgressDialog progress(tr("Opening %1").arg(QDir::toNativeSeparators(path)), this);
+        result = files_.open(path, progress.callback());
+    }
+    if (result.status == FileResult::Failed) QMessageBox::critical(this, windowTitle(), result.error);
+    ui_->DBGrid1->reset();
+}
+
+// Save: a Paradox table for a name ending in ".db", the tab-separated text for any other.
+void TFCOMM::saveasClick() {
+    QFileDialog SaveDialog2(this, tr("Save As"), QString(), DataFiles::saveFilter());
+    SaveDialog2.setObjectName(QStringLiteral("SaveDialog2"));
+    SaveDialog2.setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog2.setFileMode(QFileDialog::AnyFile);
+    SaveDialog2.setDefaultSuffix(QStringLiteral("xls"));
+    // a name typed without an extension gets the chosen type's ("xls" for all files)
+    connect(&SaveDialog2, &QFileDialog::filterSelected, &SaveDialog2, [&SaveDialog2](const QString& filter) {
+        const QString suffix = filter.section(QStringLiteral("(*."), 1).section(u')', 0, 0);
+        SaveDialog2.setDefaultSuffix(suffix.isEmpty() ? QStringLiteral("xls") : suffix);
+    });
+    const QString path = fileDialogRunner_(SaveDialog2);
+    if (path.isEmpty()) return;
+    FileResult result;
+    {
+        FileProgressDialog progress(tr("Saving %1").arg(QDir::toNativeSeparators(path)), this);
+        result = files_.save(path, progress.callback());
+    }
+    if (DataFiles::saveFormatFor(path) == DataFiles::SaveFormat::Text) {
+        if (result.status == FileResult::Cancelled) return;
+        QMessageBox box(QMessageBox::NoIcon, windowTitle(),
+                        result.ok() ? TextExport::successMessage(path) : TextExport::failureMessage(path),
+                        QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("SaveResult"));
+        if (!result.ok()) box.setInformativeText(result.error);
+        box.exec();
+    } else if (result.status == FileResult::Failed) {
+        QMessageBox::critical(this, windowTitle(), result.error);
+    }
+}
 
 bool TFCOMM::confirmDiscardRecords() {
     if (exitConfirmed_ || !store_.hasUnsavedRows()) return true;

@@ -1,0 +1,208 @@
+// The headless logger: --decode with --record FILE stores the readings under the store's rules,
+// timed as the line sent them for a capture, and writes FILE as Save writes it.
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTime>
+#include <atomic>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <unistd.h>
+
+#include "../serial/PseudoTerminal.h"
+
+#include "AppOptions.h"
+#include "HeadlessRunner.h"
+#include "ParadoxTable.h"
+
+namespace {
+
+std::string segmentBytes(const std::string& frameHex) {
+    std::string bytes;
+    for (std::size_t i = 0; i < frameHex.size(); ++i) {
+        bytes.push_back(static_cast<char>(((i + 1) << 4) | std::stoi(frameHex.substr(i, 1), nullptr, 16)));
+    }
+    return bytes;
+}
+
+// 1.234 V DC AUTO and -3999 V DC MANU, taking turns: every frame is a new reading.
+std::string alternatingFrames(int count) {
+    const std::string a = segmentBytes("705DB1F2700040");
+    const std::string b = segmentBytes("49F3F3F3F00040");
+    std::string bytes;
+    for (int i = 0; i < count; ++i) bytes += i % 2 ? b : a;
+    return bytes;
+}
+
+struct Run {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Run decode(const std::vector<std::string>& args, const std::string& input) {
+    const OptionsResult r = parseOptions(args);
+    if (!r.error.empty()) return {2, "", r.error};
+    std::istringstream in(input);
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = runHeadless(r.options, in, out, err);
+    return {code, out.str(), err.str()};
+}
+
+std::vector<RecordRow> readTable(const QString& path) {
+    std::vector<RecordRow> rows;
+    const FileResult r = ParadoxTable::read(path, [&rows](const RecordRow& row) { rows.push_back(row); });
+    if (!r.ok()) qWarning("%s", qPrintable(r.error));
+    return rows;
+}
+
+}  // namespace
+
+class RecordCli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void options_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("record without decode") << QStringList{"--record", "x.db"} << "--record needs --decode";
+        QTest::newRow("rule without record") << QStringList{"--decode", "-", "--no-repeat"} << "needs --record";
+        QTest::newRow("negative interval") << QStringList{"--decode", "-", "--record", "x", "--interval", "-1"}
+                                           << "--interval needs";
+        QTest::newRow("interval word") << QStringList{"--decode", "-", "--record", "x", "--interval", "ten"}
+                                       << "--interval needs";
+        QTest::newRow("limit zero") << QStringList{"--decode", "-", "--record", "x", "--limit", "0"} << "--limit needs";
+        QTest::newRow("limit too big") << QStringList{"--decode", "-", "--record", "x", "--limit", "10000001"}
+                                       << "--limit needs";
+        QTest::newRow("good") << QStringList{"--decode", "-", "--record", "x", "--limit", "limitless", "--interval",
+                                             "5", "--no-repeat"}
+                              << "";
+    }
+    void options() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        std::vector<std::string> words;
+        for (const QString& a : args) words.push_back(a.toStdString());
+        const OptionsResult r = parseOptions(words);
+        QVERIFY2(QString::fromStdString(r.error).contains(error), r.error.c_str());
+        if (!error.isEmpty()) return;
+        QCOMPARE(r.options.recordLimit, 10000000);
+        QCOMPARE(*r.options.recordInterval, 5);
+        QVERIFY(!r.options.recordRepeat);
+    }
+
+    // A capture becomes a table with the readings' fields, the rows timed by the line: 14 bytes at
+    // 2400 baud take 58.3 ms. Repeat (on by default) drops the steady reading at the end.
+    void captureToTable() {
+        QTemporaryDir dir;
+        const QString table = dir.filePath("run.db");
+        const std::string steady(segmentBytes("705DB1F2700040"));
+        const Run r = decode({"--decode", "-", "--record", table.toStdString()},
+                             alternatingFrames(4) + steady + steady + steady);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.err.find("run.db: 5 rows written") != std::string::npos, r.err.c_str());
+        const std::vector<RecordRow> rows = readTable(table);
+        QCOMPARE(rows.size(), size_t(5));
+        QCOMPARE(rows[0].no, 1);
+        QCOMPARE(rows[0].value, std::string("1.234"));
+        QCOMPARE(rows[0].nval, 1234.0);
+        QCOMPARE(rows[0].unit, std::string("V"));
+        QCOMPARE(rows[0].dcAc, std::string("DC"));
+        QCOMPARE(rows[0].autoText, std::string("AUTO"));
+        QCOMPARE(rows[1].value, std::string("-3999"));
+        QCOMPARE(rows[1].autoText, std::string("MANU"));
+        QCOMPARE(rows[4].no, 5);
+        for (size_t i = 1; i < rows.size(); ++i) {
+            const int step = (rows[i].timeMs - rows[i - 1].timeMs + 86400000) % 86400000;
+            QVERIFY2(step == 58 || step == 59, qPrintable(QString::number(step)));
+        }
+
+        // --no-repeat stores the steady reading each time; a text name gets the text
+        const QString text = dir.filePath("run.txt");
+        QCOMPARE(decode({"--decode", "-", "--record", text.toStdString(), "--no-repeat"},
+                        alternatingFrames(4) + steady + steady)
+                     .code,
+                 0);
+        QFile f(text);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        QCOMPARE(lines.size(), 1 + 6 + 1);
+        QVERIFY(lines[0].startsWith("No\tTime"));
+        QVERIFY(lines[6].startsWith("6\t"));
+
+        // --limit stops storing
+        const Run limited = decode({"--decode", "-", "--record", table.toStdString(), "--limit", "3"},
+                                   alternatingFrames(10));
+        QCOMPARE(limited.code, 0);
+        QCOMPARE(readTable(table).size(), size_t(3));
+    }
+
+    // 100 s of line time (23,996 bytes at 2400 baud) with --interval 10: a row every ten seconds
+    // (the timer ticks on whole seconds of the run, so a step is ten seconds give or take a frame).
+    void intervalRunsOnLineTime() {
+        QTemporaryDir dir;
+        const QString table = dir.filePath("interval.db");
+        const Run r = decode({"--decode", "-", "--record", table.toStdString(), "--interval", "10"},
+                             alternatingFrames(1714));
+        QCOMPARE(r.code, 0);
+        const std::vector<RecordRow> rows = readTable(table);
+        QCOMPARE(rows.size(), size_t(10));
+        for (size_t i = 1; i < rows.size(); ++i) {
+            const int step = (rows[i].timeMs - rows[i - 1].timeMs + 86400000) % 86400000;
+            QVERIFY2(step > 9900 && step < 10100, qPrintable(QString::number(step)));
+        }
+    }
+
+    void badTargetsAreRefusedBeforeTheRun() {
+        QTemporaryDir dir;
+        const std::string capture = dir.filePath("capture.bin").toStdString();
+        std::ofstream(capture) << alternatingFrames(2);
+        for (const std::string& target : {dir.path().toStdString(), dir.filePath("no/such/run.db").toStdString(),
+                                          capture}) {
+            const Run r = decode({"--decode", capture, "--record", target}, "");
+            QCOMPARE(r.code, 2);
+            QVERIFY2(r.err.find("cannot record into") != std::string::npos, r.err.c_str());
+            QVERIFY(r.out.empty());
+        }
+    }
+
+    // A device runs until interrupted; the rows recorded so far are written then.
+    void deviceInterruptedWritesTheRows() {
+        QTemporaryDir dir;
+        const QString table = dir.filePath("live.db");
+        PseudoTerminal line;
+        QVERIFY(!line.slavePath.empty());
+        const OptionsResult o = parseOptions({"--decode", line.slavePath, "--record", table.toStdString()});
+        QVERIFY(o.error.empty());
+        std::signal(SIGINT, SIG_IGN);
+        std::istringstream in;
+        std::ostringstream out;
+        std::ostringstream err;
+        std::atomic<int> code{-1};
+        std::thread run([&] { code = runHeadless(o.options, in, out, err); });
+        QTest::qWait(300);
+        const std::string frames = alternatingFrames(3);
+        QCOMPARE(::write(line.master, frames.data(), frames.size()), static_cast<ssize_t>(frames.size()));
+        QTest::qWait(400);
+        while (code == -1) {
+            std::raise(SIGINT);
+            QTest::qWait(20);
+        }
+        run.join();
+        std::signal(SIGINT, SIG_DFL);
+        QCOMPARE(code.load(), 0);
+        const std::vector<RecordRow> rows = readTable(table);
+        QCOMPARE(rows.size(), size_t(3));
+        QCOMPARE(rows[2].value, std::string("1.234"));
+        // the real time of day
+        const QTime now = QTime::currentTime();
+        QVERIFY(std::abs(now.msecsSinceStartOfDay() - rows[2].timeMs) < 5000);
+    }
+};
+
+QTEST_GUILESS_MAIN(RecordCli)
+#include "tst_record_cli.moc"
