@@ -168,7 +168,7 @@ void WindowRecords::controlsAndMenu() {
         menu << (a->isSeparator() ? QStringLiteral("-")
                                   : a->text() + (a->isChecked() ? "*" : "") + (a->isEnabled() ? "" : "(off)"));
     }
-    QCOMPARE(menu.join(' '), QStringLiteral("New Save(off) - 1000 5000 10000* 50000 100000 limitless"));
+    QCOMPARE(menu.join(' '), QStringLiteral("New Save - 1000 5000 10000* 50000 100000 limitless"));
     QCOMPARE(w->recordState().MaxRecords, 10000);
     QCOMPARE(w->recordTable().name(), std::string("Kr47bdb"));
     QVERIFY(w->recordTable().isOpen());
