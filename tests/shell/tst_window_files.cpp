@@ -6,12 +6,14 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <sstream>
 
+#include "FileProgressDialog.h"
 #include "HeadlessRunner.h"
 #include "ParadoxTable.h"
 #include "RecordGrid.h"
@@ -77,6 +79,7 @@ private slots:
     void openAsksThenKeepsTheTableOnFailure();
     void secondWindowCannotTakeTheStartTable();
     void loggedTableOpensInTheWindow();
+    void progressShowsOnlyForLongOperations();
 };
 
 // The Save dialog adds "xls" to a bare name; "run1" gives text run1.xls and the success message;
@@ -243,6 +246,28 @@ void WindowFiles::loggedTableOpensInTheWindow() {
             cells << cell(*w, i, c);
         QCOMPARE(cells.join('|'), want[i]);
     }
+}
+
+// Nothing shows for a quick operation; after half a second the dialog is up, and its Cancel
+// stops the operation.
+void WindowFiles::progressShowsOnlyForLongOperations() {
+    QWidget parent;
+    parent.show();
+    {
+        FileProgressDialog quick(QStringLiteral("Saving"), &parent);
+        const FileProgress step = quick.callback();
+        for (int i = 0; i <= 10; ++i) QVERIFY(step(i * 10, 100));
+        QVERIFY(!parent.findChild<QProgressDialog*>(QStringLiteral("FileProgress"))->isVisible());
+    }
+    FileProgressDialog slow(QStringLiteral("Saving"), &parent);
+    const FileProgress step = slow.callback();
+    QVERIFY(step(0, 100));
+    QTest::qSleep(600);
+    QVERIFY(step(10, 100));
+    auto* dialog = parent.findChild<QProgressDialog*>(QStringLiteral("FileProgress"));
+    QVERIFY(dialog->isVisible());
+    dialog->cancel();
+    QVERIFY(!step(20, 100));
 }
 
 QTEST_MAIN(WindowFiles)
