@@ -173,6 +173,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     }
     if (o.recordPath && !o.decodePath) r.error = "--record needs --decode: it records the readings of a line";
     if (!recordRule.empty() && !o.recordPath) r.error = recordRule + " needs --record FILE";
+    if (o.recordPath && o.saveBytesPath && *o.recordPath == *o.saveBytesPath)
+        r.error = "--record and --save-bytes name the same file; the table would replace the bytes";
     if (r.error.empty() && o.variant) variantError(o, r.error);
     return r;
 }

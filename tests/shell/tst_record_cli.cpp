@@ -78,6 +78,8 @@ private slots:
         QTest::newRow("limit zero") << QStringList{"--decode", "-", "--record", "x", "--limit", "0"} << "--limit needs";
         QTest::newRow("limit too big") << QStringList{"--decode", "-", "--record", "x", "--limit", "10000001"}
                                        << "--limit needs";
+        QTest::newRow("same file as the bytes")
+            << QStringList{"--decode", "-", "--record", "x", "--save-bytes", "x"} << "name the same file";
         QTest::newRow("good") << QStringList{"--decode", "-", "--record", "x", "--limit", "limitless", "--interval",
                                              "5", "--no-repeat"}
                               << "";
