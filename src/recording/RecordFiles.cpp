@@ -51,6 +51,13 @@ FileResult RecordFiles::save(const QString& path, const FileProgress& progress)
                                                               "text under another name.")
                                       .arg(QDir::toNativeSeparators(path)));
     }
+    if (!ownFile && TableLock::isHeldElsewhere(path)) {
+        // replacing it would leave the program that has it open on a file that is gone
+        return FileResult::failed(QCoreApplication::translate("RecordFiles",
+                                                              "Cannot save to %1: the table is in use by another "
+                                                              "program.")
+                                      .arg(QDir::toNativeSeparators(path)));
+    }
     // readings that arrive while the rows are written (the progress dialog lets the line be
     // read) are not in the file and stay unsaved
     const int64_t rows = table_.rowCount();

@@ -70,3 +70,16 @@ void TableLock::unlock()
     fd_ = -1;
     path_.clear();
 }
+
+bool TableLock::isHeldElsewhere(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    const bool held = rc != 0 && errno == EWOULDBLOCK;
+    ::close(fd);  // closing lets go of a lock taken here
+    return held;
+}

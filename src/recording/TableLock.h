@@ -19,6 +19,10 @@ public:
     void unlock();
 
     bool isLocked() const { return fd_ >= 0; }
+
+    // Whether another program (or another lock here) holds the file at `path` now. A file that
+    // is missing or cannot be read counts as not held.
+    static bool isHeldElsewhere(const QString& path);
     QString path() const { return path_; }
 
 private:

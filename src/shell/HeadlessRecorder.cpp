@@ -7,6 +7,7 @@
 #include "AppOptions.h"
 #include "DataFiles.h"
 #include "MeterState.h"
+#include "TableLock.h"
 
 namespace {
 constexpr int64_t kDayMs = 86400000;
@@ -66,5 +67,7 @@ std::string HeadlessRecorder::checkTarget(const std::string& path, const std::st
         target.canonicalFilePath() == QFileInfo(QString::fromStdString(decodePath)).canonicalFilePath()) {
         return "cannot record into '" + path + "': it is the file being decoded";
     }
+    if (TableLock::isHeldElsewhere(target.filePath()))
+        return "cannot record into '" + path + "': the table is in use by another program";
     return {};
 }

@@ -239,6 +239,12 @@ void TestRecordFiles::savingOntoTheOpenTableKeepsItLocked() {
     QCOMPARE(refused.status, FileResult::Failed);
     QVERIFY(upper.store.hasUnsavedRows());
     QCOMPARE(readTable(start).size(), size_t(0));  // still a table
+
+    // nor is the table that another program has open replaced
+    const FileResult held = upper.files.save(own);
+    QCOMPARE(held.status, FileResult::Failed);
+    QVERIFY2(held.error.contains("in use"), qPrintable(held.error));
+    QCOMPARE(readTable(own).size(), size_t(3));
 }
 
 // A reading that arrives while the rows are written is not in the file: it stays unsaved, and

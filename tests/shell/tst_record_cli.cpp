@@ -17,6 +17,7 @@
 #include "AppOptions.h"
 #include "HeadlessRunner.h"
 #include "ParadoxTable.h"
+#include "TableLock.h"
 
 namespace {
 
@@ -163,8 +164,12 @@ private slots:
         QTemporaryDir dir;
         const std::string capture = dir.filePath("capture.bin").toStdString();
         std::ofstream(capture) << alternatingFrames(2);
+        const std::string held = dir.filePath("held.db").toStdString();
+        std::ofstream(held) << "x";
+        TableLock lock;
+        QVERIFY(lock.lock(QString::fromStdString(held)));
         for (const std::string& target : {dir.path().toStdString(), dir.filePath("no/such/run.db").toStdString(),
-                                          capture}) {
+                                          capture, held}) {
             const Run r = decode({"--decode", capture, "--record", target}, "");
             QCOMPARE(r.code, 2);
             QVERIFY2(r.err.find("cannot record into") != std::string::npos, r.err.c_str());
