@@ -10,10 +10,9 @@
 #include <QMessageBox>
 #include <QToolButton>
 
-#include "DataFiles.h"
+#include "DataFileDialogs.h"
 #include "FileProgressDialog.h"
 #include "RecordGrid.h"
-#include "TextExport.h"
 #include "TFCOMM.h"
 #include "ui_TFCOMM.h"
 
@@ -175,10 +174,8 @@ void TFCOMM::limitessClick() { chooseRecordLimit(5); }
 // Open: the chosen table takes the place of the record table only when it could be read whole.
 void TFCOMM::SpeedButton2Click() {
     if (!confirmDiscardRecords()) return;
-    QFileDialog OpenDialog1(this, tr("Open"), QString(), DataFiles::openFilter());
-    OpenDialog1.setObjectName(QStringLiteral("OpenDialog1"));
-    OpenDialog1.setAcceptMode(QFileDialog::AcceptOpen);
-    OpenDialog1.setFileMode(QFileDialog::ExistingFile);
+    QFileDialog OpenDialog1(this, tr("Open"));
+    DataFileDialogs::setUpOpenDialog(OpenDialog1);
     const QString path = fileDialogRunner_(OpenDialog1);
     if (path.isEmpty()) return;
     FileResult result;
@@ -192,16 +189,8 @@ void TFCOMM::SpeedButton2Click() {
 
 // Save: a Paradox table for a name ending in ".db", the tab-separated text for any other.
 void TFCOMM::saveasClick() {
-    QFileDialog SaveDialog2(this, tr("Save As"), QString(), DataFiles::saveFilter());
-    SaveDialog2.setObjectName(QStringLiteral("SaveDialog2"));
-    SaveDialog2.setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog2.setFileMode(QFileDialog::AnyFile);
-    SaveDialog2.setDefaultSuffix(QStringLiteral("xls"));
-    // a name typed without an extension gets the chosen type's ("xls" for all files)
-    connect(&SaveDialog2, &QFileDialog::filterSelected, &SaveDialog2, [&SaveDialog2](const QString& filter) {
-        const QString suffix = filter.section(QStringLiteral("(*."), 1).section(u')', 0, 0);
-        SaveDialog2.setDefaultSuffix(suffix.isEmpty() ? QStringLiteral("xls") : suffix);
-    });
+    QFileDialog SaveDialog2(this, tr("Save As"));
+    DataFileDialogs::setUpSaveDialog(SaveDialog2);
     const QString path = fileDialogRunner_(SaveDialog2);
     if (path.isEmpty()) return;
     FileResult result;
@@ -209,17 +198,7 @@ void TFCOMM::saveasClick() {
         FileProgressDialog progress(tr("Saving %1").arg(QDir::toNativeSeparators(path)), this);
         result = files_.save(path, progress.callback());
     }
-    if (DataFiles::saveFormatFor(path) == DataFiles::SaveFormat::Text) {
-        if (result.status == FileResult::Cancelled) return;
-        QMessageBox box(QMessageBox::NoIcon, windowTitle(),
-                        result.ok() ? TextExport::successMessage(path) : TextExport::failureMessage(path),
-                        QMessageBox::Ok, this);
-        box.setObjectName(QStringLiteral("SaveResult"));
-        if (!result.ok()) box.setInformativeText(result.error);
-        box.exec();
-    } else if (result.status == FileResult::Failed) {
-        QMessageBox::critical(this, windowTitle(), result.error);
-    }
+    DataFileDialogs::showSaveResult(this, windowTitle(), path, result);
 }
 
 bool TFCOMM::confirmDiscardRecords() {

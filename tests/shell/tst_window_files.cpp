@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <sstream>
 
+#include "DataFileDialogs.h"
 #include "FileProgressDialog.h"
 #include "HeadlessRunner.h"
 #include "ParadoxTable.h"
@@ -80,6 +81,7 @@ private slots:
     void secondWindowCannotTakeTheStartTable();
     void loggedTableOpensInTheWindow();
     void progressShowsOnlyForLongOperations();
+    void saveTypeGivesTheExtension();
 };
 
 // The Save dialog adds "xls" to a bare name; "run1" gives text run1.xls and the success message;
@@ -268,6 +270,25 @@ void WindowFiles::progressShowsOnlyForLongOperations() {
     QVERIFY(dialog->isVisible());
     dialog->cancel();
     QVERIFY(!step(20, 100));
+}
+
+// A bare name takes the extension of the type chosen in the Save dialog.
+void WindowFiles::saveTypeGivesTheExtension() {
+    QCOMPARE(DataFileDialogs::defaultSuffixFor("Excel File(*.xls)"), QStringLiteral("xls"));
+    QCOMPARE(DataFileDialogs::defaultSuffixFor("DB File(*.db)"), QStringLiteral("db"));
+    QCOMPARE(DataFileDialogs::defaultSuffixFor("Txt File(*.txt)"), QStringLiteral("txt"));
+    QCOMPARE(DataFileDialogs::defaultSuffixFor("All File(*)"), QStringLiteral("xls"));
+    QCOMPARE(DataFileDialogs::defaultSuffixFor("All File(*.*)"), QStringLiteral("xls"));
+
+    QTemporaryDir dir;
+    QFileDialog d;
+    DataFileDialogs::setUpSaveDialog(d);
+    d.setDirectory(dir.path());
+    d.selectNameFilter(QStringLiteral("DB File(*.db)"));
+    emit d.filterSelected(QStringLiteral("DB File(*.db)"));
+    d.selectFile(QStringLiteral("run1"));
+    static_cast<QDialog&>(d).accept();
+    QCOMPARE(d.selectedFiles().value(0), dir.filePath("run1.db"));
 }
 
 QTEST_MAIN(WindowFiles)
