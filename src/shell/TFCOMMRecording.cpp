@@ -66,7 +66,9 @@ void TFCOMM::openRecordTable() {
     const FileResult opened = files_.openAtStart(kRecordTableName, QString::fromLatin1(kRecordTableFile));
     if (!opened.ok()) {
         // the meter is still decoded; readings are just not stored. Said once the window is up.
-        QTimer::singleShot(0, this, [this, why = opened.error] {
+        const QString why = opened.error + u'\n' +
+                            tr("Readings are shown but not recorded until a table is opened with Open.");
+        QTimer::singleShot(0, this, [this, why] {
             showNotice(QMessageBox::Critical, QStringLiteral("RecordTableError"), why);
         });
     }
