@@ -8,6 +8,7 @@
 #include "MeterState.h"
 #include "ParadoxTable.h"
 #include "RecordFiles.h"
+#include "RecordJournal.h"
 #include "RecordStore.h"
 #include "TableLock.h"
 #include "TableTestSupport.h"
@@ -253,7 +254,12 @@ void TestRecordFiles::readingsDuringASaveStayUnsaved() {
     QTemporaryDir dir;
     Rig rig;
     QVERIFY(rig.files.openAtStart("Kr47bdb", dir.filePath("Kr47bdb.DB")).ok());
+    RecordJournal journal;
+    const std::string journalPath = dir.filePath("Kr47bdb.journal").toStdString();
+    QVERIFY(journal.claim(journalPath, nullptr));
+    rig.store.setJournal(&journal);
     rig.record(100000);
+    QVERIFY(rig.store.syncJournal());
     int64_t onFile = -1;
     rig.store.setRowsSavedHandler([&onFile](int64_t rows) { onFile = rows; });
     bool arrived = false;
@@ -268,6 +274,11 @@ void TestRecordFiles::readingsDuringASaveStayUnsaved() {
     QVERIFY(arrived);
     QCOMPARE(onFile, int64_t(100000));
     QVERIFY(rig.store.hasUnsavedRows());
+    // the journal keeps that one reading, the saved rows are let go of
+    QVERIFY(rig.store.syncJournal());
+    const RecordJournal::Contents kept = RecordJournal::read(journalPath);
+    QCOMPARE(kept.rows.size(), size_t(1));
+    QVERIFY(kept.rows[0] == rig.table.row(100000));
 
     // a cancelled save leaves the earlier file and the flag as they were
     const QByteArray earlier = fileBytes(dir.filePath("busy.txt"));
