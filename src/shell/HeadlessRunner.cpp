@@ -335,8 +335,6 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     // Rows recorded by the run are written here: whatever ended the reading (the end of the
     // input, an interrupt, a lost device with code 1), what was recorded so far belongs on file
     // before the closing notes.
-
-    // the rows recorded so far are written however the run ended (a device: interrupted or lost)
     if (recorder && code != 2) {
         const FileResult written = recorder->write();
         if (written.ok()) {
