@@ -11,6 +11,7 @@ packages=(
   fonts-liberation
   xvfb xauth imagemagick xdotool poppler-utils
   dpkg-dev file
+  clang-14 libclang-rt-14-dev
 )
 
 if [ "${1:-}" = "--list" ]; then

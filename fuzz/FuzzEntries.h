@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The entry functions of the fuzz targets. Each takes one input of any length and content and
+// returns 0; a fault shows as a sanitizer report or, where a function checks a rule of its own,
+// as an abort. The libFuzzer programs call them, and so does the replay test of the normal build.
+namespace FuzzEntries {
+
+// A byte stream for one model profile, cut into chunks as the input says, through the frame
+// assembler of the profile's family, its decoder and the reading pipeline. Layout of the input:
+// byte 0 picks the profile and the check boxes (see FuzzFrames.cpp), then any number of chunks,
+// each a length byte followed by up to that many bytes.
+int frames(const uint8_t* data, std::size_t size);
+
+// A whole file through the Paradox table reader.
+int paradoxTable(const uint8_t* data, std::size_t size);
+
+// A text through the rules of the edits that take numbers. Byte 0 picks the rule, the rest is
+// the text as UTF-8.
+int texts(const uint8_t* data, std::size_t size);
+
+}  // namespace FuzzEntries

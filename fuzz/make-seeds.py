@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets from the test data, into fuzz/corpus/<target>/.
+
+frames: the golden frame tables as byte streams in the input layout of the frames target (a
+head byte choosing the model, then chunks, each a length byte and its bytes): one file per
+frame, split in two at a place that varies from frame to frame, and one file per model holding
+all of its frames in chunks of 16 bytes. paradox_table: the tables of tests/data/tables as they
+are. texts: a few typical limit texts.
+Run again after the tables change; the files it writes are kept in the repository."""
+import os
+import shutil
+
+here = os.path.dirname(os.path.abspath(__file__))
+data = os.path.join(here, '..', 'tests', 'data')
+corpus = os.path.join(here, 'corpus')
+
+# the order of the model table; the head byte's low nibble picks one, bit 4 is the variant box
+models = ['KR31A', 'KR31E', 'PAX-900', '22-85', 'TS510/530', 'KR47B', 'KR31D', 'KR31F', 'KR31G']
+VARIANT = 0x10
+
+
+def head(boxes):
+    b = 0
+    for box in boxes.split('+'):
+        if box == 'IF7263x':
+            b |= VARIANT
+        else:
+            b |= models.index(box)
+    return b
+
+
+def segment_bytes(frame):
+    # the low nibble from the text, the high nibble the position tag 1..E
+    n = len(frame)
+    return bytes(((min(i + 1, 13) if i < n - 1 else 14) << 4) | int(c, 16) for i, c in enumerate(frame))
+
+
+def digit_bytes(frame):
+    # the line feed of the previous frame first, printable bytes, the carriage return last
+    out = []
+    for i, c in enumerate(frame):
+        v = int(c, 16)
+        if i == 0 and v == 0xA:
+            out.append(0x0A)
+        elif i == len(frame) - 1 and v == 0xD:
+            out.append(0x0D)
+        else:
+            out.append(0x30 | v)
+    return bytes(out)
+
+
+def chunks(stream, sizes):
+    out = bytearray()
+    i = 0
+    k = 0
+    while i < len(stream):
+        n = sizes[k % len(sizes)]
+        out.append(n)
+        out += stream[i:i + n]
+        i += n
+        k += 1
+    return bytes(out)
+
+
+def rows(name):
+    with open(os.path.join(data, name)) as f:
+        for line in f:
+            if line.startswith('#') or not line.strip():
+                continue
+            yield line.rstrip('\n').split('\t')
+
+
+def write(target, name, content):
+    folder = os.path.join(corpus, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), 'wb') as f:
+        f.write(content)
+
+
+def main():
+    shutil.rmtree(corpus, ignore_errors=True)
+    streams = {}
+    frames = [(head('KR31E'), segment_bytes(r[0])) for r in rows('segment_frames.tsv')]
+    frames += [(head(r[1]), digit_bytes(r[0])) for r in rows('digit_frames.tsv')]
+    for k, (h, frame) in enumerate(frames):
+        cut = 1 + k % (len(frame) - 1)
+        write('frames', 'frame_%03d' % k, bytes([h]) + chunks(frame, [cut, len(frame) - cut]))
+        streams.setdefault(h, bytearray()).extend(frame)
+    for h, stream in streams.items():
+        write('frames', 'stream_%02x' % h, bytes([h]) + chunks(bytes(stream), [16]))
+    # every model with the first digit and segment frames, so each profile starts from a seed
+    seg = next(f for h, f in frames if h == head('KR31E'))
+    dig = next(f for h, f in frames if h == head('KR47B'))
+    for m in range(len(models)):
+        write('frames', 'model_%d' % m, bytes([m]) + chunks(seg + dig, [7]))
+
+    tables = os.path.join(data, 'tables')
+    for name in sorted(os.listdir(tables)):
+        with open(os.path.join(tables, name), 'rb') as f:
+            write('paradox_table', name, f.read())
+
+    for k, text in enumerate(['4000', '-4000', '+250', '-', '', '25-', '2147483647', '-2147483648',
+                              '2147483648', '00012', '1 2']):
+        write('texts', 'limit_%02d' % k, bytes([0]) + text.encode())
+
+
+main()
