@@ -17,8 +17,8 @@ int frames(const uint8_t* data, std::size_t size);
 // A whole file through the Paradox table reader.
 int paradoxTable(const uint8_t* data, std::size_t size);
 
-// A text through the rules of the edits that take numbers. Byte 0 picks the rule, the rest is
-// the text as UTF-8.
+// A text through the rules of the edits that take numbers: alarm limits, sampling interval, points
+// per page. Byte 0 picks the rule (modulo 3, in that order), the rest is the text as UTF-8.
 int texts(const uint8_t* data, std::size_t size);
 
 }  // namespace FuzzEntries

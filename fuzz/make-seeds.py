@@ -102,6 +102,11 @@ def main():
     for k, text in enumerate(['4000', '-4000', '+250', '-', '', '25-', '2147483647', '-2147483648',
                               '2147483648', '00012', '1 2']):
         write('texts', 'limit_%02d' % k, bytes([0]) + text.encode())
+    for k, text in enumerate(['10', '0', '', '-', '+', '+5', '-5', '+-5', '2147483648', '1a']):
+        write('texts', 'interval_%02d' % k, bytes([1]) + text.encode())
+    # points per page, with 0, 997 and 83,748 points in the chart
+    for k, text in enumerate(['100', '0', '', ' 250 ', '-1', '2147483647', '1e3']):
+        write('texts', 'perpage_%02d' % k, bytes([2 + 3 * [0, 1, 84][k % 3]]) + text.encode())
 
 
 main()
