@@ -14,8 +14,15 @@ bool ChartPaging::setMaxPointsPerPage(int value, int64_t points, QString* error)
 }
 
 bool ChartPaging::applyMaxrecordText(const QString& text, int64_t points, QString* error) {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
+    // Blanks around the number are allowed; within it only a sign and decimal digits. The
+    // conversion alone would stop at a null character and take the digits before it.
+    const QString bare = text.trimmed();
+    bool ok = !bare.isEmpty();
+    for (qsizetype i = 0; ok && i < bare.size(); ++i) {
+        const QChar c = bare[i];
+        ok = (c >= u'0' && c <= u'9') || (i == 0 && (c == u'+' || c == u'-'));
+    }
+    const int value = ok ? bare.toInt(&ok, 10) : 0;
     if (!ok) {
         if (error) *error = QStringLiteral("'%1' is not a valid integer value").arg(text);
         return false;

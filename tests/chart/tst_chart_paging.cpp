@@ -129,6 +129,17 @@ private slots:
         QTest::newRow("letters") << "1a" << "'1a' is not a valid integer value" << 100;
         QTest::newRow("too big") << "99999999999" << "'99999999999' is not a valid integer value" << 100;
         QTest::newRow("negative") << "-5" << "MaxPointsPerPage must be >= 0" << 100;
+        QTest::newRow("blanks around") << " 250 " << "" << 250;
+        QTest::newRow("plus") << "+7" << "" << 7;
+        QTest::newRow("sign alone") << "-" << "'-' is not a valid integer value" << 100;
+        QTest::newRow("sign inside") << "2-5" << "'2-5' is not a valid integer value" << 100;
+        // found by fuzzing: the digits before a null character were taken as the number
+        QFile found(QStringLiteral(DMM_TEST_DATA_DIR "/fuzz/texts/perpage_embedded_null"));
+        QVERIFY(found.open(QIODevice::ReadOnly));
+        const QString withNull = QString::fromUtf8(found.readAll().mid(1));
+        QVERIFY(withNull.contains(QChar(0)));
+        QTest::newRow("null inside") << withNull << QStringLiteral("'%1' is not a valid integer value").arg(withNull)
+                                     << 100;
     }
 
     void pointsPerPageText() {
