@@ -263,6 +263,16 @@ int main(int argc, char** argv) {
         std::printf("FAIL: memory beyond rows and points grew by %.1f MiB\n", mib(worstOther - baselineOther));
         status = 1;
     }
+    // the stores' budgets: 20 bytes a row, a block of rows filling up and the few distinct texts;
+    // a float a point and its summary
+    if (int64_t(window.tableBytes()) > rows * 20 + (int64_t(4) << 20)) {
+        std::printf("FAIL: %.1f bytes a row\n", double(window.tableBytes()) / double(rows));
+        status = 1;
+    }
+    if (peak > rows * 24 + points * 5 + (int64_t(64) << 20)) {
+        std::printf("FAIL: peak memory beyond the budget of the rows and points\n");
+        status = 1;
+    }
     if (status == 0) std::printf("OK\n");
     return status;
 }
