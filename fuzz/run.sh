@@ -12,6 +12,7 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(frames paradox_table texts)
+bash scripts/deps.sh
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 jobs=${FUZZ_JOBS:-1}
 

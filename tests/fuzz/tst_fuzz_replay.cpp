@@ -55,6 +55,35 @@ private slots:
         const QByteArray bytes = file.readAll();
         QCOMPARE(kTargets[target].entry(reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size())), 0);
     }
+
+    // The model streams of the seed corpus cut into chunks of every size from 1 to 32 bytes: the
+    // frames entry aborts when the readings differ from those of the stream fed in one piece.
+    void streamsInEveryChunkSize() {
+        const QDir dir(QStringLiteral(DMM_FUZZ_SEED_DIR "/frames"));
+        const QStringList streams = dir.entryList({QStringLiteral("stream_*")}, QDir::Files, QDir::Name);
+        QVERIFY(streams.size() >= 2);
+        for (const QString& name : streams) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            // undo the seed's own chunking: a head byte, then length bytes each before its chunk
+            const QByteArray seed = file.readAll();
+            QByteArray bytes;
+            for (qsizetype i = 1; i < seed.size();) {
+                const qsizetype n = static_cast<uint8_t>(seed[i]);
+                bytes += seed.mid(i + 1, n);
+                i += 1 + n;
+            }
+            for (int size = 1; size <= 32; ++size) {
+                QByteArray input(1, seed[0]);
+                for (qsizetype i = 0; i < bytes.size(); i += size) {
+                    const QByteArray chunk = bytes.mid(i, size);
+                    input += char(chunk.size());
+                    input += chunk;
+                }
+                QCOMPARE(FuzzEntries::frames(reinterpret_cast<const uint8_t*>(input.constData()), std::size_t(input.size())), 0);
+            }
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TstFuzzReplay)
