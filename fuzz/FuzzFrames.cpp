@@ -1,35 +1,64 @@
 // The receive path without a window, as the headless mode wires it: frame assembler of the
-// profile's family, decoder, reading pipeline. The same bytes are fed twice, once in the chunks
-// the input chooses and once as a single chunk; since a frame may be split across any number of
-// polls, both runs must drive the consumers identically, and anything else aborts.
+// profile's family, decoder, reading pipeline, with the record store and the chart's points fed
+// as the window feeds them. The same bytes are fed twice, once in the chunks the input chooses and
+// once as a single chunk; since a frame may be split across any number of polls, both runs must
+// drive the consumers identically and store the same rows and points, and anything else aborts.
 #include "FuzzEntries.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "ChartPaging.h"
+#include "ChartPoints.h"
 #include "FrameAssembler.h"
 #include "HeadlessRunner.h"
 #include "LcdPanelModel.h"
 #include "MeterEngine.h"
 #include "ModelProfiles.h"
+#include "PageSampler.h"
+#include "RecordStore.h"
+#include "RecordTable.h"
 
 namespace {
 
 // Writes every call of the pipeline into one text, so two runs can be compared.
 class DigestSink : public ReadingSink {
 public:
+    DigestSink(const MeterState& meter, const ControlStates& controls)
+        : meter_(meter), controls_(controls), store_(record_, table_) {
+        table_.open("Kr47bdb");
+        RecordStore::applyStartValues(record_);
+        store_.setClock([] { return 0; });
+        chartPoints_.sampleFill();
+    }
+
     std::string digest;
+    RecordState record_;
+    RecordTable table_;
+    ChartPoints chartPoints_;
+    ChartPaging chartPaging_;
 
     void KDsetup(int a) override { add('S', a); }
     void KDrun(int p) override { add('K', p); }
     void setBarPosition(int p) override { add('B', p); }
     void beep() override { digest += '!'; }
-    void INDataToTable() override { digest += 'R'; }
-    void ShowSeries(int i) override { add('W', i); }
-    void BtNewClick() override { digest += 'N'; }
+    void INDataToTable() override {
+        digest += 'R';
+        store_.INDataToTable(meter_);
+    }
+    void ShowSeries(int i) override {
+        add('W', i);
+        chartPoints_.setActiveSeries(i);
+    }
+    void BtNewClick() override {
+        digest += 'N';
+        chartPoints_.sampleFill();
+        chartPoints_.setActiveSeries(controls_.BtFill ? ChartPoints::AreaSeries : ChartPoints::LineSeries);
+    }
     void setChartLeftAxis(double mx, double mn) override {
         add('A', static_cast<long long>(mx));
         add('a', static_cast<long long>(mn));
@@ -39,8 +68,22 @@ public:
         if (!std::isfinite(y) || y != std::floor(y)) fail("chart point is not a whole number");
         add('P', s);
         add(':', static_cast<long long>(y));
+        const int index = s == 1 ? ChartPoints::LineSeries : s == 2 ? ChartPoints::AreaSeries : -1;
+        if (index >= 0) chartPoints_.add(index, static_cast<float>(y));
     }
-    void followLastPage() override { digest += 'F'; }
+    void followLastPage() override {
+        digest += 'F';
+        chartPaging_.followLastPage(chartPoints_.activeCount());
+    }
+
+    // What the window hands its chart of the page in view, small enough for the plot.
+    void checkChartPage() const {
+        const PageView page = chartPaging_.view(chartPoints_.activeCount());
+        QList<QPointF> shown;
+        QList<QPointF> fill;
+        PageSampler::sample(chartPoints_, page.first, page.count, 64, shown, &fill);
+        if (shown.size() > std::max<qsizetype>(page.count, 4 * 64 + 4)) fail("the chart is handed too many points");
+    }
     void traceFrame(std::string_view f) override {
         digest += 'T';
         digest.append(f);
@@ -52,6 +95,10 @@ public:
     }
 
 private:
+    const MeterState& meter_;
+    const ControlStates& controls_;
+    RecordStore store_;
+
     void add(char tag, long long v) {
         digest += tag;
         digest += std::to_string(v);
@@ -60,7 +107,7 @@ private:
 
 struct Run {
     explicit Run(const ControlStates& c)
-        : controls(c), engine(state, panel, controls, sink),
+        : controls(c), sink(state, controls), engine(state, panel, controls, sink),
           segment(texts, [this](const std::string& f) { completed(engine.LcdDisplay31B(f)); }),
           digit(texts, [this](const std::string& f) { completed(engine.LcdDisplay47B(f)); }) {
         family = prepareMeterState(controls, state).family;
@@ -134,6 +181,26 @@ int frames(const uint8_t* data, std::size_t size) {
     if (whole.state.DroppedFrames != chunked.state.DroppedFrames) DigestSink::fail("chunks change the dropped frames");
     if (whole.texts.FrameHex != chunked.texts.FrameHex || whole.texts.RxHexText != chunked.texts.RxHexText)
         DigestSink::fail("chunks change the frame texts");
+    const RecordTable& rows = whole.sink.table_;
+    if (rows.rowCount() != chunked.sink.table_.rowCount()) DigestSink::fail("chunks change the stored rows");
+    for (int64_t r = 0; r < rows.rowCount(); ++r) {
+        const RecordRow row = rows.row(r);
+        if (row != chunked.sink.table_.row(r)) DigestSink::fail("chunks change a stored row");
+        // a stored row is the reading as it was offered
+        if (row.no != r + 1) DigestSink::fail("rows numbered out of order");
+    }
+    const ChartPoints& points = whole.sink.chartPoints_;
+    if (points.size() != chunked.sink.chartPoints_.size()) DigestSink::fail("chunks change the chart's points");
+    for (int64_t p = 0; p < points.size(); ++p) {
+        if (points.value(p) != chunked.sink.chartPoints_.value(p)) DigestSink::fail("chunks change a chart point");
+    }
+    if (points.size() > 0) {
+        const ChartPoints::Range all = points.range(0, points.size());
+        for (int64_t p = 0; p < points.size(); ++p) {
+            if (points.value(p) < all.min || points.value(p) > all.max) DigestSink::fail("chart range misses a point");
+        }
+    }
+    whole.sink.checkChartPage();
     return 0;
 }
 
