@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QString>
+#include <ostream>
 
 #include "AppOptions.h"
 #include "DataFiles.h"
@@ -12,6 +13,11 @@
 namespace {
 constexpr int64_t kDayMs = 86400000;
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+// The journal is written this often, so that a kill loses at most a second of rows even when a
+// write waits on the disk or the loop wakes late.
+constexpr auto kJournalPeriod = std::chrono::milliseconds(500);
+// A capture looks at the real clock every so many bytes: the clock costs more than a byte.
+constexpr uint64_t kBytesPerClockLook = 4096;
 }  // namespace
 
 HeadlessRecorder::HeadlessRecorder(const AppOptions& options) : path_(options.recordPath.value_or(std::string())) {
@@ -21,6 +27,55 @@ HeadlessRecorder::HeadlessRecorder(const AppOptions& options) : path_(options.re
     if (options.recordInterval) state_.SampleInterval = *options.recordInterval;
     state_.MaxRecords = options.recordLimit;
     table_.open("record");
+}
+
+HeadlessRecorder::~HeadlessRecorder() {
+    // left in place only while it holds rows that are on no file
+    if (journal_ && !store_.hasUnsavedRows()) journal_->remove();
+}
+
+bool HeadlessRecorder::startJournal(std::ostream& warnings, std::string* error) {
+    journalPath_ = journalPathFor(path_);
+    auto journal = std::make_unique<RecordJournal>();
+    RecordJournal::Contents left;
+    std::string why;
+    if (!journal->claim(journalPath_, &left, &why)) {
+        if (error) *error = "cannot record into '" + path_ + "': " + why;
+        return false;
+    }
+    if (!left.rows.empty()) {
+        // closed without removing: the rows of the earlier run stay for --recover
+        if (error) {
+            *error = "cannot record into '" + path_ + "': " + journalPath_ + " holds " +
+                     std::to_string(left.rows.size()) +
+                     " rows of an earlier run that were not written; write them with --recover " + journalPath_ +
+                     " OUT, or remove it";
+        }
+        return false;
+    }
+    journal->restart(0);
+    journal_ = std::move(journal);
+    store_.setJournal(journal_.get());
+    warnings_ = &warnings;
+    lastSync_ = std::chrono::steady_clock::now();
+    return true;
+}
+
+void HeadlessRecorder::syncJournal() {
+    std::string error;
+    if (store_.syncJournal(&error)) {
+        journalFailed_ = false;
+    } else if (!journalFailed_) {
+        // said once; the next times try again
+        journalFailed_ = true;
+        if (warnings_) *warnings_ << "recorded readings are no longer kept safe on disk until written: " << error << '\n';
+    }
+}
+
+void HeadlessRecorder::syncJournalIfDue(std::chrono::steady_clock::time_point now) {
+    if (!journal_ || now - lastSync_ < kJournalPeriod) return;
+    lastSync_ = now;
+    syncJournal();
 }
 
 void HeadlessRecorder::useLineClock(int baud, int32_t startOfDayMs) {
@@ -38,6 +93,7 @@ void HeadlessRecorder::byteArrives() {
     ++bytes_;
     const int64_t seconds = static_cast<int64_t>(bytes_) * kBitsPerByte / baud_;
     for (; ticks_ < seconds; ++ticks_) store_.TrecordTimer();
+    if (journal_ && bytes_ % kBytesPerClockLook == 0) syncJournalIfDue(std::chrono::steady_clock::now());
 }
 
 void HeadlessRecorder::realTimePassed(std::chrono::steady_clock::time_point now) {
@@ -49,13 +105,19 @@ void HeadlessRecorder::realTimePassed(std::chrono::steady_clock::time_point now)
     }
     const int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(now - realStart_).count();
     for (; ticks_ < seconds; ++ticks_) store_.TrecordTimer();
+    syncJournalIfDue(now);
 }
 
 void HeadlessRecorder::offer(const MeterState& reading) { store_.INDataToTable(reading); }
 
 FileResult HeadlessRecorder::write() {
     const FileResult r = DataFiles::save(QString::fromStdString(path_), table_);
-    if (r.ok()) store_.markSaved();
+    if (r.ok()) {
+        store_.markSaved();
+        if (journal_) journal_->remove();
+    } else if (journal_) {
+        syncJournal();
+    }
     return r;
 }
 

@@ -2,9 +2,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <iosfwd>
+#include <memory>
 #include <string>
 
 #include "FileOperation.h"
+#include "RecordJournal.h"
 #include "RecordStore.h"
 #include "RecordTable.h"
 
@@ -15,9 +18,23 @@ struct MeterState;
 // the sampling timer runs on the run's clock, and at the end the table is written with the code
 // of Save. A capture runs on the line's clock (every byte takes the time the line needs to send
 // it), a device on the real one.
+//
+// Until FILE is written the rows are kept in a journal beside it (FILE + ".journal"), written at
+// least twice a second of real time, so that a killed run leaves them for --recover. The journal
+// is removed once FILE is written, or when the run recorded nothing.
 class HeadlessRecorder {
 public:
     explicit HeadlessRecorder(const AppOptions& options);
+    ~HeadlessRecorder();
+    HeadlessRecorder(const HeadlessRecorder&) = delete;
+    HeadlessRecorder& operator=(const HeadlessRecorder&) = delete;
+
+    static std::string journalPathFor(const std::string& path) { return path + ".journal"; }
+    // Claims the journal. Refused (with the reason) when another run holds it, when it cannot be
+    // created, or when it holds rows of an earlier run that were never written: those are not
+    // overwritten. Failures to write it later are said once on `warnings`.
+    bool startJournal(std::ostream& warnings, std::string* error);
+    const std::string& journalPath() const { return journalPath_; }
 
     // The clock of a capture: bytes at `baud` baud, 10 bit times each, the first starting at
     // `startOfDayMs` (local time of day in milliseconds).
@@ -26,12 +43,14 @@ public:
     // whole second of line time passed.
     void byteArrives();
 
-    // The real clock: the sampling timer ticks once for every whole second since the first call.
+    // The real clock: the sampling timer ticks once for every whole second since the first call,
+    // and the journal is brought up to date when it is due.
     void realTimePassed(std::chrono::steady_clock::time_point now);
 
     void offer(const MeterState& reading);
 
-    // Writes the rows stored so far to the file named by --record.
+    // Writes the rows stored so far to the file named by --record; the journal goes when that
+    // worked and otherwise gets every row, so that nothing is lost.
     FileResult write();
 
     const std::string& path() const { return path_; }
@@ -44,6 +63,9 @@ public:
     static std::string checkTarget(const std::string& path, const std::string& decodePath);
 
 private:
+    void syncJournalIfDue(std::chrono::steady_clock::time_point now);
+    void syncJournal();
+
     std::string path_;
     RecordState state_;
     RecordTable table_;
@@ -58,4 +80,10 @@ private:
     // real clock
     bool realStarted_ = false;
     std::chrono::steady_clock::time_point realStart_;
+
+    std::string journalPath_;
+    std::unique_ptr<RecordJournal> journal_;
+    std::ostream* warnings_ = nullptr;
+    bool journalFailed_ = false;
+    std::chrono::steady_clock::time_point lastSync_;
 };

@@ -306,6 +306,11 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
             return 2;
         }
         recorder = std::make_unique<HeadlessRecorder>(options);
+        std::string journalError;
+        if (!recorder->startJournal(err, &journalError)) {
+            err << journalError << '\n';
+            return 2;
+        }
         run.setReadingHandler([r = recorder.get()](const MeterState& reading) { r->offer(reading); });
         if (!isCharacterDevice(path)) {
             // a capture (or standard input) is timed as the line sent it, from now on
@@ -341,6 +346,10 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
             err << recorder->path() << ": " << written.rows << (written.rows == 1 ? " row" : " rows") << " written\n";
         } else {
             err << written.error.toStdString() << '\n';
+            if (recorder->rows() > 0) {
+                err << "the recorded rows are kept in " << recorder->journalPath() << "; --recover "
+                    << recorder->journalPath() << " OUT writes them\n";
+            }
             code = 1;
         }
     }
