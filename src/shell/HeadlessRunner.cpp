@@ -1,6 +1,7 @@
 #include "HeadlessRunner.h"
 
 #include <poll.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <iostream>
 #include <istream>
 #include <ostream>
 #include <vector>
@@ -155,6 +157,28 @@ void readStream(std::istream& in, PrintingRun& run, const std::function<void()>&
     std::vector<char> buffer(64 * 1024);
     while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
         run.feed(buffer.data(), static_cast<int32_t>(in.gcount()), beforeEachByte);
+    }
+}
+
+// Standard input of the process read as it arrives, not in whole buffers: a live pipe gives its
+// readings (and a recording its rows) at once. An interrupt ends the reading, so a recording run
+// still writes what it stored; the handler is installed without restarting the read it breaks.
+void readStandardInput(PrintingRun& run, const std::function<void()>& beforeEachByte) {
+    g_interrupted = false;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::vector<char> buffer(64 * 1024);
+    while (!g_interrupted) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+        if (n > 0) {
+            run.feed(buffer.data(), static_cast<int32_t>(n), beforeEachByte);
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
     }
 }
 
@@ -320,7 +344,9 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     }
 
     int code = 0;
-    if (path == "-") {
+    if (path == "-" && &stdinStream == &std::cin) {
+        readStandardInput(run, beforeEachByte);
+    } else if (path == "-") {
         readStream(stdinStream, run, beforeEachByte);
     } else if (isCharacterDevice(path)) {
         code = readDevice(path, choice, run, recorder.get(), err);

@@ -161,6 +161,35 @@ private slots:
         QVERIFY(!QFile::exists(journal));
 #endif
     }
+
+    // A logger reading a live pipe is interrupted: the read is broken off, not restarted, and the
+    // rows stored so far are written.
+    void interruptedPipeLoggerWritesItsRows() {
+#if !defined(DMM_HAVE_DEMO) || !defined(DMMVIEW_PATH)
+        QSKIP("no program or frame encoder in this build");
+#else
+        QTemporaryDir dir;
+        QProcess run;
+        run.setWorkingDirectory(dir.path());
+        run.start(DMMVIEW_PATH, {"--decode", "-", "--record", "run.txt", "--no-repeat"});
+        QVERIFY(run.waitForStarted());
+        std::string frames;
+        for (int n = 1; n <= 30; ++n) {
+            dmmsim::SimReading r;
+            for (int d = 3, v = n; d >= 0; --d, v /= 10) r.digits[std::size_t(d)] = char('0' + v % 10);
+            const auto bytes = dmmsim::encodeSegmentFrame(r);
+            frames.append(bytes.begin(), bytes.end());
+        }
+        run.write(frames.data(), qint64(frames.size()));
+        QVERIFY(run.waitForBytesWritten());
+        QTest::qWait(500);  // the pipe stays open: the logger waits for more
+        QCOMPARE(run.state(), QProcess::Running);
+        QVERIFY(::kill(static_cast<pid_t>(run.processId()), SIGINT) == 0);
+        QVERIFY(run.waitForFinished(5000));
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(countLines(dir.filePath("run.txt")), 31);  // header and the 30 readings
+#endif
+    }
 };
 
 QTEST_GUILESS_MAIN(KilledRun)
