@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "../serial/PseudoTerminal.h"
+#include "HeadlessTestSupport.h"
 
 #include "AppOptions.h"
 #include "HeadlessRunner.h"
@@ -21,14 +22,6 @@
 
 namespace {
 
-std::string segmentBytes(const std::string& frameHex) {
-    std::string bytes;
-    for (std::size_t i = 0; i < frameHex.size(); ++i) {
-        bytes.push_back(static_cast<char>(((i + 1) << 4) | std::stoi(frameHex.substr(i, 1), nullptr, 16)));
-    }
-    return bytes;
-}
-
 // 1.234 V DC AUTO and -3999 V DC MANU, taking turns: every frame is a new reading.
 std::string alternatingFrames(int count) {
     const std::string a = segmentBytes("705DB1F2700040");
@@ -36,22 +29,6 @@ std::string alternatingFrames(int count) {
     std::string bytes;
     for (int i = 0; i < count; ++i) bytes += i % 2 ? b : a;
     return bytes;
-}
-
-struct Run {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Run decode(const std::vector<std::string>& args, const std::string& input) {
-    const OptionsResult r = parseOptions(args);
-    if (!r.error.empty()) return {2, "", r.error};
-    std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = runHeadless(r.options, in, out, err);
-    return {code, out.str(), err.str()};
 }
 
 std::vector<RecordRow> readTable(const QString& path) {

@@ -15,6 +15,7 @@
 
 #include "DataFileDialogs.h"
 #include "FileProgressDialog.h"
+#include "HeadlessTestSupport.h"
 #include "HeadlessRunner.h"
 #include "ParadoxTable.h"
 #include "RecordGrid.h"
@@ -24,14 +25,6 @@
 #include "ui_TFCOMM.h"
 
 namespace {
-
-std::string segmentBytes(const std::string& frameHex) {
-    std::string bytes;
-    for (std::size_t i = 0; i < frameHex.size(); ++i) {
-        bytes.push_back(static_cast<char>(((i + 1) << 4) | std::stoi(frameHex.substr(i, 1), nullptr, 16)));
-    }
-    return bytes;
-}
 
 // Three readings: 1.234 V DC AUTO, -3999 V DC MANU, 1.234 again.
 const std::string kThreeReadings =
