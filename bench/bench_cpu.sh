@@ -6,28 +6,36 @@
 # limit, so every reading becomes a row of a full table (a day at the line rate is 10000000).
 # chart, for example "points=10000000,perpage=0": the chart holds that many points after every New
 # (the first reading makes one) and shows that many points a page, as after a long run.
+# The window runs in an empty temporary folder, so its record table and journal go with it.
 # Usage: bench/bench_cpu.sh [build-dir] [seconds] [model] [stored-rows] [chart]
 set -euo pipefail
-build=${1:-build}
+build=$(realpath "${1:-build}")
 seconds=${2:-60}
 model=${3:-KR31E}
 rows=${4:-0}
 chart=${5:-}
 sim="$build/tools/dmmsim/dmmsim"
-app="$build/src/shell/dmmview"
-[ -x "$sim" ] && [ -x "$app" ] || { echo "build dmmsim and dmmview first ($build)" >&2; exit 2; }
+app="$build/bench/window_load"
+[ -x "$sim" ] && [ -x "$app" ] || { echo "build dmmsim and window_load first ($build)" >&2; exit 2; }
 
-out=$(mktemp)
+work=$(mktemp -d)
+out="$work/sim.out"
 "$sim" --model "$model" --scenario sine --pty >"$out" &
 sim_pid=$!
-trap 'kill $sim_pid ${app_pid:-} 2>/dev/null || true; rm -f "$out"' EXIT
+trap 'kill $sim_pid ${app_pid:-} 2>/dev/null || true; wait 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 50); do [ -s "$out" ] && break; sleep 0.1; done
 pty=$(head -n1 "$out")
 [ -n "$pty" ] || { echo "simulator printed no device" >&2; exit 1; }
 
-extra=()
-[ "$rows" -gt 0 ] && extra=(--test-prefill "$rows")
-DMMVIEW_TEST_CHART="$chart" QT_QPA_PLATFORM=offscreen "$app" --model "$model" --port "COM1=$pty" --connect "${extra[@]}" >/dev/null 2>&1 &
+extra=(--rows "$rows")
+for item in ${chart//,/ }; do
+    case $item in
+        points=*) extra+=(--points "${item#points=}") ;;
+        perpage=*) extra+=(--per-page "${item#perpage=}") ;;
+    esac
+done
+(cd "$work" && QT_QPA_PLATFORM=offscreen exec "$app" --model "$model" --port "COM1=$pty" --connect "${extra[@]}" \
+    >/dev/null 2>&1) &
 app_pid=$!
 # filling the table comes before connecting; wait for the port, then for the steady state
 for _ in $(seq 600); do

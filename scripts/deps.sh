@@ -12,6 +12,8 @@ packages=(
   xvfb xauth imagemagick xdotool poppler-utils
   dpkg-dev file
   clang-14 libclang-rt-14-dev
+  ccache
+  libmosquitto-dev mosquitto openssl
 )
 
 if [ "${1:-}" = "--list" ]; then

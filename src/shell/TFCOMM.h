@@ -145,7 +145,6 @@ private:
     bool filterChartKeys(QObject* watched, QEvent* event);
     void syncChart();
     void applyLayout();
-    void prefillChartForTests();
 
     void selectPort(TComPortNumber port);
     void swapConnectButtons(QWidget* going, QWidget* coming);
@@ -186,7 +185,6 @@ private:
     ByteLog byteLog_;
 
     QTimer ConTimer;
-    // the table the report lists until the window has a record table of its own
     std::array<QWidget*, kLcdElementCount> elementWidgets_{};
     std::unique_ptr<ScaleCanvas> scale_;
     std::unique_ptr<DemoMeter> demo_;
@@ -198,8 +196,6 @@ private:
     ChartPoints chartPoints_;
     ChartPaging chartPaging_;
     WindowLayout layout_;
-    // test hook: points every New leaves in the chart (DMMVIEW_TEST_CHART)
-    int64_t chartPrefill_ = 0;
 
 
     RecordState record_;

@@ -17,29 +17,6 @@
 #include "TFCOMM.h"
 #include "ui_TFCOMM.h"
 
-namespace {
-
-// DMMVIEW_TEST_CHART="points=N,perpage=M": every New leaves N points in the chart and the
-// points-per-page edit starts at M, so long runs can be measured without waiting for them.
-struct ChartTestHook {
-    int64_t points = 0;
-    QString perPage;
-};
-
-ChartTestHook chartTestHook() {
-    ChartTestHook hook;
-    const QString words = qEnvironmentVariable("DMMVIEW_TEST_CHART");
-    for (const QString& item : words.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QString key = item.section(QLatin1Char('='), 0, 0).trimmed();
-        const QString value = item.section(QLatin1Char('='), 1).trimmed();
-        if (key == QLatin1String("points")) hook.points = std::max<qlonglong>(0, value.toLongLong());
-        if (key == QLatin1String("perpage")) hook.perPage = value;
-    }
-    return hook;
-}
-
-}  // namespace
-
 void TFCOMM::bindChart() {
     ui_->Chtshow->attach(&chartPoints_, &chartPaging_);
     ui_->Chtshow->decorateToolbar();
@@ -63,10 +40,6 @@ void TFCOMM::bindChart() {
     connect(ui_->TbFd, &QAbstractButton::clicked, this, &TFCOMM::TbFdClick);
     connect(ui_->TbSx, &QAbstractButton::clicked, this, &TFCOMM::TbFdClick);
     ui_->Maxrecord->installEventFilter(this);
-
-    const ChartTestHook hook = chartTestHook();
-    chartPrefill_ = hook.points;
-    if (!hook.perPage.isEmpty()) ui_->Maxrecord->setText(hook.perPage);
 
     // the layout starts from the form's places; the window opens centred on the screen
     layout_.KD = ui_->KD->geometry();
@@ -132,7 +105,6 @@ void TFCOMM::ShowSeries(int Index) {
 
 void TFCOMM::BtNewClick() {
     chartPoints_.sampleFill();
-    prefillChartForTests();
     ui_->ComboBox1->setCurrentIndex(0);
     ShowSeries(0);
     ShowSeries(ui_->BtFill->isChecked() ? 0 : 1);
@@ -202,15 +174,6 @@ void TFCOMM::BtSaveClick() {
         return;
     }
     QMessageBox::information(this, windowTitle(), QStringLiteral("graphic has saved on ") + path);
-}
-
-void TFCOMM::prefillChartForTests() {
-    if (chartPrefill_ <= 0) return;
-    const float amplitude = 0.8f * static_cast<float>(meter_.FullScale);
-    for (int64_t i = 0; i < chartPrefill_; ++i) {
-        const float y = std::round(amplitude * std::sin(static_cast<float>(i % 6400) * 0.000981748f));
-        for (int s = 0; s < ChartPoints::SeriesCount; ++s) chartPoints_.add(s, y);
-    }
 }
 
 // ---- window layout ----

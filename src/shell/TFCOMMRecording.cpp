@@ -75,15 +75,6 @@ void TFCOMM::openRecordTable() {
     RecordStore::applyStartValues(record_);
     if (table_.isOpen()) offerJournalRecovery();
     ui_->DBGrid1->reset();
-    if (options_.testPrefillRecords > 0) {
-        // a full table for measuring: nothing stops the rows, every reading is one
-        ui_->RepeatSet->setChecked(false);
-        ui_->limitess->trigger();
-        store_.fillForTest(options_.testPrefillRecords);
-        // made-up rows need no keeping safe
-        journal_.restart(table_.rowCount());
-        ui_->DBGrid1->refresh();
-    }
 }
 
 // Claims the journal beside the record table; rows an abnormal end left in it are offered back.

@@ -1,35 +1,13 @@
 #include <QApplication>
-#include <iostream>
 
 #include "AppOptions.h"
-#include "HeadlessRunner.h"
-#include "RecoverRunner.h"
-#include "ReportRunner.h"
+#include "CommandLine.h"
 #include "TFCOMM.h"
 
 int main(int argc, char* argv[]) {
     std::vector<std::string> args(argv + 1, argv + argc);
     const OptionsResult parsed = parseOptions(args);
-    const std::string program = argc > 0 ? argv[0] : "dmmview";
-    if (!parsed.error.empty()) {
-        std::cerr << program << ": " << parsed.error << "\n" << usageText(program);
-        return 2;
-    }
-    if (parsed.options.help) {
-        std::cout << usageText(program);
-        return 0;
-    }
-    if (parsed.options.decodePath) return runHeadless(parsed.options, std::cin, std::cout, std::cerr);
-    if (parsed.options.recoverJournal) {
-        QCoreApplication app(argc, argv);
-        return runRecover(parsed.options, std::cout, std::cerr);
-    }
-    if (parsed.options.reportPdf) {
-        // The report needs fonts, not a screen: without a platform chosen, draw off-screen.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        QGuiApplication app(argc, argv);
-        return runReport(parsed.options, defaultTableLoader(), std::cout, std::cerr);
-    }
+    if (const std::optional<int> code = runCommandLine(argc, argv, parsed)) return *code;
 
     QApplication app(argc, argv);
     TFCOMM window(parsed.options);

@@ -18,7 +18,7 @@
 #include "MeterState.h"
 #include "RecordJournal.h"
 #include "RecordStore.h"
-#include "TableTestSupport.h"
+#include "../files/TableTestSupport.h"
 
 namespace {
 

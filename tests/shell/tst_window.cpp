@@ -19,18 +19,6 @@
 
 namespace {
 
-// Closes the next message box that opens; its text arrives in the returned string.
-std::shared_ptr<QString> closeNextMessageBox() {
-    auto text = std::make_shared<QString>();
-    QTimer::singleShot(0, [text] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            *text = box->text();
-            box->accept();
-        }
-    });
-    return text;
-}
-
 // Feeds a segment frame, given as its FrameHex text, to the window as one received chunk.
 void receiveSegmentFrame(TFCOMM& w, const QString& frameHex) {
     QByteArray bytes;
@@ -112,7 +100,7 @@ private slots:
     void failedConnectSaysWhyAndStaysDisconnected() {
         auto w = makeWindow({"--port", "COM2=/nonexistent/ttyX"});
         w->COM21Click();
-        const auto text = closeNextMessageBox();
+        const auto text = answerNextMessageBox();
         w->BTCon1Click();
         QVERIFY2(text->contains("COM2") && text->contains("/nonexistent/ttyX"), qPrintable(*text));
         QVERIFY(!w->COMM2().Connected());
@@ -132,7 +120,7 @@ private slots:
         o.demoScenario = "nosuch";
         o.portPaths[1] = "/dev/ptmx";  // a port that would open
         TFCOMM w(o);
-        const auto text = closeNextMessageBox();
+        const auto text = answerNextMessageBox();
         QTest::qWait(20);
         QVERIFY2(text->contains("could not start"), qPrintable(*text));
         QVERIFY(!w.COMM2().Connected());
@@ -219,7 +207,7 @@ private slots:
         QCOMPARE(edit->text(), QStringLiteral("+250"));
         QCOMPARE(s.MaxLimit, 250.0f);
 
-        const auto text = closeNextMessageBox();
+        const auto text = answerNextMessageBox();
         QTest::keyClick(edit, '-');  // "+250-" is no integer
         QCOMPARE(*text, QStringLiteral("'+250-' is not a valid integer value"));
         QCOMPARE(s.MaxLimit, 250.0f);
@@ -229,7 +217,7 @@ private slots:
         QCOMPARE(s.MinLimit, 0.0f);
         QTest::keyClick(w->form()->SetMin, '3');
         QCOMPARE(s.MinLimit, -3.0f);
-        const auto refused = closeNextMessageBox();  // a letter let through would be no integer
+        const auto refused = answerNextMessageBox();  // a letter let through would be no integer
         QTest::keyClick(w->form()->SetMin, 'a');   // the same filter on the lower limit
         QCOMPARE(w->form()->SetMin->text(), QStringLiteral("-3"));
         QCOMPARE(*refused, QString());

@@ -26,18 +26,6 @@ using namespace dmmsim;
 
 namespace {
 
-// Closes the next message box; its text arrives in the returned string.
-std::shared_ptr<QString> closeNextMessageBox() {
-    auto text = std::make_shared<QString>();
-    QTimer::singleShot(0, [text] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            *text = box->text();
-            box->accept();
-        }
-    });
-    return text;
-}
-
 // Sends volt readings with the point after the first digit (x.xxx V) as one received chunk.
 void receive(TFCOMM& w, std::initializer_list<int> counts) {
     static const SimModel model = *simModelFor("KR31E", false);
@@ -145,11 +133,11 @@ private slots:
         Ui::TFCOMM* ui = w->form();
         QTest::keyClicks(ui->Maxrecord, QStringLiteral("x-. "));  // letters, signs and blanks do not get in
         QCOMPARE(ui->Maxrecord->text(), QStringLiteral("100"));
-        auto message = closeNextMessageBox();
+        auto message = answerNextMessageBox();
         ui->Maxrecord->setText(QStringLiteral("12a"));
         QCOMPARE(*message, QStringLiteral("'12a' is not a valid integer value"));
         QCOMPARE(w->chartPaging().MaxPointsPerPage(), 100);
-        message = closeNextMessageBox();
+        message = answerNextMessageBox();
         ui->Maxrecord->setText(QStringLiteral("-3"));
         QCOMPARE(*message, QStringLiteral("MaxPointsPerPage must be >= 0"));
         ui->Maxrecord->setText(QStringLiteral("0"));
@@ -190,7 +178,7 @@ private slots:
         receive(*w, {1000, 2000, 3000});
         const QString path = ChartPicture::defaultPath();
         for (int round = 0; round < 2; ++round) {  // the second save replaces the first
-            auto message = closeNextMessageBox();
+            auto message = answerNextMessageBox();
             w->form()->BtSave->click();
             QCOMPARE(*message, QStringLiteral("graphic has saved on ") + path);
             const QImage saved(path, "BMP");
@@ -201,7 +189,7 @@ private slots:
         QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("blocked/databmp.bmp")));
         QDir::setCurrent(dir.filePath(QStringLiteral("blocked")));
         const QString blockedPath = ChartPicture::defaultPath();
-        auto message = closeNextMessageBox();
+        auto message = answerNextMessageBox();
         w->BtSaveClick();
         QDir::setCurrent(old);
         QCOMPARE(*message, QStringLiteral("Cannot create file ") + blockedPath);

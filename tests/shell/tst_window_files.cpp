@@ -15,7 +15,7 @@
 
 #include "DataFileDialogs.h"
 #include "FileProgressDialog.h"
-#include "HeadlessTestSupport.h"
+#include "../cli/HeadlessTestSupport.h"
 #include "HeadlessRunner.h"
 #include "ParadoxTable.h"
 #include "RecordGrid.h"
@@ -36,29 +36,6 @@ void feed(TFCOMM& w, const std::string& b) {
 
 // Answers every message box that comes up while it lives, with the buttons given in turn (OK
 // when they run out), and keeps their texts.
-class BoxAnswers {
-public:
-    explicit BoxAnswers(std::vector<QMessageBox::StandardButton> answers = {}) : answers_(std::move(answers)) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) return;
-            texts << box->text();
-            QMessageBox::StandardButton b = QMessageBox::Ok;
-            if (!answers_.empty()) {
-                b = answers_.front();
-                answers_.erase(answers_.begin());
-            }
-            box->button(b)->click();
-        });
-        timer_.start(5);
-    }
-    QStringList texts;
-
-private:
-    std::vector<QMessageBox::StandardButton> answers_;
-    QTimer timer_;
-};
-
 QString cell(TFCOMM& w, int row, int column) {
     return w.form()->DBGrid1->model()->index(row, column).data().toString();
 }

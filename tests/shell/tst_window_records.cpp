@@ -29,18 +29,6 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-// Answers the next message box with `button`; its text arrives in the returned string.
-std::shared_ptr<QString> answerNextMessageBox(QMessageBox::StandardButton button = QMessageBox::Ok) {
-    auto text = std::make_shared<QString>();
-    QTimer::singleShot(0, [text, button] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            *text = box->text();
-            box->button(button)->click();
-        }
-    });
-    return text;
-}
-
 SimModel modelNamed(const char* caption) {
     std::string error;
     const auto m = simModelFor(caption, false, &error);

@@ -13,24 +13,12 @@
 
 #include "../serial/PseudoTerminal.h"
 #include "RecordJournal.h"
-#include "../recording/TableTestSupport.h"
+#include "../files/TableTestSupport.h"
 #include "TFCOMM.h"
 #include "WindowTestSupport.h"
 #include "ui_TFCOMM.h"
 
 namespace {
-
-// Answers the next message box with `button`; its text arrives in the returned string.
-std::shared_ptr<QString> answerNextMessageBox(QMessageBox::StandardButton button) {
-    auto text = std::make_shared<QString>();
-    QTimer::singleShot(0, [text, button] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            *text = box->text();
-            box->button(button)->click();
-        }
-    });
-    return text;
-}
 
 // A segment frame from its 14 hex digits: 1.234 V DC AUTO is "705DB1F2700040".
 void sendFrame(const PseudoTerminal& pty, const char* frameHex) {

@@ -104,16 +104,6 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             }
 #endif
             o.demoScenario = value;
-        } else if (a == "--test-prefill") {
-            if (!needValue(i, a, value)) return r;
-            try {
-                std::size_t used = 0;
-                o.testPrefillRecords = std::stoll(value, &used);
-                if (used != value.size() || o.testPrefillRecords < 0) throw std::invalid_argument(value);
-            } catch (const std::exception&) {
-                r.error = "--test-prefill needs a number of rows";
-                return r;
-            }
         } else if (a == "--decode") {
             if (!needValue(i, a, value)) return r;
             o.decodePath = value;

@@ -68,11 +68,9 @@ private slots:
         FileResult read;
         QVERIFY(readRows(path, &read) == rows);
         QVERIFY2(read.ok(), qPrintable(read.error));
-#ifdef DMM_HAVE_PXLIB
         std::vector<RecordRow> viaPxlib;
         QVERIFY(pxlibRead(path, viaPxlib));
         QVERIFY(viaPxlib == rows);
-#endif
     }
 
     // A text wider than the usual field (from a table written elsewhere) widens the field
@@ -86,11 +84,9 @@ private slots:
         rows[151].unit = "\xC2\xB5V";  // a micro sign, one byte in the table's code page
         QVERIFY(ParadoxTable::write(path, VectorSource(rows)).ok());
         QVERIFY(readRows(path) == rows);
-#ifdef DMM_HAVE_PXLIB
         std::vector<RecordRow> viaPxlib;
         QVERIFY(pxlibRead(path, viaPxlib));
         QCOMPARE(viaPxlib[150].value, rows[150].value);
-#endif
         rows[3].autoText = std::string(300, 'x');
         const FileResult tooLong = ParadoxTable::write(path, VectorSource(rows));
         QCOMPARE(tooLong.status, FileResult::Failed);
@@ -144,7 +140,6 @@ private slots:
         QVERIFY(r.ok());
     }
 
-#ifdef DMM_HAVE_PXLIB
     void tablesPxlibWrites_data()
     {
         QTest::addColumn<std::vector<PxField>>("layout");
@@ -187,7 +182,6 @@ private slots:
         QCOMPARE(read.size(), rows.size());
         for (size_t i = 0; i < rows.size(); ++i) QVERIFY2(read[i] == rows[i], qPrintable(QString::number(i)));
     }
-#endif
 
     void refusesFilesThatAreNotRecordTables_data()
     {

@@ -12,11 +12,9 @@
 #include <string>
 #include <vector>
 
-#ifdef DMM_HAVE_PXLIB
 extern "C" {
 #include <paradox.h>
 }
-#endif
 
 class VectorSource : public RecordSource {
 public:
@@ -57,7 +55,6 @@ inline QByteArray fileBytes(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-#ifdef DMM_HAVE_PXLIB
 
 inline void quietPxErrors(pxdoc_t*, int, const char*, void*) {}
 
@@ -178,4 +175,3 @@ inline bool pxlibWrite(const QString& path, const std::vector<PxField>& layout, 
     return true;
 }
 
-#endif

@@ -26,9 +26,6 @@ struct AppOptions {
     bool recordRepeat = true;                  // --no-repeat: store repeated readings too
     std::optional<int32_t> recordInterval;     // --interval SECONDS: sampling on with that interval
     int32_t recordLimit = 10000;               // --limit N|limitless
-    // --test-prefill N (not in the usage text): start with N rows stored, Repeat off and no
-    // record limit, to measure the window with a full table
-    int64_t testPrefillRecords = 0;
     bool help = false;
 };
 

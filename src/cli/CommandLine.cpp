@@ -1,0 +1,32 @@
+#include "CommandLine.h"
+
+#include <QGuiApplication>
+#include <iostream>
+
+#include "HeadlessRunner.h"
+#include "RecoverRunner.h"
+#include "ReportRunner.h"
+
+std::optional<int> runCommandLine(int& argc, char** argv, const OptionsResult& parsed) {
+    const std::string program = argc > 0 ? argv[0] : "dmmview";
+    if (!parsed.error.empty()) {
+        std::cerr << program << ": " << parsed.error << "\n" << usageText(program);
+        return 2;
+    }
+    if (parsed.options.help) {
+        std::cout << usageText(program);
+        return 0;
+    }
+    if (parsed.options.decodePath) return runHeadless(parsed.options, std::cin, std::cout, std::cerr);
+    if (parsed.options.recoverJournal) {
+        QCoreApplication app(argc, argv);
+        return runRecover(parsed.options, std::cout, std::cerr);
+    }
+    if (parsed.options.reportPdf) {
+        // The report needs fonts, not a screen: without a platform chosen, draw off-screen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
+        return runReport(parsed.options, defaultTableLoader(), std::cout, std::cerr);
+    }
+    return std::nullopt;
+}
