@@ -60,6 +60,8 @@ int main(int argc, char* argv[]) {
     takeCount(args, "--rows", load.rows);
     takeCount(args, "--points", load.points);
     if (takeCount(args, "--per-page", perPage)) load.perPage = QString::number(perPage);
+    // the load is measured with the model given here, not the one a user kept
+    args.push_back("--no-settings");
     const OptionsResult parsed = parseOptions(args);
     if (!parsed.error.empty()) {
         std::cerr << parsed.error << "\n";

@@ -91,6 +91,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             o.variant = true;
         } else if (a == "--port") {
             if (!needValue(i, a, value) || !parsePortMapping(value, o, r.error)) return r;
+        } else if (a == "--no-settings") {
+            o.noSettings = true;
         } else if (a == "--connect") {
             o.connect = true;
         } else if (a == "--demo") {
@@ -174,6 +176,7 @@ std::string usageText(const std::string& program) {
            "  --model NAME        meter model: " + modelCaptionList() + " (default KR31E)\n"
            "  --variant           the meter uses the IF7263x variant of the digit frame\n"
            "  --port COMn=PATH    device behind COM1..COM4 (default /dev/ttyS0../dev/ttyS3); repeatable\n"
+           "  --no-settings       neither use nor keep the devices and model chosen in the window\n"
            "  --demo              attach a simulated meter to COM1 (press Connect to see readings)\n"
            "  --scenario NAME     what the simulated meter shows (with --demo)\n"
            "  --connect           connect to the selected port at start\n"

@@ -26,6 +26,7 @@ struct AppOptions {
     bool recordRepeat = true;                  // --no-repeat: store repeated readings too
     std::optional<int32_t> recordInterval;     // --interval SECONDS: sampling on with that interval
     int32_t recordLimit = 10000;               // --limit N|limitless
+    bool noSettings = false;  // --no-settings: the window neither reads nor keeps the meter chosen in it
     bool help = false;
 };
 

@@ -62,6 +62,11 @@ void setModemLine(int fd, int line, bool on) {
 
 }  // namespace
 
+std::string posixserial::permissionAdvice(const std::string& path) {
+    return "Serial devices are usually open only to members of the dialout group (or the group that owns " +
+           path + "): add your user to it and log in again.";
+}
+
 void posixserial::applyControlBlock(const DeviceControlBlock& dcb, termios& t) {
     cfmakeraw(&t);
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | IGNPAR);
@@ -142,8 +147,7 @@ PortHandle PosixSerialPort::open(const std::string& portName) {
         const int err = errno;
         lastReason_ = std::string(std::strerror(err)) + ".";
         if (err == EACCES || err == EPERM) {
-            lastReason_ += " Serial devices are usually open only to members of the dialout group (or the group "
-                           "that owns " + path + "): add your user to it and log in again.";
+            lastReason_ += " " + posixserial::permissionAdvice(path);
         } else if (err == EBUSY) {
             lastReason_ += " The port is in use by another program.";
         }

@@ -58,6 +58,9 @@ struct termios;
 
 namespace posixserial {
 
+// What to do about a device the user may not open.
+std::string permissionAdvice(const std::string& path);
+
 // Writes a control block's framing, flow control and flow characters into terminal settings, raw
 // and with reads that never wait. The line rate is left alone: it needs its own calls.
 void applyControlBlock(const DeviceControlBlock& dcb, termios& t);

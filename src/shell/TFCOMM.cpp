@@ -34,7 +34,8 @@ constexpr int kTraceLines = 1000;
 TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     : QMainWindow(parent),
       ui_(std::make_unique<Ui::TFCOMM>()),
-      options_(options),
+      settings_(!options.noSettings),
+      options_(settings_.applyTo(options)),
       pollTimer_([this](unsigned message) { comm2_.TimerWndProc(message); }),
       comm2_(port_, pollTimer_),
       segmentAssembler_(frames_, [this](const std::string& f) { engine_.LcdDisplay31B(f); }),
@@ -56,6 +57,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
 
     startDemoMeter();
     bindWidgets();
+    bindMeterMenu();
     bindRecording();
     bindChart();
     ui_->Memo1->setMaximumBlockCount(kTraceLines);
@@ -65,16 +67,14 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     readModelChecks();
     wanted = controls_;
     applyModelOptions(options_, wanted);
-    const std::array<QCheckBox*, ModelCheckCount> boxes = {
-        ui_->IFKR31A, ui_->IFKR31E, ui_->IFPAX900, ui_->IF2285, ui_->IFTS510,
-        ui_->IFKR47B, ui_->IFKR31D, ui_->IFKR31F, ui_->IFKR31G, ui_->IF7263x};
-    for (int i = 0; i < ModelCheckCount; ++i) boxes[i]->setChecked(wanted.model[i]);
+    for (int i = 0; i < ModelCheckCount; ++i) modelBoxes()[i]->setChecked(wanted.model[i]);
 
     ConTimer.setInterval(100);
     connect(&ConTimer, &QTimer::timeout, this, &TFCOMM::ConTimerTimer);
     ConTimer.start();
 
     FormCreate();
+    syncMeterMenu();
     if (options_.connect) QTimer::singleShot(0, this, &TFCOMM::BTCon1Click);
 }
 
@@ -147,11 +147,13 @@ void TFCOMM::startDemoMeter() {
 #endif
 }
 
+std::array<QCheckBox*, ModelCheckCount> TFCOMM::modelBoxes() const {
+    return {ui_->IFKR31A, ui_->IFKR31E, ui_->IFPAX900, ui_->IF2285, ui_->IFTS510,
+            ui_->IFKR47B, ui_->IFKR31D, ui_->IFKR31F, ui_->IFKR31G, ui_->IF7263x};
+}
+
 void TFCOMM::readModelChecks() {
-    const std::array<QCheckBox*, ModelCheckCount> boxes = {
-        ui_->IFKR31A, ui_->IFKR31E, ui_->IFPAX900, ui_->IF2285, ui_->IFTS510,
-        ui_->IFKR47B, ui_->IFKR31D, ui_->IFKR31F, ui_->IFKR31G, ui_->IF7263x};
-    for (int i = 0; i < ModelCheckCount; ++i) controls_.model[i] = boxes[i]->isChecked();
+    for (int i = 0; i < ModelCheckCount; ++i) controls_.model[i] = modelBoxes()[i]->isChecked();
 }
 
 void TFCOMM::updatePortTooltips() {
@@ -317,6 +319,7 @@ void TFCOMM::BTCon1Click() {
     }
     lineWatch_.start(comm2_.portName() + " (" + port_.devicePath(comm2_.ComPort()) + ")", controls_);
     ui_->ComSetup1->setEnabled(false);
+    modelMenu_->setEnabled(false);
     ui_->START1->setChecked(true);
     ui_->START1->setEnabled(false);
     ui_->STOP1->setEnabled(true);
@@ -327,6 +330,7 @@ void TFCOMM::BTCon1Click() {
 
 void TFCOMM::BtDiscon1Click() {
     ui_->ComSetup1->setEnabled(true);
+    modelMenu_->setEnabled(true);
     ui_->START1->setChecked(false);
     ui_->START1->setEnabled(true);
     ui_->STOP1->setEnabled(false);

@@ -17,6 +17,7 @@
 #include "LcdPanelModel.h"
 #include "LineWatch.h"
 #include "MeterEngine.h"
+#include "MeterSettings.h"
 #include "MeterState.h"
 #include "PosixSerialPort.h"
 #include "RecordFiles.h"
@@ -33,6 +34,8 @@ namespace Ui {
 class TFCOMM;
 }
 class QFileDialog;
+class QCheckBox;
+class QMenu;
 class QLabel;
 class ScaleCanvas;
 class DemoMeter;
@@ -76,6 +79,10 @@ public slots:
     void COM21Click();
     void COM31Click();
     void COM41Click();
+    // ComSetup: the device behind each port name, and the meter model; both kept for the next run
+    void chooseDevices();
+    void chooseModel(ModelCheck model);
+    void chooseVariant(bool on);
     void BTCon1Click();
     void BtDiscon1Click();
     void BtExit1Click();
@@ -149,6 +156,9 @@ private:
     void selectPort(TComPortNumber port);
     void swapConnectButtons(QWidget* going, QWidget* coming);
     void readModelChecks();
+    std::array<QCheckBox*, ModelCheckCount> modelBoxes() const;
+    void bindMeterMenu();
+    void syncMeterMenu();
     void applyProfile();
     void applyLimitText(class QLineEdit* edit, float& limit);
     void bindWidgets();
@@ -167,7 +177,10 @@ private:
     void offerJournalRecovery();
 
     std::unique_ptr<Ui::TFCOMM> ui_;
+    MeterSettings settings_;
     AppOptions options_;
+    QMenu* modelMenu_ = nullptr;
+    QAction* variantItem_ = nullptr;
 
     MeterState meter_;
     ControlStates controls_;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "PosixSerialPort.h"
+#include "SerialDeviceList.h"
 #include "PseudoTerminal.h"
 
 namespace {
@@ -68,6 +69,31 @@ private slots:
         QVERIFY(!port.setDevicePath("COM1", ""));
         QCOMPARE(port.devicePath("COM5"), std::string());
         QCOMPARE(port.devicePath("COM1"), std::string("/dev/ttyS0"));
+    }
+
+    // What the Devices dialog offers, from a made-up /dev: stable links first by readable name
+    // (a link to a pulled adapter left out), then each kind in numeric order; a device the user
+    // may not open is marked.
+    void listsTheDevicesPresent() {
+        QTemporaryDir dev;
+        const QDir d(dev.path());
+        QVERIFY(d.mkpath("serial/by-id"));
+        for (const char* name : {"ttyS10", "ttyS2", "ttyUSB0", "ttyACM0", "ttyUSBfoo", "tty5"}) {
+            QFile f(d.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QFile::link("../../ttyUSB0", d.filePath("serial/by-id/usb-Maker_USB_Serial_A1B2-if00-port0")));
+        QVERIFY(QFile::link("../../ttyUSB7", d.filePath("serial/by-id/usb-Gone-if00-port0")));
+        const std::string root = dev.path().toStdString();
+        const auto list = listSerialDevices(root, [&](const std::string& p) { return p != root + "/ttyACM0"; });
+        QStringList shown;
+        for (const SerialDevice& x : list) {
+            shown << QString::fromStdString(x.label).replace(dev.path(), "DEV") + (x.denied ? " denied" : "");
+        }
+        QCOMPARE(shown, QStringList({"Maker USB Serial A1B2 (ttyUSB0)", "DEV/ttyUSB0", "DEV/ttyACM0 denied",
+                                     "DEV/ttyS2", "DEV/ttyS10"}));
+        QCOMPARE(list[0].path, root + "/serial/by-id/usb-Maker_USB_Serial_A1B2-if00-port0");
+        QVERIFY(listSerialDevices(root + "/none").empty());
     }
 
     void failedOpensExplainThemselves() {
