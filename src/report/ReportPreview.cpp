@@ -121,9 +121,9 @@ void ReportPreview::buildToolBar(QToolBar* bar) {
             &QAction::triggered, this, go([this] { return layout_.pageCount() - 1; }));
     bar->addSeparator();
 
-    connect(addAction(bar, tr("Fit width"), toolIcon(d, "fit-width", QStyle::SP_TitleBarMaxButton), {}),
+    connect(addAction(bar, tr("Fit width"), toolIcon(d, "zoom-fit-width", QStyle::SP_TitleBarMaxButton), {}),
             &QAction::triggered, this, [this] { view_->setFit(ReportPageView::Fit::Width); });
-    connect(addAction(bar, tr("Fit page"), toolIcon(d, "fit-page", QStyle::SP_TitleBarNormalButton), {}),
+    connect(addAction(bar, tr("Fit page"), toolIcon(d, "zoom-fit-page", QStyle::SP_TitleBarNormalButton), {}),
             &QAction::triggered, this, [this] { view_->setFit(ReportPageView::Fit::Page); });
     zoomBox_ = new QComboBox(bar);
     zoomBox_->setObjectName(QStringLiteral("zoomBox"));
@@ -146,8 +146,8 @@ void ReportPreview::buildToolBar(QToolBar* bar) {
             &QAction::triggered, this, [this] { view_->setZoom(view_->zoom() * 1.25); });
     bar->addSeparator();
 
-    onePage_ = addAction(bar, tr("One page"), toolIcon(d, "view-page-one", QStyle::SP_FileIcon), {});
-    facing_ = addAction(bar, tr("Facing pages"), toolIcon(d, "view-page-sided", QStyle::SP_FileDialogDetailedView), {});
+    onePage_ = addAction(bar, tr("One page"), toolIcon(d, "view-pages-single", QStyle::SP_FileIcon), {});
+    facing_ = addAction(bar, tr("Facing pages"), toolIcon(d, "view-pages-facing", QStyle::SP_FileDialogDetailedView), {});
     onePage_->setCheckable(true);
     facing_->setCheckable(true);
     onePage_->setChecked(true);
@@ -163,7 +163,7 @@ void ReportPreview::buildToolBar(QToolBar* bar) {
     });
     bar->addSeparator();
 
-    print_ = addAction(bar, tr("Print"), toolIcon(d, "print", QStyle::SP_DialogOkButton), QKeySequence::Print);
+    print_ = addAction(bar, tr("Print"), toolIcon(d, "printer", QStyle::SP_DialogOkButton), QKeySequence::Print);
     print_->setObjectName(QStringLiteral("print"));
     print_->setEnabled(pages);
     connect(print_, &QAction::triggered, this, &ReportPreview::printClicked);
