@@ -31,7 +31,8 @@ std::pair<int, int> PageGrid::pagesIn(double top, double height) const {
     if (pageCount <= 0 || rowHeight() <= 0) return {0, -1};
     const double rows = rowHeight();
     const int firstRow = std::clamp(static_cast<int>(std::floor((top - gap) / rows)), 0, rowCount() - 1);
-    const int lastRow = std::clamp(static_cast<int>(std::floor((top + height) / rows)), firstRow, rowCount() - 1);
+    const int lastRow =
+        std::clamp(static_cast<int>(std::floor((top + height - gap) / rows)), firstRow, rowCount() - 1);
     return {firstRow * columns, std::min(pageCount - 1, lastRow * columns + columns - 1)};
 }
 

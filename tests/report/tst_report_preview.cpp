@@ -137,6 +137,33 @@ private slots:
         QVERIFY(page2[0].find("38") && !page2[0].find("37"));
     }
 
+    // Pages 100 px tall, 10 px apart: which pages a band of the canvas reaches, and which page
+    // counts as the one shown, one page a row and facing.
+    void pagesInView_data() {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<double>("top");
+        QTest::addColumn<double>("height");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("last");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("the first page") << 1 << 0.0 << 100.0 << 0 << 0 << 0;
+        QTest::newRow("mostly the second") << 1 << 90.0 << 100.0 << 0 << 1 << 1;
+        QTest::newRow("past the end") << 1 << 1000.0 << 500.0 << 9 << 9 << 9;
+        QTest::newRow("facing, third row") << 2 << 230.0 << 100.0 << 4 << 5 << 4;
+        QTest::newRow("facing, odd last page") << 2 << 440.0 << 200.0 << 6 << 8 << 8;
+    }
+    void pagesInView() {
+        QFETCH(int, columns);
+        QFETCH(double, top);
+        QFETCH(double, height);
+        QFETCH(int, first);
+        QFETCH(int, last);
+        QFETCH(int, shown);
+        const PageGrid grid{columns == 1 ? 10 : 9, columns, QSizeF(70, 100), 10.0};
+        QCOMPARE(grid.pagesIn(top, height), std::make_pair(first, last));
+        QCOMPARE(grid.pageMostShown(top, height), shown);
+    }
+
     void printedPageRange_data() {
         QTest::addColumn<bool>("range");
         QTest::addColumn<int>("from");
