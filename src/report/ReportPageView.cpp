@@ -3,6 +3,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -149,6 +150,16 @@ void ReportPageView::followScroll() {
 void ReportPageView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     relayout(current_);
+}
+
+void ReportPageView::wheelEvent(QWheelEvent* event) {
+    const int turn = event->angleDelta().y();
+    if (!(event->modifiers() & Qt::ControlModifier) || turn == 0) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    setZoom(turn > 0 ? zoom_ * 1.25 : zoom_ / 1.25);
+    event->accept();
 }
 
 void ReportPageView::paintEvent(QPaintEvent*) {

@@ -60,6 +60,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent* event) override;  // with Ctrl it zooms
 
 private:
     QSizeF paperPixels() const;  // the paper at zoom 1
