@@ -4,16 +4,16 @@
 #include <QString>
 #include <ostream>
 
+#include "CompactRows.h"
 #include "DataFiles.h"
-#include "RecordSnapshot.h"
 #include "ReportLayout.h"
 #include "TableLock.h"
 
 TableLoader defaultTableLoader() {
     // the table is read as Open reads it, under the same exclusive lock: a table that another
-    // program holds open is refused
+    // program holds open is refused; the rows are held as the window holds them
     return [](const std::string& path, std::string& error) -> std::unique_ptr<RecordSource> {
-        auto rows = std::make_unique<RecordSnapshot>();
+        auto rows = std::make_unique<CompactRows>();
         TableLock lock;
         const FileResult r = DataFiles::openTable(QString::fromStdString(path), lock,
                                                   [&rows](const RecordRow& row) { rows->append(row); });

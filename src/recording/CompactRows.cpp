@@ -1,22 +1,30 @@
 #include "CompactRows.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
 uint32_t TextPool::intern(std::string_view text) {
     const auto it = index_.find(text);
     if (it != index_.end()) return it->second;
-    const auto id = static_cast<uint32_t>(texts_.size());
-    texts_.emplace_back(text);
-    index_.emplace(texts_.back(), id);
+    const auto id = static_cast<uint32_t>(texts_->size());
+    texts_->emplace_back(text);
+    index_.emplace(texts_->back(), id);
     bytes_ += sizeof(std::string) + text.size() + 48;  // string, its characters, a hash node
     return id;
 }
 
 void TextPool::clear() {
     index_.clear();
-    texts_.clear();
+    texts_ = std::make_shared<std::deque<std::string>>();
     bytes_ = 0;
+}
+
+TextPool TextPool::shared() const {
+    TextPool reader;
+    reader.texts_ = texts_;
+    reader.bytes_ = bytes_;
+    return reader;
 }
 
 void TextPool::swap(TextPool& other) noexcept {
@@ -47,7 +55,7 @@ uint32_t CompactRows::kindOf(const RecordRow& row) {
 
 void CompactRows::append(const RecordRow& row) {
     const int64_t block = count_ >> kBlockBits;
-    if (block == static_cast<int64_t>(blocks_.size())) blocks_.push_back(std::make_unique<Packed[]>(kBlockRows));
+    if (block == static_cast<int64_t>(blocks_.size())) blocks_.push_back(std::shared_ptr<Packed[]>(new Packed[kBlockRows]));
 
     Packed& p = blocks_[block][count_ & (kBlockRows - 1)];
     p.no = row.no;
@@ -114,4 +122,23 @@ void CompactRows::swap(CompactRows& other) noexcept {
     lastUnit_.swap(other.lastUnit_);
     lastAuto_.swap(other.lastAuto_);
     std::swap(lastKind_, other.lastKind_);
+}
+
+std::shared_ptr<const RecordSource> CompactRows::snapshot() const {
+    auto frozen = std::make_shared<CompactRows>();
+    frozen->blocks_ = blocks_;
+    const int64_t partial = count_ & (kBlockRows - 1);
+    if (partial > 0) {
+        // the live table goes on writing into its last block; the snapshot keeps its own copy
+        auto copy = std::shared_ptr<Packed[]>(new Packed[kBlockRows]);
+        std::copy_n(blocks_.back().get(), partial, copy.get());
+        frozen->blocks_.back() = std::move(copy);
+    }
+    frozen->count_ = count_;
+    frozen->values_ = values_.shared();
+    frozen->shortTexts_ = shortTexts_.shared();
+    // a handful of unit combinations, and counts a float cannot hold only from odd files
+    frozen->kinds_ = kinds_;
+    frozen->exactNval_ = exactNval_;
+    return frozen;
 }

@@ -17,26 +17,39 @@
 class TextPool {
 public:
     uint32_t intern(std::string_view text);
-    const std::string& text(uint32_t index) const { return texts_[index]; }
-    std::size_t size() const { return texts_.size(); }
+    const std::string& text(uint32_t index) const { return (*texts_)[index]; }
+    std::size_t size() const { return texts_->size(); }
     std::size_t bytesUsed() const { return bytes_; }
+    // Starts afresh; a pool shared() earlier keeps the texts it had.
     void clear();
     // The views in the index point into the strings of the deque, which a swap leaves in place.
     void swap(TextPool& other) noexcept;
+    // A pool that reads the texts interned so far without copying them. Texts are only ever added
+    // to a deque, so later interns leave the shared ones where they are.
+    TextPool shared() const;
 
 private:
-    std::deque<std::string> texts_;  // a deque keeps the strings in place for the views below
+    // a deque keeps the strings in place for the views below
+    std::shared_ptr<std::deque<std::string>> texts_ = std::make_shared<std::deque<std::string>>();
     std::unordered_map<std::string_view, uint32_t> index_;
     std::size_t bytes_ = 0;
 };
 
 // Rows in 20 bytes each: number, time, the count as a float, the value text's index and the index
 // of its (DC/AC, unit, Auto) combination. Rows live in fixed blocks, so appending never moves the
-// rows already stored and the cost of an append does not grow with the table.
+// rows already stored and the cost of an append does not grow with the table. A full block is never
+// written again, which lets a snapshot share it.
 class CompactRows : public RecordSource {
 public:
     CompactRows();
     ~CompactRows() override;
+    CompactRows(const CompactRows&) = delete;
+    CompactRows& operator=(const CompactRows&) = delete;
+
+    // The rows as they stand now, in time and memory that do not grow with the table: the full
+    // blocks and the texts are shared, only the last, partly filled block is copied. Rows appended
+    // later, clear() and swap() leave the snapshot as it is.
+    std::shared_ptr<const RecordSource> snapshot() const override;
 
     int64_t rowCount() const override { return count_; }
     RecordRow row(int64_t index) const override;
@@ -63,7 +76,7 @@ private:
 
     uint32_t kindOf(const RecordRow& row);
 
-    std::vector<std::unique_ptr<Packed[]>> blocks_;
+    std::vector<std::shared_ptr<Packed[]>> blocks_;
     int64_t count_ = 0;
     TextPool values_;
     TextPool shortTexts_;  // DC/AC, unit and Auto texts

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // One stored reading in the record layout. The store writes the field names "no", "time",
@@ -28,4 +29,7 @@ public:
     virtual ~RecordSource() = default;
     virtual int64_t rowCount() const = 0;
     virtual RecordRow row(int64_t index) const = 0;
+    // The rows as they stand now, kept as they are whatever happens to this source afterwards.
+    // This copies them; sources that can share their storage do it without a copy.
+    virtual std::shared_ptr<const RecordSource> snapshot() const;
 };

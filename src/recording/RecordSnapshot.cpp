@@ -7,6 +7,12 @@ constexpr int64_t kProgressStep = 16384;
 
 }  // namespace
 
+std::shared_ptr<const RecordSource> RecordSource::snapshot() const {
+    auto copy = std::make_shared<RecordSnapshot>();
+    copy->take(*this);
+    return copy;
+}
+
 bool RecordSnapshot::take(const RecordSource& source, const Progress& progress) {
     clear();
     const int64_t total = source.rowCount();

@@ -8,9 +8,9 @@
 
 #include "RecordRow.h"
 
-// A frozen copy of a table of rows, for readers that must see the rows of one moment while the
-// live table keeps growing (the print preview). Rows are held compactly: the texts of a run repeat,
-// so each distinct text is kept once and a row holds small indices into that pool.
+// A copy of a table of rows: what a source that cannot share its storage hands out as its
+// snapshot, and a plain table to fill row by row. Rows are held compactly: the texts of a run
+// repeat, so each distinct text is kept once and a row holds small indices into that pool.
 class RecordSnapshot : public RecordSource {
 public:
     RecordSnapshot() = default;

@@ -33,6 +33,7 @@ public:
 
     int64_t rowCount() const override { return rows_.rowCount(); }
     RecordRow row(int64_t index) const override { return rows_.row(index); }
+    std::shared_ptr<const RecordSource> snapshot() const override { return rows_.snapshot(); }
     void append(const RecordRow& row) { rows_.append(row); }
     void empty() { rows_.clear(); }
 

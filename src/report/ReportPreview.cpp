@@ -1,22 +1,45 @@
 #include "ReportPreview.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
+#include <QPrintDialog>
 #include <QPrinter>
-#include <QProgressDialog>
+#include <QScreen>
+#include <QSpinBox>
 #include <QStyle>
+#include <QTemporaryFile>
 #include <QToolBar>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
-const int ReportPreview::kPagesWithoutProgress = ReportLayout::pageCountFor(100000);
+#include "FileProgressDialog.h"
+#include "ReportPageView.h"
+
+namespace {
+
+// The toolbar glyphs Qt's print support ships, with a style icon where one is missing.
+QIcon toolIcon(QWidget* owner, const char* name, QStyle::StandardPixmap fallback) {
+    const QString path = QStringLiteral(":/qt-project.org/dialogs/qprintpreviewdialog/images/%1-24.png")
+                             .arg(QLatin1String(name));
+    return QFile::exists(path) ? QIcon(path) : owner->style()->standardIcon(fallback);
+}
+
+const int kZoomSteps[] = {12, 25, 50, 75, 100, 125, 150, 200, 400, 800};
+
+}  // namespace
 
 ReportPreview::ReportPreview(const RecordSource& rows, QWidget* parent)
-    : layout_(rows_), printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
-    rows_.take(rows);
+    : rows_(rows.snapshot()), layout_(*rows_), printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
     printer_->setPageLayout(
         QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                     QMarginsF(ReportMm::kMargin, ReportMm::kMargin, ReportMm::kMargin, ReportMm::kMargin),
@@ -25,23 +48,31 @@ ReportPreview::ReportPreview(const RecordSource& rows, QWidget* parent)
     printer_->setDuplex(QPrinter::DuplexNone);
     printer_->setDocName(ReportLayout::kTitle);
 
-    dialog_ = new QPrintPreviewDialog(printer_.get(), parent);
+    dialog_ = new QDialog(parent);
+    dialog_->setObjectName(QStringLiteral("ReportPreview"));
     dialog_->setWindowTitle(tr("Print Preview"));
-    connect(dialog_.data(), &QPrintPreviewDialog::paintRequested, this, &ReportPreview::paint);
-
-    savePdf_ = new QAction(dialog_->style()->standardIcon(QStyle::SP_DialogSaveButton), tr("Save as PDF"),
-                           dialog_.data());
-    savePdf_->setObjectName(QStringLiteral("savePdf"));
-    savePdf_->setToolTip(tr("Save the report as a PDF file"));
-    savePdf_->setEnabled(layout_.pageCount() > 0);
-    connect(savePdf_, &QAction::triggered, this, &ReportPreview::savePdf);
-    if (auto* toolbar = dialog_->findChild<QToolBar*>()) {
-        toolbar->addSeparator();
-        toolbar->addAction(savePdf_);
-    }
+    auto* layout = new QVBoxLayout(dialog_.data());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* bar = new QToolBar(dialog_.data());
+    view_ = new ReportPageView(layout_, dialog_.data());
+    layout->addWidget(bar);
+    layout->addWidget(view_, 1);
+    buildToolBar(bar);
+    connect(view_, &ReportPageView::currentPageChanged, this, &ReportPreview::showPage);
+    connect(view_, &ReportPageView::zoomChanged, this, &ReportPreview::showZoom);
+    showPage(0);
+    showZoom(view_->zoom());
+    fitOpeningSize(bar);
+    view_->setFocus();
 
     chooseFile = [](QWidget* owner) {
         return QFileDialog::getSaveFileName(owner, tr("Save as PDF"), QString(), tr("PDF files (*.pdf)"));
+    };
+    choosePrinter = [this](QPrinter& printer, QWidget* owner) {
+        QPrintDialog ask(&printer, owner);
+        ask.setMinMax(1, layout_.pageCount());
+        return ask.exec() == QDialog::Accepted;
     };
     showError = [](QWidget* owner, const QString& message) {
         QMessageBox::warning(owner, tr("Save as PDF"), message);
@@ -50,6 +81,114 @@ ReportPreview::ReportPreview(const RecordSource& rows, QWidget* parent)
 
 ReportPreview::~ReportPreview() {
     delete dialog_.data();
+}
+
+QAction* ReportPreview::addAction(QToolBar* bar, const QString& text, const QIcon& icon, const QKeySequence& key) {
+    QAction* a = bar->addAction(icon, text);
+    if (!key.isEmpty()) {
+        a->setShortcut(key);
+        a->setShortcutContext(Qt::WindowShortcut);
+        a->setToolTip(QStringLiteral("%1 (%2)").arg(text, key.toString(QKeySequence::NativeText)));
+    }
+    return a;
+}
+
+void ReportPreview::buildToolBar(QToolBar* bar) {
+    QWidget* d = dialog_.data();
+    const bool pages = layout_.pageCount() > 0;
+    auto go = [this](auto page) { return [this, page] { view_->goToPage(page()); }; };
+    connect(addAction(bar, tr("First page"), toolIcon(d, "go-first", QStyle::SP_MediaSkipBackward),
+                      Qt::Key_Home),
+            &QAction::triggered, this, go([] { return 0; }));
+    connect(addAction(bar, tr("Previous page"), toolIcon(d, "go-previous", QStyle::SP_ArrowBack),
+                      Qt::Key_PageUp),
+            &QAction::triggered, this, go([this] { return view_->currentPage() - (view_->facing() ? 2 : 1); }));
+    pageBox_ = new QSpinBox(bar);
+    pageBox_->setObjectName(QStringLiteral("pageBox"));
+    pageBox_->setKeyboardTracking(false);
+    pageBox_->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    pageBox_->setAlignment(Qt::AlignRight);
+    pageBox_->setRange(pages ? 1 : 0, std::max(1, layout_.pageCount()));
+    pageBox_->setEnabled(pages);
+    pageBox_->setMinimumWidth(pageBox_->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
+    connect(pageBox_, &QSpinBox::valueChanged, this, [this](int page) { view_->goToPage(page - 1); });
+    bar->addWidget(pageBox_);
+    pageTotal_ = new QLabel(QStringLiteral(" / %1 ").arg(layout_.pageCount()), bar);
+    bar->addWidget(pageTotal_);
+    connect(addAction(bar, tr("Next page"), toolIcon(d, "go-next", QStyle::SP_ArrowForward), Qt::Key_PageDown),
+            &QAction::triggered, this, go([this] { return view_->currentPage() + (view_->facing() ? 2 : 1); }));
+    connect(addAction(bar, tr("Last page"), toolIcon(d, "go-last", QStyle::SP_MediaSkipForward), Qt::Key_End),
+            &QAction::triggered, this, go([this] { return layout_.pageCount() - 1; }));
+    bar->addSeparator();
+
+    connect(addAction(bar, tr("Fit width"), toolIcon(d, "zoom-fit-width", QStyle::SP_TitleBarMaxButton), {}),
+            &QAction::triggered, this, [this] { view_->setFit(ReportPageView::Fit::Width); });
+    connect(addAction(bar, tr("Fit page"), toolIcon(d, "zoom-fit-page", QStyle::SP_TitleBarNormalButton), {}),
+            &QAction::triggered, this, [this] { view_->setFit(ReportPageView::Fit::Page); });
+    zoomBox_ = new QComboBox(bar);
+    zoomBox_->setObjectName(QStringLiteral("zoomBox"));
+    zoomBox_->setEditable(true);
+    zoomBox_->setInsertPolicy(QComboBox::NoInsert);
+    for (const int z : kZoomSteps) zoomBox_->addItem(QStringLiteral("%1%").arg(z));
+    connect(zoomBox_->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        bool ok = false;
+        const double percent = zoomBox_->currentText().remove(QLatin1Char('%')).trimmed().toDouble(&ok);
+        if (ok && percent > 0) view_->setZoom(percent / 100);
+        showZoom(view_->zoom());
+    });
+    connect(zoomBox_, &QComboBox::activated, this, [this](int i) { view_->setZoom(kZoomSteps[i] / 100.0); });
+    bar->addWidget(zoomBox_);
+    const QKeySequence zoomOutKey(QKeySequence::ZoomOut);
+    connect(addAction(bar, tr("Zoom out"), toolIcon(d, "zoom-out", QStyle::SP_ArrowDown), zoomOutKey),
+            &QAction::triggered, this, [this] { view_->setZoom(view_->zoom() / 1.25); });
+    const QKeySequence zoomInKey(QKeySequence::ZoomIn);
+    connect(addAction(bar, tr("Zoom in"), toolIcon(d, "zoom-in", QStyle::SP_ArrowUp), zoomInKey),
+            &QAction::triggered, this, [this] { view_->setZoom(view_->zoom() * 1.25); });
+    bar->addSeparator();
+
+    onePage_ = addAction(bar, tr("One page"), toolIcon(d, "view-pages-single", QStyle::SP_FileIcon), {});
+    facing_ = addAction(bar, tr("Facing pages"), toolIcon(d, "view-pages-facing", QStyle::SP_FileDialogDetailedView), {});
+    onePage_->setCheckable(true);
+    facing_->setCheckable(true);
+    onePage_->setChecked(true);
+    connect(onePage_, &QAction::triggered, this, [this] {
+        onePage_->setChecked(true);
+        facing_->setChecked(false);
+        view_->setFacing(false);
+    });
+    connect(facing_, &QAction::triggered, this, [this] {
+        onePage_->setChecked(false);
+        facing_->setChecked(true);
+        view_->setFacing(true);
+    });
+    bar->addSeparator();
+
+    print_ = addAction(bar, tr("Print"), toolIcon(d, "printer", QStyle::SP_DialogOkButton), QKeySequence::Print);
+    print_->setObjectName(QStringLiteral("print"));
+    print_->setEnabled(pages);
+    connect(print_, &QAction::triggered, this, &ReportPreview::printClicked);
+    savePdf_ = addAction(bar, tr("Save as PDF"), d->style()->standardIcon(QStyle::SP_DialogSaveButton), {});
+    savePdf_->setObjectName(QStringLiteral("savePdf"));
+    savePdf_->setToolTip(tr("Save the report as a PDF file"));
+    savePdf_->setEnabled(pages);
+    connect(savePdf_, &QAction::triggered, this, &ReportPreview::savePdf);
+}
+
+void ReportPreview::fitOpeningSize(QToolBar* bar) {
+    QSize size(std::max(900, bar->sizeHint().width()), 700);
+    if (QScreen* screen = dialog_->screen() ? dialog_->screen() : QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableSize());
+    dialog_->resize(size);
+}
+
+void ReportPreview::showPage(int page) {
+    if (layout_.pageCount() == 0) return;
+    const QSignalBlocker quiet(pageBox_);
+    pageBox_->setValue(page + 1);
+}
+
+void ReportPreview::showZoom(double zoom) {
+    zoomBox_->setEditText(QStringLiteral("%1%").arg(std::lround(zoom * 100)));
 }
 
 int ReportPreview::exec() {
@@ -64,39 +203,46 @@ std::pair<int, int> ReportPreview::pageRange(const QPrinter& printer, int pageCo
     return {0, pageCount - 1};
 }
 
-ReportLayout::Progress ReportPreview::progressFor(int pages, const QString& label) {
-    if (pages <= pagesWithoutProgress) return {};
-    progress_ = std::make_unique<QProgressDialog>(label, tr("Cancel"), 0, pages, dialog_.data());
-    progress_->setWindowModality(Qt::WindowModal);
-    progress_->setMinimumDuration(0);
-    return [this](int done, int) {
-        // setValue lets the dialog see the Cancel button while the pages are laid out
-        progress_->setValue(done);
-        return !progress_->wasCanceled();
-    };
+void ReportPreview::printClicked() {
+    if (layout_.pageCount() == 0 || !choosePrinter || !choosePrinter(*printer_, dialog_.data())) return;
+    print(*printer_);
 }
 
-void ReportPreview::paint(QPrinter* printer) {
-    printer->setFullPage(false);
-    const auto [first, last] = pageRange(*printer, layout_.pageCount());
-    const ReportLayout::Progress progress = progressFor(last - first + 1, tr("Laying out the report..."));
-    // The progress dialog lets events through while the pages are made anew; the preview must not
-    // repaint meanwhile, because the pages its scene shows are the ones being replaced.
-    QWidget* view = dialog_->findChild<QPrintPreviewWidget*>();
-    const bool freeze = progress && view && view->updatesEnabled();
-    if (freeze) view->setUpdatesEnabled(false);
-    layout_.render(*printer, first, last, progress);
-    progress_.reset();
-    if (freeze) view->setUpdatesEnabled(true);
+int ReportPreview::print(QPrinter& printer) {
+    printer.setFullPage(false);
+    const auto [first, last] = pageRange(printer, layout_.pageCount());
+    // Printed to a file, the pages go to a file beside it that replaces it once all are there, so
+    // a cancelled run leaves no partial file.
+    const QString target = printer.outputFileName();
+    QTemporaryFile partial(target + QStringLiteral(".XXXXXX"));
+    if (!target.isEmpty()) {
+        if (!partial.open()) return 0;
+        partial.close();
+        printer.setOutputFileName(partial.fileName());
+    }
+    FileProgressDialog progress(tr("Printing the report..."), dialog_.data());
+    const FileProgress step = progress.callback();
+    const int done =
+        layout_.render(printer, first, last, [&step](int pages, int total) { return step(pages, total); });
+    if (!target.isEmpty()) {
+        printer.setOutputFileName(target);
+        if (done == last - first + 1) {
+            QFile::remove(target);
+            if (!QFile::rename(partial.fileName(), target)) return 0;
+        }
+    }
+    return done;
 }
 
 void ReportPreview::savePdf() {
+    if (layout_.pageCount() == 0) return;
     QString path = chooseFile ? chooseFile(dialog_.data()) : QString();
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
-    const ReportLayout::Progress progress = progressFor(layout_.pageCount(), tr("Writing the PDF..."));
-    const ReportPdfResult result = writeReportPdf(rows_, path, progress);
-    progress_.reset();
+    FileProgressDialog progress(tr("Writing the PDF..."), dialog_.data());
+    const FileProgress step = progress.callback();
+    const ReportPdfResult result =
+        writeReportPdf(*rows_, path, [&step](int done, int total) { return step(done, total); });
     if (!result.written && !result.cancelled && showError) showError(dialog_.data(), result.error);
 }
 

@@ -84,6 +84,19 @@ void RecordRowsTest::bytesPerRowOfALongRun() {
     QVERIFY2(perRow <= 32, qPrintable(QString::number(perRow)));
     QCOMPARE(store.row(kRows - 1).no, kRows);
     QCOMPARE(store.row(kRows - 1).value, std::to_string((kRows - 1) % 8000 - 4000));
+
+    // a snapshot keeps the rows of its moment through appends, New and Open, and costs no copy of them
+    const RecordRow first = store.row(0), last = store.row(kRows - 1);
+    const std::shared_ptr<const RecordSource> snap = store.snapshot();
+    store.append(makeRow(kRows + 1, "new", "V", 0.5));
+    store.clear();
+    for (int i = 0; i < 10; ++i) store.append(makeRow(i, "other", "Hz", 0.25));
+    CompactRows opened;
+    store.swap(opened);
+    QCOMPARE(snap->rowCount(), int64_t(kRows));
+    QCOMPARE(snap->row(0), first);
+    QCOMPARE(snap->row(kRows - 1), last);
+    QCOMPARE(snap->row(kRows), RecordRow());
 }
 
 // Opening and saving go through the file functions plugged into the table; without them a table

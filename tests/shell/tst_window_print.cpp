@@ -1,29 +1,37 @@
 // The Print button above the grid and the preview it opens.
+#include <QAction>
 #include <QApplication>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
+#include <QDialog>
+#include <QScreen>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
-#include <memory>
+#include <functional>
 
-#include "RecordSnapshot.h"
+#include "RecordTable.h"
+#include "ReportLayout.h"
+#include "ReportPageView.h"
 #include "TFCOMM.h"
 #include "WindowTestSupport.h"
 #include "ui_TFCOMM.h"
 
 namespace {
 
-// Closes the next preview that opens; the number of pages it showed lands in the returned value.
-std::shared_ptr<int> closeNextPreview() {
-    auto pages = std::make_shared<int>(-1);
-    QTimer::singleShot(0, [pages] {
-        auto* dialog = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
-        if (!dialog) return;
-        if (auto* widget = dialog->findChild<QPrintPreviewWidget*>()) *pages = widget->pageCount();
-        dialog->reject();
+// Runs `check` on the next preview that opens, then closes it with Escape.
+void onNextPreview(const std::function<void(QDialog*, ReportPageView*)>& check) {
+    QTimer::singleShot(0, [check] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != "ReportPreview") return;
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        check(dialog, dialog->findChild<ReportPageView*>());
+        QTest::keyClick(dialog, Qt::Key_Escape);
     });
-    return pages;
+}
+
+QAction* action(QDialog* dialog, const char* name) {
+    return dialog->findChild<QAction*>(name);
 }
 
 }  // namespace
@@ -41,23 +49,45 @@ private slots:
         QVERIFY(!b->icon().isNull());
     }
 
-    void clickOpensThePreview() {
+    // Without rows the preview opens at its full size, whole toolbar in view, and has nothing to
+    // print or save.
+    void emptyTable() {
         auto w = makeWindow();
         w->show();
-        const auto pages = closeNextPreview();
+        int pages = -1;
+        onNextPreview([&](QDialog* dialog, ReportPageView* view) {
+            pages = view->pageCount();
+            auto* bar = dialog->findChild<QToolBar*>();
+            QCOMPARE(dialog->size(), QSize(900, 700).boundedTo(dialog->screen()->availableSize()));
+            QVERIFY(bar->width() >= bar->sizeHint().width());
+            QVERIFY(!action(dialog, "print")->isEnabled());
+            QVERIFY(!action(dialog, "savePdf")->isEnabled());
+        });
         w->form()->BtPrint->click();
-        QCOMPARE(*pages, 0);  // the window has no rows of its own yet
+        QCOMPARE(pages, 0);
     }
 
-    void previewOfRows() {
+    // End goes to the last page at once; rows recorded, New and Open while the preview is open
+    // leave its pages as they were.
+    void lastPageOfALongTable() {
         auto w = makeWindow();
         w->show();
-        RecordSnapshot rows;
-        for (int i = 0; i < 40; ++i)
-            rows.append(RecordRow{i + 1, 1000 * i, "DC", "1.234", "k*", "AUTO", 1234});
-        const auto pages = closeNextPreview();
-        w->BtPrintClick(rows);
-        QCOMPARE(*pages, 2);
+        RecordTable& table = w->recordTable();
+        for (int i = 0; i < 100000; ++i) table.append(RecordRow{i + 1, 1000 * i, "DC", "1.234", "k*", "AUTO", 1234});
+        QString firstNo, pageBox;
+        int pages = -1;
+        onNextPreview([&](QDialog* dialog, ReportPageView* view) {
+            table.append(RecordRow{100001, 0, "DC", "9.999", "V", "AUTO", 9999});
+            table.empty();
+            QTest::keyClick(view, Qt::Key_End);
+            pages = view->pageCount();
+            pageBox = dialog->findChild<QSpinBox*>("pageBox")->text();
+            firstNo = view->layout().pageTexts(view->currentPage()).at(7).text;
+        });
+        w->form()->BtPrint->click();
+        QCOMPARE(pages, 2703);
+        QCOMPARE(pageBox, QString("2703"));
+        QCOMPARE(firstNo, QString("99975"));
     }
 };
 
