@@ -26,6 +26,9 @@ struct AppOptions {
     bool recordRepeat = true;                  // --no-repeat: store repeated readings too
     std::optional<int32_t> recordInterval;     // --interval SECONDS: sampling on with that interval
     int32_t recordLimit = 10000;               // --limit N|limitless
+    // --start YYYY-MM-DDTHH:MM:SS (with --record, a capture): the local date and time the line
+    // clock starts from, as milliseconds since 1970 UTC; the moment of the run when not given
+    std::optional<int64_t> recordStart;
     bool help = false;
 };
 
