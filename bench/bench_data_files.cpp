@@ -52,41 +52,38 @@ QString benchDir()
     return dir->path();
 }
 
-void BM_SaveText(benchmark::State& state)
+// Writes the made-up rows to `name` in the bench folder as often as the benchmark asks.
+template <typename Write>
+void saveMadeUpRows(benchmark::State& state, const char* name, Write write)
 {
     const MadeUpRows rows(state.range(0));
-    const QString path = QDir(benchDir()).filePath("bench.xls");
+    const QString path = QDir(benchDir()).filePath(name);
     for (auto _ : state) {
-        const FileResult r = TextExport::write(path, rows, {}, QLocale::system());
+        const FileResult r = write(path, rows);
         if (!r.ok()) state.SkipWithError(qPrintable(r.error));
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
     QFile::remove(path);
+}
+
+void BM_SaveText(benchmark::State& state)
+{
+    saveMadeUpRows(state, "bench.xls", [](const QString& path, const RecordSource& rows) {
+        return TextExport::write(path, rows, {}, QLocale::system());
+    });
 }
 
 // The rate asked of it is at least 1,000,000 rows a second.
 void BM_SaveCsv(benchmark::State& state)
 {
-    const MadeUpRows rows(state.range(0));
-    const QString path = QDir(benchDir()).filePath("bench.csv");
-    for (auto _ : state) {
-        const FileResult r = CsvExport::write(path, rows);
-        if (!r.ok()) state.SkipWithError(qPrintable(r.error));
-    }
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-    QFile::remove(path);
+    saveMadeUpRows(state, "bench.csv",
+                   [](const QString& path, const RecordSource& rows) { return CsvExport::write(path, rows); });
 }
 
 void BM_SaveParadoxTable(benchmark::State& state)
 {
-    const MadeUpRows rows(state.range(0));
-    const QString path = QDir(benchDir()).filePath("bench.db");
-    for (auto _ : state) {
-        const FileResult r = ParadoxTable::write(path, rows);
-        if (!r.ok()) state.SkipWithError(qPrintable(r.error));
-    }
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-    QFile::remove(path);
+    saveMadeUpRows(state, "bench.db",
+                   [](const QString& path, const RecordSource& rows) { return ParadoxTable::write(path, rows); });
 }
 
 void BM_OpenParadoxTable(benchmark::State& state)

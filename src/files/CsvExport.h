@@ -20,10 +20,6 @@ QByteArray headerLine();
 // Same file operation as the text export: written beside `path`, renamed over it once complete.
 FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress = {});
 
-// ISO 8601 with milliseconds and the UTC offset, "2026-12-07T23:59:59.875+01:00"; for a row
-// without a date ("day" kNoDay) the time of day alone, "23:59:59.875".
-void appendDateTime(std::string& out, int32_t day, int32_t timeMs, int32_t utcOffsetMin);
-
 // The field as it stands, or in double quotes (inner quotes doubled) when it needs them.
 void appendField(std::string& out, std::string_view text);
 
