@@ -1,6 +1,7 @@
 // The record store over a day at the line rate: ten million readings, Repeat off, no limit.
 // Reports the memory a row takes (the table's own count and the process's resident growth)
-// and the time of one offered reading that becomes a row.
+// and the time of one offered reading that becomes a row. The readings come 10 ms apart from an
+// evening on, so the rows cross midnight with their dates.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -9,12 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "LocalClock.h"
 #include "MeterState.h"
 #include "RecordStore.h"
 
 namespace {
 
 constexpr int64_t kDayOfRows = 10000000;
+// what a row may take at most, all of its texts and its date included
+constexpr double kMostBytesPerRow = 24.0;
 
 long residentBytes() {
     std::ifstream statm("/proc/self/statm");
@@ -51,6 +55,9 @@ void BM_TenMillionReadings(benchmark::State& state) {
         RecordStore store(s, table);
         s.RepeatSet = false;
         store.setLimit(kRecordLimitItems.back().limit);
+        LocalClock zone;
+        int64_t now = LocalClock::parseLocal("2026-12-07T20:00:00").value_or(0);
+        store.setLocalClock([&] { return zone.at(now += 10); });
         const long rss0 = residentBytes();
         const auto t0 = std::chrono::steady_clock::now();
         for (int64_t i = 0; i < kDayOfRows; ++i) store.INDataToTable(readings[static_cast<std::size_t>(i % 16000)]);
@@ -59,7 +66,12 @@ void BM_TenMillionReadings(benchmark::State& state) {
         if (table.rowCount() != kDayOfRows) state.SkipWithError("not every reading was stored");
         state.counters["rows"] = static_cast<double>(table.rowCount());
         state.counters["ns_per_append"] = std::chrono::duration<double, std::nano>(t1 - t0).count() / kDayOfRows;
-        state.counters["table_bytes_per_row"] = static_cast<double>(table.bytesUsed()) / kDayOfRows;
+        const double bytesPerRow = static_cast<double>(table.bytesUsed()) / kDayOfRows;
+        state.counters["table_bytes_per_row"] = bytesPerRow;
+        const RecordRow first = table.row(0), last = table.row(kDayOfRows - 1);
+        state.counters["days"] = last.day - first.day + 1;
+        if (first.day == kNoDay || last.day == first.day) state.SkipWithError("the rows did not keep their dates");
+        if (bytesPerRow > kMostBytesPerRow) state.SkipWithError("a row takes more than 24 bytes");
         state.counters["rss_bytes_per_row"] = static_cast<double>(rss1 - rss0) / kDayOfRows;
     }
 }

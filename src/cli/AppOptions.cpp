@@ -1,6 +1,7 @@
 #include "AppOptions.h"
 
 #include "HeadlessRunner.h"
+#include "LocalClock.h"
 #include "ModelProfiles.h"
 #include "RecordStore.h"
 
@@ -147,6 +148,14 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             }
             o.recordLimit = *limit;
             recordRule = a;
+        } else if (a == "--start") {
+            if (!needValue(i, a, value)) return r;
+            o.recordStart = LocalClock::parseLocal(value);
+            if (!o.recordStart) {
+                r.error = "--start needs a local date and time such as 2026-12-07T23:59:50";
+                return r;
+            }
+            recordRule = a;
         } else if (a == "--save-bytes") {
             if (!needValue(i, a, value)) return r;
             o.saveBytesPath = value;
@@ -185,11 +194,15 @@ std::string usageText(const std::string& program) {
            "                      value, counts, unit, AC/DC, AUTO (tab-separated)\n"
            "  --record FILE       with --decode: store the readings as the window's record table\n"
            "                      would and write them to FILE at the end (a Paradox table for\n"
-           "                      a name ending in .db, tab-separated text otherwise); a capture\n"
-           "                      is timed as the line would have sent it\n"
+           "                      a name ending in .db, comma-separated values with dates for\n"
+           "                      .csv, tab-separated text otherwise); a capture is timed as the\n"
+           "                      line would have sent it\n"
            "  --no-repeat         (with --record) store repeated readings too\n"
            "  --interval SECONDS  (with --record) store at most one reading per SECONDS\n"
            "  --limit N|limitless (with --record) stop storing after N rows (default 10000)\n"
+           "  --start YYYY-MM-DDTHH:MM:SS\n"
+           "                      (with --record of a capture) the local date and time the line's\n"
+           "                      clock starts from (default: now)\n"
            "  --report OUT.pdf TABLE\n"
            "                      no window: write the printed report of a saved table as a PDF\n"
            "  --recover JOURNAL OUT\n"

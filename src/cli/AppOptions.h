@@ -27,6 +27,9 @@ struct AppOptions {
     std::optional<int32_t> recordInterval;     // --interval SECONDS: sampling on with that interval
     int32_t recordLimit = 10000;               // --limit N|limitless
     bool noSettings = false;  // --no-settings: the window neither reads nor keeps the meter chosen in it
+    // --start YYYY-MM-DDTHH:MM:SS (with --record, a capture): the local date and time the line
+    // clock starts from, as milliseconds since 1970 UTC; the moment of the run when not given
+    std::optional<int64_t> recordStart;
     bool help = false;
 };
 

@@ -11,7 +11,6 @@
 #include "TableLock.h"
 
 namespace {
-constexpr int64_t kDayMs = 86400000;
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 // The journal is written this often, so that a kill loses at most a second of rows even when a
 // write waits on the disk or the loop wakes late.
@@ -78,14 +77,14 @@ void HeadlessRecorder::syncJournalIfDue(std::chrono::steady_clock::time_point no
     syncJournal();
 }
 
-void HeadlessRecorder::useLineClock(int baud, int32_t startOfDayMs) {
+void HeadlessRecorder::useLineClock(int baud, int64_t startUtcMs) {
     baud_ = baud;
-    startMs_ = startOfDayMs;
+    startMs_ = startUtcMs;
     bytes_ = 0;
     ticks_ = 0;
-    store_.setClock([this] {
+    store_.setLocalClock([this] {
         const int64_t lineMs = static_cast<int64_t>(bytes_) * kBitsPerByte * 1000 / baud_;
-        return static_cast<int32_t>((startMs_ + lineMs) % kDayMs);
+        return zone_.at(startMs_ + lineMs);
     });
 }
 

@@ -36,9 +36,9 @@ public:
     bool startJournal(std::ostream& warnings, std::string* error);
     const std::string& journalPath() const { return journalPath_; }
 
-    // The clock of a capture: bytes at `baud` baud, 10 bit times each, the first starting at
-    // `startOfDayMs` (local time of day in milliseconds).
-    void useLineClock(int baud, int32_t startOfDayMs);
+    // The clock of a capture: bytes at `baud` baud, 10 bit times each, the first starting at the
+    // moment `startUtcMs` (milliseconds since 1970 UTC); rows take that moment's local date and time.
+    void useLineClock(int baud, int64_t startUtcMs);
     // The line clock moves to the end of the next byte; the sampling timer ticks once for every
     // whole second of line time passed.
     void byteArrives();
@@ -73,7 +73,8 @@ private:
 
     // line clock
     int baud_ = 0;
-    int32_t startMs_ = 0;
+    int64_t startMs_ = 0;
+    LocalClock zone_;
     uint64_t bytes_ = 0;
     int64_t ticks_ = 0;  // sampling ticks given so far
 

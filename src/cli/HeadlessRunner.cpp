@@ -22,6 +22,7 @@
 
 #include "ByteLog.h"
 #include "HeadlessRecorder.h"
+#include "LocalClock.h"
 #include "FrameAssembler.h"
 #include "LcdPanelModel.h"
 #include "LineWatch.h"
@@ -182,16 +183,6 @@ void readStandardInput(PrintingRun& run, const std::function<void()>& beforeEach
     }
 }
 
-// The local time of day now, in milliseconds since midnight.
-int32_t localTimeOfDayMs() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&t, &local);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    return static_cast<int32_t>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + ms);
-}
-
 int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun& run, HeadlessRecorder* recorder,
                std::ostream& err) {
     PosixSerialPort port;
@@ -324,6 +315,10 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     std::unique_ptr<HeadlessRecorder> recorder;
     std::function<void()> beforeEachByte;
     if (options.recordPath) {
+        if (options.recordStart && isCharacterDevice(path)) {
+            err << "--start applies to a capture: a device runs on the real clock\n";
+            return 2;
+        }
         const std::string why = HeadlessRecorder::checkTarget(*options.recordPath, path);
         if (!why.empty()) {
             err << why << '\n';
@@ -338,7 +333,8 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         run.setReadingHandler([r = recorder.get()](const MeterState& reading) { r->offer(reading); });
         if (!isCharacterDevice(path)) {
             // a capture (or standard input) is timed as the line sent it, from now on
-            recorder->useLineClock(choice.baud19200 ? 19200 : 2400, localTimeOfDayMs());
+            recorder->useLineClock(choice.baud19200 ? 19200 : 2400,
+                                   options.recordStart.value_or(LocalClock::utcNowMs()));
             beforeEachByte = [r = recorder.get()] { r->byteArrives(); };
         }
     }

@@ -6,7 +6,7 @@
 
 #include "DataFiles.h"
 #include "RecordJournal.h"
-#include "RecordSnapshot.h"
+#include "CompactRows.h"
 
 int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) {
     if (!options.recoverJournal) return 2;
@@ -32,7 +32,7 @@ int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) 
         err << journal << ": the journal holds no rows; nothing written\n";
         return 1;
     }
-    RecordSnapshot rows;
+    CompactRows rows;  // keeps the rows' dates for a CSV
     for (const RecordRow& r : contents.rows) rows.append(r);
     const FileResult result = DataFiles::save(target, rows);
     if (!result.ok()) {

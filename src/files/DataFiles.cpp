@@ -1,5 +1,6 @@
 #include "DataFiles.h"
 
+#include "CsvExport.h"
 #include "TextExport.h"
 
 #include <QFileInfo>
@@ -16,7 +17,10 @@ QString extensionOf(const QString& path)
 
 SaveFormat saveFormatFor(const QString& path)
 {
-    return extensionOf(path) == QLatin1String(".db") ? SaveFormat::ParadoxTable : SaveFormat::Text;
+    const QString extension = extensionOf(path);
+    if (extension == QLatin1String(".db")) return SaveFormat::ParadoxTable;
+    if (extension.compare(QLatin1String(".csv"), Qt::CaseInsensitive) == 0) return SaveFormat::Csv;
+    return SaveFormat::Text;
 }
 
 QString withDefaultExtension(const QString& path, const QString& extension)
@@ -27,7 +31,11 @@ QString withDefaultExtension(const QString& path, const QString& extension)
 
 FileResult save(const QString& path, const RecordSource& rows, const FileProgress& progress)
 {
-    if (saveFormatFor(path) == SaveFormat::ParadoxTable) return ParadoxTable::write(path, rows, progress);
+    switch (saveFormatFor(path)) {
+    case SaveFormat::ParadoxTable: return ParadoxTable::write(path, rows, progress);
+    case SaveFormat::Csv: return CsvExport::write(path, rows, progress);
+    case SaveFormat::Text: break;
+    }
     return TextExport::write(path, rows, progress);
 }
 
@@ -54,7 +62,8 @@ QString openFilter() { return QStringLiteral("access data files (*.DB *.db *.Db 
 
 QString saveFilter()
 {
-    return QStringLiteral("Excel File(*.xls);;DB File(*.db);;Txt File(*.txt);;All File(*)");
+    return QStringLiteral("Excel File(*.xls);;DB File(*.db);;Txt File(*.txt);;All File(*);;"
+                          "CSV with date and time (*.csv)");
 }
 
 }  // namespace DataFiles

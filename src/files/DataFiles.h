@@ -10,13 +10,14 @@
 // Which file Save writes, decided from the name the user chose, and the dialogs' filters.
 namespace DataFiles {
 
-enum class SaveFormat { ParadoxTable, Text };
+enum class SaveFormat { ParadoxTable, Text, Csv };
 
 // The extension of the file name: from its last "." to the end, dot included, case kept;
 // empty when the name (after the last "/", "\" or ":") has no dot.
 QString extensionOf(const QString& path);
 
-// Exactly ".db" (lower case) gives a Paradox table; every other name, ".DB" included, the text.
+// Exactly ".db" (lower case) gives a Paradox table; ".csv" in any case the comma-separated values
+// with dates; every other name, ".DB" included, the tab-separated text.
 SaveFormat saveFormatFor(const QString& path);
 
 // The name with ".xls" added when it has no extension, as the Save dialog does.

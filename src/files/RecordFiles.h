@@ -27,7 +27,8 @@ public:
     FileResult open(const QString& path, const FileProgress& progress = {});
 
     // Writes the table's rows to `path`: a Paradox table for a name ending in exactly ".db",
-    // the tab-separated text for any other. The rows written count as saved.
+    // CSV with dates for ".csv", the tab-separated text for any other. The rows written count
+    // as saved.
     FileResult save(const QString& path, const FileProgress& progress = {});
 
     // The file the table is open on; empty when it is open on none.

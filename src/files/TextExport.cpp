@@ -28,8 +28,8 @@ namespace TextExport {
 
 QByteArray headerLine() { return QByteArrayLiteral("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n"); }
 
-FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress,
-                 const QLocale& locale)
+FileResult writeRows(const QString& path, const RecordSource& rows, const FileProgress& progress,
+                     std::string_view header, const RowFormatter& appendRow)
 {
     const QString name = QDir::toNativeSeparators(path);
     QSaveFile file(path);
@@ -39,15 +39,6 @@ FileResult write(const QString& path, const RecordSource& rows, const FileProgre
     };
     if (!file.open(QIODevice::WriteOnly)) return failure(file.errorString());
 
-    const TimeOfDayFormat timeFormat(locale);
-    const bool utf8 = systemIsUtf8();
-    auto appendText = [utf8](std::string& out, const std::string& text) {
-        if (utf8 || CodePage::isAscii(text.data(), text.size()))
-            out += text;
-        else
-            out += toSystemEncoding(QString::fromStdString(text));
-    };
-
     const int64_t total = rows.rowCount();
     ProgressTicker ticker(progress, total);
     if (!ticker.start()) {
@@ -56,23 +47,9 @@ FileResult write(const QString& path, const RecordSource& rows, const FileProgre
     }
     std::string out;
     out.reserve(kFlushSize + 4096);
-    out += headerLine().toStdString();
-    char number[16];
+    out += header;
     for (int64_t i = 0; i < total; ++i) {
-        const RecordRow row = rows.row(i);
-        const auto end = std::to_chars(number, number + sizeof number, row.no).ptr;
-        out.append(number, size_t(end - number));
-        out += '\t';
-        timeFormat.append(out, row.timeMs);
-        out += '\t';
-        appendText(out, row.dcAc);
-        out += '\t';
-        appendText(out, row.value);
-        out += '\t';
-        appendText(out, row.unit);
-        out += '\t';
-        appendText(out, row.autoText);
-        out += "\r\n";
+        appendRow(out, rows.row(i));
         if (out.size() >= kFlushSize) {
             if (file.write(out.data(), qint64(out.size())) != qint64(out.size())) return failure(file.errorString());
             out.clear();
@@ -88,6 +65,37 @@ FileResult write(const QString& path, const RecordSource& rows, const FileProgre
     FileResult result;
     result.rows = total;
     return result;
+}
+
+FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress,
+                 const QLocale& locale)
+{
+    const TimeOfDayFormat timeFormat(locale);
+    const bool utf8 = systemIsUtf8();
+    auto appendText = [utf8](std::string& out, const std::string& text) {
+        if (utf8 || CodePage::isAscii(text.data(), text.size()))
+            out += text;
+        else
+            out += toSystemEncoding(QString::fromStdString(text));
+    };
+    const QByteArray header = headerLine();
+    return writeRows(path, rows, progress, std::string_view(header.constData(), size_t(header.size())),
+                     [&](std::string& out, const RecordRow& row) {
+                         char number[16];
+                         const auto end = std::to_chars(number, number + sizeof number, row.no).ptr;
+                         out.append(number, size_t(end - number));
+                         out += '\t';
+                         timeFormat.append(out, row.timeMs);
+                         out += '\t';
+                         appendText(out, row.dcAc);
+                         out += '\t';
+                         appendText(out, row.value);
+                         out += '\t';
+                         appendText(out, row.unit);
+                         out += '\t';
+                         appendText(out, row.autoText);
+                         out += "\r\n";
+                     });
 }
 
 QString successMessage(const QString& path) { return QStringLiteral("save table to specified file: ") + path + QStringLiteral(" Scuss!"); }

@@ -68,6 +68,9 @@ void CompactRows::append(const RecordRow& row) {
     }
     p.value = lastValueIndex_;
     p.kind = kindOf(row);
+    const int32_t offset = row.day == kNoDay ? 0 : row.utcOffsetMin;
+    if (dateRuns_.empty() || dateRuns_.back().day != row.day || dateRuns_.back().utcOffsetMin != offset)
+        dateRuns_.push_back({count_, row.day, offset});
     ++count_;
 }
 
@@ -87,6 +90,10 @@ RecordRow CompactRows::row(int64_t index) const {
     r.dcAc = shortTexts_.text(k[0]);
     r.unit = shortTexts_.text(k[1]);
     r.autoText = shortTexts_.text(k[2]);
+    const auto run = std::upper_bound(dateRuns_.begin(), dateRuns_.end(), index,
+                                      [](int64_t i, const DateRun& d) { return i < d.first; });
+    r.day = run[-1].day;
+    r.utcOffsetMin = run[-1].utcOffsetMin;
     return r;
 }
 
@@ -99,13 +106,15 @@ void CompactRows::clear() {
     kinds_.clear();
     kindIndex_.clear();
     exactNval_.clear();
+    dateRuns_.clear();
     lastValueIndex_ = UINT32_MAX;
     lastKind_ = UINT32_MAX;
 }
 
 std::size_t CompactRows::bytesUsed() const {
     return blocks_.size() * (kBlockRows * sizeof(Packed) + sizeof(blocks_[0])) + values_.bytesUsed() +
-           shortTexts_.bytesUsed() + kinds_.size() * (sizeof(kinds_[0]) + 64) + exactNval_.size() * 32;
+           shortTexts_.bytesUsed() + kinds_.size() * (sizeof(kinds_[0]) + 64) + exactNval_.size() * 32 +
+           dateRuns_.capacity() * sizeof(DateRun);
 }
 
 void CompactRows::swap(CompactRows& other) noexcept {
@@ -116,6 +125,7 @@ void CompactRows::swap(CompactRows& other) noexcept {
     kinds_.swap(other.kinds_);
     kindIndex_.swap(other.kindIndex_);
     exactNval_.swap(other.exactNval_);
+    dateRuns_.swap(other.dateRuns_);
     lastValue_.swap(other.lastValue_);
     std::swap(lastValueIndex_, other.lastValueIndex_);
     lastDcAc_.swap(other.lastDcAc_);
@@ -140,5 +150,6 @@ std::shared_ptr<const RecordSource> CompactRows::snapshot() const {
     // a handful of unit combinations, and counts a float cannot hold only from odd files
     frozen->kinds_ = kinds_;
     frozen->exactNval_ = exactNval_;
+    frozen->dateRuns_ = dateRuns_;
     return frozen;
 }

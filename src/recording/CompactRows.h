@@ -38,7 +38,8 @@ private:
 // Rows in 20 bytes each: number, time, the count as a float, the value text's index and the index
 // of its (DC/AC, unit, Auto) combination. Rows live in fixed blocks, so appending never moves the
 // rows already stored and the cost of an append does not grow with the table. A full block is never
-// written again, which lets a snapshot share it.
+// written again, which lets a snapshot share it. The day and UTC offset of a row change once a day
+// at most, so they are kept as runs of rows, not per row.
 class CompactRows : public RecordSource {
 public:
     CompactRows();
@@ -76,6 +77,13 @@ private:
 
     uint32_t kindOf(const RecordRow& row);
 
+    // From row `first` on, up to the next run, the rows share this day and offset.
+    struct DateRun {
+        int64_t first;
+        int32_t day;
+        int32_t utcOffsetMin;
+    };
+
     std::vector<std::shared_ptr<Packed[]>> blocks_;
     int64_t count_ = 0;
     TextPool values_;
@@ -84,6 +92,7 @@ private:
     std::map<std::array<uint32_t, 3>, uint32_t> kindIndex_;
     // counts that a float cannot hold exactly (only rows read from files can have them)
     std::unordered_map<int64_t, double> exactNval_;
+    std::vector<DateRun> dateRuns_;
 
     // the previous row's texts, which the next row nearly always repeats
     std::string lastValue_;

@@ -25,6 +25,10 @@ enum : uint8_t {
     kSameUnit = 0x04,
     kSameAuto = 0x08,
     kWholeCounts = 0x10,  // Nval is a whole number, kept as a varint; otherwise 8 bytes of double
+    // The day or the UTC offset differs from the previous row's: the change of the day and the
+    // offset follow the counts. Journals written before rows had dates never set it, so their
+    // rows come back without one.
+    kNewDate = 0x20,
 };
 
 constexpr std::array<uint32_t, 256> makeCrcTable() {
@@ -144,6 +148,15 @@ bool decodeEntry(const char* payload, std::size_t size, std::vector<RecordRow>& 
         } else if (!in.real(r.nval)) {
             return false;
         }
+        if (flags & kNewDate) {
+            int64_t dDay = 0, offset = 0;
+            if (!in.signedVarint(dDay) || !in.signedVarint(offset)) return false;
+            // a day number beyond 32 bits or an offset beyond a day is no row this program wrote
+            if (dDay < -(int64_t(1) << 32) || dDay > (int64_t(1) << 32) || offset < -1440 || offset > 1440)
+                return false;
+            r.day = static_cast<int32_t>(static_cast<int64_t>(prev.day) + dDay);
+            r.utcOffsetMin = static_cast<int32_t>(offset);
+        }
         rows.push_back(r);
         prev = r;
     }
@@ -192,6 +205,7 @@ std::string RecordJournal::encodeEntry(const std::vector<RecordRow>& rows) {
         if (r.unit == prev.unit) flags |= kSameUnit;
         if (r.autoText == prev.autoText) flags |= kSameAuto;
         if (whole) flags |= kWholeCounts;
+        if (r.day != prev.day || r.utcOffsetMin != prev.utcOffsetMin) flags |= kNewDate;
         payload.push_back(static_cast<char>(flags));
         putSigned(payload, static_cast<int64_t>(r.no) - prev.no - 1);
         putSigned(payload, static_cast<int64_t>(r.timeMs) - prev.timeMs);
@@ -205,6 +219,10 @@ std::string RecordJournal::encodeEntry(const std::vector<RecordRow>& rows) {
             uint64_t bits = 0;
             std::memcpy(&bits, &r.nval, sizeof bits);
             for (int i = 0; i < 8; ++i) payload.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
+        }
+        if (flags & kNewDate) {
+            putSigned(payload, static_cast<int64_t>(r.day) - prev.day);
+            putSigned(payload, r.utcOffsetMin);
         }
         prev = r;
     }

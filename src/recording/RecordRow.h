@@ -1,8 +1,12 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+// The day of a row read from a table file, which keeps the time of day alone.
+inline constexpr int32_t kNoDay = INT32_MIN;
 
 // One stored reading in the record layout. The store writes the field names "no", "time",
 // "DC/AC", "value", "unit", "Auto" and "Nval"; readers match them without regard to case.
@@ -14,11 +18,16 @@ struct RecordRow {
     std::string unit;       // "unit": unit text in the LCD symbol codes ("k*", "#", "uF")
     std::string autoText;   // "Auto": "AUTO" or "MANU"
     double nval = 0.0;      // "Nval": the reading in counts; stored, never shown
+    // The local calendar day of `timeMs` (days since 1970-01-01) and the offset of local time
+    // from UTC then, in minutes. Kept for the exports that carry dates; kNoDay: not known.
+    int32_t day = kNoDay;
+    int32_t utcOffsetMin = 0;
 
     bool operator==(const RecordRow& o) const
     {
         return no == o.no && timeMs == o.timeMs && dcAc == o.dcAc && value == o.value
-            && unit == o.unit && autoText == o.autoText && nval == o.nval;
+            && unit == o.unit && autoText == o.autoText && nval == o.nval && day == o.day
+            && utcOffsetMin == o.utcOffsetMin;
     }
     bool operator!=(const RecordRow& o) const { return !(*this == o); }
 };

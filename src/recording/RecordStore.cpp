@@ -3,46 +3,22 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
-#include <chrono>
-#include <ctime>
 #include <cstdio>
 
 #include "MeterState.h"
 
-namespace {
-
-// The local time of day in milliseconds. Asking the C library for the local time costs a file
-// check of the time zone on every call; the offset from UTC only changes on a quarter hour
-// (daylight saving), so it is looked up once per quarter hour and added to the UTC clock.
-class LocalTimeOfDay {
-public:
-    int32_t operator()() {
-        const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::system_clock::now().time_since_epoch())
-                                  .count();
-        if (nowMs < validFrom_ || nowMs >= validUntil_) {
-            constexpr int64_t kQuarterMs = 15 * 60 * 1000;
-            validFrom_ = nowMs - nowMs % kQuarterMs;
-            validUntil_ = validFrom_ + kQuarterMs;
-            const std::time_t t = static_cast<std::time_t>(nowMs / 1000);
-            std::tm local{};
-            localtime_r(&t, &local);
-            offsetMs_ = static_cast<int64_t>(local.tm_gmtoff) * 1000;
-        }
-        constexpr int64_t kDayMs = 86400000;
-        return static_cast<int32_t>(((nowMs + offsetMs_) % kDayMs + kDayMs) % kDayMs);
-    }
-
-private:
-    int64_t validFrom_ = 0;
-    int64_t validUntil_ = 0;
-    int64_t offsetMs_ = 0;
-};
-
-}  // namespace
 
 RecordStore::RecordStore(RecordState& state, RecordTable& table)
-    : state_(state), table_(table), clock_(LocalTimeOfDay()) {}
+    : state_(state), table_(table), clock_([zone = LocalClock()]() mutable { return zone.now(); }) {}
+
+void RecordStore::setClock(std::function<int32_t()> clock) {
+    clock_ = [timeOfDay = std::move(clock)] {
+        LocalStamp s;
+        s.day = kNoDay;
+        s.timeMs = timeOfDay();
+        return s;
+    };
+}
 
 void RecordStore::applyStartValues(RecordState& state) {
     state.RecordNo = 1;
@@ -72,7 +48,10 @@ bool RecordStore::INDataToTable(const MeterState& reading) {
 
     row_.value = reading.ValueText;
     row_.nval = reading.NumericValue;
-    row_.timeMs = clock_();
+    const LocalStamp now = clock_();
+    row_.timeMs = now.timeMs;
+    row_.day = now.day;
+    row_.utcOffsetMin = now.utcOffsetMin;
     row_.no = state_.RecordNo;
     row_.dcAc = reading.AcDcText;
     row_.unit = reading.UnitText;

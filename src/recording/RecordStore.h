@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "LocalClock.h"
 #include "RecordJournal.h"
 #include "RecordTable.h"
 
@@ -56,8 +57,11 @@ public:
 
     static void applyStartValues(RecordState& state);
 
-    // The time of day stored with a row, in milliseconds since midnight. Local time by default.
-    void setClock(std::function<int32_t()> clock) { clock_ = std::move(clock); }
+    // The moment stored with a row: the local date, time of day and UTC offset. The system's
+    // clock by default.
+    void setLocalClock(std::function<LocalStamp()> clock) { clock_ = std::move(clock); }
+    // A clock of the time of day alone (milliseconds since midnight): rows get no date.
+    void setClock(std::function<int32_t()> clock);
 
     // Offers the current reading; true when it was stored as a new row.
     bool INDataToTable(const MeterState& reading);
@@ -99,7 +103,7 @@ public:
 private:
     RecordState& state_;
     RecordTable& table_;
-    std::function<int32_t()> clock_;
+    std::function<LocalStamp()> clock_;
     RecordJournal* journal_ = nullptr;
     std::function<void(int64_t)> rowsSaved_;
     std::string key_;

@@ -180,7 +180,8 @@ void TFCOMM::SpeedButton2Click() {
     ui_->DBGrid1->reset();
 }
 
-// Save: a Paradox table for a name ending in ".db", the tab-separated text for any other.
+// Save: a Paradox table for a name ending in ".db", CSV with dates for ".csv", the tab-separated
+// text for any other.
 void TFCOMM::saveasClick() {
     QFileDialog SaveDialog2(this, tr("Save As"));
     DataFileDialogs::setUpSaveDialog(SaveDialog2);

@@ -17,6 +17,7 @@
 
 #include "AppOptions.h"
 #include "HeadlessRunner.h"
+#include "LocalClock.h"
 #include "RecordJournal.h"
 #include "RecoverRunner.h"
 #include "PosixSerialPort.h"
@@ -244,6 +245,8 @@ private slots:
         const std::string text = dir.filePath("run.txt").toStdString();
         RecordRow a{1, 3723000, "DC", "1.234", "V", "AUTO", 1234};
         RecordRow b{2, 3724000, "AC", "-0.L", "k*", "MANU", -4000};
+        a.day = b.day = dayNumber(2026, 12, 7);
+        a.utcOffsetMin = b.utcOffsetMin = 60;
         {
             RecordJournal j;
             QVERIFY(j.claim(journal, nullptr));
@@ -265,6 +268,13 @@ private slots:
                      written.find("2\t") != std::string::npos && written.find("\tk*\tMANU\r\n") != std::string::npos,
                  written.c_str());
         QCOMPARE(std::count(written.begin(), written.end(), '\n'), 3L);
+        // a CSV keeps the rows' dates
+        const std::string csv = dir.filePath("run.csv").toStdString();
+        QCOMPARE(recover(journal, csv), 0);
+        std::ifstream csvIn(csv);
+        std::string line;
+        QVERIFY(std::getline(csvIn, line) && std::getline(csvIn, line));
+        QVERIFY2(line.rfind("1,2026-12-07T01:02:03.000+01:00,", 0) == 0, line.c_str());
 
         QCOMPARE(recover(journal, journal), 1);
         QCOMPARE(recover(dir.filePath("none.journal").toStdString(), text), 1);

@@ -58,6 +58,10 @@ private slots:
                                        << "--limit needs";
         QTest::newRow("same file as the bytes")
             << QStringList{"--decode", "-", "--record", "x", "--save-bytes", "x"} << "name the same file";
+        QTest::newRow("start without record") << QStringList{"--decode", "-", "--start", "2026-12-07T23:59:50"}
+                                              << "--start needs --record";
+        QTest::newRow("start on no such day")
+            << QStringList{"--decode", "-", "--record", "x", "--start", "2026-02-29T12:00:00"} << "--start needs";
         QTest::newRow("good") << QStringList{"--decode", "-", "--record", "x", "--limit", "limitless", "--interval",
                                              "5", "--no-repeat"}
                               << "";
@@ -120,6 +124,37 @@ private slots:
                                    alternatingFrames(10));
         QCOMPARE(limited.code, 0);
         QCOMPARE(readTable(table).size(), size_t(3));
+    }
+
+    // A capture timed across midnight into CSV (a .csv name in any case): the date turns over
+    // once, the date and time only ever grow, and each line holds the reading's columns.
+    void captureAcrossMidnightAsCsv() {
+        QTemporaryDir dir;
+        const QString csv = dir.filePath("night.CSV");
+        // 345 frames of 14 bytes at 2400 baud: 20.1 s of line time
+        const Run r = decode({"--decode", "-", "--record", csv.toStdString(), "--no-repeat", "--start",
+                              "2026-12-07T23:59:50"},
+                             alternatingFrames(345));
+        QCOMPARE(r.code, 0);
+        QFile f(csv);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = f.readAll().split('\n');
+        QCOMPARE(lines.takeLast(), QByteArray());
+        QCOMPARE(lines.takeFirst(), QByteArray("No,Date and time,Value,Unit,AC/DC,AUTO/MANU,Number,Counts\r"));
+        QCOMPARE(lines.size(), 345);
+        QVERIFY2(lines[0].startsWith("1,2026-12-07T23:59:50.058"), lines[0].constData());
+        QVERIFY2(lines[0].endsWith(",1.234,V,DC,AUTO,1.234,1234\r"), lines[0].constData());
+        QVERIFY2(lines[1].endsWith(",-3999,V,DC,MANU,-3999,-3999\r"), lines[1].constData());
+        int turns = 0;
+        QByteArray before;
+        for (const QByteArray& line : lines) {
+            const QByteArray when = line.split(',').value(1);
+            QVERIFY2(when > before, when.constData());
+            if (!before.isEmpty() && when.left(10) != before.left(10)) ++turns;
+            before = when;
+        }
+        QCOMPARE(turns, 1);
+        QVERIFY2(before.startsWith("2026-12-08T00:00:10."), before.constData());
     }
 
     // 100 s of line time (23,996 bytes at 2400 baud) with --interval 10: a row every ten seconds

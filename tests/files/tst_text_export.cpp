@@ -1,8 +1,10 @@
 #include "DataFiles.h"
+#include "LocalClock.h"
 #include "TableTestSupport.h"
 #include "TextExport.h"
 #include "TimeOfDayFormat.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTime>
 #include <QtTest>
@@ -34,6 +36,38 @@ private slots:
 
         QVERIFY(TextExport::write(path, VectorSource({})).ok());
         QCOMPARE(fileBytes(path), TextExport::headerLine());
+    }
+
+    // CSV for spreadsheets and scripts, chosen by a .csv name in any case: the date and time with
+    // its offset, or the time of day alone for a row from an old table; units in real symbols;
+    // the value as a plain number; quotes only where a field needs them.
+    void csvForSpreadsheets()
+    {
+        QTemporaryDir dir;
+        std::vector<RecordRow> rows(4);
+        rows[0] = {1, 86399875, "DC", "02.50", "k*", "AUTO", 250};
+        rows[1] = {2, 0, "AC", "-0.012", "uF", "MANU", -12};
+        rows[2] = {3, 86399000, "", "0.L", "#", "AUTO", 4000};
+        rows[3] = {4, 1000, "D\"C", "1,5", "&*", "AUTO", 15};  // texts only a foreign table holds
+        rows[0].day = dayNumber(2026, 12, 7);
+        rows[1].day = rows[0].day + 1;
+        rows[3].day = 0;
+        rows[0].utcOffsetMin = 60;
+        rows[1].utcOffsetMin = -330;
+        const QString path = dir.filePath("run1.Csv");
+        QVERIFY(DataFiles::save(path, VectorSource(rows)).ok());
+        QCOMPARE(fileBytes(path), QByteArray("No,Date and time,Value,Unit,AC/DC,AUTO/MANU,Number,Counts\r\n"
+                                             "1,2026-12-07T23:59:59.875+01:00,02.50,k\xce\xa9,DC,AUTO,2.5,250\r\n"
+                                             "2,2026-12-08T00:00:00.000-05:30,-0.012,\xc2\xb5" "F,AC,MANU,-0.012,-12\r\n"
+                                             "3,23:59:59.000,0.L,\xc2\xb0" "C,,AUTO,,4000\r\n"
+                                             "4,1970-01-01T00:00:01.000+00:00,\"1,5\",\xce\xa9,\"D\"\"C\",AUTO,,15\r\n"));
+
+        // a real CSV reader takes eight fields a line and the quoted ones back whole
+        QProcess reader;
+        reader.start("python3", {"-c", "import csv,sys; r=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')));"
+                                       "assert [len(x) for x in r]==[8]*5 and r[4][2]=='1,5' and r[4][4]=='D\"C', r",
+                                 path});
+        if (reader.waitForFinished()) QCOMPARE(reader.exitCode(), 0);
     }
 
     void timeFormatOfTheSystem_data()

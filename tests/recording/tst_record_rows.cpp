@@ -35,7 +35,7 @@ private slots:
 
 void RecordRowsTest::roundTrip() {
     // texts and counts as readings form them, and as other table files may hold them
-    const std::vector<RecordRow> rows = {
+    std::vector<RecordRow> rows = {
         makeRow(1, "1.234", "V", 1234),
         makeRow(2, "1.234", "V", 1234),  // a repeat reuses both texts
         makeRow(3, "-0.L", "k*", -4000, "AC", "MANU"),
@@ -47,6 +47,12 @@ void RecordRowsTest::roundTrip() {
         makeRow(9, "1.234", "V", std::numeric_limits<double>::quiet_NaN()),
         makeRow(10, "1.234", "V", 1234),
     };
+    // dates come and go in runs: undated rows (from a table file) between dated ones, a new day,
+    // a new offset on the same day
+    for (std::size_t i : {1, 2, 3, 6, 7, 8}) rows[i].day = i < 6 ? 20794 : 20795;
+    rows[1].utcOffsetMin = rows[2].utcOffsetMin = 60;
+    rows[3].utcOffsetMin = 120;
+    rows[7].utcOffsetMin = rows[8].utcOffsetMin = -330;
     CompactRows store;
     for (const auto& r : rows) store.append(r);
     QCOMPARE(store.rowCount(), int64_t(rows.size()));

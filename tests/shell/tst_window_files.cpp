@@ -85,7 +85,8 @@ void WindowFiles::saveThroughTheDialog() {
         QCOMPARE(boxes.texts,
                  QStringList{QStringLiteral("save table to specified file: ") + dir.filePath("run1.xls") + " Scuss!"});
     }
-    QCOMPARE(filters, (QStringList{"Excel File(*.xls)", "DB File(*.db)", "Txt File(*.txt)", "All File(*)"}));
+    QCOMPARE(filters, (QStringList{"Excel File(*.xls)", "DB File(*.db)", "Txt File(*.txt)", "All File(*)",
+                                   "CSV with date and time (*.csv)"}));
     QFile text(dir.filePath("run1.xls"));
     QVERIFY(text.open(QIODevice::ReadOnly));
     QCOMPARE(text.readAll().count('\n'), 4);
@@ -247,6 +248,7 @@ void WindowFiles::saveTypeGivesTheExtension() {
     QCOMPARE(DataFileDialogs::defaultSuffixFor("Excel File(*.xls)"), QStringLiteral("xls"));
     QCOMPARE(DataFileDialogs::defaultSuffixFor("DB File(*.db)"), QStringLiteral("db"));
     QCOMPARE(DataFileDialogs::defaultSuffixFor("Txt File(*.txt)"), QStringLiteral("txt"));
+    QCOMPARE(DataFileDialogs::defaultSuffixFor("CSV with date and time (*.csv)"), QStringLiteral("csv"));
     QCOMPARE(DataFileDialogs::defaultSuffixFor("All File(*)"), QStringLiteral("xls"));
     QCOMPARE(DataFileDialogs::defaultSuffixFor("All File(*.*)"), QStringLiteral("xls"));
 

@@ -3,8 +3,11 @@
 
 #include <QtTest>
 
+#include <map>
+
 #include "FrameEncoder.h"
 #include "SimModel.h"
+#include "UnitSymbols.h"
 #include "tst_sim_receiver.h"
 
 using namespace dmmsim;
@@ -41,6 +44,7 @@ private slots:
     void digitFrameBytes();
     void annunciatorsReachThePanel();
     void digitFramesOfEveryModelDecode();
+    void unitsAndNumbersForOtherPrograms();
 };
 
 void TstSimEncoder::readingsRoundTrip_data() {
@@ -242,6 +246,54 @@ void TstSimEncoder::digitFramesOfEveryModelDecode() {
         }
     }
     QVERIFY(frames > 100);
+}
+
+void TstSimEncoder::unitsAndNumbersForOtherPrograms() {
+    // every unit text that a simulated function of a model decodes to, with its real symbols
+    std::map<std::string, std::pair<std::string, bool>> units;
+    for (const auto& [lcd, real] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"V", "V"}, {"mV", "mV"}, {"*", "\u03A9"}, {"k*", "k\u03A9"}, {"M*", "M\u03A9"}, {"&", "\u03A9"},
+             {"&*", "\u03A9"}, {"&**", "\u03A9"}, {")", "V"}, {")V", "V"}, {"Hz", "Hz"}, {"kHz", "kHz"}, {"MHz", "MHz"},
+             {"kRPM", "kRPM"}, {"MRPM", "MRPM"}, {"nF", "nF"}, {"uF", "\u00B5F"}, {"mF", "mF"}, {"uA", "\u00B5A"},
+             {"mA", "mA"}, {"A", "A"}, {"#", "\u00B0C"}, {"?", "\u00B0F"}, {"%", "%"}})
+        units[lcd] = {real, false};
+    for (const auto& p : modelProfiles()) {
+        for (bool variant : {false, true}) {
+            if (variant && p.family != FrameFamily::Digit) continue;
+            const SimModel m = modelOf(p.caption, variant);
+            SimReceiver rx(m);
+            for (SimFunction f : functionsOf(m)) {
+                const auto ranges = rangesFor(m, f);
+                for (std::size_t i = 0; i < ranges.size(); ++i) {
+                    for (double share : {0.003, 0.3, -0.3, 2.0}) {
+                        const double value =
+                            share * countLimit(m, ranges[i]) * std::pow(10.0, ranges[i].countExponent());
+                        const SimReading r = fitReading(m, f, value, Coupling::Dc, static_cast<int>(i));
+                        const Decoded d = roundTrip(m, r, &rx);
+                        const auto unit = units.find(d.unitText);
+                        QVERIFY2(unit != units.end(), (p.caption + std::string(" ") + d.unitText).c_str());
+                        QCOMPARE(UnitSymbols::realUnitText(d.unitText), unit->second.first);
+                        unit->second.second = true;
+                        // the number column: the shown digits as a plain number, nothing for an overload
+                        const auto dot = d.valueText.find('.');
+                        const int decimals = dot == std::string::npos ? 0 : int(d.valueText.size() - dot - 1);
+                        const QString plain = QString::fromStdString(UnitSymbols::plainNumber(d.valueText));
+                        if (r.overload)
+                            QCOMPARE(plain, QString());
+                        else
+                            QCOMPARE(plain, QString::number(*r.counts() / std::pow(10.0, decimals) + 0.0, 'g', 10));
+                    }
+                }
+            }
+        }
+    }
+    std::string unseen;
+    for (const auto& [lcd, real] : units)
+        if (!real.second) unseen += " " + lcd;
+    QVERIFY2(unseen.empty(), ("shown by no function:" + unseen).c_str());
+    for (const auto& [text, plain] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"0050", "50"}, {"02.50", "2.5"}, {"-0.012", "-0.012"}, {"-000.0", "0"}, {".500", "0.5"}, {"0.L", ""}})
+        QCOMPARE(UnitSymbols::plainNumber(text), std::string(plain));
 }
 
 QTEST_GUILESS_MAIN(TstSimEncoder)

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <string>
+#include <string_view>
+
+#include "FileOperation.h"
+#include "RecordRow.h"
+
+// Comma-separated values for spreadsheets and scripts: UTF-8 without a byte-order mark, CR LF
+// after every line, a field quoted only when it holds a comma, a quote or a line break. Each row
+// carries its full local date and time, the unit in real symbols and the value as a plain number
+// beside the text the meter showed.
+namespace CsvExport {
+
+// "No,Date and time,Value,Unit,AC/DC,AUTO/MANU,Number,Counts" with CR LF.
+QByteArray headerLine();
+
+// Same file operation as the text export: written beside `path`, renamed over it once complete.
+FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress = {});
+
+// The field as it stands, or in double quotes (inner quotes doubled) when it needs them.
+void appendField(std::string& out, std::string_view text);
+
+}  // namespace CsvExport
