@@ -208,7 +208,7 @@ private slots:
         while (run.wait_for(20ms) != std::future_status::ready) std::raise(SIGINT);
         std::signal(SIGINT, SIG_DFL);
         const Run r = run.get();
-        QCOMPARE(r.code, 0);
+        QCOMPARE(r.code, 1);  // interrupted before any reading: nothing decoded
         QCOMPARE(uint(in), baud);
         QCOMPARE(uint(out), baud);
     }
