@@ -148,8 +148,7 @@ void RecordStoreTest::samplingInterval_data() {
     QTest::newRow("10 s: the first reading after the ticks")
         << "10" << true << false << "aTTTTTTTTTTTTbcd" << "ab";
     QTest::newRow("3 s, sampling off: every reading") << "3" << false << false << "abcTd" << "abcd";
-    // S switches sampling on: ticks while it was off did not count down
-    QTest::newRow("3 s, switched on after ticks") << "3" << false << false << "aTTTSbTTTc" << "ac";
+    QTest::newRow("3 s, switched on (S) after ticks that did not count") << "3" << false << false << "aTTTSbTTTc" << "ac";
     QTest::newRow("0: as if sampling were off") << "0" << true << false << "abcd" << "abcd";
     QTest::newRow("empty: 0") << "" << true << false << "abcd" << "abcd";
     QTest::newRow("minus: 0") << "-" << true << false << "abcd" << "abcd";

@@ -183,14 +183,12 @@ private slots:
         QTemporaryDir dir;
         QProcess run;
         run.setWorkingDirectory(dir.path());
-        if (source == "fifo") QVERIFY(::mkfifo(dir.filePath(source).toLocal8Bit().constData(), 0600) == 0);
+        const QByteArray fifoPath = dir.filePath(source).toLocal8Bit();
+        if (source == "fifo") QVERIFY(::mkfifo(fifoPath.constData(), 0600) == 0);
         run.start(DMMVIEW_PATH, {"--decode", source, "--record", "run.txt", "--no-repeat"});
         QVERIFY(run.waitForStarted());
         int fifo = -1;
-        if (source == "fifo") {
-            QTRY_VERIFY_WITH_TIMEOUT(
-                (fifo = ::open(dir.filePath(source).toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK)) >= 0, 5000);
-        }
+        if (source == "fifo") QTRY_VERIFY_WITH_TIMEOUT((fifo = ::open(fifoPath, O_WRONLY | O_NONBLOCK)) >= 0, 5000);
         std::string frames;
         for (int n = 1; n <= 30; ++n) {
             dmmsim::SimReading r;
