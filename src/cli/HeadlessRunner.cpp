@@ -410,8 +410,10 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
             err << recorder->path() << ": " << written.rows << (written.rows == 1 ? " row" : " rows") << " written\n";
         } else {
             err << written.error.toStdString() << '\n';
-            err << "the recorded rows are kept in " << recorder->journalPath() << "; --recover "
-                << recorder->journalPath() << " OUT writes them\n";
+            if (recorder->rows() > 0) {
+                err << "the recorded rows are kept in " << recorder->journalPath() << "; --recover "
+                    << recorder->journalPath() << " OUT writes them\n";
+            }
             code = 1;
         }
     }
