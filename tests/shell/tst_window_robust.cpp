@@ -149,7 +149,6 @@ void WindowRobust::journalFollowsATableOpenedLater() {
     const QString other = dir_.filePath(QStringLiteral("other.db"));
     QVERIFY(ParadoxTable::createEmpty(other).ok());
     auto w = makeWindow();
-    w->show();
     QTRY_VERIFY(w->findChild<QMessageBox*>(QStringLiteral("RecordTableError")));
     w->setFileDialogRunner([&](QFileDialog&) { return other; });
     w->SpeedButton2Click();
