@@ -42,15 +42,24 @@ bool HeadlessRecorder::startJournal(std::ostream& warnings, std::string* error) 
         if (error) *error = "cannot record into '" + path_ + "': " + why;
         return false;
     }
-    if (!left.rows.empty()) {
+    if (left.rowCount > 0) {
         // closed without removing: the rows of the earlier run stay for --recover
         if (error) {
             *error = "cannot record into '" + path_ + "': " + journalPath_ + " holds " +
-                     std::to_string(left.rows.size()) +
+                     std::to_string(left.rowCount) +
                      " rows of an earlier run that were not written; write them with --recover " + journalPath_ +
                      " OUT, or remove it";
         }
         return false;
+    }
+    if (left.fileBytes > 0) {
+        // nothing readable, but what is there is not ours to throw away
+        const std::string aside = journal->setAside(&why);
+        if (aside.empty()) {
+            if (error) *error = "cannot record into '" + path_ + "': " + why;
+            return false;
+        }
+        warnings << journalPath_ << " held damaged data and no readable row; it is kept as " << aside << '\n';
     }
     journal->restart(0);
     journal_ = std::move(journal);
@@ -61,6 +70,7 @@ bool HeadlessRecorder::startJournal(std::ostream& warnings, std::string* error) 
 }
 
 void HeadlessRecorder::syncJournal() {
+    ++journalSyncs_;
     std::string error;
     if (store_.syncJournal(&error)) {
         journalFailed_ = false;

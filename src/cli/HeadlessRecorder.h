@@ -32,7 +32,8 @@ public:
     static std::string journalPathFor(const std::string& path) { return path + ".journal"; }
     // Claims the journal. Refused (with the reason) when another run holds it, when it cannot be
     // created, or when it holds rows of an earlier run that were never written: those are not
-    // overwritten. Failures to write it later are said once on `warnings`.
+    // overwritten. A journal holding only damage is kept aside (said on `warnings`) and a fresh one
+    // taken. Failures to write it later are said once on `warnings`.
     bool startJournal(std::ostream& warnings, std::string* error);
     const std::string& journalPath() const { return journalPath_; }
 
@@ -46,6 +47,11 @@ public:
     // The real clock: the sampling timer ticks once for every whole second since the first call,
     // and the journal is brought up to date when it is due.
     void realTimePassed(std::chrono::steady_clock::time_point now);
+    // Real time passed on a run timed by the line (a live pipe): the journal is brought up to
+    // date when it is due, so that a slow line is journaled as often as a device.
+    void timePassed(std::chrono::steady_clock::time_point now) { syncJournalIfDue(now); }
+    // How many times the journal was brought up to date.
+    int64_t journalSyncs() const { return journalSyncs_; }
 
     void offer(const MeterState& reading);
 
@@ -86,5 +92,6 @@ private:
     std::unique_ptr<RecordJournal> journal_;
     std::ostream* warnings_ = nullptr;
     bool journalFailed_ = false;
+    int64_t journalSyncs_ = 0;
     std::chrono::steady_clock::time_point lastSync_;
 };

@@ -1,5 +1,6 @@
 #include "HeadlessRunner.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 #include <sys/stat.h>
@@ -19,6 +20,9 @@
 #include <istream>
 #include <ostream>
 #include <vector>
+
+#include <QFileInfo>
+#include <QString>
 
 #include "ByteLog.h"
 #include "HeadlessRecorder.h"
@@ -140,6 +144,11 @@ bool isCharacterDevice(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
+bool isFifo(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
 bool isDirectory(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -161,23 +170,34 @@ void readStream(std::istream& in, PrintingRun& run, const std::function<void()>&
     }
 }
 
-// Standard input of the process read as it arrives, not in whole buffers: a live pipe gives its
-// readings (and a recording its rows) at once. An interrupt ends the reading, so a recording run
-// still writes what it stored; the handler is installed without restarting the read it breaks.
-void readStandardInput(PrintingRun& run, const std::function<void()>& beforeEachByte) {
+// SIGINT, SIGTERM and SIGHUP (the terminal closed) end the reading, so a recording run still
+// writes what it stored. The handlers are installed without restarting the call they break.
+void installInterruptHandlers() {
     g_interrupted = false;
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+}
+
+// Standard input of the process or a named pipe, read as the bytes arrive rather than in whole
+// buffers: a live pipe gives its readings (and a recording its rows) at once, and the journal of
+// a recording is written on time even while the line is slow or quiet.
+void readLive(int fd, PrintingRun& run, const std::function<void()>& beforeEachByte, HeadlessRecorder* recorder) {
+    constexpr int kWakeMs = 100;
     std::vector<char> buffer(64 * 1024);
+    pollfd watched{fd, POLLIN, 0};
     while (!g_interrupted) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+        if (recorder) recorder->timePassed(std::chrono::steady_clock::now());
+        watched.revents = 0;
+        const int ready = ::poll(&watched, 1, kWakeMs);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
         if (n > 0) {
             run.feed(buffer.data(), static_cast<int32_t>(n), beforeEachByte);
-        } else if (n == 0 || errno != EINTR) {
+        } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
             break;
         }
     }
@@ -202,9 +222,7 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
         err << "cannot open '" << path << "': " << port.lastErrorReason() << '\n';
         return 2;
     }
-    g_interrupted = false;
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
+    installInterruptHandlers();
     // Instead of sleeping a whole polling period, wait for the descriptor to have bytes (at most
     // one period, so an interrupt is seen in time); the driver then reads them as on a tick.
     // A descriptor that keeps waking the loop without giving bytes has lost its device (an adapter
@@ -341,7 +359,20 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
 
     int code = 0;
     if (path == "-" && &stdinStream == &std::cin) {
-        readStandardInput(run, beforeEachByte);
+        installInterruptHandlers();
+        readLive(STDIN_FILENO, run, beforeEachByte, recorder.get());
+    } else if (path != "-" && isFifo(path)) {
+        // read as standard input is: opening waits for a writer, which an interrupt breaks off
+        installInterruptHandlers();
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && !g_interrupted) {
+            err << "cannot read '" << path << "': " << std::strerror(errno) << '\n';
+            return 2;
+        }
+        if (fd >= 0) {
+            readLive(fd, run, beforeEachByte, recorder.get());
+            ::close(fd);
+        }
     } else if (path == "-") {
         readStream(stdinStream, run, beforeEachByte);
     } else if (isCharacterDevice(path)) {
@@ -362,7 +393,14 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     // Rows recorded by the run are written here: whatever ended the reading (the end of the
     // input, an interrupt, a lost device with code 1), what was recorded so far belongs on file
     // before the closing notes.
-    if (recorder && code != 2) {
+    if (recorder && code != 2 && recorder->rows() == 0) {
+        // a run that stored nothing leaves a file of an earlier run as it was
+        err << recorder->path() << ": no reading was recorded; "
+            << (QFileInfo::exists(QString::fromStdString(recorder->path())) ? "the file was left as it was"
+                                                                            : "nothing written")
+            << '\n';
+        code = 1;
+    } else if (recorder && code != 2) {
         const FileResult written = recorder->write();
         if (written.ok()) {
             err << recorder->path() << ": " << written.rows << (written.rows == 1 ? " row" : " rows") << " written\n";
@@ -375,14 +413,15 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
             code = 1;
         }
     }
-    // A run that read nothing ends with one line saying why: the line's hint first, then what
-    // was read; a run with readings only counts what it dropped.
+    // A run that read nothing ends with one line saying why, and fails: the line's hint first,
+    // then what was read; a run with readings only counts what it dropped.
     const auto hint = code != 2 ? run.watch().finalHint() : std::nullopt;
-    if (code == 0 && run.readings() == 0) {
+    if (code != 2 && run.readings() == 0 && (code == 0 || recorder)) {
         if (hint) err << *hint << ' ';
         err << "(no reading was decoded: " << run.bytesFed() << " bytes read, " << run.state().DroppedFrames
             << " frames dropped; check that --model names the meter that sent them: the model in use is "
             << checkedModelCaption(controls) << ")\n";
+        code = 1;
     } else if (hint) {
         err << *hint << '\n';
     } else if (run.state().DroppedFrames > 0) {

@@ -4,41 +4,70 @@
 #include <QString>
 #include <ostream>
 
+#include <sys/stat.h>
+
 #include "DataFiles.h"
+#include "JournalReader.h"
 #include "RecordJournal.h"
-#include "CompactRows.h"
+
+namespace {
+
+std::string entries(int64_t n) { return std::to_string(n) + (n == 1 ? " damaged entry" : " damaged entries"); }
+
+}  // namespace
 
 int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) {
     if (!options.recoverJournal) return 2;
-    const std::string& journal = *options.recoverJournal;
+    const std::string& journalPath = *options.recoverJournal;
     const QString target = QString::fromStdString(options.recoverOut);
     const QFileInfo targetInfo(target);
     if (targetInfo.exists() &&
-        targetInfo.canonicalFilePath() == QFileInfo(QString::fromStdString(journal)).canonicalFilePath()) {
+        targetInfo.canonicalFilePath() == QFileInfo(QString::fromStdString(journalPath)).canonicalFilePath()) {
         err << options.recoverOut << ": is the journal itself; choose another name\n";
         return 1;
     }
-    const RecordJournal::Contents contents = RecordJournal::read(journal);
-    if (!contents.exists) {
-        err << journal << ": no such journal\n";
+    struct stat st {};
+    if (::lstat(journalPath.c_str(), &st) != 0) {
+        err << journalPath << ": no such journal\n";
+        return 1;
+    }
+    // Held for the whole run: a logger or window still writing it refuses, and nobody takes it
+    // while its rows are written and it is removed.
+    RecordJournal journal;
+    RecordJournal::Contents contents;
+    std::string why;
+    if (!journal.claim(journalPath, &contents, &why)) {
+        err << why << "\n";
         return 1;
     }
     if (!contents.error.empty()) {
         err << contents.error << "\n";
         return 1;
     }
-    if (contents.torn) err << journal << ": the end of the journal was cut short or damaged and is skipped\n";
-    if (contents.rows.empty()) {
-        err << journal << ": the journal holds no rows; nothing written\n";
+    if (contents.skipped > 0)
+        err << journalPath << ": " << entries(contents.skipped) << " skipped; the rows after them are recovered\n";
+    if (contents.torn) err << journalPath << ": the end of the journal was cut short or damaged and is skipped\n";
+    if (contents.rowCount == 0) {
+        err << journalPath << ": the journal holds no rows; nothing written\n";
         return 1;
     }
-    CompactRows rows;  // keeps the rows' dates for a CSV
-    for (const RecordRow& r : contents.rows) rows.append(r);
+    const JournalRows rows(journalPath, contents.rowCount);
     const FileResult result = DataFiles::save(target, rows);
     if (!result.ok()) {
         err << result.error.toStdString() << "\n";
         return 1;
     }
-    out << options.recoverOut << ": " << rows.rowCount() << (rows.rowCount() == 1 ? " row\n" : " rows\n");
+    out << options.recoverOut << ": " << result.rows << (result.rows == 1 ? " row\n" : " rows\n");
+    // The rows are on file now. Damaged bytes may still hold rows that a better reading would
+    // find: those are kept aside, never thrown away.
+    if (contents.skipped > 0 || contents.torn) {
+        const std::string aside = journal.setAside(&why);
+        if (aside.empty()) {
+            err << why << "\n";
+            return 0;
+        }
+        err << journalPath << ": kept as " << aside << " for its damaged part\n";
+    }
+    journal.remove();
     return 0;
 }

@@ -1,61 +1,22 @@
 #include "RecordJournal.h"
 
-#include <array>
+#include "JournalReader.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace JournalFormat;
+
 namespace {
-
-// An entry larger than this is taken for damage rather than allocated.
-constexpr uint32_t kMaxEntryBytes = 64u << 20;
-constexpr std::size_t kEntryHeaderBytes = 8;
-
-// Flags of a row in an entry: which texts equal the previous row's, and how the counts are kept.
-enum : uint8_t {
-    kSameDcAc = 0x01,
-    kSameValue = 0x02,
-    kSameUnit = 0x04,
-    kSameAuto = 0x08,
-    kWholeCounts = 0x10,  // Nval is a whole number, kept as a varint; otherwise 8 bytes of double
-    // The day or the UTC offset differs from the previous row's: the change of the day and the
-    // offset follow the counts. Journals written before rows had dates never set it, so their
-    // rows come back without one.
-    kNewDate = 0x20,
-};
-
-constexpr std::array<uint32_t, 256> makeCrcTable() {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[i] = c;
-    }
-    return table;
-}
-constexpr auto kCrcTable = makeCrcTable();
-
-uint32_t crc32(const char* data, std::size_t size) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i) c = kCrcTable[(c ^ static_cast<uint8_t>(data[i])) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
 
 void putU32(std::string& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-uint32_t getU32(const char* p) {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(p[i])) << (8 * i);
-    return v;
 }
 
 void putVarint(std::string& out, uint64_t v) {
@@ -73,96 +34,6 @@ void putSigned(std::string& out, int64_t v) {
 void putText(std::string& out, const std::string& s) {
     putVarint(out, s.size());
     out += s;
-}
-
-// Reads an entry's payload; every read is checked against its end.
-class PayloadReader {
-public:
-    PayloadReader(const char* p, std::size_t n) : p_(p), end_(p + n) {}
-    bool atEnd() const { return p_ == end_; }
-
-    bool varint(uint64_t& v) {
-        v = 0;
-        for (int shift = 0; shift < 64; shift += 7) {
-            if (p_ == end_) return false;
-            const auto b = static_cast<uint8_t>(*p_++);
-            v |= static_cast<uint64_t>(b & 0x7F) << shift;
-            if (!(b & 0x80)) return true;
-        }
-        return false;
-    }
-    bool signedVarint(int64_t& v) {
-        uint64_t u = 0;
-        if (!varint(u)) return false;
-        v = static_cast<int64_t>(u >> 1) ^ -static_cast<int64_t>(u & 1);
-        return true;
-    }
-    bool byte(uint8_t& b) {
-        if (p_ == end_) return false;
-        b = static_cast<uint8_t>(*p_++);
-        return true;
-    }
-    bool text(std::string& s) {
-        uint64_t n = 0;
-        if (!varint(n) || n > static_cast<uint64_t>(end_ - p_)) return false;
-        s.assign(p_, static_cast<std::size_t>(n));
-        p_ += n;
-        return true;
-    }
-    bool real(double& d) {
-        if (end_ - p_ < 8) return false;
-        uint64_t bits = 0;
-        for (int i = 0; i < 8; ++i) bits |= static_cast<uint64_t>(static_cast<uint8_t>(p_[i])) << (8 * i);
-        std::memcpy(&d, &bits, sizeof d);
-        p_ += 8;
-        return true;
-    }
-
-private:
-    const char* p_;
-    const char* end_;
-};
-
-bool decodeEntry(const char* payload, std::size_t size, std::vector<RecordRow>& out) {
-    PayloadReader in(payload, size);
-    uint64_t count = 0;
-    if (!in.varint(count) || count == 0 || count > size) return false;
-    RecordRow prev;
-    std::vector<RecordRow> rows;
-    rows.reserve(static_cast<std::size_t>(count));
-    for (uint64_t i = 0; i < count; ++i) {
-        RecordRow r = prev;
-        uint8_t flags = 0;
-        int64_t dNo = 0, dTime = 0;
-        if (!in.byte(flags) || !in.signedVarint(dNo) || !in.signedVarint(dTime)) return false;
-        r.no = static_cast<int32_t>(static_cast<int64_t>(prev.no) + 1 + dNo);
-        r.timeMs = static_cast<int32_t>(static_cast<int64_t>(prev.timeMs) + dTime);
-        if (!(flags & kSameDcAc) && !in.text(r.dcAc)) return false;
-        if (!(flags & kSameValue) && !in.text(r.value)) return false;
-        if (!(flags & kSameUnit) && !in.text(r.unit)) return false;
-        if (!(flags & kSameAuto) && !in.text(r.autoText)) return false;
-        if (flags & kWholeCounts) {
-            int64_t counts = 0;
-            if (!in.signedVarint(counts)) return false;
-            r.nval = static_cast<double>(counts);
-        } else if (!in.real(r.nval)) {
-            return false;
-        }
-        if (flags & kNewDate) {
-            int64_t dDay = 0, offset = 0;
-            if (!in.signedVarint(dDay) || !in.signedVarint(offset)) return false;
-            // a day number beyond 32 bits or an offset beyond a day is no row this program wrote
-            if (dDay < -(int64_t(1) << 32) || dDay > (int64_t(1) << 32) || offset < -1440 || offset > 1440)
-                return false;
-            r.day = static_cast<int32_t>(static_cast<int64_t>(prev.day) + dDay);
-            r.utcOffsetMin = static_cast<int32_t>(offset);
-        }
-        rows.push_back(r);
-        prev = r;
-    }
-    if (!in.atEnd()) return false;
-    out.insert(out.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
-    return true;
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -234,30 +105,24 @@ std::string RecordJournal::encodeEntry(const std::vector<RecordRow>& rows) {
     return entry;
 }
 
-RecordJournal::Contents RecordJournal::read(const std::string& path) {
+RecordJournal::Contents RecordJournal::read(const std::string& path, bool keepRows) {
     Contents c;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        struct stat st {};
-        c.exists = ::stat(path.c_str(), &st) == 0;
-        if (c.exists) c.error = "cannot read '" + path + "': " + std::strerror(errno);
+    JournalReader reader(path);
+    if (!reader.isOpen()) {
+        c.exists = reader.openErrno() != ENOENT;
+        if (c.exists) c.error = reader.error();
         return c;
     }
     c.exists = true;
-    const std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::size_t at = 0;
-    while (at < data.size()) {
-        if (data.size() - at < kEntryHeaderBytes) break;
-        const uint32_t length = getU32(data.data() + at);
-        const uint32_t crc = getU32(data.data() + at + 4);
-        // an empty entry is never written: zeros at the end are a file extended but not filled
-        if (length == 0 || length > kMaxEntryBytes || length > data.size() - at - kEntryHeaderBytes) break;
-        const char* payload = data.data() + at + kEntryHeaderBytes;
-        if (crc32(payload, length) != crc || !decodeEntry(payload, length, c.rows)) break;
-        at += kEntryHeaderBytes + length;
+    std::vector<RecordRow> entry;
+    while (reader.next(entry)) {
+        c.rowCount += static_cast<int64_t>(entry.size());
+        if (keepRows) c.rows.insert(c.rows.end(), entry.begin(), entry.end());
     }
-    c.goodBytes = at;
-    c.torn = at < data.size();
+    c.goodBytes = reader.goodEnd();
+    c.skipped = reader.skippedStretches();
+    c.torn = reader.tornBytes() > 0;
+    c.fileBytes = c.goodBytes + reader.tornBytes();
     return c;
 }
 
@@ -276,7 +141,7 @@ bool RecordJournal::claim(const std::string& path, Contents* left, std::string* 
         return false;
     }
     fd_ = fd;
-    if (left) *left = read(path);
+    if (left) *left = read(path, false);
     first_ = written_ = 0;
     size_ = static_cast<uint64_t>(::lseek(fd_, 0, SEEK_END));
     return true;
@@ -332,4 +197,18 @@ void RecordJournal::remove() {
     ::close(fd_);
     fd_ = -1;
     size_ = 0;
+}
+
+std::string RecordJournal::setAside(std::string* error) {
+    if (fd_ < 0) return {};
+    std::string aside = path_ + ".damaged";
+    struct stat st {};
+    for (int n = 2; ::lstat(aside.c_str(), &st) == 0; ++n) aside = path_ + ".damaged." + std::to_string(n);
+    if (::rename(path_.c_str(), aside.c_str()) != 0) {
+        if (error) *error = "cannot keep the damaged journal '" + path_ + "' aside: " + std::strerror(errno);
+        return {};
+    }
+    const std::string path = path_;
+    if (!claim(path, nullptr, error)) return {};
+    return aside;
 }

@@ -8,8 +8,8 @@
 
 // A file beside the record table that keeps the rows not yet saved, so that a crash, a kill or a
 // power cut does not lose the run. Rows are appended in entries, each a batch of the rows new since
-// the last one: a 4-byte payload length, the payload's CRC-32 and the payload, little-endian. An
-// entry cut short or damaged ends the journal there; the entries before it stay good.
+// the last one (JournalReader.h has the format). An entry cut short or damaged costs that entry:
+// reading goes on at the next entry that checks out.
 //
 // The journal follows a table from a row index on: rows before that index are on file elsewhere
 // (saved, or read from the table file), rows from it on are the unsaved ones.
@@ -26,12 +26,17 @@ public:
     // What a journal file holds.
     struct Contents {
         bool exists = false;
-        std::vector<RecordRow> rows;
-        uint64_t goodBytes = 0;  // length of the entries that check out
-        bool torn = false;       // something after them was cut short or damaged, and is skipped
-        std::string error;       // the file exists but could not be read
+        std::vector<RecordRow> rows;  // with `keepRows` only
+        int64_t rowCount = 0;
+        uint64_t goodBytes = 0;   // where the last entry that checks out ends
+        int64_t skipped = 0;      // stretches of damage between good entries, each one entry or more
+        bool torn = false;        // something after the last good entry was cut short or damaged
+        uint64_t fileBytes = 0;
+        std::string error;        // the file exists but could not be read
     };
-    static Contents read(const std::string& path);
+    // Reads the whole journal; without `keepRows` only counts what it holds, in the memory of one
+    // entry (JournalRows then reads the rows as they are asked for).
+    static Contents read(const std::string& path, bool keepRows = true);
 
     // Takes the journal at `path` for this program: creates it when missing and locks it, so that
     // a second program on the same table neither writes into it nor offers its rows. What a
@@ -54,6 +59,11 @@ public:
 
     // A normal end: the rows were saved or the user let them go. The file is removed.
     void remove();
+
+    // The claimed file holds damage and must not be written over: it is kept under a name of its
+    // own beside it ("<path>.damaged", numbered when that is taken) and a fresh, empty journal is
+    // claimed in its place. Returns the name it was kept under; empty with `error` on failure.
+    std::string setAside(std::string* error = nullptr);
 
     // One entry holding `rows` (at least one), as sync() writes it.
     static std::string encodeEntry(const std::vector<RecordRow>& rows);

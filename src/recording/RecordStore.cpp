@@ -96,11 +96,16 @@ void RecordStore::RecordNewClick() {
 
 bool RecordStore::syncJournal(std::string* error) { return !journal_ || journal_->sync(table_, error); }
 
-void RecordStore::recoverRows(const std::vector<RecordRow>& rows) {
-    if (rows.empty()) return;
-    for (const RecordRow& r : rows) table_.append(r);
-    state_.RecordNo = rows.back().no + 1;
-    const int64_t count = static_cast<int64_t>(state_.RecordCount) + static_cast<int64_t>(rows.size());
+void RecordStore::recoverRows(const RecordSource& rows) {
+    const int64_t n = rows.rowCount();
+    if (n == 0) return;
+    RecordRow last;
+    for (int64_t i = 0; i < n; ++i) {
+        last = rows.row(i);
+        table_.append(last);
+    }
+    state_.RecordNo = last.no + 1;
+    const int64_t count = static_cast<int64_t>(state_.RecordCount) + n;
     state_.RecordCount = static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX));
     state_.UnsavedRows = true;
 }

@@ -90,8 +90,9 @@ public:
     void setJournal(RecordJournal* journal) { journal_ = journal; }
     // Appends the rows stored since the last call to the journal and flushes it.
     bool syncJournal(std::string* error = nullptr);
-    // Rows of an earlier run, back from its journal: appended as unsaved rows, numbering on after them.
-    void recoverRows(const std::vector<RecordRow>& rows);
+    // Rows of an earlier run, back from its journal: appended as unsaved rows, numbering on after
+    // them. The rows are read once, in order, so a journal can hand them over as it reads them.
+    void recoverRows(const RecordSource& rows);
 
     // Interval text to seconds: "", "-" and "+" are 0, anything else must be a decimal integer.
     static std::optional<int32_t> parseInterval(std::string_view text);

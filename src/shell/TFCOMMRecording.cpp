@@ -12,6 +12,7 @@
 
 #include "DataFileDialogs.h"
 #include "FileProgressDialog.h"
+#include "JournalReader.h"
 #include "RecordGrid.h"
 #include "TFCOMM.h"
 #include "ui_TFCOMM.h"
@@ -77,7 +78,9 @@ void TFCOMM::openRecordTable() {
     ui_->DBGrid1->reset();
 }
 
-// Claims the journal beside the record table; rows an abnormal end left in it are offered back.
+// Claims the journal that keeps the unsaved rows of whichever table is open; rows an abnormal end
+// left in it are offered back into that table. Called when a table opens (at start, or by the
+// first Open that succeeds after a failed start) and the journal is not held yet.
 void TFCOMM::offerJournalRecovery() {
     RecordJournal::Contents left;
     std::string error;
@@ -89,23 +92,36 @@ void TFCOMM::offerJournalRecovery() {
     }
     store_.setJournal(&journal_);
     const int64_t first = table_.rowCount();
-    if (left.rows.empty()) {
+    if (left.rowCount == 0) {
+        // nothing readable; damaged bytes are still not ours to throw away
+        if (left.fileBytes > 0) {
+            const std::string aside = journal_.setAside(&error);
+            showNotice(QMessageBox::Warning, QStringLiteral("JournalFailed"),
+                       aside.empty() ? QString::fromStdString(error)
+                                     : tr("The journal of recorded readings held damaged data and no readable "
+                                          "reading; it is kept as %1.")
+                                           .arg(QString::fromStdString(aside)));
+        }
         journal_.restart(first);
         return;
     }
-    const auto answer = QMessageBox::question(
-        this, windowTitle(),
-        (left.rows.size() == 1 ? tr("The last run ended without saving its recorded readings. 1 reading was "
-                                    "kept in %2. Recover it into the record table?")
-                               : tr("The last run ended without saving its recorded readings. %1 readings were "
-                                    "kept in %2. Recover them into the record table?"))
-            .arg(QString::number(left.rows.size()), QString::fromStdString(journal_.path())),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    QString text = left.rowCount == 1
+                       ? tr("The last run ended without saving its recorded readings. 1 reading was "
+                            "kept in %2. Recover it into the record table?")
+                       : tr("The last run ended without saving its recorded readings. %1 readings were "
+                            "kept in %2. Recover them into the record table?");
+    text = text.arg(QString::number(left.rowCount), QString::fromStdString(journal_.path()));
+    if (left.skipped > 0)
+        text += u'\n' + tr("Damaged entries of the journal skipped: %1. The readings after them are kept.")
+                             .arg(left.skipped);
+    const auto answer =
+        QMessageBox::question(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer != QMessageBox::Yes) {
         journal_.restart(first);
         return;
     }
-    store_.recoverRows(left.rows);
+    // read into the table as the journal is read: the run's rows are never held twice
+    store_.recoverRows(JournalRows(journal_.path(), left.rowCount));
     // the rows stay in the journal (less a torn end) until they are saved
     if (!journal_.resume(left.goodBytes, first, table_.rowCount(), &error)) {
         journalFailed_ = true;
@@ -177,6 +193,8 @@ void TFCOMM::SpeedButton2Click() {
         result = files_.open(path, progress.callback());
     }
     if (result.status == FileResult::Failed) QMessageBox::critical(this, windowTitle(), result.error);
+    // after a start without a table, the first table opened gets the journal
+    if (result.ok() && !journal_.isClaimed()) offerJournalRecovery();
     ui_->DBGrid1->reset();
 }
 

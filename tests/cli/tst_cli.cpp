@@ -1,4 +1,5 @@
 // Command-line options and the headless decoder.
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
@@ -126,7 +127,8 @@ private slots:
         QCOMPARE(r.err, std::string());
     }
 
-    // A run that decodes nothing says what it read and points at the likely cause.
+    // A run that decodes nothing says what it read, points at the likely cause and fails; with
+    // --record it leaves the file of an earlier run as it was.
     void headlessSaysWhenNothingDecodes_data() {
         QTest::addColumn<QString>("model");
         QTest::addColumn<QByteArray>("input");
@@ -143,12 +145,19 @@ private slots:
         QFETCH(QByteArray, input);
         QFETCH(QString, counts);
         const Run r = decode({"--decode", "-", "--model", model.toStdString()}, input.toStdString());
-        QCOMPARE(r.code, 0);
+        QCOMPARE(r.code, 1);
         QVERIFY(r.out.empty());
         for (const QString& words : {QString("no reading was decoded"), counts, QString("check that --model"),
                                      "model in use is " + model}) {
             QVERIFY2(r.err.find(words.toStdString()) != std::string::npos, r.err.c_str());
         }
+        QTemporaryDir dir;
+        const QString day1 = dir.filePath("day1.db");
+        std::ofstream(day1.toStdString()) << "2000 rows";
+        const Run kept = decode({"--decode", "-", "--model", model.toStdString(), "--record", day1.toStdString()},
+                                input.toStdString());
+        QVERIFY2(kept.code == 1 && kept.err.find("left as it was") != std::string::npos, kept.err.c_str());
+        QCOMPARE(QFileInfo(day1).size(), qint64(9));
     }
 
     void headlessErrors_data() {
@@ -200,7 +209,7 @@ private slots:
         while (run.wait_for(20ms) != std::future_status::ready) std::raise(SIGINT);
         std::signal(SIGINT, SIG_DFL);
         const Run r = run.get();
-        QCOMPARE(r.code, 0);
+        QCOMPARE(r.code, 1);  // interrupted before any reading: nothing decoded
         QCOMPARE(uint(in), baud);
         QCOMPARE(uint(out), baud);
     }
@@ -237,8 +246,9 @@ private slots:
         QVERIFY2(err.str().find("was lost") != std::string::npos, err.str().c_str());
     }
 
-    // --recover writes a journal's rows as Save would; a torn end is skipped with a note, and a
-    // journal that is missing or empty, or an output that is the journal, writes nothing.
+    // --recover writes a journal's rows as Save would, skipping damaged entries with a note, and
+    // then removes the journal (one with damage is kept aside). A journal that is missing, empty or
+    // in use, or an output that is the journal or cannot be written, writes nothing and keeps it.
     void recoverWritesTheJournalsRows() {
         QTemporaryDir dir;
         const std::string journal = dir.filePath("Kr47bdb.journal").toStdString();
@@ -247,12 +257,15 @@ private slots:
         RecordRow b{2, 3724000, "AC", "-0.L", "k*", "MANU", -4000};
         a.day = b.day = dayNumber(2026, 12, 7);
         a.utcOffsetMin = b.utcOffsetMin = 60;
-        {
+        RecordRow c{3, 3725000, "DC", "1.5", "V", "AUTO", 1500};
+        const auto writeJournal = [&] {
             RecordJournal j;
             QVERIFY(j.claim(journal, nullptr));
             QVERIFY(j.sync(VectorRows({a, b})));
-        }
-        std::ofstream(journal, std::ios::binary | std::ios::app) << std::string("\x20\0\0\0cut", 7);
+        };
+        writeJournal();
+        std::ofstream(journal, std::ios::binary | std::ios::app)
+            << std::string("\x20\0\0\0damage", 10) << RecordJournal::encodeEntry({c}) << std::string("\x20\0\0\0cut", 7);
         const auto recover = [](const std::string& from, const std::string& to, std::string* errText = nullptr) {
             std::ostringstream out, err;
             const int code = runRecover(parseOptions({"--recover", from, to}).options, out, err);
@@ -261,22 +274,36 @@ private slots:
         };
         std::string err;
         QCOMPARE(recover(journal, text, &err), 0);
-        QVERIFY2(err.find("cut short") != std::string::npos, err.c_str());
+        for (const char* words : {"1 damaged entry skipped", "cut short", "kept as " })
+            QVERIFY2(err.find(words) != std::string::npos, err.c_str());
         std::ifstream in(text, std::ios::binary);
         const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         QVERIFY2(written.find("\t1.234\tV\tAUTO\r\n") != std::string::npos &&
                      written.find("2\t") != std::string::npos && written.find("\tk*\tMANU\r\n") != std::string::npos,
                  written.c_str());
-        QCOMPARE(std::count(written.begin(), written.end(), '\n'), 3L);
+        QCOMPARE(std::count(written.begin(), written.end(), '\n'), 4L);
+        QVERIFY(!QFile::exists(QString::fromStdString(journal)));
+        QVERIFY(QFile::exists(QString::fromStdString(journal + ".damaged")));
+
+        writeJournal();
+        {
+            RecordJournal running;  // a run still writing it
+            QVERIFY(running.claim(journal, nullptr));
+            QCOMPARE(recover(journal, text, &err), 1);
+            QVERIFY2(err.find("in use") != std::string::npos, err.c_str());
+        }
+        QCOMPARE(recover(journal, dir.path().toStdString()), 1);
+        QCOMPARE(recover(journal, journal), 1);
+        QCOMPARE(RecordJournal::read(journal).rowCount, int64_t(2));
         // a CSV keeps the rows' dates
         const std::string csv = dir.filePath("run.csv").toStdString();
         QCOMPARE(recover(journal, csv), 0);
+        QVERIFY(!QFile::exists(QString::fromStdString(journal)));
         std::ifstream csvIn(csv);
         std::string line;
         QVERIFY(std::getline(csvIn, line) && std::getline(csvIn, line));
         QVERIFY2(line.rfind("1,2026-12-07T01:02:03.000+01:00,", 0) == 0, line.c_str());
 
-        QCOMPARE(recover(journal, journal), 1);
         QCOMPARE(recover(dir.filePath("none.journal").toStdString(), text), 1);
         std::ofstream(dir.filePath("empty.journal").toStdString());
         QCOMPARE(recover(dir.filePath("empty.journal").toStdString(), dir.filePath("e.txt").toStdString()), 1);

@@ -1,6 +1,9 @@
 // The headless logger: --decode with --record FILE stores the readings under the store's rules,
 // timed as the line sent them for a capture, and writes FILE as Save writes it.
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
@@ -16,7 +19,11 @@
 #include "HeadlessTestSupport.h"
 
 #include "AppOptions.h"
+#include "HeadlessRecorder.h"
 #include "HeadlessRunner.h"
+#include "MeterState.h"
+#include "RecordJournal.h"
+#include "RecoverRunner.h"
 #include "ParadoxTable.h"
 #include "TableLock.h"
 
@@ -190,8 +197,16 @@ private slots:
         }
     }
 
-    // A device runs until interrupted; the rows recorded so far are written then.
+    // A device runs until interrupted or lost; the rows recorded so far are written then. A file
+    // that cannot be written at the end leaves its rows in the journal for --recover.
+    void deviceInterruptedWritesTheRows_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("interrupted") << "interrupt";
+        QTest::newRow("interrupted, the file's name taken by a folder") << "folder";
+        QTest::newRow("the device vanishes") << "vanish";
+    }
     void deviceInterruptedWritesTheRows() {
+        QFETCH(QString, ending);
         QTemporaryDir dir;
         const QString table = dir.filePath("live.db");
         PseudoTerminal line;
@@ -208,13 +223,21 @@ private slots:
         const std::string frames = alternatingFrames(3);
         QCOMPARE(::write(line.master, frames.data(), frames.size()), static_cast<ssize_t>(frames.size()));
         QTest::qWait(400);
+        if (ending == "folder") QVERIFY(QDir(dir.path()).mkdir("live.db"));
+        if (ending == "vanish") line.closeMaster();
         while (code == -1) {
-            std::raise(SIGINT);
+            if (ending != "vanish") std::raise(SIGINT);
             QTest::qWait(20);
         }
         run.join();
         std::signal(SIGINT, SIG_DFL);
-        QCOMPARE(code.load(), 0);
+        QCOMPARE(code.load(), ending == "interrupt" ? 0 : 1);
+        const std::string name = table.toStdString();
+        if (ending == "folder") {  // every row back from the journal
+            QCOMPARE(runRecover(parseOptions({"--recover", name + ".journal", name + ".txt"}).options, out, err), 0);
+            QVERIFY2(out.str().find(".txt: 3 rows") != std::string::npos, out.str().c_str());
+            return;
+        }
         const std::vector<RecordRow> rows = readTable(table);
         QCOMPARE(rows.size(), size_t(3));
         QCOMPARE(rows[2].value, std::string("1.234"));
@@ -222,6 +245,53 @@ private slots:
         const QTime now = QTime::currentTime();
         QVERIFY(std::abs(now.msecsSinceStartOfDay() - rows[2].timeMs) < 5000);
         QVERIFY(!QFile::exists(table + ".journal"));
+    }
+
+    // The journal is written on the run's real time, twice a second: not once per chunk of a fast
+    // capture, and again after a pause longer than that.
+    void journalIsWrittenTwiceASecond() {
+        QTemporaryDir dir;
+        const OptionsResult o = parseOptions({"--decode", "-", "--record", dir.filePath("t.db").toStdString(),
+                                              "--no-repeat"});
+        std::ostringstream notes;
+        MeterState reading;
+        HeadlessRecorder line(o.options), device(o.options);
+        QVERIFY(line.startJournal(notes, nullptr));
+        line.useLineClock(2400, 0);
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 300000; ++i) {
+            reading.ValueText = std::to_string(i / 14);
+            line.offer(reading);
+            line.byteArrives();
+        }
+        QVERIFY2(line.journalSyncs() <= clock.elapsed() / 500 + 1, qPrintable(QString::number(line.journalSyncs())));
+
+        // 3 s of readings every 10 ms, 10 s of silence, 3 s more: six syncs in each stretch
+        QVERIFY(QFile::remove(dir.filePath("t.db.journal")) && device.startJournal(notes, nullptr));
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int at = 0; at < 16000; at += at == 3000 ? 10000 : 10) {
+            device.offer(reading);
+            device.realTimePassed(t0 + std::chrono::milliseconds(at));
+            if (at == 3000 || at == 15990)
+                QVERIFY2(device.journalSyncs() == (at == 3000 ? 6 : 12), qPrintable(QString::number(device.journalSyncs())));
+        }
+    }
+
+    // A journal left by a run that ended abnormally is not written over: one with rows (even after
+    // a damaged entry) stops the next run, one with only damage is kept aside.
+    void earlierJournalIsKept() {
+        QTemporaryDir dir;
+        const std::string table = dir.filePath("t.db").toStdString(), journal = table + ".journal";
+        const std::string rows = RecordJournal::encodeEntry({RecordRow{1, 0, "DC", "1", "V", "AUTO", 1}});
+        for (const std::string& left : {std::string(12, '\x7f') + rows, rows.substr(1)}) {
+            std::ofstream(journal, std::ios::binary) << left;
+            const Run r = decode({"--decode", "-", "--record", table}, alternatingFrames(2));
+            QVERIFY2(r.err.find(left.size() > rows.size() ? "holds 1 rows" : "kept as " + journal + ".damaged") !=
+                         std::string::npos,
+                     r.err.c_str());
+        }
+        QCOMPARE(QFileInfo(QString::fromStdString(journal + ".damaged")).size(), qint64(rows.size() - 1));
     }
 };
 

@@ -1,5 +1,5 @@
-// The journal of unsaved rows: what it writes comes back exactly, a torn or damaged end costs only
-// that end, it follows the table through New, Save and recovery, and a process killed while
+// The journal of unsaved rows: what it writes comes back exactly, a torn or damaged entry costs only
+// that entry, it follows the table through New, Save and recovery, and a process killed while
 // recording loses no row older than a second.
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "JournalReader.h"
 #include "MeterState.h"
 #include "RecordJournal.h"
 #include "RecordStore.h"
@@ -126,6 +127,9 @@ void RecordJournalTest::rowsComeBackExactly() {
     QVERIFY(c.exists && !c.torn);
     QVERIFY(sameRows(c.rows, rows));
     QCOMPARE(c.goodBytes, uint64_t(fileBytes(path).size()));
+    // read as asked for: through to the last row, then again from the first
+    const JournalRows streamed(path, c.rowCount);
+    QVERIFY(sameRows({streamed.row(19), streamed.row(0)}, {rows[19], rows[0]}));
 
     // a run of ordinary readings costs a few bytes a row
     std::vector<RecordRow> run;
@@ -138,55 +142,63 @@ void RecordJournalTest::rowsComeBackExactly() {
 
 void RecordJournalTest::tornOrDamagedEnd_data() {
     QTest::addColumn<QString>("damage");
-    QTest::newRow("cut inside the last entry, every length") << "cut";
-    QTest::newRow("payload byte of the last entry flipped") << "flip";
-    QTest::newRow("zeros after the entries") << "zeros";
-    QTest::newRow("length beyond any entry") << "huge";
+    QTest::addColumn<int>("rowsKept");  // of the 12 rows in entries of 3, 4 and 5
+    QTest::addColumn<int>("skipped");
+    QTest::newRow("cut inside the last entry, every length") << "cut" << 7 << 0;
+    QTest::newRow("payload byte of the last entry flipped") << "flip" << 7 << 0;
+    QTest::newRow("zeros after the entries") << "zeros" << 7 << 0;
+    QTest::newRow("length beyond any entry before the last") << "huge" << 12 << 1;
+    QTest::newRow("payload byte of the middle entry flipped") << "flip middle" << 8 << 1;
+    QTest::newRow("junk between the entries, every length") << "junk" << 12 << 1;
 }
 
-// Three entries of 3, 4 and 5 rows; damage in or after the last one leaves the first seven rows.
+// Damage costs the entries it hits: reading goes on at the next entry that checks out.
 void RecordJournalTest::tornOrDamagedEnd() {
     QFETCH(QString, damage);
+    QFETCH(int, rowsKept);
+    QFETCH(int, skipped);
     const auto rows = sampleRows(12);
     const std::string a = RecordJournal::encodeEntry({rows.begin(), rows.begin() + 3});
     const std::string b = RecordJournal::encodeEntry({rows.begin() + 3, rows.begin() + 7});
     const std::string c = RecordJournal::encodeEntry({rows.begin() + 7, rows.end()});
-    const std::vector<RecordRow> firstSeven(rows.begin(), rows.begin() + 7);
+    std::vector<RecordRow> kept(rows.begin(), rows.begin() + 3);
+    if (damage != "flip middle") kept.insert(kept.end(), rows.begin() + 3, rows.begin() + 7);
+    if (rowsKept > 7) kept.insert(kept.end(), rows.begin() + 7, rows.end());
     QTemporaryDir dir;
     const std::string path = (dir.path() + "/t.journal").toStdString();
 
     std::vector<std::string> files;
-    if (damage == "cut") {
-        for (std::size_t n = 1; n < c.size(); ++n) files.push_back(a + b + c.substr(0, n));
-    } else if (damage == "flip") {
-        for (std::size_t at = 8; at < c.size(); ++at) {
-            std::string bad = c;
-            bad[at] = char(bad[at] ^ 0x20);
-            files.push_back(a + b + bad);
-        }
-    } else if (damage == "zeros") {
-        files.push_back(a + b + std::string(4096, '\0'));
-    } else {
-        files.push_back(a + b + std::string("\xff\xff\xff\x7f\0\0\0\0", 8) + c);
+    for (std::size_t n = 1; n < c.size(); ++n) {
+        std::string bad = damage.startsWith("flip") ? (damage == "flip" ? c : b) : std::string();
+        if (n >= 8 && n < bad.size()) bad[n] = char(bad[n] ^ 0x20);
+        if (damage == "cut") files.push_back(a + b + c.substr(0, n));
+        if (damage == "flip" && n >= 8) files.push_back(a + b + bad);
+        if (damage == "flip middle" && n >= 8 && n < b.size()) files.push_back(a + bad + c);
+        if (damage == "junk") files.push_back(a + b + c.substr(0, n) + c);
     }
+    if (damage == "zeros") files.push_back(a + b + std::string(4096, '\0'));
+    if (damage == "huge") files.push_back(a + std::string("\xff\xff\xff\x7f\0\0\0\0", 8) + b + c);
     for (const std::string& bytes : files) {
         writeBytes(path, bytes);
         const RecordJournal::Contents got = RecordJournal::read(path);
-        QVERIFY(got.torn);
+        QCOMPARE(got.torn, rowsKept == 7);
         QVERIFY(got.error.empty());
-        QCOMPARE(got.goodBytes, uint64_t(a.size() + b.size()));
-        QVERIFY(sameRows(got.rows, firstSeven));
+        QCOMPARE(got.skipped, int64_t(skipped));
+        QCOMPARE(got.goodBytes, uint64_t(rowsKept == 7 ? a.size() + b.size() : bytes.size()));
+        QVERIFY(sameRows(got.rows, kept));
     }
 
-    // a journal resumed after a torn end writes on where the good entries stop
+    // a journal resumed after the damage writes on where the good entries stop, and keeps them
     RecordJournal journal;
     RecordJournal::Contents left;
     QVERIFY(journal.claim(path, &left));
-    QVERIFY(journal.resume(left.goodBytes, 0, 7, nullptr));
-    QVERIFY(journal.sync(VectorSource(rows)));
+    QVERIFY(journal.resume(left.goodBytes, 0, left.rowCount, nullptr));
+    std::vector<RecordRow> more = kept;
+    more.insert(more.end(), rows.begin(), rows.begin() + 2);
+    QVERIFY(journal.sync(VectorSource(more)));
     const RecordJournal::Contents after = RecordJournal::read(path);
     QVERIFY(!after.torn);
-    QVERIFY(sameRows(after.rows, rows));
+    QVERIFY(sameRows(after.rows, more));
 }
 
 void RecordJournalTest::followsNewSaveAndReplacedTable() {

@@ -70,11 +70,13 @@ void RecordRowsTest::roundTrip() {
     QCOMPARE(store.row(-1), RecordRow());
     QCOMPARE(store.row(int64_t(rows.size())), RecordRow());
 
-    // after clearing, the texts of the rows before do not leak into the rows after
+    // after clearing, the texts of the rows before do not leak into the rows after, not even for a
+    // row with the same DC/AC, unit and Auto as the last one before
     store.clear();
-    store.append(makeRow(1, "7", "Hz", 0.5, "", "MANU"));
-    QCOMPARE(store.rowCount(), int64_t(1));
-    QCOMPARE(store.row(0), makeRow(1, "7", "Hz", 0.5, "", "MANU"));
+    store.append(makeRow(1, "1.234", "V", 1234));
+    store.append(makeRow(2, "7", "Hz", 0.5, "", "MANU"));
+    QCOMPARE(store.row(0), makeRow(1, "1.234", "V", 1234));
+    QCOMPARE(store.row(1), makeRow(2, "7", "Hz", 0.5, "", "MANU"));
 }
 
 // A long run of readings of one meter: within 32 bytes a row (10 000 000 rows in the benchmark).

@@ -148,6 +148,7 @@ void RecordStoreTest::samplingInterval_data() {
     QTest::newRow("10 s: the first reading after the ticks")
         << "10" << true << false << "aTTTTTTTTTTTTbcd" << "ab";
     QTest::newRow("3 s, sampling off: every reading") << "3" << false << false << "abcTd" << "abcd";
+    QTest::newRow("3 s, switched on (S) after ticks that did not count") << "3" << false << false << "aTTTSbTTTc" << "ac";
     QTest::newRow("0: as if sampling were off") << "0" << true << false << "abcd" << "abcd";
     QTest::newRow("empty: 0") << "" << true << false << "abcd" << "abcd";
     QTest::newRow("minus: 0") << "-" << true << false << "abcd" << "abcd";
@@ -173,6 +174,8 @@ void RecordStoreTest::samplingInterval() {
     for (const QChar c : script) {
         if (c == 'T') {
             r.store.TrecordTimer();
+        } else if (c == 'S') {
+            r.state.RecordSI = true;
         } else if (r.offer(std::string(1, c.toLatin1()))) {
             got += c;
         }

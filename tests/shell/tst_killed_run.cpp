@@ -11,6 +11,8 @@
 #include <csignal>
 #include <fstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "../serial/PseudoTerminal.h"
@@ -130,21 +132,21 @@ private slots:
                                 .arg(firstFrame)
                                 .arg(due)));
 
+        // the rows of the killed run are neither overwritten nor emptied by the next run
         QProcess tool;
         tool.setWorkingDirectory(dir.path());
-        tool.start(DMMVIEW_PATH, {"--recover", "run.db.journal", "run.txt"});
-        QVERIFY(tool.waitForFinished());
-        QCOMPARE(tool.exitCode(), 0);
-        QCOMPARE(std::size_t(countLines(dir.filePath("run.txt"))), left.rows.size() + 1);
-
-        // the rows of the killed run are neither overwritten nor emptied by the next run
         tool.start(DMMVIEW_PATH, args);
         QVERIFY(tool.waitForFinished());
         QCOMPARE(tool.exitCode(), 2);
         QVERIFY2(tool.readAllStandardError().contains("--recover"), "the refusal says how to get the rows");
         QCOMPARE(RecordJournal::read(journal.toStdString()).rows.size(), left.rows.size());
 
-        QVERIFY(QFile::remove(journal));
+        // once they are written out the journal has done its job
+        tool.start(DMMVIEW_PATH, {"--recover", "run.db.journal", "run.txt"});
+        QVERIFY(tool.waitForFinished());
+        QCOMPARE(tool.exitCode(), 0);
+        QCOMPARE(std::size_t(countLines(dir.filePath("run.txt"))), left.rows.size() + 1);
+        QVERIFY(!QFile::exists(journal));
         run.start(DMMVIEW_PATH, args);
         QVERIFY(run.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(journal), 10000);
@@ -162,17 +164,31 @@ private slots:
 #endif
     }
 
-    // A logger reading a live pipe is interrupted: the read is broken off, not restarted, and the
-    // rows stored so far are written.
+    // A logger reading a live pipe (standard input or a named one) journals its rows on time, even
+    // at a trickle; interrupted, or its terminal closed, the read is broken off and the rows stored
+    // so far are written.
+    void interruptedPipeLoggerWritesItsRows_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("signal");
+        QTest::newRow("standard input, SIGINT") << "-" << int(SIGINT);
+        QTest::newRow("standard input, SIGHUP") << "-" << int(SIGHUP);
+        QTest::newRow("named pipe, SIGTERM") << "fifo" << int(SIGTERM);
+    }
     void interruptedPipeLoggerWritesItsRows() {
 #if !defined(DMM_HAVE_DEMO) || !defined(DMMVIEW_PATH)
         QSKIP("no program or frame encoder in this build");
 #else
+        QFETCH(QString, source);
+        QFETCH(int, signal);
         QTemporaryDir dir;
         QProcess run;
         run.setWorkingDirectory(dir.path());
-        run.start(DMMVIEW_PATH, {"--decode", "-", "--record", "run.txt", "--no-repeat"});
+        const QByteArray fifoPath = dir.filePath(source).toLocal8Bit();
+        if (source == "fifo") QVERIFY(::mkfifo(fifoPath.constData(), 0600) == 0);
+        run.start(DMMVIEW_PATH, {"--decode", source, "--record", "run.txt", "--no-repeat"});
         QVERIFY(run.waitForStarted());
+        int fifo = -1;
+        if (source == "fifo") QTRY_VERIFY_WITH_TIMEOUT((fifo = ::open(fifoPath, O_WRONLY | O_NONBLOCK)) >= 0, 5000);
         std::string frames;
         for (int n = 1; n <= 30; ++n) {
             dmmsim::SimReading r;
@@ -180,12 +196,20 @@ private slots:
             const auto bytes = dmmsim::encodeSegmentFrame(r);
             frames.append(bytes.begin(), bytes.end());
         }
-        run.write(frames.data(), qint64(frames.size()));
-        QVERIFY(run.waitForBytesWritten());
-        QTest::qWait(500);  // the pipe stays open: the logger waits for more
+        if (fifo >= 0) {
+            QCOMPARE(::write(fifo, frames.data(), frames.size()), ssize_t(frames.size()));
+        } else {
+            run.write(frames.data(), qint64(frames.size()));
+            QVERIFY(run.waitForBytesWritten());
+        }
+        // the pipe stays open: the logger waits for more, with its rows in the journal
+        QTRY_COMPARE_WITH_TIMEOUT(RecordJournal::read(dir.filePath("run.txt.journal").toStdString()).rowCount,
+                                  int64_t(30), 2000);
         QCOMPARE(run.state(), QProcess::Running);
-        QVERIFY(::kill(static_cast<pid_t>(run.processId()), SIGINT) == 0);
+        QVERIFY(::kill(static_cast<pid_t>(run.processId()), signal) == 0);
         QVERIFY(run.waitForFinished(5000));
+        if (fifo >= 0) ::close(fifo);
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.exitCode(), 0);
         QCOMPARE(countLines(dir.filePath("run.txt")), 31);  // header and the 30 readings
 #endif

@@ -7,11 +7,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
 #include <memory>
 #include <time.h>
 #include <unistd.h>
 
 #include "../serial/PseudoTerminal.h"
+#include "ParadoxTable.h"
 #include "RecordJournal.h"
 #include "../files/TableTestSupport.h"
 #include "TFCOMM.h"
@@ -51,6 +53,7 @@ private slots:
     void initTestCase() { QVERIFY(QDir::setCurrent(dir_.path())); }
     void vanishingPortDisconnectsAndSaysSo();
     void leftRowsAreOfferedBack();
+    void journalFollowsATableOpenedLater();
 };
 
 // The adapter is pulled mid-run (the far side of the pseudo-terminal closes): the window goes
@@ -111,11 +114,15 @@ void WindowRobust::leftRowsAreOfferedBack() {
         {
             RecordJournal left;
             QVERIFY(left.claim(kJournal, nullptr));
-            QVERIFY(left.sync(VectorSource(rows)));
+            QVERIFY(left.sync(VectorSource({rows[0], rows[1]})));
         }
+        // a damaged entry between them costs only itself
+        std::ofstream(kJournal, std::ios::binary | std::ios::app)
+            << std::string("\x09\0\0\0damaged!!", 13) << RecordJournal::encodeEntry({rows[2]});
         auto question = answerNextMessageBox(answer);
         auto w = makeWindow();
-        QVERIFY2(question->contains(QStringLiteral("3 reading")), qPrintable(*question));
+        QVERIFY2(question->contains(QStringLiteral("3 reading")) && question->contains(QStringLiteral("skipped: 1")),
+                 qPrintable(*question));
         if (answer == QMessageBox::Yes) {
             QCOMPARE(w->recordTable().rowCount(), int64_t(3));
             QCOMPARE(w->recordTable().row(2), rows[2]);
@@ -133,6 +140,23 @@ void WindowRobust::leftRowsAreOfferedBack() {
         w.reset();
         QVERIFY(!QFile::exists(kJournal));
     }
+}
+
+// The start-up table cannot be opened (here it is not a table): the first table opened later gets
+// the journal, so its recorded rows are kept safe as the start-up table's would be.
+void WindowRobust::journalFollowsATableOpenedLater() {
+    std::ofstream("Kr47bdb.DB") << "not a table";
+    const QString other = dir_.filePath(QStringLiteral("other.db"));
+    QVERIFY(ParadoxTable::createEmpty(other).ok());
+    auto w = makeWindow();
+    QTRY_VERIFY(w->findChild<QMessageBox*>(QStringLiteral("RecordTableError")));
+    w->setFileDialogRunner([&](QFileDialog&) { return other; });
+    w->SpeedButton2Click();
+    w->recordStore().fillForTest(4);
+    w->TrecordTimer();
+    QCOMPARE(journalRows(), std::size_t(4));
+    w.reset();
+    QVERIFY(QFile::remove(QStringLiteral("Kr47bdb.DB")));
 }
 
 QTEST_MAIN(WindowRobust)

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "RecordRow.h"
+
+// The entry format of the journal of unsaved rows: a 4-byte payload length, the payload's CRC-32
+// and the payload, little-endian. The payload is a row count and the rows, each a flags byte, the
+// steps of number and time from the row before, the texts that changed, and the counts.
+namespace JournalFormat {
+
+// An entry larger than this is taken for damage rather than allocated.
+constexpr uint32_t kMaxEntryBytes = 64u << 20;
+constexpr std::size_t kEntryHeaderBytes = 8;
+
+// Flags of a row in an entry: which texts equal the previous row's, and how the counts are kept.
+enum : uint8_t {
+    kSameDcAc = 0x01,
+    kSameValue = 0x02,
+    kSameUnit = 0x04,
+    kSameAuto = 0x08,
+    kWholeCounts = 0x10,  // Nval is a whole number, kept as a varint; otherwise 8 bytes of double
+    // The day or the UTC offset differs from the previous row's: the change of the day and the
+    // offset follow the counts. Journals written before rows had dates never set it, so their
+    // rows come back without one.
+    kNewDate = 0x20,
+    kAllFlags = 0x3F,
+};
+
+uint32_t crc32(const char* data, std::size_t size);
+
+}  // namespace JournalFormat
+
+// Reads a journal file entry by entry, holding one entry at a time. Where an entry does not check
+// out (a write cut short, a damaged sector, a flipped bit) it searches on for the next entry whose
+// length and CRC check out and whose rows decode, and goes on from there.
+class JournalReader {
+public:
+    explicit JournalReader(const std::string& path);
+    ~JournalReader();
+    JournalReader(const JournalReader&) = delete;
+    JournalReader& operator=(const JournalReader&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    // Why the file could not be opened; errno's value in `openErrno`.
+    const std::string& error() const { return error_; }
+    int openErrno() const { return openErrno_; }
+
+    // The rows of the next good entry; false at the end of the file.
+    bool next(std::vector<RecordRow>& rows);
+    // Back to the first entry (the counts below start again).
+    void rewind();
+
+    // Stretches of damage that good entries follow: each is at least one entry lost.
+    int64_t skippedStretches() const { return skipped_; }
+    // Where the last good entry ends: new entries may be written from there.
+    uint64_t goodEnd() const { return goodEnd_; }
+    // Bytes after the last good entry (a torn or damaged end), known once next() returned false.
+    uint64_t tornBytes() const { return atEnd_ && size_ > goodEnd_ ? size_ - goodEnd_ : 0; }
+
+private:
+    bool entryAt(uint64_t at, std::vector<RecordRow>& rows, uint64_t* length);
+    const char* bytesAt(uint64_t at, std::size_t n);
+
+    int fd_ = -1;
+    int openErrno_ = 0;
+    std::string error_;
+    uint64_t size_ = 0;
+    uint64_t at_ = 0;
+    uint64_t goodEnd_ = 0;
+    int64_t skipped_ = 0;
+    bool atEnd_ = false;
+    // a window of the file
+    std::vector<char> buffer_;
+    uint64_t bufferAt_ = 0;
+};
+
+// The rows of a journal file as a table, read as they are asked for: a reader walking the rows
+// in order (an export, a copy into the record table) holds one entry at a time, not the run.
+class JournalRows : public RecordSource {
+public:
+    // `rows`: how many rows the journal holds, as a first read counted them.
+    JournalRows(const std::string& path, int64_t rows);
+    ~JournalRows() override;
+
+    int64_t rowCount() const override { return count_; }
+    RecordRow row(int64_t index) const override;
+
+private:
+    int64_t count_;
+    mutable JournalReader reader_;
+    mutable std::vector<RecordRow> entry_;
+    mutable int64_t entryFirst_ = 0;
+};
