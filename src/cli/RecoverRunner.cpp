@@ -5,16 +5,17 @@
 #include <ostream>
 
 #include "DataFiles.h"
+#include "PlainFile.h"
 #include "RecordJournal.h"
 #include "RecordSnapshot.h"
 
 int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) {
     if (!options.recoverJournal) return 2;
     const std::string& journal = *options.recoverJournal;
-    const QString target = QString::fromStdString(options.recoverOut);
+    const QString target = PlainFile::fromNative(options.recoverOut);
     const QFileInfo targetInfo(target);
     if (targetInfo.exists() &&
-        targetInfo.canonicalFilePath() == QFileInfo(QString::fromStdString(journal)).canonicalFilePath()) {
+        targetInfo.canonicalFilePath() == QFileInfo(PlainFile::fromNative(journal)).canonicalFilePath()) {
         err << options.recoverOut << ": is the journal itself; choose another name\n";
         return 1;
     }
@@ -36,7 +37,7 @@ int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) 
     for (const RecordRow& r : contents.rows) rows.append(r);
     const FileResult result = DataFiles::save(target, rows);
     if (!result.ok()) {
-        err << result.error.toStdString() << "\n";
+        err << PlainFile::toNative(result.error).toStdString() << "\n";
         return 1;
     }
     out << options.recoverOut << ": " << rows.rowCount() << (rows.rowCount() == 1 ? " row\n" : " rows\n");

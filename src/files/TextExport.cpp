@@ -1,11 +1,11 @@
 #include "TextExport.h"
 
 #include "CodePage.h"
+#include "SaveBesideFile.h"
 #include "TimeOfDayFormat.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSaveFile>
 #include <QStringConverter>
 
 #include <charconv>
@@ -32,7 +32,7 @@ FileResult write(const QString& path, const RecordSource& rows, const FileProgre
                  const QLocale& locale)
 {
     const QString name = QDir::toNativeSeparators(path);
-    QSaveFile file(path);
+    SaveBesideFile file(path);
     auto failure = [&](const QString& why) {
         file.cancelWriting();
         return FileResult::failed(tr("Could not write %1: %2").arg(name, why));

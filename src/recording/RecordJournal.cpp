@@ -1,5 +1,7 @@
 #include "RecordJournal.h"
 
+#include "PlainFile.h"
+
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -218,6 +220,13 @@ std::string RecordJournal::encodeEntry(const std::vector<RecordRow>& rows) {
 
 RecordJournal::Contents RecordJournal::read(const std::string& path) {
     Contents c;
+    // a pipe or a device under the name would be read until its writer stops, or for ever
+    const std::string refused = PlainFile::refusal(path);
+    if (!refused.empty()) {
+        c.exists = true;
+        c.error = "cannot read '" + path + "': " + refused;
+        return c;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         struct stat st {};
@@ -247,9 +256,10 @@ bool RecordJournal::claim(const std::string& path, Contents* left, std::string* 
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     path_ = path;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    std::string why;
+    const int fd = PlainFile::open(path, O_RDWR | O_CREAT, 0644, &why);
     if (fd < 0) {
-        if (error) *error = "cannot keep a journal of the recorded readings in '" + path + "': " + std::strerror(errno);
+        if (error) *error = "cannot keep a journal of the recorded readings in '" + path + "': " + why;
         return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -1,5 +1,7 @@
 #include "ByteLog.h"
 
+#include "PlainFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,19 +18,11 @@ bool ByteLog::open(const std::string& path) {
     path_ = path;
     error_.clear();
     written_ = 0;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        error_ = "cannot write '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) {
-        // a terminal or a pipe is no place to keep a line's bytes for later
-        error_ = "cannot write '" + path + "': it is not a plain file";
-        close();
-        return false;
-    }
-    return true;
+    // a terminal or a pipe is no place to keep a line's bytes for later
+    std::string why;
+    fd_ = PlainFile::open(path, O_WRONLY | O_CREAT | O_APPEND, 0644, &why);
+    if (fd_ < 0) error_ = "cannot write '" + path + "': " + why;
+    return fd_ >= 0;
 }
 
 void ByteLog::close() {
@@ -48,7 +42,7 @@ bool ByteLog::append(const void* data, int32_t size) {
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
-            error_ = "cannot write '" + path_ + "': " + (n < 0 ? std::strerror(errno) : "nothing written");
+            error_ = "cannot write '" + path_ + "': " + (n < 0 ? PlainFile::reason(errno) : "nothing written");
             close();
             return false;
         }

@@ -1,15 +1,22 @@
 // The headless logger: --decode with --record FILE stores the readings under the store's rules,
 // timed as the line sent them for a capture, and writes FILE as Save writes it.
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
 #include <atomic>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "../serial/PseudoTerminal.h"
@@ -18,9 +25,47 @@
 #include "AppOptions.h"
 #include "HeadlessRunner.h"
 #include "ParadoxTable.h"
+#include "PlainFile.h"
+#include "HeadlessRecorder.h"
+#include "RecordFiles.h"
+#include "RecordStore.h"
+#include "RecordTable.h"
+#include "RecordJournal.h"
+#include "RecoverRunner.h"
+#include "ReportRunner.h"
 #include "TableLock.h"
 
 namespace {
+
+// A folder where writing runs out of room: a small tmpfs where the test may mount one; otherwise a
+// limit on the size of the files this process writes, which fails writes as a full disk does (the
+// system then says "File too large").
+class NoRoom {
+public:
+    explicit NoRoom(const std::string& folder) : folder_(folder) {
+        mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k") == 0;
+        if (mounted_) {
+            reason = std::strerror(ENOSPC);
+            return;
+        }
+        std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        rlimit small = before_;
+        small.rlim_cur = 16 * 1024;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        reason = std::strerror(EFBIG);
+    }
+    ~NoRoom() {
+        if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+        else ::setrlimit(RLIMIT_FSIZE, &before_);
+    }
+    std::string reason;
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+    rlimit before_{};
+};
 
 // 1.234 V DC AUTO and -3999 V DC MANU, taking turns: every frame is a new reading.
 std::string alternatingFrames(int count) {
@@ -115,11 +160,14 @@ private slots:
         QVERIFY(lines[0].startsWith("No\tTime"));
         QVERIFY(lines[6].startsWith("6\t"));
 
-        // --limit stops storing
+        // --limit stops storing, and the last line counts what it turned away
         const Run limited = decode({"--decode", "-", "--record", table.toStdString(), "--limit", "3"},
                                    alternatingFrames(10));
         QCOMPARE(limited.code, 0);
         QCOMPARE(readTable(table).size(), size_t(3));
+        QVERIFY2(QString::fromStdString(limited.err)
+                     .endsWith("record limit of 3 rows reached: 7 later readings were not recorded\n"),
+                 limited.err.c_str());
     }
 
     // 100 s of line time (23,996 bytes at 2400 baud) with --interval 10: a row every ten seconds
@@ -136,6 +184,112 @@ private slots:
             const int step = (rows[i].timeMs - rows[i - 1].timeMs + 86400000) % 86400000;
             QVERIFY2(step > 9900 && step < 10100, qPrintable(QString::number(step)));
         }
+    }
+
+    // Every file the program opens by name, under names that are no plain file or no text: nothing
+    // waits on a pipe, nothing but a regular file is written or replaced, a link meets the lock of
+    // the file it names, a Latin-1 name is written as given, and a full disk gives its reason.
+    void oddPaths_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("use");
+        QTest::addColumn<QString>("says");  // in the message; empty: the operation works
+        for (const char* use : {"record", "journal", "save-bytes", "recover-from", "report", "start", "open", "save"})
+            QTest::addRow("pipe %s", use) << "fifo" << use << "it is a named pipe";
+        for (const char* use : {"record", "recover", "save", "save-bytes"})
+            QTest::addRow("device %s", use) << "device" << use << "it is a device";
+        QTest::newRow("socket record") << "socket" << "record" << "it is a socket";
+        QTest::newRow("link to a file being recorded") << "link" << "record" << "in use by another program";
+        QTest::newRow("latin-1 record") << "latin1" << "record" << "";
+        QTest::newRow("latin-1 report") << "latin1" << "report" << "";
+        QTest::newRow("full disk record") << "full" << "record" << "";
+        QTest::newRow("full disk save") << "full" << "save" << "";
+    }
+    void oddPaths() {
+        QFETCH(QString, kind);
+        QFETCH(QString, use);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString() + "/";
+        const std::string capture = folder + "capture.bin";
+        std::ofstream(capture) << alternatingFrames(2000);
+        std::string odd = folder + (use == "journal" ? "run.db.journal" : kind == "latin1" ? "caf\xe9.db" : "odd.db");
+        std::unique_ptr<PseudoTerminal> pty;
+        RecordJournal other;
+        std::unique_ptr<NoRoom> noRoom;
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(odd.c_str(), 0644), 0);
+        } else if (kind == "device") {
+            pty = std::make_unique<PseudoTerminal>();
+            odd = pty->slavePath;
+        } else if (kind == "socket") {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, odd.c_str(), sizeof address.sun_path - 1);
+            const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            QCOMPARE(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            ::close(s);
+        } else if (kind == "link") {
+            // another run records into same.db, not written yet
+            QCOMPARE(::symlink("same.db", odd.c_str()), 0);
+            QVERIFY(other.claim(HeadlessRecorder::journalPathFor(folder + "same.db"), nullptr));
+        } else if (kind == "full") {
+            QVERIFY(QDir(dir.path()).mkdir("full"));
+            noRoom = std::make_unique<NoRoom>(folder + "full");
+            odd = folder + "full/run.txt";
+        }
+
+        Run r{0, "", ""};
+        auto fileResult = [&r](const FileResult& f) { r = {f.ok() ? 0 : 1, "", PlainFile::toNative(f.error).toStdString()}; };
+        RecordState state;
+        RecordTable table;
+        RecordStore store(state, table);
+        RecordFiles files(store, table);
+        QVERIFY(files.openAtStart("Kr47bdb", dir.filePath("Kr47bdb.DB")).ok());
+        store.fillForTest(2000);
+        const std::string journal = folder + "good.journal";
+        std::ofstream(journal) << RecordJournal::encodeEntry({table.row(0)});
+        if (use == "record" || (use == "report" && kind == "latin1")) r = decode({"--decode", capture, "--record", odd}, "");
+        if (use == "journal") r = decode({"--decode", capture, "--record", folder + "run.db"}, "");
+        if (use == "save-bytes") r = decode({"--decode", capture, "--save-bytes", odd}, "");
+        if (use == "recover" || use == "recover-from") {
+            std::ostringstream out;
+            std::ostringstream err;
+            const auto o = parseOptions({"--recover", use == "recover" ? journal : odd, use == "recover" ? odd : folder + "out.txt"});
+            r = {runRecover(o.options, out, err), out.str(), err.str()};
+        }
+        if (use == "report") {
+            std::string error;
+            const auto rows = defaultTableLoader()(odd, error);
+            r = {rows && rows->rowCount() == 2000 ? 0 : 1, "", error};
+        }
+        if (use == "start") fileResult(RecordFiles(store, table).openAtStart("Kr47bdb", PlainFile::fromNative(odd)));
+        if (use == "open") fileResult(files.open(PlainFile::fromNative(odd)));
+        if (use == "save") fileResult(files.save(PlainFile::fromNative(odd)));
+
+        if (kind == "full") {
+            QCOMPARE(r.code, 1);
+            QVERIFY2(r.err.find(": " + noRoom->reason) != std::string::npos, r.err.c_str());
+            if (use == "record") {
+                // exactly the rows the journal holds
+                const size_t kept = RecordJournal::read(odd + ".journal").rows.size();
+                const std::string line = kept == 2000 ? "all 2000 recorded rows are kept"
+                                         : kept == 0  ? "none of the 2000 recorded rows could be kept"
+                                                      : std::to_string(kept) + " of the 2000 recorded rows are kept";
+                QVERIFY2(r.err.find(line) != std::string::npos, r.err.c_str());
+            }
+        } else if (says.isEmpty()) {
+            QVERIFY2(r.code == 0, r.err.c_str());
+            QVERIFY(::access(odd.c_str(), F_OK) == 0);  // under exactly the name given
+            if (use == "record") QVERIFY2(r.err.find(odd + ": 2000 rows written") != std::string::npos, r.err.c_str());
+        } else {
+            QVERIFY(r.code != 0);
+            QVERIFY2(r.err.find(says.toStdString()) != std::string::npos, r.err.c_str());
+        }
+        // the odd file is what it was
+        struct stat st {};
+        if (kind == "fifo" || kind == "device" || kind == "socket")
+            QVERIFY(::stat(odd.c_str(), &st) == 0 && !S_ISREG(st.st_mode));
+        if (kind == "latin1") ::unlink(odd.c_str());  // a name the temporary folder cannot remove
     }
 
     void badTargetsAreRefusedBeforeTheRun() {
