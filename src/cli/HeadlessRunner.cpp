@@ -257,9 +257,11 @@ void reportKeptRows(const HeadlessRecorder& recorder, std::ostream& err) {
     } else if (kept > 0) {
         err << kept << " of the " << rows << " recorded rows are kept in " << journal << " (--recover " << journal
             << " OUT writes them); the other " << rows - kept << " are lost\n";
+    } else if (rows == 1) {
+        err << "the recorded row could not be kept in " << journal << ": it is lost\n";
     } else {
-        err << "none of the " << rows << (rows == 1 ? " recorded row" : " recorded rows") << " could be kept in "
-            << journal << ": " << rows << (rows == 1 ? " row is" : " rows are") << " lost\n";
+        err << "none of the " << rows << " recorded rows could be kept in " << journal << ": " << rows
+            << " rows are lost\n";
     }
 }
 
