@@ -129,9 +129,7 @@ std::string HeadlessRecorder::checkTarget(const std::string& path, const std::st
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return "cannot record into '" + path + "': its folder does not exist";
-    struct stat decoded {};
-    if (decodePath != "-" && ::stat(path.c_str(), &st) == 0 && ::stat(decodePath.c_str(), &decoded) == 0 &&
-        st.st_dev == decoded.st_dev && st.st_ino == decoded.st_ino) {
+    if (decodePath != "-" && PlainFile::sameFile(path, decodePath)) {
         return "cannot record into '" + path + "': it is the file being decoded";
     }
     if (TableLock::isHeldElsewhere(PlainFile::fromNative(path)))

@@ -1,6 +1,5 @@
 #include "RecoverRunner.h"
 
-#include <QFileInfo>
 #include <QString>
 #include <ostream>
 
@@ -13,9 +12,7 @@ int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) 
     if (!options.recoverJournal) return 2;
     const std::string& journal = *options.recoverJournal;
     const QString target = PlainFile::fromNative(options.recoverOut);
-    const QFileInfo targetInfo(target);
-    if (targetInfo.exists() &&
-        targetInfo.canonicalFilePath() == QFileInfo(PlainFile::fromNative(journal)).canonicalFilePath()) {
+    if (PlainFile::sameFile(options.recoverOut, journal)) {
         err << options.recoverOut << ": is the journal itself; choose another name\n";
         return 1;
     }

@@ -1,6 +1,5 @@
 #include "ReportRunner.h"
 
-#include <QFileInfo>
 #include <QString>
 #include <ostream>
 
@@ -31,9 +30,7 @@ int runReport(const AppOptions& options, const TableLoader& load, std::ostream& 
     const std::string& table = options.reportTable;
     // writing the PDF over the table it reports on would lose the table
     const QString pdfPath = PlainFile::fromNative(*options.reportPdf);
-    const QFileInfo pdfInfo(pdfPath);
-    if (pdfInfo.exists() &&
-        pdfInfo.canonicalFilePath() == QFileInfo(PlainFile::fromNative(table)).canonicalFilePath()) {
+    if (PlainFile::sameFile(*options.reportPdf, table)) {
         err << *options.reportPdf << ": is the table itself; choose another name for the PDF\n";
         return 1;
     }

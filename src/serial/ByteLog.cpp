@@ -3,11 +3,9 @@
 #include "PlainFile.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 ByteLog::~ByteLog() {
     close();
@@ -50,9 +48,4 @@ bool ByteLog::append(const void* data, int32_t size) {
     return true;
 }
 
-bool ByteLog::isSameFile(const std::string& path) const {
-    struct stat mine {};
-    struct stat other {};
-    return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::stat(path.c_str(), &other) == 0 &&
-           mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
-}
+bool ByteLog::isSameFile(const std::string& path) const { return fd_ >= 0 && PlainFile::sameFile(path_, path); }

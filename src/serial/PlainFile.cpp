@@ -123,6 +123,13 @@ int open(const std::string& path, int flags, mode_t mode, std::string* why) {
     return fd;
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat one {};
+    struct stat other {};
+    return ::stat(a.c_str(), &one) == 0 && ::stat(b.c_str(), &other) == 0 && one.st_dev == other.st_dev &&
+           one.st_ino == other.st_ino;
+}
+
 std::string reason(int error) { return QString::fromLocal8Bit(std::strerror(error)).toStdString(); }
 
 std::string resolved(const std::string& path) {

@@ -31,6 +31,9 @@ inline std::string refusal(const QString& path) { return refusal(toNative(path).
 // -1 with the reason in `why` (the system's, or the refusal above).
 int open(const std::string& path, int flags, mode_t mode, std::string* why);
 
+// Whether both names are one existing file (links followed).
+bool sameFile(const std::string& a, const std::string& b);
+
 // The system's text for an error number, "No space left on device".
 std::string reason(int error);
 
