@@ -1,9 +1,8 @@
 #include "HeadlessRecorder.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QString>
 #include <ostream>
+#include <sys/stat.h>
 
 #include "AppOptions.h"
 #include "DataFiles.h"
@@ -120,7 +119,7 @@ void HeadlessRecorder::realTimePassed(std::chrono::steady_clock::time_point now)
 void HeadlessRecorder::offer(const MeterState& reading) { store_.INDataToTable(reading); }
 
 FileResult HeadlessRecorder::write() {
-    const FileResult r = DataFiles::save(QString::fromStdString(path_), table_);
+    const FileResult r = DataFiles::save(PlainFile::fromNative(path_), table_);
     if (r.ok()) {
         store_.markSaved();
         if (journal_) journal_->remove();
@@ -131,14 +130,18 @@ FileResult HeadlessRecorder::write() {
 }
 
 std::string HeadlessRecorder::checkTarget(const std::string& path, const std::string& decodePath) {
-    const QFileInfo target(QString::fromStdString(path));
-    if (target.isDir()) return "cannot record into '" + path + "': it is a directory";
-    if (!target.absoluteDir().exists()) return "cannot record into '" + path + "': its folder does not exist";
-    if (target.exists() && decodePath != "-" &&
-        target.canonicalFilePath() == QFileInfo(QString::fromStdString(decodePath)).canonicalFilePath()) {
+    // the name is looked at as the system's bytes: it need not be text
+    const std::string refused = PlainFile::refusal(path);
+    if (!refused.empty()) return "cannot record into '" + path + "': " + refused;
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return "cannot record into '" + path + "': its folder does not exist";
+    if (decodePath != "-" && PlainFile::sameFile(path, decodePath)) {
         return "cannot record into '" + path + "': it is the file being decoded";
     }
-    if (TableLock::isHeldElsewhere(target.filePath()))
+    if (TableLock::isHeldElsewhere(PlainFile::fromNative(path)))
         return "cannot record into '" + path + "': the table is in use by another program";
     return {};
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "FileOperation.h"
+#include "PlainFile.h"
 #include "RecordJournal.h"
 #include "RecordStore.h"
 #include "RecordTable.h"
@@ -29,7 +30,9 @@ public:
     HeadlessRecorder(const HeadlessRecorder&) = delete;
     HeadlessRecorder& operator=(const HeadlessRecorder&) = delete;
 
-    static std::string journalPathFor(const std::string& path) { return path + ".journal"; }
+    // Beside the file the name resolves to, so that a run under another name of the same file
+    // (a link) meets the same journal and is refused.
+    static std::string journalPathFor(const std::string& path) { return PlainFile::resolved(path) + ".journal"; }
     // Claims the journal. Refused (with the reason) when another run holds it, when it cannot be
     // created, or when it holds rows of an earlier run that were never written: those are not
     // overwritten. A journal holding only damage is kept aside (said on `warnings`) and a fresh one
@@ -61,6 +64,11 @@ public:
 
     const std::string& path() const { return path_; }
     int64_t rows() const { return table_.rowCount(); }
+    // Rows the journal holds on disk now.
+    int64_t journalRows() const { return journal_ ? journal_->rowsKept() : 0; }
+    // Readings the record limit turned away.
+    int64_t notRecorded() const { return state_.NotRecorded; }
+    int32_t limit() const { return state_.MaxRecords; }
     const RecordTable& table() const { return table_; }
 
     // A reason the file cannot be written (a folder, a folder that does not exist, the file being

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -253,6 +254,26 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
     return code;
 }
 
+// After FILE could not be written: how many of the rows the journal holds, exactly.
+void reportKeptRows(const HeadlessRecorder& recorder, std::ostream& err) {
+    const int64_t rows = recorder.rows();
+    const int64_t kept = std::min(recorder.journalRows(), rows);
+    const std::string& journal = recorder.journalPath();
+    if (rows == 0) return;
+    if (kept == rows) {
+        err << "all " << rows << (rows == 1 ? " recorded row is" : " recorded rows are") << " kept in " << journal
+            << "; --recover " << journal << " OUT writes them\n";
+    } else if (kept > 0) {
+        err << kept << " of the " << rows << " recorded rows are kept in " << journal << " (--recover " << journal
+            << " OUT writes them); the other " << rows - kept << " are lost\n";
+    } else if (rows == 1) {
+        err << "the recorded row could not be kept in " << journal << ": it is lost\n";
+    } else {
+        err << "none of the " << rows << " recorded rows could be kept in " << journal << ": " << rows
+            << " rows are lost\n";
+    }
+}
+
 }  // namespace
 
 void appendCounts(std::string& out, float value) {
@@ -405,11 +426,8 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         if (written.ok()) {
             err << recorder->path() << ": " << written.rows << (written.rows == 1 ? " row" : " rows") << " written\n";
         } else {
-            err << written.error.toStdString() << '\n';
-            if (recorder->rows() > 0) {
-                err << "the recorded rows are kept in " << recorder->journalPath() << "; --recover "
-                    << recorder->journalPath() << " OUT writes them\n";
-            }
+            err << PlainFile::toNative(written.error).toStdString() << '\n';
+            reportKeptRows(*recorder, err);
             code = 1;
         }
     }
@@ -431,6 +449,10 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         // the readings above are good; the saved file stops short
         err << byteLog.error() << '\n';
         if (code == 0) code = 1;
+    }
+    if (recorder && recorder->notRecorded() > 0) {
+        err << "record limit of " << recorder->limit() << " rows reached: " << recorder->notRecorded()
+            << (recorder->notRecorded() == 1 ? " later reading was" : " later readings were") << " not recorded\n";
     }
     return code;
 }

@@ -1,6 +1,5 @@
 #include "RecoverRunner.h"
 
-#include <QFileInfo>
 #include <QString>
 #include <ostream>
 
@@ -8,6 +7,7 @@
 
 #include "DataFiles.h"
 #include "JournalReader.h"
+#include "PlainFile.h"
 #include "RecordJournal.h"
 
 namespace {
@@ -19,10 +19,8 @@ std::string entries(int64_t n) { return std::to_string(n) + (n == 1 ? " damaged 
 int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) {
     if (!options.recoverJournal) return 2;
     const std::string& journalPath = *options.recoverJournal;
-    const QString target = QString::fromStdString(options.recoverOut);
-    const QFileInfo targetInfo(target);
-    if (targetInfo.exists() &&
-        targetInfo.canonicalFilePath() == QFileInfo(QString::fromStdString(journalPath)).canonicalFilePath()) {
+    const QString target = PlainFile::fromNative(options.recoverOut);
+    if (PlainFile::sameFile(options.recoverOut, journalPath)) {
         err << options.recoverOut << ": is the journal itself; choose another name\n";
         return 1;
     }
@@ -54,7 +52,7 @@ int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) 
     const JournalRows rows(journalPath, contents.rowCount);
     const FileResult result = DataFiles::save(target, rows);
     if (!result.ok()) {
-        err << result.error.toStdString() << "\n";
+        err << PlainFile::toNative(result.error).toStdString() << "\n";
         return 1;
     }
     out << options.recoverOut << ": " << result.rows << (result.rows == 1 ? " row\n" : " rows\n");

@@ -1,11 +1,11 @@
 #include "ReportRunner.h"
 
-#include <QFileInfo>
 #include <QString>
 #include <ostream>
 
 #include "CompactRows.h"
 #include "DataFiles.h"
+#include "PlainFile.h"
 #include "ReportLayout.h"
 #include "TableLock.h"
 
@@ -15,10 +15,10 @@ TableLoader defaultTableLoader() {
     return [](const std::string& path, std::string& error) -> std::unique_ptr<RecordSource> {
         auto rows = std::make_unique<CompactRows>();
         TableLock lock;
-        const FileResult r = DataFiles::openTable(QString::fromStdString(path), lock,
+        const FileResult r = DataFiles::openTable(PlainFile::fromNative(path), lock,
                                                   [&rows](const RecordRow& row) { rows->append(row); });
         if (!r.ok()) {
-            error = r.error.toStdString();
+            error = PlainFile::toNative(r.error).toStdString();
             return nullptr;
         }
         return rows;
@@ -29,9 +29,8 @@ int runReport(const AppOptions& options, const TableLoader& load, std::ostream& 
     if (!options.reportPdf) return 2;
     const std::string& table = options.reportTable;
     // writing the PDF over the table it reports on would lose the table
-    const QFileInfo pdfInfo(QString::fromStdString(*options.reportPdf));
-    if (pdfInfo.exists() &&
-        pdfInfo.canonicalFilePath() == QFileInfo(QString::fromStdString(table)).canonicalFilePath()) {
+    const QString pdfPath = PlainFile::fromNative(*options.reportPdf);
+    if (PlainFile::sameFile(*options.reportPdf, table)) {
         err << *options.reportPdf << ": is the table itself; choose another name for the PDF\n";
         return 1;
     }
@@ -45,10 +44,9 @@ int runReport(const AppOptions& options, const TableLoader& load, std::ostream& 
         err << table << ": the table holds no rows; no report written\n";
         return 1;
     }
-    const QString pdfPath = QString::fromStdString(*options.reportPdf);
     const ReportPdfResult result = writeReportPdf(*rows, pdfPath);
     if (!result.written) {
-        err << result.error.toStdString() << "\n";
+        err << PlainFile::toNative(result.error).toStdString() << "\n";
         return 1;
     }
     out << *options.reportPdf << ": " << result.pages << (result.pages == 1 ? " page, " : " pages, ")

@@ -1,12 +1,15 @@
 #include "CodePage.h"
 #include "ParadoxFormat.h"
 #include "ParadoxTable.h"
+#include "PlainFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace ParadoxFormat;
@@ -293,9 +296,14 @@ namespace ParadoxTable {
 FileResult read(const QString& path, const RowSink& sink, const FileProgress& progress)
 {
     const QString name = QDir::toNativeSeparators(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    std::string why;
+    const int fd = PlainFile::open(PlainFile::toNative(path).toStdString(), O_RDONLY, 0, &why);
+    if (fd < 0) return FileResult::failed(tr("Cannot open %1: %2").arg(name, QString::fromStdString(why)));
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return FileResult::failed(tr("Cannot open %1: %2").arg(name, file.errorString()));
+    }
     FileSource src(file);
     return readFrom(src, name, sink, progress);
 }

@@ -1,11 +1,11 @@
 #include "CodePage.h"
 #include "ParadoxFormat.h"
 #include "ParadoxTable.h"
+#include "SaveBesideFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <ctime>
@@ -165,7 +165,7 @@ Attempt writeWith(const QString& path, const RecordSource& rows, const ParadoxTa
     const int64_t perBlock = rowsPerBlock(blockK, recSize);
     const int blocks = int((total + perBlock - 1) / perBlock);
 
-    QSaveFile file(path);
+    SaveBesideFile file(path);
     auto failure = [&](const QString& why) {
         file.cancelWriting();
         result = FileResult::failed(tr("Could not write the table %1: %2").arg(QDir::toNativeSeparators(path), why));

@@ -40,8 +40,15 @@ FileResult RecordFiles::open(const QString& chosen, const FileProgress& progress
     return r;
 }
 
+QString RecordFiles::nothingToSaveText()
+{
+    return QCoreApplication::translate("RecordFiles", "No record table is open: there is nothing to save.");
+}
+
 FileResult RecordFiles::save(const QString& path, const FileProgress& progress)
 {
+    // a header-only file would pass for a saved run
+    if (!table_.isOpen()) return FileResult::failed(nothingToSaveText());
     const bool ownFile = isOpenTableFile(path);
     const bool asTable = DataFiles::saveFormatFor(path) == DataFiles::SaveFormat::ParadoxTable;
     if (ownFile && !asTable) {

@@ -31,6 +31,10 @@ public:
     // as saved.
     FileResult save(const QString& path, const FileProgress& progress = {});
 
+    // Why Save refuses when no table is open (the start-up table was not opened, or another
+    // program has it).
+    static QString nothingToSaveText();
+
     // The file the table is open on; empty when it is open on none.
     QString filePath() const { return lock_.path(); }
 

@@ -1,8 +1,9 @@
 #include "TableLock.h"
 
+#include "PlainFile.h"
+
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 
 #include <cerrno>
 #include <cstring>
@@ -39,10 +40,10 @@ bool TableLock::lock(const QString& path, QString* error)
     };
     const QString name = QDir::toNativeSeparators(path);
     // Read access suffices for the lock; the table file is never written while it is open.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    std::string why;
+    const int fd = PlainFile::open(PlainFile::toNative(path).toStdString(), O_RDONLY, 0, &why);
     if (fd < 0) {
-        return fail(QCoreApplication::translate("TableLock", "Cannot open %1: %2")
-                        .arg(name, QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(QCoreApplication::translate("TableLock", "Cannot open %1: %2").arg(name, QString::fromStdString(why)));
     }
     int rc;
     do {
@@ -54,7 +55,7 @@ bool TableLock::lock(const QString& path, QString* error)
         if (why == EWOULDBLOCK)
             return fail(QCoreApplication::translate("TableLock", "Cannot open %1: the table is in use by another program.").arg(name));
         return fail(QCoreApplication::translate("TableLock", "Cannot lock %1: %2")
-                        .arg(name, QString::fromLocal8Bit(std::strerror(why))));
+                        .arg(name, QString::fromStdString(PlainFile::reason(why))));
     }
     fd_ = fd;
     path_ = path;
@@ -73,7 +74,7 @@ void TableLock::unlock()
 
 bool TableLock::isHeldElsewhere(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = PlainFile::open(PlainFile::toNative(path).toStdString(), O_RDONLY, 0, nullptr);
     if (fd < 0) return false;
     int rc;
     do {

@@ -1,11 +1,11 @@
 #include "TextExport.h"
 
 #include "CodePage.h"
+#include "SaveBesideFile.h"
 #include "TimeOfDayFormat.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSaveFile>
 #include <QStringConverter>
 
 #include <charconv>
@@ -32,7 +32,7 @@ FileResult writeRows(const QString& path, const RecordSource& rows, const FilePr
                      std::string_view header, const RowFormatter& appendRow)
 {
     const QString name = QDir::toNativeSeparators(path);
-    QSaveFile file(path);
+    SaveBesideFile file(path);
     auto failure = [&](const QString& why) {
         file.cancelWriting();
         return FileResult::failed(tr("Could not write %1: %2").arg(name, why));

@@ -1,7 +1,9 @@
 #include "RecordJournal.h"
 
 #include "JournalReader.h"
+#include "PlainFile.h"
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -130,9 +132,10 @@ bool RecordJournal::claim(const std::string& path, Contents* left, std::string* 
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     path_ = path;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    std::string why;
+    const int fd = PlainFile::open(path, O_RDWR | O_CREAT, 0644, &why);
     if (fd < 0) {
-        if (error) *error = "cannot keep a journal of the recorded readings in '" + path + "': " + std::strerror(errno);
+        if (error) *error = "cannot keep a journal of the recorded readings in '" + path + "': " + why;
         return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

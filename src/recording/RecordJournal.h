@@ -57,6 +57,9 @@ public:
     // with fewer rows than were written has been replaced: the journal restarts at its end.
     bool sync(const RecordSource& rows, std::string* error = nullptr);
 
+    // Rows of the table the file holds now (from `first` on).
+    int64_t rowsKept() const { return fd_ >= 0 ? written_ - first_ : 0; }
+
     // A normal end: the rows were saved or the user let them go. The file is removed.
     void remove();
 

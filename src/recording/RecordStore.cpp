@@ -27,11 +27,15 @@ void RecordStore::applyStartValues(RecordState& state) {
     state.SampleCountdown = 0;
     state.LastRecordKey.clear();
     state.UnsavedRows = false;
+    state.NotRecorded = 0;
 }
 
 bool RecordStore::INDataToTable(const MeterState& reading) {
     // exactly MaxRecords rows, then nothing until New
-    if (state_.RecordCount >= state_.MaxRecords) return false;
+    if (state_.RecordCount >= state_.MaxRecords) {
+        ++state_.NotRecorded;
+        return false;
+    }
     if (state_.RecordSI && state_.SampleCountdown != 0) return false;
     // a closed table (an open that failed) takes no rows and changes nothing
     if (!table_.isOpen()) return false;
@@ -91,6 +95,7 @@ void RecordStore::RecordNewClick() {
     state_.RecordNo = 1;
     state_.RecordCount = 0;
     state_.UnsavedRows = false;
+    state_.NotRecorded = 0;
     if (journal_) journal_->restart(0);
 }
 
@@ -122,6 +127,12 @@ std::optional<int32_t> RecordStore::parseInterval(std::string_view text) {
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
     return value;
+}
+
+std::string RecordStore::limitReachedText(int32_t maxRecords) {
+    return "Record limit of " + std::to_string(maxRecords) +
+           " rows reached: later readings are not recorded. Save, then New, or choose a higher limit in the "
+           "Record menu.";
 }
 
 std::string RecordStore::intervalError(std::string_view text) {

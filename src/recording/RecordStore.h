@@ -29,6 +29,9 @@ struct RecordState {
 
     // rows were stored since the table was last saved, emptied or opened
     bool UnsavedRows = false;
+    // readings turned away by the record limit since it was last reached afresh (New, or a new
+    // limit): the first one is when the limit was reached
+    int64_t NotRecorded = 0;
 };
 
 // An item of the record-limit menu.
@@ -76,7 +79,13 @@ public:
     // New, after the user has been told: empties the table and restarts the numbering.
     void RecordNewClick();
 
-    void setLimit(int32_t maxRecords) { state_.MaxRecords = maxRecords; }
+    void setLimit(int32_t maxRecords) {
+        state_.MaxRecords = maxRecords;
+        state_.NotRecorded = 0;
+    }
+
+    // What to tell the user once the limit turns readings away.
+    static std::string limitReachedText(int32_t maxRecords);
 
     bool hasUnsavedRows() const { return state_.UnsavedRows; }
     // The first `rowsOnFile` rows of the table are now on file (after a save or an open); -1:

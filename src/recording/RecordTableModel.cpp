@@ -1,6 +1,5 @@
 #include "RecordTableModel.h"
 
-#include <QTime>
 #include <algorithm>
 
 namespace {
@@ -57,7 +56,7 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     const RecordRow& r = window_[static_cast<std::size_t>(index.row())];
     switch (index.column()) {
     case ColNo: return r.no;
-    case ColTime: return timeText(r.timeMs);
+    case ColTime: return timeFormat_.text(r.timeMs);
     case ColDcAc: return QString::fromStdString(r.dcAc);
     case ColValue: return QString::fromStdString(r.value);
     case ColUnit: return QString::fromStdString(r.unit);
@@ -77,8 +76,4 @@ QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, 
 
 Qt::ItemFlags RecordTableModel::flags(const QModelIndex& index) const {
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
-}
-
-QString RecordTableModel::timeText(int32_t msSinceMidnight) {
-    return QTime::fromMSecsSinceStartOfDay(msSinceMidnight).toString(QStringLiteral("hh:mm:ss"));
 }

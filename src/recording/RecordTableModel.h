@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "RecordRow.h"
+#include "TimeOfDayFormat.h"
 
 // The grid's model: a window of a few rows over the record table, however long the table is.
 // The view gets at most as many rows as it can show, so its cost does not grow with the table;
@@ -29,10 +30,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    // The time of day as the grid shows it.
-    static QString timeText(int32_t msSinceMidnight);
-
 private:
+    // the time as Save writes it in the text
+    TimeOfDayFormat timeFormat_{QLocale()};
     const RecordSource& rows_;
     std::vector<RecordRow> window_;
     int64_t first_ = 0;

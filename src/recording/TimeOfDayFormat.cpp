@@ -1,6 +1,7 @@
 #include "TimeOfDayFormat.h"
 
 #include <QStringEncoder>
+#include <QTime>
 
 namespace {
 
@@ -130,7 +131,7 @@ void TimeOfDayFormat::appendNumber(std::string& out, int value, int digits) cons
     while (n > 0) out += digits_[reversed[--n]];
 }
 
-TimeOfDayFormat::TimeOfDayFormat(const QLocale& locale) : pattern_(patternFor(locale))
+TimeOfDayFormat::TimeOfDayFormat(const QLocale& locale) : locale_(locale), pattern_(patternFor(locale))
 {
     // Digits as the locale writes them (some locales have digits of their own).
     for (int d = 0; d < 10; ++d) digits_[d] = toSystemEncoding(locale.toString(d));
@@ -181,6 +182,12 @@ TimeOfDayFormat::TimeOfDayFormat(const QLocale& locale) : pattern_(patternFor(lo
             left -= take;
         }
     }
+}
+
+QString TimeOfDayFormat::text(int32_t ms) const
+{
+    const QTime t = QTime::fromMSecsSinceStartOfDay(ms);
+    return t.isValid() ? locale_.toString(t, pattern_) : QString();
 }
 
 void TimeOfDayFormat::append(std::string& out, int32_t ms) const

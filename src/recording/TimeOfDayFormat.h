@@ -19,6 +19,9 @@ public:
 
     QString pattern() const { return pattern_; }
 
+    // The time of day `ms` as the screen and the report show it; empty for no time of day.
+    QString text(int32_t ms) const;
+
     // Appends the time of day `ms` (milliseconds since midnight) in the system's 8-bit encoding.
     void append(std::string& out, int32_t ms) const;
 
@@ -32,6 +35,7 @@ private:
     };
     void appendNumber(std::string& out, int value, int digits) const;
 
+    QLocale locale_;
     QString pattern_;
     std::vector<Piece> pieces_;
     std::string digits_[10];

@@ -1,5 +1,8 @@
 #include "ReportLayout.h"
 
+#include "SaveBesideFile.h"
+#include "TimeOfDayFormat.h"
+
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QPageLayout>
@@ -8,10 +11,9 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRawFont>
-#include <QSaveFile>
 #include <QStringDecoder>
-#include <QTime>
 #include <algorithm>
+#include <optional>
 #include <array>
 #include <cmath>
 
@@ -251,8 +253,15 @@ std::vector<QString> reportFieldTexts(const RecordRow& row) {
 }
 
 QString recordTimeText(int32_t timeMs) {
-    const QTime t = QTime::fromMSecsSinceStartOfDay(timeMs);
-    return t.isValid() ? t.toString(QStringLiteral("HH:mm:ss")) : QString();
+    // as Save writes the time in the text; the format is looked up again only when the locale changes
+    static thread_local std::optional<TimeOfDayFormat> format;
+    static thread_local QLocale formatLocale;
+    const QLocale locale;
+    if (!format || locale != formatLocale) {
+        format.emplace(locale);
+        formatLocale = locale;
+    }
+    return format->text(timeMs);
 }
 
 QString recordText(const std::string& text) {
@@ -270,7 +279,7 @@ ReportPdfResult writeReportPdf(const RecordSource& rows, const QString& path,
         result.error = QStringLiteral("The table holds no rows: no report was written.");
         return result;
     }
-    QSaveFile file(path);
+    SaveBesideFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         result.error = QStringLiteral("Could not write %1: %2").arg(path, file.errorString());
         return result;

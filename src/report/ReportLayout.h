@@ -86,7 +86,8 @@ private:
 // unit keeps the symbol codes of the meter font, which print as their plain characters.
 std::vector<QString> reportFieldTexts(const RecordRow& row);
 
-// A time of day (milliseconds since midnight) as the report prints it: hh:mm:ss, as the grid shows it.
+// A time of day (milliseconds since midnight) as the report prints it: as the grid shows it and Save
+// writes it in the text, in the system's time format with seconds.
 QString recordTimeText(int32_t timeMs);
 
 // A stored text as it is shown: UTF-8, or Latin-1 where the bytes are not UTF-8.

@@ -1,11 +1,11 @@
 #include "ByteLog.h"
 
+#include "PlainFile.h"
+
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 ByteLog::~ByteLog() {
     close();
@@ -16,19 +16,11 @@ bool ByteLog::open(const std::string& path) {
     path_ = path;
     error_.clear();
     written_ = 0;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        error_ = "cannot write '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) {
-        // a terminal or a pipe is no place to keep a line's bytes for later
-        error_ = "cannot write '" + path + "': it is not a plain file";
-        close();
-        return false;
-    }
-    return true;
+    // a terminal or a pipe is no place to keep a line's bytes for later
+    std::string why;
+    fd_ = PlainFile::open(path, O_WRONLY | O_CREAT | O_APPEND, 0644, &why);
+    if (fd_ < 0) error_ = "cannot write '" + path + "': " + why;
+    return fd_ >= 0;
 }
 
 void ByteLog::close() {
@@ -48,7 +40,7 @@ bool ByteLog::append(const void* data, int32_t size) {
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
-            error_ = "cannot write '" + path_ + "': " + (n < 0 ? std::strerror(errno) : "nothing written");
+            error_ = "cannot write '" + path_ + "': " + (n < 0 ? PlainFile::reason(errno) : "nothing written");
             close();
             return false;
         }
@@ -56,9 +48,4 @@ bool ByteLog::append(const void* data, int32_t size) {
     return true;
 }
 
-bool ByteLog::isSameFile(const std::string& path) const {
-    struct stat mine {};
-    struct stat other {};
-    return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::stat(path.c_str(), &other) == 0 &&
-           mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
-}
+bool ByteLog::isSameFile(const std::string& path) const { return fd_ >= 0 && PlainFile::sameFile(path_, path); }

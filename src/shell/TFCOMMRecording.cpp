@@ -131,6 +131,10 @@ void TFCOMM::offerJournalRecovery() {
 
 void TFCOMM::INDataToTable() {
     store_.INDataToTable(meter_);
+    if (record_.NotRecorded == 1) {
+        showNotice(QMessageBox::Information, QStringLiteral("RecordLimitReached"),
+                   QString::fromStdString(RecordStore::limitReachedText(record_.MaxRecords)));
+    }
     // while a chunk is received the grid waits for its end, so it changes once per poll
     if (!inChunk_) ui_->DBGrid1->refresh();
 }
@@ -145,6 +149,7 @@ void TFCOMM::RecordSITimeChange() {
 }
 
 void TFCOMM::RecordNewClick() {
+    if (!confirmDiscardRecords()) return;
     QMessageBox::information(this, windowTitle(), QStringLiteral(" Record deleted "));
     store_.RecordNewClick();
     ui_->DBGrid1->reset();
@@ -201,6 +206,10 @@ void TFCOMM::SpeedButton2Click() {
 // Save: a Paradox table for a name ending in ".db", CSV with dates for ".csv", the tab-separated
 // text for any other.
 void TFCOMM::saveasClick() {
+    if (!table_.isOpen()) {
+        QMessageBox::critical(this, windowTitle(), RecordFiles::nothingToSaveText());
+        return;
+    }
     QFileDialog SaveDialog2(this, tr("Save As"));
     DataFileDialogs::setUpSaveDialog(SaveDialog2);
     const QString path = fileDialogRunner_(SaveDialog2);

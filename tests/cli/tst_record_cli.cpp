@@ -9,10 +9,16 @@
 #include <QTime>
 #include <atomic>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "../serial/PseudoTerminal.h"
@@ -25,9 +31,33 @@
 #include "RecordJournal.h"
 #include "RecoverRunner.h"
 #include "ParadoxTable.h"
+#include "HeadlessRecorder.h"
+#include "RecordFiles.h"
+#include "RecoverRunner.h"
+#include "ReportRunner.h"
 #include "TableLock.h"
 
 namespace {
+
+// A folder where writing runs out of room: a small tmpfs where the test may mount one; otherwise a
+// limit on the size of the files this process writes, which fails writes as a full disk does (the
+// system then says "File too large").
+struct NoRoom {
+    explicit NoRoom(const std::string& at) : folder(at) {
+        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k") == 0) return;
+        mounted = false;
+        reason = std::strerror(EFBIG);
+        std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        const rlimit small{16 * 1024, before.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~NoRoom() { mounted ? (void)::umount2(folder.c_str(), MNT_DETACH) : (void)::setrlimit(RLIMIT_FSIZE, &before); }
+    std::string folder;
+    bool mounted = true;
+    std::string reason = std::strerror(ENOSPC);
+    rlimit before{};
+};
 
 // 1.234 V DC AUTO and -3999 V DC MANU, taking turns: every frame is a new reading.
 std::string alternatingFrames(int count) {
@@ -126,11 +156,14 @@ private slots:
         QVERIFY(lines[0].startsWith("No\tTime"));
         QVERIFY(lines[6].startsWith("6\t"));
 
-        // --limit stops storing
+        // --limit stops storing, and the last line counts what it turned away
         const Run limited = decode({"--decode", "-", "--record", table.toStdString(), "--limit", "3"},
                                    alternatingFrames(10));
         QCOMPARE(limited.code, 0);
         QCOMPARE(readTable(table).size(), size_t(3));
+        QVERIFY2(QString::fromStdString(limited.err)
+                     .endsWith("record limit of 3 rows reached: 7 later readings were not recorded\n"),
+                 limited.err.c_str());
     }
 
     // A capture timed across midnight into CSV (a .csv name in any case): the date turns over
@@ -178,6 +211,109 @@ private slots:
             const int step = (rows[i].timeMs - rows[i - 1].timeMs + 86400000) % 86400000;
             QVERIFY2(step > 9900 && step < 10100, qPrintable(QString::number(step)));
         }
+    }
+
+    // Every file the program opens by name, under names that are no plain file or no text: nothing
+    // waits on a pipe, nothing but a regular file is written or replaced, a link meets the lock of
+    // the file it names, a Latin-1 name is written as given, and a full disk gives its reason.
+    void oddPaths_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("use");
+        QTest::addColumn<QString>("says");  // in the message; empty: the operation works
+        for (const char* use : {"record", "journal", "save-bytes", "recover-from", "report", "start", "open", "save"})
+            QTest::addRow("pipe %s", use) << "fifo" << use << "it is a named pipe";
+        for (const char* use : {"record", "recover", "save"})
+            QTest::addRow("device %s", use) << "device" << use << "it is a device";
+        QTest::newRow("socket record") << "socket" << "record" << "it is a socket";
+        QTest::newRow("link to a file being recorded") << "link" << "record" << "in use by another program";
+        QTest::newRow("latin-1 record") << "latin1" << "record" << "";
+        QTest::newRow("latin-1 report") << "latin1" << "report" << "";
+        QTest::newRow("full disk record") << "full" << "record" << "";
+        QTest::newRow("full disk save") << "full" << "save" << "";
+    }
+    void oddPaths() {
+        QFETCH(QString, kind);
+        QFETCH(QString, use);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString() + "/";
+        const std::string capture = folder + "capture.bin";
+        std::ofstream(capture) << alternatingFrames(2000);
+        std::string odd = folder + (use == "journal" ? "run.db.journal" : kind == "latin1" ? "caf\xe9.db" : "odd.db");
+        std::unique_ptr<PseudoTerminal> pty;
+        RecordJournal other;
+        std::unique_ptr<NoRoom> noRoom;
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(odd.c_str(), 0644), 0);
+        } else if (kind == "device") {
+            pty = std::make_unique<PseudoTerminal>();
+            odd = pty->slavePath;
+        } else if (kind == "socket") {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, odd.c_str(), sizeof address.sun_path - 1);
+            const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            QCOMPARE(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            ::close(s);
+        } else if (kind == "link") {
+            // another run records into same.db, not written yet
+            QCOMPARE(::symlink("same.db", odd.c_str()), 0);
+            QVERIFY(other.claim(HeadlessRecorder::journalPathFor(folder + "same.db"), nullptr));
+        } else if (kind == "full") {
+            QCOMPARE(::mkdir((folder + "full").c_str(), 0755), 0);
+            noRoom = std::make_unique<NoRoom>(folder + "full");
+            odd = folder + "full/run.txt";
+        }
+
+        Run r{0, "", ""};
+        auto fileResult = [&r](const FileResult& f) { r = {f.ok() ? 0 : 1, "", PlainFile::toNative(f.error).toStdString()}; };
+        RecordState state;
+        RecordTable table;
+        RecordStore store(state, table);
+        RecordFiles files(store, table);
+        QVERIFY(files.openAtStart("Kr47bdb", dir.filePath("Kr47bdb.DB")).ok());
+        store.fillForTest(2000);
+        const std::string journal = folder + "good.journal";
+        std::ofstream(journal) << RecordJournal::encodeEntry({table.row(0)});
+        if (use == "record" || (use == "report" && kind == "latin1")) r = decode({"--decode", capture, "--record", odd}, "");
+        if (use == "journal") r = decode({"--decode", capture, "--record", folder + "run.db"}, "");
+        if (use == "save-bytes") r = decode({"--decode", capture, "--save-bytes", odd}, "");
+        std::ostringstream out;
+        std::ostringstream err;
+        if (use == "recover" || use == "recover-from") {
+            const bool into = use == "recover";
+            r.code = runRecover(parseOptions({"--recover", into ? journal : odd, into ? odd : folder + "out.txt"}).options, out, err);
+            r.err = err.str();
+        }
+        if (use == "report") {
+            std::string error;
+            const auto rows = defaultTableLoader()(odd, error);
+            r = {rows && rows->rowCount() == 2000 ? 0 : 1, "", error};
+        }
+        if (use == "start") fileResult(RecordFiles(store, table).openAtStart("Kr47bdb", PlainFile::fromNative(odd)));
+        if (use == "open") fileResult(files.open(PlainFile::fromNative(odd)));
+        if (use == "save") fileResult(files.save(PlainFile::fromNative(odd)));
+
+        if (kind == "full") {
+            QCOMPARE(r.code, 1);
+            QVERIFY2(r.err.find(": " + noRoom->reason) != std::string::npos, r.err.c_str());
+            // exactly the rows the journal holds
+            const size_t kept = RecordJournal::read(odd + ".journal").rows.size();
+            const std::string line = kept == 2000 ? "all 2000" : kept == 0 ? "none of the 2000" : std::to_string(kept) + " of the 2000";
+            QVERIFY2(use != "record" || r.err.find(line + " recorded rows") != std::string::npos, r.err.c_str());
+        } else if (says.isEmpty()) {
+            QVERIFY2(r.code == 0, r.err.c_str());
+            QVERIFY(::access(odd.c_str(), F_OK) == 0);  // under exactly the name given
+            if (use == "record") QVERIFY2(r.err.find(odd + ": 2000 rows written") != std::string::npos, r.err.c_str());
+        } else {
+            QVERIFY(r.code != 0);
+            QVERIFY2(r.err.find(says.toStdString()) != std::string::npos, r.err.c_str());
+        }
+        // the odd file is what it was
+        struct stat st {};
+        if (kind == "fifo" || kind == "device" || kind == "socket")
+            QVERIFY(::stat(odd.c_str(), &st) == 0 && !S_ISREG(st.st_mode));
+        if (kind == "latin1") ::unlink(odd.c_str());  // a name the temporary folder cannot remove
     }
 
     void badTargetsAreRefusedBeforeTheRun() {

@@ -65,6 +65,11 @@ void RecordGridTest::columns() {
         QCOMPARE(a & Qt::AlignHorizontal_Mask, align[c]);
     }
     QCOMPARE(cell(g, 2, 1), QStringLiteral("13:05:09"));
+    QLocale::setDefault(QLocale(QLocale::Finnish, QLocale::Finland));  // the time as Save writes it in the text
+    RecordGrid finnish;
+    finnish.setSource(&rows);
+    QLocale::setDefault(QLocale::system());
+    QCOMPARE(cell(finnish, 2, 1), QStringLiteral("13.05.09"));
     QVERIFY(!(g.model()->flags(g.model()->index(0, 0)) & Qt::ItemIsEditable));
     // the row indicator marks the current row only
     QCOMPARE(g.model()->headerData(2, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("\u25B8"));

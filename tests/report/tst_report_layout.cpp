@@ -146,6 +146,10 @@ private slots:
                  QString::fromUtf8("\xc2\xb5"
                                    "A"));
         QCOMPARE(recordTimeText(-1), QString());
+        QLocale::setDefault(QLocale(QLocale::Finnish, QLocale::Finland));
+        const QString finnish = recordTimeText(r.timeMs);
+        QLocale::setDefault(QLocale::system());
+        QCOMPARE(finnish, QStringLiteral("13.05.09"));
     }
 
     // The report's font has no meter symbols: a resistance unit prints as "k" and "*". Texts

@@ -195,6 +195,12 @@ void WindowFiles::secondWindowCannotTakeTheStartTable() {
     QCOMPARE(second->meterState().ValueText, std::string("1.234"));
     QCOMPARE(second->recordTable().rowCount(), int64_t(0));
     notice->close();
+    // nothing to save: refused before any dialog, and no file is written
+    second->setFileDialogRunner([](QFileDialog&) { return QStringLiteral("empty.xls"); });
+    const auto refused = answerNextMessageBox();
+    second->saveasClick();
+    QCOMPARE(*refused, QStringLiteral("No record table is open: there is nothing to save."));
+    QVERIFY(!QFile::exists(QStringLiteral("empty.xls")));
 }
 
 // A capture recorded by the headless logger into a table opens in the window with its rows.

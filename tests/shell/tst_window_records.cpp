@@ -220,19 +220,30 @@ void WindowRecords::newAndLimitsThroughTheMenu() {
     feed(*w, many);
     QCOMPARE(w->recordTable().rowCount(), int64_t(1000));
     QCOMPARE(f.DBGrid1->currentRow(), int64_t(999));
+    // the limit is said once, in a box that stops nothing
+    const auto notices = w->findChildren<QMessageBox*>(QStringLiteral("RecordLimitReached"));
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(!notices[0]->isModal());
+    QCOMPARE(notices[0]->text(), QStringLiteral("Record limit of 1000 rows reached: later readings are not recorded. "
+                                                "Save, then New, or choose a higher limit in the Record menu."));
 
-    const auto text = answerNextMessageBox();
-    f.New1->trigger();
-    QCOMPARE(*text, QStringLiteral(" Record deleted "));
-    QCOMPARE(w->recordTable().rowCount(), int64_t(0));
+    // unsaved rows: New asks first, and No keeps them all
+    const QString discard = QStringLiteral("Recorded readings have not been saved. Discard them?");
+    for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        BoxAnswers boxes({answer});
+        f.New1->trigger();
+        QCOMPARE(boxes.texts, answer == QMessageBox::Yes ? QStringList({discard, " Record deleted "}) : QStringList(discard));
+        QCOMPARE(w->recordTable().rowCount(), int64_t(answer == QMessageBox::Yes ? 0 : 1000));
+    }
+    QCOMPARE(w->recordState().NotRecorded, int64_t(0));
     QCOMPARE(f.DBGrid1->rowsShown(), 0);
     feed(*w, frame);
     QCOMPARE(f.DBGrid1->model()->index(0, RecordTableModel::ColNo).data().toInt(), 1);
 
     // the button does the same
-    const auto again = answerNextMessageBox();
+    BoxAnswers again({QMessageBox::Yes});
     f.RecordNew->click();
-    QCOMPARE(*again, QStringLiteral(" Record deleted "));
+    QCOMPARE(again.texts, QStringList({discard, QStringLiteral(" Record deleted ")}));
     QCOMPARE(w->recordTable().rowCount(), int64_t(0));
 }
 
