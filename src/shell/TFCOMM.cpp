@@ -45,6 +45,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     ui_->setupUi(this);
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     resize(615, 409 + menuBar()->sizeHint().height());
+    centralWidget()->setMinimumSize(WindowLayoutRules::kMinimumClientSize);
     ui_->CONok->setPixmap(LinkImages::pixmap(true, devicePixelRatioF()));
     ui_->CONokN->setPixmap(LinkImages::pixmap(false, devicePixelRatioF()));
 
