@@ -1,5 +1,6 @@
 // The chart panel: what Qt Charts is handed for a page, and when it is handed it again.
 #include <QApplication>
+#include <QChart>
 #include <QtTest>
 
 #include "ChartPaging.h"
@@ -66,6 +67,10 @@ private slots:
         run.panel.pointsAdded();
         run.panel.refresh();
         QCOMPARE(run.panel.shownPoints().last(), QPointF(200050.0, 3500.0));
+        addReadings(run.points, 1, -3500.0f);
+        run.panel.pointsAdded();
+        run.panel.refresh();
+        QCOMPARE(run.panel.shownPoints().last(), QPointF(200051.0, -3500.0));
 
         const QPointF before = run.panel.shownPoints().last();
         addReadings(run.points, 200000 / run.panel.plotColumns() + 1, 0.0f);
@@ -90,6 +95,19 @@ private slots:
         QCOMPARE(panel.bottomAxisMinimum(), 200.0);
         QCOMPARE(panel.bottomAxisMaximum(), 299.0);
         QCOMPARE(panel.picture().size(), panel.contentsRect().size());
+
+        // a zoom ends with its page: the page before is shown whole
+        panel.chart()->zoomIn(QRectF(panel.chart()->plotArea().center(), QSizeF(20, 20)));
+        panel.invalidate();
+        panel.refresh();
+        QVERIFY(panel.bottomAxisMinimum() > 200.0);
+        uint8_t follow = 1;
+        paging.previous(points.activeCount(), follow);
+        panel.invalidate();
+        panel.refresh();
+        QCOMPARE(panel.bottomAxisMinimum(), 100.0);
+        QCOMPARE(panel.bottomAxisMaximum(), 199.0);
+        QCOMPARE(panel.shownPoints().size(), 100);
     }
 };
 
