@@ -24,8 +24,9 @@ constexpr int kTitleHeight = kRowHeight + 1;
 constexpr int kMargin = 1;
 const QColor kBackground(0x94, 0xBE, 0xFE);
 
-// A cell as the grid draws it: two pixels from the cell's edges, cut off at the edge rather than
-// shortened with an ellipsis, so narrow columns still show what fits. The view has painted the
+// A cell as the grid draws it: over the cell's whole width, cut off at the edge rather than
+// shortened with an ellipsis, so narrow columns show as much as fits ("MANU" needs all of its
+// column). The view has painted the
 // background already; only a selected cell needs a fill of its own. Asking the model for the
 // text and alignment alone, and leaving out the style's item drawing, keeps a repaint of the
 // grid cheap enough for every polling tick.
@@ -43,7 +44,7 @@ public:
         const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
         painter->save();
         painter->setClipRect(option.rect);
-        drawText(*painter, option.rect.adjusted(2, 0, -2, 0), option, align, text, color);
+        drawText(*painter, option.rect, option, align, text, color);
         painter->restore();
     }
 
