@@ -182,7 +182,7 @@ private slots:
             w->form()->BtSave->click();
             QCOMPARE(*message, QStringLiteral("graphic has saved on ") + path);
             const QImage saved(path, "BMP");
-            QCOMPARE(saved.size(), w->form()->Chtshow->contentsRect().size());
+            QCOMPARE(saved.size(), w->form()->Chtshow->size());
         }
 
         // a place that cannot be written (a folder of that name): the error, and no confirmation

@@ -125,6 +125,7 @@ private slots:
         QTRY_COMPARE(ui->Chtshow->geometry(), QRect(292, 193, 421, 255));
         QVERIFY(!ui->TbFd->isHidden() && ui->TbSx->isHidden());
         QCOMPARE(ui->KD1->image().size(), ui->KD->size() - QSize(4, 4));  // the face drawn anew
+        QCOMPARE(ui->KD2->geometry(), QRect(294, 39, ui->KD->width() - 2, ui->KD->height() - 6));
 
         // the window shrinks no further than its controls allow: the chart's toolbar whole, four
         // grid rows under the titles, a face to draw on, the top-right buttons clear of the rest
