@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
+#include "EditErrorNote.h"
 #include "HeadlessRunner.h"
 #include "IntervalKeys.h"
 #include "LimitRules.h"
@@ -405,9 +406,10 @@ void TFCOMM::applyLimitText(QLineEdit* edit, float& limit) {
     QString error;
     if (!LimitRules::applyLimitText(edit->text(), limit, &error)) {
         // the limit keeps its value and the face stays as it is
-        QMessageBox::critical(this, windowTitle(), error);
+        EditErrorNote::show(edit, error);
         return;
     }
+    EditErrorNote::clear(edit);
     KDsetup(1);
 }
 

@@ -13,6 +13,7 @@
 
 #include "ChartPanel.h"
 #include "ChartPicture.h"
+#include "EditErrorNote.h"
 #include "IntervalKeys.h"
 #include "ScaleCanvas.h"
 #include "TFCOMM.h"
@@ -157,9 +158,10 @@ void TFCOMM::BTlastClick() {
 void TFCOMM::MaxrecordExit() {
     QString error;
     if (!chartPaging_.applyMaxrecordText(ui_->Maxrecord->text(), chartPoints_.activeCount(), &error)) {
-        QMessageBox::critical(this, windowTitle(), error);
+        EditErrorNote::show(ui_->Maxrecord, error);
         return;
     }
+    EditErrorNote::clear(ui_->Maxrecord);
     ui_->Chtshow->invalidate();
     syncChart();
 }

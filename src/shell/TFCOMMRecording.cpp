@@ -11,6 +11,7 @@
 #include <QToolButton>
 
 #include "DataFileDialogs.h"
+#include "EditErrorNote.h"
 #include "FileProgressDialog.h"
 #include "RecordGrid.h"
 #include "TFCOMM.h"
@@ -124,8 +125,11 @@ void TFCOMM::RepeatSetClick() { btFillClick(); }
 
 void TFCOMM::RecordSITimeChange() {
     std::string error;
-    if (!store_.RecordSITimeChange(ui_->RecordSITime->text().toStdString(), &error))
-        QMessageBox::critical(this, windowTitle(), QString::fromStdString(error));
+    if (store_.RecordSITimeChange(ui_->RecordSITime->text().toStdString(), &error)) {
+        EditErrorNote::clear(ui_->RecordSITime);
+    } else {
+        EditErrorNote::show(ui_->RecordSITime, QString::fromStdString(error));
+    }
 }
 
 void TFCOMM::RecordNewClick() {

@@ -18,6 +18,7 @@
 #include "ChartPanel.h"
 #include "ChartPicture.h"
 #include "FrameEncoder.h"
+#include "EditErrorNote.h"
 #include "TFCOMM.h"
 #include "WindowTestSupport.h"
 #include "ui_TFCOMM.h"
@@ -133,15 +134,14 @@ private slots:
         Ui::TFCOMM* ui = w->form();
         QTest::keyClicks(ui->Maxrecord, QStringLiteral("x-. "));  // letters, signs and blanks do not get in
         QCOMPARE(ui->Maxrecord->text(), QStringLiteral("100"));
-        auto message = answerNextMessageBox();
         ui->Maxrecord->setText(QStringLiteral("12a"));
-        QCOMPARE(*message, QStringLiteral("'12a' is not a valid integer value"));
+        QCOMPARE(EditErrorNote::text(ui->Maxrecord), QStringLiteral("'12a' is not a valid integer value"));
         QCOMPARE(w->chartPaging().MaxPointsPerPage(), 100);
-        message = answerNextMessageBox();
         ui->Maxrecord->setText(QStringLiteral("-3"));
-        QCOMPARE(*message, QStringLiteral("MaxPointsPerPage must be >= 0"));
+        QCOMPARE(EditErrorNote::text(ui->Maxrecord), QStringLiteral("MaxPointsPerPage must be >= 0"));
         ui->Maxrecord->setText(QStringLiteral("0"));
         QCOMPARE(w->chartPaging().MaxPointsPerPage(), 0);
+        QCOMPARE(EditErrorNote::text(ui->Maxrecord), QString());
     }
 
     // New empties the series to their sample point and keeps page and follow state.

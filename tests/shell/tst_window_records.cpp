@@ -15,6 +15,7 @@
 #include <memory>
 #include <thread>
 
+#include "EditErrorNote.h"
 #include "FrameEncoder.h"
 #include "LineOutput.h"
 #include "RecordGrid.h"
@@ -185,9 +186,8 @@ void WindowRecords::intervalEdit() {
     QCOMPARE(edit->text(), QStringLiteral("105"));
     QCOMPARE(w->recordState().SampleCountdown, 105);
 
-    const auto text = answerNextMessageBox();
     edit->setText(QStringLiteral("12x"));
-    QCOMPARE(*text, QStringLiteral("'12x' is not a valid integer value"));
+    QCOMPARE(EditErrorNote::text(edit), QStringLiteral("'12x' is not a valid integer value"));
     QCOMPARE(w->recordState().SampleInterval, 105);
 
     w->form()->RecordSI->click();
