@@ -413,7 +413,20 @@ void TFCOMM::applyLimitText(QLineEdit* edit, float& limit) {
     KDsetup(1);
 }
 
+// The edits' own shortcuts (select all, copy, cut, paste, undo, redo) type no character and pass
+// the key filters; what they bring into a text meets its validator and conversion like typing.
+static bool isEditShortcut(QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    for (QKeySequence::StandardKey k : {QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut,
+                                        QKeySequence::Paste, QKeySequence::Undo, QKeySequence::Redo}) {
+        if (key->matches(k)) return true;
+    }
+    return false;
+}
+
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
+    if (isEditShortcut(event)) return QMainWindow::eventFilter(watched, event);
     if (filterChartKeys(watched, event)) return true;
     if ((watched == ui_->Setmax || watched == ui_->SetMin) && event->type() == QEvent::KeyPress &&
         LimitRules::discardsKeyPress(*static_cast<QKeyEvent*>(event))) {

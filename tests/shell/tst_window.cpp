@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QClipboard>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -222,6 +223,24 @@ private slots:
         QTest::keyClick(edit, Qt::Key_Backspace);
         QCOMPARE(EditErrorNote::text(edit), QString());
         QCOMPARE(s.MaxLimit, 250.0f);
+
+        // the edit's shortcuts work; what they bring in is held to the same rules as typing
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(edit, '7');
+        QCOMPARE(edit->text(), QStringLiteral("7"));
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(s.MaxLimit, 0.0f);
+        QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(s.MaxLimit, 7.0f);
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_C, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_End);
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(s.MaxLimit, 77.0f);
+        QApplication::clipboard()->setText(QStringLiteral("1x"));
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit->text(), QStringLiteral("77"));
 
         QTest::keyClicks(w->form()->SetMin, "");
         w->form()->SetMin->setText("-");
