@@ -104,6 +104,8 @@ RecordGrid::RecordGrid(QWidget* parent) : QFrame(parent), view_(new QTableView(t
     view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view_->setShowGrid(true);
     view_->setWordWrap(false);
+    // Tab moves on to the next control, not from cell to cell
+    view_->setTabKeyNavigation(false);
     view_->setCornerButtonEnabled(false);
     view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     view_->horizontalHeader()->setHighlightSections(false);

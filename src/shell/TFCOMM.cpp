@@ -60,6 +60,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     bindWidgets();
     bindRecording();
     bindChart();
+    bindKeyboard();
     ui_->Memo1->setMaximumBlockCount(kTraceLines);
 
     // the hidden model boxes, as the command line asks

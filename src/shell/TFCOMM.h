@@ -142,6 +142,8 @@ private:
 
     // trend chart and layout wiring (TFCOMMChart.cpp)
     void bindChart();
+    // mnemonics, shortcuts and Tab order (TFCOMMKeyboard.cpp)
+    void bindKeyboard();
     bool filterChartKeys(QObject* watched, QEvent* event);
     void syncChart();
     void applyLayout();

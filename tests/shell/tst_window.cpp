@@ -10,6 +10,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QClipboard>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <functional>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -295,6 +298,51 @@ private slots:
         auto w = makeWindow();
         receiveSegmentFrame(*w, "43E7DFD7D20021");  // 50.00 kHz: leading digits 50
         QCOMPARE(w->form()->PBar2->value(), 40);
+    }
+
+    // Every menu title has an access key, and no two in a menu or in the menu bar share one;
+    // Ctrl+O and Ctrl+S open their dialogs; Tab visits the controls in screen order and leaves
+    // the grid.
+    void keyboard() {
+        auto w = makeWindow();
+        QList<QFileDialog::AcceptMode> dialogs;
+        w->setFileDialogRunner([&dialogs](QFileDialog& d) {
+            dialogs << d.acceptMode();
+            return QString();
+        });
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        std::function<void(const QList<QAction*>&)> distinct = [&](const QList<QAction*>& actions) {
+            QString keys;
+            for (QAction* a : actions) {
+                const qsizetype amp = a->text().indexOf(u'&');
+                if (amp >= 0) {
+                    const QChar key = a->text().at(amp + 1).toLower();
+                    QVERIFY2(!keys.contains(key), qPrintable(a->text()));
+                    keys += key;
+                }
+                if (a->menu()) distinct(a->menu()->actions());
+            }
+        };
+        distinct(w->menuBar()->actions());
+        for (QAction* a : w->menuBar()->actions()) QVERIFY(a->text().isEmpty() || a->text().contains(u'&'));
+        QCOMPARE(w->form()->EXIT1->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+
+        QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+        QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(dialogs, QList<QFileDialog::AcceptMode>({QFileDialog::AcceptOpen, QFileDialog::AcceptSave}));
+
+        w->form()->BtCOM1->setFocus();
+        QStringList visited;
+        for (int i = 0; i < 40; ++i) {
+            QWidget* f = QApplication::focusWidget();
+            visited << (f->objectName().isEmpty() ? f->parentWidget()->objectName() : f->objectName());
+            QTest::keyClick(f, Qt::Key_Tab);
+            if (QApplication::focusWidget() == w->form()->BtCOM1) break;
+        }
+        QCOMPARE(visited.join(u' '), QStringLiteral("BtCOM1 BTCon BtExit SetMaxB Setmax SetMinB SetMin RepeatSet RecordSI "
+                                                    "RecordSITime RecordNew OpenDataFiles saveas BtPrint DBGrid1 BtFill "
+                                                    "Maxrecord BtNew BtSave BtFirst BTPrevious BtNext BTlast TbFd"));
     }
 };
 

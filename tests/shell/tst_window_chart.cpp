@@ -66,7 +66,7 @@ private slots:
         QCOMPARE(ui->Chtshow->leftAxisMaximum(), 4000.0);
         QCOMPARE(ui->Chtshow->leftAxisMinimum(), -4000.0);
         QStringList menu;
-        for (QAction* a : ui->Graphic->actions()) menu << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        for (QAction* a : ui->Graphic->actions()) menu << (a->isSeparator() ? QStringLiteral("-") : a->text().remove('&'));
         QCOMPARE(menu.join(' '), QStringLiteral("First Previous Next Last - New Save - Fill"));
         QCOMPARE(ui->BTlast->toolTip(), QStringLiteral("last"));
         QCOMPARE(ui->Bt10->toolTip(), QStringLiteral("Page No."));
