@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -271,6 +272,7 @@ void TFCOMM::finishChunk() {
 }
 
 void TFCOMM::syncPanel() {
+    dimStaleReading();
     uint64_t dirty = panel_.takeDirty();
     while (dirty) {
         const int i = __builtin_ctzll(dirty);
@@ -283,6 +285,23 @@ void TFCOMM::syncPanel() {
             if (label->text() != text && !(e == LcdElement::CONok || e == LcdElement::CONokN)) label->setText(text);
         }
         w->setVisible(panel_.visible(e));
+    }
+}
+
+// While the link picture is dark the LCD still shows the last reading, dimmed, so it is not
+// taken for a live one; the next reading brings it back to full strength.
+void TFCOMM::dimStaleReading() {
+    const bool stale = panel_.visible(LcdElement::CONokN);
+    if (stale == readingDimmed_) return;
+    readingDimmed_ = stale;
+    for (QWidget* w : ui_->Panel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!stale) {
+            w->setGraphicsEffect(nullptr);
+            continue;
+        }
+        auto* dim = new QGraphicsOpacityEffect(w);
+        dim->setOpacity(0.4);
+        w->setGraphicsEffect(dim);
     }
 }
 

@@ -158,6 +158,7 @@ private:
     void startDemoMeter();
     void finishChunk();
     void drawPendingPointer();
+    void dimStaleReading();
     ScaleInputs scaleInputs() const;
     void keepBytes(const void* dataPtr, int32_t dataSize);
     void watchLine(const void* dataPtr, int32_t dataSize);
@@ -210,4 +211,5 @@ private:
     FileDialogRunner fileDialogRunner_;
     QTimer Trecord;
     bool exitConfirmed_ = false;
+    bool readingDimmed_ = false;
 };

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QGraphicsOpacityEffect>
 #include <QMenuBar>
 #include <functional>
 #include <QTest>
@@ -181,11 +182,17 @@ private slots:
         w->ConTimerTimer();
         QCOMPARE(s.LinkIdleTicks, 0);
         QVERIFY(shown(*w, "CONokN"));
+        // with the link picture dark, the LCD is dimmed: what it shows is no live reading
+        auto dimmed = [&w] {
+            auto* e = qobject_cast<QGraphicsOpacityEffect*>(w->form()->LcdDa->graphicsEffect());
+            return e && e->opacity() < 0.5;
+        };
+        QVERIFY(dimmed());
 
         // a whole frame lights the link image; three quiet ticks put it out
         receiveSegmentFrame(*w, "705DB1F2700040");  // 1.234 V
         QVERIFY(shown(*w, "CONok"));
-        QVERIFY(!shown(*w, "CONokN"));
+        QVERIFY(!shown(*w, "CONokN") && !dimmed());
         QCOMPARE(w->form()->LcdDa->text(), QStringLiteral("1"));
         QCOMPARE(w->form()->LcdDd->text(), QStringLiteral("4"));
         QVERIFY(shown(*w, "LcdP1"));
@@ -194,7 +201,7 @@ private slots:
         QVERIFY(shown(*w, "CONok"));
         w->ConTimerTimer();
         QVERIFY(!shown(*w, "CONok"));
-        QVERIFY(shown(*w, "CONokN"));
+        QVERIFY(shown(*w, "CONokN") && dimmed());
     }
 
     void limitsFollowTheirTextsAndBoxes() {
