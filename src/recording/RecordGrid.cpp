@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -170,6 +171,7 @@ void RecordGrid::refresh() {
     }
     shownTotal_ = total;
     moveCurrent(total - 1);
+    placeNotice();
 }
 
 void RecordGrid::reset() {
@@ -180,6 +182,29 @@ void RecordGrid::reset() {
     bar_->setValue(0);
     bar_->blockSignals(false);
     showFrom(0);
+    placeNotice();
+}
+
+void RecordGrid::setEmptyNotice(const QString& text) {
+    if (!notice_) {
+        notice_ = new QLabel(view_->viewport());
+        notice_->setWordWrap(true);
+        notice_->setAlignment(Qt::AlignCenter);
+        notice_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        notice_->setStyleSheet(QStringLiteral("color: #800000; font: bold 12px \"Arial\";"));
+    }
+    notice_->setText(text);
+    placeNotice();
+}
+
+QString RecordGrid::emptyNotice() const {
+    return notice_ && !notice_->isHidden() ? notice_->text() : QString();
+}
+
+void RecordGrid::placeNotice() {
+    if (!notice_) return;
+    notice_->setGeometry(view_->viewport()->rect().adjusted(6, 0, -6, 0));
+    notice_->setVisible(!notice_->text().isEmpty() && shownTotal_ == 0);
 }
 
 // Makes `row` current and scrolls only as far as needed to show it.
@@ -223,6 +248,7 @@ void RecordGrid::selectCurrent() {
 
 void RecordGrid::resizeEvent(QResizeEvent* event) {
     QFrame::resizeEvent(event);
+    placeNotice();
     if (!model_) return;
     bar_->setPageStep(visibleRows());
     moveCurrent(current_);

@@ -14,6 +14,7 @@
 #include "EditErrorNote.h"
 #include "FileProgressDialog.h"
 #include "RecordGrid.h"
+#include "TableLock.h"
 #include "TFCOMM.h"
 #include "ui_TFCOMM.h"
 
@@ -72,6 +73,11 @@ void TFCOMM::openRecordTable() {
         QTimer::singleShot(0, this, [this, why] {
             showNotice(QMessageBox::Critical, QStringLiteral("RecordTableError"), why);
         });
+        // and said for as long as it holds, where the rows would be
+        ui_->DBGrid1->setEmptyNotice(
+            TableLock::isHeldElsewhere(QString::fromLatin1(kRecordTableFile))
+                ? tr("Not recording: the record table is in use by another dmmview")
+                : tr("Not recording: %1").arg(opened.error));
     }
     RecordStore::applyStartValues(record_);
     if (table_.isOpen()) offerJournalRecovery();
@@ -181,6 +187,7 @@ void TFCOMM::SpeedButton2Click() {
         result = files_.open(path, progress.callback());
     }
     if (result.status == FileResult::Failed) QMessageBox::critical(this, windowTitle(), result.error);
+    if (table_.isOpen()) ui_->DBGrid1->setEmptyNotice({});
     ui_->DBGrid1->reset();
 }
 
