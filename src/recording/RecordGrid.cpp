@@ -66,7 +66,8 @@ public:
 protected:
     void drawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem&, Qt::Alignment,
                   const QString& text, const QColor& color) const override {
-        const qreal width = LcdGlyphs::textWidth(text, kUnitGlyphPx);
+        // the symbols keep two pixels from the next column's text
+        const qreal width = LcdGlyphs::textWidth(text, kUnitGlyphPx) + 2;
         const QPointF topLeft(rect.left() + rect.width() - width,
                               rect.top() + (rect.height() - LcdGlyphs::lineHeight(kUnitGlyphPx)) / 2.0);
         painter.setRenderHint(QPainter::Antialiasing);
