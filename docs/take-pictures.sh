@@ -10,7 +10,8 @@ docs=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$docs/../build}" && pwd)
 dmmview=$build/src/shell/dmmview
 dmmsim=$build/tools/dmmsim/dmmsim
-[ -x "$dmmview" ] && [ -x "$dmmsim" ] || { echo "build dmmview and dmmsim in $build first" >&2; exit 1; }
+load=$build/bench/window_load
+[ -x "$dmmview" ] && [ -x "$dmmsim" ] && [ -x "$load" ] || { echo "build everything in $build first" >&2; exit 1; }
 
 # one virtual display for every scene
 if [ -z "${DISPLAY_FOR_PICTURES:-}" ]; then
@@ -24,10 +25,10 @@ cd "$work"
 # The form's menu bar is 19 pixels high here: controls are clicked at their form place + 19.
 menu=19
 
-# start ARGS...: the window with ARGS; sets $pid and $win
+# start ARGS...: the window with ARGS (run by $program, dmmview unless set); sets $pid and $win
 start() {
     rm -f Kr47bdb.DB Kr47bdb.journal
-    "$dmmview" "$@" &
+    "${program:-$dmmview}" "$@" &
     pid=$!
     win=$(xdotool search --sync --onlyvisible --pid "$pid" | head -n 1)
 }
@@ -46,6 +47,23 @@ keep() {
 
 start --demo --connect --scenario sine
 keep window-live 8
+# the face alone, as the picture inside its panel shows it
+convert "$docs/window-live.png" -crop 314x133+292+$((33 + menu)) +repage "$docs/scale.png"
+echo docs/scale.png
+
+# the chart after some pages of readings, then with Fill off
+start --demo --connect --scenario sine
+keep window-chart 40
+start --demo --connect --scenario sine
+sleep 20
+click 305 187
+keep window-chart-line 2
+
+# a long run: ten million points on one page, the chart enlarged
+program=$load start --points 10000000 --per-page 0 --demo --connect --scenario noise
+sleep 15
+click 592 189
+keep window-chart-10m 4
 
 # SetMax armed at 1000 counts, below the steady 1.234 V: the band beyond it red, the alarm sign up
 start --demo --connect --scenario steady
@@ -72,6 +90,10 @@ start --demo --connect --scenario ramp
 sleep 1
 xdotool windowsize "$win" 1000 700
 keep window-1000x700 8
+
+# the form as it is stored, before start-up fills it in
+QT_QPA_PLATFORM=offscreen DMM_FORM_PNG="$docs/form.png" "$build/tests/display/display_tst_form" picture >/dev/null
+echo docs/form.png
 
 # the printed report of a short logged run
 "$dmmsim" --model KR31E --scenario cycle --capture meter.bin --count 60 >/dev/null
