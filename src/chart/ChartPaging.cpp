@@ -70,13 +70,14 @@ void ChartPaging::first(uint8_t& chartFollow) {
 }
 
 // Previous and Next report a boundary only when pressed at it; moving onto the first or the last
-// page leaves the buttons there enabled.
-void ChartPaging::previous(uint8_t& chartFollow) {
+// page leaves the buttons there enabled. A page left beyond the end by New goes back to the last
+// page that holds points.
+void ChartPaging::previous(int64_t points, uint8_t& chartFollow) {
     if (page_ == 1) {
         buttons_.first = false;
         buttons_.previous = false;
     } else {
-        --page_;
+        setPage(page_ - 1, points);
     }
     buttons_.next = true;
     buttons_.last = true;

@@ -45,7 +45,7 @@ public:
 
     // the commands; each leaves its page number on the page button
     void first(uint8_t& chartFollow);
-    void previous(uint8_t& chartFollow);
+    void previous(int64_t points, uint8_t& chartFollow);
     void next(int64_t points, uint8_t& chartFollow);
     void last(int64_t points, uint8_t& chartFollow);
     // the reading pipeline's follow step: last page, shown on the page button, follow unchanged

@@ -101,6 +101,8 @@ void ChartPanel::buildChart() {
     axisY_->setLabelsFont(arial(10));
     axisY_->setLinePen(QPen(QColor(0x00, 0x40, 0x80), 1, Qt::DashLine));
     axisY_->setMinorTickCount(4);
+    // minor ticks mark the axis only; no lines of theirs cross the plot
+    axisY_->setMinorGridLineVisible(false);
     axisY_->setRange(-4100, 4100);
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
@@ -250,9 +252,14 @@ void ChartPanel::setBottomAxis(double minimum, double maximum) {
     axisX_->setTickAnchor(std::ceil(minimum / step) * step);
 }
 
+// The panel's frame with the chart drawn inside it, leaving out the toolbar on top.
 QImage ChartPanel::picture() {
     refresh();
-    return view_->grab().toImage();
+    QImage image(size(), QImage::Format_RGB32);
+    image.fill(palette().color(QPalette::Window));
+    render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    view_->QWidget::render(&image, view_->pos(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    return image;
 }
 
 void ChartPanel::resizeEvent(QResizeEvent* event) {

@@ -46,7 +46,7 @@ public:
     // Hands the chart the visible page if anything changed since the last time.
     void refresh();
 
-    // the chart's picture at its current size, without the toolbar
+    // the chart's picture at the panel's current size, frame included, without the toolbar
     QImage picture();
 
     // what the chart was last handed, and the horizontal axis' span (for tests and benchmarks)

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPen>
 #include <QtMath>
+#include <algorithm>
 
 namespace {
 
@@ -40,17 +41,27 @@ void drawDot(QPainter& p, QPoint at, const QColor& colour, int penWidth) {
     p.drawEllipse(QPointF(at.x() + 1, at.y() + 1), radius, radius);
 }
 
-// Text whose top-left corner is at `at`, on an opaque white cell.
-void drawLabel(QPainter& p, QPoint at, const char* text) {
+// Text whose top-left corner is at `at`, on an opaque white cell. On a wide, flat face the labels
+// at the ends of the arc would reach past the picture's edges: they are moved in just far enough
+// to show whole.
+void drawLabel(QPainter& p, QPoint at, const char* text, QSize picture) {
+    const QString s = QString::fromLatin1(text);
+    const QSize size = p.fontMetrics().size(Qt::TextSingleLine, s);
+    at.setX(std::clamp(at.x(), 0, std::max(0, picture.width() - size.width())));
+    at.setY(std::clamp(at.y(), 0, std::max(0, picture.height() - size.height())));
     p.setPen(Qt::black);
-    p.drawText(QRect(at, QSize(200, 100)), Qt::AlignLeft | Qt::AlignTop, QString::fromLatin1(text));
+    p.drawText(QRect(at, QSize(200, 100)), Qt::AlignLeft | Qt::AlignTop, s);
 }
 
 }  // namespace
 
+QSize ScaleCanvas::pictureSize(const ScaleInputs& in) {
+    return in.imageSize.isEmpty() ? in.panelSize - QSize(4, 4) : in.imageSize;
+}
+
 bool ScaleCanvas::ensurePicture(const ScaleInputs& in) {
     if (!picture_.isNull()) return true;
-    const QSize size = in.imageSize.isEmpty() ? in.panelSize - QSize(4, 4) : in.imageSize;
+    const QSize size = pictureSize(in);
     if (size.isEmpty()) return false;
     createPicture(size, in.devicePixelRatio);
     return true;
@@ -75,6 +86,7 @@ void ScaleCanvas::KDsetup(const ScaleInputs& in) {
     const double ratio = in.devicePixelRatio > 1.0 ? in.devicePixelRatio : 1.0;
     if (picture_.devicePixelRatio() != ratio) createPicture(picture_.deviceIndependentSize().toSize(), ratio);
 
+    pointerShown_ = false;
     QPainter p(&picture_);
     p.fillRect(picture_.rect(), kPanelColour);
     p.setBackground(kPanelColour);
@@ -88,7 +100,8 @@ void ScaleCanvas::KDsetup(const ScaleInputs& in) {
         const double phi = angleAt(face, i, ticks);
         if (label != labels.end() && label->tick == i) {
             const QPoint anchor = pointAt(face, phi, kLabelRadius);
-            drawLabel(p, anchor - QPoint(label->dx, label->dy), label->text);
+            drawLabel(p, anchor - QPoint(label->dx, label->dy), label->text,
+                      picture_.deviceIndependentSize().toSize());
             ++label;
         }
         if (hasTickDot(in, i)) drawDot(p, pointAt(face, phi, kTickRadius), kTickColour, 2);
@@ -122,4 +135,18 @@ void ScaleCanvas::KDrun(int position, const ScaleInputs& in) {
     pen.setColor(kPointerColour);
     p.setPen(pen);
     p.drawLine(line->tip, line->base);
+    lastPosition_ = position;
+    pointerShown_ = true;
+}
+
+void ScaleCanvas::resize(const ScaleInputs& in) {
+    const QSize size = pictureSize(in);
+    if (picture_.isNull() || size == picture_.deviceIndependentSize().toSize()) return;
+    if (size.isEmpty() || !ScaleGeometry::faceFor(in.panelSize).valid()) return;
+    const bool withPointer = pointerShown_;
+    createPicture(size, in.devicePixelRatio);
+    // the old pointer lies on the old picture: nothing to wipe on the new one
+    PointerTipX = PointerTipY = PointerBaseX = PointerBaseY = 0;
+    KDsetup(in);
+    if (withPointer) KDrun(lastPosition_, in);
 }

@@ -15,6 +15,9 @@ class ScaleCanvas {
 public:
     void KDsetup(const ScaleInputs& in);
     void KDrun(int position, const ScaleInputs& in);
+    // The panel changed size: once drawn, the face is drawn anew at the new size, with the pointer
+    // where it was if one was showing. A panel too small for a face keeps the picture it has.
+    void resize(const ScaleInputs& in);
 
     // null until the first drawing
     const QImage& image() const { return picture_; }
@@ -27,8 +30,11 @@ public:
     int32_t PointerBaseY = 0;
 
 private:
+    static QSize pictureSize(const ScaleInputs& in);
     bool ensurePicture(const ScaleInputs& in);
     void createPicture(QSize logicalSize, double ratio);
 
     QImage picture_;
+    int lastPosition_ = 0;
+    bool pointerShown_ = false;
 };

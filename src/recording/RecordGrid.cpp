@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -24,8 +25,9 @@ constexpr int kTitleHeight = kRowHeight + 1;
 constexpr int kMargin = 1;
 const QColor kBackground(0x94, 0xBE, 0xFE);
 
-// A cell as the grid draws it: two pixels from the cell's edges, cut off at the edge rather than
-// shortened with an ellipsis, so narrow columns still show what fits. The view has painted the
+// A cell as the grid draws it: over the cell's whole width, cut off at the edge rather than
+// shortened with an ellipsis, so narrow columns show as much as fits ("MANU" needs all of its
+// column). The view has painted the
 // background already; only a selected cell needs a fill of its own. Asking the model for the
 // text and alignment alone, and leaving out the style's item drawing, keeps a repaint of the
 // grid cheap enough for every polling tick.
@@ -43,7 +45,7 @@ public:
         const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
         painter->save();
         painter->setClipRect(option.rect);
-        drawText(*painter, option.rect.adjusted(2, 0, -2, 0), option, align, text, color);
+        drawText(*painter, option.rect, option, align, text, color);
         painter->restore();
     }
 
@@ -64,7 +66,8 @@ public:
 protected:
     void drawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem&, Qt::Alignment,
                   const QString& text, const QColor& color) const override {
-        const qreal width = LcdGlyphs::textWidth(text, kUnitGlyphPx);
+        // the symbols keep two pixels from the next column's text
+        const qreal width = LcdGlyphs::textWidth(text, kUnitGlyphPx) + 2;
         const QPointF topLeft(rect.left() + rect.width() - width,
                               rect.top() + (rect.height() - LcdGlyphs::lineHeight(kUnitGlyphPx)) / 2.0);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -103,6 +106,8 @@ RecordGrid::RecordGrid(QWidget* parent) : QFrame(parent), view_(new QTableView(t
     view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view_->setShowGrid(true);
     view_->setWordWrap(false);
+    // Tab moves on to the next control, not from cell to cell
+    view_->setTabKeyNavigation(false);
     view_->setCornerButtonEnabled(false);
     view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     view_->horizontalHeader()->setHighlightSections(false);
@@ -167,6 +172,7 @@ void RecordGrid::refresh() {
     }
     shownTotal_ = total;
     moveCurrent(total - 1);
+    placeNotice();
 }
 
 void RecordGrid::reset() {
@@ -177,6 +183,29 @@ void RecordGrid::reset() {
     bar_->setValue(0);
     bar_->blockSignals(false);
     showFrom(0);
+    placeNotice();
+}
+
+void RecordGrid::setEmptyNotice(const QString& text) {
+    if (!notice_) {
+        notice_ = new QLabel(view_->viewport());
+        notice_->setWordWrap(true);
+        notice_->setAlignment(Qt::AlignCenter);
+        notice_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        notice_->setStyleSheet(QStringLiteral("color: #800000; font: bold 12px \"Arial\";"));
+    }
+    notice_->setText(text);
+    placeNotice();
+}
+
+QString RecordGrid::emptyNotice() const {
+    return notice_ && !notice_->isHidden() ? notice_->text() : QString();
+}
+
+void RecordGrid::placeNotice() {
+    if (!notice_) return;
+    notice_->setGeometry(view_->viewport()->rect().adjusted(6, 0, -6, 0));
+    notice_->setVisible(!notice_->text().isEmpty() && shownTotal_ == 0);
 }
 
 // Makes `row` current and scrolls only as far as needed to show it.
@@ -220,6 +249,7 @@ void RecordGrid::selectCurrent() {
 
 void RecordGrid::resizeEvent(QResizeEvent* event) {
     QFrame::resizeEvent(event);
+    placeNotice();
     if (!model_) return;
     bar_->setPageStep(visibleRows());
     moveCurrent(current_);

@@ -31,6 +31,10 @@ public:
     void refresh();
     // The table was emptied or reopened: start again from its first row.
     void reset();
+    // A line shown across the grid while it has no rows, saying why none will come; empty for
+    // none.
+    void setEmptyNotice(const QString& text);
+    QString emptyNotice() const;
 
     int64_t currentRow() const { return current_; }
     int64_t firstShownRow() const;
@@ -54,9 +58,11 @@ private:
     void showFrom(int64_t first);
     void moveCurrent(int64_t row);
     void selectCurrent();
+    void placeNotice();
 
     QTableView* view_;
     QScrollBar* bar_;
+    class QLabel* notice_ = nullptr;
     const RecordSource* rows_ = nullptr;
     std::unique_ptr<RecordTableModel> model_;
     int64_t shownTotal_ = 0;

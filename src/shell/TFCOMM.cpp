@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
+#include "EditErrorNote.h"
 #include "HeadlessRunner.h"
 #include "IntervalKeys.h"
 #include "LimitRules.h"
@@ -46,6 +48,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     ui_->setupUi(this);
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     resize(615, 409 + menuBar()->sizeHint().height());
+    centralWidget()->setMinimumSize(WindowLayoutRules::kMinimumClientSize);
     ui_->CONok->setPixmap(LinkImages::pixmap(true, devicePixelRatioF()));
     ui_->CONokN->setPixmap(LinkImages::pixmap(false, devicePixelRatioF()));
 
@@ -60,6 +63,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     bindMeterMenu();
     bindRecording();
     bindChart();
+    bindKeyboard();
     ui_->Memo1->setMaximumBlockCount(kTraceLines);
 
     // the hidden model boxes, as the command line asks
@@ -270,6 +274,7 @@ void TFCOMM::finishChunk() {
 }
 
 void TFCOMM::syncPanel() {
+    dimStaleReading();
     uint64_t dirty = panel_.takeDirty();
     while (dirty) {
         const int i = __builtin_ctzll(dirty);
@@ -282,6 +287,23 @@ void TFCOMM::syncPanel() {
             if (label->text() != text && !(e == LcdElement::CONok || e == LcdElement::CONokN)) label->setText(text);
         }
         w->setVisible(panel_.visible(e));
+    }
+}
+
+// While the link picture is dark the LCD still shows the last reading, dimmed, so it is not
+// taken for a live one; the next reading brings it back to full strength.
+void TFCOMM::dimStaleReading() {
+    const bool stale = panel_.visible(LcdElement::CONokN);
+    if (stale == readingDimmed_) return;
+    readingDimmed_ = stale;
+    for (QWidget* w : ui_->Panel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!stale) {
+            w->setGraphicsEffect(nullptr);
+            continue;
+        }
+        auto* dim = new QGraphicsOpacityEffect(w);
+        dim->setOpacity(0.4);
+        w->setGraphicsEffect(dim);
     }
 }
 
@@ -408,13 +430,27 @@ void TFCOMM::applyLimitText(QLineEdit* edit, float& limit) {
     QString error;
     if (!LimitRules::applyLimitText(edit->text(), limit, &error)) {
         // the limit keeps its value and the face stays as it is
-        QMessageBox::critical(this, windowTitle(), error);
+        EditErrorNote::show(edit, error);
         return;
     }
+    EditErrorNote::clear(edit);
     KDsetup(1);
 }
 
+// The edits' own shortcuts (select all, copy, cut, paste, undo, redo) type no character and pass
+// the key filters; what they bring into a text meets its validator and conversion like typing.
+static bool isEditShortcut(QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    for (QKeySequence::StandardKey k : {QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut,
+                                        QKeySequence::Paste, QKeySequence::Undo, QKeySequence::Redo}) {
+        if (key->matches(k)) return true;
+    }
+    return false;
+}
+
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
+    if (isEditShortcut(event)) return QMainWindow::eventFilter(watched, event);
     if (filterChartKeys(watched, event)) return true;
     if ((watched == ui_->Setmax || watched == ui_->SetMin) && event->type() == QEvent::KeyPress &&
         LimitRules::discardsKeyPress(*static_cast<QKeyEvent*>(event))) {

@@ -149,6 +149,8 @@ private:
 
     // trend chart and layout wiring (TFCOMMChart.cpp)
     void bindChart();
+    // mnemonics, shortcuts and Tab order (TFCOMMKeyboard.cpp)
+    void bindKeyboard();
     bool filterChartKeys(QObject* watched, QEvent* event);
     void syncChart();
     void applyLayout();
@@ -166,6 +168,7 @@ private:
     void startDemoMeter();
     void finishChunk();
     void drawPendingPointer();
+    void dimStaleReading();
     ScaleInputs scaleInputs() const;
     void keepBytes(const void* dataPtr, int32_t dataSize);
     void watchLine(const void* dataPtr, int32_t dataSize);
@@ -221,4 +224,5 @@ private:
     FileDialogRunner fileDialogRunner_;
     QTimer Trecord;
     bool exitConfirmed_ = false;
+    bool readingDimmed_ = false;
 };

@@ -13,7 +13,9 @@
 
 #include "ChartPanel.h"
 #include "ChartPicture.h"
+#include "EditErrorNote.h"
 #include "IntervalKeys.h"
+#include "ScaleCanvas.h"
 #include "TFCOMM.h"
 #include "ui_TFCOMM.h"
 
@@ -136,7 +138,7 @@ void TFCOMM::BtFirstClick() {
 }
 
 void TFCOMM::BTPreviousClick() {
-    chartPaging_.previous(meter_.ChartFollow);
+    chartPaging_.previous(chartPoints_.activeCount(), meter_.ChartFollow);
     ui_->Chtshow->invalidate();
     syncChart();
 }
@@ -156,9 +158,10 @@ void TFCOMM::BTlastClick() {
 void TFCOMM::MaxrecordExit() {
     QString error;
     if (!chartPaging_.applyMaxrecordText(ui_->Maxrecord->text(), chartPoints_.activeCount(), &error)) {
-        QMessageBox::critical(this, windowTitle(), error);
+        EditErrorNote::show(ui_->Maxrecord, error);
         return;
     }
+    EditErrorNote::clear(ui_->Maxrecord);
     ui_->Chtshow->invalidate();
     syncChart();
 }
@@ -197,7 +200,13 @@ void TFCOMM::applyLayout() {
     ui_->BTCon->move(layout_.BTConLeft, ui_->BTCon->y());
     ui_->BtDiscon->move(layout_.BtDisconLeft, ui_->BtDiscon->y());
     ui_->BtExit->move(layout_.BtExitLeft, ui_->BtExit->y());
-    ui_->KD->setGeometry(layout_.KD);
+    if (ui_->KD->geometry() != layout_.KD) {
+        // the face is drawn anew for the panel's new size, not stretched
+        ui_->KD->setGeometry(layout_.KD);
+        drawPendingPointer();
+        scale_->resize(scaleInputs());
+        ui_->KD1->setImage(scale_->image());
+    }
     if (auto* kd2 = findChild<QWidget*>(QStringLiteral("KD2"))) kd2->setGeometry(layout_.KD2);
     if (auto* grid = findChild<QWidget*>(QStringLiteral("DBGrid1"))) grid->setGeometry(layout_.DBGrid1);
     ui_->Chtshow->setGeometry(layout_.Chtshow);

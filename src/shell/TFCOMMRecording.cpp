@@ -11,9 +11,11 @@
 #include <QToolButton>
 
 #include "DataFileDialogs.h"
+#include "EditErrorNote.h"
 #include "FileProgressDialog.h"
 #include "JournalReader.h"
 #include "RecordGrid.h"
+#include "TableLock.h"
 #include "TFCOMM.h"
 #include "ui_TFCOMM.h"
 
@@ -72,6 +74,11 @@ void TFCOMM::openRecordTable() {
         QTimer::singleShot(0, this, [this, why] {
             showNotice(QMessageBox::Critical, QStringLiteral("RecordTableError"), why);
         });
+        // and said for as long as it holds, where the rows would be
+        ui_->DBGrid1->setEmptyNotice(
+            TableLock::isHeldElsewhere(QString::fromLatin1(kRecordTableFile))
+                ? tr("Not recording: the record table is in use by another dmmview")
+                : tr("Not recording: %1").arg(opened.error));
     }
     RecordStore::applyStartValues(record_);
     if (table_.isOpen()) offerJournalRecovery();
@@ -144,8 +151,11 @@ void TFCOMM::RepeatSetClick() { btFillClick(); }
 
 void TFCOMM::RecordSITimeChange() {
     std::string error;
-    if (!store_.RecordSITimeChange(ui_->RecordSITime->text().toStdString(), &error))
-        QMessageBox::critical(this, windowTitle(), QString::fromStdString(error));
+    if (store_.RecordSITimeChange(ui_->RecordSITime->text().toStdString(), &error)) {
+        EditErrorNote::clear(ui_->RecordSITime);
+    } else {
+        EditErrorNote::show(ui_->RecordSITime, QString::fromStdString(error));
+    }
 }
 
 void TFCOMM::RecordNewClick() {
@@ -200,6 +210,7 @@ void TFCOMM::SpeedButton2Click() {
     if (result.status == FileResult::Failed) QMessageBox::critical(this, windowTitle(), result.error);
     // after a start without a table, the first table opened gets the journal
     if (result.ok() && !journal_.isClaimed()) offerJournalRecovery();
+    if (table_.isOpen()) ui_->DBGrid1->setEmptyNotice({});
     ui_->DBGrid1->reset();
 }
 

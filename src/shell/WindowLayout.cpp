@@ -26,7 +26,7 @@ int roundProduct(float factor, float h) {
 void FormResize(WindowLayout& l, QSize outer) {
     const int W = outer.width();
     const int H = outer.height();
-    if (l.Chtshow.top() < kResizeEnlargedBelow) restoreChart(l);
+    if (l.TbSxVisible) restoreChart(l);
 
     l.BtExitLeft = W - 80;
     l.BTConLeft = W - 190;
@@ -46,7 +46,7 @@ void FormResize(WindowLayout& l, QSize outer) {
 }
 
 void TbFdClick(WindowLayout& l, QSize outer) {
-    if (l.Chtshow.top() > kClickInPlaceAbove) {
+    if (!l.TbSxVisible) {
         l.TbFdVisible = false;
         l.TbSxVisible = true;
         l.saved.ChartSavedTop = l.Chtshow.top();

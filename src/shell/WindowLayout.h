@@ -22,7 +22,7 @@ struct WindowLayout {
     int BtDisconLeft = 432;
     int BtExitLeft = 544;
     bool TbFdVisible = true;   // "Graphic Enlarge"
-    bool TbSxVisible = false;  // "Graphic Restore"
+    bool TbSxVisible = false;  // "Graphic Restore"; shown exactly while the chart is enlarged
     ChartSavedGeometry saved;
 };
 
@@ -38,13 +38,20 @@ constexpr int kFrameHeight = 46;
 // the client area of 615 x 409 the form stores is an outer size of 623 x 455
 inline QSize outerSize(QSize client) { return {client.width() + kFrameWidth, client.height() + kFrameHeight}; }
 
-// The chart counts as enlarged while its top edge is above these.
-constexpr int kResizeEnlargedBelow = 100;
-constexpr int kClickInPlaceAbove = 50;
+// The smallest client area that keeps every control whole and usable. Width: the chart's
+// toolbar ends with the enlarge button at 288 + 25 inside a 1-pixel frame, so the chart needs
+// 315 pixels, W - 302, which leaves the top-right buttons clear of the port indicator and the
+// scale wide enough for its labels. Height: the grid shows its titles and four rows (18 + 4 x 17
+// plus its frames, 92 pixels, H - 311), which gives the scale a face of 117 pixels and the
+// chart 193, room for its toolbar and a plot below it.
+constexpr QSize kMinimumClientSize{609, 357};
 
-// `FormResize`: ends an enlargement, then places buttons, grid, scale and chart for W x H.
+// `FormResize`: ends an enlargement, then places buttons, grid, scale and chart for W x H. Only a
+// chart that was enlarged gets its saved place back: a low window, whose chart top lies near the
+// top edge, keeps the chart where it is.
 void FormResize(WindowLayout& layout, QSize outer);
-// `TbFdClick`, the click of both `TbFd` and `TbSx`: enlarges the chart or puts it back.
+// `TbFdClick`, the click of both `TbFd` and `TbSx`: enlarges the chart in place or puts the
+// enlarged one back.
 void TbFdClick(WindowLayout& layout, QSize outer);
 
 // nearest integer to a single-precision product, halves to the even neighbour

@@ -34,7 +34,7 @@ struct Chart {
             } else if (word == QLatin1String("first")) {
                 paging.first(follow);
             } else if (word == QLatin1String("prev")) {
-                paging.previous(follow);
+                paging.previous(n, follow);
             } else if (word == QLatin1String("next")) {
                 paging.next(n, follow);
             } else if (word == QLatin1String("last")) {
@@ -77,6 +77,7 @@ private slots:
         QTest::newRow("one page: next at once") << true << "pp0 r249 next" << 1 << "1" << "FP--" << 0 << 250;
         QTest::newRow("previous on page 1") << true << "r249 first prev" << 1 << "1" << "--NL" << 0 << 100;
         QTest::newRow("previous on page 3") << true << "r249 prev" << 2 << "2" << "FPNL" << 0 << 100;
+        QTest::newRow("previous onto page 1") << true << "r249 prev prev" << 1 << "1" << "FPNL" << 0 << 100;
         QTest::newRow("next onto the last page") << true << "r249 first next next" << 3 << "3" << "FPNL" << 0 << 50;
         QTest::newRow("next at the last page") << true << "r249 first next next next" << 3 << "3" << "FP--" << 0 << 50;
         QTest::newRow("first stops following") << true << "r249 first r200" << 1 << "1" << "--NL" << 0 << 100;
@@ -88,6 +89,9 @@ private slots:
         // New keeps page, caption, buttons and following until the next move
         QTest::newRow("new while browsing") << true << "r499 first next next next new" << 4 << "4" << "FPNL" << 0 << 0;
         QTest::newRow("new, then a reading") << true << "r499 first next next next new r1" << 4 << "4" << "FPNL" << 0 << 0;
+        // Previous after New goes back from a page beyond the new end to the last page
+        QTest::newRow("new, then previous") << true << "pp2 r7 first next next next new r3 prev" << 2 << "2" << "FPNL"
+                                            << 0 << 2;
         QTest::newRow("new, then last") << true << "r499 last new r1 last" << 1 << "1" << "FP--" << 1 << 2;
         // more points per page move a page beyond the end back to the last one; the caption stays
         QTest::newRow("page clamped") << true << "r499 first next next next pp250" << 2 << "4" << "FPNL" << 0 << 250;

@@ -1,10 +1,12 @@
 // The chart panel: what Qt Charts is handed for a page, and when it is handed it again.
 #include <QApplication>
+#include <QChart>
 #include <QtTest>
 
 #include "ChartPaging.h"
 #include "ChartPanel.h"
 #include "ChartPoints.h"
+#include "ChartView.h"
 
 namespace {
 
@@ -66,6 +68,10 @@ private slots:
         run.panel.pointsAdded();
         run.panel.refresh();
         QCOMPARE(run.panel.shownPoints().last(), QPointF(200050.0, 3500.0));
+        addReadings(run.points, 1, -3500.0f);
+        run.panel.pointsAdded();
+        run.panel.refresh();
+        QCOMPARE(run.panel.shownPoints().last(), QPointF(200051.0, -3500.0));
 
         const QPointF before = run.panel.shownPoints().last();
         addReadings(run.points, 200000 / run.panel.plotColumns() + 1, 0.0f);
@@ -89,7 +95,28 @@ private slots:
         QCOMPARE(panel.shownPoints().size(), 50);
         QCOMPARE(panel.bottomAxisMinimum(), 200.0);
         QCOMPARE(panel.bottomAxisMaximum(), 299.0);
-        QCOMPARE(panel.picture().size(), panel.contentsRect().size());
+        // the picture has the panel's size; the minor ticks draw no lines across the plot
+        const QImage picture = panel.picture();
+        QCOMPARE(picture.size(), panel.size());
+        const QPointF minor = panel.chart()->mapToPosition(QPointF(250, 2050 + 410)) + panel.chartView()->pos();
+        const int row = qRound(minor.y());
+        int marked = 0;
+        for (int x = qRound(panel.chart()->plotArea().left()) + 20; x < qRound(minor.x()) - 20; ++x)
+            marked += std::abs(qBlue(picture.pixel(x, row)) - qBlue(picture.pixel(x, row + 3))) > 20 ? 1 : 0;
+        QCOMPARE(marked, 0);
+
+        // a zoom ends with its page: the page before is shown whole
+        panel.chart()->zoomIn(QRectF(panel.chart()->plotArea().center(), QSizeF(20, 20)));
+        panel.invalidate();
+        panel.refresh();
+        QVERIFY(panel.bottomAxisMinimum() > 200.0);
+        uint8_t follow = 1;
+        paging.previous(points.activeCount(), follow);
+        panel.invalidate();
+        panel.refresh();
+        QCOMPARE(panel.bottomAxisMinimum(), 100.0);
+        QCOMPARE(panel.bottomAxisMaximum(), 199.0);
+        QCOMPARE(panel.shownPoints().size(), 100);
     }
 };
 

@@ -5,6 +5,8 @@
 #include "LinkImages.h"
 
 #include <QMainWindow>
+#include <QRegularExpression>
+#include <QStyleOptionButton>
 #include <QtTest>
 
 // The main window as stored: loads the generated form on a plain QMainWindow and checks the
@@ -193,6 +195,7 @@ private slots:
         QCOMPARE(ui.KD->palette().color(QPalette::Window), QColor(Qt::white));
         QCOMPARE(ui.KD1->metaObject()->className(), "ScaleImageWidget");
         QCOMPARE(ui.KD1->geometry(), QRect(2, 2, 314, 133));
+        QCOMPARE(find("KD2")->geometry(), QRect(294, 39, 316, 132));
         // the face fills the panel whatever size the window layout gives it
         ui.KD->resize(400, 200);
         QCoreApplication::sendPostedEvents();
@@ -292,6 +295,30 @@ private slots:
         QCOMPARE(ui.ComboBox1->itemText(0), QStringLiteral("atile"));
         QCOMPARE(ui.ComboBox1->itemText(1), QStringLiteral("btile"));
         QVERIFY(!ui.Memo1->isVisible());
+    }
+
+    // Every caption of a check box shows whole: inside its box and under no control stacked on
+    // top of it (the interval edit sits in the blanks of its caption). The Fill box keeps its
+    // background under the font it is given.
+    void captionsShowWhole() {
+        for (QCheckBox* box : {ui.BtFill, ui.RepeatSet, ui.RecordSI, ui.SetMaxB, ui.SetMinB}) {
+            QStyleOptionButton opt;
+            opt.initFrom(box);
+            const int left = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, box).left();
+            const QString text = box->text();
+            const QObjectList& stack = box->parentWidget()->children();
+            for (const QString& piece : text.split(QRegularExpression(QStringLiteral("  +")))) {
+                const int from = box->fontMetrics().horizontalAdvance(text.left(text.indexOf(piece)));
+                const QRect inBox(left + from, 0, box->fontMetrics().horizontalAdvance(piece), box->height());
+                QVERIFY2(inBox.right() < box->width(), qPrintable(piece));
+                for (qsizetype i = stack.indexOf(box) + 1; i < stack.size(); ++i) {
+                    auto* above = qobject_cast<QWidget*>(stack[i]);
+                    QVERIFY2(!above || !above->isVisible() || !above->geometry().intersects(inBox.translated(box->pos())),
+                             qPrintable(piece));
+                }
+            }
+        }
+        QCOMPARE(QColor(grab(ui.BtFill).pixel(ui.BtFill->width() - 2, 8)), QColor(0xFD, 0xE9, 0xE1));
     }
 
     // Set DMM_FORM_PNG to a file name to keep a picture of the window as it starts.

@@ -63,6 +63,43 @@ private slots:
         QCOMPARE(sized.image().size(), QSize(200, 100));
     }
 
+    // A panel that changes size gets its face drawn anew: the picture has the new size, the band
+    // lies on the new arc, the pointer's tip reaches it, every label shows whole, and going back
+    // to the form size gives the first picture again.
+    void faceFollowsThePanelSize_data() {
+        QTest::addColumn<QSize>("panel");
+        QTest::newRow("1000 x 700") << QSize(697, 227);
+        QTest::newRow("800 x 560") << QSize(497, 175);
+        QTest::newRow("1500 x 900") << QSize(1197, 301);
+    }
+    void faceFollowsThePanelSize() {
+        QFETCH(QSize, panel);
+        ScaleCanvas canvas;
+        ScaleInputs in;
+        canvas.KDsetup(in);
+        const int labelInk = countColour(canvas.image(), canvas.image().rect(), kBlack);
+        canvas.KDrun(400, in);
+        const QImage start = canvas.image();
+
+        in.panelSize = panel;
+        canvas.resize(in);
+        QCOMPARE(canvas.image().size(), panel - QSize(4, 4));
+        const Face f = faceFor(panel);
+        for (int j : {0, 200, 600, 800}) QCOMPARE(canvas.image().pixel(bandPixel(in, j)), kBlue);
+        for (int position : {0, 250, 400, 800}) {
+            canvas.KDrun(position, in);
+            const QPoint tip = pointAt(f, angleAt(f, position, 800), 0) + QPoint(0, 4);
+            QVERIFY(countColour(canvas.image(), QRect(tip - QPoint(1, 1), QSize(3, 3)), kBlack) > 0);
+        }
+        canvas.KDsetup(in);
+        QCOMPARE(countColour(canvas.image(), canvas.image().rect(), kBlack), labelInk);
+
+        canvas.KDrun(400, in);
+        in.panelSize = {318, 137};
+        canvas.resize(in);
+        QCOMPARE(canvas.image(), start);
+    }
+
     void lowPanelDrawsNothing() {
         ScaleCanvas canvas;
         ScaleInputs in;

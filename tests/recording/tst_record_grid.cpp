@@ -17,6 +17,7 @@ class FakeRows : public RecordSource {
 public:
     int64_t count = 0;
     std::string unit = "V";
+    std::string autoText = "AUTO";
     int64_t rowCount() const override { return count; }
     RecordRow row(int64_t i) const override {
         RecordRow r;
@@ -25,7 +26,7 @@ public:
         r.dcAc = "DC";
         r.value = std::to_string(i);
         r.unit = unit;
-        r.autoText = "AUTO";
+        r.autoText = autoText;
         return r;
     }
 };
@@ -148,6 +149,7 @@ void RecordGridTest::unitColumnInLcdSymbols() {
     FakeRows rows;
     rows.count = 1;
     rows.unit = "k*";
+    rows.autoText = "MANU";
     RecordGrid g;
     g.resize(284, 150);
     g.setSource(&rows);
@@ -155,22 +157,35 @@ void RecordGridTest::unitColumnInLcdSymbols() {
     g.view()->selectionModel()->clearCurrentIndex();
     g.show();
     QVERIFY(QTest::qWaitForWindowExposed(&g));
-    const QImage img = g.view()->viewport()->grab().toImage();
-    const QRect r = g.view()->visualRect(g.model()->index(0, RecordTableModel::ColUnit)).adjusted(1, 1, -1, -1);
-    int left = r.right(), right = r.left();
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        for (int x = r.left(); x <= r.right(); ++x) {
-            if (qGray(img.pixel(x, y)) < 80) {
-                left = std::min(left, x);
-                right = std::max(right, x);
+    QImage img = g.view()->viewport()->grab().toImage();
+    // the dark pixels' span inside a cell, less its grid lines
+    auto ink = [&](int column) {
+        const QRect r = g.view()->visualRect(g.model()->index(0, column)).adjusted(0, 1, -1, -1);
+        int left = r.right(), right = r.left();
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            for (int x = r.left(); x <= r.right(); ++x) {
+                if (qGray(img.pixel(x, y)) < 80) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
             }
         }
-    }
+        return std::make_tuple(r, left, right);
+    };
+    const auto [r, left, right] = ink(RecordTableModel::ColUnit);
     QVERIFY2(right > left, "the unit cell is empty");
     const QRectF glyphs = LcdGlyphs::textPath(QStringLiteral("k*"), 12, false).boundingRect();
     QVERIFY2(std::abs((right - left + 1) - glyphs.width()) <= 2,
              qPrintable(QStringLiteral("ink %1 px wide, glyphs %2").arg(right - left + 1).arg(glyphs.width())));
     QVERIFY(r.right() - right <= 4);
+
+    // "MANU" leaves as much ink in its column as in a wide one
+    const auto [a, autoLeft, autoRight] = ink(RecordTableModel::ColAuto);
+    g.resize(400, 150);
+    g.view()->setColumnWidth(RecordTableModel::ColAuto, 60);
+    img = g.view()->viewport()->grab().toImage();
+    const auto [wide, wideLeft, wideRight] = ink(RecordTableModel::ColAuto);
+    QCOMPARE(autoRight - autoLeft, wideRight - wideLeft);
 }
 
 QTEST_MAIN(RecordGridTest)

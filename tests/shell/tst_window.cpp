@@ -9,10 +9,15 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QGraphicsOpacityEffect>
+#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
 #include <memory>
 
+#include "EditErrorNote.h"
 #include "TFCOMM.h"
 #include "WindowTestSupport.h"
 #include "ui_TFCOMM.h"
@@ -176,11 +181,17 @@ private slots:
         w->ConTimerTimer();
         QCOMPARE(s.LinkIdleTicks, 0);
         QVERIFY(shown(*w, "CONokN"));
+        // with the link picture dark, the LCD is dimmed: what it shows is no live reading
+        auto dimmed = [&w] {
+            auto* e = qobject_cast<QGraphicsOpacityEffect*>(w->form()->LcdDa->graphicsEffect());
+            return e && e->opacity() < 0.5;
+        };
+        QVERIFY(dimmed());
 
         // a whole frame lights the link image; three quiet ticks put it out
         receiveSegmentFrame(*w, "705DB1F2700040");  // 1.234 V
         QVERIFY(shown(*w, "CONok"));
-        QVERIFY(!shown(*w, "CONokN"));
+        QVERIFY(!shown(*w, "CONokN") && !dimmed());
         QCOMPARE(w->form()->LcdDa->text(), QStringLiteral("1"));
         QCOMPARE(w->form()->LcdDd->text(), QStringLiteral("4"));
         QVERIFY(shown(*w, "LcdP1"));
@@ -189,7 +200,7 @@ private slots:
         QVERIFY(shown(*w, "CONok"));
         w->ConTimerTimer();
         QVERIFY(!shown(*w, "CONok"));
-        QVERIFY(shown(*w, "CONokN"));
+        QVERIFY(shown(*w, "CONokN") && dimmed());
     }
 
     void limitsFollowTheirTextsAndBoxes() {
@@ -207,9 +218,29 @@ private slots:
         QCOMPARE(edit->text(), QStringLiteral("+250"));
         QCOMPARE(s.MaxLimit, 250.0f);
 
-        const auto text = answerNextMessageBox();
-        QTest::keyClick(edit, '-');  // "+250-" is no integer
-        QCOMPARE(*text, QStringLiteral("'+250-' is not a valid integer value"));
+        // "+250-" is no integer: the note says so beside the edit, which keeps the focus and every
+        // key typed, until the text converts again
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        edit->setFocus();
+        QTest::keyClicks(edit, "-7");
+        QCOMPARE(EditErrorNote::text(edit), QStringLiteral("'+250-7' is not a valid integer value"));
+        QCOMPARE(s.MaxLimit, 250.0f);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(EditErrorNote::text(edit), QStringLiteral("'+250-' is not a valid integer value"));
+        QVERIFY(edit->hasFocus());
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(EditErrorNote::text(edit), QString());
+        QCOMPARE(s.MaxLimit, 250.0f);
+
+        // the edit's shortcuts work; what they bring in is held to the same rules as typing
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(edit, '7');
+        QCOMPARE(s.MaxLimit, 7.0f);
+        QApplication::clipboard()->setText(QStringLiteral("1x"));
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit->text(), QStringLiteral("7"));
+        QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(s.MaxLimit, 250.0f);
 
         QTest::keyClicks(w->form()->SetMin, "");
@@ -217,10 +248,9 @@ private slots:
         QCOMPARE(s.MinLimit, 0.0f);
         QTest::keyClick(w->form()->SetMin, '3');
         QCOMPARE(s.MinLimit, -3.0f);
-        const auto refused = answerNextMessageBox();  // a letter let through would be no integer
-        QTest::keyClick(w->form()->SetMin, 'a');   // the same filter on the lower limit
+        QTest::keyClick(w->form()->SetMin, 'a');  // the same filter on the lower limit
         QCOMPARE(w->form()->SetMin->text(), QStringLiteral("-3"));
-        QCOMPARE(*refused, QString());
+        QCOMPARE(EditErrorNote::text(w->form()->SetMin), QString());
         // text composed by an input method sends no key presses and is refused all the same
         for (QLineEdit* limitEdit : {w->form()->Setmax, w->form()->SetMin}) {
             const QString before = limitEdit->text();
@@ -266,6 +296,48 @@ private slots:
         auto w = makeWindow();
         receiveSegmentFrame(*w, "43E7DFD7D20021");  // 50.00 kHz: leading digits 50
         QCOMPARE(w->form()->PBar2->value(), 40);
+    }
+
+    // Every menu title has an access key, and no two in a menu or in the menu bar share one;
+    // Ctrl+O and Ctrl+S open their dialogs; Tab visits the controls in screen order and leaves
+    // the grid.
+    void keyboard() {
+        auto w = makeWindow();
+        QList<QFileDialog::AcceptMode> dialogs;
+        w->setFileDialogRunner([&dialogs](QFileDialog& d) {
+            dialogs << d.acceptMode();
+            return QString();
+        });
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QString titles;
+        for (QAction* a : w->menuBar()->actions()) titles += a->text().section(u'&', 1).left(1);
+        QCOMPARE(titles, QStringLiteral("CnGRx"));  // the two blank items have none
+        for (QMenu* m : w->menuBar()->findChildren<QMenu*>()) {
+            QString keys;
+            for (QAction* a : m->actions()) {
+                const QString key = a->text().section(u'&', 1).left(1).toLower();
+                QVERIFY2(key.isEmpty() || !keys.contains(key), qPrintable(a->text()));
+                keys += key;
+            }
+        }
+        QCOMPARE(w->form()->EXIT1->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+
+        QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+        QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(dialogs, QList<QFileDialog::AcceptMode>({QFileDialog::AcceptOpen, QFileDialog::AcceptSave}));
+
+        w->form()->BtCOM1->setFocus();
+        QStringList visited;
+        for (int i = 0; i < 40; ++i) {
+            QWidget* f = QApplication::focusWidget();
+            visited << (f->objectName().isEmpty() ? f->parentWidget()->objectName() : f->objectName());
+            QTest::keyClick(f, Qt::Key_Tab);
+            if (QApplication::focusWidget() == w->form()->BtCOM1) break;
+        }
+        QCOMPARE(visited.join(u' '), QStringLiteral("BtCOM1 BTCon BtExit SetMaxB Setmax SetMinB SetMin RepeatSet RecordSI "
+                                                    "RecordSITime RecordNew OpenDataFiles saveas BtPrint DBGrid1 BtFill "
+                                                    "Maxrecord BtNew BtSave BtFirst BTPrevious BtNext BTlast TbFd"));
     }
 };
 

@@ -194,6 +194,9 @@ void WindowFiles::secondWindowCannotTakeTheStartTable() {
     feed(*second, kThreeReadings);
     QCOMPARE(second->meterState().ValueText, std::string("1.234"));
     QCOMPARE(second->recordTable().rowCount(), int64_t(0));
+    QCOMPARE(second->form()->DBGrid1->emptyNotice(),
+             QStringLiteral("Not recording: the record table is in use by another dmmview"));
+    QCOMPARE(first->form()->DBGrid1->emptyNotice(), QString());
     notice->close();
     // nothing to save: refused before any dialog, and no file is written
     second->setFileDialogRunner([](QFileDialog&) { return QStringLiteral("empty.xls"); });

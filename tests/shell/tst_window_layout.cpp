@@ -1,10 +1,14 @@
 // The window layout rules on sizes, then in the window: resize, enlarge and restore the chart.
 #include <QCheckBox>
+#include <QHeaderView>
+#include <QTableView>
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
 
 #include "ChartPanel.h"
+#include "RecordGrid.h"
+#include "ScaleImageWidget.h"
 #include "TFCOMM.h"
 #include "WindowLayout.h"
 #include "WindowTestSupport.h"
@@ -77,22 +81,22 @@ private slots:
         QCOMPARE(layout.Chtshow, QRect(292, 228, 498, 313));
     }
 
-    // So low that the chart's top lies above 100: every resize first puts back the saved
-    // geometry, all 0 when the chart was never enlarged, so the chart ends at the left edge.
+    // So low that the chart's top lies above 100: the chart keeps its left edge at every resize,
+    // an enlargement there is ended by the next resize, and a tall window lays it out again.
     void windowTooLow() {
         WindowLayout layout;
         FormResize(layout, {623, 240});
         QCOMPARE(layout.KD.height(), 57);
         QCOMPARE(layout.Chtshow, QRect(292, 95, 321, 93));
         FormResize(layout, {623, 240});
-        QCOMPARE(layout.Chtshow, QRect(0, 95, 321, 93));
-        // the chart's top is still below 50, so the button enlarges it; the next resize puts back
-        // what the enlargement saved
+        QCOMPARE(layout.Chtshow, QRect(292, 95, 321, 93));
         TbFdClick(layout, {623, 240});
         QCOMPARE(layout.Chtshow, QRect(2, 28, 611, 155));
         FormResize(layout, {623, 240});
-        QCOMPARE(layout.Chtshow, QRect(0, 95, 321, 93));
-        QVERIFY(layout.TbFdVisible);
+        QCOMPARE(layout.Chtshow, QRect(292, 95, 321, 93));
+        QVERIFY(layout.TbFdVisible && !layout.TbSxVisible);
+        FormResize(layout, {623, 455});
+        QCOMPARE(layout.Chtshow, QRect(292, 174, 321, 224));
     }
 
     // The window itself: opens with the layout of its size, centred; the image buttons enlarge
@@ -120,6 +124,18 @@ private slots:
         w->resize(w->width() + 100, w->height() + 50);
         QTRY_COMPARE(ui->Chtshow->geometry(), QRect(292, 193, 421, 255));
         QVERIFY(!ui->TbFd->isHidden() && ui->TbSx->isHidden());
+        QCOMPARE(ui->KD1->image().size(), ui->KD->size() - QSize(4, 4));  // the face drawn anew
+        QCOMPARE(ui->KD2->geometry(), QRect(294, 39, ui->KD->width() - 2, ui->KD->height() - 6));
+
+        // the window shrinks no further than its controls allow: the chart's toolbar whole, four
+        // grid rows under the titles, a face to draw on, the top-right buttons clear of the rest
+        w->resize(300, 150);
+        QTRY_COMPARE(w->centralWidget()->size(), kMinimumClientSize);
+        QVERIFY(ui->Chtshow->contentsRect().contains(ui->TbFd->geometry()));
+        const QTableView* grid = ui->DBGrid1->view();
+        QVERIFY(grid->viewport()->height() >= 4 * grid->verticalHeader()->defaultSectionSize());
+        QVERIFY(ui->KD->height() > 60 && ui->Chtshow->y() > 100);
+        QVERIFY(ui->BTCon->x() > ui->BtCOM1->geometry().right() && ui->BtExit->geometry().right() < 609);
     }
 };
 

@@ -15,6 +15,7 @@
 #include <memory>
 #include <thread>
 
+#include "EditErrorNote.h"
 #include "FrameEncoder.h"
 #include "LineOutput.h"
 #include "RecordGrid.h"
@@ -154,7 +155,7 @@ void WindowRecords::controlsAndMenu() {
     QStringList menu;
     for (QAction* a : f.Record1->actions()) {
         menu << (a->isSeparator() ? QStringLiteral("-")
-                                  : a->text() + (a->isChecked() ? "*" : "") + (a->isEnabled() ? "" : "(off)"));
+                                  : a->text().remove('&') + (a->isChecked() ? "*" : "") + (a->isEnabled() ? "" : "(off)"));
     }
     QCOMPARE(menu.join(' '), QStringLiteral("New Save - 1000 5000 10000* 50000 100000 limitless"));
     QCOMPARE(w->recordState().MaxRecords, 10000);
@@ -185,9 +186,8 @@ void WindowRecords::intervalEdit() {
     QCOMPARE(edit->text(), QStringLiteral("105"));
     QCOMPARE(w->recordState().SampleCountdown, 105);
 
-    const auto text = answerNextMessageBox();
     edit->setText(QStringLiteral("12x"));
-    QCOMPARE(*text, QStringLiteral("'12x' is not a valid integer value"));
+    QCOMPARE(EditErrorNote::text(edit), QStringLiteral("'12x' is not a valid integer value"));
     QCOMPARE(w->recordState().SampleInterval, 105);
 
     w->form()->RecordSI->click();
