@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "BrokerUrl.h"
+
 // What the command line asks of the program.
 struct AppOptions {
     std::optional<std::string> model;       // --model NAME: that hidden model box alone is checked
@@ -26,6 +28,7 @@ struct AppOptions {
     bool recordRepeat = true;                  // --no-repeat: store repeated readings too
     std::optional<int32_t> recordInterval;     // --interval SECONDS: sampling on with that interval
     int32_t recordLimit = 10000;               // --limit N|limitless
+    std::optional<PublishRequest> publish;     // --publish URL and its companions: readings to a broker
     bool help = false;
 };
 

@@ -36,6 +36,8 @@ class QFileDialog;
 class QLabel;
 class ScaleCanvas;
 class DemoMeter;
+class ReadingPublisher;
+struct PublisherStatus;
 
 // The main window: owns the meter state, the serial driver and the widgets. Its handlers are
 // thin; the decoding, pipeline, scale geometry and limit rules live in plain classes.
@@ -165,6 +167,12 @@ private:
     void chooseRecordLimit(int item);
     bool confirmDiscardRecords();
     void offerJournalRecovery();
+    // publishing to a broker (TFCOMMPublish.cpp)
+    void startPublishing();
+    void publishReading();
+    void brokerStateChanged(const PublisherStatus& status);
+    // sends a reading held back by --publish-every, and gives the tooltip's line on the broker
+    QString publishSummary();
 
     std::unique_ptr<Ui::TFCOMM> ui_;
     AppOptions options_;
@@ -208,4 +216,6 @@ private:
     FileDialogRunner fileDialogRunner_;
     QTimer Trecord;
     bool exitConfirmed_ = false;
+    // with --publish, from the first Connect on
+    std::unique_ptr<ReadingPublisher> publisher_;
 };
