@@ -4,8 +4,10 @@
 // folder of the caller's, and a subscriber that keeps what it receives. The benchmark and the
 // tests use them; nothing else is started, and the broker never outlives its object.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -58,6 +60,9 @@ public:
     // Starts the broker and waits (at most 5 s) until it takes connections.
     bool start() {
         std::ofstream conf(path("broker.conf"));
+        // started as root the broker would become another user, one that cannot read this folder
+        const passwd* me = ::getpwuid(::geteuid());
+        if (me) conf << "user " << me->pw_name << '\n';
         conf << "listener " << port_ << " 127.0.0.1\n"
              << "allow_anonymous " << (passwordFile_.empty() ? "true" : "false") << '\n'
              << "persistence true\npersistence_location " << dir_ << "/\n"
@@ -69,7 +74,13 @@ public:
         const std::string confPath = path("broker.conf");
         char* argv[] = {const_cast<char*>("/usr/sbin/mosquitto"), const_cast<char*>("-c"),
                         const_cast<char*>(confPath.c_str()), nullptr};
-        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv, environ) != 0) return false;
+        // its words before the configuration is read (a warning about root) are not wanted
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+        const int spawned = posix_spawn(&pid_, argv[0], &files, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&files);
+        if (spawned != 0) return false;
         for (int i = 0; i < 250; ++i) {
             if (accepts()) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -95,7 +106,7 @@ public:
     }
 
 private:
-    static bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+    static bool run(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }
 
     static sockaddr_in loopback(int port) {
         sockaddr_in a{};
@@ -154,6 +165,12 @@ public:
             s->subscribed_ = true;
             s->arrived_.notify_all();
         });
+        mosquitto_publish_callback_set(mosq_, [](mosquitto*, void* self, int mid) {
+            auto* s = static_cast<Subscriber*>(self);
+            std::lock_guard<std::mutex> lock(s->mutex_);
+            s->syncMid_ = mid;
+            s->arrived_.notify_all();
+        });
         mosquitto_message_callback_set(mosq_, [](mosquitto*, void* self, const mosquitto_message* m) {
             auto* s = static_cast<Subscriber*>(self);
             if (s->onMessage_) return s->onMessage_(*m);
@@ -175,6 +192,18 @@ public:
     bool waitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
         std::unique_lock<std::mutex> lock(mutex_);
         return arrived_.wait_for(lock, limit, [&] { return subscribed_ && pred(messages_); });
+    }
+    // Returns once the broker has taken every acknowledgement sent so far: it answers this
+    // connection's packets in order.
+    bool sync() {
+        int mid = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            syncMid_ = -1;
+        }
+        if (mosquitto_publish(mosq_, &mid, "sync", 0, nullptr, 1, false) != MOSQ_ERR_SUCCESS) return false;
+        std::unique_lock<std::mutex> lock(mutex_);
+        return arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return syncMid_ == mid; });
     }
     std::vector<Message> messages() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -198,4 +227,5 @@ private:
     std::condition_variable arrived_;
     std::vector<Message> messages_;
     bool subscribed_ = false;
+    int syncMid_ = -1;
 };

@@ -32,7 +32,7 @@ std::string connackReason(int code) {
     case 2: return "the broker refused the client name";
     case 3: return "the broker is unavailable";
     case 4: return "the broker refused the user name or password";
-    case 5: return "the broker did not authorise this user";
+    case 5: return "the broker refused the login (wrong user name or password, or a user not let in)";
     default: return "the broker refused the connection (code " + std::to_string(code) + ")";
     }
 }

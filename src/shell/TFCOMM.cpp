@@ -15,6 +15,7 @@
 #include "LimitRules.h"
 #include "LinkImages.h"
 #include "ModelProfiles.h"
+#include "ReadingPublisher.h"
 #include "ReportPreview.h"
 #include "ScaleCanvas.h"
 #include "ScaleGeometry.h"
