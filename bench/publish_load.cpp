@@ -70,9 +70,9 @@ int main(int argc, char** argv) {
     std::atomic<long> received{0};
     std::atomic<long> outOfOrder{0};
     Subscriber sub(broker, "bench/+/reading", "bench-watcher", [&](const mosquitto_message& m) {
-        const char* p = static_cast<const char*>(m.payload);
-        const char* seq = static_cast<const char*>(std::memchr(p, ':', static_cast<size_t>(m.payloadlen)));
-        const long n = seq ? std::strtol(seq + 1, nullptr, 10) : 0;
+        const std::string_view text(static_cast<const char*>(m.payload), static_cast<size_t>(m.payloadlen));
+        const auto at = text.find("\"seq\":");
+        const long n = at == std::string_view::npos ? 0 : std::strtol(text.data() + at + 6, nullptr, 10);
         if (n != received.load() + 1) ++outOfOrder;
         ++received;
     });

@@ -40,8 +40,11 @@ void HeadlessPublishing::stateChanged(const PublisherStatus& s) {
     if (!started_) return;
     const std::string broker = publisher_->client().settings().url.display();
     if (s.state == BrokerState::Online) {
+        if (!lost_) return;
+        lost_ = false;
         err_ << broker << ": connected again, " << s.waiting << " readings waiting\n";
     } else {
+        lost_ = true;
         err_ << broker << ": connection lost (" << s.reason << "); readings wait in the queue, trying again in "
              << s.retrySeconds << " s\n";
     }

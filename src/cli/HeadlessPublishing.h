@@ -29,5 +29,6 @@ private:
     std::ostream& err_;
     std::mutex errMutex_;
     bool started_ = false;  // guarded by errMutex_: lines only once the run has begun
+    bool lost_ = false;     // a lost connection was reported
     std::unique_ptr<ReadingPublisher> publisher_;
 };
