@@ -14,6 +14,7 @@
 #include "../cli/HeadlessTestSupport.h"
 #include "LocalBroker.h"
 #include "MqttPublisher.h"
+#include "UnitSymbols.h"
 
 namespace {
 
@@ -43,6 +44,36 @@ class Publish : public QObject {
     Q_OBJECT
 
 private slots:
+    void unitsAndValuesForReaders() {
+        const std::pair<const char*, const char*> units[] = {
+            {"k*", "k\u03A9"}, {"M*", "M\u03A9"}, {"uF", "\u00B5F"}, {"uA", "\u00B5A"}, {"#", "\u00B0C"},
+            {"?", "\u00B0F"}, {"&*", "\u03A9"}, {"&", "\u03A9"}, {")", "V"}, {"kHz", "kHz"}, {"mV", "mV"}};
+        for (const auto& [lcd, real] : units) QCOMPARE(QString::fromStdString(realUnitText(lcd)), QString(real));
+        QCOMPARE(plainNumber("-1.234"), std::optional<double>(-1.234));
+        QCOMPARE(plainNumber(".5"), std::optional<double>(0.5));
+        QCOMPARE(plainNumber("0400"), std::optional<double>(400));
+        for (const char* none : {"0.L", "-0.L", "", "-", ".", "1.2.3", "1e5", "nan"}) QVERIFY2(!plainNumber(none), none);
+    }
+
+    void brokerUrls_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("shown");  // broker, then the prefix; or the error's start
+        QTest::newRow("defaults") << "mqtt://lab-pc" << "mqtt://lab-pc:1883 dmmview";
+        QTest::newRow("tls default port") << "mqtts://bench@10.0.0.2/lab/meters/" << "mqtts://bench@10.0.0.2:8883 lab/meters";
+        QTest::newRow("ipv6") << "mqtt://[::1]:1999/x" << "mqtt://[::1]:1999 x";
+        QTest::newRow("password in url") << "mqtt://u:pw@h" << "--publish: the password is read";
+        QTest::newRow("bad port") << "mqtt://h:99999" << "--publish: the port";
+        QTest::newRow("wildcard prefix") << "mqtt://h/a/+" << "--publish: the topic prefix";
+        QTest::newRow("other scheme") << "http://h" << "--publish needs";
+    }
+    void brokerUrls() {
+        QFETCH(QString, url);
+        QFETCH(QString, shown);
+        std::string error;
+        const auto u = parseBrokerUrl(url.toStdString(), error);
+        QCOMPARE(QString::fromStdString(u ? u->display() + " " + u->prefix : error).left(shown.size()), shown);
+    }
+
     void twoRunsPublishEveryReadingInOrder() {
         QTemporaryDir dir;
         LocalBroker broker(dir.path().toStdString());
