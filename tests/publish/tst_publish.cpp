@@ -129,7 +129,7 @@ private slots:
         QCOMPARE(sub.payloads("status"), std::vector<std::string>{"online"});
         ::kill(static_cast<pid_t>(run.processId()), SIGKILL);
         QVERIFY(run.waitForFinished());
-        QVERIFY(sub.waitFor([](auto& m) { return m.back().payload == "offline"; }));
+        QVERIFY(sub.waitFor([](auto& m) { return !m.empty() && m.back().payload == "offline"; }));
 #endif
     }
 
@@ -172,7 +172,7 @@ private slots:
         QVERIFY(pub.drain(std::chrono::seconds(20)));
         std::vector<qint64> expected = range(1, 50);
         for (qint64 i = 101; i <= 200; ++i) expected.push_back(i);
-        QVERIFY(sub.waitFor([](auto& msgs) { return msgs.size() >= 150 + 1; }, std::chrono::seconds(20)));
+        QVERIFY(sub.waitFor([](auto& msgs) { return !msgs.empty() && msgs.back().payload == "{\"seq\":200}"; }, std::chrono::seconds(20)));
         QCOMPARE(sequence(sub.payloads("reading")), expected);
         const PublisherStatus end = pub.status();
         QCOMPARE(end.sent, uint64_t(150));
