@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,7 +44,22 @@ std::string errorReason(int rc) {
     if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
     if (rc == MOSQ_ERR_TLS) return "the TLS handshake failed (is the broker's certificate signed by the CA given?)";
     if (rc == MOSQ_ERR_EAI) return "the host name could not be resolved";
+    if (rc == MOSQ_ERR_PROTOCOL) return "the other side does not answer as an MQTT broker (is that the broker's port?)";
     return mosquitto_strerror(rc);
+}
+
+// A connection that failed on the socket (refused, no route) says so here; the library may report
+// it as a TLS or protocol error, or not at all while a TLS handshake waits.
+std::string socketError(mosquitto* mosq) {
+    const int sock = mosquitto_socket(mosq);
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (sock < 0 || ::getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return {};
+    if (error != 0) return std::strerror(error);
+    // a connect that failed at once left no error behind, only a socket that is hung up
+    pollfd p{sock, POLLOUT, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP)) return "the connection was refused or closed";
+    return {};
 }
 
 void initLibrary() {
@@ -231,6 +247,8 @@ bool MqttPublisher::connectSession(mosquitto* mosq, std::string& reason) {
                 return false;
             }
         }
+        reason = socketError(mosq);
+        if (!reason.empty()) return false;
         if (Clock::now() >= deadline) {
             reason = "no answer within " + std::to_string(kConnectLimit.count() / 1000) + " s";
             return false;
@@ -244,7 +262,8 @@ bool MqttPublisher::connectSession(mosquitto* mosq, std::string& reason) {
             return false;
         }
     }
-    reason = errorReason(rc);
+    reason = socketError(mosq);
+    if (reason.empty()) reason = errorReason(rc);
     return false;
 }
 
