@@ -189,7 +189,7 @@ public:
 
     // Waits until `pred(messages)` holds or `limit` passes; returns whether it held.
     template <typename Pred>
-    bool waitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
+    bool waitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::milliseconds(30000)) {
         std::unique_lock<std::mutex> lock(mutex_);
         return arrived_.wait_for(lock, limit, [&] { return subscribed_ && pred(messages_); });
     }

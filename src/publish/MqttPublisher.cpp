@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -334,37 +333,38 @@ void MqttPublisher::sayOffline(mosquitto* mosq) {
     mosquitto_loop(mosq, 0, 1);
 }
 
-// Takes what fits into the window from the queue under one lock, hands it to the library, and
-// keeps it in flight. Acknowledgements come only while reading, so none can precede this.
+// Moves what fits into the window from the queue to the messages in flight under one lock, then
+// hands them to the library. Only this thread changes the messages in flight (acknowledgements
+// come while it reads), so they stay where they are meanwhile; and a message is never in neither
+// list, which the drain looks at.
 void MqttPublisher::fillWindow(mosquitto* mosq) {
-    std::vector<Message> batch;
+    std::size_t first = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const std::size_t room = static_cast<std::size_t>(kWindow) - std::min<std::size_t>(inFlight_.size(), kWindow);
-        const std::size_t n = std::min(room, queue_.size());
-        if (n == 0) return;
-        batch.reserve(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            batch.push_back(std::move(queue_.front()));
+        first = inFlight_.size();
+        while (!queue_.empty() && inFlight_.size() < static_cast<std::size_t>(kWindow)) {
+            inFlight_.push_back(std::move(queue_.front()));
             queue_.pop_front();
         }
-    }
-    const char* topic = settings_.readingTopic.c_str();
-    std::size_t handed = 0;
-    for (Message& m : batch) {
-        // the library copies the payload; the message stays here until acknowledged
-        if (mosquitto_publish(mosq, &m.mid, topic, m.payload.size(), m.payload.constData(), 1, false) !=
-            MOSQ_ERR_SUCCESS)
-            break;  // the connection is going; the loop will say why
-        ++handed;
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        // what the library did not take goes back to the head of the queue, in its order
-        for (std::size_t i = batch.size(); i-- > handed;) queue_.push_front(std::move(batch[i]));
-        for (std::size_t i = 0; i < handed; ++i) inFlight_.push_back(std::move(batch[i]));
+        if (inFlight_.size() == first) return;
     }
     changed_.notify_all();
+    const char* topic = settings_.readingTopic.c_str();
+    const std::size_t end = inFlight_.size();  // only this thread adds to it
+    for (std::size_t i = first; i < end; ++i) {
+        Message& m = inFlight_[i];
+        // the library copies the payload; the message stays here until acknowledged
+        if (mosquitto_publish(mosq, &m.mid, topic, m.payload.size(), m.payload.constData(), 1, false) !=
+            MOSQ_ERR_SUCCESS) {
+            // the connection is going (the loop will say why): what was not handed over waits again
+            std::lock_guard<std::mutex> lock(mutex_);
+            while (inFlight_.size() > i) {
+                queue_.push_front(std::move(inFlight_.back()));
+                inFlight_.pop_back();
+            }
+            return;
+        }
+    }
 }
 
 void MqttPublisher::acknowledged(int mid) {
