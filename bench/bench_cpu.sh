@@ -28,6 +28,8 @@ pty=$(head -n1 "$out")
 [ -n "$pty" ] || { echo "simulator printed no device" >&2; exit 1; }
 
 extra=(--rows "$rows")
+# DMM_PUBLISH_URL=mqtt://...: the window publishes every reading there as well
+[ -n "${DMM_PUBLISH_URL:-}" ] && extra+=(--publish "$DMM_PUBLISH_URL")
 for item in ${chart//,/ }; do
     case $item in
         points=*) extra+=(--points "${item#points=}") ;;

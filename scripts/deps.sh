@@ -14,6 +14,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   ccache
   libmosquitto-dev mosquitto openssl
+  rapidjson-dev
 )
 
 if [ "${1:-}" = "--list" ]; then

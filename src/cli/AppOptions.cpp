@@ -3,6 +3,7 @@
 #include "HeadlessRunner.h"
 #include "LocalClock.h"
 #include "ModelProfiles.h"
+#include "PublishOptions.h"
 #include "RecordStore.h"
 
 #include <cctype>
@@ -75,6 +76,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     };
 
     std::string recordRule;  // the last option given that only --record uses
+    PublishOptionsParse publish;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         std::string value;
@@ -156,6 +158,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
                 return r;
             }
             recordRule = a;
+        } else if (readPublishOption(args, i, publish, r.error)) {
+            if (!r.error.empty()) return r;
         } else if (a == "--save-bytes") {
             if (!needValue(i, a, value)) return r;
             o.saveBytesPath = value;
@@ -176,6 +180,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (!recordRule.empty() && !o.recordPath) r.error = recordRule + " needs --record FILE";
     if (o.recordPath && o.saveBytesPath && *o.recordPath == *o.saveBytesPath)
         r.error = "--record and --save-bytes name the same file; the table would replace the bytes";
+    o.publish = finishPublishOptions(publish, r.error);
+    if (o.publish && (o.reportPdf || o.recoverJournal)) r.error = "--publish needs readings: the window or --decode";
     if (r.error.empty() && o.variant) variantError(o, r.error);
     return r;
 }
@@ -210,5 +216,12 @@ std::string usageText(const std::string& program) {
            "                      ended without saving (Kr47bdb.journal) to OUT, as Save would\n"
            "  --save-bytes FILE   append every byte received while connected to FILE, as it came\n"
            "                      (window and --decode); replay it with dmmsim --replay FILE\n"
+           "  --publish URL       send every reading to an MQTT broker (window and --decode):\n"
+           "                      mqtt://[USER@]HOST[:PORT]/PREFIX, or mqtts:// for TLS; the\n"
+           "                      password is read from DMMVIEW_MQTT_PASSWORD\n"
+           "  --publish-ca FILE   (with mqtts://) the CA that signed the broker's certificate\n"
+           "  --publish-id NAME   the client's name in the topics (default: model-device)\n"
+           "  --publish-every SECONDS\n"
+           "                      send at most one reading per SECONDS, the latest\n"
            "  --help              this text\n";
 }

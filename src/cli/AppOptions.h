@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "BrokerUrl.h"
+
 // What the command line asks of the program.
 struct AppOptions {
     std::optional<std::string> model;       // --model NAME: that hidden model box alone is checked
@@ -30,6 +32,7 @@ struct AppOptions {
     // --start YYYY-MM-DDTHH:MM:SS (with --record, a capture): the local date and time the line
     // clock starts from, as milliseconds since 1970 UTC; the moment of the run when not given
     std::optional<int64_t> recordStart;
+    std::optional<PublishRequest> publish;     // --publish URL and its companions: readings to a broker
     bool help = false;
 };
 

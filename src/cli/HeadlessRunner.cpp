@@ -26,6 +26,7 @@
 #include <QString>
 
 #include "ByteLog.h"
+#include "HeadlessPublishing.h"
 #include "HeadlessRecorder.h"
 #include "LocalClock.h"
 #include "FrameAssembler.h"
@@ -155,15 +156,6 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The model the run decodes for: the last checked box, as the start-up applies them.
-std::string checkedModelCaption(const ControlStates& controls) {
-    std::string caption;
-    for (const auto& p : modelProfiles()) {
-        if (controls.checked(p.check)) caption = p.caption;
-    }
-    return caption;
-}
-
 void readStream(std::istream& in, PrintingRun& run, const std::function<void()>& beforeEachByte) {
     std::vector<char> buffer(64 * 1024);
     while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
@@ -276,6 +268,14 @@ void reportKeptRows(const HeadlessRecorder& recorder, std::ostream& err) {
 
 }  // namespace
 
+std::string checkedModelCaption(const ControlStates& controls) {
+    std::string caption;
+    for (const auto& p : modelProfiles()) {
+        if (controls.checked(p.check)) caption = p.caption;
+    }
+    return caption;
+}
+
 void appendCounts(std::string& out, float value) {
     char buf[64];
     const double v = value;
@@ -351,6 +351,14 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         run.setByteLog(&byteLog);
     }
 
+    // a file loses nothing by waiting for the broker; a line would
+    std::unique_ptr<HeadlessPublishing> publishing;
+    if (options.publish) {
+        publishing = HeadlessPublishing::start(*options.publish, checkedModelCaption(controls), path,
+                                               !isCharacterDevice(path == "-" ? "/dev/stdin" : path), err);
+        if (!publishing) return 1;
+    }
+
     std::unique_ptr<HeadlessRecorder> recorder;
     std::function<void()> beforeEachByte;
     if (options.recordPath) {
@@ -369,13 +377,19 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
             err << journalError << '\n';
             return 2;
         }
-        run.setReadingHandler([r = recorder.get()](const MeterState& reading) { r->offer(reading); });
         if (!isCharacterDevice(path)) {
             // a capture (or standard input) is timed as the line sent it, from now on
             recorder->useLineClock(choice.baud19200 ? 19200 : 2400,
                                    options.recordStart.value_or(LocalClock::utcNowMs()));
             beforeEachByte = [r = recorder.get()] { r->byteArrives(); };
         }
+    }
+
+    if (recorder || publishing) {
+        run.setReadingHandler([r = recorder.get(), p = publishing.get()](const MeterState& reading) {
+            if (r) r->offer(reading);
+            if (p) p->offer(reading);
+        });
     }
 
     int code = 0;
@@ -411,6 +425,7 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     }
     run.flush();
     out.flush();
+    if (publishing && !publishing->finish() && code == 0) code = 1;
     // Rows recorded by the run are written here: whatever ended the reading (the end of the
     // input, an interrupt, a lost device with code 1), what was recorded so far belongs on file
     // before the closing notes.

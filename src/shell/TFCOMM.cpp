@@ -17,6 +17,7 @@
 #include "LimitRules.h"
 #include "LinkImages.h"
 #include "ModelProfiles.h"
+#include "ReadingPublisher.h"
 #include "ReportPreview.h"
 #include "ScaleCanvas.h"
 #include "ScaleGeometry.h"
@@ -40,8 +41,12 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
       options_(settings_.applyTo(options)),
       pollTimer_([this](unsigned message) { comm2_.TimerWndProc(message); }),
       comm2_(port_, pollTimer_),
-      segmentAssembler_(frames_, [this](const std::string& f) { engine_.LcdDisplay31B(f); }),
-      digitAssembler_(frames_, [this](const std::string& f) { engine_.LcdDisplay47B(f); }),
+      segmentAssembler_(frames_, [this](const std::string& f) {
+          if (engine_.LcdDisplay31B(f)) publishReading();
+      }),
+      digitAssembler_(frames_, [this](const std::string& f) {
+          if (engine_.LcdDisplay47B(f)) publishReading();
+      }),
       engine_(meter_, panel_, controls_, *this),
       lineWatch_(frames_, meter_),
       scale_(std::make_unique<ScaleCanvas>()) {
@@ -84,7 +89,11 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
 
 // The program ends normally here, whether or not the rows were saved (the user was asked): the
 // journal has served its purpose.
-TFCOMM::~TFCOMM() { journal_.remove(); }
+TFCOMM::~TFCOMM() {
+    journal_.remove();
+    // its thread reports to this window: it ends first
+    publisher_.reset();
+}
 
 void TFCOMM::bindWidgets() {
     for (int i = 0; i < kLcdElementCount; ++i) {
@@ -340,6 +349,7 @@ void TFCOMM::BTCon1Click() {
         return;
     }
     lineWatch_.start(comm2_.portName() + " (" + port_.devicePath(comm2_.ComPort()) + ")", controls_);
+    startPublishing();
     ui_->ComSetup1->setEnabled(false);
     modelMenu_->setEnabled(false);
     ui_->START1->setChecked(true);
@@ -402,7 +412,7 @@ void TFCOMM::ConTimerTimer() {
         ++meter_.LinkIdleTicks;
     }
     syncPanel();
-    const QString counts = QString::fromStdString(lineWatch_.summary());
+    const QString counts = QString::fromStdString(lineWatch_.summary()) + publishSummary();
     if (ui_->CONok->toolTip() != counts) {
         ui_->CONok->setToolTip(counts);
         ui_->CONokN->setToolTip(counts);

@@ -39,6 +39,8 @@ class QMenu;
 class QLabel;
 class ScaleCanvas;
 class DemoMeter;
+class ReadingPublisher;
+struct PublisherStatus;
 
 // The main window: owns the meter state, the serial driver and the widgets. Its handlers are
 // thin; the decoding, pipeline, scale geometry and limit rules live in plain classes.
@@ -178,6 +180,12 @@ private:
     void chooseRecordLimit(int item);
     bool confirmDiscardRecords();
     void offerJournalRecovery();
+    // publishing to a broker (TFCOMMPublish.cpp)
+    void startPublishing();
+    void publishReading();
+    void brokerStateChanged(const PublisherStatus& status);
+    // sends a reading held back by --publish-every, and gives the tooltip's line on the broker
+    QString publishSummary();
 
     std::unique_ptr<Ui::TFCOMM> ui_;
     MeterSettings settings_;
@@ -225,4 +233,6 @@ private:
     QTimer Trecord;
     bool exitConfirmed_ = false;
     bool readingDimmed_ = false;
+    // with --publish, from the first Connect on
+    std::unique_ptr<ReadingPublisher> publisher_;
 };

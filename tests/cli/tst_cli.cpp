@@ -69,6 +69,11 @@ private slots:
         QTest::newRow("variant, segment model") << QStringList{"--demo", "--model", "kr31e", "--variant"}
                                                 << "KR31E sends segment frames";
         QTest::newRow("variant, stored model") << QStringList{"--variant", "--decode", "-"} << "digit-frame models";
+        QTest::newRow("publish companion alone") << QStringList{"--publish-every", "5"} << "--publish-every needs --publish URL";
+        QTest::newRow("publish every word") << QStringList{"--publish", "mqtt://h", "--publish-every", "often"}
+                                            << "--publish-every needs a number";
+        QTest::newRow("publish with report") << QStringList{"--publish", "mqtt://h", "--report", "a.pdf", "t.db"}
+                                             << "--publish needs readings";
     }
     void badOptionsAreExplained() {
         QFETCH(QStringList, args);

@@ -1,0 +1,44 @@
+#include "PublishOptions.h"
+
+bool readPublishOption(const std::vector<std::string>& args, std::size_t& i, PublishOptionsParse& p,
+                       std::string& error) {
+    const std::string& a = args[i];
+    if (a != "--publish" && a != "--publish-ca" && a != "--publish-id" && a != "--publish-every") return false;
+    if (i + 1 >= args.size()) {
+        error = a + " needs a value";
+        return true;
+    }
+    const std::string& value = args[++i];
+    if (a == "--publish") {
+        const auto url = parseBrokerUrl(value, error);
+        if (url) {
+            p.request = PublishRequest{};
+            p.request->url = *url;
+        }
+        return true;
+    }
+    p.lastCompanion = a;
+    if (a == "--publish-ca") {
+        p.companions.caFile = value;
+    } else if (a == "--publish-id") {
+        p.companions.clientName = value;
+        if (value.empty() || value.find_first_of("/+#") != std::string::npos)
+            error = "--publish-id needs a name without /, + or #";
+    } else {
+        int seconds = value.empty() || value.size() > 5 ? -1 : 0;
+        for (const char c : value) seconds = seconds >= 0 && c >= '0' && c <= '9' ? seconds * 10 + (c - '0') : -1;
+        if (seconds < 0 || seconds > 86400) error = "--publish-every needs a number of seconds from 0 to 86400";
+        p.companions.everySeconds = seconds;
+    }
+    return true;
+}
+
+std::optional<PublishRequest> finishPublishOptions(const PublishOptionsParse& p, std::string& error) {
+    if (!p.request) {
+        if (!p.lastCompanion.empty()) error = p.lastCompanion + " needs --publish URL";
+        return std::nullopt;
+    }
+    PublishRequest r = p.companions;
+    r.url = p.request->url;
+    return r;
+}

@@ -1,0 +1,222 @@
+// Publishing to a real broker started by the test: every reading arrives once and in order with
+// its fields, the status topic follows the program (also a killed one), queued readings survive
+// a broker restart, and logins and TLS are checked.
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <fstream>
+#include <thread>
+
+#include "../cli/HeadlessTestSupport.h"
+#include "LocalBroker.h"
+#include "MqttPublisher.h"
+#include "UnitSymbols.h"
+
+namespace {
+
+// 1.234 V DC AUTO and -3999 V DC MANU, taking turns: every frame is a new reading.
+std::string writeCapture(const QTemporaryDir& dir, const std::string& name, int frames) {
+    const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
+    std::ofstream out(path, std::ios::binary);
+    for (int i = 0; i < frames; ++i) out << segmentBytes(i % 2 ? "49F3F3F3F00040" : "705DB1F2700040");
+    return path;
+}
+
+std::vector<qint64> sequence(const std::vector<std::string>& payloads) {
+    std::vector<qint64> seq;
+    for (const auto& p : payloads) seq.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(p))["seq"].toInteger());
+    return seq;
+}
+
+std::vector<qint64> range(qint64 from, qint64 to) {
+    std::vector<qint64> v;
+    for (qint64 i = from; i <= to; ++i) v.push_back(i);
+    return v;
+}
+
+}  // namespace
+
+class Publish : public QObject {
+    Q_OBJECT
+
+private slots:
+    void unitsAndValuesForReaders() {
+        const std::pair<const char*, const char*> units[] = {
+            {"k*", "k\u03A9"}, {"M*", "M\u03A9"}, {"uF", "\u00B5F"}, {"uA", "\u00B5A"}, {"#", "\u00B0C"},
+            {"?", "\u00B0F"}, {"&*", "\u03A9"}, {"&", "\u03A9"}, {")", "V"}, {"kHz", "kHz"}, {"mV", "mV"}};
+        for (const auto& [lcd, real] : units)
+            QCOMPARE(QString::fromStdString(UnitSymbols::realUnitText(lcd)), QString(real));
+        QCOMPARE(UnitSymbols::plainNumber("-1.234"), std::string("-1.234"));
+        QCOMPARE(UnitSymbols::plainNumber(".5"), std::string("0.5"));
+        QCOMPARE(UnitSymbols::plainNumber("0400"), std::string("400"));
+        for (const char* none : {"0.L", "-0.L", "", "-", ".", "1.2.3", "1e5", "nan"})
+            QVERIFY2(UnitSymbols::plainNumber(none).empty(), none);
+    }
+
+    void brokerUrls_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("shown");  // broker, then the prefix; or the error's start
+        QTest::newRow("defaults") << "mqtt://lab-pc" << "mqtt://lab-pc:1883 dmmview";
+        QTest::newRow("tls default port") << "mqtts://bench@10.0.0.2/lab/meters/" << "mqtts://bench@10.0.0.2:8883 lab/meters";
+        QTest::newRow("ipv6") << "mqtt://[::1]:1999/x" << "mqtt://[::1]:1999 x";
+        QTest::newRow("password in url") << "mqtt://u:pw@h" << "--publish: the password is read";
+        QTest::newRow("bad port") << "mqtt://h:99999" << "--publish: the port";
+        QTest::newRow("wildcard prefix") << "mqtt://h/a/+" << "--publish: the topic prefix";
+        QTest::newRow("other scheme") << "http://h" << "--publish needs";
+    }
+    void brokerUrls() {
+        QFETCH(QString, url);
+        QFETCH(QString, shown);
+        std::string error;
+        const auto u = parseBrokerUrl(url.toStdString(), error);
+        QCOMPARE(QString::fromStdString(u ? u->display() + " " + u->prefix : error).left(shown.size()), shown);
+    }
+
+    void twoRunsPublishEveryReadingInOrder() {
+        QTemporaryDir dir;
+        LocalBroker broker(dir.path().toStdString());
+        QVERIFY(broker.start());
+        Subscriber sub(broker, "lab/#", "watcher");
+        QVERIFY(sub.waitFor([](auto&) { return true; }));
+        const std::string one = writeCapture(dir, "one.bin", 300);
+        const std::string two = writeCapture(dir, "two.bin", 200);
+        Run a, b;
+        std::thread first([&] { a = decode({"--decode", one, "--publish", broker.url() + "/lab"}, ""); });
+        b = decode({"--decode", two, "--publish", broker.url() + "/lab", "--publish-id", "second"}, "");
+        first.join();
+        QCOMPARE(a.code, 0);
+        QCOMPARE(b.code, 0);
+        QVERIFY2(a.err.find("readings published 300, dropped 0, not sent 0") != std::string::npos, a.err.c_str());
+
+        QVERIFY(sub.waitFor([](auto& m) { return m.size() >= 500 + 4; }));
+        QCOMPARE(sequence(sub.payloads("lab/KR31E-one.bin/reading")), range(1, 300));
+        QCOMPARE(sequence(sub.payloads("lab/second/reading")), range(1, 200));
+        const QJsonObject r = QJsonDocument::fromJson(QByteArray::fromStdString(sub.payloads("second/reading")[1])).object();
+        QCOMPARE(r["display"].toString(), "-3999");
+        QCOMPARE(r["value"].toDouble(), -3999.0);
+        QCOMPARE(r["counts"].toDouble(), -3999.0);
+        QCOMPARE(r["unit"].toString() + r["acdc"].toString() + r["range"].toString(), "VDCMANU");
+        QCOMPARE(r["overload"].toBool(), false);
+        QCOMPARE(r["model"].toString(), "KR31E");
+        QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$")
+                    .match(r["time"].toString()).hasMatch());
+        // online before the first reading, offline after the last, and retained for later subscribers
+        const std::vector<std::string> status = sub.payloads("second/status");
+        QCOMPARE(status, (std::vector<std::string>{"online", "offline"}));
+        Subscriber late(broker, "lab/+/status", "late");
+        QVERIFY(late.waitFor([](auto& m) { return m.size() == 2; }));
+        QVERIFY(late.messages()[0].retained);
+        QCOMPARE(late.payloads("status"), (std::vector<std::string>{"offline", "offline"}));
+    }
+
+    void killedProgramGoesOfflineByItsWill() {
+#ifndef DMMVIEW_PATH
+        QSKIP("the program is not built");
+#else
+        QTemporaryDir dir;
+        LocalBroker broker(dir.path().toStdString());
+        QVERIFY(broker.start());
+        Subscriber sub(broker, "k/#", "watcher");
+        QProcess run;
+        run.start(DMMVIEW_PATH, {"--decode", "-", "--publish", QString::fromStdString(broker.url() + "/k"),
+                                 "--publish-id", "bench"});
+        QVERIFY(run.waitForStarted());
+        run.write(QByteArray::fromStdString(segmentBytes("705DB1F2700040")));
+        QVERIFY(run.waitForBytesWritten());
+        QVERIFY(sub.waitFor([](auto& m) { return m.size() >= 2; }));
+        QCOMPARE(sub.payloads("status"), std::vector<std::string>{"online"});
+        ::kill(static_cast<pid_t>(run.processId()), SIGKILL);
+        QVERIFY(run.waitForFinished());
+        QVERIFY(sub.waitFor([](auto& m) { return !m.empty() && m.back().payload == "offline"; }));
+#endif
+    }
+
+    // The broker away for 3 s with 150 readings coming: the bound of 100 keeps the newest 100,
+    // the count says 50 went, and what was kept arrives after the restart, in order, once.
+    void brokerRestartKeepsTheNewestQueued() {
+        QTemporaryDir dir;
+        LocalBroker broker(dir.path().toStdString());
+        QVERIFY(broker.start());
+        Subscriber sub(broker, "r/#", "watcher");
+        QVERIFY(sub.waitFor([](auto&) { return true; }));
+        std::mutex m;
+        std::vector<BrokerState> changes;
+        PublisherSettings s;
+        std::string error;
+        s.url = *parseBrokerUrl(broker.url(), error);
+        s.clientId = "restart";
+        s.readingTopic = "r/x/reading";
+        s.statusTopic = "r/x/status";
+        s.queueBound = 100;
+        MqttPublisher pub(s, [&](const PublisherStatus& st) {
+            std::lock_guard<std::mutex> lock(m);
+            changes.push_back(st.state);
+        });
+        QVERIFY(pub.waitUntilTried(std::chrono::seconds(10)));
+        auto send = [&](int from, int to) {
+            for (int i = from; i <= to; ++i) pub.publish(QByteArray("{\"seq\":") + QByteArray::number(i) + "}");
+        };
+        send(1, 50);
+        QVERIFY(pub.drain(std::chrono::seconds(10)));
+        // the broker would deliver again what the subscriber had not yet acknowledged
+        QVERIFY(sub.waitFor([](auto& msgs) { return msgs.size() >= 50 + 1; }));
+        QVERIFY(sub.sync());
+        broker.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(pub.status().state == BrokerState::Offline, 5000);
+        send(51, 200);
+        QCOMPARE(pub.status().dropped, uint64_t(50));
+        QTest::qWait(3000);
+        QVERIFY(broker.start());
+        QVERIFY(pub.drain(std::chrono::seconds(20)));
+        std::vector<qint64> expected = range(1, 50);
+        for (qint64 i = 101; i <= 200; ++i) expected.push_back(i);
+        QVERIFY(sub.waitFor([](auto& msgs) { return !msgs.empty() && msgs.back().payload == "{\"seq\":200}"; }, std::chrono::seconds(20)));
+        QCOMPARE(sequence(sub.payloads("reading")), expected);
+        const PublisherStatus end = pub.status();
+        QCOMPARE(end.sent, uint64_t(150));
+        QCOMPARE(end.dropped, uint64_t(50));
+        std::lock_guard<std::mutex> lock(m);
+        QCOMPARE(changes, (std::vector<BrokerState>{BrokerState::Online, BrokerState::Offline, BrokerState::Online}));
+    }
+
+    void loginsAndCertificates_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("right password") << "password" << "s3cret" << "" << 0 << "readings published 1,";
+        QTest::newRow("wrong password") << "password" << "guess" << "" << 1 << "refused the";
+        QTest::newRow("CA that signed") << "tls" << "" << "ca.crt" << 0 << "readings published 1,";
+        QTest::newRow("other CA") << "tls" << "" << "other-ca.crt" << 1 << "TLS handshake failed";
+        QTest::newRow("nothing listening") << "none" << "" << "" << 1 << "Connection refused";
+    }
+    void loginsAndCertificates() {
+        QFETCH(QString, setup);
+        QFETCH(QString, password);
+        QFETCH(QString, ca);
+        QTemporaryDir dir;
+        LocalBroker broker(dir.path().toStdString());
+        if (setup == "password") QVERIFY(broker.requirePassword("lab", "s3cret"));
+        if (setup == "tls") QVERIFY(broker.useTls());
+        if (setup != "none") QVERIFY(broker.start());
+        qputenv("DMMVIEW_MQTT_PASSWORD", password.toUtf8());
+        std::vector<std::string> args{"--decode", writeCapture(dir, "c.bin", 1), "--publish",
+                                      broker.url(setup == "password" ? "lab" : "")};
+        if (!ca.isEmpty()) args.insert(args.end(), {"--publish-ca", broker.path(ca.toStdString())});
+        const Run r = decode(args, "");
+        qunsetenv("DMMVIEW_MQTT_PASSWORD");
+        QTEST(r.code, "code");
+        QFETCH(QString, message);
+        QVERIFY2(QString::fromStdString(r.err).contains(message), r.err.c_str());
+        // a failure names the broker
+        QVERIFY2(r.err.find("127.0.0.1:" + std::to_string(broker.port())) != std::string::npos, r.err.c_str());
+    }
+};
+
+QTEST_GUILESS_MAIN(Publish)
+#include "tst_publish.moc"
