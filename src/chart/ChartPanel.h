@@ -8,17 +8,19 @@
 class ChartPoints;
 class ChartPaging;
 class ChartView;
-class QAreaSeries;
 class QChart;
 class QGraphicsRectItem;
 class QLineSeries;
 class QValueAxis;
+class TracePlot;
 
 // The trend chart `Chtshow`: a framed panel holding the chart, with the toolbar controls of the
 // form on top of it. It draws what the point store and the paging say and keeps no data of its
 // own: the visible page, reduced to the plot's pixel columns when it holds more points than that,
-// is all the chart component is handed, and only for the series shown. Changes are collected and
-// drawn by refresh(), which the window calls once per received chunk.
+// is all the chart is handed, and only for the series shown. Qt Charts draws the background, the
+// grid and the axes; the curve is drawn by a plot item of our own (TracePlot), which repaints only
+// the plot area and at most every few frames. Changes are collected and handed over by refresh(),
+// which the window calls once per received chunk.
 class ChartPanel : public QFrame {
     Q_OBJECT
 
@@ -66,23 +68,22 @@ private:
     void setBottomAxis(double minimum, double maximum);
     bool newPointsChangeNothing() const;
     void showHint(const QPointF& point, bool entered);
+    void placeTrace();
     void zoomedByUser();
 
     const ChartPoints* points_ = nullptr;
     const ChartPaging* paging_ = nullptr;
     ChartView* view_ = nullptr;
     QChart* chart_ = nullptr;
-    QLineSeries* line_ = nullptr;       // Series1
-    QLineSeries* areaUpper_ = nullptr;  // the upper edge of Series2's fill
-    QAreaSeries* area_ = nullptr;       // Series2, filled without an outline
-    QLineSeries* areaLine_ = nullptr;   // Series2's outline, drawn over its fill
+    // An empty series bound to both axes: zooming works on the ranges of the chart's series.
+    QLineSeries* axesSeries_ = nullptr;
+    TracePlot* trace_ = nullptr;
     QList<QPointF> fill_;
     QValueAxis* axisX_ = nullptr;
     QValueAxis* axisY_ = nullptr;
     QGraphicsRectItem* leftWall_ = nullptr;
     QGraphicsRectItem* bottomWall_ = nullptr;
     QList<QPointF> shown_;
-    int shownSeries_ = -2;
     int shownPage_ = 0;
     bool dirty_ = true;
     bool redrawAll_ = true;

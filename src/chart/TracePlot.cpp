@@ -1,0 +1,158 @@
+#include "TracePlot.h"
+
+#include <QGraphicsSceneHoverEvent>
+#include <QPainter>
+#include <QPolygonF>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// how close to the curve, in pixels, the mouse must be for the hint
+constexpr double kHoverPixels = 3;
+
+double distanceToSegment(const QPointF& p, const QPointF& a, const QPointF& b) {
+    const QPointF ab = b - a;
+    const double length2 = QPointF::dotProduct(ab, ab);
+    const double t = length2 > 0 ? std::clamp(QPointF::dotProduct(p - a, ab) / length2, 0.0, 1.0) : 0.0;
+    const QPointF d = p - (a + t * ab);
+    return std::hypot(d.x(), d.y());
+}
+
+}  // namespace
+
+TracePlot::TracePlot(QGraphicsItem* parent) : QGraphicsItem(parent) {
+    setAcceptHoverEvents(true);
+    setFlag(QGraphicsItem::ItemClipsToShape, false);
+    repaint_.setSingleShot(true);
+    repaint_.callOnTimeout([this] {
+        sinceRepaint_.start();
+        update();
+    });
+}
+
+void TracePlot::setPlot(const QRectF& plotArea, double xMin, double xMax, double yMin, double yMax) {
+    if (plotArea == plot_ && xMin == xMin_ && xMax == xMax_ && yMin == yMin_ && yMax == yMax_) return;
+    if (plotArea != plot_) prepareGeometryChange();
+    plot_ = plotArea;
+    xMin_ = xMin;
+    xMax_ = xMax;
+    yMin_ = yMin;
+    yMax_ = yMax;
+    // the axes move with the plot, and they are drawn at once: the curve goes with them
+    update();
+}
+
+void TracePlot::setLine(const QList<QPointF>& line, const QPen& pen) {
+    line_ = line;
+    fill_.clear();
+    pen_ = pen;
+    scheduleRepaint();
+}
+
+void TracePlot::setArea(const QList<QPointF>& fill, const QBrush& brush, const QList<QPointF>& outline,
+                        const QPen& outlinePen) {
+    line_ = outline;
+    fill_ = fill;
+    brush_ = brush;
+    pen_ = outlinePen;
+    scheduleRepaint();
+}
+
+void TracePlot::clear() {
+    if (line_.isEmpty() && fill_.isEmpty()) return;
+    line_.clear();
+    fill_.clear();
+    scheduleRepaint();
+}
+
+// The first change after a quiet spell is drawn at once, later ones wait for the rest of the
+// period, so a steady stream of points repaints at most once per period.
+void TracePlot::scheduleRepaint() {
+    if (repaint_.isActive()) return;
+    const qint64 since = sinceRepaint_.isValid() ? sinceRepaint_.elapsed() : kMinRepaintMs;
+    if (since >= kMinRepaintMs) {
+        sinceRepaint_.start();
+        update();
+    } else {
+        repaint_.start(int(kMinRepaintMs - since));
+    }
+}
+
+QRectF TracePlot::boundingRect() const { return plot_; }
+
+// relative to the plot's top left corner
+QPointF TracePlot::toPixel(const QPointF& value) const {
+    const double dx = plot_.width() / (xMax_ - xMin_);
+    const double dy = plot_.height() / (yMax_ - yMin_);
+    return QPointF((value.x() - xMin_) * dx, (value.y() - yMin_) * -dy + plot_.height());
+}
+
+QPointF TracePlot::toValue(const QPointF& pixel) const {
+    return QPointF(xMin_ + (pixel.x() - plot_.left()) * (xMax_ - xMin_) / plot_.width(),
+                   yMin_ + (plot_.bottom() - pixel.y()) * (yMax_ - yMin_) / plot_.height());
+}
+
+void TracePlot::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    if (line_.isEmpty() || plot_.isEmpty() || !(xMax_ > xMin_) || !(yMax_ > yMin_)) return;
+    painter->save();
+    painter->translate(plot_.topLeft());
+    // Half a pixel more where the plot's edges fall between pixels, so that a curve along an edge
+    // is drawn, but never so much that it shows beyond the plot.
+    QRectF clip(QPointF(0, 0), plot_.size());
+    const auto fraction = [](double v) { return v - std::floor(v); };
+    clip.adjust(-fraction(plot_.left()), -fraction(plot_.top()), fraction(clip.width() + 0.5),
+                fraction(clip.height() + 0.5));
+    painter->setClipRect(clip);
+    if (!fill_.isEmpty()) {
+        QPolygonF area;
+        area.reserve(fill_.size() + 2);
+        for (const QPointF& p : fill_) area.append(toPixel(p));
+        area.append(QPointF(area.last().x(), plot_.height()));
+        area.append(QPointF(area.first().x(), plot_.height()));
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(brush_);
+        painter->drawPolygon(area);
+    }
+    // one line per pair of points: a polyline would join them, which costs more and changes pixels
+    QList<QLineF> lines;
+    lines.reserve(line_.size());
+    QPointF from = toPixel(line_.first());
+    for (qsizetype i = 1; i < line_.size(); ++i) {
+        const QPointF to = toPixel(line_[i]);
+        lines.append(QLineF(from, to));
+        from = to;
+    }
+    painter->setPen(pen_);
+    painter->setBrush(Qt::NoBrush);
+    painter->drawLines(lines);
+    painter->restore();
+}
+
+bool TracePlot::nearCurve(const QPointF& pixel) const {
+    if (line_.isEmpty() || plot_.isEmpty()) return false;
+    // the points run left to right: only the segments around the mouse's column can be near it
+    const double from = toValue(pixel - QPointF(kHoverPixels, 0)).x();
+    auto it = std::lower_bound(line_.begin(), line_.end(), from,
+                               [](const QPointF& p, double x) { return p.x() < x; });
+    if (it != line_.begin()) --it;
+    const double to = toValue(pixel + QPointF(kHoverPixels, 0)).x();
+    for (; it != line_.end() && it->x() <= to; ++it) {
+        const QPointF a = plot_.topLeft() + toPixel(*it);
+        const QPointF b = (it + 1 != line_.end()) ? plot_.topLeft() + toPixel(*(it + 1)) : a;
+        if (distanceToSegment(pixel, a, b) <= kHoverPixels) return true;
+    }
+    return false;
+}
+
+void TracePlot::hoverMoveEvent(QGraphicsSceneHoverEvent* event) {
+    const bool near = nearCurve(event->pos());
+    if (!onHover || (!near && !hovering_)) return;
+    hovering_ = near;
+    onHover(toValue(event->pos()), near);
+}
+
+void TracePlot::hoverLeaveEvent(QGraphicsSceneHoverEvent*) {
+    if (hovering_ && onHover) onHover(QPointF(), false);
+    hovering_ = false;
+}
