@@ -56,6 +56,8 @@ ChartPanel::ChartPanel(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(1);
     buildChart();
+    redraw_.setSingleShot(true);
+    connect(&redraw_, &QTimer::timeout, this, &ChartPanel::draw);
 }
 
 ChartPanel::~ChartPanel() = default;
@@ -150,18 +152,44 @@ void ChartPanel::setLeftAxis(double maximum, double minimum) {
 
 double ChartPanel::leftAxisMaximum() const { return axisY_->max(); }
 double ChartPanel::leftAxisMinimum() const { return axisY_->min(); }
-double ChartPanel::bottomAxisMinimum() const { return axisX_->min(); }
-double ChartPanel::bottomAxisMaximum() const { return axisX_->max(); }
+const QList<QPointF>& ChartPanel::shownPoints() {
+    if (redraw_.isActive()) draw();
+    return shown_;
+}
+
+double ChartPanel::bottomAxisMinimum() {
+    if (redraw_.isActive()) draw();
+    return axisX_->min();
+}
+
+double ChartPanel::bottomAxisMaximum() {
+    if (redraw_.isActive()) draw();
+    return axisX_->max();
+}
 
 int ChartPanel::plotColumns() const {
     const int w = static_cast<int>(std::lround(chart_->plotArea().width()));
     return w > 0 ? w : std::max(1, width());
 }
 
+// The first change after a quiet spell is drawn at once; while changes keep coming they are drawn
+// together, once per period.
 void ChartPanel::refresh() {
+    if (!dirty_ || redraw_.isActive()) return;
+    const qint64 since = sinceDrawn_.isValid() ? sinceDrawn_.elapsed() : kMinRedrawMs;
+    if (since >= kMinRedrawMs) {
+        draw();
+    } else {
+        redraw_.start(int(kMinRedrawMs - since));
+    }
+}
+
+void ChartPanel::draw() {
+    redraw_.stop();
     if (!dirty_ || !points_ || !paging_ || drawing_) return;
     dirty_ = false;
     if (!redrawAll_ && newPointsChangeNothing()) return;
+    sinceDrawn_.start();
     redrawAll_ = false;
     drawing_ = true;
     const int active = points_->activeSeries();
@@ -230,7 +258,7 @@ void ChartPanel::setBottomAxis(double minimum, double maximum) {
 }
 
 QImage ChartPanel::picture() {
-    refresh();
+    draw();
     return view_->grab().toImage();
 }
 
@@ -264,5 +292,5 @@ void ChartPanel::showHint(const QPointF& point, bool entered) {
 
 void ChartPanel::zoomedByUser() {
     invalidate();
-    refresh();
+    draw();
 }

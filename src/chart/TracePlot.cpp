@@ -23,12 +23,6 @@ double distanceToSegment(const QPointF& p, const QPointF& a, const QPointF& b) {
 
 TracePlot::TracePlot(QGraphicsItem* parent) : QGraphicsItem(parent) {
     setAcceptHoverEvents(true);
-    setFlag(QGraphicsItem::ItemClipsToShape, false);
-    repaint_.setSingleShot(true);
-    repaint_.callOnTimeout([this] {
-        sinceRepaint_.start();
-        update();
-    });
 }
 
 void TracePlot::setPlot(const QRectF& plotArea, double xMin, double xMax, double yMin, double yMax) {
@@ -39,7 +33,6 @@ void TracePlot::setPlot(const QRectF& plotArea, double xMin, double xMax, double
     xMax_ = xMax;
     yMin_ = yMin;
     yMax_ = yMax;
-    // the axes move with the plot, and they are drawn at once: the curve goes with them
     update();
 }
 
@@ -47,7 +40,7 @@ void TracePlot::setLine(const QList<QPointF>& line, const QPen& pen) {
     line_ = line;
     fill_.clear();
     pen_ = pen;
-    scheduleRepaint();
+    update();
 }
 
 void TracePlot::setArea(const QList<QPointF>& fill, const QBrush& brush, const QList<QPointF>& outline,
@@ -56,27 +49,14 @@ void TracePlot::setArea(const QList<QPointF>& fill, const QBrush& brush, const Q
     fill_ = fill;
     brush_ = brush;
     pen_ = outlinePen;
-    scheduleRepaint();
+    update();
 }
 
 void TracePlot::clear() {
     if (line_.isEmpty() && fill_.isEmpty()) return;
     line_.clear();
     fill_.clear();
-    scheduleRepaint();
-}
-
-// The first change after a quiet spell is drawn at once, later ones wait for the rest of the
-// period, so a steady stream of points repaints at most once per period.
-void TracePlot::scheduleRepaint() {
-    if (repaint_.isActive()) return;
-    const qint64 since = sinceRepaint_.isValid() ? sinceRepaint_.elapsed() : kMinRepaintMs;
-    if (since >= kMinRepaintMs) {
-        sinceRepaint_.start();
-        update();
-    } else {
-        repaint_.start(int(kMinRepaintMs - since));
-    }
+    update();
 }
 
 QRectF TracePlot::boundingRect() const { return plot_; }

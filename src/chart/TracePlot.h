@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QGraphicsItem>
 #include <QList>
 #include <QPen>
 #include <QPointF>
-#include <QTimer>
 #include <functional>
 
 // The curve of the trend chart, drawn by the chart itself over its plot area: either a line or
@@ -13,11 +11,9 @@
 // The chart's own series stroke a path point by point and rebuild a hit-test outline of it on
 // every change, which at the line rate costs far more than the drawing; this item keeps the
 // points in the axes' values, maps them when it paints, and draws plain lines and one polygon.
-// Repaints are held to one per kMinRepaintMs: points handed over in between show at the next one.
+// Only the plot area is repainted when the points change.
 class TracePlot : public QGraphicsItem {
 public:
-    static constexpr int kMinRepaintMs = 40;
-
     explicit TracePlot(QGraphicsItem* parent = nullptr);
 
     // the plot rectangle in the parent's coordinates and the axes' ranges it spans
@@ -43,7 +39,6 @@ private:
     QPointF toPixel(const QPointF& value) const;
     QPointF toValue(const QPointF& pixel) const;
     bool nearCurve(const QPointF& pixel) const;
-    void scheduleRepaint();
 
     QRectF plot_;
     double xMin_ = 0, xMax_ = 1, yMin_ = 0, yMax_ = 1;
@@ -52,6 +47,4 @@ private:
     QPen pen_;
     QBrush brush_;
     bool hovering_ = false;
-    QTimer repaint_;
-    QElapsedTimer sinceRepaint_;
 };
