@@ -19,6 +19,31 @@ double distanceToSegment(const QPointF& p, const QPointF& a, const QPointF& b) {
     return std::hypot(d.x(), d.y());
 }
 
+// Fills the area between `edge` (points left to right) and the horizontal line at `bottom`, all in
+// device pixels, as the polygon they make would be filled: a pixel is inside when its centre is.
+// The area is never crossed by its edge more than once a column, so a span per column does it,
+// without the polygon rasterizer sorting thousands of crossings on every line.
+void fillUnder(QPainter* painter, const QPolygonF& edge, double bottom, const QBrush& brush) {
+    const auto firstCentre = [](double v) { return int(std::ceil(v - 0.5)); };
+    const int last = firstCentre(edge.last().x());
+    const int rowEnd = firstCentre(bottom);
+    QList<QRect> spans;
+    spans.reserve(std::max(0, last - firstCentre(edge.first().x())));
+    qsizetype k = 0;
+    for (int c = firstCentre(edge.first().x()); c < last; ++c) {
+        const double x = c + 0.5;
+        while (k + 2 < edge.size() && edge[k + 1].x() <= x) ++k;
+        const QPointF a = edge[k];
+        const QPointF b = edge[k + 1];
+        const double y = b.x() > a.x() ? a.y() + (b.y() - a.y()) * (x - a.x()) / (b.x() - a.x()) : b.y();
+        const int top = firstCentre(y);
+        if (top < rowEnd) spans.append(QRect(c, top, 1, rowEnd - top));
+    }
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(brush);
+    painter->drawRects(spans);
+}
+
 }  // namespace
 
 TracePlot::TracePlot(QGraphicsItem* parent) : QGraphicsItem(parent) {
@@ -59,7 +84,8 @@ void TracePlot::clear() {
     update();
 }
 
-QRectF TracePlot::boundingRect() const { return plot_; }
+// the curve may reach half a pixel beyond the plot where its edges fall between pixels
+QRectF TracePlot::boundingRect() const { return plot_.adjusted(-1, -1, 1, 1); }
 
 // relative to the plot's top left corner
 QPointF TracePlot::toPixel(const QPointF& value) const {
@@ -84,15 +110,19 @@ void TracePlot::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
     clip.adjust(-fraction(plot_.left()), -fraction(plot_.top()), fraction(clip.width() + 0.5),
                 fraction(clip.height() + 0.5));
     painter->setClipRect(clip);
-    if (!fill_.isEmpty()) {
-        QPolygonF area;
-        area.reserve(fill_.size() + 2);
-        for (const QPointF& p : fill_) area.append(toPixel(p));
-        area.append(QPointF(area.last().x(), plot_.height()));
-        area.append(QPointF(area.first().x(), plot_.height()));
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(brush_);
-        painter->drawPolygon(area);
+    if (fill_.size() > 1) {
+        QPolygonF edge;
+        edge.reserve(fill_.size());
+        // in device pixels, rounded to the 1/64 pixel the painter fills polygons at, so that the
+        // spans are the pixels the polygon would fill
+        for (const QPointF& p : fill_) {
+            const QPointF d = plot_.topLeft() + toPixel(p);
+            edge.append(QPointF(std::round(d.x() * 64) / 64, std::round(d.y() * 64) / 64));
+        }
+        painter->save();
+        painter->resetTransform();
+        fillUnder(painter, edge, plot_.bottom(), brush_);
+        painter->restore();
     }
     // one line per pair of points: a polyline would join them, which costs more and changes pixels
     QList<QLineF> lines;
