@@ -5,6 +5,8 @@
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <utility>
 
 namespace {
 
@@ -44,6 +46,17 @@ void fillUnder(QPainter* painter, const QPolygonF& edge, double bottom, const QB
     painter->drawRects(spans);
 }
 
+// The value x from which the curve through `now` differs from the one through `before`: the start
+// of the segment leading to the first point that changed. Infinity when nothing changed.
+double changedFrom(const QList<QPointF>& before, const QList<QPointF>& now) {
+    constexpr double kNone = std::numeric_limits<double>::infinity();
+    const qsizetype n = std::min(before.size(), now.size());
+    qsizetype i = 0;
+    while (i < n && before[i] == now[i]) ++i;
+    if (i == before.size() && i == now.size()) return kNone;
+    return i == 0 ? -kNone : before[i - 1].x();
+}
+
 }  // namespace
 
 TracePlot::TracePlot(QGraphicsItem* parent) : QGraphicsItem(parent) {
@@ -61,27 +74,38 @@ void TracePlot::setPlot(const QRectF& plotArea, double xMin, double xMax, double
     update();
 }
 
-void TracePlot::setLine(const QList<QPointF>& line, const QPen& pen) {
-    line_ = line;
-    fill_.clear();
-    pen_ = pen;
-    update();
-}
+void TracePlot::setLine(const QList<QPointF>& line, const QPen& pen) { changePoints(line, {}, pen, brush_); }
 
 void TracePlot::setArea(const QList<QPointF>& fill, const QBrush& brush, const QList<QPointF>& outline,
                         const QPen& outlinePen) {
-    line_ = outline;
-    fill_ = fill;
-    brush_ = brush;
-    pen_ = outlinePen;
-    update();
+    changePoints(outline, fill, outlinePen, brush);
 }
 
-void TracePlot::clear() {
-    if (line_.isEmpty() && fill_.isEmpty()) return;
-    line_.clear();
-    fill_.clear();
-    update();
+void TracePlot::clear() { changePoints({}, {}, pen_, brush_); }
+
+// Points added at the end of a page change only the strip from the last point drawn before them:
+// that strip is all that is painted again, not the whole plot with its background and grid.
+void TracePlot::changePoints(const QList<QPointF>& line, const QList<QPointF>& fill, const QPen& pen,
+                             const QBrush& brush) {
+    const bool sameLook = pen == pen_ && brush == brush_ && fill.isEmpty() == fill_.isEmpty();
+    constexpr double kNone = std::numeric_limits<double>::infinity();
+    const double from = std::min(changedFrom(line_, line), changedFrom(fill_, fill));
+    double to = -kNone;
+    for (const QList<QPointF>* points : {&std::as_const(line_), &line, &std::as_const(fill_), &fill}) {
+        if (!points->isEmpty()) to = std::max(to, points->last().x());
+    }
+    line_ = line;
+    fill_ = fill;
+    pen_ = pen;
+    brush_ = brush;
+    if (sameLook && from == kNone) return;
+    if (!sameLook || from == -kNone || plot_.isEmpty() || !(xMax_ > xMin_)) {
+        update();
+        return;
+    }
+    const double left = std::max(plot_.left() - 1, plot_.left() + toPixel(QPointF(from, 0)).x() - 2);
+    const double right = std::min(plot_.right() + 1, plot_.left() + toPixel(QPointF(to, 0)).x() + 2);
+    if (right >= left) update(QRectF(left, plot_.top() - 1, right - left, plot_.height() + 2));
 }
 
 // the curve may reach half a pixel beyond the plot where its edges fall between pixels
