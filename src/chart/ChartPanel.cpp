@@ -176,12 +176,19 @@ int ChartPanel::plotColumns() const {
 // together, once per period.
 void ChartPanel::refresh() {
     if (!dirty_ || redraw_.isActive()) return;
-    const qint64 since = sinceDrawn_.isValid() ? sinceDrawn_.elapsed() : kMinRedrawMs;
-    if (since >= kMinRedrawMs) {
+    const int period = axisWillMove() ? kMinAxisRedrawMs : kMinRedrawMs;
+    const qint64 since = sinceDrawn_.isValid() ? sinceDrawn_.elapsed() : period;
+    if (since >= period) {
         draw();
     } else {
-        redraw_.start(int(kMinRedrawMs - since));
+        redraw_.start(int(period - since));
     }
+}
+
+bool ChartPanel::axisWillMove() const {
+    if (!points_ || !paging_ || chart_->isZoomed()) return false;
+    const PageView page = paging_->view(points_->activeCount());
+    return page.axisMin != axisX_->min() || page.axisMax != axisX_->max();
 }
 
 void ChartPanel::draw() {

@@ -29,6 +29,10 @@ class ChartPanel : public QFrame {
 public:
     // a trend reads well at 25 pictures a second, and points come faster than that at 19,200 Bd
     static constexpr int kMinRedrawMs = 40;
+    // A drawing that moves the horizontal axis repaints the whole chart, labels and grid
+    // included. A page of all points moves it with every point, by less than a pixel once the
+    // page is long, so such drawings wait longer.
+    static constexpr int kMinAxisRedrawMs = 100;
 
     explicit ChartPanel(QWidget* parent = nullptr);
     ~ChartPanel() override;
@@ -51,7 +55,7 @@ public:
     void pointsAdded() { dirty_ = true; }
     bool isDirty() const { return dirty_; }
     // Hands the chart the visible page if anything changed since the last time: at once when the
-    // last drawing is kMinRedrawMs old, otherwise when it will be.
+    // last drawing is kMinRedrawMs (kMinAxisRedrawMs) old, otherwise when it will be.
     void refresh();
 
     // the chart's picture at its current size, without the toolbar
@@ -75,6 +79,7 @@ private:
     void placeWalls();
     void setBottomAxis(double minimum, double maximum);
     bool newPointsChangeNothing() const;
+    bool axisWillMove() const;
     void showHint(const QPointF& point, bool entered);
     void placeTrace();
     void zoomedByUser();
