@@ -5,8 +5,11 @@
 # With a row count, the program starts with that many rows already stored, Repeat off and no record
 # limit, so every reading becomes a row of a full table (a day at the line rate is 10000000).
 # chart, for example "points=10000000,perpage=0": the chart holds that many points after every New
-# (the first reading makes one) and shows that many points a page, as after a long run.
+# (the first reading makes one) and shows that many points a page, as after a long run;
+# "size=1600x1000,enlarged" sizes the window and enlarges the chart over it.
 # The window runs in an empty temporary folder, so its record table and journal go with it.
+# It also reports how many times a second the chart, the LCD panel, the face and the bar were
+# repainted over the measuring period.
 # Usage: bench/bench_cpu.sh [build-dir] [seconds] [model] [stored-rows] [chart]
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -34,10 +37,12 @@ for item in ${chart//,/ }; do
     case $item in
         points=*) extra+=(--points "${item#points=}") ;;
         perpage=*) extra+=(--per-page "${item#perpage=}") ;;
+        size=*) size=${item#size=}; extra+=(--width "${size%x*}" --height "${size#*x}") ;;
+        enlarged) extra+=(--enlarge) ;;
     esac
 done
 (cd "$work" && QT_QPA_PLATFORM=offscreen exec "$app" --model "$model" --port "COM1=$pty" --connect "${extra[@]}" \
-    >/dev/null 2>&1) &
+    >"$work/paints.out" 2>/dev/null) &
 app_pid=$!
 # filling the table comes before connecting; wait for the port, then for the steady state
 for _ in $(seq 600); do
@@ -52,13 +57,28 @@ ls -l "/proc/$app_pid/fd" 2>/dev/null | grep -q -- "-> $pty\$" ||
 
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$app_pid/stat"; }
+# the window answers SIGUSR1 with a line: milliseconds, then repaints of chart, LCD, face and bar
+paints() {
+    local before
+    before=$(wc -l <"$work/paints.out")
+    kill -USR1 "$app_pid"
+    for _ in $(seq 50); do [ "$(wc -l <"$work/paints.out")" -gt "$before" ] && break; sleep 0.05; done
+    tail -n1 "$work/paints.out"
+}
+p0=$(paints)
 c0=$(cpu); t0=$(date +%s.%N)
 sleep "$seconds"
 kill -0 "$app_pid" 2>/dev/null || { echo "dmmview ended during the measurement" >&2; exit 1; }
 c1=$(cpu); t1=$(date +%s.%N)
+p1=$(paints)
 rss=$(awk '/^VmRSS/ {print $2}' "/proc/$app_pid/status")
 awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v m="$model" -v rows="$rows" -v rss="$rss" \
     -v ch="${chart:-as started}" 'BEGIN {
   cpu = (c1 - c0) / hz; wall = t1 - t0;
   printf "model %s, %d rows stored at start, chart %s: %.2f s CPU in %.1f s wall = %.2f %% of one core, %.0f MB resident\n",
          m, rows, ch, cpu, wall, 100 * cpu / wall, rss / 1024 }'
+awk -v a="$p0" -v b="$p1" 'BEGIN {
+  split(a, x, " "); split(b, y, " "); s = (y[1] - x[1]) / 1000;
+  if (s <= 0) { print "repaints: the window did not answer"; exit }
+  printf "repaints a second: chart %.1f, LCD panel %.1f, face %.1f, bar %.1f\n",
+         (y[2] - x[2]) / s, (y[3] - x[3]) / s, (y[4] - x[4]) / s, (y[5] - x[5]) / s }'

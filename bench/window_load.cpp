@@ -1,12 +1,21 @@
 // The window as dmmview starts it, with the state of a long day already in it, for measuring the
 // live window (bench_cpu.sh): --rows N starts with N rows stored (Repeat off, no record limit, so
 // every reading becomes a row), --points N leaves N points in the chart after every New (the first
-// reading makes one), --per-page M starts the points-per-page box at M. Every other argument is
-// dmmview's own.
+// reading makes one), --per-page M starts the points-per-page box at M, --width W and --height H
+// size the window, --enlarge enlarges the chart over it. Every other argument is dmmview's own.
+// On SIGUSR1 it prints one line to standard output: the milliseconds since start and how many times
+// the chart, the LCD panel, the meter face and the bar have been repainted so far.
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <iostream>
 
 #include "AppOptions.h"
@@ -41,6 +50,39 @@ private:
     int64_t points_;
 };
 
+// Counts repaints of a few parts of the window. Qt paints every dirty widget of a window in one
+// pass started by an update request, so a part counts once per pass in which any of its widgets
+// was painted.
+class PaintCounter : public QObject {
+public:
+    static constexpr int kParts = 4;
+    explicit PaintCounter(const std::array<QWidget*, kParts>& parts) : parts_(parts) {}
+
+    const std::array<int64_t, kParts>& counts() const { return counts_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::UpdateRequest) ++pass_;
+        if (event->type() != QEvent::Paint || !watched->isWidgetType()) return false;
+        for (int i = 0; i < kParts; ++i) {
+            const auto* w = static_cast<QWidget*>(watched);
+            if ((w == parts_[i] || parts_[i]->isAncestorOf(w)) && counted_[i] != pass_) {
+                counted_[i] = pass_;
+                ++counts_[i];
+            }
+        }
+        return false;
+    }
+
+private:
+    std::array<QWidget*, kParts> parts_;
+    std::array<int64_t, kParts> counts_{};
+    std::array<int64_t, kParts> counted_{-1, -1, -1, -1};
+    int64_t pass_ = 0;
+};
+
+std::atomic<bool> countsAsked{false};
+
 bool takeCount(std::vector<std::string>& args, const std::string& name, int64_t& count) {
     for (std::size_t i = 0; i + 1 < args.size(); ++i) {
         if (args[i] != name) continue;
@@ -57,6 +99,13 @@ int main(int argc, char* argv[]) {
     std::vector<std::string> args(argv + 1, argv + argc);
     Load load;
     int64_t perPage = 0;
+    int64_t width = 0;
+    int64_t height = 0;
+    const auto enlarge = std::find(args.begin(), args.end(), "--enlarge");
+    const bool enlarged = enlarge != args.end();
+    if (enlarged) args.erase(enlarge);
+    takeCount(args, "--width", width);
+    takeCount(args, "--height", height);
     takeCount(args, "--rows", load.rows);
     takeCount(args, "--points", load.points);
     if (takeCount(args, "--per-page", perPage)) load.perPage = QString::number(perPage);
@@ -79,6 +128,20 @@ int main(int argc, char* argv[]) {
         window.recordJournal().restart(window.recordTable().rowCount());
         window.form()->DBGrid1->refresh();
     }
+    PaintCounter counter({window.form()->Chtshow, window.form()->Panel1, window.form()->KD, window.form()->PBar2});
+    app.installEventFilter(&counter);
+    QElapsedTimer clock;
+    clock.start();
+    std::signal(SIGUSR1, [](int) { countsAsked = true; });
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (!countsAsked.exchange(false)) return;
+        const auto& c = counter.counts();
+        std::cout << clock.elapsed() << ' ' << c[0] << ' ' << c[1] << ' ' << c[2] << ' ' << c[3] << std::endl;
+    });
+    answer.start(100);
     window.show();
+    if (width > 0 && height > 0) window.resize(int(width), int(height));
+    if (enlarged) window.form()->TbFd->click();
     return app.exec();
 }

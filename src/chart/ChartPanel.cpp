@@ -1,7 +1,6 @@
 #include "ChartPanel.h"
 
 #include <QAbstractButton>
-#include <QAreaSeries>
 #include <QChart>
 #include <QCursor>
 #include <QGraphicsLayout>
@@ -19,6 +18,7 @@
 #include "ChartPoints.h"
 #include "ChartView.h"
 #include "PageSampler.h"
+#include "TracePlot.h"
 
 namespace {
 
@@ -26,6 +26,13 @@ constexpr int kLeftWallSize = 11;
 constexpr int kBottomWallSize = 3;
 // room for the toolbar along the top edge
 constexpr int kToolbarHeight = 26;
+// the chart's own series lie above its grid and axes
+constexpr qreal kSeriesZ = 10;
+
+// Series2: a yellow area with a blue outline; Series1: a green line
+const QColor kAreaColor(0xFF, 0xFF, 0x80);
+const QColor kAreaLineColor(0x00, 0x80, 0xFF);
+const QColor kLineColor(0x80, 0xFF, 0x00);
 
 QFont arial(int pixels) {
     QFont f(QStringLiteral("Arial"));
@@ -49,6 +56,8 @@ ChartPanel::ChartPanel(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(1);
     buildChart();
+    redraw_.setSingleShot(true);
+    connect(&redraw_, &QTimer::timeout, this, &ChartPanel::draw);
 }
 
 ChartPanel::~ChartPanel() = default;
@@ -69,27 +78,8 @@ void ChartPanel::buildChart() {
     chart_->setTitleBrush(QColor(Qt::blue));
     chart_->setTitleFont(arial(13));
 
-    // series list order: 0 the area (Series2), 1 the line (Series1)
-    areaUpper_ = new QLineSeries(chart_);
-    area_ = new QAreaSeries(areaUpper_);
-    area_->setName(QStringLiteral("Series2"));
-    area_->setBrush(QColor(0xFF, 0xFF, 0x80));
-    area_->setPen(Qt::NoPen);
-    area_->setPointsVisible(false);
-    // The outline is a line of its own: a reduced page fills from a simpler polygon than the
-    // line it draws (see PageSampler).
-    areaLine_ = new QLineSeries;
-    areaLine_->setName(QStringLiteral("Series2 line"));
-    areaLine_->setPen(QPen(QColor(0x00, 0x80, 0xFF), 1));
-    areaLine_->setPointsVisible(false);
-    line_ = new QLineSeries;
-    line_->setName(QStringLiteral("Series1"));
-    line_->setColor(Qt::red);
-    line_->setPen(QPen(QColor(0x80, 0xFF, 0x00), 1));
-    line_->setPointsVisible(false);
-    chart_->addSeries(area_);
-    chart_->addSeries(line_);
-    chart_->addSeries(areaLine_);
+    axesSeries_ = new QLineSeries;
+    chart_->addSeries(axesSeries_);
 
     axisX_ = new QValueAxis;
     axisX_->setLabelFormat(QStringLiteral("%.0f"));
@@ -106,11 +96,11 @@ void ChartPanel::buildChart() {
     axisY_->setRange(-4100, 4100);
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
-    for (QAbstractSeries* s : {static_cast<QAbstractSeries*>(area_), static_cast<QAbstractSeries*>(line_),
-                               static_cast<QAbstractSeries*>(areaLine_)}) {
-        s->attachAxis(axisX_);
-        s->attachAxis(axisY_);
-    }
+    axesSeries_->attachAxis(axisX_);
+    axesSeries_->attachAxis(axisY_);
+    trace_ = new TracePlot(chart_);
+    trace_->setZValue(kSeriesZ);
+    trace_->onHover = [this](const QPointF& value, bool entered) { showHint(value, entered); };
 
     leftWall_ = new QGraphicsRectItem(chart_);
     leftWall_->setBrush(QColor(0xFF, 0xFF, 0x80));
@@ -126,12 +116,13 @@ void ChartPanel::buildChart() {
 
     connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF&) {
         placeWalls();
+        placeTrace();
         if (plotColumns() != drawnColumns_) invalidate();
         if (dirty_) QTimer::singleShot(0, this, &ChartPanel::refresh);
     });
     connect(view_, &ChartView::zoomChanged, this, &ChartPanel::zoomedByUser);
-    connect(line_, &QLineSeries::hovered, this, &ChartPanel::showHint);
-    connect(areaLine_, &QLineSeries::hovered, this, &ChartPanel::showHint);
+    connect(axisX_, &QValueAxis::rangeChanged, this, &ChartPanel::placeTrace);
+    connect(axisY_, &QValueAxis::rangeChanged, this, &ChartPanel::placeTrace);
 }
 
 void ChartPanel::attach(const ChartPoints* points, const ChartPaging* paging) {
@@ -163,33 +154,54 @@ void ChartPanel::setLeftAxis(double maximum, double minimum) {
 
 double ChartPanel::leftAxisMaximum() const { return axisY_->max(); }
 double ChartPanel::leftAxisMinimum() const { return axisY_->min(); }
-double ChartPanel::bottomAxisMinimum() const { return axisX_->min(); }
-double ChartPanel::bottomAxisMaximum() const { return axisX_->max(); }
+const QList<QPointF>& ChartPanel::shownPoints() {
+    if (redraw_.isActive()) draw();
+    return shown_;
+}
+
+double ChartPanel::bottomAxisMinimum() {
+    if (redraw_.isActive()) draw();
+    return axisX_->min();
+}
+
+double ChartPanel::bottomAxisMaximum() {
+    if (redraw_.isActive()) draw();
+    return axisX_->max();
+}
 
 int ChartPanel::plotColumns() const {
     const int w = static_cast<int>(std::lround(chart_->plotArea().width()));
     return w > 0 ? w : std::max(1, width());
 }
 
+// The first change after a quiet spell is drawn at once; while changes keep coming they are drawn
+// together, once per period.
 void ChartPanel::refresh() {
+    if (!dirty_ || redraw_.isActive()) return;
+    const int period = axisWillMove() ? kMinAxisRedrawMs : kMinRedrawMs;
+    const qint64 since = sinceDrawn_.isValid() ? sinceDrawn_.elapsed() : period;
+    if (since >= period) {
+        draw();
+    } else {
+        redraw_.start(int(period - since));
+    }
+}
+
+bool ChartPanel::axisWillMove() const {
+    if (!points_ || !paging_ || chart_->isZoomed()) return false;
+    const PageView page = paging_->view(points_->activeCount());
+    return page.axisMin != axisX_->min() || page.axisMax != axisX_->max();
+}
+
+void ChartPanel::draw() {
+    redraw_.stop();
     if (!dirty_ || !points_ || !paging_ || drawing_) return;
     dirty_ = false;
     if (!redrawAll_ && newPointsChangeNothing()) return;
+    sinceDrawn_.start();
     redrawAll_ = false;
     drawing_ = true;
     const int active = points_->activeSeries();
-    area_->setVisible(active == ChartPoints::AreaSeries);
-    areaLine_->setVisible(active == ChartPoints::AreaSeries);
-    line_->setVisible(active == ChartPoints::LineSeries);
-    if (active != shownSeries_) {
-        // the hidden series is handed nothing
-        if (shownSeries_ == ChartPoints::AreaSeries) {
-            areaUpper_->clear();
-            areaLine_->clear();
-        }
-        if (shownSeries_ == ChartPoints::LineSeries) line_->clear();
-        shownSeries_ = active;
-    }
     if (paging_->Page() != shownPage_) {
         if (chart_->isZoomed()) chart_->zoomReset();
         shownPage_ = paging_->Page();
@@ -221,10 +233,12 @@ void ChartPanel::refresh() {
         lastColumnMax_ = last.max;
     }
     if (area) {
-        areaUpper_->replace(fill_);
-        areaLine_->replace(shown_);
+        trace_->setArea(fill_, kAreaColor, shown_, QPen(kAreaLineColor, 1));
+    } else if (active == ChartPoints::LineSeries) {
+        trace_->setLine(shown_, QPen(kLineColor, 1));
+    } else {
+        trace_->clear();
     }
-    if (active == ChartPoints::LineSeries) line_->replace(shown_);
     drawing_ = false;
 }
 
@@ -254,7 +268,7 @@ void ChartPanel::setBottomAxis(double minimum, double maximum) {
 
 // The panel's frame with the chart drawn inside it, leaving out the toolbar on top.
 QImage ChartPanel::picture() {
-    refresh();
+    draw();
     QImage image(size(), QImage::Format_RGB32);
     image.fill(palette().color(QPalette::Window));
     render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
@@ -276,6 +290,10 @@ void ChartPanel::placeWalls() {
     bottomWall_->setRect(plot.left(), plot.bottom(), plot.width(), kBottomWallSize);
 }
 
+void ChartPanel::placeTrace() {
+    trace_->setPlot(chart_->plotArea(), axisX_->min(), axisX_->max(), axisY_->min(), axisY_->max());
+}
+
 void ChartPanel::showHint(const QPointF& point, bool entered) {
     if (!entered || !points_ || points_->activeCount() == 0) {
         QToolTip::hideText();
@@ -288,5 +306,5 @@ void ChartPanel::showHint(const QPointF& point, bool entered) {
 
 void ChartPanel::zoomedByUser() {
     invalidate();
-    refresh();
+    draw();
 }

@@ -514,7 +514,13 @@ void TFCOMM::setBarPosition(int position) {
         return;
     }
     // positions past the bar's maximum show a full bar
-    ui_->PBar2->setValue(std::clamp(position, ui_->PBar2->minimum(), ui_->PBar2->maximum()));
+    const int value = std::clamp(position, ui_->PBar2->minimum(), ui_->PBar2->maximum());
+    if (value == ui_->PBar2->value()) return;
+    // A progress bar repaints itself on the spot when its value moves; held back, it is painted
+    // in the window's next pass with the LCD and the face.
+    ui_->PBar2->setUpdatesEnabled(false);
+    ui_->PBar2->setValue(value);
+    ui_->PBar2->setUpdatesEnabled(true);
 }
 
 void TFCOMM::beep() { QApplication::beep(); }

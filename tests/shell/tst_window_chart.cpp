@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,6 +18,7 @@
 
 #include "ChartPanel.h"
 #include "ChartPicture.h"
+#include "ChartView.h"
 #include "FrameEncoder.h"
 #include "EditErrorNote.h"
 #include "TFCOMM.h"
@@ -28,8 +30,8 @@ using namespace dmmsim;
 namespace {
 
 // Sends volt readings with the point after the first digit (x.xxx V) as one received chunk.
-void receive(TFCOMM& w, std::initializer_list<int> counts) {
-    static const SimModel model = *simModelFor("KR31E", false);
+void receive(TFCOMM& w, std::initializer_list<int> counts, const char* modelName = "KR31E") {
+    const SimModel model = *simModelFor(modelName, false);
     std::vector<uint8_t> bytes;
     for (int c : counts) {
         SimReading r;
@@ -193,6 +195,36 @@ private slots:
         w->BtSaveClick();
         QDir::setCurrent(old);
         QCOMPARE(*message, QStringLiteral("Cannot create file ") + blockedPath);
+    }
+
+    // At 19,200 Bd a reading ends every 6 ms. Handed over one by one, each still becomes a point,
+    // but the chart is drawn at most 25 times a second (and the page number over it changes twice).
+    void chartRepaintsAtTheLineRate() {
+        auto w = makeWindow({"--model", "KR31G"});
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QWidget* viewport = w->form()->Chtshow->chartView()->viewport();
+        struct PaintCounter : QObject {
+            int paints = 0;
+            bool eventFilter(QObject*, QEvent* e) override {
+                if (e->type() == QEvent::Paint) ++paints;
+                return false;
+            }
+        } counter;
+        receive(*w, {1000}, "KR31G");
+        QTest::qWait(100);
+        viewport->installEventFilter(&counter);
+        const int64_t before = w->chartPoints().size();
+        QElapsedTimer clock;
+        clock.start();
+        int frames = 0;
+        while (clock.elapsed() < 1000) {
+            receive(*w, {1000 + frames % 500}, "KR31G");
+            ++frames;
+            while (clock.elapsed() < frames * 1000 * 11 / 1920) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        QCOMPARE(w->chartPoints().size(), before + frames);
+        QVERIFY2(counter.paints >= 5 && counter.paints <= 28, qPrintable(QString::number(counter.paints)));
     }
 };
 

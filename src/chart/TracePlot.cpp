@@ -1,0 +1,192 @@
+#include "TracePlot.h"
+
+#include <QGraphicsSceneHoverEvent>
+#include <QPainter>
+#include <QPolygonF>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace {
+
+// how close to the curve, in pixels, the mouse must be for the hint
+constexpr double kHoverPixels = 3;
+
+double distanceToSegment(const QPointF& p, const QPointF& a, const QPointF& b) {
+    const QPointF ab = b - a;
+    const double length2 = QPointF::dotProduct(ab, ab);
+    const double t = length2 > 0 ? std::clamp(QPointF::dotProduct(p - a, ab) / length2, 0.0, 1.0) : 0.0;
+    const QPointF d = p - (a + t * ab);
+    return std::hypot(d.x(), d.y());
+}
+
+// Fills the area between `edge` (points left to right) and the horizontal line at `bottom`, all in
+// device pixels, as the polygon they make would be filled: a pixel is inside when its centre is.
+// The area is never crossed by its edge more than once a column, so a span per column does it,
+// without the polygon rasterizer sorting thousands of crossings on every line.
+void fillUnder(QPainter* painter, const QPolygonF& edge, double bottom, const QBrush& brush) {
+    const auto firstCentre = [](double v) { return int(std::ceil(v - 0.5)); };
+    const int last = firstCentre(edge.last().x());
+    const int rowEnd = firstCentre(bottom);
+    QList<QRect> spans;
+    spans.reserve(std::max(0, last - firstCentre(edge.first().x())));
+    qsizetype k = 0;
+    for (int c = firstCentre(edge.first().x()); c < last; ++c) {
+        const double x = c + 0.5;
+        while (k + 2 < edge.size() && edge[k + 1].x() <= x) ++k;
+        const QPointF a = edge[k];
+        const QPointF b = edge[k + 1];
+        const double y = b.x() > a.x() ? a.y() + (b.y() - a.y()) * (x - a.x()) / (b.x() - a.x()) : b.y();
+        const int top = firstCentre(y);
+        if (top < rowEnd) spans.append(QRect(c, top, 1, rowEnd - top));
+    }
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(brush);
+    painter->drawRects(spans);
+}
+
+// The value x from which the curve through `now` differs from the one through `before`: the start
+// of the segment leading to the first point that changed. Infinity when nothing changed.
+double changedFrom(const QList<QPointF>& before, const QList<QPointF>& now) {
+    constexpr double kNone = std::numeric_limits<double>::infinity();
+    const qsizetype n = std::min(before.size(), now.size());
+    qsizetype i = 0;
+    while (i < n && before[i] == now[i]) ++i;
+    if (i == before.size() && i == now.size()) return kNone;
+    return i == 0 ? -kNone : before[i - 1].x();
+}
+
+}  // namespace
+
+TracePlot::TracePlot(QGraphicsItem* parent) : QGraphicsItem(parent) {
+    setAcceptHoverEvents(true);
+}
+
+void TracePlot::setPlot(const QRectF& plotArea, double xMin, double xMax, double yMin, double yMax) {
+    if (plotArea == plot_ && xMin == xMin_ && xMax == xMax_ && yMin == yMin_ && yMax == yMax_) return;
+    if (plotArea != plot_) prepareGeometryChange();
+    plot_ = plotArea;
+    xMin_ = xMin;
+    xMax_ = xMax;
+    yMin_ = yMin;
+    yMax_ = yMax;
+    update();
+}
+
+void TracePlot::setLine(const QList<QPointF>& line, const QPen& pen) { changePoints(line, {}, pen, brush_); }
+
+void TracePlot::setArea(const QList<QPointF>& fill, const QBrush& brush, const QList<QPointF>& outline,
+                        const QPen& outlinePen) {
+    changePoints(outline, fill, outlinePen, brush);
+}
+
+void TracePlot::clear() { changePoints({}, {}, pen_, brush_); }
+
+// Points added at the end of a page change only the strip from the last point drawn before them:
+// that strip is all that is painted again, not the whole plot with its background and grid.
+void TracePlot::changePoints(const QList<QPointF>& line, const QList<QPointF>& fill, const QPen& pen,
+                             const QBrush& brush) {
+    const bool sameLook = pen == pen_ && brush == brush_ && fill.isEmpty() == fill_.isEmpty();
+    constexpr double kNone = std::numeric_limits<double>::infinity();
+    const double from = std::min(changedFrom(line_, line), changedFrom(fill_, fill));
+    double to = -kNone;
+    for (const QList<QPointF>* points : {&std::as_const(line_), &line, &std::as_const(fill_), &fill}) {
+        if (!points->isEmpty()) to = std::max(to, points->last().x());
+    }
+    line_ = line;
+    fill_ = fill;
+    pen_ = pen;
+    brush_ = brush;
+    if (sameLook && from == kNone) return;
+    if (!sameLook || from == -kNone || plot_.isEmpty() || !(xMax_ > xMin_)) {
+        update();
+        return;
+    }
+    const double left = std::max(plot_.left() - 1, plot_.left() + toPixel(QPointF(from, 0)).x() - 2);
+    const double right = std::min(plot_.right() + 1, plot_.left() + toPixel(QPointF(to, 0)).x() + 2);
+    if (right >= left) update(QRectF(left, plot_.top() - 1, right - left, plot_.height() + 2));
+}
+
+// the curve may reach half a pixel beyond the plot where its edges fall between pixels
+QRectF TracePlot::boundingRect() const { return plot_.adjusted(-1, -1, 1, 1); }
+
+// relative to the plot's top left corner
+QPointF TracePlot::toPixel(const QPointF& value) const {
+    const double dx = plot_.width() / (xMax_ - xMin_);
+    const double dy = plot_.height() / (yMax_ - yMin_);
+    return QPointF((value.x() - xMin_) * dx, (value.y() - yMin_) * -dy + plot_.height());
+}
+
+QPointF TracePlot::toValue(const QPointF& pixel) const {
+    return QPointF(xMin_ + (pixel.x() - plot_.left()) * (xMax_ - xMin_) / plot_.width(),
+                   yMin_ + (plot_.bottom() - pixel.y()) * (yMax_ - yMin_) / plot_.height());
+}
+
+void TracePlot::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    if (line_.isEmpty() || plot_.isEmpty() || !(xMax_ > xMin_) || !(yMax_ > yMin_)) return;
+    painter->save();
+    painter->translate(plot_.topLeft());
+    // Half a pixel more where the plot's edges fall between pixels, so that a curve along an edge
+    // is drawn, but never so much that it shows beyond the plot.
+    QRectF clip(QPointF(0, 0), plot_.size());
+    const auto fraction = [](double v) { return v - std::floor(v); };
+    clip.adjust(-fraction(plot_.left()), -fraction(plot_.top()), fraction(clip.width() + 0.5),
+                fraction(clip.height() + 0.5));
+    painter->setClipRect(clip);
+    if (fill_.size() > 1) {
+        QPolygonF edge;
+        edge.reserve(fill_.size());
+        // in device pixels, rounded to the 1/64 pixel the painter fills polygons at, so that the
+        // spans are the pixels the polygon would fill
+        for (const QPointF& p : fill_) {
+            const QPointF d = plot_.topLeft() + toPixel(p);
+            edge.append(QPointF(std::round(d.x() * 64) / 64, std::round(d.y() * 64) / 64));
+        }
+        painter->save();
+        painter->resetTransform();
+        fillUnder(painter, edge, plot_.bottom(), brush_);
+        painter->restore();
+    }
+    // one line per pair of points: a polyline would join them, which costs more and changes pixels
+    QList<QLineF> lines;
+    lines.reserve(line_.size());
+    QPointF from = toPixel(line_.first());
+    for (qsizetype i = 1; i < line_.size(); ++i) {
+        const QPointF to = toPixel(line_[i]);
+        lines.append(QLineF(from, to));
+        from = to;
+    }
+    painter->setPen(pen_);
+    painter->setBrush(Qt::NoBrush);
+    painter->drawLines(lines);
+    painter->restore();
+}
+
+bool TracePlot::nearCurve(const QPointF& pixel) const {
+    if (line_.isEmpty() || plot_.isEmpty()) return false;
+    // the points run left to right: only the segments around the mouse's column can be near it
+    const double from = toValue(pixel - QPointF(kHoverPixels, 0)).x();
+    auto it = std::lower_bound(line_.begin(), line_.end(), from,
+                               [](const QPointF& p, double x) { return p.x() < x; });
+    if (it != line_.begin()) --it;
+    const double to = toValue(pixel + QPointF(kHoverPixels, 0)).x();
+    for (; it != line_.end() && it->x() <= to; ++it) {
+        const QPointF a = plot_.topLeft() + toPixel(*it);
+        const QPointF b = (it + 1 != line_.end()) ? plot_.topLeft() + toPixel(*(it + 1)) : a;
+        if (distanceToSegment(pixel, a, b) <= kHoverPixels) return true;
+    }
+    return false;
+}
+
+void TracePlot::hoverMoveEvent(QGraphicsSceneHoverEvent* event) {
+    const bool near = nearCurve(event->pos());
+    if (!onHover || (!near && !hovering_)) return;
+    hovering_ = near;
+    onHover(toValue(event->pos()), near);
+}
+
+void TracePlot::hoverLeaveEvent(QGraphicsSceneHoverEvent*) {
+    if (hovering_ && onHover) onHover(QPointF(), false);
+    hovering_ = false;
+}
