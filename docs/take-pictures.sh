@@ -21,6 +21,8 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+# the pictures show the program as it starts, not a device or model chosen on this machine
+export XDG_CONFIG_HOME="$work/config"
 
 # The form's menu bar is 19 pixels high here: controls are clicked at their form place + 19.
 menu=19
