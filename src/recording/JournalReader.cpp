@@ -1,5 +1,7 @@
 #include "JournalReader.h"
 
+#include "PlainFile.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -139,17 +141,19 @@ uint32_t JournalFormat::crc32(const char* data, std::size_t size) {
 }
 
 JournalReader::JournalReader(const std::string& path) {
-    // not blocking: a named pipe or a device under the name must not hang the reader
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // a named pipe or a device under the name is refused without waiting on it
+    std::string why;
+    errno = 0;
+    const int fd = PlainFile::open(path, O_RDONLY, 0, &why);
     if (fd < 0) {
-        openErrno_ = errno;
-        error_ = "cannot read '" + path + "': " + std::strerror(errno);
+        openErrno_ = errno != 0 ? errno : EINVAL;
+        error_ = "cannot read '" + path + "': " + why;
         return;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        openErrno_ = EINVAL;
-        error_ = "cannot read '" + path + "': it is not a regular file";
+    if (::fstat(fd, &st) != 0) {
+        openErrno_ = errno;
+        error_ = "cannot read '" + path + "': " + std::strerror(errno);
         ::close(fd);
         return;
     }
