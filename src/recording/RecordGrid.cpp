@@ -23,6 +23,7 @@ constexpr int kRowHeight = 17;
 constexpr int kIndicatorWidth = 11;
 constexpr int kTitleHeight = kRowHeight + 1;
 constexpr int kMargin = 1;
+constexpr int kRepaintMs = 100;
 const QColor kBackground(0x94, 0xBE, 0xFE);
 
 // A cell as the grid draws it: over the cell's whole width, cut off at the edge rather than
@@ -124,6 +125,15 @@ RecordGrid::RecordGrid(QWidget* parent) : QFrame(parent), view_(new QTableView(t
     view_->viewport()->installEventFilter(this);
     view_->installEventFilter(this);
 
+    repaintLimit_.setSingleShot(true);
+    repaintLimit_.setInterval(kRepaintMs);
+    connect(&repaintLimit_, &QTimer::timeout, this, [this] {
+        if (!repaintHeld_) return;
+        // showing what was held counts as a repaint: later rows wait for the next turn
+        holdRepaints(false);
+        repaintLimit_.start();
+    });
+
     bar_->setRange(0, 0);
     connect(bar_, &QScrollBar::valueChanged, this, [this](int value) { showFrom(value); });
 }
@@ -171,8 +181,26 @@ void RecordGrid::refresh() {
         return;
     }
     shownTotal_ = total;
+    limitRepaints();
     moveCurrent(total - 1);
     placeNotice();
+}
+
+// The first new rows after a quiet spell are drawn at once; rows that follow within kRepaintMs
+// update the model and scroll bar as usual but are drawn together when the time is up.
+void RecordGrid::limitRepaints() {
+    if (!repaintLimit_.isActive()) {
+        repaintLimit_.start();
+        return;
+    }
+    if (!repaintHeld_) holdRepaints(true);
+}
+
+// The parts that change as rows arrive; the titles change only when the indicator moves.
+void RecordGrid::holdRepaints(bool hold) {
+    repaintHeld_ = hold;
+    for (QWidget* w : {view_->viewport(), static_cast<QWidget*>(bar_)})
+        w->setUpdatesEnabled(!hold);
 }
 
 void RecordGrid::reset() {

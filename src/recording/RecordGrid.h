@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QIcon>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 
@@ -59,6 +60,8 @@ private:
     void moveCurrent(int64_t row);
     void selectCurrent();
     void placeNotice();
+    void limitRepaints();
+    void holdRepaints(bool hold);
 
     QTableView* view_;
     QScrollBar* bar_;
@@ -70,4 +73,7 @@ private:
     int currentColumn_ = 0;
     bool selecting_ = false;
     int64_t updates_ = 0;
+    // Rows arrive on every polling tick; the grid is redrawn at most every kRepaintMs while they do.
+    QTimer repaintLimit_;
+    bool repaintHeld_ = false;
 };

@@ -23,6 +23,7 @@ void RecordTableModel::setWindow(int64_t first, int count, int64_t current) {
     for (int i = 0; i < n; ++i) rows.push_back(rows_.row(first + i));
 
     const int before = static_cast<int>(window_.size());
+    const int64_t indicatorBefore = current_ - first_;
     if (n > before) {
         beginInsertRows({}, before, n - 1);
     } else if (n < before) {
@@ -39,7 +40,10 @@ void RecordTableModel::setWindow(int64_t first, int count, int64_t current) {
     const int kept = std::min(n, before);
     if (kept > 0) {
         emit dataChanged(index(0, 0), index(kept - 1, ColumnCount - 1));
-        emit headerDataChanged(Qt::Vertical, 0, kept - 1);
+        // The indicator is the only text of the row titles. While the newest row is followed it
+        // stays on the same title; a change of titles lays out the whole view again, so it is
+        // announced only when the indicator moved.
+        if (current_ - first_ != indicatorBefore) emit headerDataChanged(Qt::Vertical, 0, kept - 1);
     }
 }
 

@@ -70,6 +70,9 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     bindChart();
     bindKeyboard();
     ui_->Memo1->setMaximumBlockCount(kTraceLines);
+    traceTimer_.setSingleShot(true);
+    traceTimer_.setInterval(1000);
+    connect(&traceTimer_, &QTimer::timeout, this, &TFCOMM::flushFrameTrace);
 
     // the hidden model boxes, as the command line asks
     ControlStates wanted;
@@ -272,10 +275,6 @@ void TFCOMM::finishChunk() {
     if (pendingBar_) {
         setBarPosition(*pendingBar_);
         pendingBar_.reset();
-    }
-    if (!pendingTrace_.isEmpty()) {
-        ui_->Memo1->appendPlainText(pendingTrace_.join(QLatin1Char('\n')));
-        pendingTrace_.clear();
     }
     syncPanel();
     ui_->DBGrid1->refresh();
@@ -530,12 +529,15 @@ void TFCOMM::setChartLeftAxis(double maximum, double minimum) {
 }
 
 void TFCOMM::traceFrame(std::string_view frameHex) {
-    const QString line = QString::fromLatin1(frameHex.data(), static_cast<int>(frameHex.size()));
-    if (inChunk_) {
-        pendingTrace_.append(line);
-        // a huge chunk keeps only what the trace would keep
-        if (pendingTrace_.size() > kTraceLines) pendingTrace_.removeFirst();
-        return;
-    }
-    ui_->Memo1->appendPlainText(line);
+    pendingTrace_.append(QString::fromLatin1(frameHex.data(), static_cast<int>(frameHex.size())));
+    // many frames between flushes keep only what the trace would keep
+    if (pendingTrace_.size() > kTraceLines) pendingTrace_.removeFirst();
+    if (!traceTimer_.isActive()) traceTimer_.start();
+}
+
+void TFCOMM::flushFrameTrace() {
+    traceTimer_.stop();
+    if (pendingTrace_.isEmpty()) return;
+    ui_->Memo1->appendPlainText(pendingTrace_.join(QLatin1Char('\n')));
+    pendingTrace_.clear();
 }

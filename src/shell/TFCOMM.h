@@ -125,6 +125,10 @@ public slots:
     void TbFdClick();
 
 public:
+    // Moves the frames traced since the last flush into the hidden trace memo, which otherwise
+    // takes them once a second: laying out its text for every chunk cost more than the rest of
+    // the receive path.
+    void flushFrameTrace();
     // Print: the preview of the report over `rows`, as they stand now; returns when it is closed.
     void BtPrintClick(const RecordSource& rows);
 
@@ -217,6 +221,7 @@ private:
     std::optional<std::pair<int, ScaleInputs>> pendingPointer_;
     std::optional<int> pendingBar_;
     QStringList pendingTrace_;
+    QTimer traceTimer_;
     ChartPoints chartPoints_;
     ChartPaging chartPaging_;
     WindowLayout layout_;

@@ -216,7 +216,9 @@ private:
     QWidget* lost_;
 };
 
-QStringList traceLines(TFCOMM& w) { return w.form()->Memo1->toPlainText().split('\n', Qt::SkipEmptyParts); }
+QStringList traceLines(TFCOMM& w) {
+    w.flushFrameTrace();
+    return w.form()->Memo1->toPlainText().split('\n', Qt::SkipEmptyParts); }
 
 void connectWindow(TFCOMM& w) {
     w.show();
