@@ -6,6 +6,9 @@
 ChartView::ChartView(QChart* chart, QWidget* parent) : QChartView(chart, parent) {
     setRubberBand(QChartView::RectangleRubberBand);
     setRenderHint(QPainter::Antialiasing, false);
+    // Nothing here is drawn antialiased, so a changed area needs no margin around it; with one, a
+    // strip of new points reached the axis labels under the plot and had them drawn again.
+    setOptimizationFlag(QGraphicsView::DontAdjustForAntialiasing);
     setFrameShape(QFrame::NoFrame);
     viewport()->setCursor(Qt::CrossCursor);
 }

@@ -78,7 +78,13 @@ protected:
 
 }  // namespace
 
-RecordGrid::RecordGrid(QWidget* parent) : QFrame(parent), view_(new QTableView(this)), bar_(new QScrollBar(Qt::Vertical, this)) {
+RecordGrid::RecordGrid(QWidget* parent)
+    : QFrame(parent),
+      view_(new QTableView(this)),
+      bar_(new QScrollBar(Qt::Vertical, this)),
+      repaints_(kRepaintMs, [this] {
+          if (repaintHeld_) holdRepaints(false);
+      }) {
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
     auto* layout = new QHBoxLayout(this);
@@ -124,15 +130,6 @@ RecordGrid::RecordGrid(QWidget* parent) : QFrame(parent), view_(new QTableView(t
     view_->setItemDelegateForColumn(RecordTableModel::ColUnit, new LcdUnitDelegate(view_));
     view_->viewport()->installEventFilter(this);
     view_->installEventFilter(this);
-
-    repaintLimit_.setSingleShot(true);
-    repaintLimit_.setInterval(kRepaintMs);
-    connect(&repaintLimit_, &QTimer::timeout, this, [this] {
-        if (!repaintHeld_) return;
-        // showing what was held counts as a repaint: later rows wait for the next turn
-        holdRepaints(false);
-        repaintLimit_.start();
-    });
 
     bar_->setRange(0, 0);
     connect(bar_, &QScrollBar::valueChanged, this, [this](int value) { showFrom(value); });
@@ -181,19 +178,10 @@ void RecordGrid::refresh() {
         return;
     }
     shownTotal_ = total;
-    limitRepaints();
+    if (repaints_.holding() && !repaintHeld_) holdRepaints(true);
     moveCurrent(total - 1);
     placeNotice();
-}
-
-// The first new rows after a quiet spell are drawn at once; rows that follow within kRepaintMs
-// update the model and scroll bar as usual but are drawn together when the time is up.
-void RecordGrid::limitRepaints() {
-    if (!repaintLimit_.isActive()) {
-        repaintLimit_.start();
-        return;
-    }
-    if (!repaintHeld_) holdRepaints(true);
+    repaints_.changed();
 }
 
 // The parts that change as rows arrive; the titles change only when the indicator moves.

@@ -2,11 +2,11 @@
 
 #include <QFrame>
 #include <QIcon>
-#include <QTimer>
 #include <cstdint>
 #include <memory>
 
 #include "RecordRow.h"
+#include "UpdateThrottle.h"
 
 class QScrollBar;
 class QTableView;
@@ -60,7 +60,6 @@ private:
     void moveCurrent(int64_t row);
     void selectCurrent();
     void placeNotice();
-    void limitRepaints();
     void holdRepaints(bool hold);
 
     QTableView* view_;
@@ -73,7 +72,8 @@ private:
     int currentColumn_ = 0;
     bool selecting_ = false;
     int64_t updates_ = 0;
-    // Rows arrive on every polling tick; the grid is redrawn at most every kRepaintMs while they do.
-    QTimer repaintLimit_;
+    // Rows arrive on every polling tick; the grid is redrawn at most ten times a second while they
+    // do. The model and the scroll bar follow every row at once; only their drawing waits.
+    UpdateThrottle repaints_;
     bool repaintHeld_ = false;
 };

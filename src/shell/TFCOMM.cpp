@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <utility>
 
 #include "EditErrorNote.h"
 #include "HeadlessRunner.h"
@@ -31,6 +32,9 @@ namespace {
 
 // Lines of the received-frame trace kept; older ones are dropped as new ones arrive.
 constexpr int kTraceLines = 1000;
+// The LCD shows every polling tick's reading; the pointer and the bar, which move continuously,
+// are redrawn at most this often while readings stream in.
+constexpr int kFaceAndBarMs = 100;
 
 }  // namespace
 
@@ -69,10 +73,10 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     bindRecording();
     bindChart();
     bindKeyboard();
-    ui_->Memo1->setMaximumBlockCount(kTraceLines);
-    traceTimer_.setSingleShot(true);
-    traceTimer_.setInterval(1000);
-    connect(&traceTimer_, &QTimer::timeout, this, &TFCOMM::flushFrameTrace);
+    faceAndBar_ = std::make_unique<UpdateThrottle>(kFaceAndBarMs, [this] {
+        drawPendingPointer();
+        if (pendingBar_) setBarPosition(*std::exchange(pendingBar_, std::nullopt));
+    });
 
     // the hidden model boxes, as the command line asks
     ControlStates wanted;
@@ -271,11 +275,7 @@ void TFCOMM::showNotice(QMessageBox::Icon icon, const QString& objectName, const
 
 void TFCOMM::finishChunk() {
     inChunk_ = false;
-    drawPendingPointer();
-    if (pendingBar_) {
-        setBarPosition(*pendingBar_);
-        pendingBar_.reset();
-    }
+    if (pendingPointer_ || pendingBar_) faceAndBar_->changed();
     syncPanel();
     ui_->DBGrid1->refresh();
     syncChart();
@@ -529,15 +529,8 @@ void TFCOMM::setChartLeftAxis(double maximum, double minimum) {
 }
 
 void TFCOMM::traceFrame(std::string_view frameHex) {
-    pendingTrace_.append(QString::fromLatin1(frameHex.data(), static_cast<int>(frameHex.size())));
-    // many frames between flushes keep only what the trace would keep
-    if (pendingTrace_.size() > kTraceLines) pendingTrace_.removeFirst();
-    if (!traceTimer_.isActive()) traceTimer_.start();
+    frameTrace_.append(QString::fromLatin1(frameHex.data(), static_cast<int>(frameHex.size())));
+    if (frameTrace_.size() > kTraceLines) frameTrace_.removeFirst();
 }
 
-void TFCOMM::flushFrameTrace() {
-    traceTimer_.stop();
-    if (pendingTrace_.isEmpty()) return;
-    ui_->Memo1->appendPlainText(pendingTrace_.join(QLatin1Char('\n')));
-    pendingTrace_.clear();
-}
+void TFCOMM::flushFrameTrace() { ui_->Memo1->setPlainText(frameTrace_.join(QLatin1Char('\n'))); }

@@ -28,6 +28,7 @@
 #include "RecordTable.h"
 #include "ScaleGeometry.h"
 #include "TCommPortDriver.h"
+#include "UpdateThrottle.h"
 #include "WindowLayout.h"
 
 namespace Ui {
@@ -125,9 +126,9 @@ public slots:
     void TbFdClick();
 
 public:
-    // Moves the frames traced since the last flush into the hidden trace memo, which otherwise
-    // takes them once a second: laying out its text for every chunk cost more than the rest of
-    // the receive path.
+    // Puts the trace of received frames into the hidden trace memo. The trace is kept as a list of
+    // lines while frames arrive: the memo lays out its text for every line added or dropped,
+    // which cost more than the rest of the receive path, and nobody sees it.
     void flushFrameTrace();
     // Print: the preview of the report over `rows`, as they stand now; returns when it is closed.
     void BtPrintClick(const RecordSource& rows);
@@ -220,8 +221,9 @@ private:
     bool inChunk_ = false;
     std::optional<std::pair<int, ScaleInputs>> pendingPointer_;
     std::optional<int> pendingBar_;
-    QStringList pendingTrace_;
-    QTimer traceTimer_;
+    // the face and the bar follow the readings at most ten times a second
+    std::unique_ptr<UpdateThrottle> faceAndBar_;
+    QStringList frameTrace_;
     ChartPoints chartPoints_;
     ChartPaging chartPaging_;
     WindowLayout layout_;
