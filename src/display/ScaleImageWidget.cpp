@@ -6,6 +6,8 @@ ScaleImageWidget::ScaleImageWidget(QWidget* parent) : QWidget(parent) {}
 
 void ScaleImageWidget::setImage(const QImage& image) {
     image_ = image;
+    // an opaque picture covers the widget: what lies under it need not be drawn first
+    setAttribute(Qt::WA_OpaquePaintEvent, !image_.isNull() && !image_.hasAlphaChannel());
     update();
 }
 

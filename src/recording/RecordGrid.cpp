@@ -1,12 +1,14 @@
 #include "RecordGrid.h"
 
 #include <QApplication>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStaticText>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <algorithm>
@@ -51,12 +53,34 @@ public:
     }
 
 protected:
+    // A row is drawn several times as it scrolls up the grid, and the titles of its short columns
+    // repeat from row to row: the text is laid out once and kept, not laid out for every paint.
     virtual void drawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem& option,
                           Qt::Alignment align, const QString& text, const QColor& color) const {
+        if (laidOut_.size() > kLaidOutTexts || option.font != laidOutFont_) {
+            laidOut_.clear();
+            laidOutFont_ = option.font;
+        }
+        auto it = laidOut_.find(text);
+        if (it == laidOut_.end()) {
+            it = laidOut_.insert(text, QStaticText(text));
+            it->setTextFormat(Qt::PlainText);
+            it->prepare(QTransform(), option.font);
+        }
+        const QSizeF size = it->size();
+        qreal x = rect.left();
+        if (align & Qt::AlignRight) x = rect.right() + 1 - size.width();
+        if (align & Qt::AlignHCenter) x = rect.left() + (rect.width() - size.width()) / 2;
+        const qreal y = rect.top() + (rect.height() - size.height()) / 2;
         painter.setFont(option.font);
         painter.setPen(color);
-        painter.drawText(rect, static_cast<int>(align), text);
+        painter.drawStaticText(QPointF(std::round(x), std::round(y)), *it);
     }
+
+private:
+    static constexpr int kLaidOutTexts = 512;
+    mutable QHash<QString, QStaticText> laidOut_;
+    mutable QFont laidOutFont_;
 };
 
 // The unit column: unit codes drawn as the meter's symbols, right-aligned like the value.
@@ -184,11 +208,11 @@ void RecordGrid::refresh() {
     repaints_.changed();
 }
 
-// The parts that change as rows arrive; the titles change only when the indicator moves.
+// Only the rows wait: the titles change only when the indicator moves, and a scroll bar with its
+// updates turned off is not drawn at all when the grid around it is.
 void RecordGrid::holdRepaints(bool hold) {
     repaintHeld_ = hold;
-    for (QWidget* w : {view_->viewport(), static_cast<QWidget*>(bar_)})
-        w->setUpdatesEnabled(!hold);
+    view_->viewport()->setUpdatesEnabled(!hold);
 }
 
 void RecordGrid::reset() {
