@@ -108,6 +108,7 @@ RecordGrid::RecordGrid(QWidget* parent)
       bar_(new QScrollBar(Qt::Vertical, this)),
       repaints_(kRepaintMs, [this] {
           if (repaintHeld_) holdRepaints(false);
+          if (barBehind_ && model_) placeBar(model_->firstRow(), visibleRows());
       }) {
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
@@ -260,12 +261,22 @@ void RecordGrid::moveCurrent(int64_t row) {
     if (current_ < first) first = current_;
     if (current_ >= first + n) first = current_ - n + 1;
     first = std::clamp<int64_t>(first, 0, std::max<int64_t>(0, shownTotal_ - n));
+    // rows streaming in move the scroll bar when the rows are drawn, not at every row
+    if (repaintHeld_) {
+        barBehind_ = true;
+    } else {
+        placeBar(first, n);
+    }
+    showFrom(first);
+}
+
+void RecordGrid::placeBar(int64_t first, int shown) {
+    barBehind_ = false;
     bar_->blockSignals(true);
-    bar_->setRange(0, static_cast<int>(std::max<int64_t>(0, shownTotal_ - n)));
-    bar_->setPageStep(n);
+    bar_->setRange(0, static_cast<int>(std::max<int64_t>(0, shownTotal_ - shown)));
+    bar_->setPageStep(shown);
     bar_->setValue(static_cast<int>(first));
     bar_->blockSignals(false);
-    showFrom(first);
 }
 
 void RecordGrid::showFrom(int64_t first) {

@@ -61,6 +61,7 @@ private:
     void selectCurrent();
     void placeNotice();
     void holdRepaints(bool hold);
+    void placeBar(int64_t first, int shown);
 
     QTableView* view_;
     QScrollBar* bar_;
@@ -76,4 +77,5 @@ private:
     // do. The model and the scroll bar follow every row at once; only their drawing waits.
     UpdateThrottle repaints_;
     bool repaintHeld_ = false;
+    bool barBehind_ = false;
 };
