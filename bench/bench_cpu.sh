@@ -57,7 +57,8 @@ ls -l "/proc/$app_pid/fd" 2>/dev/null | grep -q -- "-> $pty\$" ||
 
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$app_pid/stat"; }
-# the window answers SIGUSR1 with a line: milliseconds, then repaints of chart, LCD, face and bar
+# the window answers SIGUSR1 with a line: milliseconds, then repaints of chart, LCD, face and bar,
+# then the paint passes of the whole window
 paints() {
     local before
     before=$(wc -l <"$work/paints.out")
@@ -80,5 +81,5 @@ awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v m="$model"
 awk -v a="$p0" -v b="$p1" 'BEGIN {
   split(a, x, " "); split(b, y, " "); s = (y[1] - x[1]) / 1000;
   if (s <= 0) { print "repaints: the window did not answer"; exit }
-  printf "repaints a second: chart %.1f, LCD panel %.1f, face %.1f, bar %.1f\n",
-         (y[2] - x[2]) / s, (y[3] - x[3]) / s, (y[4] - x[4]) / s, (y[5] - x[5]) / s }'
+  printf "repaints a second: chart %.1f, LCD panel %.1f, face %.1f, bar %.1f; window passes %.1f\n",
+         (y[2] - x[2]) / s, (y[3] - x[3]) / s, (y[4] - x[4]) / s, (y[5] - x[5]) / s, (y[6] - x[6]) / s }'

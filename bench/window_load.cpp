@@ -4,7 +4,8 @@
 // reading makes one), --per-page M starts the points-per-page box at M, --width W and --height H
 // size the window, --enlarge enlarges the chart over it. Every other argument is dmmview's own.
 // On SIGUSR1 it prints one line to standard output: the milliseconds since start and how many times
-// the chart, the LCD panel, the meter face and the bar have been repainted so far.
+// the chart, the LCD panel, the meter face and the bar have been repainted so far, and how many
+// paint passes the window has had.
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -60,6 +61,7 @@ public:
     explicit PaintCounter(const std::array<QWidget*, kParts>& parts) : parts_(parts) {}
 
     const std::array<int64_t, kParts>& counts() const { return counts_; }
+    int64_t passes() const { return pass_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -155,7 +157,8 @@ int main(int argc, char* argv[]) {
         char byte = 0;
         if (::read(askPipe[0], &byte, 1) < 0) return;
         const auto& c = counter.counts();
-        std::cout << clock.elapsed() << ' ' << c[0] << ' ' << c[1] << ' ' << c[2] << ' ' << c[3] << std::endl;
+        std::cout << clock.elapsed() << ' ' << c[0] << ' ' << c[1] << ' ' << c[2] << ' ' << c[3] << ' '
+                  << counter.passes() << std::endl;
     });
     window.show();
     if (width > 0 && height > 0) window.resize(int(width), int(height));
