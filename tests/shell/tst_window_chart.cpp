@@ -12,8 +12,10 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTableView>
 #include <QTimer>
 #include <QToolButton>
+#include <map>
 #include <memory>
 
 #include "ChartPanel.h"
@@ -21,6 +23,7 @@
 #include "ChartView.h"
 #include "FrameEncoder.h"
 #include "EditErrorNote.h"
+#include "RecordGrid.h"
 #include "TFCOMM.h"
 #include "WindowTestSupport.h"
 #include "ui_TFCOMM.h"
@@ -199,21 +202,25 @@ private slots:
 
     // At 19,200 Bd a reading ends every 6 ms. Handed over one by one, each still becomes a point,
     // but the chart is drawn at most 25 times a second (and the page number over it changes twice).
-    void chartRepaintsAtTheLineRate() {
+    // Readings at 19,200 Bd: every one is a point and a row, while the chart is drawn at most 25
+    // times a second and the face, the bar and the rows about ten times; the last reading is
+    // shown by all of them once the stream stops.
+    void livePartsRepaintAtTheirRates() {
         auto w = makeWindow({"--model", "KR31G"});
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        QWidget* viewport = w->form()->Chtshow->chartView()->viewport();
         struct PaintCounter : QObject {
-            int paints = 0;
-            bool eventFilter(QObject*, QEvent* e) override {
-                if (e->type() == QEvent::Paint) ++paints;
+            std::map<QObject*, int> paints;
+            bool eventFilter(QObject* o, QEvent* e) override {
+                if (e->type() == QEvent::Paint) ++paints[o];
                 return false;
             }
         } counter;
         receive(*w, {1000}, "KR31G");
-        QTest::qWait(100);
-        viewport->installEventFilter(&counter);
+        QTest::qWait(150);
+        const std::array<QWidget*, 4> parts = {w->form()->Chtshow->chartView()->viewport(), w->form()->KD1,
+                                               w->form()->PBar2, w->form()->DBGrid1->view()->viewport()};
+        for (QWidget* part : parts) part->installEventFilter(&counter);
         const int64_t before = w->chartPoints().size();
         QElapsedTimer clock;
         clock.start();
@@ -224,7 +231,20 @@ private slots:
             while (clock.elapsed() < frames * 1000 * 11 / 1920) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         }
         QCOMPARE(w->chartPoints().size(), before + frames);
-        QVERIFY2(counter.paints >= 5 && counter.paints <= 28, qPrintable(QString::number(counter.paints)));
+        const int chart = counter.paints[parts[0]];
+        QVERIFY2(chart >= 5 && chart <= 28, qPrintable(QString::number(chart)));
+        for (int i = 1; i < 4; ++i) {
+            QVERIFY2(counter.paints[parts[i]] <= 13,
+                     qPrintable(parts[i]->objectName() + ": " + QString::number(counter.paints[parts[i]])));
+        }
+        QTest::qWait(150);
+        // the same reading again, after a quiet spell, is drawn at once: nothing may change
+        const QImage face = w->form()->KD1->image();
+        const int bar = w->form()->PBar2->value();
+        receive(*w, {1000 + (frames - 1) % 500}, "KR31G");
+        QCOMPARE(w->form()->PBar2->value(), bar);
+        QCOMPARE(w->form()->KD1->image(), face);
+        QCOMPARE(w->form()->DBGrid1->currentRow(), w->recordTable().rowCount() - 1);
     }
 };
 
