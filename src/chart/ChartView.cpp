@@ -9,6 +9,9 @@ ChartView::ChartView(QChart* chart, QWidget* parent) : QChartView(chart, parent)
     // Nothing here is drawn antialiased, so a changed area needs no margin around it; with one, a
     // strip of new points reached the axis labels under the plot and had them drawn again.
     setOptimizationFlag(QGraphicsView::DontAdjustForAntialiasing);
+    // The chart covers the whole view and the view fills what it might leave with its background
+    // brush: filling the viewport first as well only paints every pixel once more.
+    viewport()->setAutoFillBackground(false);
     setFrameShape(QFrame::NoFrame);
     viewport()->setCursor(Qt::CrossCursor);
 }

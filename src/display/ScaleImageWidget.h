@@ -11,6 +11,9 @@ public:
     explicit ScaleImageWidget(QWidget* parent = nullptr);
 
     void setImage(const QImage& image);
+    // Lets go of the picture until the next setImage, without repainting: a picture shared with
+    // this widget would be copied whole by the next painter opened on it.
+    void releaseImage() { image_ = QImage(); }
     const QImage& image() const { return image_; }
 
 protected:

@@ -502,6 +502,7 @@ ScaleInputs TFCOMM::scaleInputs() const {
 
 void TFCOMM::drawPendingPointer() {
     if (!pendingPointer_) return;
+    ui_->KD1->releaseImage();
     scale_->KDrun(pendingPointer_->first, pendingPointer_->second);
     pendingPointer_.reset();
     ui_->KD1->setImage(scale_->image());
