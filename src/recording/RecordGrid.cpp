@@ -1,14 +1,12 @@
 #include "RecordGrid.h"
 
 #include <QApplication>
-#include <QHash>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
-#include <QStaticText>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <algorithm>
@@ -53,34 +51,12 @@ public:
     }
 
 protected:
-    // A row is drawn several times as it scrolls up the grid, and the titles of its short columns
-    // repeat from row to row: the text is laid out once and kept, not laid out for every paint.
     virtual void drawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem& option,
                           Qt::Alignment align, const QString& text, const QColor& color) const {
-        if (laidOut_.size() > kLaidOutTexts || option.font != laidOutFont_) {
-            laidOut_.clear();
-            laidOutFont_ = option.font;
-        }
-        auto it = laidOut_.find(text);
-        if (it == laidOut_.end()) {
-            it = laidOut_.insert(text, QStaticText(text));
-            it->setTextFormat(Qt::PlainText);
-            it->prepare(QTransform(), option.font);
-        }
-        const QSizeF size = it->size();
-        qreal x = rect.left();
-        if (align & Qt::AlignRight) x = rect.right() + 1 - size.width();
-        if (align & Qt::AlignHCenter) x = rect.left() + (rect.width() - size.width()) / 2;
-        const qreal y = rect.top() + (rect.height() - size.height()) / 2;
         painter.setFont(option.font);
         painter.setPen(color);
-        painter.drawStaticText(QPointF(std::round(x), std::round(y)), *it);
+        painter.drawText(rect, static_cast<int>(align), text);
     }
-
-private:
-    static constexpr int kLaidOutTexts = 512;
-    mutable QHash<QString, QStaticText> laidOut_;
-    mutable QFont laidOutFont_;
 };
 
 // The unit column: unit codes drawn as the meter's symbols, right-aligned like the value.

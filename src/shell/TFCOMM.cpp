@@ -53,7 +53,11 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
       }),
       engine_(meter_, panel_, controls_, *this),
       lineWatch_(frames_, meter_),
-      scale_(std::make_unique<ScaleCanvas>()) {
+      scale_(std::make_unique<ScaleCanvas>()),
+      faceAndBar_(kFaceAndBarMs, [this] {
+          drawPendingPointer();
+          if (pendingBar_) setBarPosition(*std::exchange(pendingBar_, std::nullopt));
+      }) {
     ui_->setupUi(this);
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     resize(615, 409 + menuBar()->sizeHint().height());
@@ -73,10 +77,8 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     bindRecording();
     bindChart();
     bindKeyboard();
-    faceAndBar_ = std::make_unique<UpdateThrottle>(kFaceAndBarMs, [this] {
-        drawPendingPointer();
-        if (pendingBar_) setBarPosition(*std::exchange(pendingBar_, std::nullopt));
-    });
+    ui_->Memo1->setMaximumBlockCount(kTraceLines);
+    ui_->Memo1->installEventFilter(this);
 
     // the hidden model boxes, as the command line asks
     ControlStates wanted;
@@ -275,7 +277,7 @@ void TFCOMM::showNotice(QMessageBox::Icon icon, const QString& objectName, const
 
 void TFCOMM::finishChunk() {
     inChunk_ = false;
-    if (pendingPointer_ || pendingBar_) faceAndBar_->changed();
+    if (pendingPointer_ || pendingBar_) faceAndBar_.changed();
     syncPanel();
     ui_->DBGrid1->refresh();
     syncChart();
@@ -459,6 +461,9 @@ static bool isEditShortcut(QEvent* event) {
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->Memo1 && event->type() == QEvent::ShowToParent) {
+        ui_->Memo1->setPlainText(frameTrace_.join(QLatin1Char('\n')));
+    }
     if (isEditShortcut(event)) return QMainWindow::eventFilter(watched, event);
     if (filterChartKeys(watched, event)) return true;
     if ((watched == ui_->Setmax || watched == ui_->SetMin) && event->type() == QEvent::KeyPress &&
@@ -532,6 +537,5 @@ void TFCOMM::setChartLeftAxis(double maximum, double minimum) {
 void TFCOMM::traceFrame(std::string_view frameHex) {
     frameTrace_.append(QString::fromLatin1(frameHex.data(), static_cast<int>(frameHex.size())));
     if (frameTrace_.size() > kTraceLines) frameTrace_.removeFirst();
+    if (!ui_->Memo1->isHidden()) ui_->Memo1->appendPlainText(frameTrace_.last());
 }
-
-void TFCOMM::flushFrameTrace() { ui_->Memo1->setPlainText(frameTrace_.join(QLatin1Char('\n'))); }

@@ -126,10 +126,6 @@ public slots:
     void TbFdClick();
 
 public:
-    // Puts the trace of received frames into the hidden trace memo. The trace is kept as a list of
-    // lines while frames arrive: the memo lays out its text for every line added or dropped,
-    // which cost more than the rest of the receive path, and nobody sees it.
-    void flushFrameTrace();
     // Print: the preview of the report over `rows`, as they stand now; returns when it is closed.
     void BtPrintClick(const RecordSource& rows);
 
@@ -222,7 +218,10 @@ private:
     std::optional<std::pair<int, ScaleInputs>> pendingPointer_;
     std::optional<int> pendingBar_;
     // the face and the bar follow the readings at most ten times a second
-    std::unique_ptr<UpdateThrottle> faceAndBar_;
+    UpdateThrottle faceAndBar_;
+    // The trace of received frames. The hidden memo lays out its text for every line added or
+    // dropped, which cost more than the rest of the receive path: it is given the lines only while
+    // it is shown.
     QStringList frameTrace_;
     ChartPoints chartPoints_;
     ChartPaging chartPaging_;

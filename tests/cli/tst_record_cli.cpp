@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "../serial/PseudoTerminal.h"
+#include "../files/TableRows.h"
 #include "HeadlessTestSupport.h"
 
 #include "AppOptions.h"
@@ -66,13 +67,6 @@ std::string alternatingFrames(int count) {
     std::string bytes;
     for (int i = 0; i < count; ++i) bytes += i % 2 ? b : a;
     return bytes;
-}
-
-std::vector<RecordRow> readTable(const QString& path) {
-    std::vector<RecordRow> rows;
-    const FileResult r = ParadoxTable::read(path, [&rows](const RecordRow& row) { rows.push_back(row); });
-    if (!r.ok()) qWarning("%s", qPrintable(r.error));
-    return rows;
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "ParadoxTable.h"
+#include "TableRows.h"
 #include "TableTestSupport.h"
 
 #include <QRandomGenerator>
@@ -6,14 +7,6 @@
 #include <QtTest>
 
 namespace {
-
-std::vector<RecordRow> readRows(const QString& path, FileResult* result = nullptr)
-{
-    std::vector<RecordRow> rows;
-    const FileResult r = ParadoxTable::read(path, [&](const RecordRow& row) { rows.push_back(row); });
-    if (result) *result = r;
-    return rows;
-}
 
 // A source of many equal rows that never holds them.
 class RepeatSource : public RecordSource {
@@ -66,7 +59,7 @@ private slots:
         QCOMPARE(written.rows, int64_t(count));
 
         FileResult read;
-        QVERIFY(readRows(path, &read) == rows);
+        QVERIFY(readTable(path, &read) == rows);
         QVERIFY2(read.ok(), qPrintable(read.error));
         std::vector<RecordRow> viaPxlib;
         QVERIFY(pxlibRead(path, viaPxlib));
@@ -83,14 +76,14 @@ private slots:
         rows[150].value = std::string(40, '9');
         rows[151].unit = "\xC2\xB5V";  // a micro sign, one byte in the table's code page
         QVERIFY(ParadoxTable::write(path, VectorSource(rows)).ok());
-        QVERIFY(readRows(path) == rows);
+        QVERIFY(readTable(path) == rows);
         std::vector<RecordRow> viaPxlib;
         QVERIFY(pxlibRead(path, viaPxlib));
         QCOMPARE(viaPxlib[150].value, rows[150].value);
         rows[3].autoText = std::string(300, 'x');
         const FileResult tooLong = ParadoxTable::write(path, VectorSource(rows));
         QCOMPARE(tooLong.status, FileResult::Failed);
-        QVERIFY(readRows(path).size() == 200);  // the earlier table stays
+        QVERIFY(readTable(path).size() == 200);  // the earlier table stays
     }
 
     void capacityHoldsTheLimitlessRecordLimit()
@@ -136,7 +129,7 @@ private slots:
         const QString path = dir.filePath("Kr47bdb.DB");
         QVERIFY(ParadoxTable::createEmpty(path).ok());
         FileResult r;
-        QVERIFY(readRows(path, &r).empty());
+        QVERIFY(readTable(path, &r).empty());
         QVERIFY(r.ok());
     }
 
@@ -177,7 +170,7 @@ private slots:
         QCOMPARE(int(bytes[0x39]), version == 70 ? 12 : 11);
         if (blockK) QCOMPARE(int(bytes[5]), blockK);
         FileResult r;
-        const std::vector<RecordRow> read = readRows(path, &r);
+        const std::vector<RecordRow> read = readTable(path, &r);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(read.size(), rows.size());
         for (size_t i = 0; i < rows.size(); ++i) QVERIFY2(read[i] == rows[i], qPrintable(QString::number(i)));
@@ -204,7 +197,7 @@ private slots:
         const QString path = QStringLiteral(DMM_TEST_DATA_DIR "/tables/") + file;
         QVERIFY2(QFile::exists(path), qPrintable(path));
         FileResult r;
-        const std::vector<RecordRow> rows = readRows(path, &r);
+        const std::vector<RecordRow> rows = readTable(path, &r);
         QCOMPARE(r.status, FileResult::Failed);
         QVERIFY2(r.error.contains(reason), qPrintable(r.error));
         QVERIFY(r.error.contains(file));

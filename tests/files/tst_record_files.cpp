@@ -12,6 +12,7 @@
 #include "RecordStore.h"
 #include "TableLock.h"
 #include "TableTestSupport.h"
+#include "TableRows.h"
 
 namespace {
 
@@ -49,13 +50,6 @@ struct Rig {
         return out;
     }
 };
-
-std::vector<RecordRow> readTable(const QString& path) {
-    std::vector<RecordRow> rows;
-    const FileResult r = ParadoxTable::read(path, [&rows](const RecordRow& row) { rows.push_back(row); });
-    if (!r.ok()) qWarning("%s", qPrintable(r.error));
-    return rows;
-}
 
 }  // namespace
 

@@ -217,7 +217,7 @@ private:
 };
 
 QStringList traceLines(TFCOMM& w) {
-    w.flushFrameTrace();
+    w.form()->Memo1->show();
     return w.form()->Memo1->toPlainText().split('\n', Qt::SkipEmptyParts); }
 
 void connectWindow(TFCOMM& w) {
