@@ -55,6 +55,8 @@ bool SaveBesideFile::seek(qint64 pos)
     return QIODevice::seek(pos);
 }
 
+QString SaveBesideFile::writtenPath() const { return fd_ < 0 ? QString() : PlainFile::fromNative(temp_); }
+
 qint64 SaveBesideFile::readData(char*, qint64) { return -1; }
 
 qint64 SaveBesideFile::writeData(const char* data, qint64 size)

@@ -23,6 +23,10 @@ public:
 
     bool seek(qint64 pos) override;
 
+    // The file being written, for a writer that opens files only by name (a printer): what it
+    // writes there is synced and renamed by commit() like the data written through this device.
+    QString writtenPath() const;
+
 protected:
     qint64 readData(char* data, qint64 maxSize) override;
     qint64 writeData(const char* data, qint64 size) override;

@@ -16,14 +16,15 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QStyle>
-#include <QTemporaryFile>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "FileProgressDialog.h"
 #include "ReportPageView.h"
+#include "SaveBesideFile.h"
 
 namespace {
 
@@ -212,26 +213,32 @@ int ReportPreview::print(QPrinter& printer) {
     printer.setFullPage(false);
     const auto [first, last] = pageRange(printer, layout_.pageCount());
     // Printed to a file, the pages go to a file beside it that replaces it once all are there, so
-    // a cancelled run leaves no partial file.
+    // a cancelled or failed run leaves the earlier file as it was.
     const QString target = printer.outputFileName();
-    QTemporaryFile partial(target + QStringLiteral(".XXXXXX"));
+    std::optional<SaveBesideFile> file;
     if (!target.isEmpty()) {
-        if (!partial.open()) return 0;
-        partial.close();
-        printer.setOutputFileName(partial.fileName());
+        file.emplace(target);
+        if (!file->open(QIODevice::WriteOnly)) return printFailed(target, file->errorString());
+        printer.setOutputFileName(file->writtenPath());
     }
     FileProgressDialog progress(tr("Printing the report..."), dialog_.data());
     const FileProgress step = progress.callback();
     const int done =
         layout_.render(printer, first, last, [&step](int pages, int total) { return step(pages, total); });
-    if (!target.isEmpty()) {
+    if (file) {
         printer.setOutputFileName(target);
-        if (done == last - first + 1) {
-            QFile::remove(target);
-            if (!QFile::rename(partial.fileName(), target)) return 0;
+        if (done < last - first + 1) {
+            file->cancelWriting();
+        } else if (!file->commit()) {
+            return printFailed(target, file->errorString());
         }
     }
     return done;
+}
+
+int ReportPreview::printFailed(const QString& target, const QString& reason) {
+    if (showError) showError(dialog_.data(), tr("Could not write %1: %2").arg(target, reason));
+    return 0;
 }
 
 void ReportPreview::savePdf() {

@@ -43,7 +43,7 @@ public:
     std::function<QString(QWidget* parent)> chooseFile;
     // Asks for the printer and the pages; false means the user cancelled.
     std::function<bool(QPrinter& printer, QWidget* parent)> choosePrinter;
-    // Tells the user why a PDF was not written.
+    // Tells the user why a PDF or a printed file was not written.
     std::function<void(QWidget* parent, const QString& message)> showError;
 
     // Prints the pages `printer` asks for, one at a time, under a progress dialog that can be
@@ -60,6 +60,7 @@ private:
     void buildToolBar(QToolBar* bar);
     QAction* addAction(QToolBar* bar, const QString& text, const QIcon& icon, const QKeySequence& key);
     void printClicked();
+    int printFailed(const QString& target, const QString& reason);
     void savePdf();
     void showPage(int page);
     void showZoom(double zoom);

@@ -289,6 +289,12 @@ private slots:
         QCOMPARE(std::count(written.begin(), written.end(), '\n'), 4L);
         QVERIFY(!QFile::exists(QString::fromStdString(journal)));
         QVERIFY(QFile::exists(QString::fromStdString(journal + ".damaged")));
+        // a journal whose only damage is its torn end is kept aside all the same
+        writeJournal();
+        std::ofstream(journal, std::ios::binary | std::ios::app) << std::string("\x20\0\0\0cut", 7);
+        QCOMPARE(recover(journal, text, &err), 0);
+        QVERIFY2(err.find("kept as " + journal + ".damaged.2") != std::string::npos, err.c_str());
+        QVERIFY(QFile::exists(QString::fromStdString(journal + ".damaged.2")));
 
         writeJournal();
         {

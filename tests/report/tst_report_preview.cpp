@@ -100,6 +100,13 @@ private slots:
         preview.chooseFile = [](QWidget*) { return QStringLiteral("/nonexistent-dir/r.pdf"); };
         preview.savePdfAction()->trigger();
         QVERIFY2(shown.contains("/nonexistent-dir/r.pdf"), qPrintable(shown));
+        // printed to a file that cannot be written: the reason is shown
+        shown.clear();
+        QPrinter printer;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QStringLiteral("/nonexistent-dir/p.pdf"));
+        QCOMPARE(preview.print(printer), 0);
+        QVERIFY2(shown.contains("/nonexistent-dir/p.pdf: No such file"), qPrintable(shown));
     }
 
     // Printing from the preview places every text where the PDF writer does, and prints only
