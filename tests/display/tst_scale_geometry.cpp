@@ -1,4 +1,5 @@
 // Layout of the analog face: arc, pointer ends, labels, tick dots and band colours.
+#include <QLineF>
 #include <QTest>
 #include <climits>
 
@@ -217,19 +218,27 @@ private slots:
         QVERIFY(pointerFor([] { ScaleInputs in; in.panelSize = {318, 61}; return in; }(), 400));
     }
 
-    // A panel higher than half its width would otherwise flip the scale.
+    // A square or tall panel keeps a 120-degree arc in the middle of its height, with the pivot
+    // inside the panel, where the pointer ends.
     void tallPanelKeepsOrientation() {
-        ScaleInputs in;
-        in.panelSize = {318, 600};
-        const Face f = faceFor(in.panelSize);
-        QVERIFY(f.valid());
-        QVERIFY(f.sweep > 170 && f.sweep < 180);
-        QVERIFY(f.start > 0);
-        const auto left = pointerFor(in, 0), zero = pointerFor(in, 400), right = pointerFor(in, 800);
-        QVERIFY(left && zero && right);
-        QVERIFY(left->tip.x() < zero->tip.x());
-        QVERIFY(zero->tip.x() < right->tip.x());
-        QCOMPARE(zero->tip.x(), 159);
+        for (const QSize panel : {QSize(318, 600), QSize(345, 355), QSize(300, 300)}) {
+            ScaleInputs in;
+            in.panelSize = panel;
+            const Face f = faceFor(panel);
+            QVERIFY(f.valid());
+            QVERIFY(std::abs(f.sweep - 120) < 0.1f);
+            QVERIFY(f.top >= 30);
+            QVERIFY(pivotShows(f));
+            QVERIFY(pivot(f).y() + 10 <= panel.height());
+            const auto left = pointerFor(in, 0), zero = pointerFor(in, 400), right = pointerFor(in, 800);
+            QVERIFY(left && zero && right);
+            QVERIFY(left->tip.x() < zero->tip.x());
+            QVERIFY(zero->tip.x() < right->tip.x());
+            QCOMPARE(zero->tip.x(), panel.width() / 2);
+            for (const auto& line : {left, zero, right}) {
+                QVERIFY(QLineF(line->base, pivot(f)).length() <= 0.75);
+            }
+        }
     }
 
     // Positions far off the scale stay drawable: small coordinates, and nothing for a level pointer.
