@@ -1,11 +1,16 @@
 #include "HeadlessRecorder.h"
 
 #include <QString>
+#include <cstdio>
+#include <cstring>
 #include <ostream>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "AppOptions.h"
 #include "DataFiles.h"
+#include "LocalClock.h"
 #include "MeterState.h"
 #include "TableLock.h"
 
@@ -95,6 +100,36 @@ void HeadlessRecorder::useLineClock(int baud, int64_t startUtcMs) {
         const int64_t lineMs = static_cast<int64_t>(bytes_) * kBitsPerByte * 1000 / baud_;
         return zone_.at(startMs_ + lineMs);
     });
+}
+
+std::string HeadlessRecorder::journalPathFor(const std::string& path) {
+    const std::string resolved = PlainFile::resolved(path);
+    const auto slash = resolved.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : resolved.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? resolved : resolved.substr(slash + 1);
+    const long allowed = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+    const std::size_t most = allowed > 0 ? static_cast<std::size_t>(allowed) : 255;
+    const std::string suffix = ".journal";
+    if (name.size() + suffix.size() <= most) return resolved + suffix;
+    // FNV-1a over the whole name: the same name always gives the same journal
+    uint32_t hash = 2166136261u;
+    for (const unsigned char c : name) hash = (hash ^ c) * 16777619u;
+    char tail[16];
+    std::snprintf(tail, sizeof tail, "~%08x", hash);
+    std::size_t keep = most - suffix.size() - std::strlen(tail);
+    // not in the middle of a character of several bytes
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    return resolved.substr(0, resolved.size() - name.size()) + name.substr(0, keep) + tail + suffix;
+}
+
+std::string HeadlessRecorder::checkLineClockEnd(const std::string& path, int baud, int64_t startUtcMs) {
+    const std::optional<int64_t> last = LocalClock::parseLocal("9999-12-31T23:59:59.999");
+    struct stat st {};
+    const bool sized = path != "-" && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const int64_t lineMs = sized ? static_cast<int64_t>(st.st_size) * kBitsPerByte * 1000 / baud : 0;
+    if (!last || startUtcMs + lineMs <= *last) return {};
+    return "--start: the capture takes " + std::to_string((lineMs + 999) / 1000) +
+           " s of line time, so its rows would be dated past 9999-12-31T23:59:59; choose an earlier start";
 }
 
 void HeadlessRecorder::byteArrives() {
