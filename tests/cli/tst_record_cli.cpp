@@ -247,7 +247,7 @@ private slots:
         const std::string folder = dir.path().toStdString() + "/";
         const std::string capture = folder + "capture.bin";
         std::ofstream(capture) << alternatingFrames(4);
-        const std::string name = folder + std::string(248, 'n') + ".csv";  // 252 bytes
+        const std::string name = folder + std::string(251, 'n') + ".csv";  // 255 bytes, the limit
         const std::string journal = HeadlessRecorder::journalPathFor(name);
         QCOMPARE(journal, HeadlessRecorder::journalPathFor(name));
         QVERIFY(journal.size() - folder.size() <= 255);
