@@ -3,6 +3,7 @@
 #include <QAbstractScrollArea>
 #include <QLabel>
 #include <QLineEdit>
+#include <QToolTip>
 #include <QVector>
 #include <algorithm>
 #include <optional>
@@ -68,10 +69,14 @@ std::optional<QPoint> freePlace(const QLineEdit* edit, const QLabel* note) {
 void place(QLineEdit* edit, QLabel* note) {
     note->hide();  // not an obstacle to itself
     const std::optional<QPoint> at = freePlace(edit, note);
-    // With no free place the message stays with the field as its tooltip, under a red frame.
+    // The field is framed in red and carries the message as its tooltip. With no free place for
+    // the note, the message shows in the field's own balloon while it is being typed in.
     edit->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid #B00000; }"));
     edit->setToolTip(note->text());
-    if (!at) return;
+    if (!at) {
+        if (edit->hasFocus()) QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), note->text(), edit);
+        return;
+    }
     note->move(*at);
     note->raise();
     note->show();
@@ -103,6 +108,7 @@ void clear(QLineEdit* edit) {
     if (!note || !note->property(kRefusedProperty).toBool()) return;
     note->setProperty(kRefusedProperty, false);
     note->hide();
+    if (QToolTip::isVisible() && QToolTip::text() == note->text()) QToolTip::hideText();
     edit->setStyleSheet(QString());
     edit->setToolTip(QString());
 }
