@@ -76,7 +76,7 @@ private slots:
         RecordTable& table = w->recordTable();
         for (int i = 0; i < 100000; ++i) table.append(RecordRow{i + 1, 1000 * i, "DC", "1.234", "k*", "AUTO", 1234});
         QString firstNo, pageBox, backBox;
-        int pages = -1, back = -1;
+        int pages = -1;
         bool wholePage = false;
         onNextPreview([&](QDialog* dialog, ReportPageView* view) {
             table.append(RecordRow{100001, 0, "DC", "9.999", "V", "AUTO", 9999});
@@ -87,24 +87,19 @@ private slots:
             firstNo = view->layout().pageTexts(view->currentPage()).at(7).text;
             QTest::keyClick(view, Qt::Key_PageDown);
             QTest::keyClick(view, Qt::Key_PageUp);
-            back = view->currentPage();
             backBox = dialog->findChild<QSpinBox*>("pageBox")->text();
 
             // a whole page: grey above and below it in the middle column, white between
-            for (QAction* a : dialog->findChildren<QAction*>()) {
-                if (a->text() == "Fit page") a->trigger();
-            }
+            for (QAction* a : dialog->findChildren<QAction*>()) a->text() == "Fit page" ? a->trigger() : void();
             view->goToPage(5);
             const QImage shown = view->viewport()->grab().toImage();
-            const int x = shown.width() / 2;
-            auto white = [&](int y) { return shown.pixel(x, y) == qRgb(255, 255, 255); };
+            auto white = [&](int y) { return shown.pixel(shown.width() / 2, y) == qRgb(255, 255, 255); };
             wholePage = !white(0) && !white(shown.height() - 1) && white(shown.height() / 2);
         });
         w->form()->BtPrint->click();
         QCOMPARE(pages, 2703);
         QCOMPARE(pageBox, QString("2703"));
         QCOMPARE(firstNo, QString("99975"));
-        QCOMPARE(back, 2701);
         QCOMPARE(backBox, QString("2702"));
         QVERIFY(wholePage);
     }
