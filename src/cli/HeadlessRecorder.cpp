@@ -16,6 +16,8 @@
 
 namespace {
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+// Rows are written with four-digit years.
+constexpr const char* kLastMoment = "9999-12-31T23:59:59.999";
 // The journal is written this often, so that a kill loses at most a second of rows even when a
 // write waits on the disk or the loop wakes late.
 constexpr auto kJournalPeriod = std::chrono::milliseconds(500);
@@ -94,6 +96,7 @@ void HeadlessRecorder::syncJournalIfDue(std::chrono::steady_clock::time_point no
 void HeadlessRecorder::useLineClock(int baud, int64_t startUtcMs) {
     baud_ = baud;
     startMs_ = startUtcMs;
+    lastMs_ = LocalClock::parseLocal(kLastMoment).value_or(INT64_MAX);
     bytes_ = 0;
     ticks_ = 0;
     store_.setLocalClock([this] {
@@ -123,7 +126,7 @@ std::string HeadlessRecorder::journalPathFor(const std::string& path) {
 }
 
 std::string HeadlessRecorder::checkLineClockEnd(const std::string& path, int baud, int64_t startUtcMs) {
-    const std::optional<int64_t> last = LocalClock::parseLocal("9999-12-31T23:59:59.999");
+    const std::optional<int64_t> last = LocalClock::parseLocal(kLastMoment);
     struct stat st {};
     const bool sized = path != "-" && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     const int64_t lineMs = sized ? static_cast<int64_t>(st.st_size) * kBitsPerByte * 1000 / baud : 0;
@@ -151,7 +154,13 @@ void HeadlessRecorder::realTimePassed(std::chrono::steady_clock::time_point now)
     syncJournalIfDue(now);
 }
 
-void HeadlessRecorder::offer(const MeterState& reading) { store_.INDataToTable(reading); }
+void HeadlessRecorder::offer(const MeterState& reading) {
+    if (baud_ > 0 && startMs_ + static_cast<int64_t>(bytes_) * kBitsPerByte * 1000 / baud_ > lastMs_) {
+        ++pastLastDate_;
+        return;
+    }
+    store_.INDataToTable(reading);
+}
 
 FileResult HeadlessRecorder::write() {
     const FileResult r = DataFiles::save(PlainFile::fromNative(path_), table_);

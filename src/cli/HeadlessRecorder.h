@@ -74,6 +74,8 @@ public:
     int64_t journalRows() const { return journal_ ? journal_->rowsKept() : 0; }
     // Readings the record limit turned away.
     int64_t notRecorded() const { return state_.NotRecorded; }
+    // Readings of a stream of unknown length that came after the last moment of 9999, not stored.
+    int64_t pastLastDate() const { return pastLastDate_; }
     int32_t limit() const { return state_.MaxRecords; }
     const RecordTable& table() const { return table_; }
 
@@ -97,6 +99,8 @@ private:
     LocalClock zone_;
     uint64_t bytes_ = 0;
     int64_t ticks_ = 0;  // sampling ticks given so far
+    int64_t lastMs_ = INT64_MAX;
+    int64_t pastLastDate_ = 0;
 
     // real clock
     bool realStarted_ = false;

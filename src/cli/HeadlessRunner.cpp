@@ -476,6 +476,10 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         err << shownName(byteLog.error()) << '\n';
         if (code == 0) code = 1;
     }
+    if (recorder && recorder->pastLastDate() > 0) {
+        err << recorder->pastLastDate() << (recorder->pastLastDate() == 1 ? " reading" : " readings")
+            << " after 9999-12-31T23:59:59 (from --start) not recorded\n";
+    }
     if (recorder && recorder->notRecorded() > 0) {
         err << "record limit of " << recorder->limit() << " rows reached: " << recorder->notRecorded()
             << (recorder->notRecorded() == 1 ? " later reading was" : " later readings were") << " not recorded\n";

@@ -210,6 +210,10 @@ private slots:
         QTest::newRow("a capture running past 9999") << "9999-12-31T23:59:50" << 200
                                                      << "takes 12 s of line time, so its rows would be dated past" << "";
         QTest::newRow("ending within 9999") << "9999-12-31T23:59:40" << 200 << "" << "1,9999-12-31T23:59:40.058+01:00";
+        // a stream of unknown length (frames < 0: standard input) stops recording at the end of 9999
+        QTest::newRow("a stream running past 9999") << "9999-12-31T23:59:55" << -200
+                                                    << "readings after 9999-12-31T23:59:59 (from --start) not recorded"
+                                                    << "1,9999-12-31T23:59:55.058+01:00";
     }
     void startTimes() {
         QFETCH(QString, start);
@@ -221,13 +225,16 @@ private slots:
         ::tzset();
         QTemporaryDir dir;
         const std::string capture = dir.filePath("capture.bin").toStdString();
-        std::ofstream(capture) << alternatingFrames(frames);
+        std::ofstream(capture) << alternatingFrames(std::max(frames, 0));
         QFile csv(dir.filePath("run.csv"));
-        const Run r = decode({"--decode", capture, "--record", csv.fileName().toStdString(), "--start", start.toStdString()}, "");
+        const Run r = decode({"--decode", frames < 0 ? "-" : capture, "--record", csv.fileName().toStdString(),
+                              "--start", start.toStdString()},
+                             alternatingFrames(std::max(-frames, 0)));
         zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
         ::tzset();
         QCOMPARE(r.code, firstRow.isEmpty() ? 2 : 0);
-        QVERIFY2(QString::fromStdString(r.err).section('\n', 0, 0).contains(says), r.err.c_str());
+        QVERIFY2(QString::fromStdString(r.err).section('\n', frames < 0 ? 1 : 0, frames < 0 ? 1 : 0).contains(says),
+                 r.err.c_str());
         QCOMPARE(csv.open(QIODevice::ReadOnly), !firstRow.isEmpty());
         if (!firstRow.isEmpty()) QVERIFY2(csv.readAll().split('\n').value(1).startsWith(firstRow.toLatin1()), r.err.c_str());
     }
