@@ -23,9 +23,9 @@ void fail(const char* rule, const QString& text) {
     std::abort();
 }
 
-// An optional sign and decimal digits in the signed 32-bit range; "", "-" and "+" count as 0.
+// An optional sign and decimal digits in the signed 32-bit range; "", "-" and "+" are none.
 std::optional<int64_t> referenceInteger(const QString& text) {
-    if (text.isEmpty() || text == QLatin1String("-") || text == QLatin1String("+")) return 0;
+    if (text.isEmpty()) return std::nullopt;
     qsizetype i = (text[0] == u'-' || text[0] == u'+') ? 1 : 0;
     if (i == text.size()) return std::nullopt;
     int64_t magnitude = 0;
@@ -40,12 +40,15 @@ std::optional<int64_t> referenceInteger(const QString& text) {
 }
 
 void limitText(const QString& text) {
-    const std::optional<int64_t> expected = referenceInteger(text);
+    const std::optional<int64_t> integer = referenceInteger(text);
+    // within the count range of 4000 counts
+    const int64_t value = integer.value_or(INT64_MAX);
+    const bool valid = value >= -4000 && value <= 4000;
     float limit = 1234.5f;
     QString error;
-    const bool applied = LimitRules::applyLimitText(text, limit, &error);
-    if (applied != expected.has_value()) fail("limit text accepted or refused wrongly", text);
-    if (applied && limit != static_cast<float>(*expected)) fail("limit text gives the wrong limit", text);
+    const bool applied = LimitRules::applyLimitText(text, 4000, limit, &error);
+    if (applied != valid) fail("limit text accepted or refused wrongly", text);
+    if (applied && limit != static_cast<float>(value)) fail("limit text gives the wrong limit", text);
     if (!applied && (limit != 1234.5f || !error.contains(text))) fail("a refused limit text changed the limit", text);
     for (const QChar c : text) {
         const char16_t key = c.unicode();

@@ -152,11 +152,13 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             recordRule = a;
         } else if (a == "--start") {
             if (!needValue(i, a, value)) return r;
-            o.recordStart = LocalClock::parseLocal(value);
-            if (!o.recordStart) {
-                r.error = "--start needs a local date and time such as 2026-12-07T23:59:50";
+            const LocalTimeParse start = LocalClock::parseLocalTime(value);
+            if (!start.error.empty()) {
+                r.error = "--start: " + start.error;
                 return r;
             }
+            o.recordStart = start.utcMs;
+            o.recordStartNote = start.note.empty() ? std::string() : "--start: " + start.note;
             recordRule = a;
         } else if (readPublishOption(args, i, publish, r.error)) {
             if (!r.error.empty()) return r;

@@ -32,6 +32,7 @@ struct AppOptions {
     // --start YYYY-MM-DDTHH:MM:SS (with --record, a capture): the local date and time the line
     // clock starts from, as milliseconds since 1970 UTC; the moment of the run when not given
     std::optional<int64_t> recordStart;
+    std::string recordStartNote;  // said when the start time occurs twice (the autumn change)
     std::optional<PublishRequest> publish;     // --publish URL and its companions: readings to a broker
     bool help = false;
 };

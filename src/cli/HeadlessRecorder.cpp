@@ -1,16 +1,23 @@
 #include "HeadlessRecorder.h"
 
 #include <QString>
+#include <cstdio>
+#include <cstring>
 #include <ostream>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "AppOptions.h"
 #include "DataFiles.h"
+#include "LocalClock.h"
 #include "MeterState.h"
 #include "TableLock.h"
 
 namespace {
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+// Rows are written with four-digit years.
+constexpr const char* kLastMoment = "9999-12-31T23:59:59.999";
 // The journal is written this often, so that a kill loses at most a second of rows even when a
 // write waits on the disk or the loop wakes late.
 constexpr auto kJournalPeriod = std::chrono::milliseconds(500);
@@ -89,12 +96,43 @@ void HeadlessRecorder::syncJournalIfDue(std::chrono::steady_clock::time_point no
 void HeadlessRecorder::useLineClock(int baud, int64_t startUtcMs) {
     baud_ = baud;
     startMs_ = startUtcMs;
+    lastMs_ = LocalClock::parseLocal(kLastMoment).value_or(INT64_MAX);
     bytes_ = 0;
     ticks_ = 0;
     store_.setLocalClock([this] {
         const int64_t lineMs = static_cast<int64_t>(bytes_) * kBitsPerByte * 1000 / baud_;
         return zone_.at(startMs_ + lineMs);
     });
+}
+
+std::string HeadlessRecorder::journalPathFor(const std::string& path) {
+    const std::string resolved = PlainFile::resolved(path);
+    const auto slash = resolved.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : resolved.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? resolved : resolved.substr(slash + 1);
+    const long allowed = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+    const std::size_t most = allowed > 0 ? static_cast<std::size_t>(allowed) : 255;
+    const std::string suffix = ".journal";
+    if (name.size() + suffix.size() <= most) return resolved + suffix;
+    // FNV-1a over the whole name: the same name always gives the same journal
+    uint32_t hash = 2166136261u;
+    for (const unsigned char c : name) hash = (hash ^ c) * 16777619u;
+    char tail[16];
+    std::snprintf(tail, sizeof tail, "~%08x", hash);
+    std::size_t keep = most - suffix.size() - std::strlen(tail);
+    // not in the middle of a character of several bytes
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    return resolved.substr(0, resolved.size() - name.size()) + name.substr(0, keep) + tail + suffix;
+}
+
+std::string HeadlessRecorder::checkLineClockEnd(const std::string& path, int baud, int64_t startUtcMs) {
+    const std::optional<int64_t> last = LocalClock::parseLocal(kLastMoment);
+    struct stat st {};
+    const bool sized = path != "-" && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const int64_t lineMs = sized ? static_cast<int64_t>(st.st_size) * kBitsPerByte * 1000 / baud : 0;
+    if (!last || startUtcMs + lineMs <= *last) return {};
+    return "--start: the capture takes " + std::to_string((lineMs + 999) / 1000) +
+           " s of line time, so its rows would be dated past 9999-12-31T23:59:59; choose an earlier start";
 }
 
 void HeadlessRecorder::byteArrives() {
@@ -116,7 +154,13 @@ void HeadlessRecorder::realTimePassed(std::chrono::steady_clock::time_point now)
     syncJournalIfDue(now);
 }
 
-void HeadlessRecorder::offer(const MeterState& reading) { store_.INDataToTable(reading); }
+void HeadlessRecorder::offer(const MeterState& reading) {
+    if (baud_ > 0 && startMs_ + static_cast<int64_t>(bytes_) * kBitsPerByte * 1000 / baud_ > lastMs_) {
+        ++pastLastDate_;
+        return;
+    }
+    store_.INDataToTable(reading);
+}
 
 FileResult HeadlessRecorder::write() {
     const FileResult r = DataFiles::save(PlainFile::fromNative(path_), table_);

@@ -31,8 +31,10 @@ public:
     HeadlessRecorder& operator=(const HeadlessRecorder&) = delete;
 
     // Beside the file the name resolves to, so that a run under another name of the same file
-    // (a link) meets the same journal and is refused.
-    static std::string journalPathFor(const std::string& path) { return PlainFile::resolved(path) + ".journal"; }
+    // (a link) meets the same journal and is refused: FILE.journal, or, when that name would be
+    // longer than the directory allows, the first bytes of FILE's name, "~", eight hexadecimal
+    // digits of a hash of the whole name and ".journal", as long as the directory allows.
+    static std::string journalPathFor(const std::string& path);
     // Claims the journal. Refused (with the reason) when another run holds it, when it cannot be
     // created, or when it holds rows of an earlier run that were never written: those are not
     // overwritten. A journal holding only damage is kept aside (said on `warnings`) and a fresh one
@@ -43,6 +45,10 @@ public:
     // The clock of a capture: bytes at `baud` baud, 10 bit times each, the first starting at the
     // moment `startUtcMs` (milliseconds since 1970 UTC); rows take that moment's local date and time.
     void useLineClock(int baud, int64_t startUtcMs);
+    // Rows are dated up to the last moment of 9999 (the dates written have four-digit years): why
+    // a capture at `path` timed from `startUtcMs` would run past it, empty when it would not. A
+    // stream of unknown length counts from its start alone.
+    static std::string checkLineClockEnd(const std::string& path, int baud, int64_t startUtcMs);
     // The line clock moves to the end of the next byte; the sampling timer ticks once for every
     // whole second of line time passed.
     void byteArrives();
@@ -68,6 +74,8 @@ public:
     int64_t journalRows() const { return journal_ ? journal_->rowsKept() : 0; }
     // Readings the record limit turned away.
     int64_t notRecorded() const { return state_.NotRecorded; }
+    // Readings of a stream of unknown length that came after the last moment of 9999, not stored.
+    int64_t pastLastDate() const { return pastLastDate_; }
     int32_t limit() const { return state_.MaxRecords; }
     const RecordTable& table() const { return table_; }
 
@@ -91,6 +99,8 @@ private:
     LocalClock zone_;
     uint64_t bytes_ = 0;
     int64_t ticks_ = 0;  // sampling ticks given so far
+    int64_t lastMs_ = INT64_MAX;
+    int64_t pastLastDate_ = 0;
 
     // real clock
     bool realStarted_ = false;

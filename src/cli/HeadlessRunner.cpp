@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QString>
 
+#include "ShownName.h"
 #include "ByteLog.h"
 #include "HeadlessPublishing.h"
 #include "HeadlessRecorder.h"
@@ -212,7 +213,7 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
     });
     if (!driver.Connect()) {
         // there are no port names here: the user gave a path
-        err << "cannot open '" << path << "': " << port.lastErrorReason() << '\n';
+        err << "cannot open '" << shownName(path) << "': " << port.lastErrorReason() << '\n';
         return 2;
     }
     installInterruptHandlers();
@@ -237,7 +238,7 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
         emptyWakeups = run.bytesFed() == before ? emptyWakeups + 1 : 0;
         if (lost || emptyWakeups >= 3 ||
             (emptyWakeups > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)))) {
-            err << "the device " << path << " was lost\n";
+            err << "the device " << shownName(path) << " was lost\n";
             code = 1;
             break;
         }
@@ -250,7 +251,7 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
 void reportKeptRows(const HeadlessRecorder& recorder, std::ostream& err) {
     const int64_t rows = recorder.rows();
     const int64_t kept = std::min(recorder.journalRows(), rows);
-    const std::string& journal = recorder.journalPath();
+    const std::string journal = shownName(recorder.journalPath());
     if (rows == 0) return;
     if (kept == rows) {
         err << "all " << rows << (rows == 1 ? " recorded row is" : " recorded rows are") << " kept in " << journal
@@ -339,12 +340,12 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     ByteLog byteLog;
     if (options.saveBytesPath) {
         if (!byteLog.open(*options.saveBytesPath)) {
-            err << byteLog.error() << '\n';
+            err << shownName(byteLog.error()) << '\n';
             return 2;
         }
         // appending to the file being read would never reach its end
         if (path != "-" && byteLog.isSameFile(path)) {
-            err << "cannot save the bytes into '" << *options.saveBytesPath
+            err << "cannot save the bytes into '" << shownName(*options.saveBytesPath)
                 << "': it is the file being decoded\n";
             return 2;
         }
@@ -368,19 +369,29 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         }
         const std::string why = HeadlessRecorder::checkTarget(*options.recordPath, path);
         if (!why.empty()) {
-            err << why << '\n';
+            err << shownName(why) << '\n';
             return 2;
+        }
+        // a capture's rows are dated from the start, and only up to the end of 9999
+        const int64_t start = options.recordStart.value_or(LocalClock::utcNowMs());
+        if (!isCharacterDevice(path)) {
+            const std::string late =
+                HeadlessRecorder::checkLineClockEnd(path, choice.baud19200 ? 19200 : 2400, start);
+            if (!late.empty()) {
+                err << late << '\n';
+                return 2;
+            }
+            if (!options.recordStartNote.empty()) err << options.recordStartNote << '\n';
         }
         recorder = std::make_unique<HeadlessRecorder>(options);
         std::string journalError;
         if (!recorder->startJournal(err, &journalError)) {
-            err << journalError << '\n';
+            err << shownName(journalError) << '\n';
             return 2;
         }
         if (!isCharacterDevice(path)) {
             // a capture (or standard input) is timed as the line sent it, from now on
-            recorder->useLineClock(choice.baud19200 ? 19200 : 2400,
-                                   options.recordStart.value_or(LocalClock::utcNowMs()));
+            recorder->useLineClock(choice.baud19200 ? 19200 : 2400, start);
             beforeEachByte = [r = recorder.get()] { r->byteArrives(); };
         }
     }
@@ -401,7 +412,7 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         installInterruptHandlers();
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0 && !g_interrupted) {
-            err << "cannot read '" << path << "': " << std::strerror(errno) << '\n';
+            err << "cannot read '" << shownName(path) << "': " << std::strerror(errno) << '\n';
             return 2;
         }
         if (fd >= 0) {
@@ -413,12 +424,12 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     } else if (isCharacterDevice(path)) {
         code = readDevice(path, choice, run, recorder.get(), err);
     } else if (isDirectory(path)) {
-        err << "cannot read '" << path << "': it is a directory\n";
+        err << "cannot read '" << shownName(path) << "': it is a directory\n";
         return 2;
     } else {
         std::ifstream file(path, std::ios::binary);
         if (!file) {
-            err << "cannot read '" << path << "': " << std::strerror(errno) << '\n';
+            err << "cannot read '" << shownName(path) << "': " << std::strerror(errno) << '\n';
             return 2;
         }
         readStream(file, run, beforeEachByte);
@@ -431,7 +442,7 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     // before the closing notes.
     if (recorder && code != 2 && recorder->rows() == 0) {
         // a run that stored nothing leaves a file of an earlier run as it was
-        err << recorder->path() << ": no reading was recorded; "
+        err << shownName(recorder->path()) << ": no reading was recorded; "
             << (QFileInfo::exists(QString::fromStdString(recorder->path())) ? "the file was left as it was"
                                                                             : "nothing written")
             << '\n';
@@ -439,9 +450,9 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     } else if (recorder && code != 2) {
         const FileResult written = recorder->write();
         if (written.ok()) {
-            err << recorder->path() << ": " << written.rows << (written.rows == 1 ? " row" : " rows") << " written\n";
+            err << shownName(recorder->path()) << ": " << written.rows << (written.rows == 1 ? " row" : " rows") << " written\n";
         } else {
-            err << PlainFile::toNative(written.error).toStdString() << '\n';
+            err << shownName(PlainFile::toNative(written.error).toStdString()) << '\n';
             reportKeptRows(*recorder, err);
             code = 1;
         }
@@ -462,8 +473,12 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     }
     if (options.saveBytesPath && !byteLog.isOpen()) {
         // the readings above are good; the saved file stops short
-        err << byteLog.error() << '\n';
+        err << shownName(byteLog.error()) << '\n';
         if (code == 0) code = 1;
+    }
+    if (recorder && recorder->pastLastDate() > 0) {
+        err << recorder->pastLastDate() << (recorder->pastLastDate() == 1 ? " reading" : " readings")
+            << " after 9999-12-31T23:59:59 (from --start) not recorded\n";
     }
     if (recorder && recorder->notRecorded() > 0) {
         err << "record limit of " << recorder->limit() << " rows reached: " << recorder->notRecorded()

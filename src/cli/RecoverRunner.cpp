@@ -5,7 +5,9 @@
 
 #include <sys/stat.h>
 
+#include "ShownName.h"
 #include "DataFiles.h"
+#include "HeadlessRecorder.h"
 #include "JournalReader.h"
 #include "PlainFile.h"
 #include "RecordJournal.h"
@@ -18,15 +20,24 @@ std::string entries(int64_t n) { return std::to_string(n) + (n == 1 ? " damaged 
 
 int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) {
     if (!options.recoverJournal) return 2;
-    const std::string& journalPath = *options.recoverJournal;
+    // the journal itself, or the file a --record run was writing, whose journal is found beside it
+    std::string journalPath = *options.recoverJournal;
+    const std::string suffix = ".journal";
+    const bool namesJournal = journalPath.size() >= suffix.size() &&
+                              journalPath.compare(journalPath.size() - suffix.size(), suffix.size(), suffix) == 0;
+    if (!namesJournal) {
+        const std::string beside = HeadlessRecorder::journalPathFor(journalPath);
+        struct stat found {};
+        if (::lstat(beside.c_str(), &found) == 0) journalPath = beside;
+    }
     const QString target = PlainFile::fromNative(options.recoverOut);
     if (PlainFile::sameFile(options.recoverOut, journalPath)) {
-        err << options.recoverOut << ": is the journal itself; choose another name\n";
+        err << shownName(options.recoverOut) << ": is the journal itself; choose another name\n";
         return 1;
     }
     struct stat st {};
     if (::lstat(journalPath.c_str(), &st) != 0) {
-        err << journalPath << ": no such journal\n";
+        err << shownName(journalPath) << ": no such journal\n";
         return 1;
     }
     // Held for the whole run: a logger or window still writing it refuses, and nobody takes it
@@ -35,36 +46,36 @@ int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) 
     RecordJournal::Contents contents;
     std::string why;
     if (!journal.claim(journalPath, &contents, &why)) {
-        err << why << "\n";
+        err << shownName(why) << "\n";
         return 1;
     }
     if (!contents.error.empty()) {
-        err << contents.error << "\n";
+        err << shownName(contents.error) << "\n";
         return 1;
     }
     if (contents.skipped > 0)
-        err << journalPath << ": " << entries(contents.skipped) << " skipped; the rows after them are recovered\n";
-    if (contents.torn) err << journalPath << ": the end of the journal was cut short or damaged and is skipped\n";
+        err << shownName(journalPath) << ": " << entries(contents.skipped) << " skipped; the rows after them are recovered\n";
+    if (contents.torn) err << shownName(journalPath) << ": the end of the journal was cut short or damaged and is skipped\n";
     if (contents.rowCount == 0) {
-        err << journalPath << ": the journal holds no rows; nothing written\n";
+        err << shownName(journalPath) << ": the journal holds no rows; nothing written\n";
         return 1;
     }
     const JournalRows rows(journalPath, contents.rowCount);
     const FileResult result = DataFiles::save(target, rows);
     if (!result.ok()) {
-        err << PlainFile::toNative(result.error).toStdString() << "\n";
+        err << shownName(PlainFile::toNative(result.error).toStdString()) << "\n";
         return 1;
     }
-    out << options.recoverOut << ": " << result.rows << (result.rows == 1 ? " row\n" : " rows\n");
+    out << shownName(options.recoverOut) << ": " << result.rows << (result.rows == 1 ? " row\n" : " rows\n");
     // The rows are on file now. Damaged bytes may still hold rows that a better reading would
     // find: those are kept aside, never thrown away.
     if (contents.skipped > 0 || contents.torn) {
         const std::string aside = journal.setAside(&why);
         if (aside.empty()) {
-            err << why << "\n";
+            err << shownName(why) << "\n";
             return 0;
         }
-        err << journalPath << ": kept as " << aside << " for its damaged part\n";
+        err << shownName(journalPath) << ": kept as " << shownName(aside) << " for its damaged part\n";
     }
     journal.remove();
     return 0;

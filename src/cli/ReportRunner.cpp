@@ -3,6 +3,7 @@
 #include <QString>
 #include <ostream>
 
+#include "ShownName.h"
 #include "CompactRows.h"
 #include "DataFiles.h"
 #include "PlainFile.h"
@@ -31,25 +32,25 @@ int runReport(const AppOptions& options, const TableLoader& load, std::ostream& 
     // writing the PDF over the table it reports on would lose the table
     const QString pdfPath = PlainFile::fromNative(*options.reportPdf);
     if (PlainFile::sameFile(*options.reportPdf, table)) {
-        err << *options.reportPdf << ": is the table itself; choose another name for the PDF\n";
+        err << shownName(*options.reportPdf) << ": is the table itself; choose another name for the PDF\n";
         return 1;
     }
     std::string error;
     const std::unique_ptr<RecordSource> rows = load ? load(table, error) : nullptr;
     if (!rows) {
-        err << table << ": " << (error.empty() ? "cannot be read" : error) << "\n";
+        err << shownName(table) << ": " << (error.empty() ? "cannot be read" : shownName(error)) << "\n";
         return 1;
     }
     if (rows->rowCount() == 0) {
-        err << table << ": the table holds no rows; no report written\n";
+        err << shownName(table) << ": the table holds no rows; no report written\n";
         return 1;
     }
     const ReportPdfResult result = writeReportPdf(*rows, pdfPath);
     if (!result.written) {
-        err << PlainFile::toNative(result.error).toStdString() << "\n";
+        err << shownName(PlainFile::toNative(result.error).toStdString()) << "\n";
         return 1;
     }
-    out << *options.reportPdf << ": " << result.pages << (result.pages == 1 ? " page, " : " pages, ")
+    out << shownName(*options.reportPdf) << ": " << result.pages << (result.pages == 1 ? " page, " : " pages, ")
         << rows->rowCount() << (rows->rowCount() == 1 ? " row\n" : " rows\n");
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "LcdGlyphs.h"
 
 #include <QPainter>
+#include <QPen>
 
 #include <cmath>
 
@@ -52,4 +53,9 @@ void LcdButton::paintEvent(QPaintEvent*) {
     QPointF at((r.width() - w) / 2, (r.height() - h) / 2);
     if (sunken) at += QPointF(1, 1);
     LcdGlyphs::drawText(p, at, text(), glyphHeight_, true, true, isEnabled() ? kInk : kInkDisabled);
+
+    if (hasFocus()) {
+        p.setPen(QPen(kInk, 1, Qt::DotLine));
+        p.drawRect(r.adjusted(kBevel + 1, kBevel + 1, -kBevel - 2, -kBevel - 2));
+    }
 }

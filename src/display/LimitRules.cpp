@@ -1,13 +1,14 @@
 #include "LimitRules.h"
 
 #include <QKeyEvent>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
 namespace LimitRules {
 
 std::optional<float> limitFromText(const QString& text) {
-    if (text.isEmpty() || text == QLatin1String("-") || text == QLatin1String("+")) return 0.0f;
+    if (text.isEmpty()) return std::nullopt;
 
     qsizetype i = 0;
     const bool negative = text[0] == u'-';
@@ -30,10 +31,19 @@ QString invalidIntegerMessage(const QString& text) {
     return QStringLiteral("'%1' is not a valid integer value").arg(text);
 }
 
-bool applyLimitText(const QString& text, float& limit, QString* error) {
+QString beyondRangeMessage(const QString& text, int32_t fullScale) {
+    return QStringLiteral("%1 lies beyond the meter's count range of %2 to %3")
+        .arg(text, QString::number(-int64_t(fullScale)), QString::number(fullScale));
+}
+
+bool applyLimitText(const QString& text, int32_t fullScale, float& limit, QString* error) {
     const std::optional<float> value = limitFromText(text);
     if (!value) {
         if (error) *error = invalidIntegerMessage(text);
+        return false;
+    }
+    if (std::abs(double(*value)) > double(fullScale)) {
+        if (error) *error = beyondRangeMessage(text, fullScale);
         return false;
     }
     limit = *value;

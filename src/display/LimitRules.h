@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QValidator>
+#include <cstdint>
 #include <optional>
 
 class QKeyEvent;
@@ -9,16 +10,17 @@ class QKeyEvent;
 // Turning the text of an alarm-limit edit into a limit, and the keys those edits accept.
 namespace LimitRules {
 
-// "", "-" and "+" (a value being typed) give 0; otherwise the text must be a decimal integer in
-// the signed 32-bit range with an optional leading sign. Nothing for any other text.
+// A decimal integer in the signed 32-bit range with an optional leading sign; nothing for any
+// other text, the empty text and a lone sign (a value being typed) included.
 std::optional<float> limitFromText(const QString& text);
 
 // The conversion error shown for a text that is not an integer.
 QString invalidIntegerMessage(const QString& text);
 
-// Sets `limit` from `text`. On a text that is not an integer the limit keeps its value, `error`
-// (when given) receives the message and the result is false.
-bool applyLimitText(const QString& text, float& limit, QString* error = nullptr);
+// Sets `limit` from `text` when it is an integer within the meter's count range, -fullScale to
+// fullScale. Otherwise the limit keeps its value, `error` (when given) receives the reason and
+// the result is false.
+bool applyLimitText(const QString& text, int32_t fullScale, float& limit, QString* error = nullptr);
 
 // Typed characters pass if they are digits, backspace (8), '+' or '-'; every other character
 // becomes the null character, which discards it. The position in the text does not matter.

@@ -17,12 +17,13 @@ const QColor kPointerColour = Qt::black;
 
 // Pixels outside the arc of the tick dots, the label anchors and the band.
 constexpr int kTickRadius = 6;
-constexpr int kLabelRadius = 18;
 constexpr int kBandRadius = 3;
+
+}  // namespace
 
 // A small plain face with narrow digits, so that the labels at the ends of the arc fit the
 // picture; crisp like the rest of the face.
-QFont labelFont() {
+QFont ScaleCanvas::labelFont() {
     QFont font;
     font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
                       QStringLiteral("Liberation Sans")});
@@ -31,6 +32,8 @@ QFont labelFont() {
     font.setPixelSize(11);
     return font;
 }
+
+namespace {
 
 // A dot is the 2 x 2 box at `at` outlined with a pen of `penWidth`: a solid disc of diameter
 // 2 + penWidth around the box's centre.
@@ -41,16 +44,15 @@ void drawDot(QPainter& p, QPoint at, const QColor& colour, int penWidth) {
     p.drawEllipse(QPointF(at.x() + 1, at.y() + 1), radius, radius);
 }
 
-// Text whose top-left corner is at `at`, on an opaque white cell. On a wide, flat face the labels
-// at the ends of the arc would reach past the picture's edges: they are moved in just far enough
-// to show whole.
-void drawLabel(QPainter& p, QPoint at, const char* text, QSize picture) {
-    const QString s = QString::fromLatin1(text);
-    const QSize size = p.fontMetrics().size(Qt::TextSingleLine, s);
-    at.setX(std::clamp(at.x(), 0, std::max(0, picture.width() - size.width())));
-    at.setY(std::clamp(at.y(), 0, std::max(0, picture.height() - size.height())));
+// The label's text on an opaque white cell, kept whole inside the picture; returns its box.
+QRect drawLabel(QPainter& p, const ScaleGeometry::Face& face, const ScaleGeometry::ScaleLabel& label,
+                int ticks, QSize picture) {
+    const QString s = QString::fromLatin1(label.text);
+    const QRect box = ScaleGeometry::labelBox(face, label, ticks, p.fontMetrics().size(Qt::TextSingleLine, s),
+                                              picture);
     p.setPen(Qt::black);
-    p.drawText(QRect(at, QSize(200, 100)), Qt::AlignLeft | Qt::AlignTop, s);
+    p.drawText(QRect(box.topLeft(), QSize(200, 100)), Qt::AlignLeft | Qt::AlignTop, s);
+    return box;
 }
 
 }  // namespace
@@ -96,12 +98,11 @@ void ScaleCanvas::KDsetup(const ScaleInputs& in) {
     const int ticks = tickCount(in);
     const std::vector<ScaleLabel>& labels = labelsFor(in);
     auto label = labels.begin();
+    labelBoxes_.clear();
     for (int i = 0; ticks > 0 && i <= ticks; ++i) {
         const double phi = angleAt(face, i, ticks);
         if (label != labels.end() && label->tick == i) {
-            const QPoint anchor = pointAt(face, phi, kLabelRadius);
-            drawLabel(p, anchor - QPoint(label->dx, label->dy), label->text,
-                      picture_.deviceIndependentSize().toSize());
+            labelBoxes_.push_back(drawLabel(p, face, *label, ticks, picture_.deviceIndependentSize().toSize()));
             ++label;
         }
         if (hasTickDot(in, i)) drawDot(p, pointAt(face, phi, kTickRadius), kTickColour, 2);

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QFont>
 #include <QImage>
+#include <QRect>
 #include <cstdint>
+#include <vector>
 
 #include "ScaleGeometry.h"
 
@@ -21,6 +24,9 @@ public:
 
     // null until the first drawing
     const QImage& image() const { return picture_; }
+    static QFont labelFont();
+    // where the labels of the last `KDsetup` were written, left to right
+    const std::vector<QRect>& labelBoxes() const { return labelBoxes_; }
 
     // The pointer last drawn, kept so that the next `KDrun` can wipe it. All 0 before the first
     // `KDrun`, whose wipe then touches only the corner pixel.
@@ -35,6 +41,7 @@ private:
     void createPicture(QSize logicalSize, double ratio);
 
     QImage picture_;
+    std::vector<QRect> labelBoxes_;
     int lastPosition_ = 0;
     bool pointerShown_ = false;
 };

@@ -88,19 +88,28 @@ const std::vector<ScaleLabel> kNoLabels;
 
 Face faceFor(QSize panel) {
     Face f;
+    f.bottom = panel.height() - 4;
     f.W = static_cast<float>(panel.width() - 40);
     f.H = static_cast<float>(panel.height() - 60);
-    // An arc higher than half its chord would be more than a half circle, and the sweep formula
-    // would turn the scale round (minus full scale on the right). A tall panel gets an arc one
-    // pixel short of a half circle, so both ends of the scale stay above the circle's centre.
-    f.H = std::min(f.H, f.W / 2 - 1);
+    // A higher arc would bring its ends down towards the pivot, until past a half circle the
+    // scale turns round. The height of a 120-degree arc over the chord is W / 2 * tan(30°).
+    const float tallest = static_cast<float>(f.W / 2 * std::tan(kPi / 6));
+    const bool capped = f.H > tallest;
+    if (capped) f.H = tallest;
     if (!f.valid()) return f;
     const double W = f.W, H = f.H;
     f.R = static_cast<float>((4 * H * H + W * W) / (8 * H));
     f.sweep = static_cast<float>(2 * std::atan2(W / 2, double(f.R) - H) * 180 / kSweepPi);
     f.start = (180 - f.sweep) / 2;
+    // The block from the labels over the arc (30 pixels) to just below the pivot (10 pixels)
+    // stands in the middle of the spare height.
+    if (capped) f.top = std::max(30, static_cast<int>((panel.height() + 20 - double(f.R)) / 2));
     return f;
 }
+
+QPointF pivot(const Face& face) { return {double(face.W) / 2 + face.left, double(face.R) + face.top}; }
+
+bool pivotShows(const Face& face) { return pivot(face).y() < face.bottom; }
 
 double angleAt(const Face& face, double v, int steps) {
     const double degrees = steps > 0 ? double(face.sweep) / steps * v + face.start : face.start;
@@ -109,8 +118,8 @@ double angleAt(const Face& face, double v, int steps) {
 
 QPoint pointAt(const Face& face, double phi, int extra) {
     const double W = face.W, R = face.R;
-    return {roundEven(W / 2 - (R + extra) * std::cos(phi)) + 20,
-            roundEven(R - (R + extra) * std::sin(phi)) + 30};
+    return {roundEven(W / 2 - (R + extra) * std::cos(phi)) + face.left,
+            roundEven(R - (R + extra) * std::sin(phi)) + face.top};
 }
 
 std::optional<PointerLine> pointerAt(const Face& face, double v, int steps) {
@@ -120,17 +129,24 @@ std::optional<PointerLine> pointerAt(const Face& face, double v, int steps) {
     const double c = std::cos(phi), s = std::sin(phi);
     if (s == 0.0) return std::nullopt;  // the pointer lies level: no far end below the face
 
-    double tipX = std::nearbyint(W / 2 - R * c) + 20;
-    double tipY = std::nearbyint(R - R * s + 4) + 30;
-    // The far end lies at a fixed depth on the line through the arc point and the circle's centre.
-    double baseX = W / 2 - (R - H - 280) * c / s + 20;
-    double baseY = std::nearbyint(H + 280) + 30;
+    double tipX = std::nearbyint(W / 2 - R * c) + face.left;
+    double tipY = std::nearbyint(R - R * s + 4) + face.top;
+    if (pivotShows(face)) {
+        const QPointF centre = pivot(face);
+        return PointerLine{{roundEven(tipX), roundEven(tipY)},
+                           {roundEven(centre.x()), roundEven(centre.y())}};
+    }
+    // The far end lies at a fixed depth on the line through the arc point and the circle's
+    // centre, below the picture.
+    const double depth = std::max(H + 280, double(face.bottom) - face.top);
+    double baseX = W / 2 - (R - depth) * c / s + face.left;
+    double baseY = std::nearbyint(depth) + face.top;
     if (std::isfinite(baseX) && std::abs(baseX) <= kCoordLimit) {
         baseX = std::nearbyint(baseX);
     } else {
         // Nearly level: the far end runs off towards infinity along (c, s), on the side the
         // depth rule puts it; a point well past the limit keeps the same visible line.
-        const double t = (H + 280 - R + R * s) / (R * s);
+        const double t = (depth - R + R * s) / (R * s);
         const double dir = t < 0 ? -1.0 : 1.0;
         baseX = tipX + dir * c * 4 * kCoordLimit;
         baseY = tipY + dir * s * 4 * kCoordLimit;
@@ -160,6 +176,13 @@ bool hasTickDot(const ScaleInputs& in, int tick) {
     if (in.ScaleDigits == "4") return tick % 10 == 0;
     if (in.ScaleDigits == "34") return tick % 10 == 4;
     return false;
+}
+
+QRect labelBox(const Face& face, const ScaleLabel& label, int ticks, QSize textSize, QSize picture) {
+    QPoint at = pointAt(face, angleAt(face, label.tick, ticks), kLabelRadius) - QPoint(label.dx, label.dy);
+    at.setX(std::clamp(at.x(), 0, std::max(0, picture.width() - textSize.width())));
+    at.setY(std::clamp(at.y(), 0, std::max(0, picture.height() - textSize.height())));
+    return {at, textSize};
 }
 
 bool bandIsRed(const ScaleInputs& in, int j) {

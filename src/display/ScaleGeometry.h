@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QPoint>
+#include <QPointF>
+#include <QRect>
 #include <QSize>
 #include <cstdint>
 #include <optional>
@@ -34,15 +36,22 @@ struct ScaleInputs {
 };
 
 // The arc of the analog face and the positions on it. The arc spans the panel less a margin of
-// 20 pixels left and right and 30 pixels top and bottom; the circle's centre lies below the panel.
+// 20 pixels left and right and 30 pixels top and bottom. On a wide panel the circle's centre, the
+// pointer's pivot, lies below the panel. A panel that is square or taller than wide would give an
+// arc of almost a half circle, with its ends level with the pivot and the end labels pushed into
+// the band: there the arc keeps the sweep of 120 degrees, and the face, pivot included, stands in
+// the middle of the panel's height.
 namespace ScaleGeometry {
 
 struct Face {
     float W = 0;      // chord: panel width - 40
-    float H = 0;      // arc height: panel height - 60, at most W / 2 - 1
+    float H = 0;      // arc height: panel height - 60, at most the height of a 120-degree arc
     float R = 0;      // radius of the circle through both chord ends and the arc's top
     float sweep = 0;  // degrees from the left end of the arc to the right end
     float start = 0;  // degrees of the left end, measured from the left horizontal
+    int left = 20;    // x of the arc's left end
+    int top = 30;     // y of the arc's top
+    int bottom = 0;   // the picture's height (the panel less its bevel)
 
     // A panel no higher than 60 pixels (or hardly wider than 40) leaves no arc to draw on.
     bool valid() const { return H > 0 && W > 0; }
@@ -56,9 +65,15 @@ double angleAt(const Face& face, double v, int steps);
 // Point at angle phi, `extra` pixels outside the arc.
 QPoint pointAt(const Face& face, double phi, int extra);
 
+// The circle's centre, where the pointer turns.
+QPointF pivot(const Face& face);
+// True when the pivot lies inside the picture, and the pointer ends there.
+bool pivotShows(const Face& face);
+
 struct PointerLine {
     QPoint tip;   // on the arc, 4 pixels down
-    QPoint base;  // far end, on the line through the circle's centre, below the face
+    QPoint base;  // far end, on the line through the circle's centre: the pivot when it shows,
+                  // else a point below the picture, so the pointer runs to its lower edge
 };
 
 // The pointer at position v of `steps`; nothing when the angle leaves it without a far end.
@@ -86,6 +101,12 @@ struct ScaleLabel {
 // Labels of the current scale, in hundreds of counts; empty for an unknown count range.
 const std::vector<ScaleLabel>& labelsFor(const ScaleInputs& in);
 bool hasTickDot(const ScaleInputs& in, int tick);
+
+// Where a label of `textSize` is written: its top-left corner dx left and dy above the anchor
+// `kLabelRadius` outside the arc, moved in just far enough to lie whole inside the picture of
+// `picture` size (the ends of a wide, flat arc would put it past the edges).
+constexpr int kLabelRadius = 18;
+QRect labelBox(const Face& face, const ScaleLabel& label, int ticks, QSize textSize, QSize picture);
 
 // Band point j of BarSegments * 10 stands for (j - FullScale / 10) * 10 counts; it is red beyond an
 // armed limit.

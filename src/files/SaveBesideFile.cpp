@@ -4,6 +4,7 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,8 +40,14 @@ bool SaveBesideFile::open(OpenMode mode)
     const QByteArray name = target_.mid(slash + 1);
     struct stat old {};
     const bool replacing = ::stat(target_.constData(), &old) == 0;
+    // A name near the folder's limit leaves no room for the dot and the suffix: the temporary
+    // name takes as much of it as fits (the file gets its real name by the rename).
+    const long allowed = ::pathconf(folder.isEmpty() ? "." : folder.constData(), _PC_NAME_MAX);
+    const qsizetype most = allowed > 0 ? allowed : 255;
+    qsizetype keep = std::min(name.size(), most - 9);
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
     for (int attempt = 0; fd_ < 0; ++attempt) {
-        temp_ = folder + '.' + name + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        temp_ = folder + '.' + name.left(keep) + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
         fd_ = ::open(temp_.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && (errno != EEXIST || attempt > 100)) return fail(errno);
     }

@@ -1,7 +1,10 @@
 #include "LocalClock.h"
 
 #include <chrono>
+#include <algorithm>
+#include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace {
 
@@ -52,20 +55,60 @@ LocalStamp LocalClock::now() {
 }
 
 std::optional<int64_t> LocalClock::parseLocal(std::string_view text) {
-    if (text.size() != 19 && text.size() != 23) return std::nullopt;
-    if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':')
+    const LocalTimeParse parsed = parseLocalTime(text);
+    return parsed.error.empty() ? std::optional<int64_t>(parsed.utcMs) : std::nullopt;
+}
+
+namespace {
+
+// The moment at which the local fields in `wanted` stand, with summer time as `isdst` says
+// (-1: as the zone's rule decides); nothing when the zone never shows those fields that way.
+std::optional<std::time_t> localMoment(const std::tm& wanted, int isdst) {
+    std::tm t = wanted;
+    t.tm_isdst = isdst;
+    const std::time_t moment = std::mktime(&t);
+    if (moment == static_cast<std::time_t>(-1)) return std::nullopt;
+    std::tm back{};
+    localtime_r(&moment, &back);
+    if (back.tm_year != wanted.tm_year || back.tm_mon != wanted.tm_mon || back.tm_mday != wanted.tm_mday ||
+        back.tm_hour != wanted.tm_hour || back.tm_min != wanted.tm_min || back.tm_sec != wanted.tm_sec)
         return std::nullopt;
+    return moment;
+}
+
+std::string utcOffsetText(std::time_t moment) {
+    std::tm local{};
+    localtime_r(&moment, &local);
+    const long minutes = local.tm_gmtoff / 60;
+    const long magnitude = minutes < 0 ? -minutes : minutes;
+    char text[48];
+    std::snprintf(text, sizeof text, "UTC%c%02ld:%02ld", minutes < 0 ? '-' : '+', magnitude / 60 % 100,
+                  magnitude % 60);
+    return text;
+}
+
+}  // namespace
+
+LocalTimeParse LocalClock::parseLocalTime(std::string_view text) {
+    LocalTimeParse r;
+    const std::string shown(text);
+    r.error = shown + " is not a local date and time such as 2026-12-07T23:59:50";
+    if (text.size() != 19 && text.size() != 23) return r;
+    if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':') return r;
     const int year = digitsAt(text, 0, 4), month = digitsAt(text, 5, 2), mday = digitsAt(text, 8, 2);
     const int hour = digitsAt(text, 11, 2), minute = digitsAt(text, 14, 2), second = digitsAt(text, 17, 2);
     int millis = 0;
-    if (text.size() == 23 && (text[19] != '.' || (millis = digitsAt(text, 20, 3)) < 0)) return std::nullopt;
+    if (text.size() == 23 && (text[19] != '.' || (millis = digitsAt(text, 20, 3)) < 0)) return r;
     if (year < 1970 || month < 1 || month > 12 || mday < 1 || hour < 0 || hour > 23 || minute < 0 ||
         minute > 59 || second < 0 || second > 59)
-        return std::nullopt;
+        return r;
     // the day must exist in its month: the number of the first of the next month tells
     const int32_t first = dayNumber(year, month, 1);
     const int32_t next = month == 12 ? dayNumber(year + 1, 1, 1) : dayNumber(year, month + 1, 1);
-    if (mday > next - first) return std::nullopt;
+    if (mday > next - first) {
+        r.error = shown + ": there is no such day";
+        return r;
+    }
 
     std::tm local{};
     local.tm_year = year - 1900;
@@ -74,10 +117,23 @@ std::optional<int64_t> LocalClock::parseLocal(std::string_view text) {
     local.tm_hour = hour;
     local.tm_min = minute;
     local.tm_sec = second;
-    local.tm_isdst = -1;  // the zone's rule decides whether summer time is in force
-    const std::time_t t = std::mktime(&local);
-    if (t == static_cast<std::time_t>(-1)) return std::nullopt;
-    return static_cast<int64_t>(t) * 1000 + millis;
+    // A time the clocks skip when summer time begins shows under neither setting; one they pass
+    // twice when it ends shows under both, summer time first.
+    const std::optional<std::time_t> summer = localMoment(local, 1);
+    const std::optional<std::time_t> winter = localMoment(local, 0);
+    const std::optional<std::time_t> either = summer || winter ? std::nullopt : localMoment(local, -1);
+    if (!summer && !winter && !either) {
+        r.error = shown + " does not exist in local time: the clocks skip it";
+        return r;
+    }
+    std::time_t moment = summer ? *summer : winter ? *winter : *either;
+    if (summer && winter && *summer != *winter) {
+        moment = std::min(*summer, *winter);
+        r.note = shown + " occurs twice in local time; the first (" + utcOffsetText(moment) + ") is taken";
+    }
+    r.error.clear();
+    r.utcMs = static_cast<int64_t>(moment) * 1000 + millis;
+    return r;
 }
 
 // Days from and to the proleptic Gregorian calendar, counted in eras of 400 years.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // A moment as the rows keep it: the local calendar day, the local time of day and the offset of
@@ -10,6 +11,13 @@ struct LocalStamp {
     int32_t day = 0;     // days since 1970-01-01, local calendar
     int32_t timeMs = 0;  // milliseconds since local midnight
     int32_t utcOffsetMin = 0;
+};
+
+// A local date and time read from text.
+struct LocalTimeParse {
+    int64_t utcMs = 0;
+    std::string error;  // one line saying why the text names no moment; empty when it does
+    std::string note;   // one line about the choice made for a time that occurs twice
 };
 
 // Turns UTC moments into local stamps in the system's time zone. Asking the C library for the
@@ -26,6 +34,10 @@ public:
     // A local date and time "YYYY-MM-DDTHH:MM:SS" (optionally ".mmm") as a UTC moment in the
     // system's time zone; nothing when the text is not such a date and time.
     static std::optional<int64_t> parseLocal(std::string_view text);
+    // The same with the reason for a refusal: not a date and time, no such day, or a time the
+    // clocks skip when summer time begins. A time they pass twice when it ends is taken at its
+    // first occurrence, and the note says so.
+    static LocalTimeParse parseLocalTime(std::string_view text);
 
 private:
     int64_t validFrom_ = 0;

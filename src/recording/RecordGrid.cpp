@@ -76,6 +76,25 @@ protected:
     }
 };
 
+// A dotted frame over the whole grid, titles included, while it has the keyboard focus: an empty
+// grid has no current cell to show it. It takes no mouse events and draws nothing else.
+class FocusFrame : public QWidget {
+public:
+    explicit FocusFrame(QWidget* view) : QWidget(view) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QPen pen(Qt::black, 1, Qt::DotLine);
+        p.setPen(pen);
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+};
+
 }  // namespace
 
 RecordGrid::RecordGrid(QWidget* parent)
@@ -131,6 +150,7 @@ RecordGrid::RecordGrid(QWidget* parent)
     view_->setItemDelegateForColumn(RecordTableModel::ColUnit, new LcdUnitDelegate(view_));
     view_->viewport()->installEventFilter(this);
     view_->installEventFilter(this);
+    focusFrame_ = new FocusFrame(view_);
 
     bar_->setRange(0, 0);
     connect(bar_, &QScrollBar::valueChanged, this, [this](int value) { showFrom(value); });
@@ -209,7 +229,6 @@ void RecordGrid::setEmptyNotice(const QString& text) {
         notice_->setWordWrap(true);
         notice_->setAlignment(Qt::AlignCenter);
         notice_->setAttribute(Qt::WA_TransparentForMouseEvents);
-        notice_->setStyleSheet(QStringLiteral("color: #800000; font: bold 12px \"Arial\";"));
     }
     notice_->setText(text);
     placeNotice();
@@ -219,10 +238,18 @@ QString RecordGrid::emptyNotice() const {
     return notice_ && !notice_->isHidden() ? notice_->text() : QString();
 }
 
+// The notice fills the rows' area as it is now (called again whenever that area changes size),
+// in the largest type up to 12 pixels that shows it whole.
 void RecordGrid::placeNotice() {
     if (!notice_) return;
-    notice_->setGeometry(view_->viewport()->rect().adjusted(6, 0, -6, 0));
     notice_->setVisible(!notice_->text().isEmpty() && shownTotal_ == 0);
+    if (notice_->isHidden()) return;
+    const QRect area = view_->viewport()->rect().adjusted(6, 0, -6, 0);
+    notice_->setGeometry(area);
+    for (int px = 12; px >= 8; --px) {
+        notice_->setStyleSheet(QStringLiteral("color: #800000; font: bold %1px \"Arial\";").arg(px));
+        if (notice_->heightForWidth(area.width()) <= area.height()) break;
+    }
 }
 
 // Makes `row` current and scrolls only as far as needed to show it.
@@ -283,6 +310,12 @@ void RecordGrid::resizeEvent(QResizeEvent* event) {
 }
 
 bool RecordGrid::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_->viewport() && event->type() == QEvent::Resize) placeNotice();
+    if (watched == view_ && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
+        focusFrame_->setGeometry(view_->rect());
+        focusFrame_->raise();
+        focusFrame_->setVisible(event->type() == QEvent::FocusIn);
+    }
     if (watched == view_->viewport() && event->type() == QEvent::Wheel) {
         QApplication::sendEvent(bar_, event);
         return true;

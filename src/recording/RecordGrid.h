@@ -66,6 +66,7 @@ private:
     QTableView* view_;
     QScrollBar* bar_;
     class QLabel* notice_ = nullptr;
+    QWidget* focusFrame_ = nullptr;
     const RecordSource* rows_ = nullptr;
     std::unique_ptr<RecordTableModel> model_;
     int64_t shownTotal_ = 0;

@@ -116,12 +116,12 @@ void RecordStore::recoverRows(const RecordSource& rows) {
 }
 
 std::optional<int32_t> RecordStore::parseInterval(std::string_view text) {
-    if (text.empty() || text == "-" || text == "+") return 0;
+    if (text.empty()) return std::nullopt;
     // one sign at most: from_chars takes a minus but not a plus
     std::string_view digits = text;
     if (digits.front() == '+') {
         digits.remove_prefix(1);
-        if (digits.front() == '-') return std::nullopt;
+        if (!digits.empty() && digits.front() == '-') return std::nullopt;
     }
     int32_t value = 0;
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);

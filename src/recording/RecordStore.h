@@ -103,7 +103,8 @@ public:
     // them. The rows are read once, in order, so a journal can hand them over as it reads them.
     void recoverRows(const RecordSource& rows);
 
-    // Interval text to seconds: "", "-" and "+" are 0, anything else must be a decimal integer.
+    // Interval text to seconds: a decimal integer with an optional sign; nothing for any other
+    // text, the empty one and a lone sign included (they keep the interval in force).
     static std::optional<int32_t> parseInterval(std::string_view text);
     static std::string intervalError(std::string_view text);
 

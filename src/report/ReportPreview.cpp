@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -57,8 +58,13 @@ ReportPreview::ReportPreview(const RecordSource& rows, QWidget* parent)
     layout->setSpacing(0);
     auto* bar = new QToolBar(dialog_.data());
     view_ = new ReportPageView(layout_, dialog_.data());
+    status_ = new QLabel(dialog_.data());
+    status_->setObjectName(QStringLiteral("status"));
+    status_->setContentsMargins(6, 2, 6, 2);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(bar);
     layout->addWidget(view_, 1);
+    layout->addWidget(status_);
     buildToolBar(bar);
     connect(view_, &ReportPageView::currentPageChanged, this, &ReportPreview::showPage);
     connect(view_, &ReportPageView::zoomChanged, this, &ReportPreview::showZoom);
@@ -250,8 +256,19 @@ void ReportPreview::savePdf() {
     const FileProgress step = progress.callback();
     const ReportPdfResult result =
         writeReportPdf(*rows_, path, [&step](int done, int total) { return step(done, total); });
-    if (!result.written && !result.cancelled && showError) showError(dialog_.data(), result.error);
+    const QString where = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    if (result.written) {
+        status_->setText(result.pages == 1 ? tr("Saved 1 page as %1").arg(where)
+                                           : tr("Saved %1 pages as %2").arg(result.pages).arg(where));
+    } else if (result.cancelled) {
+        status_->setText(tr("PDF not saved: cancelled"));
+    } else {
+        status_->setText(tr("PDF not saved: %1").arg(result.error));
+        if (showError) showError(dialog_.data(), result.error);
+    }
 }
+
+QString ReportPreview::statusText() const { return status_->text(); }
 
 QIcon ReportPreview::printIcon() {
     QPixmap glyph(16, 16);

@@ -35,6 +35,8 @@ public:
     QAction* printAction() const { return print_; }
     QAction* savePdfAction() const { return savePdf_; }
     const RecordSource& rows() const { return *rows_; }
+    // The line under the pages: what the last Save as PDF wrote, or why it wrote nothing.
+    QString statusText() const;
 
     // Shows the preview and returns when it is closed.
     int exec();
@@ -74,6 +76,7 @@ private:
     ReportPageView* view_ = nullptr;
     QSpinBox* pageBox_ = nullptr;
     QLabel* pageTotal_ = nullptr;
+    QLabel* status_ = nullptr;
     QComboBox* zoomBox_ = nullptr;
     QAction* print_ = nullptr;
     QAction* savePdf_ = nullptr;

@@ -439,7 +439,7 @@ void TFCOMM::SetMinExit() {
 
 void TFCOMM::applyLimitText(QLineEdit* edit, float& limit) {
     QString error;
-    if (!LimitRules::applyLimitText(edit->text(), limit, &error)) {
+    if (!LimitRules::applyLimitText(edit->text(), meter_.FullScale, limit, &error)) {
         // the limit keeps its value and the face stays as it is
         EditErrorNote::show(edit, error);
         return;

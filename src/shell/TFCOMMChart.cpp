@@ -214,4 +214,5 @@ void TFCOMM::applyLayout() {
     ui_->TbSx->setVisible(layout_.TbSxVisible);
     // the enlarged chart lies over the scale and the grid
     if (layout_.TbSxVisible) ui_->Chtshow->raise();
+    EditErrorNote::follow(this);
 }

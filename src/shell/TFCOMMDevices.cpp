@@ -26,9 +26,9 @@ std::optional<ModelCheck> appliedModel(const ControlStates& controls) {
 // After the four ports: Devices… and the Meter model submenu, a radio item a model in the order
 // of the model table and a check item for the variant of the digit frame.
 void TFCOMM::bindMeterMenu() {
-    QAction* devices = ui_->ComSetup1->addAction(tr("Devices…"), this, &TFCOMM::chooseDevices);
+    QAction* devices = ui_->ComSetup1->addAction(tr("&Devices…"), this, &TFCOMM::chooseDevices);
     devices->setObjectName(QStringLiteral("Devices1"));
-    modelMenu_ = ui_->ComSetup1->addMenu(tr("Meter model"));
+    modelMenu_ = ui_->ComSetup1->addMenu(tr("&Meter model"));
     modelMenu_->setObjectName(QStringLiteral("MeterModel1"));
     auto* group = new QActionGroup(modelMenu_);
     for (const ModelProfile& p : modelProfiles()) {

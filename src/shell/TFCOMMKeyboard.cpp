@@ -37,6 +37,15 @@ void TFCOMM::bindKeyboard() {
     connect(print, &QAction::triggered, this, [this] { BtPrintClick(table_); });
     addActions({open, print});
 
+    // The flat buttons above the grid show only a faint raised edge when they take the focus: a
+    // dotted frame says it plainly.
+    for (QToolButton* b : {ui_->RecordNew, ui_->OpenDataFiles, ui_->saveas, ui_->BtPrint}) {
+        b->setStyleSheet(QStringLiteral("QToolButton { border: 1px solid transparent; border-radius: 2px; }"
+                                        "QToolButton:hover { border-color: #8c8c8c; }"
+                                        "QToolButton:pressed { border-color: #6c6c6c; background: #d4d4d4; }"
+                                        "QToolButton:focus { border: 1px dotted #000000; }"));
+    }
+
     // the page number is a display and the plot is zoomed with the mouse: neither is a stop
     ui_->Bt10->setFocusPolicy(Qt::NoFocus);
     ui_->Chtshow->chartView()->setFocusPolicy(Qt::NoFocus);

@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <ctime>
 #include <unistd.h>
 
 #include "../serial/PseudoTerminal.h"
@@ -92,7 +93,8 @@ private slots:
         QTest::newRow("start without record") << QStringList{"--decode", "-", "--start", "2026-12-07T23:59:50"}
                                               << "--start needs --record";
         QTest::newRow("start on no such day")
-            << QStringList{"--decode", "-", "--record", "x", "--start", "2026-02-29T12:00:00"} << "--start needs";
+            << QStringList{"--decode", "-", "--record", "x", "--start", "2026-02-29T12:00:00"}
+            << "--start: 2026-02-29T12:00:00: there is no such day";
         QTest::newRow("good") << QStringList{"--decode", "-", "--record", "x", "--limit", "limitless", "--interval",
                                              "5", "--no-repeat"}
                               << "";
@@ -189,6 +191,76 @@ private slots:
         }
         QCOMPARE(turns, 1);
         QVERIFY2(before.startsWith("2026-12-08T00:00:10."), before.constData());
+    }
+
+    // In a zone with summer time: a time the clocks skip is refused, one they pass twice is taken
+    // at its first occurrence with a note, and no row is dated past 9999 (a capture's length
+    // counts). Each says so in its first line.
+    void startTimes_data() {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<QString>("firstRow");  // empty: refused
+        QTest::newRow("skipped in spring") << "2026-03-29T02:30:00" << 1
+                                           << "--start: 2026-03-29T02:30:00 does not exist in local time" << "";
+        QTest::newRow("twice in autumn")
+            << "2026-10-25T02:30:00" << 1
+            << "--start: 2026-10-25T02:30:00 occurs twice in local time; the first (UTC+02:00) is taken"
+            << "1,2026-10-25T02:30:00.058+02:00";
+        QTest::newRow("a capture running past 9999") << "9999-12-31T23:59:50" << 200
+                                                     << "takes 12 s of line time, so its rows would be dated past" << "";
+        QTest::newRow("ending within 9999") << "9999-12-31T23:59:40" << 200 << "" << "1,9999-12-31T23:59:40.058+01:00";
+        // a stream of unknown length (frames < 0: standard input) stops recording at the end of 9999
+        QTest::newRow("a stream running past 9999") << "9999-12-31T23:59:55" << -200
+                                                    << "readings after 9999-12-31T23:59:59 (from --start) not recorded"
+                                                    << "1,9999-12-31T23:59:55.058+01:00";
+    }
+    void startTimes() {
+        QFETCH(QString, start);
+        QFETCH(int, frames);
+        QFETCH(QString, says);
+        QFETCH(QString, firstRow);
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        ::tzset();
+        QTemporaryDir dir;
+        const std::string capture = dir.filePath("capture.bin").toStdString();
+        std::ofstream(capture) << alternatingFrames(std::max(frames, 0));
+        QFile csv(dir.filePath("run.csv"));
+        const Run r = decode({"--decode", frames < 0 ? "-" : capture, "--record", csv.fileName().toStdString(),
+                              "--start", start.toStdString()},
+                             alternatingFrames(std::max(-frames, 0)));
+        zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+        ::tzset();
+        QCOMPARE(r.code, firstRow.isEmpty() ? 2 : 0);
+        QVERIFY2(QString::fromStdString(r.err).section('\n', frames < 0 ? 1 : 0, frames < 0 ? 1 : 0).contains(says),
+                 r.err.c_str());
+        QCOMPARE(csv.open(QIODevice::ReadOnly), !firstRow.isEmpty());
+        if (!firstRow.isEmpty()) QVERIFY2(csv.readAll().split('\n').value(1).startsWith(firstRow.toLatin1()), r.err.c_str());
+    }
+
+    // A record name as long as the folder allows: the journal takes a shorter name beside it,
+    // which --recover finds from the record name. A control character in a name is printed
+    // escaped, so each message stays one line.
+    void longAndOddRecordNames() {
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString() + "/";
+        const std::string capture = folder + "capture.bin";
+        std::ofstream(capture) << alternatingFrames(4);
+        const std::string name = folder + std::string(251, 'n') + ".csv";  // 255 bytes, the limit
+        const std::string journal = HeadlessRecorder::journalPathFor(name);
+        QVERIFY(journal.size() - folder.size() <= 255 && journal.find('/', folder.size()) == std::string::npos);
+        QCOMPARE(HeadlessRecorder::journalPathFor(folder + "short.csv"), folder + "short.csv.journal");
+        const Run r = decode({"--decode", capture, "--record", name}, "");
+        QVERIFY2(r.code == 0 && QFileInfo::exists(QString::fromStdString(name)), r.err.c_str());
+
+        std::ofstream(journal) << RecordJournal::encodeEntry({RecordRow{1, 0, "DC", "1.234", "V", "AUTO", 1234}});
+        std::ostringstream out, err;
+        QCOMPARE(runRecover(parseOptions({"--recover", name, folder + "back.txt"}).options, out, err), 0);
+        QCOMPARE(out.str(), folder + "back.txt: 1 row\n");
+
+        const Run odd = decode({"--decode", capture, "--record", folder + "no\nsuch/\trun.db"}, "");
+        QCOMPARE(odd.err, "cannot record into '" + folder + "no\\nsuch/\\trun.db': its folder does not exist\n");
     }
 
     // 100 s of line time (23,996 bytes at 2400 baud) with --interval 10: a row every ten seconds

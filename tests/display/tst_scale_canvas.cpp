@@ -1,4 +1,6 @@
 // The drawn face: pixels of the band, the tick dots, the labels and the pointer.
+#include <QLineF>
+#include <QPainter>
 #include <QTest>
 #include <cstring>
 
@@ -35,6 +37,19 @@ bool pointerShowsAt(const ScaleCanvas& c, int dy) {
     const double t = double(dy) / (c.PointerBaseY - c.PointerTipY);
     const int x = qRound(c.PointerTipX + t * (c.PointerBaseX - c.PointerTipX));
     return countColour(c.image(), QRect(x - 1, c.PointerTipY + dy - 1, 3, 3), kBlack) > 0;
+}
+
+// Black pixels of a label written alone, as the face writes it: a label shows whole when the face
+// keeps them all.
+int labelInk(const char* text) {
+    QImage alone(60, 30, QImage::Format_RGB32);
+    alone.fill(kWhite);
+    QPainter p(&alone);
+    p.setFont(ScaleCanvas::labelFont());
+    p.setPen(Qt::black);
+    p.drawText(alone.rect(), Qt::AlignLeft | Qt::AlignTop, QString::fromLatin1(text));
+    p.end();
+    return countColour(alone, alone.rect(), kBlack);
 }
 
 }  // namespace
@@ -98,6 +113,52 @@ private slots:
         in.panelSize = {318, 137};
         canvas.resize(in);
         QCOMPARE(canvas.image(), start);
+    }
+
+    // At every shape of panel (the windows' 640 x 1000, 800 x 800, 1600 x 380, 1600 x 1000, the
+    // form's, a square and a tall one) every label lies whole inside the picture, clear of the
+    // band, and the pointer's pixels lie on the line from its tip to the pivot, reaching it where
+    // it shows.
+    void faceFitsAnyPanel() {
+        for (const QSize panel : {QSize(345, 355), QSize(505, 281), QSize(1305, 125), QSize(1305, 355),
+                                  QSize(318, 137), QSize(300, 300), QSize(200, 500)}) {
+            ScaleInputs in;
+            in.panelSize = panel;
+            const Face f = faceFor(panel);
+            ScaleCanvas canvas;
+            canvas.KDsetup(in);
+            const QImage face = canvas.image();
+            const QRect picture = face.rect();
+
+            const std::vector<ScaleLabel>& labels = labelsFor(in);
+            QCOMPARE(canvas.labelBoxes().size(), labels.size());
+            for (size_t i = 0; i < labels.size(); ++i) {
+                const QRect box = canvas.labelBoxes()[i];
+                QVERIFY2(picture.contains(box), labels[i].text);
+                QVERIFY2(countColour(face, box, kBlack) == labelInk(labels[i].text), labels[i].text);
+            }
+
+            // the pointer runs from the tip to the pivot, or towards it to the picture's lower edge
+            for (int position : {0, 130, 400, 690, 800}) {
+                canvas.KDsetup(in);
+                canvas.KDrun(position, in);
+                const QPointF tip(canvas.PointerTipX, canvas.PointerTipY);
+                const QPointF end = pivotShows(f) ? pivot(f) : QPointF(canvas.PointerBaseX, canvas.PointerBaseY);
+                const QLineF line(tip, end);
+                bool reachesEnd = false;
+                for (int y = 0; y < picture.height(); ++y) {
+                    for (int x = 0; x < picture.width(); ++x) {
+                        if (canvas.image().pixel(x, y) != kBlack || face.pixel(x, y) == kBlack) continue;
+                        const QPointF d = QPointF(x + 0.5, y + 0.5) - tip;
+                        const double t = (d.x() * line.dx() + d.y() * line.dy()) / line.length();
+                        const double off = std::abs(d.x() * line.dy() - d.y() * line.dx()) / line.length();
+                        QVERIFY2(off < 2 && t > -2 && t < line.length() + 2, qPrintable(QString::number(position)));
+                        reachesEnd = reachesEnd || (pivotShows(f) ? t > line.length() - 3 : y == picture.height() - 1);
+                    }
+                }
+                QVERIFY(reachesEnd);
+            }
+        }
     }
 
     void lowPanelDrawsNothing() {

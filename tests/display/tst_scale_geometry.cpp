@@ -217,19 +217,19 @@ private slots:
         QVERIFY(pointerFor([] { ScaleInputs in; in.panelSize = {318, 61}; return in; }(), 400));
     }
 
-    // A panel higher than half its width would otherwise flip the scale.
+    // A square or tall panel keeps a 120-degree arc, the scale the right way round, with the
+    // pivot inside the panel.
     void tallPanelKeepsOrientation() {
-        ScaleInputs in;
-        in.panelSize = {318, 600};
-        const Face f = faceFor(in.panelSize);
-        QVERIFY(f.valid());
-        QVERIFY(f.sweep > 170 && f.sweep < 180);
-        QVERIFY(f.start > 0);
-        const auto left = pointerFor(in, 0), zero = pointerFor(in, 400), right = pointerFor(in, 800);
-        QVERIFY(left && zero && right);
-        QVERIFY(left->tip.x() < zero->tip.x());
-        QVERIFY(zero->tip.x() < right->tip.x());
-        QCOMPARE(zero->tip.x(), 159);
+        for (const QSize panel : {QSize(318, 600), QSize(300, 300)}) {
+            ScaleInputs in;
+            in.panelSize = panel;
+            const Face f = faceFor(panel);
+            QVERIFY(std::abs(f.sweep - 120) < 0.1f && pivotShows(f));
+            const auto left = pointerFor(in, 0), zero = pointerFor(in, 400), right = pointerFor(in, 800);
+            QVERIFY(left && zero && right);
+            QVERIFY(left->tip.x() < zero->tip.x() && zero->tip.x() < right->tip.x());
+            QCOMPARE(zero->tip.x(), panel.width() / 2);
+        }
     }
 
     // Positions far off the scale stay drawable: small coordinates, and nothing for a level pointer.

@@ -150,9 +150,6 @@ void RecordStoreTest::samplingInterval_data() {
     QTest::newRow("3 s, sampling off: every reading") << "3" << false << false << "abcTd" << "abcd";
     QTest::newRow("3 s, switched on (S) after ticks that did not count") << "3" << false << false << "aTTTSbTTTc" << "ac";
     QTest::newRow("0: as if sampling were off") << "0" << true << false << "abcd" << "abcd";
-    QTest::newRow("empty: 0") << "" << true << false << "abcd" << "abcd";
-    QTest::newRow("minus: 0") << "-" << true << false << "abcd" << "abcd";
-    QTest::newRow("plus: 0") << "+" << true << false << "abcd" << "abcd";
     // a repeated reading does not reload the countdown, so the next change is stored at once
     QTest::newRow("2 s with repeat") << "2" << true << true << "aTTaaTb" << "ab";
     QTest::newRow("2 s, repeat refuses after the wait") << "2" << true << true << "aTaTab" << "ab";
@@ -190,6 +187,9 @@ void RecordStoreTest::intervalText_data() {
     QTest::newRow("leading zeros") << "007" << 7;
     QTest::newRow("signed") << "+5" << 5;
     QTest::newRow("negative") << "-3" << -3;
+    QTest::newRow("empty: the interval in force stays") << "" << -1;
+    QTest::newRow("lone minus") << "-" << -1;
+    QTest::newRow("lone plus") << "+" << -1;
     QTest::newRow("letters") << "1a" << -1;
     QTest::newRow("blank inside") << "1 0" << -1;
     QTest::newRow("leading blank") << " 5" << -1;

@@ -89,7 +89,7 @@ private slots:
         QVERIFY(!preview.printAction()->isEnabled());
     }
 
-    void failedSaveIsShownCancelledIsNot() {
+    void pdfSaveIsReported() {
         const VectorSource table = sampleTable(3);
         ReportPreview preview(table);
         QString shown;
@@ -97,9 +97,17 @@ private slots:
         preview.chooseFile = [](QWidget*) { return QString(); };
         preview.savePdfAction()->trigger();
         QVERIFY(shown.isEmpty());
+        QCOMPARE(preview.statusText(), QString());
         preview.chooseFile = [](QWidget*) { return QStringLiteral("/nonexistent-dir/r.pdf"); };
         preview.savePdfAction()->trigger();
         QVERIFY2(shown.contains("/nonexistent-dir/r.pdf"), qPrintable(shown));
+        QCOMPARE(preview.statusText(), "PDF not saved: " + shown);
+
+        // a written file is named in the status line with its pages
+        QTemporaryDir dir;
+        preview.chooseFile = [&dir](QWidget*) { return dir.filePath("r"); };
+        preview.savePdfAction()->trigger();
+        QCOMPARE(preview.statusText(), "Saved 1 page as " + dir.filePath("r.pdf"));
         // printed to a file that cannot be written: the reason is shown
         shown.clear();
         QPrinter printer;

@@ -1,5 +1,7 @@
 // The main window: start-up with each model, port selection, connection control, watchdog.
 #include <QAction>
+#include <functional>
+#include <map>
 #include <QApplication>
 #include <QCheckBox>
 #include <QInputMethodEvent>
@@ -213,7 +215,6 @@ private slots:
 
         QLineEdit* edit = w->form()->Setmax;
         edit->clear();
-        QCOMPARE(s.MaxLimit, 0.0f);
         QTest::keyClicks(edit, "+2x5 0");  // letters and spaces are filtered out
         QCOMPARE(edit->text(), QStringLiteral("+250"));
         QCOMPARE(s.MaxLimit, 250.0f);
@@ -243,9 +244,7 @@ private slots:
         QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(s.MaxLimit, 250.0f);
 
-        QTest::keyClicks(w->form()->SetMin, "");
         w->form()->SetMin->setText("-");
-        QCOMPARE(s.MinLimit, 0.0f);
         QTest::keyClick(w->form()->SetMin, '3');
         QCOMPARE(s.MinLimit, -3.0f);
         QTest::keyClick(w->form()->SetMin, 'a');  // the same filter on the lower limit
@@ -259,6 +258,49 @@ private slots:
             QApplication::sendEvent(limitEdit, &composed);
             QCOMPARE(limitEdit->text(), before);
         }
+    }
+
+    // Every number field of the window answers a text the same way: one that does not convert
+    // (empty and a lone sign included) or lies out of range gets a note saying why, and the value
+    // in force stays the last good one until the text converts.
+    void numberFields_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<double>("value");
+        const QString notNumber = QStringLiteral("'%1' is not a valid integer value");
+        const QString beyond = QStringLiteral("%1 lies beyond the meter's count range of -4000 to 4000");
+        QTest::newRow("SetMax empty") << "Setmax" << "" << notNumber.arg("") << 1000.0;
+        QTest::newRow("SetMax lone minus") << "Setmax" << "-" << notNumber.arg("-") << 1000.0;
+        QTest::newRow("SetMax past the count range") << "Setmax" << "99999" << beyond.arg("99999") << 1000.0;
+        QTest::newRow("SetMax good") << "Setmax" << "+2500" << "" << 2500.0;
+        QTest::newRow("SetMin lone plus") << "SetMin" << "+" << notNumber.arg("+") << -1000.0;
+        QTest::newRow("SetMin below the count range") << "SetMin" << "-4001" << beyond.arg("-4001") << -1000.0;
+        QTest::newRow("interval empty") << "RecordSITime" << "" << notNumber.arg("") << 5.0;
+        QTest::newRow("interval zero") << "RecordSITime" << "0" << "" << 0.0;
+        QTest::newRow("points per page empty") << "Maxrecord" << "" << notNumber.arg("") << 50.0;
+        QTest::newRow("points per page good") << "Maxrecord" << "20" << "" << 20.0;
+    }
+    void numberFields() {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QFETCH(QString, note);
+        QFETCH(double, value);
+        auto w = makeWindow();
+        const std::map<QString, std::pair<QString, std::function<double()>>> fields = {
+            {"Setmax", {"1000", [&w] { return double(w->meterState().MaxLimit); }}},
+            {"SetMin", {"-1000", [&w] { return double(w->meterState().MinLimit); }}},
+            {"RecordSITime", {"5", [&w] { return double(w->recordState().SampleInterval); }}},
+            {"Maxrecord", {"50", [&w] { return double(w->chartPaging().MaxPointsPerPage()); }}},
+        };
+        auto* edit = w->findChild<QLineEdit*>(field);
+        const auto& [good, inForce] = fields.at(field);
+        edit->setText(good);
+        edit->setText(text);
+        QCOMPARE(EditErrorNote::text(edit), note);
+        QCOMPARE(inForce(), value);
+        edit->setText(good);
+        QCOMPARE(EditErrorNote::text(edit), QString());
     }
 
     void armedLimitSoundsTheAlarm() {
@@ -300,7 +342,7 @@ private slots:
 
     // Every menu title has an access key, and no two in a menu or in the menu bar share one;
     // Ctrl+O and Ctrl+S open their dialogs; Tab visits the controls in screen order and leaves
-    // the grid.
+    // the grid, and every control it visits shows that it has the focus.
     void keyboard() {
         auto w = makeWindow();
         QList<QFileDialog::AcceptMode> dialogs;
@@ -318,6 +360,7 @@ private slots:
             for (QAction* a : m->actions()) {
                 const QString key = a->text().section(u'&', 1).left(1).toLower();
                 QVERIFY2(key.isEmpty() || !keys.contains(key), qPrintable(a->text()));
+                QVERIFY2(m != w->form()->ComSetup1 || a->isSeparator() || !key.isEmpty(), qPrintable(a->text()));
                 keys += key;
             }
         }
@@ -328,13 +371,16 @@ private slots:
         QCOMPARE(dialogs, QList<QFileDialog::AcceptMode>({QFileDialog::AcceptOpen, QFileDialog::AcceptSave}));
 
         w->form()->BtCOM1->setFocus();
-        QStringList visited;
+        QStringList visited, unmarked;
         for (int i = 0; i < 40; ++i) {
             QWidget* f = QApplication::focusWidget();
             visited << (f->objectName().isEmpty() ? f->parentWidget()->objectName() : f->objectName());
+            const QImage focused = f->grab().toImage();
             QTest::keyClick(f, Qt::Key_Tab);
+            if (f->grab().toImage() == focused) unmarked << visited.last();
             if (QApplication::focusWidget() == w->form()->BtCOM1) break;
         }
+        QCOMPARE(unmarked.join(u' '), QString());
         QCOMPARE(visited.join(u' '), QStringLiteral("BtCOM1 BTCon BtExit SetMaxB Setmax SetMinB SetMin RepeatSet RecordSI "
                                                     "RecordSITime RecordNew OpenDataFiles saveas BtPrint DBGrid1 BtFill "
                                                     "Maxrecord BtNew BtSave BtFirst BTPrevious BtNext BTlast TbFd"));

@@ -51,6 +51,7 @@ private slots:
     void chosenDeviceAndModelAreKept() {
         PseudoTerminal lineA, lineB;
         QTemporaryDir dir;
+        const QString linkA = dir.filePath("meter-a");
         const QString linkB = dir.filePath("meter-b");
         QVERIFY(QFile::link(QString::fromStdString(lineA.slavePath), dir.filePath("meter-a")));
         QVERIFY(QFile::link(QString::fromStdString(lineB.slavePath), linkB));
@@ -60,10 +61,12 @@ private slots:
             auto* dialog = qobject_cast<DevicesDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
             dialog->findChild<QComboBox*>("DeviceCOM2")->setEditText(linkB);
+            dialog->findChild<QComboBox*>("DeviceCOM4")->setEditText(linkA);
             dialog->accept();
         });
         w->findChild<QAction*>("Devices1")->trigger();
         QCOMPARE(w->form()->COM21->toolTip(), linkB);
+        QCOMPARE(w->form()->COM41->toolTip(), linkA);
         QCOMPARE(w->form()->COM11->toolTip(), QStringLiteral("/dev/ttyS0"));
 
         chooseModel(*w, "KR31G");
@@ -77,6 +80,17 @@ private slots:
         w->BTCon1Click();
         QVERIFY(w->COMM2().Connected());
         QVERIFY(!w->findChild<QMenu*>("MeterModel1")->isEnabled());
+        // the open port's row, and only that one, is held while connected
+        QString enabledRows;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<DevicesDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            for (int port = 1; port <= 4; ++port)
+                enabledRows += dialog->findChild<QComboBox*>(QStringLiteral("DeviceCOM%1").arg(port))->isEnabled() ? "1" : "0";
+            dialog->reject();
+        });
+        w->findChild<QAction*>("Devices1")->trigger();
+        QCOMPARE(enabledRows, QStringLiteral("1011"));
         const auto sim = simModelFor("KR31G", false);
         QByteArray bytes(1, char(kDigitFrameLead));
         for (uint8_t b : encodeFrame(*sim, fitReading(*sim, SimFunction::Volts, 1.234, Coupling::Dc))) bytes += char(b);
@@ -89,6 +103,7 @@ private slots:
 
         w = makeWindow();
         QCOMPARE(w->form()->COM21->toolTip(), linkB);
+        QCOMPARE(w->form()->COM41->toolTip(), linkA);
         QCOMPARE(w->windowTitle(), QStringLiteral("KR31G Interface Program _Ver: 1.00"));
         QCOMPARE(checkedModel(*w), QStringLiteral("KR31G"));
         w.reset();

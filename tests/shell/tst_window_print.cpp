@@ -67,15 +67,17 @@ private slots:
         QCOMPARE(pages, 0);
     }
 
-    // End goes to the last page at once; rows recorded, New and Open while the preview is open
-    // leave its pages as they were.
+    // End goes to the last page at once, and Next then Previous from there to the page before
+    // it; Fit page shows a whole page within the view's height; rows recorded, New and Open while
+    // the preview is open leave its pages as they were.
     void lastPageOfALongTable() {
         auto w = makeWindow();
         w->show();
         RecordTable& table = w->recordTable();
         for (int i = 0; i < 100000; ++i) table.append(RecordRow{i + 1, 1000 * i, "DC", "1.234", "k*", "AUTO", 1234});
-        QString firstNo, pageBox;
+        QString firstNo, pageBox, backBox;
         int pages = -1;
+        bool wholePage = false;
         onNextPreview([&](QDialog* dialog, ReportPageView* view) {
             table.append(RecordRow{100001, 0, "DC", "9.999", "V", "AUTO", 9999});
             table.empty();
@@ -83,11 +85,23 @@ private slots:
             pages = view->pageCount();
             pageBox = dialog->findChild<QSpinBox*>("pageBox")->text();
             firstNo = view->layout().pageTexts(view->currentPage()).at(7).text;
+            QTest::keyClick(view, Qt::Key_PageDown);
+            QTest::keyClick(view, Qt::Key_PageUp);
+            backBox = dialog->findChild<QSpinBox*>("pageBox")->text();
+
+            // a whole page: grey above and below it in the middle column, white between
+            for (QAction* a : dialog->findChildren<QAction*>()) a->text() == "Fit page" ? a->trigger() : void();
+            view->goToPage(5);
+            const QImage shown = view->viewport()->grab().toImage();
+            auto white = [&](int y) { return shown.pixel(shown.width() / 2, y) == qRgb(255, 255, 255); };
+            wholePage = !white(0) && !white(shown.height() - 1) && white(shown.height() / 2);
         });
         w->form()->BtPrint->click();
         QCOMPARE(pages, 2703);
         QCOMPARE(pageBox, QString("2703"));
         QCOMPARE(firstNo, QString("99975"));
+        QCOMPARE(backBox, QString("2702"));
+        QVERIFY(wholePage);
     }
 };
 
