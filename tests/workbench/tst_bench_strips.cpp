@@ -1,0 +1,217 @@
+// The bench chart's strip store, its reduction to pixel columns, the strip scale and the shared
+// time axis, driven without a window.
+#include <QRandomGenerator>
+#include <QtTest>
+#include <cmath>
+
+#include "BenchStripPoints.h"
+#include "BenchStripScale.h"
+#include "BenchStripTrace.h"
+#include "BenchTimeAxis.h"
+
+namespace {
+
+const float kGap = std::numeric_limits<float>::quiet_NaN();
+
+// n points 100 ms apart from t0, random values, about one in 50 a gap
+BenchStripPoints randomPoints(int64_t n, int64_t t0, quint32 seed) {
+    BenchStripPoints p;
+    QRandomGenerator random(seed);
+    for (int64_t i = 0; i < n; ++i) {
+        p.add(t0 + i * 100, random.bounded(50) == 0 ? kGap : float(random.bounded(-6000, 6001)));
+    }
+    return p;
+}
+
+BenchStripPoints::Range bruteRange(const BenchStripPoints& p, int64_t a, int64_t b) {
+    BenchStripPoints::Range r;
+    for (int64_t i = std::max<int64_t>(a, 0); i < std::min(b, p.size()); ++i) {
+        if (!p.isGap(i)) r.take(p.value(i), p.value(i));
+    }
+    return r;
+}
+
+}  // namespace
+
+class TstBenchStrips : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Stretches on and off the 16, 256 and 4096 point blocks, across a chunk, into the open tail.
+    void rangeMatchesEveryPoint_data() {
+        QTest::addColumn<qint64>("first");
+        QTest::addColumn<qint64>("last");
+        QTest::newRow("one point") << qint64(5) << qint64(6);
+        QTest::newRow("inside a block") << qint64(3) << qint64(14);
+        QTest::newRow("ragged ends") << qint64(7) << qint64(4099);
+        QTest::newRow("block edges") << qint64(255) << qint64(65537);
+        QTest::newRow("across a chunk") << qint64(16380) << qint64(16390);
+        QTest::newRow("everything and beyond") << qint64(-3) << qint64(90000);
+        QTest::newRow("the unfinished tail") << qint64(69000) << qint64(70001);
+    }
+    void rangeMatchesEveryPoint() {
+        QFETCH(qint64, first);
+        QFETCH(qint64, last);
+        static const BenchStripPoints points = randomPoints(70001, 1'700'000'000'000, 3);
+        const BenchStripPoints::Range got = points.range(first, last);
+        const BenchStripPoints::Range want = bruteRange(points, first, last);
+        QCOMPARE(got.min, want.min);
+        QCOMPARE(got.max, want.max);
+    }
+
+    // Gaps are never a value, whether a block ends on one or holds nothing else; a second gap in
+    // a row is not stored; a clock set back does not put points out of order.
+    void gapsAndTimes() {
+        BenchStripPoints p;
+        for (int i = 0; i < 15; ++i) p.add(i, float(i));
+        p.addGap(15);  // ends the first block of 16
+        p.addGap(16);
+        QCOMPARE(p.size(), 16);
+        for (int i = 16; i < 32; ++i) p.add(i, kGap);
+        QCOMPARE(p.size(), 16);
+        for (int i = 0; i < 240; ++i) p.addGap(100 + i), p.add(100 + i, 7);
+        QCOMPARE(p.range(0, 16).max, 14.f);
+        QCOMPARE(p.range(0, p.size()).min, 0.f);
+        QVERIFY(p.range(15, 16).empty());
+        p.add(50, 1);  // earlier than the last point
+        QCOMPARE(p.time(p.size() - 1), 339);
+        QCOMPARE(p.lowerBound(339), p.size() - 3);  // the first of three points at 339
+        QCOMPARE(p.lowerBound(-5), 0);
+        QCOMPARE(p.lowerBound(10'000), p.size());
+        QCOMPARE(p.lowerBound(100), 16);
+    }
+
+    // A day at 10 readings a second over 900 columns: a bar a column at most, each from the
+    // smallest to the largest value of the points in that column's time, never across a gap.
+    void reductionKeepsEachColumnsExtremes() {
+        const int64_t t0 = 1'700'000'000'000;
+        const BenchStripPoints points = randomPoints(864'000, t0, 11);
+        const int columns = 900;
+        const int64_t start = t0 + 3'600'000;
+        const double msPerColumn = 22 * 3'600'000.0 / columns;
+        const BenchStripTrace trace = BenchStripTrace::reduce(points, start, msPerColumn, columns);
+        QCOMPARE(int(trace.bars.size()), columns);
+        for (int c : {0, 1, 449, 899}) {
+            const BenchStripTrace::Bar& bar = trace.bars[size_t(c)];
+            QCOMPARE(bar.column, c);
+            const int64_t a = points.lowerBound(start + int64_t(std::ceil(c * msPerColumn)));
+            const int64_t b = points.lowerBound(start + int64_t(std::ceil((c + 1) * msPerColumn)));
+            const BenchStripPoints::Range want = bruteRange(points, a, b);
+            QCOMPARE(bar.min, want.min);
+            QCOMPARE(bar.max, want.max);
+        }
+        QVERIFY(trace.joins.size() <= size_t(columns) + 1);
+        for (const BenchStripTrace::Join& j : trace.joins) {
+            QVERIFY(!std::isnan(j.y0) && !std::isnan(j.y1));
+            QVERIFY(j.x1 > j.x0 || j.x1 == j.x0);
+        }
+    }
+
+    // Zoomed in between readings, and readings around gaps.
+    void reductionOfFewPoints() {
+        BenchStripPoints p;
+        p.add(1000, 1);
+        p.add(5000, 3);  // the view [2000, 4000) holds no point: one line crosses it
+        BenchStripTrace t = BenchStripTrace::reduce(p, 2000, 20, 100);
+        QVERIFY(t.bars.empty());
+        QCOMPARE(t.joins.size(), size_t(1));
+        QCOMPARE(t.joins[0].x0, -50.0);
+        QCOMPARE(t.joins[0].x1, 150.0);
+        QCOMPARE(t.range.min, 1.f);
+        QCOMPARE(t.range.max, 3.f);
+
+        p.addGap(6000);
+        p.add(7000, 4);  // alone between two gaps: a dot, no line
+        p.addGap(8000);
+        p.add(9000, 5);
+        t = BenchStripTrace::reduce(p, 0, 100, 100);
+        QCOMPARE(t.joins.size(), size_t(1));  // 1 → 3 only
+        QCOMPARE(t.bars.size(), size_t(4));
+        QCOMPARE(t.bars[2].column, 70);
+        QCOMPARE(t.bars[2].min, 4.f);
+        QCOMPARE(t.range.max, 5.f);
+    }
+
+    void scale() {
+        BenchStripPoints::Range r;
+        r.take(12.f, 12.f);
+        BenchStripScale s = BenchStripScale::fit(r);
+        QVERIFY(s.low < 12 && s.high > 12);
+        QCOMPARE(s.fraction(12), 0.5);
+        QCOMPARE(s.label(12, QStringLiteral("V")), QStringLiteral("12.000 V"));
+        r.take(0.0005f, 0.0005f);
+        s = BenchStripScale::fit(r);
+        QVERIFY(s.fraction(0.0005) > 0 && s.fraction(12) < 1);
+        BenchStripPoints::Range milli;
+        milli.take(0.49f, 0.51f);
+        s = BenchStripScale::fit(milli);
+        QCOMPARE(s.label(0.5, QStringLiteral("A")), QStringLiteral("500 mA"));
+        BenchStripPoints::Range zero;
+        zero.take(0.f, 0.f);
+        QCOMPARE(BenchStripScale::fit(zero).label(0, QStringLiteral("W")), QStringLiteral("0.0 W"));
+    }
+
+    // Following keeps the right edge on the newest reading, zooming keeps the moment under the
+    // mouse in place, panning stops following, the span stays within its limits.
+    void timeAxisFollowZoomPan() {
+        BenchTimeAxis axis;
+        axis.setLatest(100'000);
+        QCOMPARE(axis.end(), 100'000);
+        axis.zoom(0.5, 80'000);  // following: the right edge stays
+        QCOMPARE(axis.end(), 100'000);
+        QCOMPARE(axis.span(), 30'000);
+        axis.pan(-10'000);
+        QVERIFY(!axis.follows());
+        QCOMPARE(axis.end(), 90'000);
+        axis.setLatest(120'000);
+        QCOMPARE(axis.end(), 90'000);
+        axis.zoom(2, 75'000);  // halfway across stays halfway across
+        QCOMPARE(axis.start(), 45'000);
+        QCOMPARE(axis.end(), 105'000);
+        axis.zoom(1e-6, 75'000);
+        QCOMPARE(axis.span(), BenchTimeAxis::kMinSpanMs);
+        axis.zoom(1e9, 75'000);
+        QCOMPARE(axis.span(), BenchTimeAxis::kMaxSpanMs);
+        axis.setFollow(true);
+        QCOMPARE(axis.end(), 120'000);
+        axis.show(20'000, 60'000);
+        QVERIFY(!axis.follows());
+        QCOMPARE(axis.start(), 20'000);
+        axis.show(10'000, 120'000);
+        QVERIFY(axis.follows());
+    }
+
+    // Ticks fall on round local times inside the view, far enough apart, labelled for their step.
+    void timeAxisTicks_data() {
+        QTest::addColumn<qint64>("span");
+        QTest::addColumn<qint64>("step");
+        QTest::addColumn<int>("labelLength");
+        QTest::addColumn<QString>("spanText");
+        QTest::newRow("a minute") << qint64(60'000) << qint64(10'000) << 8 << "1 min";
+        QTest::newRow("an hour") << qint64(3'600'000) << qint64(600'000) << 5 << "1 h";
+        QTest::newRow("a day and a half") << qint64(129'600'000) << qint64(6 * 3'600'000) << 5 << "1 d 12 h";
+        QTest::newRow("a month") << qint64(30 * 86'400'000LL) << qint64(7 * 86'400'000LL) << 5 << "30 d";
+    }
+    void timeAxisTicks() {
+        QFETCH(qint64, span);
+        QFETCH(qint64, step);
+        QFETCH(int, labelLength);
+        QFETCH(QString, spanText);
+        BenchTimeAxis axis;
+        axis.setLatest(LocalClock::parseLocal("2026-03-14T15:09:26.535").value());
+        axis.zoom(double(span) / double(axis.span()), axis.end());
+        const auto ticks = axis.ticks(600, 90);
+        QVERIFY(ticks.size() >= 3);
+        LocalClock clock;
+        for (size_t i = 0; i < ticks.size(); ++i) {
+            QVERIFY(ticks[i].timeMs >= axis.start() && ticks[i].timeMs <= axis.end());
+            QCOMPARE(ticks[i].label.size(), labelLength);
+            if (i > 0) QCOMPARE(ticks[i].timeMs - ticks[i - 1].timeMs, step);
+            if (step < 86'400'000) QCOMPARE(clock.at(ticks[i].timeMs).timeMs % step, 0);
+        }
+        QCOMPARE(BenchTimeAxis::spanText(span), spanText);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstBenchStrips)
+#include "tst_bench_strips.moc"
