@@ -6,11 +6,15 @@
 // base unit shown with an SI prefix.
 namespace BenchUnits {
 
-// The factor and the base unit of a displayed unit: "mA" gives 0.001 and "A", "kΩ" 1000 and
-// "Ω", "%" 1 and "%". A unit with no prefix stays as it is.
+// The power of ten and the base unit of a displayed unit: "mA" gives -3 and "A", "kΩ" 3 and
+// "Ω", "%" 0 and "%". A unit with no prefix stays as it is.
 struct Split {
-    double factor = 1;
+    int exponent = 0;
     QString base;
+
+    // A number in the displayed unit in the base unit: 2.5 mA is 0.0025 A (divided, not
+    // multiplied by 0.001, so that decimal readings stay as near to their digits as they can).
+    double toBase(double number) const;
 };
 Split splitPrefix(const QString& unit);
 

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "BrokerUrl.h"
@@ -47,6 +48,10 @@ private:
     std::unique_ptr<Impl> d_;
 };
 
+// "2026-12-07T14:31:53.123+01:00" as milliseconds since 1970 UTC; nothing when it is not such a
+// time.
+std::optional<qint64> parseIsoTime(const std::string& text);
+
 // What --subscribe asks: the broker and the prefix its meters publish under.
 struct SubscribeRequest {
     BrokerUrl url;           // the prefix is its topic part
@@ -75,6 +80,9 @@ signals:
     void meterDiscovered(int channelId);
 
 private:
+    void takeInbox();
+    int discover(const QString& client);
+
     struct Impl;
     std::unique_ptr<Impl> d_;
 };
