@@ -268,14 +268,6 @@ void reportKeptRows(const HeadlessRecorder& recorder, std::ostream& err) {
 
 }  // namespace
 
-std::string checkedModelCaption(const ControlStates& controls) {
-    std::string caption;
-    for (const auto& p : modelProfiles()) {
-        if (controls.checked(p.check)) caption = p.caption;
-    }
-    return caption;
-}
-
 void appendCounts(std::string& out, float value) {
     char buf[64];
     const double v = value;
@@ -305,22 +297,6 @@ void applyModelOptions(const AppOptions& options, ControlStates& controls) {
         }
     }
     if (options.variant) controls.model[IF7263x] = true;
-}
-
-ProfileChoice prepareMeterState(const ControlStates& controls, MeterState& state) {
-    applyStartValues(state);
-    const ProfileChoice choice = chooseProfile(controls);
-    state.family = choice.family;
-    if (choice.ScaleDigits != "4") {
-        const auto range = countRangeFor(choice.ScaleDigits);
-        if (range) {
-            applyCountRange(*range, state);
-            // the window writes the limit texts here, which sets the limits from them
-            state.MaxLimit = range->MaxLimit;
-            state.MinLimit = range->MinLimit;
-        }
-    }
-    return choice;
 }
 
 int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostream& out, std::ostream& err) {
