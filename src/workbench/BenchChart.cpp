@@ -44,33 +44,42 @@ BenchChart::BenchChart(QWidget* parent) : QWidget(parent) {
     });
     connect(whole_, &QToolButton::clicked, this, [this] {
         if (!strips_) return;
+        strips_->catchUp();
+        axis_.setLatest(strips_->lastTime());
         axis_.show(strips_->firstTime(), strips_->lastTime());
         view_->update();
         showState();
     });
     redraw_.setSingleShot(true);
     redraw_.setInterval(kRedrawMs);
-    connect(&redraw_, &QTimer::timeout, view_, qOverload<>(&QWidget::update));
+    connect(&redraw_, &QTimer::timeout, this, &BenchChart::takeNewPoints);
     showState();
 }
 
-void BenchChart::setStrips(const BenchStrips* strips) {
+void BenchChart::setStrips(BenchStrips* strips) {
     strips_ = strips;
     view_->setSource(strips, &axis_);
     stripsChanged();
 }
 
 void BenchChart::pointsAdded() {
-    if (!strips_) return;
-    // A view that does not follow changes only while the points come into it, or into the first
-    // point beyond its right edge, which the line runs on to.
+    if (strips_ && !redraw_.isActive()) redraw_.start();
+}
+
+// A view that does not follow changes only while the points come into it, or into the first
+// point beyond its right edge, which the line runs on to.
+void BenchChart::takeNewPoints() {
     const bool touchesView = axis_.follows() || axis_.latest() <= axis_.end();
+    strips_->catchUp();
     axis_.setLatest(strips_->lastTime());
-    if (touchesView && !redraw_.isActive()) redraw_.start();
+    if (touchesView) view_->update();
 }
 
 void BenchChart::stripsChanged() {
-    if (strips_) axis_.setLatest(strips_->lastTime());
+    if (strips_) {
+        strips_->catchUp();
+        axis_.setLatest(strips_->lastTime());
+    }
     view_->updateGeometry();
     view_->update();
 }

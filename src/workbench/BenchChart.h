@@ -22,8 +22,9 @@ public:
 
     explicit BenchChart(QWidget* parent = nullptr);
 
-    void setStrips(const BenchStrips* strips);
-    // Points were added: the axis learns the newest time and the strips are drawn soon.
+    void setStrips(BenchStrips* strips);
+    // Points were added: within kRedrawMs the strips take them in, the axis learns the newest
+    // time, and the strips are drawn again where the points show.
     void pointsAdded();
     // Strips were added or removed: the layout changes now.
     void stripsChanged();
@@ -34,8 +35,9 @@ public:
 
 private:
     void showState();
+    void takeNewPoints();
 
-    const BenchStrips* strips_ = nullptr;
+    BenchStrips* strips_ = nullptr;
     BenchTimeAxis axis_;
     BenchStripView* view_ = nullptr;
     QCheckBox* follow_ = nullptr;

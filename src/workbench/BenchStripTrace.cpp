@@ -20,8 +20,8 @@ BenchStripTrace BenchStripTrace::reduce(const BenchStripPoints& points, int64_t 
     // of two readings on either side of a stretch that holds none.
     const auto join = [&](int64_t i) {
         if (i <= 0 || i >= points.size() || points.isGap(i - 1) || points.isGap(i)) return;
-        const float y0 = points.value(i - 1);
-        const float y1 = points.value(i);
+        const double y0 = points.value(i - 1);
+        const double y1 = points.value(i);
         trace.joins.push_back(Join{x(i - 1), y0, x(i), y1});
         trace.range.take(y0, y0);
         trace.range.take(y1, y1);

@@ -13,14 +13,14 @@
 struct BenchStripTrace {
     struct Bar {
         int column;
-        float min;
-        float max;
+        double min;
+        double max;
     };
     struct Join {
         double x0;
-        float y0;
+        double y0;
         double x1;
-        float y1;
+        double y1;
     };
 
     std::vector<Bar> bars;

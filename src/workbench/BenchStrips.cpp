@@ -3,49 +3,48 @@
 #include <algorithm>
 #include <limits>
 
-int BenchStrips::strip(const QString& name, const QString& unit) {
-    const int found = indexOf(name);
-    if (found >= 0) {
-        strips_[size_t(found)].unit = unit;
-        return found;
+#include "BenchModel.h"
+
+void BenchStrips::add(int id, const QString& name, const QString& unit, const ChannelHistory* history) {
+    auto strip = std::make_unique<Strip>(Strip{id, name, unit, BenchStripPoints(history)});
+    const auto same = std::find_if(strips_.begin(), strips_.end(), [id](const auto& s) { return s->id == id; });
+    if (same != strips_.end()) *same = std::move(strip);
+    else strips_.push_back(std::move(strip));
+}
+
+void BenchStrips::follow(const BenchModel& model) {
+    std::vector<std::unique_ptr<Strip>> kept;
+    for (const int id : model.channelIds()) {
+        const ChannelInfo* info = model.channel(id);
+        if (!info) continue;
+        const auto old = std::find_if(strips_.begin(), strips_.end(), [id](const auto& s) { return s && s->id == id; });
+        if (old != strips_.end()) {
+            (*old)->name = info->name;
+            (*old)->unit = info->unit;
+            kept.push_back(std::move(*old));
+        } else {
+            kept.push_back(std::make_unique<Strip>(Strip{id, info->name, info->unit, BenchStripPoints(&model.history(id))}));
+        }
     }
-    strips_.push_back(Strip{name, unit, {}});
-    return size() - 1;
+    strips_ = std::move(kept);
 }
 
-int BenchStrips::indexOf(const QString& name) const {
-    for (int i = 0; i < size(); ++i) {
-        if (strips_[size_t(i)].name == name) return i;
-    }
-    return -1;
-}
-
-void BenchStrips::remove(const QString& name) {
-    const int i = indexOf(name);
-    if (i >= 0) strips_.erase(strips_.begin() + i);
-}
-
-void BenchStrips::add(int strip, int64_t timeMs, double value) {
-    if (strip < 0 || strip >= size()) return;
-    strips_[size_t(strip)].points.add(timeMs, float(value));
-    last_ = std::max(last_, timeMs);
-}
-
-void BenchStrips::addGap(int strip, int64_t timeMs) {
-    if (strip < 0 || strip >= size()) return;
-    strips_[size_t(strip)].points.addGap(timeMs);
-    last_ = std::max(last_, timeMs);
-}
-
-void BenchStrips::clear() {
-    for (Strip& s : strips_) s.points.clear();
-    last_ = 0;
+void BenchStrips::catchUp() {
+    for (auto& s : strips_) s->points.catchUp();
 }
 
 int64_t BenchStrips::firstTime() const {
     int64_t first = std::numeric_limits<int64_t>::max();
-    for (const Strip& s : strips_) {
-        if (s.points.size() > 0) first = std::min(first, s.points.time(0));
+    for (const auto& s : strips_) {
+        if (s->points.size() > 0) first = std::min(first, s->points.time(0));
     }
-    return first == std::numeric_limits<int64_t>::max() ? last_ : first;
+    return first == std::numeric_limits<int64_t>::max() ? 0 : first;
+}
+
+int64_t BenchStrips::lastTime() const {
+    int64_t last = 0;
+    for (const auto& s : strips_) {
+        if (s->points.size() > 0) last = std::max(last, s->points.time(s->points.size() - 1));
+    }
+    return last;
 }

@@ -2,37 +2,37 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "BenchStripPoints.h"
 
-// The channels of the bench chart, one strip each, in the order they are shown, with the
-// earliest and latest time any of them holds.
+class BenchModel;
+
+// The strips of the bench chart, one a channel in the order the bench shows its channels, each
+// reading that channel's history.
 class BenchStrips {
 public:
     struct Strip {
+        int id;        // the channel's
         QString name;
         QString unit;  // the base unit the values are in ("V", "W", "Wh")
         BenchStripPoints points;
     };
 
-    // A strip of that name, added at the end when there is none yet; its index.
-    int strip(const QString& name, const QString& unit);
-    int indexOf(const QString& name) const;
-    void remove(const QString& name);
-
-    void add(int strip, int64_t timeMs, double value);
-    void addGap(int strip, int64_t timeMs);
-    // empties every strip, keeping the strips
-    void clear();
+    // A strip for channel `id` reading `history`, at the end; a strip of that id is replaced.
+    void add(int id, const QString& name, const QString& unit, const ChannelHistory* history);
+    // The model's channels, in its order: strips of channels that stay keep their summary.
+    void follow(const BenchModel& model);
+    // Takes in the points every history got since the last call.
+    void catchUp();
 
     int size() const { return int(strips_.size()); }
-    const Strip& at(int i) const { return strips_[size_t(i)]; }
-    Strip& at(int i) { return strips_[size_t(i)]; }
+    const Strip& at(int i) const { return *strips_[size_t(i)]; }
+    // the earliest and the latest time taken in, 0 when there is none
     int64_t firstTime() const;
-    int64_t lastTime() const { return last_; }
+    int64_t lastTime() const;
 
 private:
-    std::vector<Strip> strips_;
-    int64_t last_ = 0;
+    std::vector<std::unique_ptr<Strip>> strips_;
 };

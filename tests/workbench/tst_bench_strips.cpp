@@ -11,16 +11,19 @@
 
 namespace {
 
-const float kGap = std::numeric_limits<float>::quiet_NaN();
+const double kGap = std::numeric_limits<double>::quiet_NaN();
+
+void add(ChannelHistory& h, qint64 t, double v) {
+    h.timeMs.push_back(t);
+    h.value.push_back(v);
+}
 
 // n points 100 ms apart from t0, random values, about one in 50 a gap
-BenchStripPoints randomPoints(int64_t n, int64_t t0, quint32 seed) {
-    BenchStripPoints p;
+ChannelHistory randomHistory(int64_t n, int64_t t0, quint32 seed) {
+    ChannelHistory h;
     QRandomGenerator random(seed);
-    for (int64_t i = 0; i < n; ++i) {
-        p.add(t0 + i * 100, random.bounded(50) == 0 ? kGap : float(random.bounded(-6000, 6001)));
-    }
-    return p;
+    for (int64_t i = 0; i < n; ++i) add(h, t0 + i * 100, random.bounded(50) == 0 ? kGap : random.bounded(-6000, 6001));
+    return h;
 }
 
 BenchStripPoints::Range bruteRange(const BenchStripPoints& p, int64_t a, int64_t b) {
@@ -52,40 +55,59 @@ private slots:
     void rangeMatchesEveryPoint() {
         QFETCH(qint64, first);
         QFETCH(qint64, last);
-        static const BenchStripPoints points = randomPoints(70001, 1'700'000'000'000, 3);
+        static const ChannelHistory history = randomHistory(70001, 1'700'000'000'000, 3);
+        // taken in at two moments, the second ending in the middle of blocks
+        static const BenchStripPoints points = [] {
+            ChannelHistory part;
+            BenchStripPoints p(&part);
+            part.timeMs.assign(history.timeMs.begin(), history.timeMs.begin() + 40'007);
+            part.value.assign(history.value.begin(), history.value.begin() + 40'007);
+            p.catchUp();
+            p.setHistory(&history);
+            p.catchUp();
+            return p;
+        }();
         const BenchStripPoints::Range got = points.range(first, last);
         const BenchStripPoints::Range want = bruteRange(points, first, last);
         QCOMPARE(got.min, want.min);
         QCOMPARE(got.max, want.max);
     }
 
-    // Gaps are never a value, whether a block ends on one or holds nothing else; a second gap in
-    // a row is not stored; a clock set back does not put points out of order.
-    void gapsAndTimes() {
-        BenchStripPoints p;
-        for (int i = 0; i < 15; ++i) p.add(i, float(i));
-        p.addGap(15);  // ends the first block of 16
-        p.addGap(16);
-        QCOMPARE(p.size(), 16);
-        for (int i = 16; i < 32; ++i) p.add(i, kGap);
-        QCOMPARE(p.size(), 16);
-        for (int i = 0; i < 240; ++i) p.addGap(100 + i), p.add(100 + i, 7);
-        QCOMPARE(p.range(0, 16).max, 14.f);
-        QCOMPARE(p.range(0, p.size()).min, 0.f);
-        QVERIFY(p.range(15, 16).empty());
-        p.add(50, 1);  // earlier than the last point
-        QCOMPARE(p.time(p.size() - 1), 339);
-        QCOMPARE(p.lowerBound(339), p.size() - 3);  // the first of three points at 339
+    // A block that ends on a gap or holds nothing else has no value; points that came after the
+    // last catch-up are not read; a history that was started again is read from its start.
+    void gapsAndCatchingUp() {
+        ChannelHistory h;
+        BenchStripPoints p(&h);
+        for (int i = 0; i < 15; ++i) add(h, i, i);
+        add(h, 15, kGap);  // ends the first block of 16
+        for (int i = 16; i < 32; ++i) add(h, i, kGap);
+        for (int i = 32; i < 512; ++i) add(h, i, 7);
+        p.catchUp();
+        add(h, 600, 1000);
+        QCOMPARE(p.size(), 512);
+        QCOMPARE(p.range(0, 16).max, 14.0);
+        QCOMPARE(p.range(0, 10'000).max, 14.0);
+        QCOMPARE(p.range(0, 10'000).min, 0.0);
+        QVERIFY(p.range(15, 32).empty());
         QCOMPARE(p.lowerBound(-5), 0);
-        QCOMPARE(p.lowerBound(10'000), p.size());
-        QCOMPARE(p.lowerBound(100), 16);
+        QCOMPARE(p.lowerBound(600), 512);
+        p.catchUp();
+        QCOMPARE(p.lowerBound(600), 512);
+        QCOMPARE(p.range(0, p.size()).max, 1000.0);
+        h = ChannelHistory();
+        add(h, 5, -2);
+        p.catchUp();
+        QCOMPARE(p.size(), 1);
+        QCOMPARE(p.range(0, 513).max, -2.0);
     }
 
     // A day at 10 readings a second over 900 columns: a bar a column at most, each from the
     // smallest to the largest value of the points in that column's time, never across a gap.
     void reductionKeepsEachColumnsExtremes() {
         const int64_t t0 = 1'700'000'000'000;
-        const BenchStripPoints points = randomPoints(864'000, t0, 11);
+        const ChannelHistory history = randomHistory(864'000, t0, 11);
+        BenchStripPoints points(&history);
+        points.catchUp();
         const int columns = 900;
         const int64_t start = t0 + 3'600'000;
         const double msPerColumn = 22 * 3'600'000.0 / columns;
@@ -109,45 +131,48 @@ private slots:
 
     // Zoomed in between readings, and readings around gaps.
     void reductionOfFewPoints() {
-        BenchStripPoints p;
-        p.add(1000, 1);
-        p.add(5000, 3);  // the view [2000, 4000) holds no point: one line crosses it
+        ChannelHistory h;
+        BenchStripPoints p(&h);
+        add(h, 1000, 1);
+        add(h, 5000, 3);  // the view [2000, 4000) holds no point: one line crosses it
+        p.catchUp();
         BenchStripTrace t = BenchStripTrace::reduce(p, 2000, 20, 100);
         QVERIFY(t.bars.empty());
         QCOMPARE(t.joins.size(), size_t(1));
         QCOMPARE(t.joins[0].x0, -50.0);
         QCOMPARE(t.joins[0].x1, 150.0);
-        QCOMPARE(t.range.min, 1.f);
-        QCOMPARE(t.range.max, 3.f);
+        QCOMPARE(t.range.min, 1.0);
+        QCOMPARE(t.range.max, 3.0);
 
-        p.addGap(6000);
-        p.add(7000, 4);  // alone between two gaps: a dot, no line
-        p.addGap(8000);
-        p.add(9000, 5);
+        add(h, 6000, kGap);
+        add(h, 7000, 4);  // alone between two gaps: a dot, no line
+        add(h, 8000, kGap);
+        add(h, 9000, 5);
+        p.catchUp();
         t = BenchStripTrace::reduce(p, 0, 100, 100);
         QCOMPARE(t.joins.size(), size_t(1));  // 1 → 3 only
         QCOMPARE(t.bars.size(), size_t(4));
         QCOMPARE(t.bars[2].column, 70);
-        QCOMPARE(t.bars[2].min, 4.f);
-        QCOMPARE(t.range.max, 5.f);
+        QCOMPARE(t.bars[2].min, 4.0);
+        QCOMPARE(t.range.max, 5.0);
     }
 
     void scale() {
         BenchStripPoints::Range r;
-        r.take(12.f, 12.f);
+        r.take(12, 12);
         BenchStripScale s = BenchStripScale::fit(r);
         QVERIFY(s.low < 12 && s.high > 12);
         QCOMPARE(s.fraction(12), 0.5);
         QCOMPARE(s.label(12, QStringLiteral("V")), QStringLiteral("12.000 V"));
-        r.take(0.0005f, 0.0005f);
+        r.take(0.0005, 0.0005);
         s = BenchStripScale::fit(r);
         QVERIFY(s.fraction(0.0005) > 0 && s.fraction(12) < 1);
         BenchStripPoints::Range milli;
-        milli.take(0.49f, 0.51f);
+        milli.take(0.49, 0.51);
         s = BenchStripScale::fit(milli);
         QCOMPARE(s.label(0.5, QStringLiteral("A")), QStringLiteral("500 mA"));
         BenchStripPoints::Range zero;
-        zero.take(0.f, 0.f);
+        zero.take(0, 0);
         QCOMPARE(BenchStripScale::fit(zero).label(0, QStringLiteral("W")), QStringLiteral("0.0 W"));
     }
 
