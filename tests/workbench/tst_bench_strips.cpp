@@ -163,17 +163,17 @@ private slots:
         BenchStripScale s = BenchStripScale::fit(r);
         QVERIFY(s.low < 12 && s.high > 12);
         QCOMPARE(s.fraction(12), 0.5);
-        QCOMPARE(s.label(12, QStringLiteral("V")), QStringLiteral("12.000 V"));
+        QCOMPARE(s.label(12, QStringLiteral("V")), QStringLiteral("12.0000 V"));
         r.take(0.0005, 0.0005);
         s = BenchStripScale::fit(r);
         QVERIFY(s.fraction(0.0005) > 0 && s.fraction(12) < 1);
         BenchStripPoints::Range milli;
         milli.take(0.49, 0.51);
         s = BenchStripScale::fit(milli);
-        QCOMPARE(s.label(0.5, QStringLiteral("A")), QStringLiteral("500 mA"));
+        QCOMPARE(s.label(0.5, QStringLiteral("A")), QStringLiteral("500.0 mA"));
         BenchStripPoints::Range zero;
         zero.take(0, 0);
-        QCOMPARE(BenchStripScale::fit(zero).label(0, QStringLiteral("W")), QStringLiteral("0.0 W"));
+        QCOMPARE(BenchStripScale::fit(zero).label(0, QStringLiteral("W")), QStringLiteral("0.00 W"));
     }
 
     // Following keeps the right edge on the newest reading, zooming keeps the moment under the

@@ -1,0 +1,193 @@
+#include "BenchWindow.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "BenchChart.h"
+#include "BenchRecorder.h"
+#include "BenchSession.h"
+#include "BenchStripView.h"
+#include "BenchTile.h"
+#include "BenchTileGrid.h"
+#include "BenchWindowDialogs.h"
+
+namespace {
+
+// The tiles take no more than this many rows of the window at its smallest; more scroll.
+constexpr int kMinTileRows = 2;
+
+}  // namespace
+
+BenchWindow::BenchWindow(BenchSession& session, QWidget* parent) : QMainWindow(parent), session_(session) {
+    setWindowTitle(tr("dmmview bench"));
+    BenchModel& model = session_.model();
+
+    QToolBar* bar = addToolBar(tr("Bench"));
+    bar->setObjectName(QStringLiteral("BenchToolBar"));
+    bar->setMovable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    bar->addAction(tr("Add meter…"), this, &BenchWindow::addMeter)->setObjectName(QStringLiteral("AddMeter"));
+    bar->addAction(tr("Add math…"), this, &BenchWindow::addMath)->setObjectName(QStringLiteral("AddMath"));
+    bar->addSeparator();
+    QAction* resetAll = bar->addAction(tr("Reset all"), &model, &BenchModel::resetAllStatistics);
+    resetAll->setObjectName(QStringLiteral("ResetAll"));
+    resetAll->setToolTip(tr("Start the statistics of every channel again"));
+    bar->addAction(tr("Save aligned…"), this, &BenchWindow::saveAligned)->setObjectName(QStringLiteral("SaveAligned"));
+
+    grid_ = new BenchTileGrid;
+    tilesArea_ = new QScrollArea;
+    tilesArea_->setObjectName(QStringLiteral("BenchTiles"));
+    tilesArea_->setWidget(grid_);
+    tilesArea_->setWidgetResizable(true);
+    tilesArea_->setFrameShape(QFrame::NoFrame);
+    tilesArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    chart_ = new BenchChart;
+    chart_->setObjectName(QStringLiteral("BenchChart"));
+    chart_->setStrips(&strips_);
+    split_ = new QSplitter(Qt::Vertical);
+    split_->addWidget(tilesArea_);
+    split_->addWidget(chart_);
+    split_->setChildrenCollapsible(false);
+    split_->setStretchFactor(0, 0);
+    split_->setStretchFactor(1, 1);
+    split_->setContentsMargins(6, 6, 6, 0);
+    setCentralWidget(split_);
+    statusBar()->setSizeGripEnabled(true);
+
+    connect(&model, &BenchModel::channelAdded, this, &BenchWindow::channelAdded);
+    connect(&model, &BenchModel::channelRemoved, this, &BenchWindow::channelRemoved);
+    connect(&model, &BenchModel::channelChanged, this, [this](int id) {
+        dirty_.insert(id);
+        strips_.follow(session_.model());
+        chart_->stripsChanged();
+    });
+    connect(&model, &BenchModel::readingAdded, this, [this](int id) {
+        dirty_.insert(id);
+        chart_->pointsAdded();
+    });
+    for (auto signal : {&BenchModel::onlineChanged, &BenchModel::staleChanged}) {
+        connect(&model, signal, this, [this](int id) {
+            dirty_.insert(id);
+            chart_->pointsAdded();  // the line may have broken
+        });
+    }
+    for (auto signal : {&BenchModel::statisticsReset, &BenchModel::relChanged}) {
+        connect(&model, signal, this, [this](int id) { dirty_.insert(id); });
+    }
+    tileRefresh_.setInterval(kTileRefreshMs);
+    connect(&tileRefresh_, &QTimer::timeout, this, &BenchWindow::refreshTiles);
+    tileRefresh_.start();
+
+    for (const int id : model.channelIds()) channelAdded(id);
+    if (model.channelIds().isEmpty()) statusBar()->showMessage(tr("No meters yet: add one with Add meter…"));
+}
+
+BenchWindow::~BenchWindow() = default;
+
+void BenchWindow::channelAdded(int id) {
+    if (grid_->tile(id)) return;
+    auto* tile = new BenchTile(session_.model(), id);
+    auto* remove = new QAction(tr("Remove"), tile);
+    connect(remove, &QAction::triggered, this, [this, id] {
+        session_.removeChannel(id);
+        if (onBenchChanged) onBenchChanged();
+    });
+    tile->addAction(remove);
+    tile->setContextMenuPolicy(Qt::ActionsContextMenu);
+    grid_->addTile(tile);
+    strips_.follow(session_.model());
+    chart_->stripsChanged();
+    fitTilesArea();
+    statusBar()->clearMessage();
+}
+
+void BenchWindow::channelRemoved(int id) {
+    strips_.follow(session_.model());
+    chart_->stripsChanged();
+    grid_->removeTile(id);
+    dirty_.erase(id);
+    fitTilesArea();
+}
+
+void BenchWindow::refreshTiles() {
+    for (const int id : dirty_) {
+        if (BenchTile* tile = grid_->tile(id)) tile->refresh();
+    }
+    dirty_.clear();
+}
+
+// The window is never so small that a few tiles and every strip do not show whole: the tiles'
+// area needs a row of them (two when they wrap) and the width of the first few side by side.
+void BenchWindow::fitTilesArea() {
+    const QSize least = grid_->minimumSizeHint();
+    const int scrollBar = tilesArea_->verticalScrollBar()->sizeHint().width();
+    tilesArea_->setMinimumWidth(least.width() + scrollBar);
+    const int width = tilesArea_->viewport()->width();
+    const int needed = grid_->heightForWidth(width);
+    const int rowsAtLeast = grid_->rowsHeight(std::min(kMinTileRows, int(grid_->tiles().size())));
+    const int atMinimum = grid_->heightForWidth(least.width());
+    tilesArea_->setMinimumHeight(std::min(atMinimum, std::max(rowsAtLeast, grid_->rowsHeight(1))));
+    chart_->view()->setMinimumHeight(chart_->view()->minimumHeightFor(strips_.size()));
+    // the tiles take what they need, the chart the rest
+    const int total = split_->height();
+    if (total > 0) split_->setSizes({needed, std::max(total - needed - split_->handleWidth(), 0)});
+}
+
+void BenchWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    fitTilesArea();
+}
+
+void BenchWindow::showProblems(const QStringList& problems) {
+    if (problems.isEmpty()) return;
+    statusBar()->showMessage(problems.join(QStringLiteral("; ")));
+    QMessageBox::warning(this, tr("Bench"), problems.join(QLatin1Char('\n')));
+}
+
+void BenchWindow::addMeter() {
+    BenchMeterDialog dialog(
+        [this](const LocalMeterSpec& spec) {
+            QString error;
+            if (!session_.addLocalMeter(spec, &error)) return error.isEmpty() ? tr("The meter could not be added.") : error;
+            if (onBenchChanged) onBenchChanged();
+            return QString();
+        },
+        this);
+    dialog.exec();
+}
+
+void BenchWindow::addMath() {
+    QStringList names;
+    for (const int id : session_.model().channelIds()) names << session_.model().channel(id)->name;
+    BenchMathDialog dialog(
+        [this](const QString& name, const QString& expression) {
+            const BenchModel::MathAdded added = session_.addMath(name, expression);
+            if (added.id < 0 && !added.error.isEmpty()) return BenchMathDialog::Refusal{added.error, added.position};
+            if (onBenchChanged) onBenchChanged();
+            if (added.id < 0) statusBar()->showMessage(tr("%1 waits for the channels it reads").arg(name));
+            return BenchMathDialog::Refusal{};
+        },
+        names, this);
+    dialog.exec();
+}
+
+void BenchWindow::saveAligned() {
+    bool ok = false;
+    const int step = QInputDialog::getInt(this, tr("Save aligned"), tr("One row every (seconds):"), 1, 1, 86400, 1, &ok);
+    if (!ok) return;
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save aligned"), QString(), tr("CSV files (*.csv)"));
+    if (path.isEmpty()) return;
+    QString error;
+    if (!writeAlignedCsv(session_.model(), path, qint64(step) * 1000, &error)) {
+        QMessageBox::warning(this, tr("Save aligned"), tr("%1 was not written: %2").arg(path, error));
+        return;
+    }
+    statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
+}
