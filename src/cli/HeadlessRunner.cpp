@@ -43,6 +43,23 @@ std::atomic<bool> g_interrupted{false};
 
 void onInterrupt(int) { g_interrupted = true; }
 
+}  // namespace
+
+bool interrupted() { return g_interrupted; }
+
+// SIGINT, SIGTERM and SIGHUP (the terminal closed) end the reading, so a recording run still
+// writes what it stored. The handlers are installed without restarting the call they break.
+void installInterruptHandlers() {
+    g_interrupted = false;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+}
+
+namespace {
+
 // Prints each completed reading; the window's consumers are not there.
 class PrintingRun {
 public:
@@ -161,17 +178,6 @@ void readStream(std::istream& in, PrintingRun& run, const std::function<void()>&
     while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
         run.feed(buffer.data(), static_cast<int32_t>(in.gcount()), beforeEachByte);
     }
-}
-
-// SIGINT, SIGTERM and SIGHUP (the terminal closed) end the reading, so a recording run still
-// writes what it stored. The handlers are installed without restarting the call they break.
-void installInterruptHandlers() {
-    g_interrupted = false;
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
 }
 
 // Standard input of the process or a named pipe, read as the bytes arrive rather than in whole

@@ -10,6 +10,11 @@
 // Makes the requested model box the only checked one and adds the variant switch when asked.
 void applyModelOptions(const AppOptions& options, ControlStates& controls);
 
+// SIGINT, SIGTERM and SIGHUP end a run without a window: after this, interrupted() turns true
+// on the first of them, and the call it broke returns.
+void installInterruptHandlers();
+bool interrupted();
+
 // Decodes options.decodePath (a capture file, "-" for standard input, or a serial device) without a
 // window and prints one tab-separated line per completed reading. Returns the process exit code.
 int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostream& out, std::ostream& err);

@@ -21,8 +21,9 @@ constexpr int kWriteEveryMs = 250;
 
 void appendNumber(std::string& out, double v) {
     if (std::isnan(v)) return;
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+    char text[400];
+    // plain decimals, never an exponent, in the fewest digits that read back as the same number
+    const auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed).ptr;
     out.append(text, size_t(end - text));
 }
 
