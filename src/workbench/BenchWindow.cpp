@@ -6,9 +6,9 @@
 #include <QMessageBox>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 #include "BenchChart.h"
 #include "BenchRecorder.h"
@@ -51,14 +51,12 @@ BenchWindow::BenchWindow(BenchSession& session, QWidget* parent) : QMainWindow(p
     chart_ = new BenchChart;
     chart_->setObjectName(QStringLiteral("BenchChart"));
     chart_->setStrips(&strips_);
-    split_ = new QSplitter(Qt::Vertical);
-    split_->addWidget(tilesArea_);
-    split_->addWidget(chart_);
-    split_->setChildrenCollapsible(false);
-    split_->setStretchFactor(0, 0);
-    split_->setStretchFactor(1, 1);
-    split_->setContentsMargins(6, 6, 6, 0);
-    setCentralWidget(split_);
+    auto* central = new QWidget;
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(6, 6, 6, 0);
+    column->addWidget(tilesArea_, 0);
+    column->addWidget(chart_, 1);
+    setCentralWidget(central);
     statusBar()->setSizeGripEnabled(true);
 
     connect(&model, &BenchModel::channelAdded, this, &BenchWindow::channelAdded);
@@ -123,26 +121,24 @@ void BenchWindow::refreshTiles() {
     dirty_.clear();
 }
 
-// The window is never so small that a few tiles and every strip do not show whole: the tiles'
-// area needs a row of them (two when they wrap) and the width of the first few side by side.
+// The tiles take the rows they need at the window's width, the chart the rest. The window is
+// never so small that the first tiles and every strip do not show whole: the tiles' area needs
+// the width of a few tiles side by side and, at the width it has, up to kMinTileRows rows of
+// them; more rows scroll.
 void BenchWindow::fitTilesArea() {
-    const QSize least = grid_->minimumSizeHint();
     const int scrollBar = tilesArea_->verticalScrollBar()->sizeHint().width();
-    tilesArea_->setMinimumWidth(least.width() + scrollBar);
-    const int width = tilesArea_->viewport()->width();
-    const int needed = grid_->heightForWidth(width);
-    const int rowsAtLeast = grid_->rowsHeight(std::min(kMinTileRows, int(grid_->tiles().size())));
-    const int atMinimum = grid_->heightForWidth(least.width());
-    tilesArea_->setMinimumHeight(std::min(atMinimum, std::max(rowsAtLeast, grid_->rowsHeight(1))));
+    tilesArea_->setMinimumWidth(grid_->minimumSizeHint().width() + scrollBar);
+    const int needed = grid_->heightForWidth(tilesArea_->width() - scrollBar);
+    const int rows = std::min<int>(kMinTileRows, int(grid_->tiles().size()));
+    tilesArea_->setMinimumHeight(std::min(needed, grid_->rowsHeight(rows)));
+    tilesArea_->setMaximumHeight(needed);
     chart_->view()->setMinimumHeight(chart_->view()->minimumHeightFor(strips_.size()));
-    // the tiles take what they need, the chart the rest
-    const int total = split_->height();
-    if (total > 0) split_->setSizes({needed, std::max(total - needed - split_->handleWidth(), 0)});
 }
 
 void BenchWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    fitTilesArea();
+    // once the layout has given the tiles' area its new width
+    QTimer::singleShot(0, this, &BenchWindow::fitTilesArea);
 }
 
 void BenchWindow::showProblems(const QStringList& problems) {

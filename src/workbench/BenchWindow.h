@@ -11,7 +11,6 @@ class BenchChart;
 class BenchSession;
 class BenchTileGrid;
 class QScrollArea;
-class QSplitter;
 
 // The bench: a tile for every channel (meters and math) over the strips of the time line. Meters
 // and math channels are added from the toolbar; Reset all starts every channel's statistics
@@ -51,7 +50,6 @@ private:
     BenchSession& session_;
     BenchTileGrid* grid_ = nullptr;
     QScrollArea* tilesArea_ = nullptr;
-    QSplitter* split_ = nullptr;
     BenchChart* chart_ = nullptr;
     BenchStrips strips_;
     std::set<int> dirty_;

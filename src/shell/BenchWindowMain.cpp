@@ -1,0 +1,81 @@
+#include "BenchWindowMain.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <cstdlib>
+
+#include "BenchRunner.h"
+#include "BenchSession.h"
+#include "BenchSettings.h"
+#include "BenchWindow.h"
+
+namespace {
+
+QSettings userSettings() { return QSettings(QStringLiteral("dmmview"), QStringLiteral("dmmview")); }
+
+bool givenOnCommandLine(const AppOptions& options, const QString& name) {
+    for (const std::string& m : options.meters) {
+        if (QString::fromStdString(m.substr(0, m.find('='))) == name) return true;
+    }
+    for (const auto& [mathName, expression] : options.maths) {
+        if (QString::fromStdString(mathName) == name) return true;
+    }
+    return false;
+}
+
+// The kept bench, less what the command line names again: the command line wins for this run.
+void restore(const AppOptions& options, BenchSession& session, QStringList& problems) {
+    QSettings settings = userSettings();
+    const BenchSettings kept = loadBenchSettings(settings);
+    for (const BenchSettings::Meter& m : kept.meters) {
+        if (givenOnCommandLine(options, m.name)) continue;
+        const LocalMeterSpec spec{m.name, m.model.toStdString(), m.variant, m.path.toStdString()};
+        QString error;
+        if (!session.addLocalMeter(spec, &error)) problems << QObject::tr("%1 (kept from the last run): %2").arg(m.name, error);
+    }
+    for (const QString& url : kept.subscriptions) {
+        std::string why;
+        const std::optional<BrokerUrl> broker = parseBrokerUrl(url.toStdString(), why);
+        if (!broker) continue;
+        SubscribeRequest request;
+        request.url = *broker;
+        if (const char* password = std::getenv("DMMVIEW_MQTT_PASSWORD")) request.password = password;
+        session.addBroker(request);
+    }
+    for (const BenchSettings::Math& m : kept.maths) {
+        if (givenOnCommandLine(options, m.name)) continue;
+        const BenchModel::MathAdded added = session.addMath(m.name, m.expression);
+        if (added.id < 0 && !added.error.isEmpty()) problems << mathRefusal(m.name, m.expression, added);
+    }
+}
+
+}  // namespace
+
+int runBenchWindow(const AppOptions& options) {
+    BenchModel model;
+    BenchSession session(model);
+    QStringList problems;
+    if (!options.noSettings) restore(options, session, problems);
+    applyBenchOptions(options, session, problems);
+    if (options.recordPath) {
+        QString error;
+        if (!session.startRecording(QString::fromStdString(*options.recordPath), &error)) problems << error;
+    }
+    BenchWindow window(session);
+    if (!options.noSettings) {
+        window.onBenchChanged = [&session] {
+            QSettings settings = userSettings();
+            saveBenchSettings(settings, session.settings());
+        };
+    }
+    window.resize(1000, 700);
+    window.show();
+    window.showProblems(problems);
+    const int code = QApplication::exec();
+    QString error;
+    if (!session.finishRecording(&error)) {
+        qWarning("%s", qPrintable(error));
+        return 1;
+    }
+    return code;
+}
