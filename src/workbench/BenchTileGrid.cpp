@@ -66,12 +66,14 @@ QSize BenchTileGrid::minimumSizeHint() const {
 
 void BenchTileGrid::resizeEvent(QResizeEvent*) { place(); }
 
-// The tiles share out the width of their row, so a row ends at the right edge.
+// The tiles share out the width of their row, so a full row ends at the right edge, but grow
+// by no more than half: a lone tile across the whole window would put its figures far apart.
 void BenchTileGrid::place() {
     if (tiles_.empty()) return;
     const int columns = columnsFor(width());
     const int h = tileSize().height();
-    const int w = std::max(tileSize().width(), (width() - (columns - 1) * kSpacing) / columns);
+    const int shared = (width() - (columns - 1) * kSpacing) / columns;
+    const int w = std::clamp(shared, tileSize().width(), tileSize().width() * 3 / 2);
     for (size_t i = 0; i < tiles_.size(); ++i) {
         const int row = int(i) / columns;
         const int column = int(i) % columns;

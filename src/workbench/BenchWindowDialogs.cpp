@@ -18,7 +18,6 @@ constexpr int kRelistMs = 1000;
 QLabel* errorLabel(QWidget* parent, const QString& name) {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
-    label->setWordWrap(true);
     label->setTextFormat(Qt::RichText);
     label->setStyleSheet(QStringLiteral("color: #c8302a"));
     label->hide();
@@ -51,6 +50,7 @@ BenchMeterDialog::BenchMeterDialog(Add add, QWidget* parent) : QDialog(parent), 
     variant_ = new QCheckBox(tr("Variant IF7263x (digit frames)"), this);
     variant_->setObjectName(QStringLiteral("MeterVariant"));
     error_ = errorLabel(this, QStringLiteral("MeterError"));
+    error_->setWordWrap(true);  // a device's error may carry advice of some length
     form->addRow(tr("&Name"), name_);
     form->addRow(tr("&Device"), device_);
     form->addRow(tr("&Model"), model_);
@@ -115,6 +115,7 @@ void BenchMeterDialog::accept() {
     error_->setText(error.toHtmlEscaped());
     error_->setVisible(!error.isEmpty());
     if (error.isEmpty()) QDialog::accept();
+    else adjustSize();
 }
 
 BenchMathDialog::BenchMathDialog(Add add, const QStringList& names, QWidget* parent)
@@ -128,11 +129,10 @@ BenchMathDialog::BenchMathDialog(Add add, const QStringList& names, QWidget* par
     expression_->setObjectName(QStringLiteral("MathExpression"));
     expression_->setPlaceholderText(tr("e.g. U * I or integral(U * I)"));
     expression_->setMinimumWidth(expression_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
-    auto* help = new QLabel(tr("Channels: %1. With + - * / ( ), numbers, abs(), sqrt() and integral() "
-                               "(over time in hours: integral(U * I) is in Wh).")
+    auto* help = new QLabel(tr("Channels: %1\nWith + - * / ( ), numbers, abs(), sqrt() and integral(),\n"
+                               "the integral over time in hours: integral(U * I) is in Wh.")
                                 .arg(names.isEmpty() ? tr("none yet") : names.join(QStringLiteral(", "))),
                             this);
-    help->setWordWrap(true);
     error_ = errorLabel(this, QStringLiteral("MathError"));
     form->addRow(tr("&Name"), name_);
     form->addRow(tr("&Expression"), expression_);
@@ -162,4 +162,5 @@ void BenchMathDialog::accept() {
     }
     error_->setText(text);
     error_->show();
+    adjustSize();
 }
