@@ -40,7 +40,7 @@ class TstBenchStrips : public QObject {
     Q_OBJECT
 
 private slots:
-    // Stretches on and off the 16, 256 and 4096 point blocks, across a chunk, into the open tail.
+    // Stretches on and off the 16, 256 and 4096 point blocks, over two catch-ups, into the open tail.
     void rangeMatchesEveryPoint_data() {
         QTest::addColumn<qint64>("first");
         QTest::addColumn<qint64>("last");
@@ -48,7 +48,7 @@ private slots:
         QTest::newRow("inside a block") << qint64(3) << qint64(14);
         QTest::newRow("ragged ends") << qint64(7) << qint64(4099);
         QTest::newRow("block edges") << qint64(255) << qint64(65537);
-        QTest::newRow("across a chunk") << qint64(16380) << qint64(16390);
+        QTest::newRow("across a 16,384 block") << qint64(16380) << qint64(16390);
         QTest::newRow("everything and beyond") << qint64(-3) << qint64(90000);
         QTest::newRow("the unfinished tail") << qint64(69000) << qint64(70001);
     }

@@ -30,7 +30,10 @@ BenchReading reading(qint64 t, double value, const QString& display, const QStri
 // text needs.
 void checkWhole(const QWidget* w, const QWidget* outer) {
     const QRect r(w->mapTo(outer, QPoint(0, 0)), w->size());
-    QVERIFY2(outer->rect().contains(r), qPrintable(w->objectName() + QStringLiteral(" is cut off")));
+    const auto* labelled = qobject_cast<const QLabel*>(w);
+    const QString what = QString::fromLatin1(w->metaObject()->className()) + QLatin1Char(' ') +
+                         (labelled ? labelled->text() : w->objectName());
+    QVERIFY2(outer->rect().contains(r), qPrintable(what + QStringLiteral(" is cut off")));
     if (const auto* label = qobject_cast<const QLabel*>(w)) {
         QVERIFY2(label->width() >= label->minimumSizeHint().width(), qPrintable(label->text()));
         QVERIFY2(label->height() >= label->minimumSizeHint().height(), qPrintable(label->text()));
@@ -90,9 +93,11 @@ private slots:
         }
 
         const auto* area = window.findChild<QScrollArea*>(QStringLiteral("BenchTiles"));
-        // two rows of tiles at most before they scroll, all of them whole inside
-        const int shownTiles = std::min<int>(meters + 1, 2 * window.tiles()->columnsFor(window.tiles()->width()));
-        for (int i = 0; i < shownTiles; ++i) checkWhole(window.tiles()->tiles()[size_t(i)], area->viewport());
+        // up to six tiles show whole without scrolling, even at the smallest size
+        for (const BenchTile* tile : window.tiles()->tiles()) {
+            checkWhole(tile, area->viewport());
+            if (QTest::currentTestFailed()) return;
+        }
         for (const QWidget* w : window.findChild<QToolBar*>()->findChildren<QWidget*>()) {
             if (qobject_cast<const QAbstractButton*>(w) && w->isVisible()) checkWhole(w, &window);
         }
