@@ -26,8 +26,10 @@ struct BenchModel::Channel {
     bool stale = false;
     uint64_t readings = 0;
 
-    // statistics since the reset (Welford's running mean and sum of squared differences)
+    // statistics since the reset: Welford's running mean and sum of squared differences, of the
+    // values less the first one, so that a small swing on a large value keeps its digits
     uint64_t n = 0;
+    double shift = 0;
     double mean = 0;
     double m2 = 0;
     double min = 0;
@@ -44,13 +46,15 @@ struct BenchModel::Channel {
         n = 0;
         mean = m2 = min = max = 0;
     }
-    void count(double v) {
+    void count(double value) {
+        if (n == 0) shift = value;
+        const double v = value - shift;
         ++n;
         const double delta = v - mean;
         mean += delta / double(n);
         m2 += delta * (v - mean);
-        min = n == 1 ? v : std::min(min, v);
-        max = n == 1 ? v : std::max(max, v);
+        min = n == 1 ? value : std::min(min, value);
+        max = n == 1 ? value : std::max(max, value);
     }
     void addHistory(qint64 t, double v) {
         history.timeMs.push_back(t);
@@ -268,7 +272,7 @@ ChannelStats BenchModel::statistics(int id) const {
     s.count = ch->n;
     s.min = ch->min;
     s.max = ch->max;
-    s.mean = ch->mean;
+    s.mean = ch->shift + ch->mean;
     s.stddev = ch->n > 1 ? std::sqrt(ch->m2 / double(ch->n - 1)) : 0;
     return s;
 }

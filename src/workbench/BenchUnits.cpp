@@ -55,7 +55,7 @@ QString formatSi(double value, const QString& unit, int digits) {
     }
     const double scaled = value / std::pow(10.0, exponent);
     const double magnitude = std::fabs(scaled);
-    const int before = magnitude >= 100 ? 3 : magnitude >= 10 ? 2 : 1;
+    const int before = magnitude >= 10 ? static_cast<int>(std::floor(std::log10(magnitude))) + 1 : 1;
     const int decimals = std::max(0, digits - before);
     QString prefix;
     for (const Prefix& p : kPrefixes) {
