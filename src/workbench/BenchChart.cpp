@@ -1,6 +1,7 @@
 #include "BenchChart.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
@@ -50,6 +51,8 @@ BenchChart::BenchChart(QWidget* parent) : QWidget(parent) {
         view_->update();
         showState();
     });
+    // until the first reading, the axis ends now rather than in 1970
+    axis_.setLatest(QDateTime::currentMSecsSinceEpoch());
     redraw_.setSingleShot(true);
     redraw_.setInterval(kRedrawMs);
     connect(&redraw_, &QTimer::timeout, this, &BenchChart::takeNewPoints);

@@ -72,7 +72,7 @@ private slots:
         const QStringList names = {"U", "I", "T", "R", "F"};
         for (int m = 0; m < meters; ++m) model.addMeter(names[m]);
         QVERIFY(session.addMath(QStringLiteral("Power"), QStringLiteral("U * I")).id >= 0);
-        const qint64 t0 = 1'780'000'000'000;
+        const qint64 t0 = QDateTime::currentMSecsSinceEpoch() - 10'000;
         for (int k = 0; k < 50; ++k) {
             model.addReading(model.channelId("U"), reading(t0 + k * 200, 12.0, "-12.00 V", "V"));
             model.addReading(model.channelId("I"), reading(t0 + k * 200 + 100, 0.5, "500.0 mA", "A"));
