@@ -4,7 +4,9 @@
 #include <QtTest>
 #include <cmath>
 
+#include "BenchModel.h"
 #include "BenchStripPoints.h"
+#include "BenchStrips.h"
 #include "BenchStripScale.h"
 #include "BenchStripTrace.h"
 #include "BenchTimeAxis.h"
@@ -155,6 +157,49 @@ private slots:
         QCOMPARE(t.bars[2].column, 70);
         QCOMPARE(t.bars[2].min, 4.0);
         QCOMPARE(t.range.max, 5.0);
+    }
+
+    // The strips follow the model's channels, math ones included, and break where a meter went
+    // stale; a strip whose channel stays keeps what it took in.
+    void stripsFollowTheModel() {
+        BenchModel model;
+        const int u = model.addMeter(QStringLiteral("U"));
+        const int i = model.addMeter(QStringLiteral("I"));
+        QVERIFY(model.addMath(QStringLiteral("P"), QStringLiteral("U * I")).id >= 0);
+        BenchStrips strips;
+        strips.follow(model);
+        const qint64 t0 = 1'780'000'000'000;
+        for (int k = 0; k < 20; ++k) {
+            BenchReading r;
+            r.timeMs = t0 + k * 100;
+            r.value = 12;
+            r.unit = QStringLiteral("V");
+            model.addReading(u, r);
+            r.value = 0.5;
+            r.unit = QStringLiteral("A");
+            model.addReading(i, r);
+        }
+        model.checkStale(t0 + 60'000);
+        strips.follow(model);  // the units are known now
+        strips.catchUp();
+        QCOMPARE(strips.size(), 3);
+        QCOMPARE(strips.at(2).name, QStringLiteral("P"));
+        QCOMPARE(strips.at(2).unit, QStringLiteral("W"));
+        const BenchStripPoints& p = strips.at(2).points;
+        QCOMPARE(p.range(0, p.size()).max, 6.0);
+        QVERIFY(p.isGap(p.size() - 1));
+        QVERIFY(strips.lastTime() > t0 + 1900);
+        // the whole stretch and a second after the break: the last line ends on the last reading
+        const BenchStripTrace t = BenchStripTrace::reduce(p, t0, 10, 400);
+        QVERIFY(!t.joins.empty());
+        for (const BenchStripTrace::Join& j : t.joins) QVERIFY(j.x1 <= 190.0);
+
+        const int64_t taken = strips.at(0).points.size();
+        model.removeChannel(i);  // P reads I: it goes too
+        strips.follow(model);
+        QCOMPARE(strips.size(), 1);
+        QCOMPARE(strips.at(0).name, QStringLiteral("U"));
+        QCOMPARE(strips.at(0).points.size(), taken);
     }
 
     void scale() {
