@@ -93,7 +93,7 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
         err << name(id) << (online ? ": online\n" : ": offline\n") << std::flush;
     });
     QObject::connect(&model, &BenchModel::staleChanged, [&](int id, bool stale) {
-        if (stale) err << name(id) << ": no reading for " << model.staleAfterMs(id) / 1000.0 << " s\n" << std::flush;
+        if (stale && model.isOnline(id)) err << name(id) << ": no reading for " << model.staleAfterMs(id) / 1000.0 << " s\n" << std::flush;
     });
     for (const auto& broker : session.brokers()) {
         QObject::connect(broker.get(), &BrokerMeterSource::connectionChanged, [&err](bool connected, const QString& why) {
