@@ -74,6 +74,7 @@ bool applyBenchOptions(const AppOptions& options, BenchSession& session, QString
 
 int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream& err) {
     BenchModel model;
+    model.setHistoryKept(false);
     BenchSession session(model);
     QStringList errors;
     const bool ready = applyBenchOptions(options, session, errors);
@@ -92,7 +93,7 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
         err << name(id) << (online ? ": online\n" : ": offline\n") << std::flush;
     });
     QObject::connect(&model, &BenchModel::staleChanged, [&](int id, bool stale) {
-        if (stale) err << name(id) << ": no reading for " << model.staleAfterMs(id) / 1000.0 << " s\n" << std::flush;
+        if (stale && model.isOnline(id)) err << name(id) << ": no reading for " << model.staleAfterMs(id) / 1000.0 << " s\n" << std::flush;
     });
     for (const auto& broker : session.brokers()) {
         QObject::connect(broker.get(), &BrokerMeterSource::connectionChanged, [&err](bool connected, const QString& why) {
@@ -170,6 +171,12 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
         if (meter->readings() > 0) continue;
         err << text(meter->spec().name) << ": no reading was decoded from " << meter->spec().path << " (is "
             << meter->spec().model << " the meter's model?)\n";
+        code = 1;
+    }
+    for (const int id : model.channelIds()) {
+        const ChannelInfo* ch = model.channel(id);
+        if (ch->kind != ChannelKind::Meter || model.readingCount(id) > 0 || !ch->source.startsWith("mqtt")) continue;
+        err << text(ch->name) << ": announced itself on the broker but sent no reading\n";
         code = 1;
     }
     for (const auto& broker : session.brokers()) {

@@ -72,6 +72,7 @@ struct BenchModel::Impl {
     int nextId = 1;
     QTimer staleTimer;
     ChannelHistory none;
+    bool historyKept = true;
 
     Channel* find(int id) {
         const auto it = channels.find(id);
@@ -189,7 +190,7 @@ void BenchModel::addReading(int id, const BenchReading& reading, qint64 received
     ch->lastReceivedMs = receivedMs;
     ++ch->readings;
     if (reading.hasValue()) ch->count(reading.value);
-    ch->addHistory(reading.timeMs, reading.value);
+    if (d_->historyKept) ch->addHistory(reading.timeMs, reading.value);
     if (ch->info.kind == ChannelKind::Meter && !ch->online) setOnline(id, true);
     if (ch->stale) {
         ch->stale = false;
@@ -318,6 +319,8 @@ const ChannelHistory& BenchModel::history(int id) const {
     const Channel* ch = d_->find(id);
     return ch ? ch->history : d_->none;
 }
+
+void BenchModel::setHistoryKept(bool kept) { d_->historyKept = kept; }
 
 void BenchModel::checkStale(qint64 nowMs) {
     for (const int id : d_->order) {

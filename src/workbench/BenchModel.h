@@ -71,6 +71,9 @@ public:
     std::optional<double> relValue(int id) const;
 
     const ChannelHistory& history(int id) const;
+    // Whether readings are kept in the history (the chart and the aligned export read it); a run
+    // without a window keeps none, so a long run at a high rate does not fill the memory.
+    void setHistoryKept(bool kept);
 
     // Marks channels stale whose last reading is too old at `nowMs` (this computer's clock, ms
     // since 1970 UTC). A timer of the model calls it four times a second with the current time.

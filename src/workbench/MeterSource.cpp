@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QPointer>
+#include <QTimer>
 
 #include <atomic>
 #include <mutex>
@@ -100,6 +101,7 @@ struct LocalMeterSource::Impl {
     QtPollTimer timer;
     TCommPortDriver driver;
 
+    QTimer reopen;  // a lost device is tried again every two seconds
     uint64_t readings = 0;
     qint64 chunkMs = 0;
     int32_t bytesLeft = 0;
@@ -116,7 +118,14 @@ LocalMeterSource::LocalMeterSource(const LocalMeterSpec& spec, BenchModel& model
     d_->driver.setOnPortLost([this](TCommPortDriver* driver) {
         driver->Disconnect();
         d_->model.setOnline(d_->channel, false);
+        d_->reopen.start();
         emit lost(tr("the device %1 was lost").arg(QString::fromStdString(d_->spec.path)));
+    });
+    d_->reopen.setInterval(2000);
+    connect(&d_->reopen, &QTimer::timeout, this, [this] {
+        if (!d_->driver.Connect()) return;
+        d_->reopen.stop();
+        d_->model.setOnline(d_->channel, true);
     });
 }
 
@@ -153,6 +162,7 @@ bool LocalMeterSource::start(QString* error) {
 }
 
 void LocalMeterSource::stop() {
+    d_->reopen.stop();
     if (!d_->driver.Connected()) return;
     d_->driver.Disconnect();
     d_->model.setOnline(d_->channel, false);

@@ -40,7 +40,8 @@ public:
     uint64_t droppedFrames() const;
 
 signals:
-    // The device went away (an adapter pulled); the channel is offline.
+    // The device went away (an adapter pulled); the channel is offline until the device can be
+    // opened again, which is tried every two seconds.
     void lost(const QString& reason);
 
 private:
