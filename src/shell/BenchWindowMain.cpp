@@ -23,10 +23,39 @@ bool givenOnCommandLine(const AppOptions& options, const QString& name) {
     return false;
 }
 
+QString subscriptionText(const BrokerUrl& url) { return QString::fromStdString(url.display() + "/" + url.prefix); }
+
+bool subscribedOnCommandLine(const AppOptions& options, const QString& url) {
+    for (const BrokerUrl& given : options.subscriptions) {
+        if (subscriptionText(given) == url) return true;
+    }
+    return false;
+}
+
+// What to keep of the bench as it is now: the command line wins for its run only, so where it
+// named a channel or a broker, what was kept before stays kept instead.
+BenchSettings toKeep(const AppOptions& options, const BenchSettings& now, const BenchSettings& before) {
+    BenchSettings keep;
+    for (const BenchSettings::Meter& m : now.meters) {
+        if (!givenOnCommandLine(options, m.name)) keep.meters.push_back(m);
+    }
+    for (const BenchSettings::Meter& m : before.meters) {
+        if (givenOnCommandLine(options, m.name)) keep.meters.push_back(m);
+    }
+    for (const BenchSettings::Math& m : now.maths) {
+        if (!givenOnCommandLine(options, m.name)) keep.maths.push_back(m);
+    }
+    for (const BenchSettings::Math& m : before.maths) {
+        if (givenOnCommandLine(options, m.name)) keep.maths.push_back(m);
+    }
+    for (const QString& url : now.subscriptions) {
+        if (!subscribedOnCommandLine(options, url) || before.subscriptions.contains(url)) keep.subscriptions << url;
+    }
+    return keep;
+}
+
 // The kept bench, less what the command line names again: the command line wins for this run.
-void restore(const AppOptions& options, BenchSession& session, QStringList& problems) {
-    QSettings settings = userSettings();
-    const BenchSettings kept = loadBenchSettings(settings);
+void restore(const AppOptions& options, const BenchSettings& kept, BenchSession& session, QStringList& problems) {
     for (const BenchSettings::Meter& m : kept.meters) {
         if (givenOnCommandLine(options, m.name)) continue;
         const LocalMeterSpec spec{m.name, m.model.toStdString(), m.variant, m.path.toStdString()};
@@ -34,6 +63,7 @@ void restore(const AppOptions& options, BenchSession& session, QStringList& prob
         if (!session.addLocalMeter(spec, &error)) problems << QObject::tr("%1 (kept from the last run): %2").arg(m.name, error);
     }
     for (const QString& url : kept.subscriptions) {
+        if (subscribedOnCommandLine(options, url)) continue;
         std::string why;
         const std::optional<BrokerUrl> broker = parseBrokerUrl(url.toStdString(), why);
         if (!broker) continue;
@@ -55,7 +85,12 @@ int runBenchWindow(const AppOptions& options) {
     BenchModel model;
     BenchSession session(model);
     QStringList problems;
-    if (!options.noSettings) restore(options, session, problems);
+    BenchSettings kept;
+    if (!options.noSettings) {
+        QSettings settings = userSettings();
+        kept = loadBenchSettings(settings);
+        restore(options, kept, session, problems);
+    }
     applyBenchOptions(options, session, problems);
     if (options.recordPath) {
         QString error;
@@ -63,9 +98,9 @@ int runBenchWindow(const AppOptions& options) {
     }
     BenchWindow window(session);
     if (!options.noSettings) {
-        window.onBenchChanged = [&session] {
+        window.onBenchChanged = [&] {
             QSettings settings = userSettings();
-            saveBenchSettings(settings, session.settings());
+            saveBenchSettings(settings, toKeep(options, session.settings(), kept));
         };
     }
     window.resize(1000, 700);

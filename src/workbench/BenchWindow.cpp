@@ -141,10 +141,17 @@ void BenchWindow::resizeEvent(QResizeEvent* event) {
     QTimer::singleShot(0, this, &BenchWindow::fitTilesArea);
 }
 
+// A refused expression comes with a mark under its fault on the line below, so the problems are
+// shown in a fixed-width font; the status bar keeps the first line of each.
 void BenchWindow::showProblems(const QStringList& problems) {
     if (problems.isEmpty()) return;
-    statusBar()->showMessage(problems.join(QStringLiteral("; ")));
-    QMessageBox::warning(this, tr("Bench"), problems.join(QLatin1Char('\n')));
+    QStringList firstLines;
+    for (const QString& p : problems) firstLines << p.section(QLatin1Char('\n'), 0, 0);
+    statusBar()->showMessage(firstLines.join(QStringLiteral("; ")));
+    QMessageBox box(QMessageBox::Warning, tr("Bench"), QString(), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
+    box.setText(QStringLiteral("<pre>") + problems.join(QLatin1Char('\n')).toHtmlEscaped() + QStringLiteral("</pre>"));
+    box.exec();
 }
 
 void BenchWindow::addMeter() {
