@@ -1,4 +1,5 @@
 #include <QProcess>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -120,6 +121,37 @@ private slots:
         QVERIFY(std::fabs(s.mean - mean) < 1e-12);
         QVERIFY(std::fabs(s.stddev - std::sqrt(squares / double(values.size() - 1))) < 1e-12);
         QVERIFY(s.stddev > 0.3);
+    }
+
+    // A bench kept from an earlier run comes back whole, a meter whose adapter is away included
+    // (offline, tried again), and is kept as it was.
+    void restoredFromTheSettings() {
+        QTemporaryDir dir;
+        FedLine voltage("KR31G", SimFunction::Volts, [](int) { return 12.0; });
+        BenchSettings kept;
+        kept.meters = {{"U", "KR31G", false, QString::fromStdString(voltage.path())}, {"I", "KR31E", false, dir.filePath("gone")}};
+        kept.maths = {{"P", "U * I"}, {"E", "integral(P)"}};
+        {
+            QSettings file(dir.filePath("bench.ini"), QSettings::IniFormat);
+            saveBenchSettings(file, kept);
+        }
+        QSettings file(dir.filePath("bench.ini"), QSettings::IniFormat);
+        BenchModel model;
+        BenchSession session(model);
+        QStringList errors;
+        session.restore(loadBenchSettings(file), {}, &errors);
+        QCOMPARE(model.channelIds().size(), 4);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].startsWith("I: cannot open '" + dir.filePath("gone") + "'"), qPrintable(errors[0]));
+        QVERIFY(model.isOnline(model.channelId("U")) && !model.isOnline(model.channelId("I")));
+        voltage.start();
+        QTRY_VERIFY(model.latest(model.channelId("U")));
+        QVERIFY(model.latest(model.channelId("P"))->isGap());
+        const BenchSettings again = session.settings();
+        QCOMPARE(again.meters.size(), 2);
+        QCOMPARE(again.meters[1].path, dir.filePath("gone"));
+        QCOMPARE(again.maths.size(), 2);
+        QCOMPARE(again.maths[1].expression, QString("integral(P)"));
     }
 
 #ifdef DMMVIEW_PATH
