@@ -1,3 +1,4 @@
+#include <QDateTime>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
@@ -186,6 +187,30 @@ private slots:
         const QStringList rows = rowsAsPythonReadsThem(record);
         QVERIFY(rows.size() > 3);
         QVERIFY(rows.filter(QRegularExpression("^[^\t]+\tU\t12\tV\t12.00 V\tDC\tAUTO$")).size() >= 1);
+    }
+
+    // Killed outright, the run leaves whole rows up to half a second before its end.
+    void killedRunLosesAtMostHalfASecond() {
+        QTemporaryDir dir;
+        FedLine voltage("KR31G", SimFunction::Volts, [](int) { return 12.0; }, 50);
+        const QString record = dir.filePath("killed.csv");
+        QProcess run;
+        run.setWorkingDirectory(dir.path());
+        run.start(DMMVIEW_PATH, {"--meter", "U=KR31G@" + QString::fromStdString(voltage.path()), "--record", record});
+        QVERIFY(run.waitForStarted());
+        voltage.start();
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 200, 10000);
+        QTest::qWait(1500);
+        const qint64 killedAt = QDateTime::currentMSecsSinceEpoch();
+        ::kill(pid_t(run.processId()), SIGKILL);
+        QVERIFY(run.waitForFinished(5000));
+        QFile file(record);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.endsWith("\r\n"));
+        const QList<QByteArray> rows = text.trimmed().split('\n');
+        const QDateTime last = QDateTime::fromString(QString::fromUtf8(rows.back().split(',')[0]), Qt::ISODateWithMs);
+        QVERIFY2(killedAt - last.toMSecsSinceEpoch() <= 500 + 100, qPrintable(QString::number(killedAt - last.toMSecsSinceEpoch())));
     }
 #endif
 };
