@@ -9,7 +9,7 @@ BenchSession::BenchSession(BenchModel& model, QObject* parent) : QObject(parent)
 
 BenchSession::~BenchSession() { finishRecording(); }
 
-LocalMeterSource* BenchSession::addLocalMeter(const LocalMeterSpec& spec, QString* error) {
+LocalMeterSource* BenchSession::addLocalMeter(const LocalMeterSpec& spec, QString* error, bool keepWhenClosed) {
     const QString refusal = model_.checkNewName(spec.name);
     if (!refusal.isEmpty()) {
         if (error) *error = spec.name + ": " + refusal;
@@ -17,8 +17,11 @@ LocalMeterSource* BenchSession::addLocalMeter(const LocalMeterSpec& spec, QStrin
     }
     auto source = std::make_unique<LocalMeterSource>(spec, model_);
     if (!source->start(error)) {
-        model_.removeChannel(source->channelId());
-        return nullptr;
+        if (!keepWhenClosed || source->channelId() < 0) {
+            model_.removeChannel(source->channelId());
+            return nullptr;
+        }
+        source->keepTrying();
     }
     local_.push_back(std::move(source));
     return local_.back().get();
@@ -80,6 +83,35 @@ bool BenchSession::finishRecording(QString* error) {
     if (!recorder_) return true;
     const bool ok = recorder_->finish(error);
     return ok;
+}
+
+void BenchSession::restore(const BenchSettings& settings, const std::string& password, QStringList* errors) {
+    auto note = [errors](const QString& line) {
+        if (errors) *errors << line;
+    };
+    for (const BenchSettings::Meter& m : settings.meters) {
+        QString error;
+        const LocalMeterSpec spec{m.name, m.model.toStdString(), m.variant, m.path.toStdString()};
+        LocalMeterSource* source = addLocalMeter(spec, &error, true);
+        if (!source) note(m.name + ": " + error);
+        else if (!error.isEmpty()) note(m.name + ": " + error + tr(" (tried again every two seconds)"));
+    }
+    for (const QString& url : settings.subscriptions) {
+        std::string why;
+        const auto parsed = parseBrokerUrl(url.toStdString(), why);
+        if (!parsed) {
+            note(url + ": " + QString::fromStdString(why));
+            continue;
+        }
+        SubscribeRequest request;
+        request.url = *parsed;
+        request.password = password;
+        addBroker(request);
+    }
+    for (const BenchSettings::Math& m : settings.maths) {
+        const BenchModel::MathAdded added = addMath(m.name, m.expression);
+        if (added.id < 0 && !added.error.isEmpty()) note(m.name + "=" + m.expression + ": " + added.error);
+    }
 }
 
 BenchSettings BenchSession::settings() const {

@@ -24,8 +24,10 @@ public:
 
     BenchModel& model() { return model_; }
 
-    // A local meter, its device opened; nullptr with `error` (the channel is not kept then).
-    LocalMeterSource* addLocalMeter(const LocalMeterSpec& spec, QString* error = nullptr);
+    // A local meter, its device opened; nullptr with `error` (the channel is not kept then). With
+    // `keepWhenClosed` a device that cannot be opened yet keeps its channel, offline, and is tried
+    // again every two seconds; `error` says why it is closed.
+    LocalMeterSource* addLocalMeter(const LocalMeterSpec& spec, QString* error = nullptr, bool keepWhenClosed = false);
     // Meters under a broker's prefix, found as they announce themselves.
     BrokerMeterSource* addBroker(const SubscribeRequest& request);
 
@@ -48,6 +50,10 @@ public:
     BenchRecorder* recorder() const { return recorder_.get(); }
     // Writes what is held and closes the file.
     bool finishRecording(QString* error = nullptr);
+
+    // The bench of an earlier run: its meters (kept while their devices are away), brokers and
+    // math channels. What cannot be restored is one line each in `errors`.
+    void restore(const BenchSettings& settings, const std::string& password, QStringList* errors = nullptr);
 
     // What to keep for the next run: the local meters, math channels (waiting ones too) and
     // brokers, in order.

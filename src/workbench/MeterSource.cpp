@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QHash>
-#include <QPointer>
 #include <QTimer>
 
 #include <atomic>
@@ -161,6 +160,10 @@ bool LocalMeterSource::start(QString* error) {
     return true;
 }
 
+void LocalMeterSource::keepTrying() {
+    if (d_->channel >= 0 && modelCheckByCaption(d_->spec.model) && !d_->driver.Connected()) d_->reopen.start();
+}
+
 void LocalMeterSource::stop() {
     d_->reopen.stop();
     if (!d_->driver.Connected()) return;
@@ -249,10 +252,9 @@ void BrokerMeterSource::start() {
     settings.caFile = d_->request.caFile;
     const std::string prefix = d_->request.url.prefix;
     settings.filters = {prefix + "/+/status", prefix + "/+/reading"};
-    QPointer<BrokerMeterSource> self(this);
     d_->subscriber = std::make_unique<MqttSubscriber>(
         settings,
-        [this, self](const std::string& topic, const QByteArray& payload) {
+        [this](const std::string& topic, const QByteArray& payload) {
             bool wake = false;
             {
                 std::lock_guard<std::mutex> lock(d_->mutex);

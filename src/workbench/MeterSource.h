@@ -34,6 +34,9 @@ public:
     int channelId() const;  // -1 when the model refused the name
     // Opens the device; false with `error` when it cannot be opened or the model is unknown.
     bool start(QString* error = nullptr);
+    // After a start that could not open the device: tries again every two seconds, the channel
+    // offline until then (a meter kept from an earlier run whose adapter is not plugged in yet).
+    void keepTrying();
     void stop();
     const LocalMeterSpec& spec() const;
     uint64_t readings() const;

@@ -1,4 +1,6 @@
+#include <QDateTime>
 #include <QProcess>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -122,6 +124,37 @@ private slots:
         QVERIFY(s.stddev > 0.3);
     }
 
+    // A bench kept from an earlier run comes back whole, a meter whose adapter is away included
+    // (offline, tried again), and is kept as it was.
+    void restoredFromTheSettings() {
+        QTemporaryDir dir;
+        FedLine voltage("KR31G", SimFunction::Volts, [](int) { return 12.0; });
+        BenchSettings kept;
+        kept.meters = {{"U", "KR31G", false, QString::fromStdString(voltage.path())}, {"I", "KR31E", false, dir.filePath("gone")}};
+        kept.maths = {{"P", "U * I"}, {"E", "integral(P)"}};
+        {
+            QSettings file(dir.filePath("bench.ini"), QSettings::IniFormat);
+            saveBenchSettings(file, kept);
+        }
+        QSettings file(dir.filePath("bench.ini"), QSettings::IniFormat);
+        BenchModel model;
+        BenchSession session(model);
+        QStringList errors;
+        session.restore(loadBenchSettings(file), {}, &errors);
+        QCOMPARE(model.channelIds().size(), 4);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].startsWith("I: cannot open '" + dir.filePath("gone") + "'"), qPrintable(errors[0]));
+        QVERIFY(model.isOnline(model.channelId("U")) && !model.isOnline(model.channelId("I")));
+        voltage.start();
+        QTRY_VERIFY(model.latest(model.channelId("U")));
+        QVERIFY(model.latest(model.channelId("P"))->isGap());
+        const BenchSettings again = session.settings();
+        QCOMPARE(again.meters.size(), 2);
+        QCOMPARE(again.meters[1].path, dir.filePath("gone"));
+        QCOMPARE(again.maths.size(), 2);
+        QCOMPARE(again.maths[1].expression, QString("integral(P)"));
+    }
+
 #ifdef DMMVIEW_PATH
     // Without a window: refused expressions say where, a silent meter fails the run, and the
     // file holds the readings of the other.
@@ -154,6 +187,30 @@ private slots:
         const QStringList rows = rowsAsPythonReadsThem(record);
         QVERIFY(rows.size() > 3);
         QVERIFY(rows.filter(QRegularExpression("^[^\t]+\tU\t12\tV\t12.00 V\tDC\tAUTO$")).size() >= 1);
+    }
+
+    // Killed outright, the run leaves whole rows up to half a second before its end.
+    void killedRunLosesAtMostHalfASecond() {
+        QTemporaryDir dir;
+        FedLine voltage("KR31G", SimFunction::Volts, [](int) { return 12.0; }, 50);
+        const QString record = dir.filePath("killed.csv");
+        QProcess run;
+        run.setWorkingDirectory(dir.path());
+        run.start(DMMVIEW_PATH, {"--meter", "U=KR31G@" + QString::fromStdString(voltage.path()), "--record", record});
+        QVERIFY(run.waitForStarted());
+        voltage.start();
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 200, 10000);
+        QTest::qWait(1500);
+        const qint64 killedAt = QDateTime::currentMSecsSinceEpoch();
+        ::kill(pid_t(run.processId()), SIGKILL);
+        QVERIFY(run.waitForFinished(5000));
+        QFile file(record);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.endsWith("\r\n"));
+        const QList<QByteArray> rows = text.trimmed().split('\n');
+        const QDateTime last = QDateTime::fromString(QString::fromUtf8(rows.back().split(',')[0]), Qt::ISODateWithMs);
+        QVERIFY2(killedAt - last.toMSecsSinceEpoch() <= 500 + 100, qPrintable(QString::number(killedAt - last.toMSecsSinceEpoch())));
     }
 #endif
 };
