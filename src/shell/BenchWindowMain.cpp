@@ -56,27 +56,18 @@ BenchSettings toKeep(const AppOptions& options, const BenchSettings& now, const 
 
 // The kept bench, less what the command line names again: the command line wins for this run.
 void restore(const AppOptions& options, const BenchSettings& kept, BenchSession& session, QStringList& problems) {
+    BenchSettings wanted;
     for (const BenchSettings::Meter& m : kept.meters) {
-        if (givenOnCommandLine(options, m.name)) continue;
-        const LocalMeterSpec spec{m.name, m.model.toStdString(), m.variant, m.path.toStdString()};
-        QString error;
-        if (!session.addLocalMeter(spec, &error)) problems << QObject::tr("%1 (kept from the last run): %2").arg(m.name, error);
-    }
-    for (const QString& url : kept.subscriptions) {
-        if (subscribedOnCommandLine(options, url)) continue;
-        std::string why;
-        const std::optional<BrokerUrl> broker = parseBrokerUrl(url.toStdString(), why);
-        if (!broker) continue;
-        SubscribeRequest request;
-        request.url = *broker;
-        if (const char* password = std::getenv("DMMVIEW_MQTT_PASSWORD")) request.password = password;
-        session.addBroker(request);
+        if (!givenOnCommandLine(options, m.name)) wanted.meters.push_back(m);
     }
     for (const BenchSettings::Math& m : kept.maths) {
-        if (givenOnCommandLine(options, m.name)) continue;
-        const BenchModel::MathAdded added = session.addMath(m.name, m.expression);
-        if (added.id < 0 && !added.error.isEmpty()) problems << mathRefusal(m.name, m.expression, added);
+        if (!givenOnCommandLine(options, m.name)) wanted.maths.push_back(m);
     }
+    for (const QString& url : kept.subscriptions) {
+        if (!subscribedOnCommandLine(options, url)) wanted.subscriptions << url;
+    }
+    const char* password = std::getenv("DMMVIEW_MQTT_PASSWORD");
+    session.restore(wanted, password ? password : "", &problems);
 }
 
 }  // namespace
