@@ -29,7 +29,6 @@ const QColor kFrameColor(0xb4, 0xb4, 0xb4);
 
 BenchStripView::BenchStripView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMouseTracking(false);
     setCursor(Qt::OpenHandCursor);
 }
 

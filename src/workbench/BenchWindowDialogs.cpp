@@ -129,7 +129,8 @@ BenchMathDialog::BenchMathDialog(Add add, const QStringList& names, QWidget* par
     expression_->setObjectName(QStringLiteral("MathExpression"));
     expression_->setPlaceholderText(tr("e.g. U * I or integral(U * I)"));
     expression_->setMinimumWidth(expression_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
-    auto* help = new QLabel(tr("Channels: %1\nWith + - * / ( ), numbers, abs(), sqrt() and integral(),\n"
+    auto* help = new QLabel(tr("Channels: %1\nA name that is not a plain word goes in brackets: [KR31G-ttyUSB0].\n"
+                               "With + - * / ( ), numbers, abs(), sqrt() and integral(),\n"
                                "the integral over time in hours: integral(U * I) is in Wh.")
                                 .arg(names.isEmpty() ? tr("none yet") : names.join(QStringLiteral(", "))),
                             this);
