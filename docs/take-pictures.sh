@@ -103,3 +103,38 @@ echo docs/form.png
 "$dmmview" --report report.pdf run.db
 pdftoppm -r 90 -png -singlefile -f 1 -l 1 report.pdf "$docs/report-page"
 echo "docs/report-page.png"
+
+# simulate ARGS...: a simulated KR31G on a new pseudo-terminal; its path in $pty, its pid in $sim
+simulate() {
+    rm -f sim.out
+    "$dmmsim" --pty --model KR31G "$@" >sim.out 2>/dev/null &
+    sim=$!
+    while [ ! -s sim.out ]; do sleep 0.1; done
+    pty=$(head -n 1 sim.out)
+}
+
+# bench WAIT: the bench with a steady 12.00 V, a current ramping through ±540 mA and their power,
+# up for WAIT seconds; the meters' pids in $u_sim and $i_sim
+bench() {
+    simulate --scenario steady --function vdc --value 12.00
+    u_sim=$sim
+    u=$pty
+    simulate --scenario ramp --function ma --value 0.5
+    i_sim=$sim
+    start --bench --no-settings --meter "U=KR31G@$u" --meter "I=KR31G@$pty" --math "P=U*I"
+    sleep "$1"
+}
+
+# at 1000 x 700, the current's meter stopped for the last seconds: its tile dimmed, its strip and
+# the power's broken off
+bench 20
+kill "$i_sim"
+keep bench-1000x700 6
+kill "$u_sim"
+
+# at the smallest size the window allows
+bench 2
+xdotool windowsize --sync "$win" $(xprop -id "$win" WM_NORMAL_HINTS |
+    sed -n 's/.*minimum size: \([0-9]*\) by \([0-9]*\).*/\1 \2/p')
+keep bench-smallest 15
+kill "$u_sim" "$i_sim"

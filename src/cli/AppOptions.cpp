@@ -2,6 +2,7 @@
 
 #include "HeadlessRunner.h"
 #include "LocalClock.h"
+#include "MeterSource.h"
 #include "ModelProfiles.h"
 #include "PublishOptions.h"
 #include "RecordStore.h"
@@ -162,6 +163,32 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             recordRule = a;
         } else if (readPublishOption(args, i, publish, r.error)) {
             if (!r.error.empty()) return r;
+        } else if (a == "--bench") {
+            o.bench = true;
+        } else if (a == "--meter") {
+            if (!needValue(i, a, value)) return r;
+            parseMeterSpec(value, r.error);
+            if (!r.error.empty()) return r;
+            o.meters.push_back(value);
+        } else if (a == "--subscribe") {
+            if (!needValue(i, a, value)) return r;
+            const auto url = parseBrokerUrl(value, r.error);
+            if (!url) {
+                if (r.error.rfind("--publish", 0) == 0) r.error.replace(0, 9, "--subscribe");
+                return r;
+            }
+            o.subscriptions.push_back(*url);
+        } else if (a == "--subscribe-ca") {
+            if (!needValue(i, a, value)) return r;
+            o.subscribeCa = value;
+        } else if (a == "--math") {
+            if (!needValue(i, a, value)) return r;
+            const auto eq = value.find('=');
+            if (eq == std::string::npos || eq == 0 || eq + 1 >= value.size()) {
+                r.error = "--math takes NAME=EXPRESSION, for example --math \"P=U*I\"";
+                return r;
+            }
+            o.maths.emplace_back(value.substr(0, eq), value.substr(eq + 1));
         } else if (a == "--save-bytes") {
             if (!needValue(i, a, value)) return r;
             o.saveBytesPath = value;
@@ -178,7 +205,15 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (o.reportPdf && o.saveBytesPath) {
         r.error = "--save-bytes cannot be combined with --report: it reads no line";
     }
-    if (o.recordPath && !o.decodePath) r.error = "--record needs --decode: it records the readings of a line";
+    const bool benchSources = !o.meters.empty() || !o.subscriptions.empty();
+    if (o.recordPath && !o.decodePath && !benchSources && !o.bench)
+        r.error = "--record needs --decode, --meter or --subscribe: it records the readings of meters";
+    if ((o.bench || benchSources) && (o.decodePath || o.demo || o.connect || o.reportPdf || o.recoverJournal))
+        r.error = "--bench, --meter and --subscribe cannot be combined with --decode, --demo, --connect, --report or --recover";
+    if (!recordRule.empty() && (o.bench || benchSources))
+        r.error = recordRule + " applies to --decode; the bench records every reading";
+    if (!o.maths.empty() && !o.bench && !benchSources) r.error = "--math needs --bench, --meter or --subscribe";
+    if (!o.subscribeCa.empty() && o.subscriptions.empty()) r.error = "--subscribe-ca needs --subscribe URL";
     if (!recordRule.empty() && !o.recordPath) r.error = recordRule + " needs --record FILE";
     if (o.recordPath && o.saveBytesPath && *o.recordPath == *o.saveBytesPath)
         r.error = "--record and --save-bytes name the same file; the table would replace the bytes";
@@ -225,5 +260,18 @@ std::string usageText(const std::string& program) {
            "  --publish-id NAME   the client's name in the topics (default: model-device)\n"
            "  --publish-every SECONDS\n"
            "                      send at most one reading per SECONDS, the latest\n"
+           "  --bench             open the bench window: several meters, math channels and one\n"
+           "                      time line\n"
+           "  --meter NAME=MODEL@PATH\n"
+           "                      a meter of the bench on a serial device (MODEL as --model takes\n"
+           "                      it, MODEL+v for the variant); repeatable\n"
+           "  --subscribe URL     the bench shows every meter publishing under mqtt://HOST/PREFIX;\n"
+           "                      the password is read from DMMVIEW_MQTT_PASSWORD\n"
+           "  --subscribe-ca FILE (with mqtts://) the CA that signed the broker's certificate\n"
+           "  --math NAME=EXPR    a math channel of the bench: + - * / ( ) over channel names and\n"
+           "                      numbers, abs(), sqrt(), integral() (in hours); repeatable\n"
+           "                      Without --bench, --meter/--subscribe with --record FILE.csv (every\n"
+           "                      reading of every channel) or --publish (the math channels) run\n"
+           "                      without a window until interrupted\n"
            "  --help              this text\n";
 }

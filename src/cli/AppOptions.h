@@ -35,6 +35,20 @@ struct AppOptions {
     std::string recordStartNote;  // said when the start time occurs twice (the autumn change)
     std::optional<PublishRequest> publish;     // --publish URL and its companions: readings to a broker
     bool help = false;
+
+    // The bench: several meters side by side, math channels over them, one time line.
+    bool bench = false;                    // --bench: open the bench window
+    std::vector<std::string> meters;       // --meter NAME=MODEL@PATH, in order
+    std::vector<BrokerUrl> subscriptions;  // --subscribe URL, in order
+    std::string subscribeCa;               // --subscribe-ca FILE
+    std::vector<std::pair<std::string, std::string>> maths;  // --math NAME=EXPR, in order
+
+    // Bench sources without --bench and with something to write: no window, until interrupted.
+    bool benchHeadless() const {
+        return !bench && (!meters.empty() || !subscriptions.empty()) && (recordPath || publish);
+    }
+    // The bench window instead of the main window.
+    bool benchWindow() const { return bench || ((!meters.empty() || !subscriptions.empty()) && !benchHeadless()); }
 };
 
 struct OptionsResult {

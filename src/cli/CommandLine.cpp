@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <iostream>
 
+#include "BenchRunner.h"
 #include "HeadlessRunner.h"
 #include "RecoverRunner.h"
 #include "ReportRunner.h"
@@ -16,6 +17,10 @@ std::optional<int> runCommandLine(int& argc, char** argv, const OptionsResult& p
     if (parsed.options.help) {
         std::cout << usageText(program);
         return 0;
+    }
+    if (parsed.options.benchHeadless()) {
+        QCoreApplication app(argc, argv);
+        return runBenchHeadless(parsed.options, std::cout, std::cerr);
     }
     if (parsed.options.decodePath) return runHeadless(parsed.options, std::cin, std::cout, std::cerr);
     if (parsed.options.recoverJournal) {

@@ -44,6 +44,23 @@ std::atomic<bool> g_interrupted{false};
 
 void onInterrupt(int) { g_interrupted = true; }
 
+}  // namespace
+
+bool interrupted() { return g_interrupted; }
+
+// SIGINT, SIGTERM and SIGHUP (the terminal closed) end the reading, so a recording run still
+// writes what it stored. The handlers are installed without restarting the call they break.
+void installInterruptHandlers() {
+    g_interrupted = false;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+}
+
+namespace {
+
 // Prints each completed reading; the window's consumers are not there.
 class PrintingRun {
 public:
@@ -164,17 +181,6 @@ void readStream(std::istream& in, PrintingRun& run, const std::function<void()>&
     }
 }
 
-// SIGINT, SIGTERM and SIGHUP (the terminal closed) end the reading, so a recording run still
-// writes what it stored. The handlers are installed without restarting the call they break.
-void installInterruptHandlers() {
-    g_interrupted = false;
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
-}
-
 // Standard input of the process or a named pipe, read as the bytes arrive rather than in whole
 // buffers: a live pipe gives its readings (and a recording its rows) at once, and the journal of
 // a recording is written on time even while the line is slow or quiet.
@@ -269,14 +275,6 @@ void reportKeptRows(const HeadlessRecorder& recorder, std::ostream& err) {
 
 }  // namespace
 
-std::string checkedModelCaption(const ControlStates& controls) {
-    std::string caption;
-    for (const auto& p : modelProfiles()) {
-        if (controls.checked(p.check)) caption = p.caption;
-    }
-    return caption;
-}
-
 void appendCounts(std::string& out, float value) {
     char buf[64];
     const double v = value;
@@ -306,22 +304,6 @@ void applyModelOptions(const AppOptions& options, ControlStates& controls) {
         }
     }
     if (options.variant) controls.model[IF7263x] = true;
-}
-
-ProfileChoice prepareMeterState(const ControlStates& controls, MeterState& state) {
-    applyStartValues(state);
-    const ProfileChoice choice = chooseProfile(controls);
-    state.family = choice.family;
-    if (choice.ScaleDigits != "4") {
-        const auto range = countRangeFor(choice.ScaleDigits);
-        if (range) {
-            applyCountRange(*range, state);
-            // the window writes the limit texts here, which sets the limits from them
-            state.MaxLimit = range->MaxLimit;
-            state.MinLimit = range->MinLimit;
-        }
-    }
-    return choice;
 }
 
 int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostream& out, std::ostream& err) {

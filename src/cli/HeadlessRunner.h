@@ -10,12 +10,10 @@
 // Makes the requested model box the only checked one and adds the variant switch when asked.
 void applyModelOptions(const AppOptions& options, ControlStates& controls);
 
-// The model the checked boxes select: the last checked one, as the start-up applies them.
-std::string checkedModelCaption(const ControlStates& controls);
-
-// The start-up values of the state for the checked model, as the window's start-up leaves them
-// (count range, limits, MIN/MAX start values, first-frame markers), without any window.
-ProfileChoice prepareMeterState(const ControlStates& controls, MeterState& state);
+// SIGINT, SIGTERM and SIGHUP end a run without a window: after this, interrupted() turns true
+// on the first of them, and the call it broke returns.
+void installInterruptHandlers();
+bool interrupted();
 
 // Decodes options.decodePath (a capture file, "-" for standard input, or a serial device) without a
 // window and prints one tab-separated line per completed reading. Returns the process exit code.

@@ -88,3 +88,27 @@ void applyCountRange(const CountRange& range, MeterState& state) {
     state.MaxReading = range.MaxReading;
     state.MinReading = range.MinReading;
 }
+
+std::string checkedModelCaption(const ControlStates& controls) {
+    std::string caption;
+    for (const auto& p : modelProfiles()) {
+        if (controls.checked(p.check)) caption = p.caption;
+    }
+    return caption;
+}
+
+ProfileChoice prepareMeterState(const ControlStates& controls, MeterState& state) {
+    applyStartValues(state);
+    const ProfileChoice choice = chooseProfile(controls);
+    state.family = choice.family;
+    if (choice.ScaleDigits != "4") {
+        const auto range = countRangeFor(choice.ScaleDigits);
+        if (range) {
+            applyCountRange(*range, state);
+            // the window writes the limit texts here, which sets the limits from them
+            state.MaxLimit = range->MaxLimit;
+            state.MinLimit = range->MinLimit;
+        }
+    }
+    return choice;
+}

@@ -65,3 +65,10 @@ void applyStartValues(MeterState& state);
 // Sets the range values of `digits` into the state (limits at +-(FullScale + 2) first, as start-up
 // does before the limit texts are written).
 void applyCountRange(const CountRange& range, MeterState& state);
+
+// The model the checked boxes select: the last checked one, as the start-up applies them.
+std::string checkedModelCaption(const ControlStates& controls);
+
+// The start-up values of the state for the checked model, as the window's start-up leaves them
+// (count range, limits, MIN/MAX start values, first-frame markers), without any window.
+ProfileChoice prepareMeterState(const ControlStates& controls, MeterState& state);

@@ -56,53 +56,42 @@ void putTwo(char* p, int32_t v) {
     p[1] = char('0' + v % 10);
 }
 
-// ISO 8601 with milliseconds and the UTC offset, "2026-12-07T23:59:59.875+01:00"; for a row
-// without a date the time of day alone, "23:59:59.875". The date and offset texts are formed
-// again only when they change, which is once a day at most.
-class DateTimeText {
-public:
-    void append(std::string& out, const RecordRow& row) {
-        const bool dated = row.day != kNoDay;
-        if (dated && (row.day != day_ || row.utcOffsetMin != offset_)) remember(row.day, row.utcOffsetMin);
-        if (dated) out += date_;
-        // a time beyond the day (only a damaged row could hold one) still reads as a time of day
-        const int32_t ms = (row.timeMs % kDayMs + kDayMs) % kDayMs;
-        char t[12] = {0, 0, ':', 0, 0, ':', 0, 0, '.', 0, 0, 0};
-        putTwo(t, ms / 3600000);
-        putTwo(t + 3, ms / 60000 % 60);
-        putTwo(t + 6, ms / 1000 % 60);
-        t[9] = char('0' + ms % 1000 / 100);
-        putTwo(t + 10, ms % 100);
-        out.append(t, sizeof t);
-        if (dated) out += offsetText_;
-    }
-
-private:
-    void remember(int32_t day, int32_t offset) {
-        day_ = day;
-        offset_ = offset;
-        const CivilDate date = civilDate(day);
-        date_.clear();
-        appendDigits(date_, date.year, 4);
-        date_ += '-';
-        appendDigits(date_, date.month, 2);
-        date_ += '-';
-        appendDigits(date_, date.day, 2);
-        date_ += 'T';
-        offsetText_.assign(1, offset < 0 ? '-' : '+');
-        appendDigits(offsetText_, std::abs(offset) / 60, 2);
-        offsetText_ += ':';
-        appendDigits(offsetText_, std::abs(offset) % 60, 2);
-    }
-
-    int32_t day_ = kNoDay;
-    int32_t offset_ = 0;
-    std::string date_, offsetText_;
-};
-
 }  // namespace
 
 namespace CsvExport {
+
+void DateTimeText::append(std::string& out, const RecordRow& row) {
+    const bool dated = row.day != kNoDay;
+    if (dated && (row.day != day_ || row.utcOffsetMin != offset_)) remember(row.day, row.utcOffsetMin);
+    if (dated) out += date_;
+    // a time beyond the day (only a damaged row could hold one) still reads as a time of day
+    const int32_t ms = (row.timeMs % kDayMs + kDayMs) % kDayMs;
+    char t[12] = {0, 0, ':', 0, 0, ':', 0, 0, '.', 0, 0, 0};
+    putTwo(t, ms / 3600000);
+    putTwo(t + 3, ms / 60000 % 60);
+    putTwo(t + 6, ms / 1000 % 60);
+    t[9] = char('0' + ms % 1000 / 100);
+    putTwo(t + 10, ms % 100);
+    out.append(t, sizeof t);
+    if (dated) out += offsetText_;
+}
+
+void DateTimeText::remember(int32_t day, int32_t offset) {
+    day_ = day;
+    offset_ = offset;
+    const CivilDate date = civilDate(day);
+    date_.clear();
+    appendDigits(date_, date.year, 4);
+    date_ += '-';
+    appendDigits(date_, date.month, 2);
+    date_ += '-';
+    appendDigits(date_, date.day, 2);
+    date_ += 'T';
+    offsetText_.assign(1, offset < 0 ? '-' : '+');
+    appendDigits(offsetText_, std::abs(offset) / 60, 2);
+    offsetText_ += ':';
+    appendDigits(offsetText_, std::abs(offset) % 60, 2);
+}
 
 QByteArray headerLine() {
     return QByteArrayLiteral("No,Date and time,Value,Unit,AC/DC,AUTO/MANU,Number,Counts\r\n");

@@ -23,4 +23,19 @@ FileResult write(const QString& path, const RecordSource& rows, const FileProgre
 // The field as it stands, or in double quotes (inner quotes doubled) when it needs them.
 void appendField(std::string& out, std::string_view text);
 
+// ISO 8601 with milliseconds and the UTC offset, "2026-12-07T23:59:59.875+01:00"; for a row
+// without a date the time of day alone, "23:59:59.875". The date and offset texts are formed
+// again only when they change, which is once a day at most.
+class DateTimeText {
+public:
+    void append(std::string& out, const RecordRow& row);
+
+private:
+    void remember(int32_t day, int32_t offset);
+
+    int32_t day_ = kNoDay;
+    int32_t offset_ = 0;
+    std::string date_, offsetText_;
+};
+
 }  // namespace CsvExport

@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "AppOptions.h"
+#include "BenchWindowMain.h"
 #include "CommandLine.h"
 #include "TFCOMM.h"
 
@@ -10,6 +11,7 @@ int main(int argc, char* argv[]) {
     if (const std::optional<int> code = runCommandLine(argc, argv, parsed)) return *code;
 
     QApplication app(argc, argv);
+    if (parsed.options.benchWindow()) return runBenchWindow(parsed.options);
     TFCOMM window(parsed.options);
     window.show();
     return app.exec();

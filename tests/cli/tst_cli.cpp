@@ -74,7 +74,40 @@ private slots:
                                             << "--publish-every needs a number";
         QTest::newRow("publish with report") << QStringList{"--publish", "mqtt://h", "--report", "a.pdf", "t.db"}
                                              << "--publish needs readings";
+        QTest::newRow("meter without path") << QStringList{"--meter", "U=KR31G"} << "NAME=MODEL@PATH";
+        QTest::newRow("meter of no model") << QStringList{"--meter", "U=KR99@/dev/x"} << "unknown model 'KR99'";
+        QTest::newRow("meter variant") << QStringList{"--meter", "U=KR31G+v@"} << "device path after '@' is missing";
+        QTest::newRow("math alone") << QStringList{"--math", "P=U*I"} << "--math needs --bench, --meter or --subscribe";
+        QTest::newRow("math without name") << QStringList{"--bench", "--math", "=U"} << "NAME=EXPRESSION";
+        QTest::newRow("bench and decode") << QStringList{"--bench", "--decode", "-"} << "cannot be combined";
+        QTest::newRow("subscribe URL") << QStringList{"--subscribe", "http://h"} << "--subscribe needs mqtt://";
+        QTest::newRow("bench record rule") << QStringList{"--meter", "U=KR31G@/dev/x", "--record", "a.csv", "--limit", "5"}
+                                           << "--limit applies to --decode";
     }
+    // Which bench a command line opens: the window, or the run without one.
+    void benchWithOrWithoutWindow_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("window");
+        QTest::addColumn<bool>("headless");
+        const QString meter = "U=KR31G@/dev/x";
+        QTest::newRow("meters alone") << QStringList{"--meter", meter} << true << false;
+        QTest::newRow("recording") << QStringList{"--meter", meter, "--record", "a.csv"} << false << true;
+        QTest::newRow("publishing") << QStringList{"--subscribe", "mqtt://h/p", "--publish", "mqtt://h/q"} << false << true;
+        QTest::newRow("asked for") << QStringList{"--bench", "--meter", meter, "--record", "a.csv"} << true << false;
+        QTest::newRow("main window") << QStringList{"--record", "a.db", "--decode", "-"} << false << false;
+    }
+    void benchWithOrWithoutWindow() {
+        QFETCH(QStringList, args);
+        QFETCH(bool, window);
+        QFETCH(bool, headless);
+        std::vector<std::string> list;
+        for (const QString& a : args) list.push_back(a.toStdString());
+        const OptionsResult r = parseOptions(list);
+        QVERIFY2(r.error.empty(), r.error.c_str());
+        QCOMPARE(r.options.benchWindow(), window);
+        QCOMPARE(r.options.benchHeadless(), headless);
+    }
+
     void badOptionsAreExplained() {
         QFETCH(QStringList, args);
         QFETCH(QString, words);

@@ -1,0 +1,190 @@
+#include "BenchRunner.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdlib>
+#include <iomanip>
+#include <map>
+#include <memory>
+#include <ostream>
+
+#include "BenchRecorder.h"
+#include "BenchSession.h"
+#include "HeadlessPublishing.h"
+#include "HeadlessRunner.h"
+
+namespace {
+
+// A math channel's reading as a meter's, for publishing: "16.67 mWh" shows 16.67 in mWh.
+MeterState asMeterState(const BenchReading& r) {
+    MeterState s;
+    const QString display = r.display;
+    const qsizetype space = display.indexOf(' ');
+    s.ValueText = display.left(space).toStdString();
+    s.UnitText = space < 0 ? std::string() : display.mid(space + 1).toStdString();
+    QString digits = display.left(space);
+    digits.remove('.');
+    s.NumericValue = digits.toFloat();
+    return s;
+}
+
+std::string text(const QString& s) { return s.toStdString(); }
+
+}  // namespace
+
+QString mathRefusal(const QString& name, const QString& expression, const BenchModel::MathAdded& added) {
+    QString out = name + ": " + added.error;
+    if (added.position < 0) return out;
+    out += QStringLiteral(" at character %1\n  %2\n  %3^").arg(added.position + 1).arg(expression, QString(added.position, ' '));
+    return out;
+}
+
+bool applyBenchOptions(const AppOptions& options, BenchSession& session, QStringList& errors) {
+    bool ok = true;
+    for (const std::string& m : options.meters) {
+        std::string why;
+        const LocalMeterSpec spec = parseMeterSpec(m, why);
+        QString error;
+        if (!why.empty()) {
+            errors << QString::fromStdString(why);
+            ok = false;
+        } else if (!session.addLocalMeter(spec, &error)) {
+            errors << "--meter " + QString::fromStdString(m) + ": " + error;
+            ok = false;
+        }
+    }
+    for (const BrokerUrl& url : options.subscriptions) {
+        SubscribeRequest request;
+        request.url = url;
+        if (const char* password = std::getenv("DMMVIEW_MQTT_PASSWORD")) request.password = password;
+        request.caFile = options.subscribeCa;
+        session.addBroker(request);
+    }
+    for (const auto& [name, expression] : options.maths) {
+        const QString n = QString::fromStdString(name), e = QString::fromStdString(expression);
+        const BenchModel::MathAdded added = session.addMath(n, e);
+        if (added.id < 0 && !added.error.isEmpty()) {
+            errors << "--math " + mathRefusal(n, e, added);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream& err) {
+    BenchModel model;
+    model.setHistoryKept(false);
+    BenchSession session(model);
+    QStringList errors;
+    const bool ready = applyBenchOptions(options, session, errors);
+    for (const QString& e : errors) err << text(e) << '\n';
+    if (!ready) return 2;
+
+    QString error;
+    if (options.recordPath && !session.startRecording(QString::fromStdString(*options.recordPath), &error)) {
+        err << text(error) << '\n';
+        return 2;
+    }
+
+    // what happens to the channels, one line each on the error stream
+    auto name = [&model](int id) { return text(model.channel(id) ? model.channel(id)->name : QString()); };
+    QObject::connect(&model, &BenchModel::onlineChanged, [&](int id, bool online) {
+        err << name(id) << (online ? ": online\n" : ": offline\n") << std::flush;
+    });
+    QObject::connect(&model, &BenchModel::staleChanged, [&](int id, bool stale) {
+        if (stale && model.isOnline(id)) err << name(id) << ": no reading for " << model.staleAfterMs(id) / 1000.0 << " s\n" << std::flush;
+    });
+    for (const auto& broker : session.brokers()) {
+        QObject::connect(broker.get(), &BrokerMeterSource::connectionChanged, [&err](bool connected, const QString& why) {
+            err << "broker: " << (connected ? std::string("connected") : "not connected (" + text(why) + ")") << '\n' << std::flush;
+        });
+        QObject::connect(broker.get(), &BrokerMeterSource::meterDiscovered, [&](int id) {
+            err << name(id) << ": found at " << text(model.channel(id)->source) << '\n' << std::flush;
+        });
+    }
+    for (const auto& meter : session.localMeters()) {
+        QObject::connect(meter.get(), &LocalMeterSource::lost, [&err](const QString& why) { err << text(why) << '\n' << std::flush; });
+    }
+
+    // the math channels, each published as a meter of its own name
+    std::map<int, std::unique_ptr<HeadlessPublishing>> publishing;
+    int code = 0;
+    auto publish = [&](int id) {
+        const ChannelInfo* ch = model.channel(id);
+        if (!options.publish || !ch || ch->kind != ChannelKind::Math) return;
+        PublishRequest request = *options.publish;
+        const std::string own = text(ch->name);
+        request.clientName = request.clientName.empty() ? own : request.clientName + "-" + own;
+        auto p = HeadlessPublishing::start(request, "math", own, false, err);
+        if (!p) {
+            code = 1;
+            QCoreApplication::exit();
+            return;
+        }
+        publishing[id] = std::move(p);
+    };
+    for (const int id : model.channelIds()) publish(id);
+    QObject::connect(&model, &BenchModel::channelAdded, publish);
+    QObject::connect(&model, &BenchModel::readingAdded, [&](int id, const BenchReading& r) {
+        const auto it = publishing.find(id);
+        if (it != publishing.end() && r.hasValue()) it->second->offer(asMeterState(r));
+    });
+
+    installInterruptHandlers();
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [] {
+        if (interrupted()) QCoreApplication::quit();
+    });
+    watch.start(100);
+    if (code == 0) QCoreApplication::exec();
+    watch.stop();
+
+    // the end of the run is no news about the channels
+    QObject::disconnect(&model, nullptr, nullptr, nullptr);
+    for (const auto& meter : session.localMeters()) meter->stop();
+    for (const auto& broker : session.brokers()) broker->stop();
+    if (BenchRecorder* recorder = session.recorder()) {
+        if (session.finishRecording(&error)) {
+            err << *options.recordPath << ": " << recorder->rows() << (recorder->rows() == 1 ? " row" : " rows") << " written\n";
+        } else {
+            err << text(error) << '\n';
+            code = 1;
+        }
+    }
+    for (auto& [id, p] : publishing) {
+        if (!p->finish() && code == 0) code = 1;
+    }
+
+    // each channel's statistics, and the meters that said nothing
+    out << "channel\treadings\tmean\tstddev\tmin\tmax\tunit\n";
+    for (const int id : model.channelIds()) {
+        const ChannelInfo* ch = model.channel(id);
+        const ChannelStats s = model.statistics(id);
+        out << text(ch->name) << '\t' << model.readingCount(id) << std::setprecision(10);
+        if (s.count > 0) out << '\t' << s.mean << '\t' << s.stddev << '\t' << s.min << '\t' << s.max;
+        else out << "\t\t\t\t";
+        out << '\t' << text(ch->unit) << '\n';
+    }
+    out.flush();
+    for (const auto& meter : session.localMeters()) {
+        if (meter->readings() > 0) continue;
+        err << text(meter->spec().name) << ": no reading was decoded from " << meter->spec().path << " (is "
+            << meter->spec().model << " the meter's model?)\n";
+        code = 1;
+    }
+    for (const int id : model.channelIds()) {
+        const ChannelInfo* ch = model.channel(id);
+        if (ch->kind != ChannelKind::Meter || model.readingCount(id) > 0 || !ch->source.startsWith("mqtt")) continue;
+        err << text(ch->name) << ": announced itself on the broker but sent no reading\n";
+        code = 1;
+    }
+    for (const auto& broker : session.brokers()) {
+        if (broker->messages() > 0) continue;
+        err << "no meter published a reading on the broker" << (broker->connected() ? "" : " (not connected: " + text(broker->reason()) + ")")
+            << '\n';
+        code = 1;
+    }
+    for (const QString& w : session.waitingMaths()) err << "--math " << text(w) << ": its inputs were never found\n";
+    return code;
+}

@@ -1,0 +1,141 @@
+#include "BenchTile.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include "BenchModel.h"
+#include "BenchUnits.h"
+
+namespace {
+
+const QColor kDimmed(0x9a, 0x9a, 0x9a);
+const QColor kOnline(0x1e, 0x8c, 0x45);
+const QColor kOffline(0xc8, 0x30, 0x2a);
+const QColor kStale(0xc7, 0x6a, 0x00);
+
+void setColor(QLabel* label, const QColor& color) {
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, color);
+    label->setPalette(p);
+}
+
+}  // namespace
+
+BenchTile::BenchTile(BenchModel& model, int id, QWidget* parent) : QFrame(parent), model_(model), id_(id) {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+    setAutoFillBackground(true);
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(8, 6, 8, 6);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(1);
+
+    name_ = new QLabel(this);
+    name_->setObjectName(QStringLiteral("BenchTileName"));
+    QFont bold = name_->font();
+    bold.setBold(true);
+    name_->setFont(bold);
+    state_ = new QLabel(this);
+    state_->setObjectName(QStringLiteral("BenchTileState"));
+    state_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    grid->addWidget(name_, 0, 0, 1, 2);
+    grid->addWidget(state_, 0, 2, 1, 2);
+
+    value_ = new QLabel(this);
+    value_->setObjectName(QStringLiteral("BenchTileValue"));
+    QFont large = value_->font();
+    large.setPointSizeF(large.pointSizeF() * 2.2);
+    large.setBold(true);
+    value_->setFont(large);
+    value_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // room for the widest reading, so the tile keeps its size as readings change
+    value_->setMinimumWidth(QFontMetrics(large).horizontalAdvance(QStringLiteral("-888.88 mWh")));
+    grid->addWidget(value_, 1, 0, 1, 4);
+    mode_ = new QLabel(this);
+    mode_->setObjectName(QStringLiteral("BenchTileMode"));
+    mode_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    grid->addWidget(mode_, 2, 0, 1, 4);
+
+    min_ = addStat(tr("min"), 3, 0);
+    max_ = addStat(tr("max"), 3, 2);
+    mean_ = addStat(tr("mean"), 4, 0);
+    stddev_ = addStat(tr("σ"), 4, 2);
+    count_ = addStat(tr("n"), 5, 0);
+    rel_ = addStat(tr("REL"), 5, 2);
+
+    relButton_ = new QPushButton(tr("REL"), this);
+    relButton_->setObjectName(QStringLiteral("BenchTileRel"));
+    relButton_->setCheckable(true);
+    relButton_->setToolTip(tr("Take the latest value as the reference; press again to let it go"));
+    reset_ = new QPushButton(tr("Reset"), this);
+    reset_->setObjectName(QStringLiteral("BenchTileReset"));
+    reset_->setToolTip(tr("Start the statistics again"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(relButton_);
+    buttons->addWidget(reset_);
+    grid->addLayout(buttons, 6, 0, 1, 4);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+
+    connect(reset_, &QPushButton::clicked, this, [this] { model_.resetStatistics(id_); });
+    connect(relButton_, &QPushButton::clicked, this, [this] {
+        if (model_.relReference(id_)) model_.clearRel(id_);
+        else model_.captureRel(id_);
+        refresh();
+    });
+    refresh();
+}
+
+QLabel* BenchTile::addStat(const QString& caption, int row, int column) {
+    auto* name = new QLabel(caption, this);
+    auto* value = new QLabel(this);
+    value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    value->setObjectName(QStringLiteral("BenchTileStat_") + caption);
+    auto* grid = static_cast<QGridLayout*>(layout());
+    grid->addWidget(name, row, column);
+    grid->addWidget(value, row, column + 1);
+    return value;
+}
+
+void BenchTile::refresh() {
+    const ChannelInfo* info = model_.channel(id_);
+    if (!info) return;
+    name_->setText(info->name);
+    setToolTip(info->kind == ChannelKind::Math ? info->name + QStringLiteral(" = ") + info->expression : info->source);
+
+    const bool online = model_.isOnline(id_);
+    const bool stale = model_.isStale(id_);
+    state_->setText(!online ? tr("offline") : stale ? tr("stale") : tr("online"));
+    setColor(state_, !online ? kOffline : stale ? kStale : kOnline);
+    const bool dim = !online || stale;
+    if (dim != dimmed_) {
+        dimmed_ = dim;
+        setColor(value_, dim ? kDimmed : palette().color(QPalette::WindowText));
+    }
+
+    const std::optional<BenchReading> latest = model_.latest(id_);
+    const QString unit = info->unit;
+    if (!latest) value_->setText(QStringLiteral("—"));
+    else if (!latest->display.isEmpty()) value_->setText(latest->display);
+    else value_->setText(BenchUnits::formatSi(latest->value, unit));
+    if (info->kind == ChannelKind::Math) {
+        mode_->setText(QStringLiteral("= ") + info->expression);
+    } else {
+        const QString acdc = latest ? latest->acdc : QString();
+        const QString range = latest ? latest->range : QString();
+        mode_->setText(QStringList({acdc, range}).join(QStringLiteral("  ")).trimmed());
+    }
+
+    const ChannelStats s = model_.statistics(id_);
+    const auto number = [&](double v) { return s.count > 0 ? BenchUnits::formatSi(v, unit) : QStringLiteral("—"); };
+    count_->setText(QString::number(s.count));
+    min_->setText(number(s.min));
+    max_->setText(number(s.max));
+    mean_->setText(number(s.mean));
+    stddev_->setText(s.count > 1 ? BenchUnits::formatSi(s.stddev, unit) : QStringLiteral("—"));
+    const std::optional<double> rel = model_.relValue(id_);
+    const bool captured = model_.relReference(id_).has_value();
+    rel_->setText(rel ? BenchUnits::formatSi(*rel, unit) : captured ? QStringLiteral("--") : QStringLiteral("off"));
+    relButton_->setChecked(captured);
+}

@@ -1,0 +1,196 @@
+#include "BenchWindow.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "BenchChart.h"
+#include "BenchRecorder.h"
+#include "BenchSession.h"
+#include "BenchStripView.h"
+#include "BenchTile.h"
+#include "BenchTileGrid.h"
+#include "BenchWindowDialogs.h"
+
+namespace {
+
+// The tiles take no more than this many rows of the window at its smallest; more scroll.
+constexpr int kMinTileRows = 2;
+
+}  // namespace
+
+BenchWindow::BenchWindow(BenchSession& session, QWidget* parent) : QMainWindow(parent), session_(session) {
+    setWindowTitle(tr("dmmview bench"));
+    BenchModel& model = session_.model();
+
+    QToolBar* bar = addToolBar(tr("Bench"));
+    bar->setObjectName(QStringLiteral("BenchToolBar"));
+    bar->setMovable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    bar->addAction(tr("Add meter…"), this, &BenchWindow::addMeter)->setObjectName(QStringLiteral("AddMeter"));
+    bar->addAction(tr("Add math…"), this, &BenchWindow::addMath)->setObjectName(QStringLiteral("AddMath"));
+    bar->addSeparator();
+    QAction* resetAll = bar->addAction(tr("Reset all"), &model, &BenchModel::resetAllStatistics);
+    resetAll->setObjectName(QStringLiteral("ResetAll"));
+    resetAll->setToolTip(tr("Start the statistics of every channel again"));
+    bar->addAction(tr("Save aligned…"), this, &BenchWindow::saveAligned)->setObjectName(QStringLiteral("SaveAligned"));
+
+    grid_ = new BenchTileGrid;
+    tilesArea_ = new QScrollArea;
+    tilesArea_->setObjectName(QStringLiteral("BenchTiles"));
+    tilesArea_->setWidget(grid_);
+    tilesArea_->setWidgetResizable(true);
+    tilesArea_->setFrameShape(QFrame::NoFrame);
+    tilesArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    chart_ = new BenchChart;
+    chart_->setObjectName(QStringLiteral("BenchChart"));
+    chart_->setStrips(&strips_);
+    auto* central = new QWidget;
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(6, 6, 6, 0);
+    column->addWidget(tilesArea_, 0);
+    column->addWidget(chart_, 1);
+    setCentralWidget(central);
+    statusBar()->setSizeGripEnabled(true);
+
+    connect(&model, &BenchModel::channelAdded, this, &BenchWindow::channelAdded);
+    connect(&model, &BenchModel::channelRemoved, this, &BenchWindow::channelRemoved);
+    connect(&model, &BenchModel::channelChanged, this, [this](int id) {
+        dirty_.insert(id);
+        strips_.follow(session_.model());
+        chart_->stripsChanged();
+    });
+    connect(&model, &BenchModel::readingAdded, this, [this](int id) {
+        dirty_.insert(id);
+        chart_->pointsAdded();
+    });
+    for (auto signal : {&BenchModel::onlineChanged, &BenchModel::staleChanged}) {
+        connect(&model, signal, this, [this](int id) {
+            dirty_.insert(id);
+            chart_->pointsAdded();  // the line may have broken
+        });
+    }
+    for (auto signal : {&BenchModel::statisticsReset, &BenchModel::relChanged}) {
+        connect(&model, signal, this, [this](int id) { dirty_.insert(id); });
+    }
+    tileRefresh_.setInterval(kTileRefreshMs);
+    connect(&tileRefresh_, &QTimer::timeout, this, &BenchWindow::refreshTiles);
+    tileRefresh_.start();
+
+    for (const int id : model.channelIds()) channelAdded(id);
+    if (model.channelIds().isEmpty()) statusBar()->showMessage(tr("No meters yet: add one with Add meter…"));
+}
+
+BenchWindow::~BenchWindow() = default;
+
+void BenchWindow::channelAdded(int id) {
+    if (grid_->tile(id)) return;
+    auto* tile = new BenchTile(session_.model(), id);
+    auto* remove = new QAction(tr("Remove"), tile);
+    connect(remove, &QAction::triggered, this, [this, id] {
+        session_.removeChannel(id);
+        if (onBenchChanged) onBenchChanged();
+    });
+    tile->addAction(remove);
+    tile->setContextMenuPolicy(Qt::ActionsContextMenu);
+    grid_->addTile(tile);
+    strips_.follow(session_.model());
+    chart_->stripsChanged();
+    fitTilesArea();
+    statusBar()->clearMessage();
+}
+
+void BenchWindow::channelRemoved(int id) {
+    strips_.follow(session_.model());
+    chart_->stripsChanged();
+    grid_->removeTile(id);
+    dirty_.erase(id);
+    fitTilesArea();
+}
+
+void BenchWindow::refreshTiles() {
+    for (const int id : dirty_) {
+        if (BenchTile* tile = grid_->tile(id)) tile->refresh();
+    }
+    dirty_.clear();
+}
+
+// The tiles take the rows they need at the window's width, the chart the rest. The window is
+// never so small that the first tiles and every strip do not show whole: the tiles' area needs
+// the width of a few tiles side by side and, at the width it has, up to kMinTileRows rows of
+// them; more rows scroll.
+void BenchWindow::fitTilesArea() {
+    const int scrollBar = tilesArea_->verticalScrollBar()->sizeHint().width();
+    tilesArea_->setMinimumWidth(grid_->minimumSizeHint().width() + scrollBar);
+    const int needed = grid_->heightForWidth(tilesArea_->width() - scrollBar);
+    const int rows = std::min<int>(kMinTileRows, int(grid_->tiles().size()));
+    tilesArea_->setMinimumHeight(std::min(needed, grid_->rowsHeight(rows)));
+    tilesArea_->setMaximumHeight(needed);
+    chart_->view()->setMinimumHeight(chart_->view()->minimumHeightFor(strips_.size()));
+}
+
+void BenchWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // once the layout has given the tiles' area its new width
+    QTimer::singleShot(0, this, &BenchWindow::fitTilesArea);
+}
+
+// A refused expression comes with a mark under its fault on the line below, so the problems are
+// shown in a fixed-width font; the status bar keeps the first line of each.
+void BenchWindow::showProblems(const QStringList& problems) {
+    if (problems.isEmpty()) return;
+    QStringList firstLines;
+    for (const QString& p : problems) firstLines << p.section(QLatin1Char('\n'), 0, 0);
+    statusBar()->showMessage(firstLines.join(QStringLiteral("; ")));
+    QMessageBox box(QMessageBox::Warning, tr("Bench"), QString(), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
+    box.setText(QStringLiteral("<pre>") + problems.join(QLatin1Char('\n')).toHtmlEscaped() + QStringLiteral("</pre>"));
+    box.exec();
+}
+
+void BenchWindow::addMeter() {
+    BenchMeterDialog dialog(
+        [this](const LocalMeterSpec& spec) {
+            QString error;
+            if (!session_.addLocalMeter(spec, &error)) return error.isEmpty() ? tr("The meter could not be added.") : error;
+            if (onBenchChanged) onBenchChanged();
+            return QString();
+        },
+        this);
+    dialog.exec();
+}
+
+void BenchWindow::addMath() {
+    QStringList names;
+    for (const int id : session_.model().channelIds()) names << session_.model().channel(id)->name;
+    BenchMathDialog dialog(
+        [this](const QString& name, const QString& expression) {
+            const BenchModel::MathAdded added = session_.addMath(name, expression);
+            if (added.id < 0 && !added.error.isEmpty()) return BenchMathDialog::Refusal{added.error, added.position};
+            if (onBenchChanged) onBenchChanged();
+            if (added.id < 0) statusBar()->showMessage(tr("%1 waits for the channels it reads").arg(name));
+            return BenchMathDialog::Refusal{};
+        },
+        names, this);
+    dialog.exec();
+}
+
+void BenchWindow::saveAligned() {
+    bool ok = false;
+    const int step = QInputDialog::getInt(this, tr("Save aligned"), tr("One row every (seconds):"), 1, 1, 86400, 1, &ok);
+    if (!ok) return;
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save aligned"), QString(), tr("CSV files (*.csv)"));
+    if (path.isEmpty()) return;
+    QString error;
+    if (!writeAlignedCsv(session_.model(), path, qint64(step) * 1000, &error)) {
+        QMessageBox::warning(this, tr("Save aligned"), tr("%1 was not written: %2").arg(path, error));
+        return;
+    }
+    statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "BrokerUrl.h"
+
+class BenchModel;
+
+// A local meter: NAME=MODEL@PATH on the command line, or chosen in the window.
+struct LocalMeterSpec {
+    QString name;
+    std::string model;  // as --model takes it ("KR31G")
+    bool variant = false;  // the digit-frame variant switch ("KR31G+v")
+    std::string path;   // the serial device ("/dev/ttyUSB0")
+};
+
+// Reads "NAME=MODEL@PATH" (MODEL may end in "+v"); an empty `error` when it is understood.
+LocalMeterSpec parseMeterSpec(const std::string& text, std::string& error);
+
+// Feeds one channel of the model from a serial device on this thread's event loop, decoded by
+// the same code as the headless decode run; each reading carries the time it was completed.
+class LocalMeterSource : public QObject {
+    Q_OBJECT
+public:
+    // Adds the channel to the model at once (offline until the device is open).
+    LocalMeterSource(const LocalMeterSpec& spec, BenchModel& model, QObject* parent = nullptr);
+    ~LocalMeterSource() override;
+
+    int channelId() const;  // -1 when the model refused the name
+    // Opens the device; false with `error` when it cannot be opened or the model is unknown.
+    bool start(QString* error = nullptr);
+    // After a start that could not open the device: tries again every two seconds, the channel
+    // offline until then (a meter kept from an earlier run whose adapter is not plugged in yet).
+    void keepTrying();
+    void stop();
+    const LocalMeterSpec& spec() const;
+    uint64_t readings() const;
+    uint64_t droppedFrames() const;
+
+signals:
+    // The device went away (an adapter pulled); the channel is offline until the device can be
+    // opened again, which is tried every two seconds.
+    void lost(const QString& reason);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+// "2026-12-07T14:31:53.123+01:00" as milliseconds since 1970 UTC; nothing when it is not such a
+// time.
+std::optional<qint64> parseIsoTime(const std::string& text);
+
+// What --subscribe asks: the broker and the prefix its meters publish under.
+struct SubscribeRequest {
+    BrokerUrl url;           // the prefix is its topic part
+    std::string password;    // empty: none (from the environment, as for --publish)
+    std::string caFile;      // mqtts: the CA to trust
+};
+
+// Every meter that publishes under the prefix becomes a channel named by its client name, found
+// from its status topic; online/offline follow that topic. Readings arrive on the broker
+// client's thread and are handed to the model on this one.
+class BrokerMeterSource : public QObject {
+    Q_OBJECT
+public:
+    BrokerMeterSource(const SubscribeRequest& request, BenchModel& model, QObject* parent = nullptr);
+    ~BrokerMeterSource() override;
+
+    void start();
+    void stop();
+    // Whether the broker is reached, and why not.
+    bool connected() const;
+    QString reason() const;
+    uint64_t messages() const;  // reading messages taken in
+
+signals:
+    void connectionChanged(bool connected, const QString& reason);
+    void meterDiscovered(int channelId);
+
+private:
+    void takeInbox();
+    int discover(const QString& client);
+
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};

@@ -1,0 +1,219 @@
+#include <QDateTime>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <csignal>
+
+#include "BenchModel.h"
+#include "BenchRecorder.h"
+#include "BenchSession.h"
+#include "BenchTestSupport.h"
+
+using dmmsim::SimFunction;
+
+namespace {
+
+// The rows of a CSV file as Python's csv module reads them, one line of tab-joined fields each.
+QStringList rowsAsPythonReadsThem(const QString& path) {
+    QProcess python;
+    python.start("python3", {"-c",
+                             "import csv, sys\n"
+                             "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                             "    for row in csv.reader(f, strict=True): print('\\t'.join(row))\n",
+                             path});
+    python.waitForFinished(30000);
+    return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+QString numberText(double v) {
+    return std::isnan(v) ? QString() : QString::number(v, 'g', 15);
+}
+
+}  // namespace
+
+class BenchMetersTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Two meters on their lines, P = U * I and its integral, recorded in long form.
+    void powerAndEnergyOfTwoMeters() {
+        QTemporaryDir dir;
+        FedLine voltage("KR31G", SimFunction::Volts, [](int) { return 12.0; });
+        FedLine current("KR31G", SimFunction::MilliAmps, [](int) { return 0.5; });
+        BenchModel model;
+        BenchSession session(model);
+        QString error;
+        QVERIFY2(session.addLocalMeter({"U", "KR31G", false, voltage.path()}, &error), qPrintable(error));
+        QVERIFY2(session.addLocalMeter({"I", "KR31G", false, current.path()}, &error), qPrintable(error));
+        const int p = session.addMath("P", "U * I").id;
+        const int e = session.addMath("E", "integral(P)").id;
+        QVERIFY(session.startRecording(dir.filePath("bench.csv"), &error));
+        QStringList seen;  // every reading as the file should have it: channel, number, unit, value
+        qint64 firstPower = -1, energyAt10s = -1;
+        double energy = 0;
+        connect(&model, &BenchModel::readingAdded, [&](int id, const BenchReading& r) {
+            const ChannelInfo* ch = model.channel(id);
+            seen << QStringList{ch->name, numberText(r.value), r.unit,
+                                ch->kind == ChannelKind::Meter ? r.display : QString()}.join('\t');
+            if (id == p && r.hasValue() && firstPower < 0) firstPower = r.timeMs;
+            // the energy nearest ten seconds after the first power
+            if (id == e && r.hasValue() && firstPower >= 0 && energyAt10s < 0 && r.timeMs >= firstPower + 10000) {
+                energyAt10s = r.timeMs;
+                energy = r.value;
+            }
+        });
+        voltage.start();
+        current.start();
+        QTRY_VERIFY_WITH_TIMEOUT(energyAt10s > 0, 20000);
+        QCOMPARE(model.latest(p)->display, QString("6.000 W"));
+        QCOMPARE(model.latest(p)->unit, QString("W"));
+        // exact for the readings' own times, and 0.01667 Wh at ten seconds of them
+        QVERIFY(std::fabs(energy - 6.0 * double(energyAt10s - firstPower) / 3.6e6) < 1e-12);
+        QVERIFY2(energyAt10s - firstPower < 10100, qPrintable(QString::number(energyAt10s - firstPower)));
+        QVERIFY2(std::fabs(energy - 0.0166667) < 6.0 * 0.1 / 3600, qPrintable(QString::number(energy)));  // a reading's pace
+
+        // the current's meter stops: P is a gap once its last reading is stale
+        current.stop();
+        QElapsedTimer gap;
+        gap.start();
+        QTRY_VERIFY_WITH_TIMEOUT(model.latest(p)->isGap(), 5000);
+        QVERIFY2(gap.elapsed() <= model.staleAfterMs(model.channelId("I")) + 500, qPrintable(QString::number(gap.elapsed())));
+        QCOMPARE(model.staleAfterMs(model.channelId("I")), qint64(1500));
+        voltage.stop();
+
+        QVERIFY(session.finishRecording(&error));
+        QStringList rows = rowsAsPythonReadsThem(dir.filePath("bench.csv"));
+        QCOMPARE(rows.takeFirst(), QString("Date and time\tChannel\tNumber\tUnit\tValue\tAC/DC\tAUTO/MANU"));
+        QCOMPARE(rows.size(), seen.size());
+        for (int k = 0; k < rows.size(); ++k) {
+            QStringList fields = rows[k].split('\t');
+            QCOMPARE(fields.size(), 7);
+            QVERIFY(fields[0].contains(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$")));
+            fields[2] = fields[2].isEmpty() ? QString() : numberText(fields[2].toDouble());
+            QCOMPARE(QStringList(fields.mid(1, 4)).join('\t'), seen[k]);
+        }
+        QVERIFY(seen.contains("I\t0.5\tA\t500.0 mA"));
+    }
+
+    // Mean and deviation of a ramp match those of the rows recorded.
+    void rampStatisticsMatchTheRecordedRows() {
+        QTemporaryDir dir;
+        FedLine ramp("KR31G", SimFunction::Volts, [](int k) { return 1.0 + 0.01 * (k % 150); }, 20);
+        BenchModel model;
+        BenchSession session(model);
+        QVERIFY(session.addLocalMeter({"R", "KR31G", false, ramp.path()}));
+        QVERIFY(session.startRecording(dir.filePath("ramp.csv")));
+        ramp.start();
+        QTRY_VERIFY_WITH_TIMEOUT(model.readingCount(model.channelId("R")) >= 200, 20000);
+        ramp.stop();
+        QTest::qWait(200);
+        QVERIFY(session.finishRecording());
+        std::vector<double> values;
+        for (const QString& row : rowsAsPythonReadsThem(dir.filePath("ramp.csv")).mid(1)) values.push_back(row.split('\t')[2].toDouble());
+        double sum = 0, squares = 0;
+        for (const double v : values) sum += v;
+        const double mean = sum / double(values.size());
+        for (const double v : values) squares += (v - mean) * (v - mean);
+        const ChannelStats s = model.statistics(model.channelId("R"));
+        QCOMPARE(s.count, uint64_t(values.size()));
+        QVERIFY(std::fabs(s.mean - mean) < 1e-12);
+        QVERIFY(std::fabs(s.stddev - std::sqrt(squares / double(values.size() - 1))) < 1e-12);
+        QVERIFY(s.stddev > 0.3);
+    }
+
+    // A bench kept from an earlier run comes back whole, a meter whose adapter is away included
+    // (offline, tried again), and is kept as it was.
+    void restoredFromTheSettings() {
+        QTemporaryDir dir;
+        FedLine voltage("KR31G", SimFunction::Volts, [](int) { return 12.0; });
+        BenchSettings kept;
+        kept.meters = {{"U", "KR31G", false, QString::fromStdString(voltage.path())}, {"I", "KR31E", false, dir.filePath("gone")}};
+        kept.maths = {{"P", "U * I"}, {"E", "integral(P)"}};
+        {
+            QSettings file(dir.filePath("bench.ini"), QSettings::IniFormat);
+            saveBenchSettings(file, kept);
+        }
+        QSettings file(dir.filePath("bench.ini"), QSettings::IniFormat);
+        BenchModel model;
+        BenchSession session(model);
+        QStringList errors;
+        session.restore(loadBenchSettings(file), {}, &errors);
+        QCOMPARE(model.channelIds().size(), 4);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].startsWith("I: cannot open '" + dir.filePath("gone") + "'"), qPrintable(errors[0]));
+        QVERIFY(model.isOnline(model.channelId("U")) && !model.isOnline(model.channelId("I")));
+        voltage.start();
+        QTRY_VERIFY(model.latest(model.channelId("U")));
+        QVERIFY(model.latest(model.channelId("P"))->isGap());
+        const BenchSettings again = session.settings();
+        QCOMPARE(again.meters.size(), 2);
+        QCOMPARE(again.meters[1].path, dir.filePath("gone"));
+        QCOMPARE(again.maths.size(), 2);
+        QCOMPARE(again.maths[1].expression, QString("integral(P)"));
+    }
+
+#ifdef DMMVIEW_PATH
+    // Without a window: refused expressions say where, a silent meter fails the run, and the
+    // file holds the readings of the other.
+    void headlessRun() {
+        QTemporaryDir dir;
+        FedLine voltage("KR31G", SimFunction::Volts, [](int) { return 12.0; });
+        PseudoTerminal silent;
+        const QString record = dir.filePath("run.csv");
+        const QString u = "U=KR31G@" + QString::fromStdString(voltage.path());
+        QProcess bad;
+        bad.start(DMMVIEW_PATH, {"--meter", u, "--math", "P=U * (U", "--record", record});
+        QVERIFY(bad.waitForFinished(10000));
+        QCOMPARE(bad.exitCode(), 2);
+        const QString said = QString::fromUtf8(bad.readAllStandardError());
+        QVERIFY2(said.contains("P: ')' expected at character 7\n  U * (U\n        ^"), qPrintable(said));
+
+        QProcess run;
+        run.setWorkingDirectory(dir.path());
+        run.start(DMMVIEW_PATH, {"--meter", u, "--meter", "S=KR31E@" + QString::fromStdString(silent.slavePath),
+                                 "--math", "P=U*U", "--record", record});
+        voltage.start();
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 200, 10000);  // written while it runs
+        ::kill(pid_t(run.processId()), SIGTERM);
+        QVERIFY(run.waitForFinished(10000));
+        QCOMPARE(run.exitCode(), 1);
+        const QString err = QString::fromUtf8(run.readAllStandardError());
+        QVERIFY2(err.contains("S: no reading was decoded from " + QString::fromStdString(silent.slavePath)), qPrintable(err));
+        const QString out = QString::fromUtf8(run.readAllStandardOutput());
+        QVERIFY2(out.contains(QRegularExpression("\nP\t\\d+\t144\t0\t144\t144\tV\u00B2\n")), qPrintable(out));
+        const QStringList rows = rowsAsPythonReadsThem(record);
+        QVERIFY(rows.size() > 3);
+        QVERIFY(rows.filter(QRegularExpression("^[^\t]+\tU\t12\tV\t12.00 V\tDC\tAUTO$")).size() >= 1);
+    }
+
+    // Killed outright, the run leaves whole rows up to half a second before its end.
+    void killedRunLosesAtMostHalfASecond() {
+        QTemporaryDir dir;
+        FedLine voltage("KR31G", SimFunction::Volts, [](int) { return 12.0; }, 50);
+        const QString record = dir.filePath("killed.csv");
+        QProcess run;
+        run.setWorkingDirectory(dir.path());
+        run.start(DMMVIEW_PATH, {"--meter", "U=KR31G@" + QString::fromStdString(voltage.path()), "--record", record});
+        QVERIFY(run.waitForStarted());
+        voltage.start();
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 200, 10000);
+        QTest::qWait(1500);
+        const qint64 killedAt = QDateTime::currentMSecsSinceEpoch();
+        ::kill(pid_t(run.processId()), SIGKILL);
+        QVERIFY(run.waitForFinished(5000));
+        QFile file(record);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.endsWith("\r\n"));
+        const QList<QByteArray> rows = text.trimmed().split('\n');
+        const QDateTime last = QDateTime::fromString(QString::fromUtf8(rows.back().split(',')[0]), Qt::ISODateWithMs);
+        QVERIFY2(killedAt - last.toMSecsSinceEpoch() <= 500 + 100, qPrintable(QString::number(killedAt - last.toMSecsSinceEpoch())));
+    }
+#endif
+};
+
+QTEST_MAIN(BenchMetersTest)
+#include "tst_bench_meters.moc"

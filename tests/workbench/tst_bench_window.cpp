@@ -1,0 +1,115 @@
+// The bench window's own layout: a tile and a strip for every channel, and at the smallest size
+// the window allows, every tile, strip and button whole.
+#include <QAbstractButton>
+#include <QLabel>
+#include <QScrollArea>
+#include <QToolBar>
+#include <QtTest>
+
+#include "BenchChart.h"
+#include "BenchSession.h"
+#include "BenchStripView.h"
+#include "BenchTile.h"
+#include "BenchTileGrid.h"
+#include "BenchWindow.h"
+
+namespace {
+
+BenchReading reading(qint64 t, double value, const QString& display, const QString& unit) {
+    BenchReading r;
+    r.timeMs = t;
+    r.value = value;
+    r.display = display;
+    r.unit = unit;
+    r.acdc = QStringLiteral("DC");
+    r.range = QStringLiteral("AUTO");
+    return r;
+}
+
+// Whether `w` and every visible widget in it lie whole inside `outer` and get the width their
+// text needs.
+void checkWhole(const QWidget* w, const QWidget* outer) {
+    const QRect r(w->mapTo(outer, QPoint(0, 0)), w->size());
+    const auto* labelled = qobject_cast<const QLabel*>(w);
+    const QString what = QString::fromLatin1(w->metaObject()->className()) + QLatin1Char(' ') +
+                         (labelled ? labelled->text() : w->objectName());
+    QVERIFY2(outer->rect().contains(r), qPrintable(what + QStringLiteral(" is cut off")));
+    if (const auto* label = qobject_cast<const QLabel*>(w)) {
+        QVERIFY2(label->width() >= label->minimumSizeHint().width(), qPrintable(label->text()));
+        QVERIFY2(label->height() >= label->minimumSizeHint().height(), qPrintable(label->text()));
+    }
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+        QVERIFY2(button->width() >= button->minimumSizeHint().width(), qPrintable(button->text()));
+    }
+    for (const QWidget* child : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isVisible()) checkWhole(child, outer);
+    }
+}
+
+}  // namespace
+
+class TstBenchWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void tilesAndStripsAtEverySize_data() {
+        QTest::addColumn<int>("meters");
+        QTest::addColumn<bool>("smallest");
+        QTest::newRow("two meters and a math channel, 1000 x 700") << 2 << false;
+        QTest::newRow("two meters and a math channel, smallest") << 2 << true;
+        QTest::newRow("five meters and a math channel, smallest") << 5 << true;
+    }
+
+    void tilesAndStripsAtEverySize() {
+        QFETCH(int, meters);
+        QFETCH(bool, smallest);
+        BenchModel model;
+        BenchSession session(model);
+        BenchWindow window(session);
+        window.resize(1000, 700);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QStringList names = {"U", "I", "T", "R", "F"};
+        for (int m = 0; m < meters; ++m) model.addMeter(names[m]);
+        QVERIFY(session.addMath(QStringLiteral("Power"), QStringLiteral("U * I")).id >= 0);
+        const qint64 t0 = QDateTime::currentMSecsSinceEpoch() - 10'000;
+        for (int k = 0; k < 50; ++k) {
+            model.addReading(model.channelId("U"), reading(t0 + k * 200, 12.0, "-12.00 V", "V"));
+            model.addReading(model.channelId("I"), reading(t0 + k * 200 + 100, 0.5, "500.0 mA", "A"));
+        }
+        QTest::qWait(2 * BenchWindow::kTileRefreshMs + BenchChart::kRedrawMs);
+
+        QCOMPARE(int(window.tiles()->tiles().size()), meters + 1);
+        for (int m = 0; m < meters; ++m) QVERIFY(window.tiles()->tile(model.channelId(names[m])));
+        QCOMPARE(window.tiles()->tiles().back()->findChild<QLabel*>("BenchTileValue")->text(), QStringLiteral("6.000 W"));
+        if (smallest) {
+            window.resize(window.minimumSizeHint());
+            QTest::qWait(50);
+            qInfo("smallest: %dx%d", window.width(), window.height());
+            QVERIFY(window.width() < 1000 && window.height() < 700);
+        } else {
+            // a few channels sit in one row
+            QCOMPARE(window.tiles()->columnsFor(window.tiles()->width()), meters + 1);
+        }
+
+        const auto* area = window.findChild<QScrollArea*>(QStringLiteral("BenchTiles"));
+        // up to six tiles show whole without scrolling, even at the smallest size
+        for (const BenchTile* tile : window.tiles()->tiles()) {
+            checkWhole(tile, area->viewport());
+            if (QTest::currentTestFailed()) return;
+        }
+        for (const QWidget* w : window.findChild<QToolBar*>()->findChildren<QWidget*>()) {
+            if (qobject_cast<const QAbstractButton*>(w) && w->isVisible()) checkWhole(w, &window);
+        }
+        const BenchStripView* strips = window.chart()->view();
+        checkWhole(window.chart(), &window);
+        for (int s = 0; s < meters + 1; ++s) {
+            const QRect plot = strips->plotRect(s);
+            QVERIFY(strips->rect().contains(plot));
+            QVERIFY(plot.height() >= 2 * strips->fontMetrics().height());
+        }
+    }
+};
+
+QTEST_MAIN(TstBenchWindow)
+#include "tst_bench_window.moc"
