@@ -167,7 +167,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             o.bench = true;
         } else if (a == "--meter") {
             if (!needValue(i, a, value)) return r;
-            parseMeterSpec(value, r.error);
+            parseMeterChoice(value, r.error);
             if (!r.error.empty()) return r;
             o.meters.push_back(value);
         } else if (a == "--subscribe") {

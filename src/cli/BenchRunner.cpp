@@ -44,12 +44,12 @@ bool applyBenchOptions(const AppOptions& options, BenchSession& session, QString
     bool ok = true;
     for (const std::string& m : options.meters) {
         std::string why;
-        const LocalMeterSpec spec = parseMeterSpec(m, why);
+        const LocalMeterChoice choice = parseMeterChoice(m, why);
         QString error;
         if (!why.empty()) {
             errors << QString::fromStdString(why);
             ok = false;
-        } else if (!session.addLocalMeter(spec, &error)) {
+        } else if (!session.addLocalMeter(choice, &error)) {
             errors << "--meter " + QString::fromStdString(m) + ": " + error;
             ok = false;
         }
@@ -169,8 +169,8 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
     out.flush();
     for (const auto& meter : session.localMeters()) {
         if (meter->readings() > 0) continue;
-        err << text(meter->spec().name) << ": no reading was decoded from " << meter->spec().path << " (is "
-            << meter->spec().model << " the meter's model?)\n";
+        err << text(meter->choice().name) << ": no reading was decoded from " << meter->choice().path << " (is "
+            << meter->choice().model << " the meter's model?)\n";
         code = 1;
     }
     for (const int id : model.channelIds()) {

@@ -9,13 +9,13 @@ BenchSession::BenchSession(BenchModel& model, QObject* parent) : QObject(parent)
 
 BenchSession::~BenchSession() { finishRecording(); }
 
-LocalMeterSource* BenchSession::addLocalMeter(const LocalMeterSpec& spec, QString* error, bool keepWhenClosed) {
-    const QString refusal = model_.checkNewName(spec.name);
+LocalMeterSource* BenchSession::addLocalMeter(const LocalMeterChoice& choice, QString* error, bool keepWhenClosed) {
+    const QString refusal = model_.checkNewName(choice.name);
     if (!refusal.isEmpty()) {
-        if (error) *error = spec.name + ": " + refusal;
+        if (error) *error = choice.name + ": " + refusal;
         return nullptr;
     }
-    auto source = std::make_unique<LocalMeterSource>(spec, model_);
+    auto source = std::make_unique<LocalMeterSource>(choice, model_);
     if (!source->start(error)) {
         if (!keepWhenClosed || source->channelId() < 0) {
             model_.removeChannel(source->channelId());
@@ -91,8 +91,8 @@ void BenchSession::restore(const BenchSettings& settings, const std::string& pas
     };
     for (const BenchSettings::Meter& m : settings.meters) {
         QString error;
-        const LocalMeterSpec spec{m.name, m.model.toStdString(), m.variant, m.path.toStdString()};
-        LocalMeterSource* source = addLocalMeter(spec, &error, true);
+        const LocalMeterChoice choice{m.name, m.model.toStdString(), m.variant, m.path.toStdString()};
+        LocalMeterSource* source = addLocalMeter(choice, &error, true);
         if (!source) note(m.name + ": " + error);
         else if (!error.isEmpty()) note(m.name + ": " + error + tr(" (tried again every two seconds)"));
     }
@@ -117,8 +117,8 @@ void BenchSession::restore(const BenchSettings& settings, const std::string& pas
 BenchSettings BenchSession::settings() const {
     BenchSettings s;
     for (const auto& meter : local_) {
-        const LocalMeterSpec& spec = meter->spec();
-        s.meters.push_back({spec.name, QString::fromStdString(spec.model), spec.variant, QString::fromStdString(spec.path)});
+        const LocalMeterChoice& choice = meter->choice();
+        s.meters.push_back({choice.name, QString::fromStdString(choice.model), choice.variant, QString::fromStdString(choice.path)});
     }
     for (const int id : model_.channelIds()) {
         const ChannelInfo* ch = model_.channel(id);

@@ -156,9 +156,9 @@ void BenchWindow::showProblems(const QStringList& problems) {
 
 void BenchWindow::addMeter() {
     BenchMeterDialog dialog(
-        [this](const LocalMeterSpec& spec) {
+        [this](const LocalMeterChoice& choice) {
             QString error;
-            if (!session_.addLocalMeter(spec, &error)) return error.isEmpty() ? tr("The meter could not be added.") : error;
+            if (!session_.addLocalMeter(choice, &error)) return error.isEmpty() ? tr("The meter could not be added.") : error;
             if (onBenchChanged) onBenchChanged();
             return QString();
         },

@@ -80,7 +80,7 @@ void BenchMeterDialog::listDevices() {
                                      return a.path == b.path && a.label == b.label && a.denied == b.denied;
                                  });
     if (same && device_->count() > 0) return;
-    const QString chosen = QString::fromStdString(spec().path);
+    const QString chosen = QString::fromStdString(choice().path);
     devices_ = std::move(present);
     const QSignalBlocker quiet(device_);
     device_->clear();
@@ -95,19 +95,19 @@ void BenchMeterDialog::listDevices() {
     else device_->setEditText(chosen);
 }
 
-LocalMeterSpec BenchMeterDialog::spec() const {
-    LocalMeterSpec spec;
-    spec.name = name_->text().trimmed();
+LocalMeterChoice BenchMeterDialog::choice() const {
+    LocalMeterChoice choice;
+    choice.name = name_->text().trimmed();
     const QString text = device_->currentText().trimmed();
     const int listed = device_->findText(text);
-    spec.path = (listed >= 0 ? device_->itemData(listed).toString() : text).toStdString();
-    spec.model = model_->currentText().toStdString();
-    spec.variant = variant_->isChecked();
-    return spec;
+    choice.path = (listed >= 0 ? device_->itemData(listed).toString() : text).toStdString();
+    choice.model = model_->currentText().toStdString();
+    choice.variant = variant_->isChecked();
+    return choice;
 }
 
 void BenchMeterDialog::accept() {
-    const LocalMeterSpec chosen = spec();
+    const LocalMeterChoice chosen = choice();
     QString error;
     if (chosen.name.isEmpty()) error = tr("The meter needs a name.");
     else if (chosen.path.empty()) error = tr("Choose the serial device the meter is on.");

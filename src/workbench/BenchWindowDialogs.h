@@ -20,10 +20,10 @@ class BenchMeterDialog : public QDialog {
     Q_OBJECT
 
 public:
-    using Add = std::function<QString(const LocalMeterSpec&)>;
+    using Add = std::function<QString(const LocalMeterChoice&)>;
     BenchMeterDialog(Add add, QWidget* parent = nullptr);
 
-    LocalMeterSpec spec() const;
+    LocalMeterChoice choice() const;
     void accept() override;
 
 private:

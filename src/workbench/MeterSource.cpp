@@ -20,33 +20,33 @@
 #include "TCommPortDriver.h"
 #include "UnitSymbols.h"
 
-LocalMeterSpec parseMeterSpec(const std::string& text, std::string& error) {
-    LocalMeterSpec spec;
+LocalMeterChoice parseMeterChoice(const std::string& text, std::string& error) {
+    LocalMeterChoice choice;
     const auto eq = text.find('=');
     const auto at = text.find('@', eq == std::string::npos ? 0 : eq);
     if (eq == std::string::npos || at == std::string::npos) {
         error = "--meter takes NAME=MODEL@PATH, for example U=KR31G@/dev/ttyUSB0";
-        return spec;
+        return choice;
     }
-    spec.name = QString::fromStdString(text.substr(0, eq));
+    choice.name = QString::fromStdString(text.substr(0, eq));
     std::string model = text.substr(eq + 1, at - eq - 1);
-    spec.path = text.substr(at + 1);
+    choice.path = text.substr(at + 1);
     if (model.size() > 2 && model.compare(model.size() - 2, 2, "+v") == 0) {
-        spec.variant = true;
+        choice.variant = true;
         model.resize(model.size() - 2);
     }
-    spec.model = model;
-    if (spec.name.isEmpty()) error = "--meter " + text + ": the meter needs a name before '='";
-    else if (spec.path.empty()) error = "--meter " + text + ": the device path after '@' is missing";
+    choice.model = model;
+    if (choice.name.isEmpty()) error = "--meter " + text + ": the meter needs a name before '='";
+    else if (choice.path.empty()) error = "--meter " + text + ": the device path after '@' is missing";
     else if (!modelCheckByCaption(model)) error = "--meter " + text + ": unknown model '" + model + "' (one of " + modelCaptionList() + ")";
-    return spec;
+    return choice;
 }
 
 // --- a meter on a serial line of this computer ---
 
 struct LocalMeterSource::Impl {
-    explicit Impl(const LocalMeterSpec& s, BenchModel& m)
-        : spec(s), model(m), engine(state, panel, controls, sink),
+    explicit Impl(const LocalMeterChoice& s, BenchModel& m)
+        : choice(s), model(m), engine(state, panel, controls, sink),
           segment(texts, [this](const std::string& f) { completed(engine.LcdDisplay31B(f)); }),
           digit(texts, [this](const std::string& f) { completed(engine.LcdDisplay47B(f)); }),
           timer([this](unsigned message) { driver.TimerWndProc(message); }), driver(port, timer) {}
@@ -84,7 +84,7 @@ struct LocalMeterSource::Impl {
         }
     }
 
-    LocalMeterSpec spec;
+    LocalMeterChoice choice;
     BenchModel& model;
     int channel = -1;
 
@@ -110,15 +110,15 @@ struct LocalMeterSource::Impl {
     BenchUnits::Split split;
 };
 
-LocalMeterSource::LocalMeterSource(const LocalMeterSpec& spec, BenchModel& model, QObject* parent)
-    : QObject(parent), d_(std::make_unique<Impl>(spec, model)) {
-    d_->channel = model.addMeter(spec.name, QString::fromStdString(spec.model + (spec.variant ? "+v" : "") + "@" + spec.path));
+LocalMeterSource::LocalMeterSource(const LocalMeterChoice& choice, BenchModel& model, QObject* parent)
+    : QObject(parent), d_(std::make_unique<Impl>(choice, model)) {
+    d_->channel = model.addMeter(choice.name, QString::fromStdString(choice.model + (choice.variant ? "+v" : "") + "@" + choice.path));
     d_->driver.setOnReceiveData([this](TCommPortDriver*, const void* data, int32_t size) { d_->received(data, size); });
     d_->driver.setOnPortLost([this](TCommPortDriver* driver) {
         driver->Disconnect();
         d_->model.setOnline(d_->channel, false);
         d_->reopen.start();
-        emit lost(tr("the device %1 was lost").arg(QString::fromStdString(d_->spec.path)));
+        emit lost(tr("the device %1 was lost").arg(QString::fromStdString(d_->choice.path)));
     });
     d_->reopen.setInterval(2000);
     connect(&d_->reopen, &QTimer::timeout, this, [this] {
@@ -131,7 +131,7 @@ LocalMeterSource::LocalMeterSource(const LocalMeterSpec& spec, BenchModel& model
 LocalMeterSource::~LocalMeterSource() { stop(); }
 
 int LocalMeterSource::channelId() const { return d_->channel; }
-const LocalMeterSpec& LocalMeterSource::spec() const { return d_->spec; }
+const LocalMeterChoice& LocalMeterSource::choice() const { return d_->choice; }
 uint64_t LocalMeterSource::readings() const { return d_->readings; }
 uint64_t LocalMeterSource::droppedFrames() const { return d_->state.DroppedFrames; }
 
@@ -140,20 +140,20 @@ bool LocalMeterSource::start(QString* error) {
         if (error) *error = why;
         return false;
     };
-    if (d_->channel < 0) return fail(tr("the name '%1' cannot be used").arg(d_->spec.name));
-    const auto check = modelCheckByCaption(d_->spec.model);
-    if (!check) return fail(tr("unknown model '%1'").arg(QString::fromStdString(d_->spec.model)));
+    if (d_->channel < 0) return fail(tr("the name '%1' cannot be used").arg(d_->choice.name));
+    const auto check = modelCheckByCaption(d_->choice.model);
+    if (!check) return fail(tr("unknown model '%1'").arg(QString::fromStdString(d_->choice.model)));
     for (int i = 0; i < IF7263x; ++i) d_->controls.model[i] = false;
     d_->controls.model[*check] = true;
-    d_->controls.model[IF7263x] = d_->spec.variant;
+    d_->controls.model[IF7263x] = d_->choice.variant;
     const ProfileChoice choice = prepareMeterState(d_->controls, d_->state);
     // ten bits a byte on the line: start, eight data, stop
     d_->byteMs = 10000.0 / (choice.baud19200 ? 19200 : 2400);
-    d_->port.setDevicePath(pnCOM1, d_->spec.path);
+    d_->port.setDevicePath(pnCOM1, d_->choice.path);
     d_->driver.setComPort(pnCOM1);
     d_->driver.setComPortSpeed(choice.baud19200 ? br19200 : br2400);
     if (!d_->driver.Connect()) {
-        return fail(tr("cannot open '%1': %2").arg(QString::fromStdString(d_->spec.path),
+        return fail(tr("cannot open '%1': %2").arg(QString::fromStdString(d_->choice.path),
                                                    QString::fromStdString(d_->port.lastErrorReason())));
     }
     d_->model.setOnline(d_->channel, true);
@@ -161,7 +161,7 @@ bool LocalMeterSource::start(QString* error) {
 }
 
 void LocalMeterSource::keepTrying() {
-    if (d_->channel >= 0 && modelCheckByCaption(d_->spec.model) && !d_->driver.Connected()) d_->reopen.start();
+    if (d_->channel >= 0 && modelCheckByCaption(d_->choice.model) && !d_->driver.Connected()) d_->reopen.start();
 }
 
 void LocalMeterSource::stop() {

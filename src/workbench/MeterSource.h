@@ -12,7 +12,7 @@
 class BenchModel;
 
 // A local meter: NAME=MODEL@PATH on the command line, or chosen in the window.
-struct LocalMeterSpec {
+struct LocalMeterChoice {
     QString name;
     std::string model;  // as --model takes it ("KR31G")
     bool variant = false;  // the digit-frame variant switch ("KR31G+v")
@@ -20,7 +20,7 @@ struct LocalMeterSpec {
 };
 
 // Reads "NAME=MODEL@PATH" (MODEL may end in "+v"); an empty `error` when it is understood.
-LocalMeterSpec parseMeterSpec(const std::string& text, std::string& error);
+LocalMeterChoice parseMeterChoice(const std::string& text, std::string& error);
 
 // Feeds one channel of the model from a serial device on this thread's event loop, decoded by
 // the same code as the headless decode run; each reading carries the time it was completed.
@@ -28,7 +28,7 @@ class LocalMeterSource : public QObject {
     Q_OBJECT
 public:
     // Adds the channel to the model at once (offline until the device is open).
-    LocalMeterSource(const LocalMeterSpec& spec, BenchModel& model, QObject* parent = nullptr);
+    LocalMeterSource(const LocalMeterChoice& choice, BenchModel& model, QObject* parent = nullptr);
     ~LocalMeterSource() override;
 
     int channelId() const;  // -1 when the model refused the name
@@ -38,7 +38,7 @@ public:
     // offline until then (a meter kept from an earlier run whose adapter is not plugged in yet).
     void keepTrying();
     void stop();
-    const LocalMeterSpec& spec() const;
+    const LocalMeterChoice& choice() const;
     uint64_t readings() const;
     uint64_t droppedFrames() const;
 
