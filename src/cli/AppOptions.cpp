@@ -129,6 +129,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
         } else if (a == "--record") {
             if (!needValue(i, a, value)) return r;
             o.recordPath = value;
+        } else if (a == "--once") {
+            o.once = true;
         } else if (a == "--no-repeat") {
             o.recordRepeat = false;
             recordRule = a;
@@ -176,6 +178,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (o.reportPdf && o.saveBytesPath) {
         r.error = "--save-bytes cannot be combined with --report: it reads no line";
     }
+    if (o.once && !o.decodePath) r.error = "--once needs --decode: it ends a run at the first loss of the device";
     if (o.recordPath && !o.decodePath) r.error = "--record needs --decode: it records the readings of a line";
     if (!recordRule.empty() && !o.recordPath) r.error = recordRule + " needs --record FILE";
     if (o.recordPath && o.saveBytesPath && *o.recordPath == *o.saveBytesPath)
@@ -197,7 +200,9 @@ std::string usageText(const std::string& program) {
            "  --connect           connect to the selected port at start\n"
            "  --decode PATH       no window: decode a capture file, - for standard input, or a serial\n"
            "                      device, and print one line per reading:\n"
-           "                      value, counts, unit, AC/DC, AUTO (tab-separated)\n"
+           "                      value, counts, unit, AC/DC, AUTO (tab-separated); a device\n"
+           "                      that goes away is waited for and read again when it is back\n"
+           "  --once              (with --decode of a device) end at the first loss of the device\n"
            "  --record FILE       with --decode: store the readings as the window's record table\n"
            "                      would and write them to FILE at the end (a Paradox table for\n"
            "                      a name ending in .db, comma-separated values with dates for\n"
