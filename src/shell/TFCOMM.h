@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <functional>
@@ -23,6 +24,7 @@
 #include "RecordFiles.h"
 #include "RecordSnapshot.h"
 #include "QtPollTimer.h"
+#include "ReadingPace.h"
 #include "ReadingSink.h"
 #include "RecordStore.h"
 #include "RecordTable.h"
@@ -89,8 +91,10 @@ public slots:
     void BTCon1Click();
     void BtDiscon1Click();
     void BtExit1Click();
-    // The open port's device vanished: disconnected state, link lost, and a message naming it.
+    // The open port's device vanished: the port is closed and tried again every second under the
+    // same device path while the window stays connected; a note names the port and its device.
     void portLost();
+    void tryReconnect();
     void ConTimerTimer();
     void SetmaxExit();
     void SetMinExit();
@@ -175,7 +179,13 @@ private:
     ScaleInputs scaleInputs() const;
     void keepBytes(const void* dataPtr, int32_t dataSize);
     void watchLine(const void* dataPtr, int32_t dataSize);
-    void showNotice(QMessageBox::Icon icon, const QString& objectName, const QString& text);
+    QMessageBox* showNotice(QMessageBox::Icon icon, const QString& objectName, const QString& text);
+    void showLineHint(const LineWatch::Hint& hint);
+    // Disconnects if need be, switches to the model and connects again.
+    void switchModel(const std::string& caption);
+    void wholeFrame();
+    void dropFrameInProgress();
+    QString linkTooltip();
     void bindRecording();
     void openRecordTable();
     void chooseRecordLimit(int item);
@@ -239,6 +249,14 @@ private:
     QTimer Trecord;
     bool exitConfirmed_ = false;
     bool readingDimmed_ = false;
+    // whether the reading on show is live, from the pace of the whole frames
+    ReadingPace pace_;
+    ReadingPace::Clock::time_point chunkAt_{};
+    int64_t lastFrameUs_ = 0;
+    // a lost device waited for: tried again every second, since the moment it went
+    QTimer reconnect_;
+    std::optional<int64_t> lostAtMs_;
+    QPointer<QMessageBox> lostNote_;
     // with --publish, from the first Connect on
     std::unique_ptr<ReadingPublisher> publisher_;
 };
