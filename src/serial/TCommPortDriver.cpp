@@ -103,7 +103,11 @@ void TCommPortDriver::TimerWndProc(unsigned message) {
         if (onPortLost_) onPortLost_(this);
         return;
     }
-    if (!ok || bytesRead == 0 || !onReceiveData_) return;
+    if (ok && bytesRead == 0) {
+        timer_.restUntilReadable(kPollTimerId, portHandle_);
+        return;
+    }
+    if (!ok || !onReceiveData_) return;
     // A port layer that claims more than it was asked for must not make the receiver read past the buffer.
     if (bytesRead > size) bytesRead = size;
     readTimeUs_ = readClock_();

@@ -497,6 +497,12 @@ void TFCOMM::ConTimerTimer() {
         ++meter_.LinkIdleTicks;
     }
     syncPanel();
+    // the tooltip is formed anew only when what it says may have changed
+    const LineCounts c = lineWatch_.counts();
+    const std::array<uint64_t, 6> said = {c.bytes, c.wholeFrames, c.droppedFrames, c.otherFrames,
+                                          uint64_t(lostAtMs_.value_or(-1)), uint64_t(lineWatch_.started())};
+    if (said == tooltipSays_ && !publisher_) return;
+    tooltipSays_ = said;
     const QString tip = linkTooltip();
     if (ui_->CONok->toolTip() != tip) {
         ui_->CONok->setToolTip(tip);
@@ -574,6 +580,7 @@ bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
 
 void TFCOMM::KDsetup(int) {
     drawPendingPointer();  // a pointer move of this chunk came first
+    pointerShown_.reset();
     scale_->KDsetup(scaleInputs());
     ui_->KD1->setImage(scale_->image());
 }
@@ -587,6 +594,8 @@ void TFCOMM::KDrun(int position) {
         ui_->CONok->setPixmap(LinkImages::pixmap(true, ratio));
         ui_->CONokN->setPixmap(LinkImages::pixmap(false, ratio));
     }
+    // a meter that repeats its reading moves nothing: the face is neither drawn nor painted
+    if (!pendingPointer_ && pointerShown_ == position) return;
     // the pointer is drawn with the scale as it is now, even when the drawing waits
     pendingPointer_ = std::make_pair(position, scaleInputs());
     if (!inChunk_) drawPendingPointer();
@@ -602,6 +611,7 @@ void TFCOMM::drawPendingPointer() {
     if (!pendingPointer_) return;
     ui_->KD1->releaseImage();
     scale_->KDrun(pendingPointer_->first, pendingPointer_->second);
+    pointerShown_ = pendingPointer_->first;
     pendingPointer_.reset();
     ui_->KD1->setImage(scale_->image());
 }

@@ -226,6 +226,8 @@ private:
     // drawing deferred to the end of the chunk being received
     bool inChunk_ = false;
     std::optional<std::pair<int, ScaleInputs>> pendingPointer_;
+    // the position the face's pointer was last drawn at, until the face is drawn anew
+    std::optional<int> pointerShown_;
     std::optional<int> pendingBar_;
     // the face and the bar follow the readings at most ten times a second
     UpdateThrottle faceAndBar_;
@@ -257,6 +259,7 @@ private:
     QTimer reconnect_;
     std::optional<int64_t> lostAtMs_;
     QPointer<QMessageBox> lostNote_;
+    std::array<uint64_t, 6> tooltipSays_{};
     // with --publish, from the first Connect on
     std::unique_ptr<ReadingPublisher> publisher_;
 };
