@@ -33,3 +33,8 @@ bool ReadingPace::stale(Clock::time_point now) const {
     }
     return now - last_ > quietLimit();
 }
+
+std::optional<ReadingPace::Clock::duration> ReadingPace::untilStale(Clock::time_point now) const {
+    if (state_ != State::Open || stale(now)) return std::nullopt;
+    return last_ + limit_ - now;
+}

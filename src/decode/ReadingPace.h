@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <optional>
 
 // Tells whether the reading on show is still live. A meter sends at its own pace, from several
 // frames a second to one every few seconds; the reading counts as stale only once no whole frame
@@ -22,6 +23,9 @@ public:
     void wholeFrame(Clock::time_point now);
 
     bool stale(Clock::time_point now) const;
+    // How long from `now` until the reading goes stale without another frame; nothing when it is
+    // stale already or cannot go stale (never connected, closed).
+    std::optional<Clock::duration> untilStale(Clock::time_point now) const;
     // How long the line may stay quiet before the reading is stale.
     Clock::duration quietLimit() const { return limit_; }
 

@@ -94,6 +94,12 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     ConTimer.setInterval(100);
     connect(&ConTimer, &QTimer::timeout, this, &TFCOMM::ConTimerTimer);
     ConTimer.start();
+    staleCheck_.setSingleShot(true);
+    staleCheck_.setTimerType(Qt::PreciseTimer);
+    connect(&staleCheck_, &QTimer::timeout, this, [this] {
+        syncPanel();
+        if (!ConTimer.isActive()) restWatchdog();  // not stale yet after all: wait on
+    });
     reconnect_.setInterval(1000);
     connect(&reconnect_, &QTimer::timeout, this, &TFCOMM::tryReconnect);
 
@@ -262,6 +268,7 @@ void TFCOMM::wholeFrame() {
     const int64_t at = comm2_.arrivalUs(frames_.bytesAfterFrame());
     meter_.ReadingUtcUs = at;
     lastFrameUs_ = at;
+    wakeWatchdog();
     pace_.wholeFrame(chunkAt_ - std::chrono::microseconds(comm2_.readTimeUs() - at));
 }
 
@@ -388,6 +395,7 @@ void TFCOMM::BTCon1Click() {
     }
     lineWatch_.start(comm2_.portName() + " (" + port_.devicePath(comm2_.ComPort()) + ")", controls_);
     pace_.connected(ReadingPace::Clock::now());
+    wakeWatchdog();
     dropFrameInProgress();
     startPublishing();
     ui_->ComSetup1->setEnabled(false);
@@ -411,6 +419,7 @@ void TFCOMM::BtDiscon1Click() {
     reconnect_.stop();
     lostAtMs_.reset();
     pace_.disconnected();
+    wakeWatchdog();
     syncPanel();
     byteLog_.close();
     swapConnectButtons(ui_->BtDiscon, ui_->BTCon);
@@ -436,6 +445,7 @@ void TFCOMM::portLost() {
     syncPanel();
     lostAtMs_ = QDateTime::currentMSecsSinceEpoch();
     reconnect_.start();
+    wakeWatchdog();
     if (lostNote_) lostNote_->close();
     lostNote_ = showNotice(QMessageBox::Warning, QStringLiteral("PortLost"),
                            tr("The connection to %1 was lost at %2: the device %3 is gone (cable or adapter "
@@ -501,13 +511,31 @@ void TFCOMM::ConTimerTimer() {
     const LineCounts c = lineWatch_.counts();
     const std::array<uint64_t, 6> said = {c.bytes, c.wholeFrames, c.droppedFrames, c.otherFrames,
                                           uint64_t(lostAtMs_.value_or(-1)), uint64_t(lineWatch_.started())};
-    if (said == tooltipSays_ && !publisher_) return;
-    tooltipSays_ = said;
-    const QString tip = linkTooltip();
-    if (ui_->CONok->toolTip() != tip) {
-        ui_->CONok->setToolTip(tip);
-        ui_->CONokN->setToolTip(tip);
+    if (said != tooltipSays_ || publisher_) {
+        tooltipSays_ = said;
+        const QString tip = linkTooltip();
+        if (ui_->CONok->toolTip() != tip) {
+            ui_->CONok->setToolTip(tip);
+            ui_->CONokN->setToolTip(tip);
+        }
     }
+    restWatchdog();
+}
+
+// With the link picture dark, the watchdog's ticks change nothing until the next whole frame but
+// the dimming of a reading that goes stale: the timer rests, and a single shot dims the reading
+// when it is due. A broker to serve or a lost device to wait for keeps it ticking.
+void TFCOMM::restWatchdog() {
+    if (!panel_.visible(LcdElement::CONokN) || publisher_ || lostAtMs_) return;
+    ConTimer.stop();
+    if (const auto left = pace_.untilStale(ReadingPace::Clock::now())) {
+        staleCheck_.start(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*left).count()) + 1);
+    }
+}
+
+void TFCOMM::wakeWatchdog() {
+    staleCheck_.stop();
+    if (!ConTimer.isActive()) ConTimer.start();
 }
 
 QString TFCOMM::linkTooltip() {

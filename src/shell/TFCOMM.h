@@ -185,6 +185,8 @@ private:
     void switchModel(const std::string& caption);
     void wholeFrame();
     void dropFrameInProgress();
+    void restWatchdog();
+    void wakeWatchdog();
     QString linkTooltip();
     void bindRecording();
     void openRecordTable();
@@ -220,6 +222,7 @@ private:
     ByteLog byteLog_;
 
     QTimer ConTimer;
+    QTimer staleCheck_;
     std::array<QWidget*, kLcdElementCount> elementWidgets_{};
     std::unique_ptr<ScaleCanvas> scale_;
     std::unique_ptr<DemoMeter> demo_;
