@@ -246,6 +246,7 @@ void TFCOMM::applyProfile() {
 // drawing work of a chunk (LCD, pointer, bar, trace) is done once, when the chunk is through.
 void TFCOMM::H31BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
     chunkAt_ = ReadingPace::Clock::now();
+    wakeWatchdog();
     keepBytes(dataPtr, dataSize);
     inChunk_ = true;
     segmentAssembler_.H31BRData(dataPtr, dataSize);
@@ -255,6 +256,7 @@ void TFCOMM::H31BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) 
 
 void TFCOMM::H47BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
     chunkAt_ = ReadingPace::Clock::now();
+    wakeWatchdog();
     keepBytes(dataPtr, dataSize);
     inChunk_ = true;
     digitAssembler_.H47BRData(dataPtr, dataSize);
@@ -268,7 +270,6 @@ void TFCOMM::wholeFrame() {
     const int64_t at = comm2_.arrivalUs(frames_.bytesAfterFrame());
     meter_.ReadingUtcUs = at;
     lastFrameUs_ = at;
-    wakeWatchdog();
     pace_.wholeFrame(chunkAt_ - std::chrono::microseconds(comm2_.readTimeUs() - at));
 }
 
@@ -522,9 +523,10 @@ void TFCOMM::ConTimerTimer() {
     restWatchdog();
 }
 
-// With the link picture dark, the watchdog's ticks change nothing until the next whole frame but
-// the dimming of a reading that goes stale: the timer rests, and a single shot dims the reading
-// when it is due. A broker to serve or a lost device to wait for keeps it ticking.
+// With the link picture dark, the watchdog's ticks change nothing until bytes come but the
+// dimming of a reading that goes stale: the timer rests, and a single shot dims the reading when
+// it is due. Received bytes (for the frame and the tooltip's counts), Connect, Disconnect and a
+// lost device wake it; a broker to serve or a lost device to wait for keeps it ticking.
 void TFCOMM::restWatchdog() {
     if (!panel_.visible(LcdElement::CONokN) || publisher_ || lostAtMs_) return;
     ConTimer.stop();
