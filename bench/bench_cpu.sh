@@ -10,20 +10,27 @@
 # The window runs in an empty temporary folder, so its record table and journal go with it.
 # It also reports how many times a second the chart, the LCD panel, the face and the bar were
 # repainted over the measuring period.
-# Usage: bench/bench_cpu.sh [build-dir] [seconds] [model] [stored-rows] [chart]
+# The meter sends back to back at the line rate (the stress case) unless INTERVAL_MS gives the
+# time from frame to frame, as a real meter's pace (333 for three readings a second); SCENARIO
+# picks what it shows (default sine, a reading that keeps changing; steady repeats one reading).
+# Usage: [INTERVAL_MS=N] [SCENARIO=NAME] bench/bench_cpu.sh [build-dir] [seconds] [model] [stored-rows] [chart]
 set -euo pipefail
 build=$(realpath "${1:-build}")
 seconds=${2:-60}
 model=${3:-KR31E}
 rows=${4:-0}
 chart=${5:-}
+interval=${INTERVAL_MS:-}
+scenario=${SCENARIO:-sine}
 sim="$build/tools/dmmsim/dmmsim"
 app="$build/bench/window_load"
 [ -x "$sim" ] && [ -x "$app" ] || { echo "build dmmsim and window_load first ($build)" >&2; exit 2; }
 
 work=$(mktemp -d)
 out="$work/sim.out"
-"$sim" --model "$model" --scenario sine --pty >"$out" &
+pace=()
+[ -n "$interval" ] && pace=(--interval "$interval")
+"$sim" --model "$model" --scenario "$scenario" "${pace[@]}" --pty >"$out" &
 sim_pid=$!
 trap 'kill $sim_pid ${app_pid:-} 2>/dev/null || true; wait 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 50); do [ -s "$out" ] && break; sleep 0.1; done
@@ -74,10 +81,11 @@ c1=$(cpu); t1=$(date +%s.%N)
 p1=$(paints)
 rss=$(awk '/^VmRSS/ {print $2}' "/proc/$app_pid/status")
 awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v m="$model" -v rows="$rows" -v rss="$rss" \
-    -v ch="${chart:-as started}" 'BEGIN {
+    -v ch="${chart:-as started}" -v pace="${interval:+a frame every $interval ms}" -v sc="$scenario" 'BEGIN {
   cpu = (c1 - c0) / hz; wall = t1 - t0;
-  printf "model %s, %d rows stored at start, chart %s: %.2f s CPU in %.1f s wall = %.2f %% of one core, %.0f MB resident\n",
-         m, rows, ch, cpu, wall, 100 * cpu / wall, rss / 1024 }'
+  if (pace == "") pace = "frames back to back";
+  printf "model %s (%s, %s), %d rows stored at start, chart %s: %.2f s CPU in %.1f s wall = %.3f %% of one core, %.0f MB resident\n",
+         m, sc, pace, rows, ch, cpu, wall, 100 * cpu / wall, rss / 1024 }'
 awk -v a="$p0" -v b="$p1" 'BEGIN {
   split(a, x, " "); split(b, y, " "); s = (y[1] - x[1]) / 1000;
   if (s <= 0) { print "repaints: the window did not answer"; exit }

@@ -130,6 +130,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
         } else if (a == "--record") {
             if (!needValue(i, a, value)) return r;
             o.recordPath = value;
+        } else if (a == "--once") {
+            o.once = true;
         } else if (a == "--no-repeat") {
             o.recordRepeat = false;
             recordRule = a;
@@ -214,6 +216,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
         r.error = recordRule + " applies to --decode; the bench records every reading";
     if (!o.maths.empty() && !o.bench && !benchSources) r.error = "--math needs --bench, --meter or --subscribe";
     if (!o.subscribeCa.empty() && o.subscriptions.empty()) r.error = "--subscribe-ca needs --subscribe URL";
+    if (o.once && !o.decodePath) r.error = "--once needs --decode: it ends a run at the first loss of the device";
     if (!recordRule.empty() && !o.recordPath) r.error = recordRule + " needs --record FILE";
     if (o.recordPath && o.saveBytesPath && *o.recordPath == *o.saveBytesPath)
         r.error = "--record and --save-bytes name the same file; the table would replace the bytes";
@@ -234,7 +237,9 @@ std::string usageText(const std::string& program) {
            "  --connect           connect to the selected port at start\n"
            "  --decode PATH       no window: decode a capture file, - for standard input, or a serial\n"
            "                      device, and print one line per reading:\n"
-           "                      value, counts, unit, AC/DC, AUTO (tab-separated)\n"
+           "                      value, counts, unit, AC/DC, AUTO (tab-separated); a device\n"
+           "                      that goes away is waited for and read again when it is back\n"
+           "  --once              (with --decode of a device) end at the first loss of the device\n"
            "  --record FILE       with --decode: store the readings as the window's record table\n"
            "                      would and write them to FILE at the end (a Paradox table for\n"
            "                      a name ending in .db, comma-separated values with dates for\n"

@@ -17,6 +17,9 @@ struct AppOptions {
     bool connect = false;                   // --connect: press Connect once the window is up
     std::string demoScenario = "cycle";     // --scenario NAME for the demo meter
     std::optional<std::string> decodePath;  // --decode PATH: headless mode
+    // --once (with --decode on a device): end at the first loss of the device instead of waiting
+    // for it to come back
+    bool once = false;
     std::optional<std::string> reportPdf;   // --report OUT.pdf TABLE: the report of TABLE as a PDF
     std::string reportTable;
     std::optional<std::string> recoverJournal;  // --recover JOURNAL OUT: the journal's rows written to OUT

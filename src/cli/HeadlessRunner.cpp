@@ -31,6 +31,7 @@
 #include "HeadlessRecorder.h"
 #include "LocalClock.h"
 #include "FrameAssembler.h"
+#include "FrameTally.h"
 #include "LcdPanelModel.h"
 #include "LineWatch.h"
 #include "MeterEngine.h"
@@ -66,19 +67,29 @@ class PrintingRun {
 public:
     PrintingRun(const ControlStates& controls, std::ostream& out)
         : controls_(controls), engine_(state_, panel_, controls_, sink_), out_(out),
-          segment_(texts_, [this](const std::string& f) { print(engine_.LcdDisplay31B(f)); }),
-          digit_(texts_, [this](const std::string& f) { print(engine_.LcdDisplay47B(f)); }),
-          watch_(texts_, state_) {}
+          segment_(texts_, [this](const std::string& f) {
+              stamp();
+              print(engine_.LcdDisplay31B(f));
+          }),
+          digit_(texts_, [this](const std::string& f) {
+              stamp();
+              print(engine_.LcdDisplay47B(f));
+          }),
+          watch_(texts_, state_), tally_(texts_, state_.family) {}
 
     MeterState& state() { return state_; }
     LineWatch& watch() { return watch_; }
     // Where the received bytes are kept as they came; nullptr: nowhere.
     void setByteLog(ByteLog* log) { byteLog_ = log; }
+    // When the byte that had so many bytes after it in the chunk being fed arrived, in
+    // microseconds since 1970 UTC; readings get no time without it.
+    void setArrivalClock(std::function<int64_t(uint64_t bytesAfter)> clock) { arrival_ = std::move(clock); }
     // Hears every completed reading after it is printed.
     void setReadingHandler(std::function<void(const MeterState&)> handler) { onReading_ = std::move(handler); }
 
     uint64_t bytesFed() const { return bytesFed_; }
     uint64_t readings() const { return readings_; }
+    TallyCounts tally() const { return tally_.counts(); }
 
     // With `beforeEachByte` the bytes are decoded one at a time, the call made before each, so
     // that a clock can follow the bytes.
@@ -105,6 +116,10 @@ public:
     }
 
 private:
+    // Every byte fed reaches the assembler, so the bytes fed so far end the chunk being fed,
+    // also when it is decoded a byte at a time.
+    void stamp() { state_.ReadingUtcUs = arrival_ ? arrival_(bytesFed_ - texts_.frameEnd) : 0; }
+
     void decode(const void* data, int32_t size) {
         if (state_.family == FrameFamily::Segment) segment_.H31BRData(data, size);
         else if (state_.family == FrameFamily::Digit) digit_.H47BRData(data, size);
@@ -113,8 +128,12 @@ private:
     // Lines are formed in one buffer and written in large pieces: a stream insertion per field
     // would cost more than decoding the frame.
     void print(bool completed) {
-        if (!completed) return;
+        if (!completed) {
+            tally_.unreadable();
+            return;
+        }
         ++readings_;
+        tally_.reading();
         pending_ += state_.ValueText;
         pending_ += '\t';
         appendCounts(pending_, state_.NumericValue);
@@ -144,8 +163,10 @@ private:
     SegmentFrameAssembler segment_;
     DigitFrameAssembler digit_;
     LineWatch watch_;
+    FrameTally tally_;
     ByteLog* byteLog_ = nullptr;
     std::function<void(const MeterState&)> onReading_;
+    std::function<int64_t(uint64_t)> arrival_;
 };
 
 // Polling without an event loop: the headless run calls the driver's tick itself.
@@ -181,10 +202,17 @@ void readStream(std::istream& in, PrintingRun& run, const std::function<void()>&
     }
 }
 
+int64_t utcNowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 // Standard input of the process or a named pipe, read as the bytes arrive rather than in whole
 // buffers: a live pipe gives its readings (and a recording its rows) at once, and the journal of
 // a recording is written on time even while the line is slow or quiet.
-void readLive(int fd, PrintingRun& run, const std::function<void()>& beforeEachByte, HeadlessRecorder* recorder) {
+void readLive(int fd, PrintingRun& run, const std::function<void()>& beforeEachByte, HeadlessRecorder* recorder,
+              int64_t& readUs) {
     constexpr int kWakeMs = 100;
     std::vector<char> buffer(64 * 1024);
     pollfd watched{fd, POLLIN, 0};
@@ -195,6 +223,7 @@ void readLive(int fd, PrintingRun& run, const std::function<void()>& beforeEachB
         if (ready < 0 && errno != EINTR) break;
         if (ready <= 0) continue;
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        readUs = utcNowUs();
         if (n > 0) {
             run.feed(buffer.data(), static_cast<int32_t>(n), beforeEachByte);
         } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
@@ -203,8 +232,35 @@ void readLive(int fd, PrintingRun& run, const std::function<void()>& beforeEachB
     }
 }
 
+// "14:02:11", local time
+std::string clockText(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+// Waits for a lost device to come back under its path, trying to open it once a second; the
+// journal of a recording is kept up to date meanwhile. False when the run was interrupted first.
+bool awaitDevice(TCommPortDriver& driver, HeadlessRecorder* recorder) {
+    constexpr auto kRetry = std::chrono::seconds(1);
+    auto nextTry = std::chrono::steady_clock::now() + kRetry;
+    while (!g_interrupted) {
+        const auto now = std::chrono::steady_clock::now();
+        if (recorder) recorder->realTimePassed(now);
+        if (now >= nextTry) {
+            if (driver.Connect()) return true;
+            nextTry = now + kRetry;
+        }
+        // a signal cuts the wait short
+        ::poll(nullptr, 0, 100);
+    }
+    return false;
+}
+
 int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun& run, HeadlessRecorder* recorder,
-               std::ostream& err) {
+               bool once, std::ostream& err) {
     PosixSerialPort port;
     port.setDevicePath(pnCOM1, path);
     ManualPollTimer timer;
@@ -212,6 +268,7 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
     driver.setComPort(pnCOM1);
     driver.setComPortSpeed(choice.baud19200 ? br19200 : br2400);
     driver.setOnReceiveData([&run](TCommPortDriver*, const void* data, int32_t size) { run.feed(data, size); });
+    run.setArrivalClock([&driver](uint64_t bytesAfter) { return driver.arrivalUs(bytesAfter); });
     bool lost = false;
     driver.setOnPortLost([&lost](TCommPortDriver* d) {
         lost = true;
@@ -226,12 +283,14 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
     // Instead of sleeping a whole polling period, wait for the descriptor to have bytes (at most
     // one period, so an interrupt is seen in time); the driver then reads them as on a tick.
     // A descriptor that keeps waking the loop without giving bytes has lost its device (an adapter
-    // pulled, the far side of a terminal closed); stop rather than spin on it.
+    // pulled, the far side of a terminal closed): the run waits for the device to come back
+    // under the same path, or with --once ends there.
     int code = 0;
     int emptyWakeups = 0;
     pollfd watched{static_cast<int>(driver.portHandle()), POLLIN, 0};
     // the sampling timer of a recording runs on the real clock here
     if (recorder) recorder->realTimePassed(std::chrono::steady_clock::now());
+    int64_t lastReadingUs = utcNowUs();
     while (!g_interrupted) {
         watched.revents = 0;
         const int ready = ::poll(&watched, 1, static_cast<int>(timer.periodMs()));
@@ -239,15 +298,32 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
         if (ready < 0 && errno != EINTR) break;
         if (ready <= 0) continue;
         const uint64_t before = run.bytesFed();
+        const uint64_t readingsBefore = run.readings();
         driver.TimerWndProc(WM_TIMER);
         run.flush();
+        if (run.readings() != readingsBefore) lastReadingUs = run.state().ReadingUtcUs;
         emptyWakeups = run.bytesFed() == before ? emptyWakeups + 1 : 0;
-        if (lost || emptyWakeups >= 3 ||
-            (emptyWakeups > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)))) {
+        if (!lost && emptyWakeups < 3 &&
+            !(emptyWakeups > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL))))
+            continue;
+        if (once) {
             err << "the device " << shownName(path) << " was lost\n";
             code = 1;
             break;
         }
+        driver.Disconnect();
+        err << "the device " << shownName(path) << " was lost at " << clockText(std::time(nullptr))
+            << "; waiting for it to come back\n";
+        err.flush();
+        if (!awaitDevice(driver, recorder)) break;
+        const std::time_t back = std::time(nullptr);
+        const int64_t quietS = (utcNowUs() - lastReadingUs) / 1000000;
+        err << "the device " << shownName(path) << " is back at " << clockText(back) << ", " << quietS
+            << " s without readings\n";
+        err.flush();
+        lost = false;
+        emptyWakeups = 0;
+        watched.fd = static_cast<int>(driver.portHandle());
     }
     driver.Disconnect();
     return code;
@@ -385,10 +461,16 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         });
     }
 
+    // a live pipe's readings are timed by the arrival of their bytes
+    int64_t readUs = 0;
+    const uint32_t baud = choice.baud19200 ? 19200 : 2400;
+    const auto liveArrival = [&readUs, baud](uint64_t bytesAfter) { return byteArrivalUs(readUs, bytesAfter, baud); };
+
     int code = 0;
     if (path == "-" && &stdinStream == &std::cin) {
+        run.setArrivalClock(liveArrival);
         installInterruptHandlers();
-        readLive(STDIN_FILENO, run, beforeEachByte, recorder.get());
+        readLive(STDIN_FILENO, run, beforeEachByte, recorder.get(), readUs);
     } else if (path != "-" && isFifo(path)) {
         // read as standard input is: opening waits for a writer, which an interrupt breaks off
         installInterruptHandlers();
@@ -398,13 +480,14 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
             return 2;
         }
         if (fd >= 0) {
-            readLive(fd, run, beforeEachByte, recorder.get());
+            run.setArrivalClock(liveArrival);
+            readLive(fd, run, beforeEachByte, recorder.get(), readUs);
             ::close(fd);
         }
     } else if (path == "-") {
         readStream(stdinStream, run, beforeEachByte);
     } else if (isCharacterDevice(path)) {
-        code = readDevice(path, choice, run, recorder.get(), err);
+        code = readDevice(path, choice, run, recorder.get(), options.once, err);
     } else if (isDirectory(path)) {
         err << "cannot read '" << shownName(path) << "': it is a directory\n";
         return 2;
@@ -439,19 +522,16 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
             code = 1;
         }
     }
-    // A run that read nothing ends with one line saying why, and fails: the line's hint first,
-    // then what was read; a run with readings only counts what it dropped.
+    // A run that read nothing says why and fails: the line's hint first, then what was read.
     const auto hint = code != 2 ? run.watch().finalHint() : std::nullopt;
     if (code != 2 && run.readings() == 0 && (code == 0 || recorder)) {
         if (hint) err << *hint << ' ';
-        err << "(no reading was decoded: " << run.bytesFed() << " bytes read, " << run.state().DroppedFrames
-            << " frames dropped; check that --model names the meter that sent them: the model in use is "
+        err << "(no reading was decoded: " << run.bytesFed()
+            << " bytes read; check that --model names the meter that sent them: the model in use is "
             << checkedModelCaption(controls) << ")\n";
         code = 1;
     } else if (hint) {
         err << *hint << '\n';
-    } else if (run.state().DroppedFrames > 0) {
-        err << "dropped frames: " << run.state().DroppedFrames << '\n';
     }
     if (options.saveBytesPath && !byteLog.isOpen()) {
         // the readings above are good; the saved file stops short
@@ -465,6 +545,13 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     if (recorder && recorder->notRecorded() > 0) {
         err << "record limit of " << recorder->limit() << " rows reached: " << recorder->notRecorded()
             << (recorder->notRecorded() == 1 ? " later reading was" : " later readings were") << " not recorded\n";
+    }
+    // every run that read its input ends with what it made of it
+    if (code != 2) {
+        const TallyCounts t = run.tally();
+        err << t.readings << (t.readings == 1 ? " reading" : " readings") << " decoded, " << t.droppedFrames
+            << (t.droppedFrames == 1 ? " frame" : " frames") << " dropped as damaged, " << t.skippedBytes
+            << (t.skippedBytes == 1 ? " byte" : " bytes") << " skipped\n";
     }
     return code;
 }

@@ -57,6 +57,15 @@ std::string modelsSending(FrameFamily family, bool baud19200, const std::string&
     return out;
 }
 
+// The first of the models that send `family`, at the line's present baud rate if any does.
+std::optional<std::string> firstModelSending(FrameFamily family, bool baud19200, const std::string& except) {
+    for (const bool rate : {baud19200, !baud19200}) {
+        const std::vector<std::string> names = modelsOf(family, rate, except);
+        if (!names.empty()) return names.front();
+    }
+    return std::nullopt;
+}
+
 const char* kChooseModel = " Start dmmview with --model and the meter's name.";
 
 }  // namespace
@@ -105,11 +114,11 @@ LineCounts LineWatch::counts() const {
     return c;
 }
 
-std::optional<std::string> LineWatch::takeHint(Clock::time_point now) {
+std::optional<LineWatch::Hint> LineWatch::takeHint(Clock::time_point now) {
     if (hintGiven_ || !firstByte_ || now - *firstByte_ < kHintDelay || counts().readings > 0)
         return std::nullopt;
     hintGiven_ = true;
-    return hintText();
+    return hint();
 }
 
 std::optional<std::string> LineWatch::finalHint() const {
@@ -117,12 +126,14 @@ std::optional<std::string> LineWatch::finalHint() const {
     const LineCounts c = counts();
     if (c.readings > 0) return std::nullopt;
     if (c.bytes == 0) return "No reading from " + port_ + ": no bytes arrived.";
-    return hintText();
+    return hint().text + kChooseModel;
 }
 
-std::string LineWatch::hintText() const {
+LineWatch::Hint LineWatch::hint() const {
+    Hint h;
+    std::string& s = h.text;
     const LineCounts c = counts();
-    std::string s = "No reading from " + port_ + ": " + std::to_string(c.bytes) + " bytes arrived, but ";
+    s = "No reading from " + port_ + ": " + std::to_string(c.bytes) + " bytes arrived, but ";
     if (c.wholeFrames == 0) {
         s += std::string("no frame of the kind the ") + model_ + " sends (" + familyWords(family_) + ").";
     } else {
@@ -134,18 +145,21 @@ std::string LineWatch::hintText() const {
     if (c.otherFrames >= kOtherFramesToFit && c.otherFrames > c.wholeFrames) {
         s += " The bytes fit " + std::string(familyWords(other)) + " (" + std::to_string(c.otherFrames) +
              " whole frames), which these models send: " + modelsSending(other, baud19200_, model_) + ".";
-        return s + kChooseModel;
+        h.model = firstModelSending(other, baud19200_, model_);
+        return h;
     }
     if (c.wholeFrames > 0) {
         const std::string others = modelsSending(family_, baud19200_, model_);
         if (!others.empty()) s += " The meter may be another model that sends them: " + others + ".";
-        return s + kChooseModel;
+        h.model = firstModelSending(family_, baud19200_, model_);
+        return h;
     }
     // Read at the wrong speed, a meter's bytes come out as something else entirely.
     s += std::string(" The meter may send at the other baud rate (this model reads the line at ") +
          baudWords(baud19200_) + "): the 19200-baud models are " +
          joinNames(modelsOf(FrameFamily::None, true, {}), " and ") + ", the others send at 2400 baud.";
-    return s + kChooseModel;
+    // no frame of either family: nothing tells which model it is
+    return h;
 }
 
 std::string LineWatch::summary() const {

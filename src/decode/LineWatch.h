@@ -41,18 +41,25 @@ public:
     LineCounts counts() const;
 
     // The hint, at most once per connection, as soon as bytes have been arriving for kHintDelay
-    // and none of them gave a reading.
-    std::optional<std::string> takeHint(Clock::time_point now);
+    // and none of them gave a reading. It says what the bytes fit, not how to choose a model:
+    // that is the window's to add. `model` is the caption of the model the bytes fit best, when
+    // one does.
+    struct Hint {
+        std::string text;
+        std::optional<std::string> model;
+    };
+    std::optional<Hint> takeHint(Clock::time_point now);
 
     // For the end of a run, whatever the time: the hint when no reading was decoded (also when
-    // nothing arrived at all), nothing when readings came.
+    // nothing arrived at all), nothing when readings came. It ends with the command line's way
+    // to choose the model.
     std::optional<std::string> finalHint() const;
 
     // One line of counts, for a tooltip.
     std::string summary() const;
 
 private:
-    std::string hintText() const;
+    Hint hint() const;
 
     const FrameTexts& own_;
     const MeterState& meter_;

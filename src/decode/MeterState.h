@@ -45,6 +45,10 @@ struct MeterState {
     std::string UnitText;
     std::string AcDcText;
     std::string AutoText;
+    // When the reading's frame ended on the line (its last byte arrived), in microseconds since
+    // 1970 UTC; 0 when the source of the bytes has no clock. Rows and messages take their time
+    // from it.
+    int64_t ReadingUtcUs = 0;
 
     // pipeline memory
     std::string LastUnitText = "113";

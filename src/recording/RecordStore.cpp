@@ -12,6 +12,7 @@ RecordStore::RecordStore(RecordState& state, RecordTable& table)
     : state_(state), table_(table), clock_([zone = LocalClock()]() mutable { return zone.now(); }) {}
 
 void RecordStore::setClock(std::function<int32_t()> clock) {
+    readingTimes_ = false;
     clock_ = [timeOfDay = std::move(clock)] {
         LocalStamp s;
         s.day = kNoDay;
@@ -52,7 +53,9 @@ bool RecordStore::INDataToTable(const MeterState& reading) {
 
     row_.value = reading.ValueText;
     row_.nval = reading.NumericValue;
-    const LocalStamp now = clock_();
+    const int64_t us = reading.ReadingUtcUs;
+    // floor to the millisecond, also before 1970
+    const LocalStamp now = readingTimes_ && us != 0 ? zone_.at(us / 1000 - (us % 1000 < 0)) : clock_();
     row_.timeMs = now.timeMs;
     row_.day = now.day;
     row_.utcOffsetMin = now.utcOffsetMin;

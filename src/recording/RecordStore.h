@@ -60,9 +60,13 @@ public:
 
     static void applyStartValues(RecordState& state);
 
-    // The moment stored with a row: the local date, time of day and UTC offset. The system's
-    // clock by default.
-    void setLocalClock(std::function<LocalStamp()> clock) { clock_ = std::move(clock); }
+    // The moment stored with a row: the local date, time of day and UTC offset. By default the
+    // reading's own time (MeterState::ReadingUtcUs) in the system's time zone, the system's
+    // clock for a reading without one; a clock set here decides for every reading.
+    void setLocalClock(std::function<LocalStamp()> clock) {
+        clock_ = std::move(clock);
+        readingTimes_ = false;
+    }
     // A clock of the time of day alone (milliseconds since midnight): rows get no date.
     void setClock(std::function<int32_t()> clock);
 
@@ -115,6 +119,8 @@ private:
     RecordState& state_;
     RecordTable& table_;
     std::function<LocalStamp()> clock_;
+    bool readingTimes_ = true;
+    LocalClock zone_;
     RecordJournal* journal_ = nullptr;
     std::function<void(int64_t)> rowsSaved_;
     std::string key_;

@@ -15,6 +15,18 @@ struct FrameTexts {
     // End bytes met so far: frames that passed the family's test and frames that did not.
     uint64_t wholeFrames = 0;
     uint64_t brokenFrames = 0;
+
+    // Byte positions on the line, counted from the first byte handed to an assembler: `bytesIn`
+    // is the end of the chunk being read (all of it, from the start of the chunk on), `frameEnd`
+    // the position just after the end byte of the latest frame, whole or not. While a whole frame
+    // is handed on, bytesIn - frameEnd bytes of its chunk came after it.
+    uint64_t bytesIn = 0;
+    uint64_t frameEnd = 0;
+    uint64_t bytesAfterFrame() const { return bytesIn - frameEnd; }
+
+    // Told of every frame that failed the family's test, with its length in bytes (from the end
+    // of the frame before it), as it is closed.
+    std::function<void(uint64_t length)> onBrokenFrame;
 };
 
 // A frame in progress that never meets its end byte (a wrong baud rate, a line that carries

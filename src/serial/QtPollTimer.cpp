@@ -1,5 +1,6 @@
 #include "QtPollTimer.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -14,16 +15,20 @@ constexpr unsigned kMinimumPeriodMs = 10;
 
 QtPollTimer::QtPollTimer(Callback callback) : callback_(std::move(callback)) {}
 
-QtPollTimer::~QtPollTimer() = default;
+QtPollTimer::~QtPollTimer() {
+    for (auto& [id, watcher] : watchers_) delete watcher;
+}
 
 void QtPollTimer::setTimer(unsigned id, unsigned periodMs) {
     std::unique_ptr<QTimer>& timer = timers_[id];
     if (!timer) {
         timer = std::make_unique<QTimer>();
-        QObject::connect(timer.get(), &QTimer::timeout, [this] {
+        QObject::connect(timer.get(), &QTimer::timeout, [this, id] {
+            woken_[id] = false;
             if (callback_) callback_(WM_TIMER);
         });
     }
+    if (QSocketNotifier* watcher = watchers_[id]) watcher->setEnabled(false);
     timer->start(static_cast<int>(std::clamp<unsigned>(periodMs, kMinimumPeriodMs, 0x7FFFFFFF)));
 }
 
@@ -32,11 +37,48 @@ void QtPollTimer::killTimer(unsigned id) {
     // that disconnects), and a QTimer must not be deleted while it emits.
     const auto it = timers_.find(id);
     if (it != timers_.end()) it->second->stop();
+    // the handle is closed next: it must not be watched any longer
+    if (QSocketNotifier* watcher = watchers_[id]) watcher->setEnabled(false);
+}
+
+bool QtPollTimer::restUntilReadable(unsigned id, PortHandle handle) {
+    const auto it = timers_.find(id);
+    if (it == timers_.end() || !it->second->isActive() || handle <= 0 || handle > 0x7FFFFFFF) return false;
+    // A wake that found nothing to read (a descriptor that keeps saying it is readable) is not
+    // followed by another rest until a tick at the period: never more than one tick a period.
+    if (woken_[id]) return false;
+    QSocketNotifier*& watcher = watchers_[id];
+    if (watcher && watcher->socket() != static_cast<qintptr>(handle)) {
+        // a notifier may be the one whose activation runs this: it goes once the event loop is back
+        watcher->setEnabled(false);
+        watcher->deleteLater();
+        watcher = nullptr;
+    }
+    if (!watcher) {
+        watcher = new QSocketNotifier(static_cast<qintptr>(handle), QSocketNotifier::Read);
+        watcher->setEnabled(false);
+        QObject::connect(watcher, &QSocketNotifier::activated, [this, id] { wake(id); });
+    }
+    it->second->stop();
+    watcher->setEnabled(true);
+    return true;
+}
+
+void QtPollTimer::wake(unsigned id) {
+    if (QSocketNotifier* watcher = watchers_[id]) watcher->setEnabled(false);
+    timers_.at(id)->start();
+    woken_[id] = true;
+    if (callback_) callback_(WM_TIMER);
+}
+
+bool QtPollTimer::resting(unsigned id) const {
+    const auto it = watchers_.find(id);
+    return it != watchers_.end() && it->second && it->second->isEnabled();
 }
 
 bool QtPollTimer::isActive(unsigned id) const {
     const auto it = timers_.find(id);
-    return it != timers_.end() && it->second->isActive();
+    return (it != timers_.end() && it->second->isActive()) || resting(id);
 }
 
 int QtPollTimer::interval(unsigned id) const {

@@ -6,10 +6,13 @@
 
 #include "TCommPortDriver.h"
 
+class QSocketNotifier;
 class QTimer;
 
 // Polls on the GUI thread: each timer set through it is a QTimer whose every tick calls the
-// callback with WM_TIMER, the message the driver's polling step acts on.
+// callback with WM_TIMER, the message the driver's polling step acts on. A timer told to rest
+// stops ticking and watches the handle, a file descriptor (as PosixSerialPort hands them out),
+// instead: the first byte or hang-up wakes it with a tick at once, and it ticks on at its period.
 class QtPollTimer : public PollTimer {
 public:
     using Callback = std::function<void(unsigned message)>;
@@ -25,12 +28,19 @@ public:
     // Setting a running timer again restarts it with the new period.
     void setTimer(unsigned id, unsigned periodMs) override;
     void killTimer(unsigned id) override;
+    bool restUntilReadable(unsigned id, PortHandle handle) override;
 
+    // Running: ticking, or resting until its handle is readable.
     bool isActive(unsigned id) const;
+    bool resting(unsigned id) const;
     // Period in milliseconds of a running timer, 0 when it is not running.
     int interval(unsigned id) const;
 
 private:
+    void wake(unsigned id);
+
     Callback callback_;
     std::map<unsigned, std::unique_ptr<QTimer>> timers_;
+    std::map<unsigned, QSocketNotifier*> watchers_;
+    std::map<unsigned, bool> woken_;  // ticked by its handle, not yet by its period
 };

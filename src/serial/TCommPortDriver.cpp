@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <chrono>
 #include <exception>
 #include <iterator>
 
@@ -17,8 +18,19 @@ uint32_t baudRateValue(TComPortBaudRate rate) {
     return index < std::size(kBaudRates) ? kBaudRates[index] : 0;
 }
 
+int64_t byteArrivalUs(int64_t readUs, uint64_t bytesAfter, uint32_t baud) {
+    if (baud == 0) return readUs;
+    // 10 bits of 1/baud seconds each, in microseconds, rounded to the nearest
+    const uint64_t lineUs = (bytesAfter * 10'000'000 + baud / 2) / baud;
+    return readUs - static_cast<int64_t>(lineUs);
+}
+
 TCommPortDriver::TCommPortDriver(SerialPort& port, PollTimer& timer)
-    : port_(port), timer_(timer), inputBuffer_(inBufSize_) {}
+    : port_(port), timer_(timer), inputBuffer_(inBufSize_), readClock_([] {
+          return std::chrono::duration_cast<std::chrono::microseconds>(
+                     std::chrono::system_clock::now().time_since_epoch())
+              .count();
+      }) {}
 
 TCommPortDriver::~TCommPortDriver() { Disconnect(); }
 
@@ -91,9 +103,14 @@ void TCommPortDriver::TimerWndProc(unsigned message) {
         if (onPortLost_) onPortLost_(this);
         return;
     }
-    if (!ok || bytesRead == 0 || !onReceiveData_) return;
+    if (ok && bytesRead == 0) {
+        timer_.restUntilReadable(kPollTimerId, portHandle_);
+        return;
+    }
+    if (!ok || !onReceiveData_) return;
     // A port layer that claims more than it was asked for must not make the receiver read past the buffer.
     if (bytesRead > size) bytesRead = size;
+    readTimeUs_ = readClock_();
 
     // The tick runs from the event loop, which cannot recover from an exception passing through it;
     // a receiver that fails loses the rest of this chunk, and polling goes on.

@@ -20,6 +20,12 @@ enum TComPortSwHandshaking : uint8_t { shNONE, shXONXOFF };
 // Bits per second for each TComPortBaudRate, in enumeration order.
 uint32_t baudRateValue(TComPortBaudRate rate);
 
+// When a byte of a chunk arrived: the chunk was read at `readUs` (microseconds since 1970 UTC)
+// and `bytesAfter` bytes of it followed that byte on a line of `baud` baud, ten bit times a byte
+// (start bit, eight data bits, stop bit). The last byte of the chunk is taken to have arrived at
+// the read itself, so no time is ever later than the read.
+int64_t byteArrivalUs(int64_t readUs, uint64_t bytesAfter, uint32_t baud);
+
 class TCommPortDriver;
 using TComPortReceiveDataEvent = std::function<void(TCommPortDriver* sender, const void* dataPtr, int32_t dataSize)>;
 // Raised once per connection when the open port's device vanishes. The port stays open until the
@@ -34,6 +40,10 @@ public:
     virtual ~PollTimer() = default;
     virtual void setTimer(unsigned id, unsigned periodMs) = 0;
     virtual void killTimer(unsigned id) = 0;
+    // The line is quiet: the running timer `id` may rest until the open `handle` has something to
+    // read (bytes, or a hang-up), then tick at once and go on at its period, so that a quiet line
+    // costs no ticks. True when it rests; a timer that cannot watch the handle goes on ticking.
+    virtual bool restUntilReadable(unsigned /*id*/, PortHandle /*handle*/) { return false; }
 };
 
 constexpr unsigned WM_TIMER = 0x113;
@@ -84,6 +94,15 @@ public:
     const TComPortLostEvent& OnPortLost() const { return onPortLost_; }
     void setOnPortLost(TComPortLostEvent e) { onPortLost_ = std::move(e); }
 
+    // The moment (microseconds since 1970 UTC) of the latest read that delivered bytes, and when
+    // the byte that had `bytesAfter` bytes after it in that chunk arrived.
+    int64_t readTimeUs() const { return readTimeUs_; }
+    int64_t arrivalUs(uint64_t bytesAfter) const {
+        return byteArrivalUs(readTimeUs_, bytesAfter, baudRateValue(speed_));
+    }
+    // The clock read after every read that delivered bytes; the system clock unless replaced.
+    void setReadClock(std::function<int64_t()> clock) { readClock_ = std::move(clock); }
+
     PortHandle portHandle() const { return portHandle_; }
     // "COM1".."COM4" for the stored ComPort.
     std::string portName() const;
@@ -109,4 +128,6 @@ private:
     uint16_t outputTimeout_ = 4000;
     std::vector<uint8_t> inputBuffer_;
     bool lostReported_ = false;
+    int64_t readTimeUs_ = 0;
+    std::function<int64_t()> readClock_;
 };

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <utility>
 
 #include "EditErrorNote.h"
@@ -46,9 +48,11 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
       pollTimer_([this](unsigned message) { comm2_.TimerWndProc(message); }),
       comm2_(port_, pollTimer_),
       segmentAssembler_(frames_, [this](const std::string& f) {
+          wholeFrame();
           if (engine_.LcdDisplay31B(f)) publishReading();
       }),
       digitAssembler_(frames_, [this](const std::string& f) {
+          wholeFrame();
           if (engine_.LcdDisplay47B(f)) publishReading();
       }),
       engine_(meter_, panel_, controls_, *this),
@@ -90,6 +94,14 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     ConTimer.setInterval(100);
     connect(&ConTimer, &QTimer::timeout, this, &TFCOMM::ConTimerTimer);
     ConTimer.start();
+    staleCheck_.setSingleShot(true);
+    staleCheck_.setTimerType(Qt::PreciseTimer);
+    connect(&staleCheck_, &QTimer::timeout, this, [this] {
+        syncPanel();
+        if (!ConTimer.isActive()) restWatchdog();  // not stale yet after all: wait on
+    });
+    reconnect_.setInterval(1000);
+    connect(&reconnect_, &QTimer::timeout, this, &TFCOMM::tryReconnect);
 
     FormCreate();
     syncMeterMenu();
@@ -233,6 +245,8 @@ void TFCOMM::applyProfile() {
 // A chunk may hold several frames. Widgets show only the state after the last of them, so the
 // drawing work of a chunk (LCD, pointer, bar, trace) is done once, when the chunk is through.
 void TFCOMM::H31BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
+    chunkAt_ = ReadingPace::Clock::now();
+    wakeWatchdog();
     keepBytes(dataPtr, dataSize);
     inChunk_ = true;
     segmentAssembler_.H31BRData(dataPtr, dataSize);
@@ -241,11 +255,22 @@ void TFCOMM::H31BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) 
 }
 
 void TFCOMM::H47BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
+    chunkAt_ = ReadingPace::Clock::now();
+    wakeWatchdog();
     keepBytes(dataPtr, dataSize);
     inChunk_ = true;
     digitAssembler_.H47BRData(dataPtr, dataSize);
     finishChunk();
     watchLine(dataPtr, dataSize);
+}
+
+// Every whole frame is timed by the arrival of its last byte: the chunk's read time less the
+// line time of the bytes that came after it.
+void TFCOMM::wholeFrame() {
+    const int64_t at = comm2_.arrivalUs(frames_.bytesAfterFrame());
+    meter_.ReadingUtcUs = at;
+    lastFrameUs_ = at;
+    pace_.wholeFrame(chunkAt_ - std::chrono::microseconds(comm2_.readTimeUs() - at));
 }
 
 // With --save-bytes the chunk is kept before anything reads it, so a stream that upsets the
@@ -262,17 +287,36 @@ void TFCOMM::keepBytes(const void* dataPtr, int32_t dataSize) {
 void TFCOMM::watchLine(const void* dataPtr, int32_t dataSize) {
     const auto now = LineWatch::Clock::now();
     lineWatch_.received(dataPtr, dataSize, now);
-    if (const auto hint = lineWatch_.takeHint(now)) {
-        showNotice(QMessageBox::Information, QStringLiteral("LineHint"), QString::fromStdString(*hint));
-    }
+    if (const auto hint = lineWatch_.takeHint(now)) showLineHint(*hint);
 }
 
-void TFCOMM::showNotice(QMessageBox::Icon icon, const QString& objectName, const QString& text) {
+// The hint says where the model is chosen and, when the bytes fit one model best, offers it.
+void TFCOMM::showLineHint(const LineWatch::Hint& hint) {
+    QString text = QString::fromStdString(hint.text) + tr(" Choose the meter's model in ComSetup ▸ Meter model.");
+    QMessageBox* box = showNotice(QMessageBox::Information, QStringLiteral("LineHint"), text);
+    if (!hint.model) return;
+    const std::string model = *hint.model;
+    QPushButton* use = box->addButton(tr("Use %1").arg(QString::fromStdString(model)), QMessageBox::AcceptRole);
+    use->setObjectName(QStringLiteral("UseModel"));
+    connect(use, &QPushButton::clicked, this, [this, model] { switchModel(model); });
+}
+
+void TFCOMM::switchModel(const std::string& caption) {
+    const auto model = modelCheckByCaption(caption);
+    if (!model) return;
+    const bool wasConnected = !ui_->START1->isEnabled();
+    if (wasConnected) BtDiscon1Click();
+    chooseModel(*model);
+    if (wasConnected) BTCon1Click();
+}
+
+QMessageBox* TFCOMM::showNotice(QMessageBox::Icon icon, const QString& objectName, const QString& text) {
     auto* box = new QMessageBox(icon, windowTitle(), text, QMessageBox::Ok, this);
     box->setObjectName(objectName);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
+    return box;
 }
 
 void TFCOMM::finishChunk() {
@@ -300,10 +344,11 @@ void TFCOMM::syncPanel() {
     }
 }
 
-// While the link picture is dark the LCD still shows the last reading, dimmed, so it is not
-// taken for a live one; the next reading brings it back to full strength.
+// Once the readings have stopped (longer than the meter's own pace, see ReadingPace) or the user
+// disconnected, the LCD still shows the last reading, dimmed, so it is not taken for a live one;
+// the next reading brings it back to full strength.
 void TFCOMM::dimStaleReading() {
-    const bool stale = panel_.visible(LcdElement::CONokN);
+    const bool stale = pace_.stale(ReadingPace::Clock::now());
     if (stale == readingDimmed_) return;
     readingDimmed_ = stale;
     for (QWidget* w : ui_->Panel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -350,6 +395,9 @@ void TFCOMM::BTCon1Click() {
         return;
     }
     lineWatch_.start(comm2_.portName() + " (" + port_.devicePath(comm2_.ComPort()) + ")", controls_);
+    pace_.connected(ReadingPace::Clock::now());
+    wakeWatchdog();
+    dropFrameInProgress();
     startPublishing();
     ui_->ComSetup1->setEnabled(false);
     modelMenu_->setEnabled(false);
@@ -369,23 +417,70 @@ void TFCOMM::BtDiscon1Click() {
     ui_->STOP1->setEnabled(false);
     ui_->STOP1->setChecked(true);
     comm2_.Disconnect();
+    reconnect_.stop();
+    lostAtMs_.reset();
+    pace_.disconnected();
+    wakeWatchdog();
+    syncPanel();
     byteLog_.close();
     swapConnectButtons(ui_->BtDiscon, ui_->BTCon);
     for (QWidget* b : {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4}) b->setEnabled(true);
 }
 
+namespace {
+
+QString clockText(int64_t utcMs) {
+    return QDateTime::fromMSecsSinceEpoch(utcMs).toString(QStringLiteral("HH:mm:ss"));
+}
+
+}  // namespace
+
 void TFCOMM::portLost() {
     const QString port = QString::fromStdString(comm2_.portName());
     const QString path = QString::fromStdString(port_.devicePath(comm2_.ComPort()));
-    BtDiscon1Click();
+    // The handle goes at once: held, it would keep the device's name taken when it comes back.
+    comm2_.Disconnect();
     panel_.hide(LcdElement::CONok);
     panel_.show(LcdElement::CONokN);
     meter_.LinkIdleTicks = 0;
     syncPanel();
-    showNotice(QMessageBox::Warning, QStringLiteral("PortLost"),
-               tr("The connection to %1 was lost: the device %2 is gone (cable or adapter unplugged?). "
-                  "Press Connect once it is back.")
-                   .arg(port, path));
+    lostAtMs_ = QDateTime::currentMSecsSinceEpoch();
+    reconnect_.start();
+    wakeWatchdog();
+    if (lostNote_) lostNote_->close();
+    lostNote_ = showNotice(QMessageBox::Warning, QStringLiteral("PortLost"),
+                           tr("The connection to %1 was lost at %2: the device %3 is gone (cable or adapter "
+                              "unplugged?). It is tried again every second; the readings go on when it is back.")
+                               .arg(port, clockText(*lostAtMs_), path));
+    const QString tip = linkTooltip();
+    ui_->CONok->setToolTip(tip);
+    ui_->CONokN->setToolTip(tip);
+}
+
+void TFCOMM::tryReconnect() {
+    if (!lostAtMs_ || !comm2_.Connect()) return;
+    reconnect_.stop();
+    dropFrameInProgress();
+    const int64_t backMs = QDateTime::currentMSecsSinceEpoch();
+    // quiet since the last whole frame, or since the loss when none had come
+    const int64_t quietFromMs = lastFrameUs_ != 0 ? lastFrameUs_ / 1000 : *lostAtMs_;
+    lostAtMs_.reset();
+    const QString text = tr("%1 (%2) is back at %3, %4 s without readings.")
+                             .arg(QString::fromStdString(comm2_.portName()),
+                                  QString::fromStdString(port_.devicePath(comm2_.ComPort())), clockText(backMs))
+                             .arg((backMs - quietFromMs) / 1000);
+    if (lostNote_) {
+        lostNote_->setIcon(QMessageBox::Information);
+        lostNote_->setText(text);
+    } else {
+        lostNote_ = showNotice(QMessageBox::Information, QStringLiteral("PortLost"), text);
+    }
+}
+
+// The bytes of a frame begun on an earlier line, or read for another model, end no frame of this one.
+void TFCOMM::dropFrameInProgress() {
+    frames_.RxHexText.clear();
+    frames_.RxTagText.clear();
 }
 
 // Connect and Disconnect share one place. The focus of the one that goes passes to the one that
@@ -413,11 +508,45 @@ void TFCOMM::ConTimerTimer() {
         ++meter_.LinkIdleTicks;
     }
     syncPanel();
-    const QString counts = QString::fromStdString(lineWatch_.summary()) + publishSummary();
-    if (ui_->CONok->toolTip() != counts) {
-        ui_->CONok->setToolTip(counts);
-        ui_->CONokN->setToolTip(counts);
+    // the tooltip is formed anew only when what it says may have changed
+    const LineCounts c = lineWatch_.counts();
+    const std::array<uint64_t, 6> said = {c.bytes, c.wholeFrames, c.droppedFrames, c.otherFrames,
+                                          uint64_t(lostAtMs_.value_or(-1)), uint64_t(lineWatch_.started())};
+    if (said != tooltipSays_ || publisher_) {
+        tooltipSays_ = said;
+        const QString tip = linkTooltip();
+        if (ui_->CONok->toolTip() != tip) {
+            ui_->CONok->setToolTip(tip);
+            ui_->CONokN->setToolTip(tip);
+        }
     }
+    restWatchdog();
+}
+
+// With the link picture dark, the watchdog's ticks change nothing until bytes come but the
+// dimming of a reading that goes stale: the timer rests, and a single shot dims the reading when
+// it is due. Received bytes (for the frame and the tooltip's counts), Connect, Disconnect and a
+// lost device wake it; a broker to serve or a lost device to wait for keeps it ticking.
+void TFCOMM::restWatchdog() {
+    if (!panel_.visible(LcdElement::CONokN) || publisher_ || lostAtMs_) return;
+    ConTimer.stop();
+    if (const auto left = pace_.untilStale(ReadingPace::Clock::now())) {
+        staleCheck_.start(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*left).count()) + 1);
+    }
+}
+
+void TFCOMM::wakeWatchdog() {
+    staleCheck_.stop();
+    if (!ConTimer.isActive()) ConTimer.start();
+}
+
+QString TFCOMM::linkTooltip() {
+    QString tip = QString::fromStdString(lineWatch_.summary()) + publishSummary();
+    if (lostAtMs_) {
+        tip.prepend(tr("waiting for %1 to come back (since %2)\n")
+                        .arg(QString::fromStdString(port_.devicePath(comm2_.ComPort())), clockText(*lostAtMs_)));
+    }
+    return tip;
 }
 
 // ---- limits ----
@@ -481,6 +610,7 @@ bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
 
 void TFCOMM::KDsetup(int) {
     drawPendingPointer();  // a pointer move of this chunk came first
+    pointerShown_.reset();
     scale_->KDsetup(scaleInputs());
     ui_->KD1->setImage(scale_->image());
 }
@@ -494,6 +624,8 @@ void TFCOMM::KDrun(int position) {
         ui_->CONok->setPixmap(LinkImages::pixmap(true, ratio));
         ui_->CONokN->setPixmap(LinkImages::pixmap(false, ratio));
     }
+    // a meter that repeats its reading moves nothing: the face is neither drawn nor painted
+    if (!pendingPointer_ && pointerShown_ == position) return;
     // the pointer is drawn with the scale as it is now, even when the drawing waits
     pendingPointer_ = std::make_pair(position, scaleInputs());
     if (!inChunk_) drawPendingPointer();
@@ -509,6 +641,7 @@ void TFCOMM::drawPendingPointer() {
     if (!pendingPointer_) return;
     ui_->KD1->releaseImage();
     scale_->KDrun(pendingPointer_->first, pendingPointer_->second);
+    pointerShown_ = pendingPointer_->first;
     pendingPointer_.reset();
     ui_->KD1->setImage(scale_->image());
 }

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <functional>
@@ -23,6 +24,7 @@
 #include "RecordFiles.h"
 #include "RecordSnapshot.h"
 #include "QtPollTimer.h"
+#include "ReadingPace.h"
 #include "ReadingSink.h"
 #include "RecordStore.h"
 #include "RecordTable.h"
@@ -89,8 +91,10 @@ public slots:
     void BTCon1Click();
     void BtDiscon1Click();
     void BtExit1Click();
-    // The open port's device vanished: disconnected state, link lost, and a message naming it.
+    // The open port's device vanished: the port is closed and tried again every second under the
+    // same device path while the window stays connected; a note names the port and its device.
     void portLost();
+    void tryReconnect();
     void ConTimerTimer();
     void SetmaxExit();
     void SetMinExit();
@@ -175,7 +179,15 @@ private:
     ScaleInputs scaleInputs() const;
     void keepBytes(const void* dataPtr, int32_t dataSize);
     void watchLine(const void* dataPtr, int32_t dataSize);
-    void showNotice(QMessageBox::Icon icon, const QString& objectName, const QString& text);
+    QMessageBox* showNotice(QMessageBox::Icon icon, const QString& objectName, const QString& text);
+    void showLineHint(const LineWatch::Hint& hint);
+    // Disconnects if need be, switches to the model and connects again.
+    void switchModel(const std::string& caption);
+    void wholeFrame();
+    void dropFrameInProgress();
+    void restWatchdog();
+    void wakeWatchdog();
+    QString linkTooltip();
     void bindRecording();
     void openRecordTable();
     void chooseRecordLimit(int item);
@@ -210,12 +222,15 @@ private:
     ByteLog byteLog_;
 
     QTimer ConTimer;
+    QTimer staleCheck_;
     std::array<QWidget*, kLcdElementCount> elementWidgets_{};
     std::unique_ptr<ScaleCanvas> scale_;
     std::unique_ptr<DemoMeter> demo_;
     // drawing deferred to the end of the chunk being received
     bool inChunk_ = false;
     std::optional<std::pair<int, ScaleInputs>> pendingPointer_;
+    // the position the face's pointer was last drawn at, until the face is drawn anew
+    std::optional<int> pointerShown_;
     std::optional<int> pendingBar_;
     // the face and the bar follow the readings at most ten times a second
     UpdateThrottle faceAndBar_;
@@ -239,6 +254,15 @@ private:
     QTimer Trecord;
     bool exitConfirmed_ = false;
     bool readingDimmed_ = false;
+    // whether the reading on show is live, from the pace of the whole frames
+    ReadingPace pace_;
+    ReadingPace::Clock::time_point chunkAt_{};
+    int64_t lastFrameUs_ = 0;
+    // a lost device waited for: tried again every second, since the moment it went
+    QTimer reconnect_;
+    std::optional<int64_t> lostAtMs_;
+    QPointer<QMessageBox> lostNote_;
+    std::array<uint64_t, 6> tooltipSays_{};
     // with --publish, from the first Connect on
     std::unique_ptr<ReadingPublisher> publisher_;
 };

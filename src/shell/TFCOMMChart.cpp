@@ -204,6 +204,7 @@ void TFCOMM::applyLayout() {
         // the face is drawn anew for the panel's new size, not stretched
         ui_->KD->setGeometry(layout_.KD);
         drawPendingPointer();
+        pointerShown_.reset();
         scale_->resize(scaleInputs());
         ui_->KD1->setImage(scale_->image());
     }

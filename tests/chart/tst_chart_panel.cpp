@@ -1,5 +1,6 @@
 // The chart panel: what Qt Charts is handed for a page, and when it is handed it again.
 #include <QApplication>
+#include <QScreen>
 #include <QChart>
 #include <QtTest>
 
@@ -79,6 +80,47 @@ private slots:
         run.panel.refresh();
         QVERIFY(run.panel.shownPoints().last() != before);
         QCOMPARE(run.panel.shownPoints().last().y(), 0.0);
+    }
+
+    // Points added one at a time repaint only the strip they change; what is then on screen is
+    // what a full repaint of the same points draws, line and area alike.
+    void partialRepaintMatchesAFullOne_data() {
+        QTest::addColumn<int>("series");
+        QTest::newRow("area") << int(ChartPoints::AreaSeries);
+        QTest::newRow("line") << int(ChartPoints::LineSeries);
+    }
+    void partialRepaintMatchesAFullOne() {
+        QFETCH(int, series);
+        ChartPoints points;
+        points.sampleFill();
+        points.setActiveSeries(series);
+        addReadings(points, 205, 500.0f);
+        ChartPaging paging;
+        paging.followLastPage(points.activeCount());
+        ChartPanel panel;
+        panel.resize(320, 233);
+        panel.attach(&points, &paging);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        panel.refresh();
+        QTest::qWait(50);
+        QWidget* viewport = panel.chartView()->viewport();
+        auto onScreen = [&] { return panel.screen()->grabWindow(panel.winId()).toImage(); };
+        for (int i = 0; i < 40; ++i) {
+            addReadings(points, 1, i % 3 == 0 ? 3000.0f - 40 * i : -1500.0f + 25 * i);
+            paging.followLastPage(points.activeCount());
+            panel.pointsAdded();
+            panel.refresh();
+            QTest::qWait(5);
+        }
+        QCOMPARE(panel.bottomAxisMinimum(), 200.0);  // all on the same page
+        QTest::qWait(50);
+        const QImage partly = onScreen();
+        viewport->update();
+        QTest::qWait(50);
+        const QImage whole = onScreen();
+        QVERIFY(!whole.isNull());
+        QCOMPARE(partly, whole);
     }
 
     // A short page is handed over point by point, on the axis of a full page.

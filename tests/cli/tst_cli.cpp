@@ -1,5 +1,8 @@
 // Command-line options and the headless decoder.
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
@@ -22,6 +25,8 @@
 #include "RecordJournal.h"
 #include "RecoverRunner.h"
 #include "PosixSerialPort.h"
+#include "Scenario.h"
+#include "SimModel.h"
 
 namespace {
 
@@ -146,7 +151,8 @@ private slots:
         QCOMPARE(r.out, std::string("1.234\t1234\tV\tDC\tAUTO\n"
                                     "0.L\t4000\tk*\t\tAUTO\n"
                                     "-3999\t-3999\tV\tDC\tMANU\n"));
-        QCOMPARE(r.err, std::string("dropped frames: 1\n"));
+        // the cut frame and the one without a number, by the room they took
+        QCOMPARE(r.err, std::string("3 readings decoded, 2 frames dropped as damaged, 25 bytes skipped\n"));
     }
 
     void headlessDigitFramesAndVariant() {
@@ -157,12 +163,13 @@ private slots:
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, std::string("1.234\t1234\tV\t\tAUTO\n"
                                     "0.562\t562\t)\t\tAUTO\n"));
-        QCOMPARE(r.err, std::string());  // nothing dropped, nothing to say
+        const std::string nothingLost = "2 readings decoded, 0 frames dropped as damaged, 0 bytes skipped\n";
+        QCOMPARE(r.err, nothingLost);
         r = decode({"--decode", "-", "--model", "KR31G", "--variant"}, volts + diode);
         // the variant codes the voltage ranges one place apart
         QCOMPARE(r.out, std::string("12.34\t1234\tV\t\tAUTO\n"
                                     "0.56\t56\t)V\t\tAUTO\n"));
-        QCOMPARE(r.err, std::string());
+        QCOMPARE(r.err, nothingLost);
     }
 
     // A run that decodes nothing says what it read, points at the likely cause and fails; with
@@ -172,11 +179,11 @@ private slots:
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QString>("counts");
         const QByteArray segment = QByteArray::fromStdString(segmentBytes("705DB1F2700040"));
-        QTest::newRow("empty") << "KR31E" << QByteArray() << "0 bytes read, 0 frames dropped";
-        QTest::newRow("no frame in it") << "KR31E" << QByteArray(100, '\x55') << "100 bytes read, 0 frames";
-        QTest::newRow("wrong model") << "KR31G" << segment + segment << "28 bytes read";
+        QTest::newRow("empty") << "KR31E" << QByteArray() << "0 bytes read|0 frames dropped as damaged, 0 bytes";
+        QTest::newRow("no frame in it") << "KR31E" << QByteArray(100, '\x55') << "100 bytes read|0 frames dropped as damaged, 86 bytes skipped";
+        QTest::newRow("wrong model") << "KR31G" << segment + segment << "28 bytes read|0 readings decoded, 0 frames dropped as damaged, 17 bytes skipped";
         QTest::newRow("whole frames, no number")
-            << "KR31E" << QByteArray::fromStdString(segmentBytes("00000000000000")) << "14 bytes read, 1 frames dropped";
+            << "KR31E" << QByteArray::fromStdString(segmentBytes("00000000000000")) << "14 bytes read|1 frame dropped as damaged, 14 bytes skipped";
     }
     void headlessSaysWhenNothingDecodes() {
         QFETCH(QString, model);
@@ -185,8 +192,9 @@ private slots:
         const Run r = decode({"--decode", "-", "--model", model.toStdString()}, input.toStdString());
         QCOMPARE(r.code, 1);
         QVERIFY(r.out.empty());
-        for (const QString& words : {QString("no reading was decoded"), counts, QString("check that --model"),
-                                     "model in use is " + model}) {
+        QStringList said = counts.split('|');
+        said << "no reading was decoded" << "check that --model" << "model in use is " + model;
+        for (const QString& words : said) {
             QVERIFY2(r.err.find(words.toStdString()) != std::string::npos, r.err.c_str());
         }
         QTemporaryDir dir;
@@ -261,12 +269,12 @@ private slots:
         QCOMPARE(formatCounts(0.5f), std::string("0.500000"));
     }
 
-    // The far side of the line closes while a device is read: the run prints what it decoded,
-    // says the device was lost and ends instead of spinning on a dead descriptor.
+    // With --once, the far side of the line closing ends the run: it prints what it decoded, says
+    // the device was lost and ends instead of spinning on a dead descriptor.
     void headlessDeviceLostEndsTheRun() {
         PseudoTerminal line;
         QVERIFY(!line.slavePath.empty());
-        const OptionsResult r = parseOptions({"--decode", line.slavePath});
+        const OptionsResult r = parseOptions({"--decode", line.slavePath, "--once"});
         std::istringstream in;
         std::ostringstream out;
         std::ostringstream err;
@@ -282,6 +290,101 @@ private slots:
         QCOMPARE(code.load(), 1);
         QCOMPARE(out.str(), std::string("1.234\t1234\tV\tDC\tAUTO\n-3999\t-3999\tV\tDC\tMANU\n"));
         QVERIFY2(err.str().find("was lost") != std::string::npos, err.str().c_str());
+    }
+
+    // Without --once the run waits for a lost device to come back under its path (the link a
+    // by-id name is), says so on each loss and return, and reads on: no frame sent after the
+    // return is lost. Ctrl+C ends it.
+    void headlessDeviceComesBack() {
+        using namespace std::chrono_literals;
+        QTemporaryDir dir;
+        const QString link = dir.filePath("ttyMeter");
+        auto line = std::make_unique<PseudoTerminal>();
+        QVERIFY(QFile::link(QString::fromStdString(line->slavePath), link));
+        std::signal(SIGINT, SIG_IGN);
+        auto run = std::async(std::launch::async, [&] { return decode({"--decode", link.toStdString()}, ""); });
+        // the run holds the device open once it reads it
+        auto opened = [](const std::string& path) {
+            for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::System)) {
+                if (fd.symLinkTarget().toStdString() == path) return true;
+            }
+            return false;
+        };
+        auto send = [&](const std::string& frameHex) {
+            const std::string bytes = segmentBytes(frameHex);
+            QCOMPARE(::write(line->master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(opened(line->slavePath), 5000);
+        QTest::qWait(200);  // set up, which flushes what waits
+        send("705DB1F2700040");
+        QTest::qWait(300);
+
+        // pulled: the far side goes, and its name with it
+        line->closeMaster();
+        QVERIFY(QFile::remove(link));
+        QTest::qWait(1500);
+        line = std::make_unique<PseudoTerminal>();
+        QVERIFY(QFile::link(QString::fromStdString(line->slavePath), link));
+        QTRY_VERIFY_WITH_TIMEOUT(opened(line->slavePath), 5000);
+        QTest::qWait(200);
+        for (const char* f : {"49F3F3F3F00040", "705DB1F2700040", "49F3F3F3F00040"}) send(f);
+        QTest::qWait(500);
+        while (run.wait_for(20ms) != std::future_status::ready) std::raise(SIGINT);
+        std::signal(SIGINT, SIG_DFL);
+        const Run r = run.get();
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, std::string("1.234\t1234\tV\tDC\tAUTO\n-3999\t-3999\tV\tDC\tMANU\n"
+                                    "1.234\t1234\tV\tDC\tAUTO\n-3999\t-3999\tV\tDC\tMANU\n"));
+        const QString err = QString::fromStdString(r.err);
+        const QRegularExpression said("the device \\S+ttyMeter was lost at \\d\\d:\\d\\d:\\d\\d; waiting for it to come back\n"
+                                      "the device \\S+ttyMeter is back at \\d\\d:\\d\\d:\\d\\d, [1-3] s without readings\n"
+                                      "4 readings decoded, 0 frames dropped as damaged, 0 bytes skipped\n");
+        QVERIFY2(said.match(err).hasMatch(), qPrintable(err));
+    }
+
+    // The closing line counts the frames a noisy line cost as the simulator that damaged them
+    // counts them, whatever the damage (bytes lost, added, changed, end bytes doubled or lost,
+    // a line that comes up mid-frame). The count goes by the pieces the line was cut into and
+    // their lengths, so a rare run of damaged frames in a row may be off by a frame or two:
+    // exact for the default capture of the 19200-baud meter, within 0.5 % for others.
+    void noiseCountsWhatTheSimulatorDamaged_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<quint64>("seed");
+        QTest::addColumn<int>("offBy");
+        QTest::newRow("digit 19200, default seed") << "KR31G" << quint64(1) << 0;
+        QTest::newRow("segment") << "KR31E" << quint64(1) << 5;
+        QTest::newRow("segment other seed") << "TS510/530" << quint64(99) << 5;
+        QTest::newRow("digit") << "22-85" << quint64(1) << 5;
+        QTest::newRow("digit 19200") << "KR31G" << quint64(7) << 5;
+    }
+    void noiseCountsWhatTheSimulatorDamaged() {
+        QFETCH(QString, model);
+        QFETCH(quint64, seed);
+        const auto sim = dmmsim::simModelFor(model.toStdString(), false);
+        dmmsim::ScenarioOptions o;
+        o.kind = dmmsim::ScenarioKind::Noise;
+        o.seed = seed;
+        dmmsim::ScenarioStream stream(*sim, o);
+        std::string bytes;
+        int damaged = 0;
+        for (int frames = 0; frames < 1000;) {
+            const dmmsim::Emission e = stream.next();
+            bytes.append(e.bytes.begin(), e.bytes.end());
+            if (!e.reading) continue;
+            ++frames;
+            if (!e.whole) ++damaged;
+        }
+        const Run r = decode({"--decode", "-", "--model", model.toStdString()}, bytes);
+        QCOMPARE(r.code, 0);
+        const auto readings = std::count(r.out.begin(), r.out.end(), '\n');
+        QCOMPARE(readings + damaged, 1000);
+        const QRegularExpression counts("^(\\d+) readings decoded, (\\d+) frames dropped as damaged, \\d+ bytes skipped\n$");
+        const auto said = counts.match(QString::fromStdString(r.err));
+        QVERIFY2(said.hasMatch(), r.err.c_str());
+        QCOMPARE(said.captured(1).toInt(), int(readings));
+        QFETCH(int, offBy);
+        QVERIFY2(std::abs(said.captured(2).toInt() - damaged) <= offBy,
+                 qPrintable(QStringLiteral("%1 damaged, %2 counted").arg(damaged).arg(said.captured(2))));
     }
 
     // --recover writes a journal's rows as Save would, skipping damaged entries with a note, and

@@ -6,6 +6,7 @@
 
 #include "FrameEncoder.h"
 #include "HeadlessRunner.h"
+#include "ReadingPace.h"
 
 using namespace dmmsim;
 
@@ -13,6 +14,40 @@ class TestLineWatch : public QObject {
     Q_OBJECT
 
 private slots:
+    // The reading goes stale once the line stays quiet for three of the meter's usual intervals,
+    // never sooner than 1.5 s; a pause or a burst among them does not move that.
+    void readingGoesStaleAfterTheMetersPace_data() {
+        QTest::addColumn<QList<int>>("intervalsMs");
+        QTest::addColumn<int>("freshUntilMs");  // quiet after the last frame still fresh; 1 ms more is stale
+        QTest::newRow("line rate, many frames a chunk") << QList<int>{0, 0, 6, 0, 0, 50, 0} << 1500;
+        QTest::newRow("three a second") << QList<int>{330, 340, 320, 330} << 1500;
+        QTest::newRow("two a second") << QList<int>{500, 500, 500} << 1500;
+        QTest::newRow("one every 5 s") << QList<int>{5000, 5000, 5000} << 15000;
+        QTest::newRow("a pause among them") << QList<int>{330, 330, 60000, 330, 330} << 1500;
+        QTest::newRow("the oldest forgotten") << QList<int>{5000, 5000, 5000, 5000, 5000, 5000, 5000, 5000, 5000,
+                                                            400, 400, 400, 400, 400, 400}
+                                              << 1500;
+    }
+    void readingGoesStaleAfterTheMetersPace() {
+        QFETCH(QList<int>, intervalsMs);
+        QFETCH(int, freshUntilMs);
+        using namespace std::chrono;
+        ReadingPace pace;
+        ReadingPace::Clock::time_point t{};
+        QVERIFY(!pace.stale(t + hours(1)));  // never connected: the start state is no stale reading
+        pace.connected(t);
+        QVERIFY(!pace.stale(t + milliseconds(1500)) && pace.stale(t + milliseconds(1501)));  // nothing came
+        t += seconds(20);  // the wait for the first frame is no interval
+        pace.wholeFrame(t);
+        for (int ms : intervalsMs) pace.wholeFrame(t += milliseconds(ms));
+        QVERIFY(!pace.stale(t + milliseconds(freshUntilMs)));
+        QVERIFY(pace.stale(t + milliseconds(freshUntilMs + 1)));
+        pace.disconnected();
+        QVERIFY(pace.stale(t));
+        pace.connected(t);
+        QVERIFY(!pace.stale(t + milliseconds(100)));
+    }
+
     void hintNamesWhatTheBytesFit_data() {
         // the bytes: a meter model's frames, "blank" (KR31E frames without digits), "random", or none
         QTest::addColumn<QString>("stream");
@@ -50,7 +85,7 @@ private slots:
         std::ostringstream out, err;
         QCOMPARE(runHeadless(options, in, out, err), words.isEmpty() ? 0 : 1);  // nothing decoded fails
         const QString text = QString::fromStdString(err.str());
-        QCOMPARE(text.count('\n'), words.isEmpty() ? 0 : 1);  // one message, or none
+        QCOMPARE(text.count('\n'), words.isEmpty() ? 1 : 2);  // one message, or none; then the counts
         if (words.isEmpty()) return;
         if (!bytes.empty()) {
             const QString start = QStringLiteral("No reading from standard input: %1 bytes").arg(bytes.size());

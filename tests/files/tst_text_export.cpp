@@ -44,7 +44,7 @@ private slots:
     void csvForSpreadsheets()
     {
         QTemporaryDir dir;
-        std::vector<RecordRow> rows(4);
+        std::vector<RecordRow> rows(6);
         rows[0] = {1, 86399875, "DC", "02.50", "k*", "AUTO", 250};
         rows[1] = {2, 0, "AC", "-0.012", "uF", "MANU", -12};
         rows[2] = {3, 86399000, "", "0.L", "#", "AUTO", 4000};
@@ -54,18 +54,26 @@ private slots:
         rows[3].day = 0;
         rows[0].utcOffsetMin = 60;
         rows[1].utcOffsetMin = -330;
+        // the autumn change: the same day goes on an hour further from UTC
+        rows[4] = {5, 10799500, "DC", "1.000", "V", "AUTO", 1000};
+        rows[5] = {6, 7200100, "DC", "1.001", "V", "AUTO", 1001};
+        rows[4].day = rows[5].day = dayNumber(2026, 10, 25);
+        rows[4].utcOffsetMin = 120;
+        rows[5].utcOffsetMin = 60;
         const QString path = dir.filePath("run1.Csv");
         QVERIFY(DataFiles::save(path, VectorSource(rows)).ok());
         QCOMPARE(fileBytes(path), QByteArray("No,Date and time,Value,Unit,AC/DC,AUTO/MANU,Number,Counts\r\n"
                                              "1,2026-12-07T23:59:59.875+01:00,02.50,k\xce\xa9,DC,AUTO,2.5,250\r\n"
                                              "2,2026-12-08T00:00:00.000-05:30,-0.012,\xc2\xb5" "F,AC,MANU,-0.012,-12\r\n"
                                              "3,23:59:59.000,0.L,\xc2\xb0" "C,,AUTO,,4000\r\n"
-                                             "4,1970-01-01T00:00:01.000+00:00,\"1,5\",\xce\xa9,\"D\"\"C\",AUTO,,15\r\n"));
+                                             "4,1970-01-01T00:00:01.000+00:00,\"1,5\",\xce\xa9,\"D\"\"C\",AUTO,,15\r\n"
+                                             "5,2026-10-25T02:59:59.500+02:00,1.000,V,DC,AUTO,1,1000\r\n"
+                                             "6,2026-10-25T02:00:00.100+01:00,1.001,V,DC,AUTO,1.001,1001\r\n"));
 
         // a real CSV reader takes eight fields a line and the quoted ones back whole
         QProcess reader;
         reader.start("python3", {"-c", "import csv,sys; r=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')));"
-                                       "assert [len(x) for x in r]==[8]*5 and r[4][2]=='1,5' and r[4][4]=='D\"C', r",
+                                       "assert [len(x) for x in r]==[8]*7 and r[4][2]=='1,5' and r[4][4]=='D\"C', r",
                                  path});
         if (reader.waitForFinished()) QCOMPARE(reader.exitCode(), 0);
     }

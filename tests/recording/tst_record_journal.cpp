@@ -45,9 +45,12 @@ std::vector<RecordRow> awkwardRows() {
     rows[9].timeMs = 86399999;
     rows[10].timeMs = 0;
     rows[11].value = std::string(300, '9');
-    // dated rows around an undated one, the day running back, an offset west of UTC
+    // dated rows around an undated one, the day running back, offsets as far east (+13:00 and
+    // +14:00 in the Pacific) and west as local time goes
     for (int i : {12, 13, 15, 16}) rows[i].day = i == 16 ? 20000 : 20794;
+    rows[12].utcOffsetMin = 780;
     rows[13].utcOffsetMin = 60;
+    rows[15].utcOffsetMin = 840;
     rows[16].utcOffsetMin = -570;
     return rows;
 }

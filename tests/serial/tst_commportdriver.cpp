@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "FakeSerialPort.h"
+#include "FrameAssembler.h"
 #include "TCommPortDriver.h"
 
 // Readable failure output for the control block.
@@ -322,6 +323,40 @@ private slots:
         port.queueBytes({9, 9});
         d.TimerWndProc(WM_TIMER);
         QCOMPARE(port.queuedBytes(), std::size_t(0));
+    }
+
+    // Each frame of a chunk is timed by the arrival of its end byte: the read's moment less ten
+    // bit times for every byte after it. A made-up chunk at 2400 Bd: two segment frames, a
+    // frame cut short by a stray end byte and a frame's first five bytes; then a frame ending
+    // the next chunk with nothing after it, at the read itself.
+    void framesAreTimedByTheirLastByte() {
+        TCommPortDriver d(port, timer);
+        d.setComPortSpeed(br2400);
+        int64_t readUs = 1'000'000'000;
+        d.setReadClock([&readUs] { return readUs; });
+        FrameTexts texts;
+        std::vector<int64_t> times;
+        SegmentFrameAssembler assembler(texts, [&](const std::string&) { times.push_back(d.arrivalUs(texts.bytesAfterFrame())); });
+        d.setOnReceiveData([&](TCommPortDriver*, const void* data, int32_t size) { assembler.H31BRData(data, size); });
+        std::vector<uint8_t> frame;
+        for (int i = 0; i < 14; ++i) frame.push_back(uint8_t((i + 1) << 4));
+        std::vector<uint8_t> chunk = frame;
+        chunk.insert(chunk.end(), frame.begin(), frame.end());
+        chunk.insert(chunk.end(), {0x10, 0x20, 0xE0});
+        chunk.insert(chunk.end(), frame.begin(), frame.begin() + 5);
+        QVERIFY(d.Connect());
+        port.queueBytes(chunk);
+        d.TimerWndProc(WM_TIMER);
+        // 22 and 8 bytes after them, 4166.67 us each
+        QCOMPARE(times, (std::vector<int64_t>{readUs - 91667, readUs - 33333}));
+        readUs += 50'000;
+        port.queueBytes(std::vector<uint8_t>(frame.begin() + 5, frame.end()));
+        d.TimerWndProc(WM_TIMER);
+        QCOMPARE(times.back(), readUs);
+        QCOMPARE(d.readTimeUs(), readUs);
+
+        QCOMPARE(byteArrivalUs(0, 1000, 19200), int64_t(-520833));
+        QCOMPARE(byteArrivalUs(7, 1, 0), int64_t(7));  // no rate, no line time
     }
 
     void failingReceiverDoesNotStopPolling() {

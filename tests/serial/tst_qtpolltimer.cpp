@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "QtPollTimer.h"
 
 class TestQtPollTimer : public QObject {
@@ -28,6 +30,41 @@ private slots:
         timer.setTimer(1, 30);
         QCOMPARE(timer.interval(1), 30);
         QTRY_VERIFY_WITH_TIMEOUT(messages.size() > seen, 2000);
+    }
+
+    // A resting timer costs no ticks on a quiet line; the first byte wakes it at once, and it
+    // ticks on at its period. A handle that wakes it with nothing to read cannot make it tick
+    // more than once a period; killing the timer stops the watching.
+    void restsUntilTheLineHasBytes() {
+        int fds[2];
+        QCOMPARE(::pipe(fds), 0);
+        QElapsedTimer clock;
+        std::vector<qint64> ticks;
+        QtPollTimer timer([&](unsigned) { ticks.push_back(clock.elapsed()); });
+        timer.setTimer(1, 40);
+        QVERIFY(!timer.restUntilReadable(2, fds[0]));  // not set
+        QVERIFY(timer.restUntilReadable(1, fds[0]));
+        QVERIFY(timer.isActive(1) && timer.resting(1));
+        QTest::qWait(200);
+        QVERIFY(ticks.empty());
+        clock.start();
+        QCOMPARE(::write(fds[1], "x", 1), ssize_t(1));
+        QTRY_COMPARE_WITH_TIMEOUT(ticks.size(), std::size_t(1), 1000);
+        QVERIFY2(ticks[0] < 30, qPrintable(QString::number(ticks[0])));
+        QVERIFY(!timer.resting(1));
+        // the byte is never read: the line says it is readable all the time
+        QVERIFY(!timer.restUntilReadable(1, fds[0]));  // right after a wake: no rest
+        QTRY_COMPARE_WITH_TIMEOUT(ticks.size(), std::size_t(2), 1000);
+        QVERIFY(timer.restUntilReadable(1, fds[0]));
+        QTest::qWait(300);
+        QVERIFY2(ticks.size() <= 2 + 300 / 40 + 1, qPrintable(QString::number(ticks.size())));
+        timer.killTimer(1);
+        QVERIFY(!timer.isActive(1));
+        const std::size_t seen = ticks.size();
+        QTest::qWait(100);
+        QCOMPARE(ticks.size(), seen);
+        ::close(fds[0]);
+        ::close(fds[1]);
     }
 
     void tickMayKillItsOwnTimer() {

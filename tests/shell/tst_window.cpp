@@ -183,14 +183,15 @@ private slots:
         w->ConTimerTimer();
         QCOMPARE(s.LinkIdleTicks, 0);
         QVERIFY(shown(*w, "CONokN"));
-        // with the link picture dark, the LCD is dimmed: what it shows is no live reading
+        // the form's start state is no stale reading: full strength before any connection
         auto dimmed = [&w] {
             auto* e = qobject_cast<QGraphicsOpacityEffect*>(w->form()->LcdDa->graphicsEffect());
             return e && e->opacity() < 0.5;
         };
-        QVERIFY(dimmed());
+        QVERIFY(!dimmed());
 
-        // a whole frame lights the link image; three quiet ticks put it out
+        // a whole frame lights the link image; three quiet ticks put it out, while the reading
+        // stays at full strength: a meter's own pace is slower than the link picture's rule
         receiveSegmentFrame(*w, "705DB1F2700040");  // 1.234 V
         QVERIFY(shown(*w, "CONok"));
         QVERIFY(!shown(*w, "CONokN") && !dimmed());
@@ -202,7 +203,11 @@ private slots:
         QVERIFY(shown(*w, "CONok"));
         w->ConTimerTimer();
         QVERIFY(!shown(*w, "CONok"));
-        QVERIFY(shown(*w, "CONokN") && dimmed());
+        QVERIFY(shown(*w, "CONokN") && !dimmed());
+        // after Disconnect the last reading stays, dimmed
+        w->BtDiscon1Click();
+        QVERIFY(dimmed());
+        QCOMPARE(w->form()->LcdDa->text(), QStringLiteral("1"));
     }
 
     void limitsFollowTheirTextsAndBoxes() {

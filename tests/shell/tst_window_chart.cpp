@@ -237,14 +237,27 @@ private slots:
             QVERIFY2(counter.paints[parts[i]] <= 13,
                      qPrintable(parts[i]->objectName() + ": " + QString::number(counter.paints[parts[i]])));
         }
+        // the stream ends on a reading far from the others, inside the throttle's period: the face
+        // and the bar show it when the period ends
+        const QImage streamFace = w->form()->KD1->image();
+        receive(*w, {3900}, "KR31G");
+        QTRY_COMPARE_WITH_TIMEOUT(w->form()->PBar2->value(), 39, 160);
+        QVERIFY(w->form()->KD1->image() != streamFace);
         QTest::qWait(150);
         // the same reading again, after a quiet spell, is drawn at once: nothing may change
         const QImage face = w->form()->KD1->image();
         const int bar = w->form()->PBar2->value();
-        receive(*w, {1000 + (frames - 1) % 500}, "KR31G");
+        receive(*w, {3900}, "KR31G");
         QCOMPARE(w->form()->PBar2->value(), bar);
         QCOMPARE(w->form()->KD1->image(), face);
         QCOMPARE(w->form()->DBGrid1->currentRow(), w->recordTable().rowCount() - 1);
+
+        // rows that come after the stream stopped are painted
+        QTest::qWait(150);
+        const int gridPaints = counter.paints[parts[3]];
+        receive(*w, {2345}, "KR31G");
+        QTRY_VERIFY_WITH_TIMEOUT(counter.paints[parts[3]] > gridPaints, 300);
+        QVERIFY(parts[3]->updatesEnabled());
     }
 };
 

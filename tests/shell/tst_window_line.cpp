@@ -1,6 +1,7 @@
 // The window and what its line carries, over a pseudo-terminal in real time: one non-modal hint
 // when the chosen model cannot read the meter, the counts in the link picture's tooltip, and the
 // bytes kept with --save-bytes exactly as they arrived.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -84,7 +85,24 @@ private slots:
         QVERIFY(box->isVisible() && !box->isModal() && !QApplication::activeModalWidget());
         QVERIFY2(box->text().contains(named) && box->text().contains(line.slavePath.c_str()),
                  qPrintable(box->text()));
+        QVERIFY2(box->text().contains(QStringLiteral("ComSetup ▸ Meter model")) && !box->text().contains("--model"),
+                 qPrintable(box->text()));
         QCOMPARE(w->meterState().family, simModelFor(model.toStdString(), false)->family);  // switched nothing
+
+        // one click on the offered model reads the meter, still connected
+        auto* use = box->findChild<QAbstractButton*>(QStringLiteral("UseModel"));
+        QVERIFY(use);
+        QVERIFY2(use->text().startsWith(QStringLiteral("Use ")), qPrintable(use->text()));
+        use->click();
+        QVERIFY(w->COMM2().Connected());
+        QCOMPARE(w->meterState().family, sim->family);
+        QTest::qWait(100);
+        const SimReading r = fitReading(*sim, SimFunction::Volts, 2.5, Coupling::Dc);
+        QByteArray piece;
+        if (sim->family == FrameFamily::Digit) piece += char(kDigitFrameLead);
+        for (uint8_t b : encodeFrame(*sim, r)) piece += char(b);
+        QCOMPARE(::write(line.master, piece.constData(), piece.size()), ssize_t(piece.size()));
+        QTRY_VERIFY_WITH_TIMEOUT(w->lineWatch().counts().readings > 0, 1000);
     }
 
     // Bytes that could not be kept are not read either: the connection is refused with the reason.

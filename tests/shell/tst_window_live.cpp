@@ -2,6 +2,7 @@
 // widgets within a polling period of the frame's last byte, the link image follows the stream,
 // the frame trace stays bounded, and damaged or random input never shows a reading nobody sent.
 #include <QElapsedTimer>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSet>
@@ -250,6 +251,7 @@ private slots:
     void segmentReadingsReachTheLcdWithinAPoll();
     void digitFramesSeveralToAChunk();
     void traceKeepsTheLastThousandFrames();
+    void slowMeterKeepsTheLcdLive();
     void noiseNeverShowsAReadingNobodySent_data();
     void noiseNeverShowsAReadingNobodySent();
     void framesThatCannotBeCompletedAreCounted();
@@ -361,7 +363,53 @@ void WindowLive::digitFramesSeveralToAChunk() {
     }
     QCOMPARE(next, probe.changes.size());
     QCOMPARE(w->meterState().DroppedFrames, uint64_t(0));
+
+    // every reading has a time of its own, from the arrival of its last byte: the rows of one
+    // poll are as far apart as their frames were on the line, the last no later than the poll
+    const RecordTable& rows = w->recordTable();
+    QCOMPARE(rows.rowCount(), int64_t(readings.size()));
+    const auto lineMs = std::chrono::duration_cast<std::chrono::milliseconds>(lineTime(11, model.baud)).count();
+    for (int64_t i = 1; i < rows.rowCount(); ++i) {
+        const int32_t gap = rows.row(i).timeMs - rows.row(i - 1).timeMs;
+        QVERIFY2(gap >= lineMs - 1 || gap < -86000000,
+                 qPrintable(QStringLiteral("rows %1 and %2 are %3 ms apart").arg(i - 1).arg(i).arg(gap)));
+    }
     qInfo("digit frames: worst latency %.1f ms, up to %d frames in one chunk", worst, probe.maxFramesInChunk);
+}
+
+// A meter at its own pace, three readings a second: the link picture goes dark between frames,
+// the LCD does not dim. Before the first connection it shows the form's start state at full
+// strength; once the frames stop for good it dims.
+void WindowLive::slowMeterKeepsTheLcdLive() {
+    const SimModel model = modelNamed("KR31G");
+    MeterLine line(model.baud);
+    QVERIFY2(line.ok(), line.error().c_str());
+    auto w = makeWindow({"--port", "COM1=" + line.slavePath(), "--model", "KR31G"});
+    auto dimmed = [&w] {
+        auto* e = qobject_cast<QGraphicsOpacityEffect*>(w->form()->LcdDa->graphicsEffect());
+        return e && e->isEnabled() && e->opacity() < 0.5;
+    };
+    w->show();
+    QTest::qWait(500);
+    QVERIFY(shown(*w, "CONokN") && !dimmed());
+    connectWindow(*w);
+
+    std::vector<Clock::time_point> written;
+    const auto readings = distinctReadings(model, 16, 3.9);
+    line.start(pacedFrames(model, readings, std::chrono::milliseconds(330), written));
+    int linkDark = 0;
+    while (!line.done()) {
+        QTest::qWait(50);
+        if (written.empty()) continue;
+        QVERIFY2(!dimmed(), qPrintable(QStringLiteral("dimmed after %1 frames").arg(written.size())));
+        linkDark += shown(*w, "CONokN");
+    }
+    line.finish();
+    QVERIFY2(linkDark > 10, qPrintable(QString::number(linkDark)));  // the link picture keeps its rule
+    QTest::qWait(1000);
+    QVERIFY(!dimmed());
+    QTRY_VERIFY_WITH_TIMEOUT(dimmed(), 1500);
+    QCOMPARE(shownReading(*w), expectedReading(readings.back()));  // the last reading stays, dimmed
 }
 
 void WindowLive::traceKeepsTheLastThousandFrames() {

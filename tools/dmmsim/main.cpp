@@ -243,9 +243,21 @@ int main(int argc, char** argv) {
     if (verbose) onSent = printFrame;
 
     if (output == Output::Capture) {
-        if (!writeCapture(stream, run.frames.value_or(kCaptureFrames), target, &error, onSent)) {
+        // frames damaged so that a listener must drop them, for checking what it counts
+        uint64_t frames = 0, unreadable = 0;
+        const auto count = [&](const Emission& e) {
+            if (onSent) onSent(e);
+            if (!e.reading) return;
+            ++frames;
+            if (!e.whole) ++unreadable;
+        };
+        if (!writeCapture(stream, run.frames.value_or(kCaptureFrames), target, &error, count)) {
             std::cerr << "dmmsim: " << error << '\n';
             return 1;
+        }
+        if (unreadable > 0) {
+            std::cerr << "dmmsim: " << frames << " frames written, " << unreadable
+                      << " of them damaged so that they cannot be read\n";
         }
         return 0;
     }
