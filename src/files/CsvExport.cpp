@@ -104,6 +104,16 @@ private:
 
 namespace CsvExport {
 
+std::string dateTimeText(int32_t day, int32_t timeMs, int32_t utcOffsetMin) {
+    RecordRow row;
+    row.day = day;
+    row.timeMs = timeMs;
+    row.utcOffsetMin = utcOffsetMin;
+    std::string out;
+    DateTimeText().append(out, row);
+    return out;
+}
+
 QByteArray headerLine() {
     return QByteArrayLiteral("No,Date and time,Value,Unit,AC/DC,AUTO/MANU,Number,Counts\r\n");
 }

@@ -63,6 +63,8 @@ public:
     // The moment stored with a row: the local date, time of day and UTC offset. The system's
     // clock by default.
     void setLocalClock(std::function<LocalStamp()> clock) { clock_ = std::move(clock); }
+    // The moment a row stored now would get: what others sending the same reading stamp it with.
+    LocalStamp stampNow() const { return clock_(); }
     // A clock of the time of day alone (milliseconds since midnight): rows get no date.
     void setClock(std::function<int32_t()> clock);
 

@@ -1,6 +1,7 @@
 // The window publishing what it receives: readings reach a subscriber, the link picture's tooltip
 // shows the broker and the counts, and a broker that goes away is reported once, without a stop.
 #include <QMessageBox>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -39,7 +40,8 @@ private slots:
             }
         };
         send(6);
-        const std::string name = "KR31E-" + line.slavePath.substr(line.slavePath.rfind('/') + 1);
+        const std::string name = "KR31E-" + line.slavePath.substr(line.slavePath.rfind('/') + 1) + "@" +
+                                 QSysInfo::machineHostName().section('.', 0, 0).toStdString();
         QVERIFY(sub.waitFor([](auto& m) { return readings(m) >= 6; }));
         QCOMPARE(sub.payloads(name + "/reading").size(), std::size_t(6));
         auto tip = [&w] { return w->findChild<QWidget*>("CONok")->toolTip(); };
