@@ -1,4 +1,5 @@
 // Command-line options and the headless decoder.
+#include <algorithm>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,6 +75,11 @@ private slots:
                                             << "--publish-every needs a number";
         QTest::newRow("publish with report") << QStringList{"--publish", "mqtt://h", "--report", "a.pdf", "t.db"}
                                              << "--publish needs readings";
+        QTest::newRow("CA without TLS") << QStringList{"--publish", "mqtt://h", "--publish-ca", "ca.crt"}
+                                        << "use mqtts:// with a CA";
+        QTest::newRow("id with wildcard") << QStringList{"--publish", "mqtt://h", "--publish-id", "a+b"} << "+ or #";
+        QTest::newRow("discovery prefix") << QStringList{"--publish", "mqtt://h", "--publish-discovery=$x"}
+                                          << "may not start with $";
     }
     void badOptionsAreExplained() {
         QFETCH(QStringList, args);
@@ -82,6 +88,9 @@ private slots:
         for (const QString& s : args) a.push_back(s.toStdString());
         const OptionsResult r = parseOptions(a);
         QVERIFY2(r.error.find(words.toStdString()) != std::string::npos, r.error.c_str());
+        // a bad publishing value is said alone, without the usage text burying it
+        const bool publishValue = std::any_of(a.begin(), a.end(), [](auto& x) { return x.rfind("--publish", 0) == 0; });
+        QCOMPARE(r.showUsage, !publishValue || words.startsWith("--publish needs readings"));
     }
 
     void modelOptionMakesThatBoxTheOnlyOne() {

@@ -62,18 +62,24 @@ private slots:
     }
 
     void brokerUrls_data() {
-        QTest::addColumn<QString>("url");
+        QTest::addColumn<QByteArray>("url");
         QTest::addColumn<QString>("shown");  // broker, then the prefix; or the error's start
-        QTest::newRow("defaults") << "mqtt://lab-pc" << "mqtt://lab-pc:1883 dmmview";
-        QTest::newRow("tls default port") << "mqtts://bench@10.0.0.2/lab/meters/" << "mqtts://bench@10.0.0.2:8883 lab/meters";
-        QTest::newRow("ipv6") << "mqtt://[::1]:1999/x" << "mqtt://[::1]:1999 x";
-        QTest::newRow("password in url") << "mqtt://u:pw@h" << "--publish: the password is read";
-        QTest::newRow("bad port") << "mqtt://h:99999" << "--publish: the port";
-        QTest::newRow("wildcard prefix") << "mqtt://h/a/+" << "--publish: the topic prefix";
-        QTest::newRow("other scheme") << "http://h" << "--publish needs";
+        QTest::newRow("defaults") << QByteArray("mqtt://lab-pc") << "mqtt://lab-pc:1883 dmmview";
+        QTest::newRow("tls default port") << QByteArray("mqtts://bench@10.0.0.2/lab/meters/") << "mqtts://bench@10.0.0.2:8883 lab/meters";
+        QTest::newRow("ipv6") << QByteArray("mqtt://[::1]:1999/x") << "mqtt://[::1]:1999 x";
+        QTest::newRow("password in url") << QByteArray("mqtt://u:pw@h") << "--publish: the password is read";
+        QTest::newRow("bad port") << QByteArray("mqtt://h:99999") << "--publish: the port";
+        QTest::newRow("wildcard prefix") << QByteArray("mqtt://h/a/+") << "--publish: the topic prefix";
+        QTest::newRow("other scheme") << QByteArray("http://h") << "--publish needs";
+        QTest::newRow("UTF-8 prefix") << QByteArray("mqtt://h/Prüfplatz") << "mqtt://h:1883 Prüfplatz";
+        QTest::newRow("control character") << QByteArray("mqtt://h/x\001y") << "--publish: the topic prefix may not hold control";
+        QTest::newRow("not UTF-8") << QByteArray("mqtt://h/x\377y") << "--publish: the topic prefix is not UTF-8";
+        QTest::newRow("broker's own") << QByteArray("mqtt://h/$SYS/x") << "--publish: the topic prefix may not start with $";
+        QTest::newRow("too long") << QByteArray("mqtt://h/") + QByteArray(65000, 'a') << "--publish: the topic prefix is 65000";
+        QTest::newRow("after ipv6") << QByteArray("mqtt://[::1]x/x") << "--publish: after the ]";
     }
     void brokerUrls() {
-        QFETCH(QString, url);
+        QFETCH(QByteArray, url);
         QFETCH(QString, shown);
         std::string error;
         const auto u = parseBrokerUrl(url.toStdString(), error);
