@@ -26,8 +26,9 @@ using std::chrono::milliseconds;
 // every acknowledgement, so a large window costs more than it saves (1024 took twice the CPU
 // time a message of 256).
 constexpr int kWindow = 256;
-// The broker answers a ping within this, or is taken for gone after one and a half of it.
-constexpr int kKeepAliveSeconds = 10;
+// The library pings a broker silent for this long and gives it as long again to answer: a broker
+// that stalls is left after about 16 s.
+constexpr int kKeepAliveSeconds = 8;
 constexpr std::chrono::microseconds kGatherAcks{1000};
 constexpr milliseconds kConnectLimit{10000};
 // A closing program waits this long for the broker to take its "offline": a window closes in

@@ -50,7 +50,7 @@ struct PublisherStatus {
 //
 // MQTT 5 is spoken so that each acknowledgement carries the broker's verdict: a refused message
 // is counted and its reason kept, not taken for sent. A broker that only knows 3.1.1 gets that,
-// with a note. A keep-alive of 10 s notices a broker that stalls within about 15 s.
+// with a note. A keep-alive of 8 s notices a broker that stalls within about 16 s.
 //
 // Before the first "online" the status topic's retained value is read: "online" there means
 // another run publishes under the same name, and this one stops (NameInUse) rather than

@@ -2,6 +2,7 @@
 // its fields, the status topic follows the program (also a killed one), queued readings survive
 // a broker restart, and logins and TLS are checked.
 #include <QJsonDocument>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -9,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <ctime>
 #include <fstream>
 #include <thread>
 
@@ -35,6 +37,34 @@ std::vector<qint64> sequence(const std::vector<std::string>& payloads) {
 
 // The default name's host part.
 std::string atHost() { return "@" + QSysInfo::machineHostName().section('.', 0, 0).toStdString(); }
+
+// Every one of 1..last, in order; a run that broke off may start again at a number already
+// sent (the messages in flight at the break), but goes on without gaps and ends at `last`.
+bool inOrderWithRepeats(const std::vector<qint64>& seq, qint64 last) {
+    qint64 highest = 0;
+    for (std::size_t i = 0; i < seq.size(); ++i) {
+        const bool next = i > 0 && seq[i] == seq[i - 1] + 1;
+        if (!(next || seq[i] == highest + 1 || (seq[i] >= 1 && seq[i] <= highest))) return false;
+        highest = std::max(highest, seq[i]);
+    }
+    return !seq.empty() && highest == last && seq.back() == last;
+}
+
+PublisherSettings settingsFor(const LocalBroker& broker, const std::string& base) {
+    PublisherSettings s;
+    std::string error;
+    s.url = *parseBrokerUrl(broker.url(), error);
+    s.clientId = base;
+    s.readingTopic = base + "/reading";
+    s.statusTopic = base + "/status";
+    return s;
+}
+
+QByteArray seqMessage(int i) { return "{\"seq\":" + QByteArray::number(i) + "}"; }
+
+bool endsWithSeq(const std::vector<Subscriber::Message>& m, int last) {
+    return !m.empty() && m.back().payload.rfind("{\"seq\":" + std::to_string(last) + ",", 0) == 0;
+}
 
 std::vector<qint64> range(qint64 from, qint64 to) {
     std::vector<qint64> v;
@@ -86,6 +116,7 @@ private slots:
         QCOMPARE(QString::fromStdString(u ? u->display() + " " + u->prefix : error).left(shown.size()), shown);
     }
 
+    // Two runs at once, one recorded under a zone west of UTC: each message's time is its row's.
     void twoRunsPublishEveryReadingInOrder() {
         QTemporaryDir dir;
         LocalBroker broker(dir.path().toStdString());
@@ -94,17 +125,32 @@ private slots:
         QVERIFY(sub.waitFor([](auto&) { return true; }));
         const std::string one = writeCapture(dir, "one.bin", 300);
         const std::string two = writeCapture(dir, "two.bin", 200);
+        const std::string csv = dir.filePath("one.csv").toStdString();
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "America/New_York");
+        tzset();
         Run a, b;
-        std::thread first([&] { a = decode({"--decode", one, "--publish", broker.url() + "/lab"}, ""); });
+        std::thread first([&] {
+            a = decode({"--decode", one, "--publish", broker.url() + "/lab", "--record", csv, "--start",
+                        "2026-03-01T12:00:00"}, "");
+        });
         b = decode({"--decode", two, "--publish", broker.url() + "/lab", "--publish-id", "second"}, "");
         first.join();
-        QCOMPARE(a.code, 0);
-        QCOMPARE(b.code, 0);
+        // the reading held back by the interval goes at the end
+        const Run c = decode({"--decode", two, "--publish", broker.url() + "/lab", "--publish-id", "every",
+                              "--publish-every", "3600"}, "");
+        qputenv("TZ", zone);
+        tzset();
+        QCOMPARE(a.code + b.code + c.code, 0);
         QVERIFY2(a.err.find("readings published 300, dropped 0, not sent 0") != std::string::npos, a.err.c_str());
 
-        QVERIFY(sub.waitFor([](auto& m) { return m.size() >= 500 + 4; }));
-        QCOMPARE(sequence(sub.payloads("lab/KR31E-one.bin" + atHost() + "/reading")), range(1, 300));
+        QVERIFY(sub.waitFor([](auto& m) { return m.size() >= 500 + 2 + 6; }));
+        const auto readingsOfOne = sub.payloads("lab/KR31E-one.bin" + atHost() + "/reading");
+        QCOMPARE(sequence(readingsOfOne), range(1, 300));
         QCOMPARE(sequence(sub.payloads("lab/second/reading")), range(1, 200));
+        const auto every = sub.payloads("lab/every/reading");
+        QCOMPARE(every.size(), std::size_t(2));
+        QCOMPARE(QJsonDocument::fromJson(QByteArray::fromStdString(every[1]))["display"].toString(), "-3999");
         const QJsonObject r = QJsonDocument::fromJson(QByteArray::fromStdString(sub.payloads("second/reading")[1])).object();
         QCOMPARE(r["display"].toString(), "-3999");
         QCOMPARE(r["value"].toDouble(), -3999.0);
@@ -114,13 +160,25 @@ private slots:
         QCOMPARE(r["model"].toString(), "KR31E");
         QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$")
                     .match(r["time"].toString()).hasMatch());
+        // the recorded run: the line's clock from --start, in the zone's offset, as the table has it
+        std::ifstream table(csv);
+        std::string line;
+        std::getline(table, line);
+        for (const std::string& payload : readingsOfOne) {
+            QVERIFY(std::getline(table, line));
+            const QString time = QJsonDocument::fromJson(QByteArray::fromStdString(payload))["time"].toString();
+            QCOMPARE(time, QString::fromStdString(line).section(',', 1, 1));
+        }
+        QVERIFY(QJsonDocument::fromJson(QByteArray::fromStdString(readingsOfOne[0]))["time"].toString().startsWith(
+            "2026-03-01T12:00:00.0"));
+        QVERIFY(QJsonDocument::fromJson(QByteArray::fromStdString(readingsOfOne[0]))["time"].toString().endsWith("-05:00"));
         // online before the first reading, offline after the last, and retained for later subscribers
         const std::vector<std::string> status = sub.payloads("second/status");
         QCOMPARE(status, (std::vector<std::string>{"online", "offline"}));
         Subscriber late(broker, "lab/+/status", "late");
-        QVERIFY(late.waitFor([](auto& m) { return m.size() == 2; }));
+        QVERIFY(late.waitFor([](auto& m) { return m.size() == 3; }));
         QVERIFY(late.messages()[0].retained);
-        QCOMPARE(late.payloads("status"), (std::vector<std::string>{"offline", "offline"}));
+        QCOMPARE(late.payloads("status"), (std::vector<std::string>{"offline", "offline", "offline"}));
     }
 
     void killedProgramGoesOfflineByItsWill() {
@@ -154,21 +212,16 @@ private slots:
         Subscriber sub(broker, "r/#", "watcher");
         QVERIFY(sub.waitFor([](auto&) { return true; }));
         std::mutex m;
-        std::vector<BrokerState> changes;
-        PublisherSettings s;
-        std::string error;
-        s.url = *parseBrokerUrl(broker.url(), error);
-        s.clientId = "restart";
-        s.readingTopic = "r/x/reading";
-        s.statusTopic = "r/x/status";
+        std::vector<std::pair<BrokerState, int>> changes;
+        PublisherSettings s = settingsFor(broker, "r/x");
         s.queueBound = 100;
         MqttPublisher pub(s, [&](const PublisherStatus& st) {
             std::lock_guard<std::mutex> lock(m);
-            changes.push_back(st.state);
+            changes.emplace_back(st.state, st.retrySeconds);
         });
         QVERIFY(pub.waitUntilTried(std::chrono::seconds(10)));
         auto send = [&](int from, int to) {
-            for (int i = from; i <= to; ++i) pub.publish(QByteArray("{\"seq\":") + QByteArray::number(i) + "}");
+            for (int i = from; i <= to; ++i) pub.publish(seqMessage(i));
         };
         send(1, 50);
         QVERIFY(pub.drain(std::chrono::seconds(10)));
@@ -189,8 +242,56 @@ private slots:
         const PublisherStatus end = pub.status();
         QCOMPARE(end.sent, uint64_t(150));
         QCOMPARE(end.dropped, uint64_t(50));
+        // after a good session the first wait is 1 s again, however long the waits had grown
+        broker.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(pub.status().state == BrokerState::Offline, 5000);
         std::lock_guard<std::mutex> lock(m);
-        QCOMPARE(changes, (std::vector<BrokerState>{BrokerState::Online, BrokerState::Offline, BrokerState::Online}));
+        using C = std::pair<BrokerState, int>;
+        QCOMPARE(changes, (std::vector<C>{C(BrokerState::Online, 0), C(BrokerState::Offline, 1), C(BrokerState::Online, 0),
+                                          C(BrokerState::Offline, 1)}));
+    }
+
+    // A broker that stops answering is left within about 15 s; what was in flight goes again,
+    // ahead of the rest, so that the subscriber gets every message in order, some twice.
+    void stalledBrokerIsLeftAndMessagesGoAgainInOrder() {
+        QTemporaryDir dir;
+        LocalBroker broker(dir.path().toStdString());
+        QVERIFY(broker.start());
+        Subscriber sub(broker, "s/#", "watcher");
+        QVERIFY(sub.waitFor([](auto&) { return true; }));
+        MqttPublisher pub(settingsFor(broker, "s/x"));
+        QVERIFY(pub.waitUntilTried(std::chrono::seconds(10)));
+        broker.pause();
+        QElapsedTimer stalled;
+        stalled.start();
+        for (int i = 1; i <= 600; ++i) pub.publish(seqMessage(i));
+        QTRY_VERIFY_WITH_TIMEOUT(pub.status().state == BrokerState::Offline, 25000);
+        QVERIFY2(stalled.elapsed() <= 20000, qPrintable(QString::number(stalled.elapsed())));
+        broker.resume();
+        QVERIFY(pub.drain(std::chrono::seconds(30)));
+        sub.waitFor([](auto& msgs) { return !msgs.empty() && msgs.back().payload == "{\"seq\":600}"; }, std::chrono::seconds(10));
+        QVERIFY(inOrderWithRepeats(sequence(sub.payloads("reading")), 600));
+    }
+
+    // A capture waits for a broker that is away for 5 s: every reading arrives, in order.
+    void captureWaitsForTheBroker() {
+        QTemporaryDir dir;
+        LocalBroker broker(dir.path().toStdString());
+        QVERIFY(broker.start());
+        Subscriber sub(broker, "c/#", "watcher");
+        QVERIFY(sub.waitFor([](auto&) { return true; }));
+        const std::string capture = writeCapture(dir, "big.bin", 200000);
+        Run r;
+        std::thread run([&] { r = decode({"--decode", capture, "--publish", broker.url() + "/c", "--publish-id", "big"}, ""); });
+        const bool midway = sub.waitFor([](auto& m) { return m.size() >= 50000; }, std::chrono::seconds(60));
+        broker.stop();
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        QVERIFY(broker.start());
+        run.join();
+        QVERIFY(midway);
+        QVERIFY2(r.code == 0, r.err.c_str());
+        QVERIFY(sub.waitFor([](auto& m) { return endsWithSeq(m, 200000); }, std::chrono::seconds(60)));
+        QVERIFY(inOrderWithRepeats(sequence(sub.payloads("big/reading")), 200000));
     }
 
     void loginsAndCertificates_data() {
