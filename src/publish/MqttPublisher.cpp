@@ -436,9 +436,10 @@ bool MqttPublisher::nameFree(mosquitto* mosq, std::string& reason) {
     foundSession_.clear();
     unsubscribeMid_ = -1;
     int mid = 0;
-    if (mosquitto_subscribe(mosq, nullptr, settings_.statusTopic.c_str(), 1) != MOSQ_ERR_SUCCESS ||
-        mosquitto_unsubscribe(mosq, &mid, settings_.statusTopic.c_str()) != MOSQ_ERR_SUCCESS) {
-        reason = "the broker closed the connection";
+    int rc = mosquitto_subscribe(mosq, nullptr, settings_.statusTopic.c_str(), 1);
+    if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_unsubscribe(mosq, &mid, settings_.statusTopic.c_str());
+    if (rc != MOSQ_ERR_SUCCESS) {
+        reason = "the name check failed: " + errorReason(rc);
         return false;
     }
     const auto deadline = Clock::now() + kNameCheckLimit;
@@ -451,9 +452,9 @@ bool MqttPublisher::nameFree(mosquitto* mosq, std::string& reason) {
             reason = "no answer within " + std::to_string(kNameCheckLimit.count() / 1000) + " s";
             return false;
         }
-        const int rc = mosquitto_loop(mosq, 100, 1);
+        rc = mosquitto_loop(mosq, 100, 1);
         if (rc != MOSQ_ERR_SUCCESS) {
-            reason = errorReason(rc);
+            reason = "the name check failed: " + errorReason(rc);
             return false;
         }
     }
@@ -461,6 +462,9 @@ bool MqttPublisher::nameFree(mosquitto* mosq, std::string& reason) {
         reason = "the status topic " + settings_.statusTopic + " says online: another run publishes under this name" +
                  (foundSession_.empty() ? std::string() : " (session " + foundSession_ + ")") +
                  "; give this one another --publish-id";
+        // a clean goodbye: the last will ("offline") would overwrite the other run's status
+        mosquitto_disconnect(mosq);
+        mosquitto_loop(mosq, 0, 1);
         std::lock_guard<std::mutex> lock(mutex_);
         status_.state = BrokerState::NameInUse;
         queue_.clear();

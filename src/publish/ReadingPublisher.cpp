@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <cstdio>
 #include <random>
 
@@ -11,6 +12,21 @@
 namespace {
 
 const char kPasswordVariable[] = "DMMVIEW_MQTT_PASSWORD";
+// A service manager hands secrets over as files in this folder; the logger's unit names it so.
+const char kCredentialsVariable[] = "CREDENTIALS_DIRECTORY";
+const char kPasswordCredential[] = "mqtt-password";
+
+// The password from the environment, or else from the service's credential file (its first line).
+std::string brokerPassword() {
+    if (const char* password = std::getenv(kPasswordVariable)) return password;
+    const char* folder = std::getenv(kCredentialsVariable);
+    if (!folder) return {};
+    std::ifstream file(std::string(folder) + "/" + kPasswordCredential);
+    std::string password;
+    std::getline(file, password);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return password;
+}
 
 std::string hostName() {
     char name[256] = {};
@@ -47,7 +63,7 @@ ReadingPublisher::ReadingPublisher(const PublishRequest& request, const std::str
       discoveryPrefix_(request.discoveryPrefix) {
     PublisherSettings s;
     s.url = request.url;
-    if (const char* password = std::getenv(kPasswordVariable)) s.password = password;
+    s.password = brokerPassword();
     s.caFile = request.caFile;
     s.clientId = sessionId(clientName_);
     const std::string base = request.url.prefix + "/" + clientName_;
@@ -91,14 +107,11 @@ void ReadingPublisher::send(const MeterState& reading, const LocalStamp& at) {
         announce(UnitSymbols::realUnitText(reading.UnitText));
     }
     QByteArray message = readingJson(++seq_, isoTime(at), reading, model_);
-    bool keep = false;
-    if (whileWaiting_) {
-        while (!client_->waitForRoom(std::chrono::milliseconds(100))) {
-            if (!whileWaiting_()) break;
-        }
-        keep = true;
+    // once a wait was broken off (the run is ending) the rest of the input goes without one
+    while (whileWaiting_ && !waitBrokenOff_ && !client_->waitForRoom(std::chrono::milliseconds(100))) {
+        if (!whileWaiting_()) waitBrokenOff_ = true;
     }
-    client_->publish(std::move(message), keep);
+    client_->publish(std::move(message), static_cast<bool>(whileWaiting_));
 }
 
 // The sensor's configuration, retained: a tool that starts later still finds the meter, and a

@@ -33,7 +33,7 @@ public:
 
     // With it, a full queue makes `offer` wait for the broker instead of dropping the oldest;
     // `whileWaiting` is called every 100 ms of the wait (the caller's other duties) and ends the
-    // wait when it returns false, the reading then queued beyond the bound.
+    // wait when it returns false: that reading and the later ones are then queued beyond the bound.
     void setWaitForRoom(std::function<bool()> whileWaiting) { whileWaiting_ = std::move(whileWaiting); }
 
     const std::string& clientName() const { return clientName_; }
@@ -54,6 +54,7 @@ private:
     bool announced_ = false;
     std::unique_ptr<MqttPublisher> client_;
     std::function<bool()> whileWaiting_;
+    bool waitBrokenOff_ = false;
     uint64_t seq_ = 0;
     std::optional<Clock::time_point> lastSent_;
     std::optional<std::pair<MeterState, LocalStamp>> held_;
