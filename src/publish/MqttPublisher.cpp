@@ -331,10 +331,7 @@ MqttPublisher::End MqttPublisher::session(std::string& reason) {
     }
     // what the broker did not acknowledge goes again, first and in its order
     std::lock_guard<std::mutex> lock(mutex_);
-    while (!inFlight_.empty()) {
-        queue_.push_front(std::move(inFlight_.back()));
-        inFlight_.pop_back();
-    }
+    requeueFrom(0);
     statusMid_ = -1;
     return end;
 }
@@ -581,18 +578,23 @@ void MqttPublisher::fillWindow(mosquitto* mosq) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NOMEM) {
             // the connection is going (the loop will say why): what was not handed over waits again
-            while (inFlight_.size() > i) {
-                queue_.push_front(std::move(inFlight_.back()));
-                inFlight_.pop_back();
-            }
+            requeueFrom(i);
             return;
         }
         // the library will never take this one (a topic or size it refuses): trying again would spin
-        m.mid = -1;
         if (reading) ++status_.refused;
         if (status_.refusal.empty()) status_.refusal = std::string("the client library refused it: ") + mosquitto_strerror(rc);
         inFlight_.erase(inFlight_.begin() + static_cast<std::ptrdiff_t>(i));
+        // those after it were not handed over yet: they wait at the head of the queue again
+        requeueFrom(i);
         return;
+    }
+}
+
+void MqttPublisher::requeueFrom(std::size_t first) {
+    while (inFlight_.size() > first) {
+        queue_.push_front(std::move(inFlight_.back()));
+        inFlight_.pop_back();
     }
 }
 

@@ -108,6 +108,9 @@ private:
     void sayStatus(mosquitto* mosq, const char* status, int* mid);
     void sayOffline(mosquitto* mosq);
     void fillWindow(mosquitto* mosq);
+    // The messages in flight from `first` on go back to the head of the queue, in their order;
+    // the caller holds the lock.
+    void requeueFrom(std::size_t first);
     void acknowledged(int mid, int reasonCode, const std::string& brokerReason);
     void setState(BrokerState state, const std::string& reason, int retrySeconds);
     void wake();

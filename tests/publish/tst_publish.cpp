@@ -209,6 +209,7 @@ private slots:
         QVERIFY(broker.start());
         Subscriber sub(broker, "k/#", "watcher");
         QProcess run;
+        run.setWorkingDirectory(dir.path());
         run.start(DMMVIEW_PATH, {"--decode", "-", "--publish", QString::fromStdString(broker.url() + "/k"),
                                  "--publish-id", "bench"});
         QVERIFY(run.waitForStarted());
