@@ -307,7 +307,7 @@ private slots:
         QTemporaryDir dir;
         LocalBroker broker(dir.path().toStdString());
         QVERIFY(broker.start());
-        Subscriber sub(broker, "c/#", "watcher");
+        Subscriber sub(broker, "c/+/reading", "watcher");
         QVERIFY(sub.waitFor([](auto&) { return true; }));
         const std::string capture = writeCapture(dir, "big.bin", 200000);
         Run r;
@@ -319,7 +319,8 @@ private slots:
         run.join();
         QVERIFY(midway);
         QVERIFY2(r.code == 0, r.err.c_str());
-        QVERIFY(sub.waitFor([](auto& m) { return endsWithSeq(m, 200000); }, std::chrono::seconds(60)));
+        QVERIFY2(sub.waitFor([](auto& m) { return endsWithSeq(m, 200000); }, std::chrono::seconds(60)),
+                 (std::to_string(sub.messages().size()) + " messages, the last " + sub.messages().back().payload).c_str());
         QVERIFY(inOrderWithRepeats(sequence(sub.payloads("big/reading")), 200000));
     }
 
