@@ -45,6 +45,15 @@ public:
         passwordFile_ = path("passwords");
         return run("mosquitto_passwd -b -c '" + passwordFile_ + "' '" + user + "' '" + password + "'");
     }
+    // Access for anonymous clients to topics under `prefix` alone.
+    void allowOnly(const std::string& prefix) {
+        aclFile_ = path("acl");
+        std::ofstream(aclFile_) << "topic readwrite " << prefix << "/#\ntopic readwrite sync\n";
+    }
+    // A broker that stays connected and answers nothing, and its return.
+    void pause() { ::kill(pid_, SIGSTOP); }
+    void resume() { ::kill(pid_, SIGCONT); }
+
     // TLS with a certificate for 127.0.0.1 signed by ca.crt; other-ca.crt signed nothing here.
     bool useTls() {
         tls_ = true;
@@ -66,8 +75,11 @@ public:
         conf << "listener " << port_ << " 127.0.0.1\n"
              << "allow_anonymous " << (passwordFile_.empty() ? "true" : "false") << '\n'
              << "persistence true\npersistence_location " << dir_ << "/\n"
-             << "max_queued_messages 0\nmax_inflight_messages 0\nlog_dest none\n";
+             // a bound well above any test's backlog: with none (0) this broker answers a refused
+             // publish in a way the client library takes for a broken connection
+             << "max_queued_messages 1000000\nmax_inflight_messages 0\nlog_dest none\n";
         if (!passwordFile_.empty()) conf << "password_file " << passwordFile_ << '\n';
+        if (!aclFile_.empty()) conf << "acl_file " << aclFile_ << '\n';
         if (tls_) conf << "cafile " << path("ca.crt") << "\ncertfile " << path("server.crt") << "\nkeyfile "
                        << path("server.key") << '\n';
         conf.close();
@@ -92,6 +104,7 @@ public:
     // Ends the broker (it saves its sessions and retained messages first), killing it after 5 s.
     void stop() {
         if (pid_ <= 0) return;
+        resume();
         ::kill(pid_, SIGTERM);
         for (int i = 0; i < 500; ++i) {
             if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
@@ -136,6 +149,7 @@ private:
     int port_;
     bool tls_ = false;
     std::string passwordFile_;
+    std::string aclFile_;
     pid_t pid_ = -1;
 };
 

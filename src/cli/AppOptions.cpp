@@ -164,7 +164,11 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             o.recordStartNote = start.note.empty() ? std::string() : "--start: " + start.note;
             recordRule = a;
         } else if (readPublishOption(args, i, publish, r.error)) {
-            if (!r.error.empty()) return r;
+            // a bad URL or name is said in one line: the whole usage would bury it
+            if (!r.error.empty()) {
+                r.showUsage = false;
+                return r;
+            }
         } else if (a == "--bench") {
             o.bench = true;
         } else if (a == "--meter") {
@@ -220,7 +224,12 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (!recordRule.empty() && !o.recordPath) r.error = recordRule + " needs --record FILE";
     if (o.recordPath && o.saveBytesPath && *o.recordPath == *o.saveBytesPath)
         r.error = "--record and --save-bytes name the same file; the table would replace the bytes";
-    o.publish = finishPublishOptions(publish, r.error);
+    std::string publishError;
+    o.publish = finishPublishOptions(publish, publishError);
+    if (!publishError.empty()) {
+        r.error = publishError;
+        r.showUsage = false;
+    }
     if (o.publish && (o.reportPdf || o.recoverJournal)) r.error = "--publish needs readings: the window or --decode";
     if (r.error.empty() && o.variant) variantError(o, r.error);
     return r;
@@ -262,9 +271,12 @@ std::string usageText(const std::string& program) {
            "                      mqtt://[USER@]HOST[:PORT]/PREFIX, or mqtts:// for TLS; the\n"
            "                      password is read from DMMVIEW_MQTT_PASSWORD\n"
            "  --publish-ca FILE   (with mqtts://) the CA that signed the broker's certificate\n"
-           "  --publish-id NAME   the client's name in the topics (default: model-device)\n"
+           "  --publish-id NAME   the client's name in the topics (default: model-device@host)\n"
            "  --publish-every SECONDS\n"
            "                      send at most one reading per SECONDS, the latest\n"
+           "  --publish-discovery[=PREFIX]\n"
+           "                      also publish the meter's sensor configuration, retained, under\n"
+           "                      PREFIX (default homeassistant) for tools that discover sensors\n"
            "  --bench             open the bench window: several meters, math channels and one\n"
            "                      time line\n"
            "  --meter NAME=MODEL@PATH\n"

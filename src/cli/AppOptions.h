@@ -57,6 +57,7 @@ struct AppOptions {
 struct OptionsResult {
     AppOptions options;
     std::string error;  // non-empty: the arguments were not understood
+    bool showUsage = true;  // the error is about the options in general, not one value
 };
 
 OptionsResult parseOptions(const std::vector<std::string>& args);

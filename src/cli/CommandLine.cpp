@@ -11,7 +11,8 @@
 std::optional<int> runCommandLine(int& argc, char** argv, const OptionsResult& parsed) {
     const std::string program = argc > 0 ? argv[0] : "dmmview";
     if (!parsed.error.empty()) {
-        std::cerr << program << ": " << parsed.error << "\n" << usageText(program);
+        std::cerr << program << ": " << parsed.error << "\n";
+        if (parsed.showUsage) std::cerr << usageText(program);
         return 2;
     }
     if (parsed.options.help) {

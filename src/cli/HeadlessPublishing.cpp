@@ -8,23 +8,34 @@ using std::chrono::milliseconds;
 
 // The first answer has its own limit inside the client; this one only guards against a hang.
 constexpr milliseconds kFirstAnswerLimit{15000};
-// At the end, the queue is given up once the broker has taken nothing for this long.
+// At the end of a live run, the queue is given up once the broker has taken nothing for this long.
 constexpr milliseconds kDrainPatience{10000};
+constexpr milliseconds kWaitSlice{100};
 
 }  // namespace
 
 std::unique_ptr<HeadlessPublishing> HeadlessPublishing::start(const PublishRequest& request, const std::string& model,
-                                                              const std::string& path, bool waitForRoom,
-                                                              std::ostream& err) {
-    std::unique_ptr<HeadlessPublishing> p(new HeadlessPublishing(err));
+                                                              const std::string& path, bool canWait,
+                                                              const WhileWaiting& whileWaiting, std::ostream& err,
+                                                              int& code) {
+    std::unique_ptr<HeadlessPublishing> p(new HeadlessPublishing(err, canWait));
     HeadlessPublishing* self = p.get();
     p->publisher_ = std::make_unique<ReadingPublisher>(
         request, model, path, [self](const PublisherStatus& s) { self->stateChanged(s); });
-    p->publisher_->setWaitForRoom(waitForRoom);
+    if (canWait) p->publisher_->setWaitForRoom(whileWaiting);
     MqttPublisher& client = p->publisher_->client();
     const std::string broker = request.url.display();
-    if (!client.waitUntilTried(kFirstAnswerLimit)) {
+    code = 1;
+    bool connected = false;
+    for (auto waited = milliseconds(0); waited < kFirstAnswerLimit; waited += kWaitSlice) {
+        connected = client.waitUntilTried(kWaitSlice);
+        if (client.status().state != BrokerState::Connecting) break;
+        // an interrupt while the broker is silent ends the run at once
+        if (!whileWaiting()) return nullptr;
+    }
+    if (!connected) {
         const PublisherStatus s = client.status();
+        if (s.state == BrokerState::NameInUse) code = 2;
         err << "cannot publish to the broker " << broker << ": "
             << (s.reason.empty() ? std::string("no answer") : s.reason) << '\n';
         return nullptr;
@@ -32,6 +43,9 @@ std::unique_ptr<HeadlessPublishing> HeadlessPublishing::start(const PublishReque
     std::lock_guard<std::mutex> lock(p->errMutex_);
     p->started_ = true;
     err << broker << ": connected, publishing as " << p->publisher_->clientName() << '\n';
+    const std::string note = client.status().note;
+    if (!note.empty()) err << broker << ": " << note << '\n';
+    code = 0;
     return p;
 }
 
@@ -45,20 +59,38 @@ void HeadlessPublishing::stateChanged(const PublisherStatus& s) {
         err_ << broker << ": connected again, " << s.waiting << " readings waiting\n";
     } else {
         lost_ = true;
-        err_ << broker << ": connection lost (" << s.reason << "); readings wait in the queue, trying again in "
+        err_ << broker << ": connection lost (" << s.reason << "); "
+             << (canWait_ ? "reading waits for the broker" : "readings wait in the queue") << ", trying again in "
              << s.retrySeconds << " s\n";
     }
     err_.flush();
 }
 
-bool HeadlessPublishing::finish() {
+bool HeadlessPublishing::finish(const WhileWaiting& keepWaiting) {
     publisher_->finish();
     MqttPublisher& client = publisher_->client();
-    client.drain(kDrainPatience);
+    const std::string broker = client.settings().url.display();
+    PublisherStatus s = client.status();
+    if (s.waiting > 0) {
+        // a broker that came back since the last attempt need not wait for the next one
+        client.retryNow();
+        if (canWait_) {
+            {
+                std::lock_guard<std::mutex> lock(errMutex_);
+                if (s.state != BrokerState::Online)
+                    err_ << broker << ": waiting for the broker to take the last " << s.waiting
+                         << " readings (interrupt to give up)\n";
+            }
+            client.drain(std::chrono::hours(24 * 365), keepWaiting);
+        } else {
+            client.drain(kDrainPatience, keepWaiting);
+        }
+    }
     client.stop();
-    const PublisherStatus s = client.status();
+    s = client.status();
     std::lock_guard<std::mutex> lock(errMutex_);
-    err_ << client.settings().url.display() << ": readings published " << s.sent << ", dropped " << s.dropped
-         << ", not sent " << s.waiting << '\n';
-    return s.dropped == 0 && s.waiting == 0;
+    err_ << broker << ": readings published " << s.sent << ", dropped " << s.dropped << ", not sent " << s.waiting;
+    if (s.refused > 0) err_ << ", refused by the broker " << s.refused << " (" << s.refusal << ")";
+    err_ << '\n';
+    return s.dropped == 0 && s.waiting == 0 && s.refused == 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <mutex>
@@ -10,23 +11,34 @@
 
 // Publishing for a run without a window: the broker must answer before the run starts, each later
 // change between connected and not is one line on the error stream, and the counts end the run.
+//
+// A source that can pause (a capture, a pipe) waits for the broker, however long, instead of
+// letting readings go; a live device cannot, and its readings queue up to the bound.
 class HeadlessPublishing {
 public:
-    // Connects for `model` reading `path`; nothing (with the message written) when the broker
-    // cannot be reached or refuses the login.
-    static std::unique_ptr<HeadlessPublishing> start(const PublishRequest& request, const std::string& model,
-                                                     const std::string& path, bool waitForRoom, std::ostream& err);
+    // What the run does while it waits; false ends the wait (an interrupt).
+    using WhileWaiting = std::function<bool()>;
 
-    void offer(const MeterState& reading) { publisher_->offer(reading); }
-    // Sends what waits (giving up when the broker takes nothing for a while), disconnects and
-    // writes the counts; false when readings were dropped or could not be sent.
-    bool finish();
+    // Connects for `model` reading `path`, which can pause (`canWait`) or not; nothing (with the
+    // message written and `code` set: 2 when another run publishes under the same name, 1
+    // otherwise) when the broker cannot be reached, refuses the login or the wait is broken off.
+    static std::unique_ptr<HeadlessPublishing> start(const PublishRequest& request, const std::string& model,
+                                                     const std::string& path, bool canWait,
+                                                     const WhileWaiting& whileWaiting, std::ostream& err, int& code);
+
+    void offer(const MeterState& reading, const LocalStamp& at) { publisher_->offer(reading, at); }
+    // Sends what waits, disconnects and writes the counts; false when readings were dropped,
+    // refused or could not be sent. A broker that is away is tried again at once; a source that
+    // can pause then waits for it as long as `keepWaiting` allows, a live device at most until
+    // it has taken nothing for 10 s.
+    bool finish(const WhileWaiting& keepWaiting);
 
 private:
-    HeadlessPublishing(std::ostream& err) : err_(err) {}
+    HeadlessPublishing(std::ostream& err, bool canWait) : err_(err), canWait_(canWait) {}
     void stateChanged(const PublisherStatus& s);
 
     std::ostream& err_;
+    const bool canWait_;
     std::mutex errMutex_;
     bool started_ = false;  // guarded by errMutex_: lines only once the run has begun
     bool lost_ = false;     // a lost connection was reported

@@ -63,6 +63,8 @@ public:
     int64_t journalSyncs() const { return journalSyncs_; }
 
     void offer(const MeterState& reading);
+    // The time of the reading just decoded, as its row has it (or would have it).
+    LocalStamp readingTime(const MeterState& reading) { return store_.stampOf(reading); }
 
     // Writes the rows stored so far to the file named by --record; the journal goes when that
     // worked and otherwise gets every row, so that nothing is lost.

@@ -42,8 +42,16 @@
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+// SIGINT counts up: a second one ends the wait for a broker at the end. SIGTERM and SIGHUP end
+// every wait.
+std::atomic<int> g_interrupts{0};
+std::atomic<bool> g_terminated{false};
 
-void onInterrupt(int) { g_interrupted = true; }
+void onInterrupt(int sig) {
+    g_interrupted = true;
+    if (sig == SIGINT) ++g_interrupts;
+    else g_terminated = true;
+}
 
 }  // namespace
 
@@ -53,6 +61,8 @@ bool interrupted() { return g_interrupted; }
 // writes what it stored. The handlers are installed without restarting the call they break.
 void installInterruptHandlers() {
     g_interrupted = false;
+    g_interrupts = 0;
+    g_terminated = false;
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
@@ -197,7 +207,7 @@ bool isDirectory(const std::string& path) {
 
 void readStream(std::istream& in, PrintingRun& run, const std::function<void()>& beforeEachByte) {
     std::vector<char> buffer(64 * 1024);
-    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    while (!g_interrupted && (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)) {
         run.feed(buffer.data(), static_cast<int32_t>(in.gcount()), beforeEachByte);
     }
 }
@@ -410,15 +420,8 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         run.setByteLog(&byteLog);
     }
 
-    // a file loses nothing by waiting for the broker; a line would
-    std::unique_ptr<HeadlessPublishing> publishing;
-    if (options.publish) {
-        publishing = HeadlessPublishing::start(*options.publish, checkedModelCaption(controls), path,
-                                               !isCharacterDevice(path == "-" ? "/dev/stdin" : path), err);
-        if (!publishing) return 1;
-    }
-
     std::unique_ptr<HeadlessRecorder> recorder;
+    std::unique_ptr<HeadlessPublishing> publishing;
     std::function<void()> beforeEachByte;
     if (options.recordPath) {
         if (options.recordStart && isCharacterDevice(path)) {
@@ -454,10 +457,29 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
         }
     }
 
+    if (options.publish) {
+        // A capture or a pipe loses nothing by waiting for the broker; a live device would. While
+        // it waits the journal keeps its pace, and an interrupt ends the wait.
+        const bool live = path == "-" ? &stdinStream == &std::cin && isCharacterDevice("/dev/stdin")
+                                      : isCharacterDevice(path);
+        auto whileWaiting = [r = recorder.get()] {
+            if (r) r->timePassed(std::chrono::steady_clock::now());
+            return !g_interrupted.load();
+        };
+        installInterruptHandlers();
+        int code = 0;
+        publishing = HeadlessPublishing::start(*options.publish, checkedModelCaption(controls), path, !live,
+                                               whileWaiting, err, code);
+        if (!publishing) return code == 0 ? 1 : code;
+    }
+
     if (recorder || publishing) {
-        run.setReadingHandler([r = recorder.get(), p = publishing.get()](const MeterState& reading) {
+        // The published time is the reading's row time: the recorder's clock when there is one
+        // (the line's clock for a capture with --start), otherwise the reading's own time.
+        LocalClock systemClock;
+        run.setReadingHandler([r = recorder.get(), p = publishing.get(), systemClock](const MeterState& reading) mutable {
             if (r) r->offer(reading);
-            if (p) p->offer(reading);
+            if (p) p->offer(reading, r ? r->readingTime(reading) : systemClock.atReadingTime(reading.ReadingUtcUs));
         });
     }
 
@@ -501,7 +523,15 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     }
     run.flush();
     out.flush();
-    if (publishing && !publishing->finish() && code == 0) code = 1;
+    if (publishing) {
+        // a first interrupt ended the reading and leaves the broker its chance; another ends that
+        const int interruptsBefore = g_interrupts.load();
+        const bool ok = publishing->finish([&] {
+            if (recorder) recorder->timePassed(std::chrono::steady_clock::now());
+            return !g_terminated && g_interrupts.load() == interruptsBefore;
+        });
+        if (!ok && code == 0) code = 1;
+    }
     // Rows recorded by the run are written here: whatever ended the reading (the end of the
     // input, an interrupt, a lost device with code 1), what was recorded so far belongs on file
     // before the closing notes.

@@ -93,6 +93,16 @@ void DateTimeText::remember(int32_t day, int32_t offset) {
     appendDigits(offsetText_, std::abs(offset) % 60, 2);
 }
 
+std::string dateTimeText(int32_t day, int32_t timeMs, int32_t utcOffsetMin) {
+    RecordRow row;
+    row.day = day;
+    row.timeMs = timeMs;
+    row.utcOffsetMin = utcOffsetMin;
+    std::string out;
+    DateTimeText().append(out, row);
+    return out;
+}
+
 QByteArray headerLine() {
     return QByteArrayLiteral("No,Date and time,Value,Unit,AC/DC,AUTO/MANU,Number,Counts\r\n");
 }

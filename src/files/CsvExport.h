@@ -20,6 +20,9 @@ QByteArray headerLine();
 // Same file operation as the text export: written beside `path`, renamed over it once complete.
 FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress = {});
 
+// A dated moment as the "Date and time" field has it: "2026-12-07T23:59:59.875+01:00".
+std::string dateTimeText(int32_t day, int32_t timeMs, int32_t utcOffsetMin);
+
 // The field as it stands, or in double quotes (inner quotes doubled) when it needs them.
 void appendField(std::string& out, std::string_view text);
 

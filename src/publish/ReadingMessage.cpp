@@ -3,36 +3,38 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <cctype>
 #include <cmath>
-#include <cstdio>
-#include <ctime>
+#include <utility>
 
+#include "CsvExport.h"
 #include "MeterState.h"
 #include "UnitSymbols.h"
 
-std::string IsoClock::format(std::chrono::system_clock::time_point t) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-    const int64_t second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
-    if (second != second_) {
-        second_ = second;
-        const std::time_t tt = static_cast<std::time_t>(second);
-        std::tm local{};
-        localtime_r(&tt, &local);
-        char buf[40];
-        std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S.", &local);
-        head_ = buf;
-        const long offset = local.tm_gmtoff;
-        const long minutes = (offset < 0 ? -offset : offset) / 60;
-        std::snprintf(buf, sizeof buf, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
-        zone_ = buf;
+namespace {
+
+// The device class the convention knows for a unit, where the unit is one it accepts for it.
+const char* deviceClass(const std::string& unit) {
+    static const std::pair<const char*, const char*> classes[] = {
+        {"V", "voltage"},       {"mV", "voltage"},      {"A", "current"},       {"mA", "current"},
+        {"Hz", "frequency"},    {"kHz", "frequency"},   {"MHz", "frequency"},   {"\u00B0C", "temperature"},
+        {"\u00B0F", "temperature"}};
+    for (const auto& [u, c] : classes) {
+        if (unit == u) return c;
     }
-    const int milli = static_cast<int>(ms - second * 1000);
-    std::string s = head_;
-    s += static_cast<char>('0' + milli / 100);
-    s += static_cast<char>('0' + milli / 10 % 10);
-    s += static_cast<char>('0' + milli % 10);
-    return s + zone_;
+    return nullptr;
 }
+
+// Only letters, digits, _ and - in an object id.
+std::string objectId(const std::string& name) {
+    std::string id;
+    for (const char c : name) id += std::isalnum(static_cast<unsigned char>(c)) || c == '-' ? c : '_';
+    return id;
+}
+
+}  // namespace
+
+std::string isoTime(const LocalStamp& at) { return CsvExport::dateTimeText(at.day, at.timeMs, at.utcOffsetMin); }
 
 // A streaming writer: no document is built, and the one buffer is the only allocation. Qt's
 // document classes take several microseconds a reading, more than the whole budget of publishing.
@@ -66,4 +68,42 @@ QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& 
     text("model", model);
     w.EndObject();
     return QByteArray(buffer.GetString(), static_cast<qsizetype>(buffer.GetSize()));
+}
+
+SensorDiscovery sensorDiscovery(const std::string& discoveryPrefix, const std::string& client,
+                                const std::string& model, const std::string& readingTopic,
+                                const std::string& statusTopic, const std::string& unit) {
+    const std::string id = objectId("dmmview_" + client);
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+    auto text = [&w](const char* key, const std::string& value) {
+        w.Key(key);
+        w.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+    };
+    w.StartObject();
+    text("name", model + " " + client);
+    text("unique_id", id);
+    text("object_id", id);
+    text("state_topic", readingTopic);
+    // an overload has no value: the sensor then shows none rather than a stale one
+    text("value_template", "{{ value_json.value if value_json.value is not none else 'unknown' }}");
+    if (!unit.empty()) text("unit_of_measurement", unit);
+    if (const char* c = deviceClass(unit)) text("device_class", c);
+    text("state_class", "measurement");
+    text("json_attributes_topic", readingTopic);
+    text("availability_topic", statusTopic);
+    text("payload_available", "online");
+    text("payload_not_available", "offline");
+    w.Key("device");
+    w.StartObject();
+    w.Key("identifiers");
+    w.StartArray();
+    w.String(id.c_str());
+    w.EndArray();
+    text("name", client);
+    text("model", model);
+    w.EndObject();
+    w.EndObject();
+    return {discoveryPrefix + "/sensor/" + id + "/config",
+            QByteArray(buffer.GetString(), static_cast<qsizetype>(buffer.GetSize()))};
 }

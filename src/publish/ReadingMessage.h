@@ -1,23 +1,29 @@
 #pragma once
 
 #include <QByteArray>
-#include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "LocalClock.h"
+
 struct MeterState;
 
-// The local time as ISO 8601 with date, milliseconds and UTC offset:
-// "2026-12-07T14:31:53.123+01:00". Only the milliseconds are formed anew within one second.
-class IsoClock {
-public:
-    std::string format(std::chrono::system_clock::time_point t);
-
-private:
-    int64_t second_ = INT64_MIN;
-    std::string head_;  // up to and with the seconds and the point
-    std::string zone_;  // "+01:00"
-};
+// A moment as ISO 8601 local time with milliseconds and UTC offset, "2026-12-07T14:31:53.123+01:00",
+// as the table's files write it.
+std::string isoTime(const LocalStamp& at);
 
 // One reading as the JSON object subscribers get, in compact form.
 QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& reading, const std::string& model);
+
+// Where a tool that discovers sensors finds the meter, and what it reads from the reading topic.
+struct SensorDiscovery {
+    std::string configTopic;  // PREFIX/sensor/<object>/config
+    QByteArray config;        // JSON, retained
+};
+
+// The configuration of one meter as a sensor of the discovery convention: its state is the
+// reading topic's `value` in `unit` (real symbols), available while the status topic says
+// "online"; `client` names it and, with the model, makes its unique id.
+SensorDiscovery sensorDiscovery(const std::string& discoveryPrefix, const std::string& client,
+                                const std::string& model, const std::string& readingTopic,
+                                const std::string& statusTopic, const std::string& unit);

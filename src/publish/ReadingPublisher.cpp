@@ -3,10 +3,46 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <cstdio>
+#include <random>
+
+#include "UnitSymbols.h"
 
 namespace {
 
 const char kPasswordVariable[] = "DMMVIEW_MQTT_PASSWORD";
+// A service manager hands secrets over as files in this folder; the logger's unit names it so.
+const char kCredentialsVariable[] = "CREDENTIALS_DIRECTORY";
+const char kPasswordCredential[] = "mqtt-password";
+
+// The password from the environment, or else from the service's credential file (its first line).
+std::string brokerPassword() {
+    if (const char* password = std::getenv(kPasswordVariable)) return password;
+    const char* folder = std::getenv(kCredentialsVariable);
+    if (!folder) return {};
+    std::ifstream file(std::string(folder) + "/" + kPasswordCredential);
+    std::string password;
+    std::getline(file, password);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return password;
+}
+
+std::string hostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+    std::string host = name;
+    return host.substr(0, host.find('.'));
+}
+
+// A client id no other run shares, on this computer or another: the broker would otherwise
+// push the older connection off.
+std::string sessionId(const std::string& client) {
+    std::random_device random;
+    char suffix[20];
+    std::snprintf(suffix, sizeof suffix, "-%08x%04x", random(), random() & 0xFFFFu);
+    return client + suffix;
+}
 
 }  // namespace
 
@@ -15,7 +51,7 @@ std::string ReadingPublisher::defaultClientName(const std::string& model, const 
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     const auto slash = base.rfind('/');
     if (slash != std::string::npos) base = base.substr(slash + 1);
-    return model + "-" + base;
+    return model + "-" + base + "@" + hostName();
 }
 
 ReadingPublisher::ReadingPublisher(const PublishRequest& request, const std::string& model,
@@ -23,13 +59,13 @@ ReadingPublisher::ReadingPublisher(const PublishRequest& request, const std::str
                                    std::size_t queueBound)
     : clientName_(topicLevel(request.clientName.empty() ? defaultClientName(model, device) : request.clientName)),
       model_(model),
-      every_(request.everySeconds) {
+      every_(request.everySeconds),
+      discoveryPrefix_(request.discoveryPrefix) {
     PublisherSettings s;
     s.url = request.url;
-    if (const char* password = std::getenv(kPasswordVariable)) s.password = password;
+    s.password = brokerPassword();
     s.caFile = request.caFile;
-    // two programs publishing under one name must not push each other off the broker
-    s.clientId = clientName_ + "-" + std::to_string(::getpid());
+    s.clientId = sessionId(clientName_);
     const std::string base = request.url.prefix + "/" + clientName_;
     s.readingTopic = base + "/reading";
     s.statusTopic = base + "/status";
@@ -37,19 +73,18 @@ ReadingPublisher::ReadingPublisher(const PublishRequest& request, const std::str
     client_ = std::make_unique<MqttPublisher>(std::move(s), std::move(listener));
 }
 
-void ReadingPublisher::offer(const MeterState& reading) {
-    const auto now = std::chrono::system_clock::now();
+void ReadingPublisher::offer(const MeterState& reading, const LocalStamp& at) {
     if (every_.count() == 0) {
-        send(reading, now);
+        send(reading, at);
         return;
     }
     const auto steady = Clock::now();
     if (!lastSent_ || steady - *lastSent_ >= every_) {
         held_.reset();
         lastSent_ = steady;
-        send(reading, now);
+        send(reading, at);
     } else {
-        held_.emplace(reading, now);
+        held_.emplace(reading, at);
     }
 }
 
@@ -65,8 +100,26 @@ void ReadingPublisher::finish() {
     held_.reset();
 }
 
-void ReadingPublisher::send(const MeterState& reading, std::chrono::system_clock::time_point at) {
-    client_->publish(readingJson(++seq_, clock_.format(at), reading, model_), waitForRoom_);
+void ReadingPublisher::send(const MeterState& reading, const LocalStamp& at) {
+    if (!discoveryPrefix_.empty() && (!announced_ || reading.UnitText != announcedUnit_)) {
+        announced_ = true;
+        announcedUnit_ = reading.UnitText;
+        announce(UnitSymbols::realUnitText(reading.UnitText));
+    }
+    QByteArray message = readingJson(++seq_, isoTime(at), reading, model_);
+    // once a wait was broken off (the run is ending) the rest of the input goes without one
+    while (whileWaiting_ && !waitBrokenOff_ && !client_->waitForRoom(std::chrono::milliseconds(100))) {
+        if (!whileWaiting_()) waitBrokenOff_ = true;
+    }
+    client_->publish(std::move(message), static_cast<bool>(whileWaiting_));
+}
+
+// The sensor's configuration, retained: a tool that starts later still finds the meter, and a
+// new unit replaces the old configuration.
+void ReadingPublisher::announce(const std::string& unit) {
+    const PublisherSettings& s = client_->settings();
+    const SensorDiscovery d = sensorDiscovery(discoveryPrefix_, clientName_, model_, s.readingTopic, s.statusTopic, unit);
+    client_->publishRetained(d.configTopic, d.config);
 }
 
 std::string ReadingPublisher::summary() const {
@@ -74,7 +127,10 @@ std::string ReadingPublisher::summary() const {
     std::string text = client_->settings().url.display() + " as " + clientName_ + ": ";
     if (s.state == BrokerState::Online) text += "connected";
     else if (s.state == BrokerState::Connecting) text += "connecting";
+    else if (s.state == BrokerState::NameInUse) text += "not publishing (" + s.reason + ")";
     else text += "not reached (" + s.reason + "), trying again every " + std::to_string(s.retrySeconds) + " s";
-    return text + "; " + std::to_string(s.sent) + " readings sent, " + std::to_string(s.waiting) + " waiting, " +
-           std::to_string(s.dropped) + " dropped";
+    text += "; " + std::to_string(s.sent) + " readings sent, " + std::to_string(s.waiting) + " waiting, " +
+            std::to_string(s.dropped) + " dropped";
+    if (s.refused > 0) text += ", " + std::to_string(s.refused) + " refused (" + s.refusal + ")";
+    return text;
 }

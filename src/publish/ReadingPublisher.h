@@ -1,33 +1,40 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "LocalClock.h"
 #include "MeterState.h"
 #include "MqttPublisher.h"
 #include "ReadingMessage.h"
 
 // The readings of one meter as messages on PREFIX/<client>/reading, numbered from 1 in the
 // order they are sent, with PREFIX/<client>/status telling whether the program is connected.
+// Each message carries the reading's time as the caller stamped it (the same stamp its row in
+// the record table gets), never a clock of its own.
 class ReadingPublisher {
 public:
     // `device` is the port's device or the file read; the password comes from the environment.
     ReadingPublisher(const PublishRequest& request, const std::string& model, const std::string& device,
                      MqttPublisher::StateListener listener = {}, std::size_t queueBound = 10000);
 
-    // The client's name by default: the model and the device's base name ("KR31G-ttyUSB0").
+    // The client's name by default: the model, the device's base name and the host's name
+    // ("KR31G-ttyUSB0@benchpc"), so that two computers with the same port stay apart.
     static std::string defaultClientName(const std::string& model, const std::string& device);
 
-    // One decoded reading. With an interval, a reading within it is held back and replaced by the
-    // next; `tick` or `finish` sends the one held once the interval is over.
-    void offer(const MeterState& reading);
+    // One decoded reading, taken at `at`. With an interval, a reading within it is held back and
+    // replaced by the next; `tick` or `finish` sends the one held once the interval is over.
+    void offer(const MeterState& reading, const LocalStamp& at);
     void tick();
     void finish();
 
-    // With it, a full queue makes `offer` wait for the broker instead of dropping the oldest.
-    void setWaitForRoom(bool wait) { waitForRoom_ = wait; }
+    // With it, a full queue makes `offer` wait for the broker instead of dropping the oldest;
+    // `whileWaiting` is called every 100 ms of the wait (the caller's other duties) and ends the
+    // wait when it returns false: that reading and the later ones are then queued beyond the bound.
+    void setWaitForRoom(std::function<bool()> whileWaiting) { whileWaiting_ = std::move(whileWaiting); }
 
     const std::string& clientName() const { return clientName_; }
     MqttPublisher& client() { return *client_; }
@@ -36,15 +43,19 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    void send(const MeterState& reading, std::chrono::system_clock::time_point at);
+    void send(const MeterState& reading, const LocalStamp& at);
+    void announce(const std::string& unit);
 
     std::string clientName_;
     std::string model_;
     std::chrono::seconds every_;
+    std::string discoveryPrefix_;
+    std::string announcedUnit_;  // the unit of the last discovery configuration sent
+    bool announced_ = false;
     std::unique_ptr<MqttPublisher> client_;
-    bool waitForRoom_ = false;
+    std::function<bool()> whileWaiting_;
+    bool waitBrokenOff_ = false;
     uint64_t seq_ = 0;
-    IsoClock clock_;
     std::optional<Clock::time_point> lastSent_;
-    std::optional<std::pair<MeterState, std::chrono::system_clock::time_point>> held_;
+    std::optional<std::pair<MeterState, LocalStamp>> held_;
 };

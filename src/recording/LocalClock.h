@@ -28,6 +28,9 @@ class LocalClock {
 public:
     LocalStamp at(int64_t utcMs);
     LocalStamp now();
+    // A reading's time (MeterState::ReadingUtcUs), floored to its millisecond also before 1970;
+    // the time now for a reading that has none (0).
+    LocalStamp atReadingTime(int64_t utcUs) { return utcUs != 0 ? at(utcUs / 1000 - (utcUs % 1000 < 0)) : now(); }
 
     static int64_t utcNowMs();
 

@@ -31,6 +31,10 @@ void RecordStore::applyStartValues(RecordState& state) {
     state.NotRecorded = 0;
 }
 
+LocalStamp RecordStore::stampOf(const MeterState& reading) {
+    return readingTimes_ && reading.ReadingUtcUs != 0 ? zone_.atReadingTime(reading.ReadingUtcUs) : clock_();
+}
+
 bool RecordStore::INDataToTable(const MeterState& reading) {
     // exactly MaxRecords rows, then nothing until New
     if (state_.RecordCount >= state_.MaxRecords) {
@@ -53,9 +57,7 @@ bool RecordStore::INDataToTable(const MeterState& reading) {
 
     row_.value = reading.ValueText;
     row_.nval = reading.NumericValue;
-    const int64_t us = reading.ReadingUtcUs;
-    // floor to the millisecond, also before 1970
-    const LocalStamp now = readingTimes_ && us != 0 ? zone_.at(us / 1000 - (us % 1000 < 0)) : clock_();
+    const LocalStamp now = stampOf(reading);
     row_.timeMs = now.timeMs;
     row_.day = now.day;
     row_.utcOffsetMin = now.utcOffsetMin;

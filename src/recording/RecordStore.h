@@ -67,6 +67,9 @@ public:
         clock_ = std::move(clock);
         readingTimes_ = false;
     }
+    // The moment a row of `reading` gets (or would get, when the rules skip it): what others
+    // sending the same reading stamp it with.
+    LocalStamp stampOf(const MeterState& reading);
     // A clock of the time of day alone (milliseconds since midnight): rows get no date.
     void setClock(std::function<int32_t()> clock);
 

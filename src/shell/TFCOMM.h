@@ -197,6 +197,8 @@ private:
     void startPublishing();
     void publishReading();
     void brokerStateChanged(const PublisherStatus& status);
+    // once the readings that waited for a returned broker are sent, says how many in a short note
+    void noteBrokerBack();
     // sends a reading held back by --publish-every, and gives the tooltip's line on the broker
     QString publishSummary();
 
@@ -265,4 +267,6 @@ private:
     std::array<uint64_t, 6> tooltipSays_{};
     // with --publish, from the first Connect on
     std::unique_ptr<ReadingPublisher> publisher_;
+    bool brokerLost_ = false;
+    uint64_t sentBeforeLoss_ = 0;  // readings the broker had taken when it went
 };

@@ -1,6 +1,7 @@
 // Command-line options and the headless decoder.
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -88,6 +89,11 @@ private slots:
         QTest::newRow("subscribe URL") << QStringList{"--subscribe", "http://h"} << "--subscribe needs mqtt://";
         QTest::newRow("bench record rule") << QStringList{"--meter", "U=KR31G@/dev/x", "--record", "a.csv", "--limit", "5"}
                                            << "--limit applies to --decode";
+        QTest::newRow("CA without TLS") << QStringList{"--publish", "mqtt://h", "--publish-ca", "ca.crt"}
+                                        << "use mqtts:// with a CA";
+        QTest::newRow("id with wildcard") << QStringList{"--publish", "mqtt://h", "--publish-id", "a+b"} << "+ or #";
+        QTest::newRow("discovery prefix") << QStringList{"--publish", "mqtt://h", "--publish-discovery=$x"}
+                                          << "may not start with $";
     }
     // Which bench a command line opens: the window, or the run without one.
     void benchWithOrWithoutWindow_data() {
@@ -120,6 +126,9 @@ private slots:
         for (const QString& s : args) a.push_back(s.toStdString());
         const OptionsResult r = parseOptions(a);
         QVERIFY2(r.error.find(words.toStdString()) != std::string::npos, r.error.c_str());
+        // a bad publishing value is said alone, without the usage text burying it
+        const bool publishValue = std::any_of(a.begin(), a.end(), [](auto& x) { return x.rfind("--publish", 0) == 0; });
+        QCOMPARE(r.showUsage, !publishValue || words.startsWith("--publish needs readings"));
     }
 
     void modelOptionMakesThatBoxTheOnlyOne() {

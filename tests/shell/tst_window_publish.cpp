@@ -1,6 +1,8 @@
 // The window publishing what it receives: readings reach a subscriber, the link picture's tooltip
 // shows the broker and the counts, and a broker that goes away is reported once, without a stop.
+#include <QElapsedTimer>
 #include <QMessageBox>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -39,7 +41,8 @@ private slots:
             }
         };
         send(6);
-        const std::string name = "KR31E-" + line.slavePath.substr(line.slavePath.rfind('/') + 1);
+        const std::string name = "KR31E-" + line.slavePath.substr(line.slavePath.rfind('/') + 1) + "@" +
+                                 QSysInfo::machineHostName().section('.', 0, 0).toStdString();
         QVERIFY(sub.waitFor([](auto& m) { return readings(m) >= 6; }));
         QCOMPARE(sub.payloads(name + "/reading").size(), std::size_t(6));
         auto tip = [&w] { return w->findChild<QWidget*>("CONok")->toolTip(); };
@@ -50,6 +53,7 @@ private slots:
         auto boxes = [&w] { return w->findChildren<QMessageBox*>(QStringLiteral("BrokerLost")); };
         QTRY_COMPARE(boxes().size(), 1);
         QVERIFY(!boxes().front()->isModal() && boxes().front()->text().contains(QString::fromStdString(broker.url())));
+        QVERIFY(boxes().front()->text().contains("the oldest are dropped first"));
         send(3);  // the readings go on, and wait for the broker
         QTRY_VERIFY2(tip().contains("not reached") && tip().contains("3 waiting"), qPrintable(tip()));
         QTest::qWait(1500);  // another attempt fails: still one box
@@ -59,6 +63,19 @@ private slots:
         QVERIFY(sub.waitFor([](auto& m) { return readings(m) >= 9; }, std::chrono::seconds(15)));
         QCOMPARE(sub.payloads(name + "/reading").size(), std::size_t(9));
         QTRY_VERIFY2(tip().contains("connected; 9 readings sent"), qPrintable(tip()));
+        // the box goes with the broker's return, for a short note of what was sent meanwhile
+        QTRY_COMPARE(boxes().size(), 0);
+        QMessageBox* back = nullptr;
+        QTRY_VERIFY((back = w->findChild<QMessageBox*>(QStringLiteral("BrokerBack"))));
+        QVERIFY2(!back->isModal() && back->text().contains("is back: 3 readings sent"), qPrintable(back->text()));
+
+        // a broker that stops answering holds the window's close up for half a second at most
+        broker.pause();
+        send(2);
+        QElapsedTimer closing;
+        closing.start();
+        w.reset();
+        QVERIFY2(closing.elapsed() <= 500, qPrintable(QString::number(closing.elapsed())));
     }
 };
 
