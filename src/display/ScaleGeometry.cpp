@@ -29,6 +29,8 @@ constexpr double kPi = 3.14159265358979323846;
 // The sweep is converted to degrees with this short value of pi; every layout on the face
 // (label offsets, the upright zero) is tuned to the angles it gives.
 constexpr double kSweepPi = 3.1415;
+// Extra pixels beside the ends of a 120-degree arc, for its end labels.
+constexpr int kSteepEndRoom = 6;
 // Pointer coordinates are kept within this many pixels of the origin.
 constexpr double kCoordLimit = 32768.0;
 
@@ -95,7 +97,18 @@ Face faceFor(QSize panel) {
     // scale turns round. The height of a 120-degree arc over the chord is W / 2 * tan(30°).
     const float tallest = static_cast<float>(f.W / 2 * std::tan(kPi / 6));
     const bool capped = f.H > tallest;
-    if (capped) f.H = tallest;
+    if (capped) {
+        // The whole face, 30 pixels of labels over the arc down to 10 pixels below the pivot,
+        // must fit the panel's height: the radius of a 120-degree arc is W / sqrt(3), so a
+        // panel too low for it gets a narrower arc, moved in by the same amount on both sides.
+        // The steep ends put their labels further out than a flat arc's: they get a few pixels
+        // more, so that they do not touch the panel's sides.
+        const double widest = std::sqrt(3.0) * (panel.height() - 40);
+        const int inset = std::max(kSteepEndRoom, static_cast<int>(std::ceil((f.W - widest) / 2)));
+        f.left += inset;
+        f.W -= static_cast<float>(2 * inset);
+        f.H = static_cast<float>(f.W / 2 * std::tan(kPi / 6));
+    }
     if (!f.valid()) return f;
     const double W = f.W, H = f.H;
     f.R = static_cast<float>((4 * H * H + W * W) / (8 * H));

@@ -37,19 +37,20 @@ struct ScaleInputs {
 
 // The arc of the analog face and the positions on it. The arc spans the panel less a margin of
 // 20 pixels left and right and 30 pixels top and bottom. On a wide panel the circle's centre, the
-// pointer's pivot, lies below the panel. A panel that is square or taller than wide would give an
-// arc of almost a half circle, with its ends level with the pivot and the end labels pushed into
-// the band: there the arc keeps the sweep of 120 degrees, and the face, pivot included, stands in
-// the middle of the panel's height.
+// pointer's pivot, lies below the panel. A panel that is square, taller than wide or only a little
+// wider than high would give an arc of almost a half circle, with its ends level with the pivot
+// and the end labels pushed into the band: there the arc keeps the sweep of 120 degrees, and the
+// whole face, pivot included, stands in the middle of the panel, its chord shortened where the
+// panel's height leaves too little room below the arc for the pivot.
 namespace ScaleGeometry {
 
 struct Face {
-    float W = 0;      // chord: panel width - 40
+    float W = 0;      // chord: panel width - 40, less where a 120-degree arc must be narrower
     float H = 0;      // arc height: panel height - 60, at most the height of a 120-degree arc
     float R = 0;      // radius of the circle through both chord ends and the arc's top
     float sweep = 0;  // degrees from the left end of the arc to the right end
     float start = 0;  // degrees of the left end, measured from the left horizontal
-    int left = 20;    // x of the arc's left end
+    int left = 20;    // x of the arc's left end: 20, more for a shortened chord
     int top = 30;     // y of the arc's top
     int bottom = 0;   // the picture's height (the panel less its bevel)
 

@@ -118,10 +118,10 @@ private slots:
     // At every shape of panel (the windows' 640 x 1000, 800 x 800, 1600 x 380, 1600 x 1000, the
     // form's, a square and a tall one) every label lies whole inside the picture, clear of the
     // band, and the pointer's pixels lie on the line from its tip to the pivot, reaching it where
-    // it shows.
+    // it shows. A 120-degree arc keeps its pivot inside and its labels clear of the sides.
     void faceFitsAnyPanel() {
         for (const QSize panel : {QSize(345, 355), QSize(505, 281), QSize(1305, 125), QSize(1305, 355),
-                                  QSize(318, 137), QSize(300, 300), QSize(200, 500)}) {
+                                  QSize(318, 137), QSize(300, 300), QSize(200, 500), QSize(700, 300)}) {
             ScaleInputs in;
             in.panelSize = panel;
             const Face f = faceFor(panel);
@@ -129,12 +129,16 @@ private slots:
             canvas.KDsetup(in);
             const QImage face = canvas.image();
             const QRect picture = face.rect();
+            QVERIFY(picture.contains(bandPixel(in, 0)) && picture.contains(bandPixel(in, 800)));
+            const bool steep = std::abs(f.sweep - 120) < 0.1f;
+            QVERIFY2(!steep || (pivotShows(f) && picture.contains(pivot(f).toPoint())), "pivot outside");
 
             const std::vector<ScaleLabel>& labels = labelsFor(in);
             QCOMPARE(canvas.labelBoxes().size(), labels.size());
             for (size_t i = 0; i < labels.size(); ++i) {
                 const QRect box = canvas.labelBoxes()[i];
                 QVERIFY2(picture.contains(box), labels[i].text);
+                if (steep) QVERIFY2(box.left() > 0 && box.right() < picture.right(), labels[i].text);
                 QVERIFY2(countColour(face, box, kBlack) == labelInk(labels[i].text), labels[i].text);
             }
 
