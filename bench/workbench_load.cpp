@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "LocalBroker.h"
+#include "LocalClock.h"
 #include "MeterState.h"
 #include "ReadingMessage.h"
 
@@ -92,13 +93,13 @@ private:
         s.AcDcText = "DC";
         s.AutoText = "AUTO";
         s.NumericValue = 1200;
-        IsoClock clock;
+        LocalClock clock;
         uint64_t seq = 0;
         auto next = std::chrono::steady_clock::now();
         while (!stop_) {
             ++seq;
             for (std::size_t k = 0; k < clients_.size(); ++k) {
-                const QByteArray json = readingJson(seq, clock.format(std::chrono::system_clock::now()), s, "KR31G");
+                const QByteArray json = readingJson(seq, isoTime(clock.now()), s, "KR31G");
                 const std::string topic = "load/M" + std::to_string(k + 1) + "/reading";
                 mosquitto_publish(clients_[k], nullptr, topic.c_str(), int(json.size()), json.constData(), 1, false);
                 ++sent_;

@@ -13,6 +13,7 @@
 #include "BenchSession.h"
 #include "HeadlessPublishing.h"
 #include "HeadlessRunner.h"
+#include "LocalClock.h"
 
 namespace {
 
@@ -109,6 +110,7 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
 
     // the math channels, each published as a meter of its own name
     std::map<int, std::unique_ptr<HeadlessPublishing>> publishing;
+    LocalClock clock;  // a message carries its reading's own time
     int code = 0;
     auto publish = [&](int id) {
         const ChannelInfo* ch = model.channel(id);
@@ -116,9 +118,10 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
         PublishRequest request = *options.publish;
         const std::string own = text(ch->name);
         request.clientName = request.clientName.empty() ? own : request.clientName + "-" + own;
-        auto p = HeadlessPublishing::start(request, "math", own, false, err);
+        int refused = 0;
+        auto p = HeadlessPublishing::start(request, "math", own, false, [] { return !interrupted(); }, err, refused);
         if (!p) {
-            code = 1;
+            code = refused;
             QCoreApplication::exit();
             return;
         }
@@ -128,7 +131,7 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
     QObject::connect(&model, &BenchModel::channelAdded, publish);
     QObject::connect(&model, &BenchModel::readingAdded, [&](int id, const BenchReading& r) {
         const auto it = publishing.find(id);
-        if (it != publishing.end() && r.hasValue()) it->second->offer(asMeterState(r));
+        if (it != publishing.end() && r.hasValue()) it->second->offer(asMeterState(r), clock.at(r.timeMs));
     });
 
     installInterruptHandlers();
@@ -153,7 +156,7 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
         }
     }
     for (auto& [id, p] : publishing) {
-        if (!p->finish() && code == 0) code = 1;
+        if (!p->finish(untilInterruptedAgain()) && code == 0) code = 1;
     }
 
     // each channel's statistics, and the meters that said nothing

@@ -57,6 +57,11 @@ void onInterrupt(int sig) {
 
 bool interrupted() { return g_interrupted; }
 
+std::function<bool()> untilInterruptedAgain() {
+    const int before = g_interrupts.load();
+    return [before] { return !g_terminated && g_interrupts.load() == before; };
+}
+
 // SIGINT, SIGTERM and SIGHUP (the terminal closed) end the reading, so a recording run still
 // writes what it stored. The handlers are installed without restarting the call they break.
 void installInterruptHandlers() {
@@ -316,7 +321,7 @@ int readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun
         if (!lost && emptyWakeups < 3 &&
             !(emptyWakeups > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL))))
             continue;
-        if (once) {
+        if (once || !posixserial::returnsUnderItsName(path)) {
             err << "the device " << shownName(path) << " was lost\n";
             code = 1;
             break;
@@ -488,14 +493,15 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     const uint32_t baud = choice.baud19200 ? 19200 : 2400;
     const auto liveArrival = [&readUs, baud](uint64_t bytesAfter) { return byteArrivalUs(readUs, bytesAfter, baud); };
 
+    // every source ends early on an interrupt, and an earlier run's interrupt is forgotten
+    // (publishing installed them before it waited for the broker)
+    if (!publishing) installInterruptHandlers();
     int code = 0;
     if (path == "-" && &stdinStream == &std::cin) {
         run.setArrivalClock(liveArrival);
-        installInterruptHandlers();
         readLive(STDIN_FILENO, run, beforeEachByte, recorder.get(), readUs);
     } else if (path != "-" && isFifo(path)) {
         // read as standard input is: opening waits for a writer, which an interrupt breaks off
-        installInterruptHandlers();
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0 && !g_interrupted) {
             err << "cannot read '" << shownName(path) << "': " << std::strerror(errno) << '\n';
@@ -525,10 +531,10 @@ int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostre
     out.flush();
     if (publishing) {
         // a first interrupt ended the reading and leaves the broker its chance; another ends that
-        const int interruptsBefore = g_interrupts.load();
+        const auto keepWaiting = untilInterruptedAgain();
         const bool ok = publishing->finish([&] {
             if (recorder) recorder->timePassed(std::chrono::steady_clock::now());
-            return !g_terminated && g_interrupts.load() == interruptsBefore;
+            return keepWaiting();
         });
         if (!ok && code == 0) code = 1;
     }

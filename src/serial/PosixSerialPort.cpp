@@ -62,6 +62,8 @@ void setModemLine(int fd, int line, bool on) {
 
 }  // namespace
 
+bool posixserial::returnsUnderItsName(const std::string& path) { return path.rfind("/dev/pts/", 0) != 0; }
+
 std::string posixserial::permissionAdvice(const std::string& path) {
     return "Serial devices are usually open only to members of the dialout group (or the group that owns " +
            path + "): add your user to it and log in again.";

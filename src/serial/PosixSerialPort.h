@@ -58,6 +58,12 @@ struct termios;
 
 namespace posixserial {
 
+// Whether a lost device may be waited for under `path`: an adapter, or a link to one, comes back
+// under its name. A pseudo-terminal named by its number does not: the number goes to the next
+// terminal opened, which may be anybody's, and opening that would read (and set up) a stranger's
+// line.
+bool returnsUnderItsName(const std::string& path);
+
 // What to do about a device the user may not open.
 std::string permissionAdvice(const std::string& path);
 

@@ -20,6 +20,7 @@
 #include "LimitRules.h"
 #include "LinkImages.h"
 #include "ModelProfiles.h"
+#include "PosixSerialPort.h"
 #include "ReadingPublisher.h"
 #include "ReportPreview.h"
 #include "ScaleCanvas.h"
@@ -438,6 +439,15 @@ QString clockText(int64_t utcMs) {
 void TFCOMM::portLost() {
     const QString port = QString::fromStdString(comm2_.portName());
     const QString path = QString::fromStdString(port_.devicePath(comm2_.ComPort()));
+    if (!posixserial::returnsUnderItsName(path.toStdString())) {
+        BtDiscon1Click();
+        if (lostNote_) lostNote_->close();
+        lostNote_ = showNotice(QMessageBox::Warning, QStringLiteral("PortLost"),
+                               tr("The connection to %1 was lost: the pseudo-terminal %2 is gone, and its number "
+                                  "goes to the next terminal opened. Press Connect once the line is there again.")
+                                   .arg(port, path));
+        return;
+    }
     // The handle goes at once: held, it would keep the device's name taken when it comes back.
     comm2_.Disconnect();
     panel_.hide(LcdElement::CONok);

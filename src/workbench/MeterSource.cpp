@@ -117,7 +117,7 @@ LocalMeterSource::LocalMeterSource(const LocalMeterChoice& choice, BenchModel& m
     d_->driver.setOnPortLost([this](TCommPortDriver* driver) {
         driver->Disconnect();
         d_->model.setOnline(d_->channel, false);
-        d_->reopen.start();
+        if (posixserial::returnsUnderItsName(d_->choice.path)) d_->reopen.start();
         emit lost(tr("the device %1 was lost").arg(QString::fromStdString(d_->choice.path)));
     });
     d_->reopen.setInterval(2000);
@@ -161,7 +161,7 @@ bool LocalMeterSource::start(QString* error) {
 }
 
 void LocalMeterSource::keepTrying() {
-    if (d_->channel >= 0 && modelCheckByCaption(d_->choice.model) && !d_->driver.Connected()) d_->reopen.start();
+    if (d_->channel >= 0 && posixserial::returnsUnderItsName(d_->choice.path) && modelCheckByCaption(d_->choice.model) && !d_->driver.Connected()) d_->reopen.start();
 }
 
 void LocalMeterSource::stop() {

@@ -279,11 +279,19 @@ private slots:
     }
 
     // With --once, the far side of the line closing ends the run: it prints what it decoded, says
-    // the device was lost and ends instead of spinning on a dead descriptor.
+    // the device was lost and ends instead of spinning on a dead descriptor. So does a
+    // pseudo-terminal named by its number: that number goes to the next terminal opened.
+    void headlessDeviceLostEndsTheRun_data() {
+        QTest::addColumn<bool>("once");
+        QTest::newRow("--once") << true;
+        QTest::newRow("a pseudo-terminal's number") << false;
+    }
     void headlessDeviceLostEndsTheRun() {
+        QFETCH(bool, once);
         PseudoTerminal line;
         QVERIFY(!line.slavePath.empty());
-        const OptionsResult r = parseOptions({"--decode", line.slavePath, "--once"});
+        const OptionsResult r = once ? parseOptions({"--decode", line.slavePath, "--once"})
+                                     : parseOptions({"--decode", line.slavePath});
         std::istringstream in;
         std::ostringstream out;
         std::ostringstream err;

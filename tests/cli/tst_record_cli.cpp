@@ -416,7 +416,10 @@ private slots:
         const QString table = dir.filePath("live.db");
         PseudoTerminal line;
         QVERIFY(!line.slavePath.empty());
-        std::vector<std::string> args = {"--decode", line.slavePath, "--record", table.toStdString()};
+        // waited for under a name of its own, as a by-id link is; a bare pseudo-terminal is not
+        const QString link = dir.filePath("ttyMeter");
+        QVERIFY(QFile::link(QString::fromStdString(line.slavePath), link));
+        std::vector<std::string> args = {"--decode", link.toStdString(), "--record", table.toStdString()};
         if (ending == "vanish") args.push_back("--once");
         const OptionsResult o = parseOptions(args);
         QVERIFY(o.error.empty());
