@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev
   pxlib-dev
   libbenchmark-dev
-  fonts-liberation
+  fonts-liberation fonts-dejavu-core
   xvfb xauth imagemagick xdotool poppler-utils
   dpkg-dev file
   clang-14 libclang-rt-14-dev

@@ -25,7 +25,7 @@ cmp -s "$tmp/installed.tsv" "$tmp/built.tsv" || fail "installed and built progra
     fail "cpack could not build the Debian package"
 deb=$(ls "$tmp"/pkg/*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libqt6widgets6 libstdc++6 fonts-liberation; do
+for d in libqt6widgets6 libstdc++6 fonts-liberation fonts-dejavu-core; do
     grep -q "$d" <<<"$depends" || fail "the package does not depend on $d: $depends"
 done
 dpkg-deb -x "$deb" "$tmp/deb"
