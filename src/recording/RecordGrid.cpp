@@ -87,6 +87,9 @@ public:
     }
 
 protected:
+    // Only the frame's line belongs to it: the rows under it can be moved on screen as they are.
+    void resizeEvent(QResizeEvent*) override { setMask(QRegion(rect()).subtracted(QRegion(rect().adjusted(1, 1, -1, -1)))); }
+
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         QPen pen(Qt::black, 1, Qt::DotLine);
@@ -282,10 +285,39 @@ void RecordGrid::placeBar(int64_t first, int shown) {
     bar_->blockSignals(false);
 }
 
+// While the newest row is followed, each new row moves the window down by one: the rows it keeps
+// are moved up on screen as they are, and only what that does not bring along is painted, the
+// new rows and the row whose selection went away, rather than every cell of the grid.
 void RecordGrid::showFrom(int64_t first) {
     if (!model_) return;
     ++updates_;
-    model_->setWindow(first, visibleRows(), current_);
+    const int n = visibleRows();
+    const int moved = repaintHeld_ ? 0 : model_->movedBy(first, n);
+    const QModelIndex selected = view_->selectionModel()->currentIndex();
+    const int64_t selectedBefore = selected.isValid() ? model_->firstRow() + selected.row() : -1;
+    if (moved > 0) {
+        // The focus frame's line runs over the last pixel column and line of the rows' area: that
+        // part is painted again, the rest is moved.
+        QWidget* rowsArea = view_->viewport();
+        const QRect r = rowsArea->rect();
+        rowsArea->scroll(0, -moved * view_->verticalHeader()->defaultSectionSize(), r.adjusted(0, 0, -1, -1));
+        rowsArea->update(QRect(r.right(), r.top(), 1, r.height()));
+        rowsArea->update(QRect(r.left(), r.bottom(), r.width(), 1));
+    }
+    model_->setWindow(first, n, current_, moved > 0);
+    if (moved > 0) {
+        // whole lines of pixels, grid lines included, from the line above a row's top
+        QWidget* rowsArea = view_->viewport();
+        const auto repaintFrom = [&](int row, int rows) {
+            const int top = view_->rowViewportPosition(row) - 1;
+            const int bottom = rows > 0 ? view_->rowViewportPosition(row + rows - 1) + view_->rowHeight(row) + 1
+                                        : rowsArea->height();
+            rowsArea->update(QRect(0, top, rowsArea->width(), bottom - top));
+        };
+        repaintFrom(model_->rowCount() - moved, 0);
+        const int64_t row = selectedBefore - model_->firstRow();
+        if (selectedBefore >= 0 && row >= 0 && row < model_->rowCount()) repaintFrom(static_cast<int>(row), 1);
+    }
     selectCurrent();
 }
 
