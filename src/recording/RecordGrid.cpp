@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <algorithm>
@@ -98,12 +99,40 @@ protected:
     }
 };
 
+// The grid's scroll bar spans the whole table, so with every new row its range and value change
+// though the slider seldom moves by a pixel: it is painted again only when what it shows changed
+// (the slider's place and size, and which ends it has reached).
+class TableScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        const QRect slider = style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+        const int ends = (value() == minimum() ? 1 : 0) | (value() == maximum() ? 2 : 0);
+        if (slider == shownSlider_ && ends == shownEnds_) return;
+        shownSlider_ = slider;
+        shownEnds_ = ends;
+        QScrollBar::sliderChange(change);
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        shownSlider_ = QRect();
+        QScrollBar::resizeEvent(event);
+    }
+
+private:
+    QRect shownSlider_;
+    int shownEnds_ = -1;
+};
+
 }  // namespace
 
 RecordGrid::RecordGrid(QWidget* parent)
     : QFrame(parent),
       view_(new QTableView(this)),
-      bar_(new QScrollBar(Qt::Vertical, this)),
+      bar_(new TableScrollBar(Qt::Vertical, this)),
       repaints_(kRepaintMs, [this] {
           if (repaintHeld_) holdRepaints(false);
           if (barBehind_ && model_) placeBar(model_->firstRow(), visibleRows());
