@@ -248,6 +248,8 @@ bool ChartPanel::newPointsChangeNothing() const {
     const int64_t end = page.first + page.count;
     if (end < drawnEnd_ || double(end - drawnEnd_) >= drawnPerColumn_) return false;
     if (end == drawnEnd_) return true;
+    // a break among them splits the last column
+    if (points_->nextBreak(drawnEnd_) < end) return false;
     const ChartPoints::Range fresh = points_->range(drawnEnd_, end);
     return fresh.min >= lastColumnMin_ && fresh.max <= lastColumnMax_;
 }

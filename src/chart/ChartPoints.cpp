@@ -21,6 +21,17 @@ void ChartPoints::clear() {
     for (auto& level : levels_) level.clear();
     size_ = 0;
     count_.fill(0);
+    breaks_.clear();
+}
+
+void ChartPoints::breakLine() {
+    if (size_ == 0 || (!breaks_.empty() && breaks_.back() == size_)) return;
+    breaks_.push_back(size_);
+}
+
+int64_t ChartPoints::nextBreak(int64_t index) const {
+    const auto it = std::lower_bound(breaks_.begin(), breaks_.end(), index);
+    return it == breaks_.end() ? std::numeric_limits<int64_t>::max() : *it;
 }
 
 // A block's range is written when its last point arrives, from the 16 values or ranges below

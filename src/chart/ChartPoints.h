@@ -33,6 +33,13 @@ public:
     void sampleFill();
     void clear();
 
+    // The next point appended starts a new stretch of the curve: no line joins it to the point
+    // before, as when the meter was away for a while.
+    void breakLine();
+    // The first break at or after `index`; a break at k parts point k - 1 from point k. A number
+    // past every point when there is none.
+    int64_t nextBreak(int64_t index) const;
+
     int64_t count(int series) const { return count_[series]; }
     // Number of values held: the count of the series that is ahead.
     int64_t size() const { return size_; }
@@ -60,5 +67,6 @@ private:
     std::array<std::vector<Range>, kLevels> levels_;
     int64_t size_ = 0;
     std::array<int64_t, SeriesCount> count_{};
+    std::vector<int64_t> breaks_;  // ascending
     int active_ = AreaSeries;
 };

@@ -84,7 +84,11 @@ double changedFrom(const QList<QPointF>& before, const QList<QPointF>& now) {
     constexpr double kNone = std::numeric_limits<double>::infinity();
     const qsizetype n = std::min(before.size(), now.size());
     qsizetype i = 0;
-    while (i < n && before[i] == now[i]) ++i;
+    // the gaps' y is not a number, which equals nothing
+    const auto same = [](const QPointF& a, const QPointF& b) {
+        return a.x() == b.x() && (a.y() == b.y() || (std::isnan(a.y()) && std::isnan(b.y())));
+    };
+    while (i < n && same(before[i], now[i])) ++i;
     if (i == before.size() && i == now.size()) return kNone;
     return i == 0 ? -kNone : before[i - 1].x();
 }
@@ -169,15 +173,24 @@ void TracePlot::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
     if (fill_.size() > 1) {
         QPolygonF edge;
         edge.reserve(fill_.size());
+        painter->save();
+        painter->resetTransform();
+        // each stretch of the area is filled on its own
+        const auto fillStretch = [&] {
+            if (edge.size() > 1) fillUnder(painter, edge, plot_.bottom(), brush_);
+            edge.clear();
+        };
         // in device pixels, rounded to the 1/64 pixel the painter fills polygons at, so that the
         // spans are the pixels the polygon would fill
         for (const QPointF& p : fill_) {
+            if (std::isnan(p.y())) {
+                fillStretch();
+                continue;
+            }
             const QPointF d = plot_.topLeft() + toPixel(p);
             edge.append(QPointF(std::round(d.x() * 64) / 64, std::round(d.y() * 64) / 64));
         }
-        painter->save();
-        painter->resetTransform();
-        fillUnder(painter, edge, plot_.bottom(), brush_);
+        fillStretch();
         painter->restore();
     }
     // one line per pair of points: a polyline would join them, which costs more and changes pixels
@@ -186,7 +199,8 @@ void TracePlot::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
     QPointF from = toPixel(line_.first());
     for (qsizetype i = 1; i < line_.size(); ++i) {
         const QPointF to = toPixel(line_[i]);
-        lines.append(QLineF(from, to));
+        // a gap's point is not a number, and so is every line that ends or starts at it
+        if (!std::isnan(from.y()) && !std::isnan(to.y())) lines.append(QLineF(from, to));
         from = to;
     }
     painter->setPen(pen_);

@@ -18,7 +18,8 @@ public:
 
     // the plot rectangle in the parent's coordinates and the axes' ranges it spans
     void setPlot(const QRectF& plotArea, double xMin, double xMax, double yMin, double yMax);
-    // a line through `line`, or (with `fill`) the area under `fill` outlined by `line`
+    // a line through `line`, or (with `fill`) the area under `fill` outlined by `line`; a point
+    // whose y is not a number parts both into stretches drawn apart, with nothing between them
     void setLine(const QList<QPointF>& line, const QPen& pen);
     void setArea(const QList<QPointF>& fill, const QBrush& brush, const QList<QPointF>& outline,
                  const QPen& outlinePen);

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <algorithm>
@@ -87,6 +88,9 @@ public:
     }
 
 protected:
+    // Only the frame's line belongs to it: the rows under it can be moved on screen as they are.
+    void resizeEvent(QResizeEvent*) override { setMask(QRegion(rect()).subtracted(QRegion(rect().adjusted(1, 1, -1, -1)))); }
+
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         QPen pen(Qt::black, 1, Qt::DotLine);
@@ -95,12 +99,40 @@ protected:
     }
 };
 
+// The grid's scroll bar spans the whole table, so with every new row its range and value change
+// though the slider seldom moves by a pixel: it is painted again only when what it shows changed
+// (the slider's place and size, and which ends it has reached).
+class TableScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        const QRect slider = style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+        const int ends = (value() == minimum() ? 1 : 0) | (value() == maximum() ? 2 : 0);
+        if (slider == shownSlider_ && ends == shownEnds_) return;
+        shownSlider_ = slider;
+        shownEnds_ = ends;
+        QScrollBar::sliderChange(change);
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        shownSlider_ = QRect();
+        QScrollBar::resizeEvent(event);
+    }
+
+private:
+    QRect shownSlider_;
+    int shownEnds_ = -1;
+};
+
 }  // namespace
 
 RecordGrid::RecordGrid(QWidget* parent)
     : QFrame(parent),
       view_(new QTableView(this)),
-      bar_(new QScrollBar(Qt::Vertical, this)),
+      bar_(new TableScrollBar(Qt::Vertical, this)),
       repaints_(kRepaintMs, [this] {
           if (repaintHeld_) holdRepaints(false);
           if (barBehind_ && model_) placeBar(model_->firstRow(), visibleRows());
@@ -282,10 +314,39 @@ void RecordGrid::placeBar(int64_t first, int shown) {
     bar_->blockSignals(false);
 }
 
+// While the newest row is followed, each new row moves the window down by one: the rows it keeps
+// are moved up on screen as they are, and only what that does not bring along is painted, the
+// new rows and the row whose selection went away, rather than every cell of the grid.
 void RecordGrid::showFrom(int64_t first) {
     if (!model_) return;
     ++updates_;
-    model_->setWindow(first, visibleRows(), current_);
+    const int n = visibleRows();
+    const int moved = repaintHeld_ ? 0 : model_->movedBy(first, n);
+    const QModelIndex selected = view_->selectionModel()->currentIndex();
+    const int64_t selectedBefore = selected.isValid() ? model_->firstRow() + selected.row() : -1;
+    if (moved > 0) {
+        // The focus frame's line runs over the last pixel column and line of the rows' area: that
+        // part is painted again, the rest is moved.
+        QWidget* rowsArea = view_->viewport();
+        const QRect r = rowsArea->rect();
+        rowsArea->scroll(0, -moved * view_->verticalHeader()->defaultSectionSize(), r.adjusted(0, 0, -1, -1));
+        rowsArea->update(QRect(r.right(), r.top(), 1, r.height()));
+        rowsArea->update(QRect(r.left(), r.bottom(), r.width(), 1));
+    }
+    model_->setWindow(first, n, current_, moved > 0);
+    if (moved > 0) {
+        // whole lines of pixels, grid lines included, from the line above a row's top
+        QWidget* rowsArea = view_->viewport();
+        const auto repaintFrom = [&](int row, int rows) {
+            const int top = view_->rowViewportPosition(row) - 1;
+            const int bottom = rows > 0 ? view_->rowViewportPosition(row + rows - 1) + view_->rowHeight(row) + 1
+                                        : rowsArea->height();
+            rowsArea->update(QRect(0, top, rowsArea->width(), bottom - top));
+        };
+        repaintFrom(model_->rowCount() - moved, 0);
+        const int64_t row = selectedBefore - model_->firstRow();
+        if (selectedBefore >= 0 && row >= 0 && row < model_->rowCount()) repaintFrom(static_cast<int>(row), 1);
+    }
     selectCurrent();
 }
 

@@ -1,6 +1,8 @@
 #include "RecordTableModel.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace {
 
@@ -8,19 +10,33 @@ const char* const kTitles[RecordTableModel::ColumnCount] = {"No", "Time", "DC/AC
 const Qt::Alignment kAlign[RecordTableModel::ColumnCount] = {
     Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignRight, Qt::AlignHCenter};
 
+// the window [first, first + n) that setWindow(first, count) shows of `total` rows
+std::pair<int64_t, int> clampWindow(int64_t first, int count, int64_t total) {
+    first = std::clamp<int64_t>(first, 0, std::max<int64_t>(0, total - 1));
+    return {first, static_cast<int>(std::clamp<int64_t>(total - first, 0, std::max(0, count)))};
+}
+
 }  // namespace
 
 RecordTableModel::RecordTableModel(const RecordSource& rows, QObject* parent)
     : QAbstractTableModel(parent), rows_(rows) {}
 
-void RecordTableModel::setWindow(int64_t first, int count, int64_t current) {
-    const int64_t total = rows_.rowCount();
-    first = std::clamp<int64_t>(first, 0, std::max<int64_t>(0, total - 1));
-    const int n = static_cast<int>(std::clamp<int64_t>(total - first, 0, std::max(0, count)));
+int RecordTableModel::movedBy(int64_t first, int count) const {
+    const auto [start, n] = clampWindow(first, count, rows_.rowCount());
+    const int64_t moved = start - first_;
+    return n == static_cast<int>(window_.size()) && moved > 0 && moved < n ? static_cast<int>(moved) : 0;
+}
 
+void RecordTableModel::setWindow(int64_t first, int count, int64_t current, bool kept) {
+    const int moved = kept ? movedBy(first, count) : 0;
+    const auto [start, n] = clampWindow(first, count, rows_.rowCount());
+    first = start;
+
+    // the rows kept are not read again
     std::vector<RecordRow> rows;
     rows.reserve(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) rows.push_back(rows_.row(first + i));
+    if (moved > 0) std::move(window_.begin() + moved, window_.end(), std::back_inserter(rows));
+    for (int i = static_cast<int>(rows.size()); i < n; ++i) rows.push_back(rows_.row(first + i));
 
     const int before = static_cast<int>(window_.size());
     const int64_t indicatorBefore = current_ - first_;
@@ -37,13 +53,20 @@ void RecordTableModel::setWindow(int64_t first, int count, int64_t current) {
     } else if (n < before) {
         endRemoveRows();
     }
-    const int kept = std::min(n, before);
-    if (kept > 0) {
-        emit dataChanged(index(0, 0), index(kept - 1, ColumnCount - 1));
+    const int common = std::min(n, before);
+    if (common > 0) {
+        if (moved > 0) {
+            // cell by cell: a view repaints all its rows for a change of several cells
+            for (int r = common - moved; r < common; ++r) {
+                for (int c = 0; c < ColumnCount; ++c) emit dataChanged(index(r, c), index(r, c));
+            }
+        } else {
+            emit dataChanged(index(0, 0), index(common - 1, ColumnCount - 1));
+        }
         // The indicator is the only text of the row titles. While the newest row is followed it
         // stays on the same title; a change of titles lays out the whole view again, so it is
         // announced only when the indicator moved.
-        if (current_ - first_ != indicatorBefore) emit headerDataChanged(Qt::Vertical, 0, kept - 1);
+        if (current_ - first_ != indicatorBefore) emit headerDataChanged(Qt::Vertical, 0, common - 1);
     }
 }
 

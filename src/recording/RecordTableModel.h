@@ -19,7 +19,13 @@ public:
 
     // Shows up to `count` rows from table row `first`, clipped to the table, and marks table row
     // `current` with the row indicator. Reads the rows again even when the window is unchanged.
-    void setWindow(int64_t first, int count, int64_t current);
+    // With `kept`, the view already shows the rows the window keeps at their new places (the
+    // caller moved their pixels up by movedBy() rows): only the rows that came in are announced
+    // as changed.
+    void setWindow(int64_t first, int count, int64_t current, bool kept = false);
+    // How many rows down the table setWindow(first, count, ...) moves a window that keeps its
+    // size and some of its rows; 0 for any other change.
+    int movedBy(int64_t first, int count) const;
 
     int64_t firstRow() const { return first_; }
     int64_t currentRow() const { return current_; }

@@ -455,6 +455,8 @@ void TFCOMM::portLost() {
     meter_.LinkIdleTicks = 0;
     syncPanel();
     lostAtMs_ = QDateTime::currentMSecsSinceEpoch();
+    // the chart draws no line across the time the device was away
+    chartPoints_.breakLine();
     reconnect_.start();
     wakeWatchdog();
     if (lostNote_) lostNote_->close();

@@ -8,6 +8,7 @@
 #include "ChartPanel.h"
 #include "ChartPoints.h"
 #include "ChartView.h"
+#include "PageSampler.h"
 
 namespace {
 
@@ -121,6 +122,49 @@ private slots:
         const QImage whole = onScreen();
         QVERIFY(!whole.isNull());
         QCOMPARE(partly, whole);
+    }
+
+    // Where the meter was away the curve stops: between the last point before the break and the
+    // first after it the chart shows what it shows with only the points before (line and area),
+    // where without the break a line crosses. A page reduced to columns parts its column there.
+    void breakLeavesAGap_data() { partialRepaintMatchesAFullOne_data(); }
+    void breakLeavesAGap() {
+        QFETCH(int, series);
+        const auto draw = [series](int n, bool broken) {
+            ChartPoints points;
+            points.setActiveSeries(series);
+            for (int i = 0; i < n; ++i) {
+                if (i == 5 && broken) points.breakLine();
+                addReadings(points, 1, i < 5 ? -2000.0f : 2500.0f);
+            }
+            ChartPaging paging;
+            paging.setMaxPointsPerPage(10, points.size());
+            ChartPanel panel;
+            panel.resize(320, 233);
+            panel.attach(&points, &paging);
+            const QImage image = panel.picture();
+            const QPointF a = panel.chart()->mapToPosition(QPointF(4, 0)) + panel.chartView()->pos();
+            const QPointF b = panel.chart()->mapToPosition(QPointF(5, 0)) + panel.chartView()->pos();
+            return image.copy(QRect(qRound(a.x()) + 2, 0, qRound(b.x() - a.x()) - 4, image.height()));
+        };
+        const QImage before = draw(5, false);
+        QVERIFY(before.width() > 10);
+        QCOMPARE(draw(10, true), before);
+        QVERIFY(draw(10, false) != before);
+
+        ChartPoints points;
+        addReadings(points, 1010, 1.0f);
+        points.breakLine();
+        addReadings(points, 1000, 2.0f);
+        QList<QPointF> line, fill;
+        PageSampler::sample(points, 0, points.size(), 100, line, &fill);
+        for (const QList<QPointF>* shown : {&line, &fill}) {
+            const auto gap = std::find_if(shown->begin(), shown->end(), PageSampler::isGap);
+            QCOMPARE(std::count_if(shown->begin(), shown->end(), PageSampler::isGap), 1);
+            QVERIFY(gap != shown->begin() && gap + 1 != shown->end());
+            QCOMPARE(*(gap - 1), QPointF(1009, 1));
+            QCOMPARE(*(gap + 1), QPointF(1010, 2));
+        }
     }
 
     // A short page is handed over point by point, on the axis of a full page.

@@ -1,6 +1,8 @@
 // The grid over the record table: a window of rows however long the table, the newest row current
 // and in view, one update per refresh that finds new rows, and the unit column in LCD symbols.
 #include <QHeaderView>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QImage>
 #include <QScrollBar>
 #include <QTableView>
@@ -45,6 +47,7 @@ private slots:
     void newestRowCurrentInAHugeTable();
     void scrollingAndNewRows();
     void resetAfterEmptying();
+    void newRowPaintsOnlyWhatChanged();
     void unitColumnInLcdSymbols();
 };
 
@@ -142,6 +145,45 @@ void RecordGridTest::resetAfterEmptying() {
     rows.count = 1;
     g.refresh();
     QCOMPARE(g.rowsShown(), 1);
+}
+
+// A row coming in while the newest is followed paints the new row and the one it took the
+// selection from, not the whole grid, and leaves on screen what a full repaint draws (also after
+// a click on a row further up, which moves the indicator and may repaint all, and for two rows).
+void RecordGridTest::newRowPaintsOnlyWhatChanged() {
+    FakeRows rows;
+    rows.count = 40;
+    RecordGrid g;
+    g.resize(284, 150);
+    g.setSource(&rows);
+    g.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&g));
+    QWidget* viewport = g.view()->viewport();
+    struct PaintWatch : QObject {
+        double pixels = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint)
+                for (const QRect& r : static_cast<QPaintEvent*>(e)->region()) pixels += double(r.width()) * r.height();
+            return false;
+        }
+    } watch;
+    auto onScreen = [&] { return g.screen()->grabWindow(g.winId()).toImage(); };
+    for (int step = 0; step < 6; ++step) {
+        if (step == 3) g.view()->setCurrentIndex(g.model()->index(1, 2));
+        QTest::qWait(250);  // apart enough to be drawn one by one
+        watch.pixels = 0;
+        viewport->installEventFilter(&watch);
+        rows.count += step == 4 ? 2 : 1;
+        g.refresh();
+        QTest::qWait(50);
+        viewport->removeEventFilter(&watch);
+        const double painted = watch.pixels / (viewport->width() * g.view()->rowHeight(0));
+        QVERIFY2(painted > 0.9 && (painted <= 4.5 || step == 3), qPrintable(QString("%1: %2 rows").arg(step).arg(painted)));
+        const QImage partly = onScreen();
+        viewport->update();
+        QTest::qWait(50);
+        QVERIFY2(partly == onScreen(), qPrintable(QStringLiteral("step %1").arg(step)));
+    }
 }
 
 // "*" is the ohm sign in the LCD symbols: the unit cell shows that glyph's outline, right-aligned.

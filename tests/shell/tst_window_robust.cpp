@@ -61,8 +61,8 @@ private slots:
 // The adapter is pulled mid-run (the far side of the pseudo-terminal closes and the device's
 // name goes): the window stays connected, shows the link lost, names the port and its device,
 // sits idle and tries the name again every second. When a device is back under the same name it
-// is read on: a note says when and how long the readings stopped, and every reading after the
-// return is recorded and journaled.
+// is read on: a note says when and how long the readings stopped, every reading after the
+// return is recorded and journaled, and the chart's line breaks where the readings stopped.
 void WindowRobust::vanishingPortIsWaitedFor() {
     auto pty = std::make_unique<PseudoTerminal>();
     QVERIFY(!pty->slavePath.empty());
@@ -99,6 +99,7 @@ void WindowRobust::vanishingPortIsWaitedFor() {
     QCOMPARE(w->findChildren<QMessageBox*>(QStringLiteral("PortLost")).size(), 1);
 
     const int64_t rowsBefore = w->recordTable().rowCount();
+    const int64_t pointsBefore = w->chartPoints().size();
     pty = std::make_unique<PseudoTerminal>();
     QVERIFY(QFile::link(QString::fromStdString(pty->slavePath), link));
     QTRY_VERIFY_WITH_TIMEOUT(w->COMM2().Connected(), 2500);
@@ -108,6 +109,10 @@ void WindowRobust::vanishingPortIsWaitedFor() {
     QVERIFY2(back.match(notice->text()).hasMatch(), qPrintable(notice->text()));
     QTest::qWait(100);  // the port is set up, which flushes what waits in it
     const uint64_t dropped = w->meterState().DroppedFrames;
+    // the reading of before the loss again: a point on the chart, not a new row
+    sendFrame(*pty, "705DB1F2700040");
+    QTRY_COMPARE_WITH_TIMEOUT(w->chartPoints().size(), pointsBefore + 1, 1000);
+    QCOMPARE(w->chartPoints().nextBreak(0), pointsBefore);  // no line across the time away
     sendFrame(*pty, "49F3F3F3F00040");
     sendFrame(*pty, "705DB1F2700040");
     QTRY_VERIFY_WITH_TIMEOUT(shown(*w, "CONok"), 2000);
