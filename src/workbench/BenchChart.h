@@ -18,7 +18,7 @@ class BenchChart : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kRedrawMs = 200;
+    static constexpr int kRedrawMs = 250;
 
     explicit BenchChart(QWidget* parent = nullptr);
 

@@ -22,7 +22,7 @@ class BenchWindow : public QMainWindow {
 public:
     // Tiles are brought up to date at most this often: meters at the line rate would otherwise
     // redraw them thousands of times a second.
-    static constexpr int kTileRefreshMs = 100;
+    static constexpr int kTileRefreshMs = 250;
 
     explicit BenchWindow(BenchSession& session, QWidget* parent = nullptr);
     ~BenchWindow() override;
