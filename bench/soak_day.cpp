@@ -63,12 +63,12 @@ public:
         chartPoints_.sampleFill();
     }
 
-    void INDataToTable() override { store_.INDataToTable(meter_); }
-    void ShowSeries(int index) override { chartPoints_.setActiveSeries(index); }
-    void BtNewClick() override {
+    void recordReading() override { store_.INDataToTable(meter_); }
+    void showChartSeries(int index) override { chartPoints_.setActiveSeries(index); }
+    void clearChart() override {
         chartPoints_.sampleFill();
-        ShowSeries(0);
-        ShowSeries(controls_.BtFill ? 0 : 1);
+        showChartSeries(0);
+        showChartSeries(controls_.BtFill ? 0 : 1);
     }
     void addChartPoint(int series, double y) override {
         const int index = series == 1 ? ChartPoints::LineSeries : series == 2 ? ChartPoints::AreaSeries : -1;

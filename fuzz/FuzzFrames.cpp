@@ -43,19 +43,20 @@ public:
     ChartPoints chartPoints_;
     ChartPaging chartPaging_;
 
-    void KDsetup(int a) override { add('S', a); }
-    void KDrun(int p) override { add('K', p); }
+    // the letters and numbers of the digest stay as the seeds were made with
+    void redrawScale() override { add('S', 1); }
+    void movePointer(int p) override { add('K', p); }
     void setBarPosition(int p) override { add('B', p); }
     void beep() override { digest += '!'; }
-    void INDataToTable() override {
+    void recordReading() override {
         digest += 'R';
         if (stores_) store_.INDataToTable(meter_);
     }
-    void ShowSeries(int i) override {
+    void showChartSeries(int i) override {
         add('W', i);
         if (stores_) chartPoints_.setActiveSeries(i);
     }
-    void BtNewClick() override {
+    void clearChart() override {
         digest += 'N';
         if (!stores_) return;
         chartPoints_.sampleFill();

@@ -98,8 +98,8 @@ bool runReadingPipeline(const PipelineInput& in, MeterState& state, LcdPanelMode
     // 5. a range or unit change clears the chart and re-arms MIN/MAX; the reading then counts at
     // once, so MIN/MAX never show texts of the old range under the new unit
     if (state.UnitText != state.LastUnitText || dpPos != state.LastDpPos) {
-        sink.ShowSeries(controls.BtFill ? 0 : 1);
-        sink.BtNewClick();
+        sink.showChartSeries(controls.BtFill ? 0 : 1);
+        sink.clearChart();
         state.LastUnitText = state.UnitText;
         state.MaxReading = -overloadCounts;
         state.MinReading = overloadCounts;
@@ -137,10 +137,10 @@ bool runReadingPipeline(const PipelineInput& in, MeterState& state, LcdPanelMode
         if (!tens) return dropFrame(state);
         scalePos = *tens + state.FullScaleTenth;
     }
-    sink.KDrun(scalePos);
+    sink.movePointer(scalePos);
 
     // 10. record store
-    sink.INDataToTable();
+    sink.recordReading();
 
     // 11. bar: the two leading digits
     if (overload) {

@@ -9,20 +9,21 @@ class ReadingSink {
 public:
     virtual ~ReadingSink() = default;
 
-    // analog scale and bar
-    virtual void KDsetup(int) {}
-    virtual void KDrun(int /*position*/) {}
+    // analog scale and bar: the face drawn anew (a new range or count), the pointer moved to a
+    // scale position
+    virtual void redrawScale() {}
+    virtual void movePointer(int /*position*/) {}
     virtual void setBarPosition(int /*position*/) {}
 
     // alarm beyond an armed limit
     virtual void beep() {}
 
-    // record store
-    virtual void INDataToTable() {}
+    // record store: the reading is offered to it
+    virtual void recordReading() {}
 
-    // trend chart
-    virtual void ShowSeries(int /*index*/) {}
-    virtual void BtNewClick() {}
+    // trend chart: series 0 is the line, 1 the area; a new range or unit starts the chart anew
+    virtual void showChartSeries(int /*index*/) {}
+    virtual void clearChart() {}
     virtual void setChartLeftAxis(double /*maximum*/, double /*minimum*/) {}
     // series 1 is the line, series 2 the area; each point is labelled "paper" and blue
     virtual void addChartPoint(int /*series*/, double /*y*/) {}
@@ -39,13 +40,13 @@ public:
     explicit ForwardingSink(ReadingSink* next = nullptr) : next_(next) {}
     void setNext(ReadingSink* next) { next_ = next; }
 
-    void KDsetup(int a) override { if (next_) next_->KDsetup(a); }
-    void KDrun(int p) override { if (next_) next_->KDrun(p); }
+    void redrawScale() override { if (next_) next_->redrawScale(); }
+    void movePointer(int p) override { if (next_) next_->movePointer(p); }
     void setBarPosition(int p) override { if (next_) next_->setBarPosition(p); }
     void beep() override { if (next_) next_->beep(); }
-    void INDataToTable() override { if (next_) next_->INDataToTable(); }
-    void ShowSeries(int i) override { if (next_) next_->ShowSeries(i); }
-    void BtNewClick() override { if (next_) next_->BtNewClick(); }
+    void recordReading() override { if (next_) next_->recordReading(); }
+    void showChartSeries(int i) override { if (next_) next_->showChartSeries(i); }
+    void clearChart() override { if (next_) next_->clearChart(); }
     void setChartLeftAxis(double mx, double mn) override { if (next_) next_->setChartLeftAxis(mx, mn); }
     void addChartPoint(int s, double y) override { if (next_) next_->addChartPoint(s, y); }
     void followLastPage() override { if (next_) next_->followLastPage(); }

@@ -139,7 +139,7 @@ bool decodeSegmentFrame(std::string_view frameHex, MeterState& state, LcdPanelMo
     }
 
     if (state.FreqMode != oldFreqMode) {
-        sink.KDsetup(1);
+        sink.redrawScale();
         if (state.FreqMode == 1) {
             sink.setChartLeftAxis(5000.0, -5000.0);
         } else {

@@ -114,8 +114,9 @@ public slots:
     void SpeedButton2Click();
     void saveasClick();
     // trend chart (TFCOMMChart.cpp)
-    void ShowSeries(int Index) override;
-    void BtNewClick() override;
+    void ShowSeries(int Index);
+    // virtual: a benchmark's window refills its chart after every New
+    virtual void BtNewClick();
     void btFillClick();
     void FillClick();
     void BtFirstClick();
@@ -143,14 +144,21 @@ private:
     void H31BRData(TCommPortDriver* sender, const void* dataPtr, int32_t dataSize);
     void H47BRData(TCommPortDriver* sender, const void* dataPtr, int32_t dataSize);
 
-    // ReadingSink: what a reading drives in the window
-    void KDsetup(int) override;
-    void KDrun(int position) override;
+    // the scale's handlers
+    void KDsetup(int);
+    void KDrun(int position);
+    void INDataToTable();
+
+    // ReadingSink: what a reading drives in the window, through the form's handlers
+    void redrawScale() override { KDsetup(1); }
+    void movePointer(int position) override { KDrun(position); }
+    void recordReading() override { INDataToTable(); }
+    void showChartSeries(int index) override { ShowSeries(index); }
+    void clearChart() override { BtNewClick(); }
     void setBarPosition(int position) override;
     void beep() override;
     void setChartLeftAxis(double maximum, double minimum) override;
     void traceFrame(std::string_view frameHex) override;
-    void INDataToTable() override;
     void addChartPoint(int series, double y) override;
     void followLastPage() override;
 

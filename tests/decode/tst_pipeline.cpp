@@ -143,12 +143,12 @@ private slots:
         r.feed("1.234");
         r.sink.calls.clear();
         r.feed("1.234");
-        QCOMPARE(r.sink.calls, (std::vector<std::string>{"KDrun", "INDataToTable", "bar", "point1", "follow",
+        QCOMPARE(r.sink.calls, (std::vector<std::string>{"movePointer", "recordReading", "bar", "point1", "follow",
                                                          "point2"}));
         r.state.ChartFollow = 0;
         r.sink.calls.clear();
         r.feed("1.234");
-        QCOMPARE(r.sink.calls, (std::vector<std::string>{"KDrun", "INDataToTable", "bar", "point1", "point2"}));
+        QCOMPARE(r.sink.calls, (std::vector<std::string>{"movePointer", "recordReading", "bar", "point1", "point2"}));
     }
 
     void rightmostPointWins() {
