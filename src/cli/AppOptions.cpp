@@ -35,7 +35,7 @@ bool parsePortMapping(const std::string& text, AppOptions& o, std::string& error
 // The variant switch is a coding of the digit frame; a segment-frame model has no use for it.
 void variantError(const AppOptions& o, std::string& error) {
     ControlStates controls;
-    applyModelOptions(o, controls);
+    chooseModel(controls, o.model, o.variant);
     if (chooseProfile(controls).family != FrameFamily::Segment) return;
     std::string model;
     std::string digitModels;

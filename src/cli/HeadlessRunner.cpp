@@ -387,19 +387,9 @@ std::string formatCounts(float value) {
     return s;
 }
 
-void applyModelOptions(const AppOptions& options, ControlStates& controls) {
-    if (options.model) {
-        if (const auto m = modelCheckByCaption(*options.model)) {
-            for (int i = 0; i < IF7263x; ++i) controls.model[i] = false;
-            controls.model[*m] = true;
-        }
-    }
-    if (options.variant) controls.model[IF7263x] = true;
-}
-
 int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostream& out, std::ostream& err) {
     ControlStates controls;
-    applyModelOptions(options, controls);
+    chooseModel(controls, options.model, options.variant);
     const std::string& path = *options.decodePath;
 
     PrintingRun run(controls, out);

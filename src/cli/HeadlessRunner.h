@@ -8,9 +8,6 @@
 #include "MeterState.h"
 #include "ModelProfiles.h"
 
-// Makes the requested model box the only checked one and adds the variant switch when asked.
-void applyModelOptions(const AppOptions& options, ControlStates& controls);
-
 // SIGINT, SIGTERM and SIGHUP end a run without a window: after this, interrupted() turns true
 // on the first of them, and the call it broke returns.
 void installInterruptHandlers();

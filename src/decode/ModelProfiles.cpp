@@ -89,6 +89,16 @@ void applyCountRange(const CountRange& range, MeterState& state) {
     state.MinReading = range.MinReading;
 }
 
+void chooseModel(ControlStates& controls, const std::optional<std::string>& model, bool variant) {
+    if (model) {
+        if (const auto m = modelCheckByCaption(*model)) {
+            for (int i = 0; i < IF7263x; ++i) controls.model[i] = false;
+            controls.model[*m] = true;
+        }
+    }
+    if (variant) controls.model[IF7263x] = true;
+}
+
 std::string checkedModelCaption(const ControlStates& controls) {
     std::string caption;
     for (const auto& p : modelProfiles()) {

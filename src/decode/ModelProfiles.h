@@ -66,6 +66,10 @@ void applyStartValues(MeterState& state);
 // does before the limit texts are written).
 void applyCountRange(const CountRange& range, MeterState& state);
 
+// Makes the box of `model` (a caption, in any case) the only checked model box, when it names
+// one, and checks the variant switch when `variant` asks for it.
+void chooseModel(ControlStates& controls, const std::optional<std::string>& model, bool variant);
+
 // The model the checked boxes select: the last checked one, as the start-up applies them.
 std::string checkedModelCaption(const ControlStates& controls);
 

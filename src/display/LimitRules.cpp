@@ -1,6 +1,5 @@
 #include "LimitRules.h"
 
-#include <QKeyEvent>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -53,18 +52,6 @@ bool applyLimitText(const QString& text, int32_t fullScale, float& limit, QStrin
 char16_t filterKey(char16_t key) {
     if ((key >= u'0' && key <= u'9') || key == 8 || key == u'+' || key == u'-') return key;
     return 0;
-}
-
-bool discardsKeyPress(const QKeyEvent& event) {
-    if (event.type() != QEvent::KeyPress || event.text().isEmpty()) return false;
-    switch (event.key()) {
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-    case Qt::Key_Delete:  // an editing key, not a typed character, although some systems give it text
-        return false;
-    default:
-        return filterKey(event.text().at(0).unicode()) == 0;
-    }
 }
 
 QValidator::State LimitTextValidator::validate(QString& input, int&) const {

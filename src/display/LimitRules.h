@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <optional>
 
-class QKeyEvent;
 
 // Turning the text of an alarm-limit edit into a limit, and the keys those edits accept.
 namespace LimitRules {
@@ -25,10 +24,6 @@ bool applyLimitText(const QString& text, int32_t fullScale, float& limit, QStrin
 // Typed characters pass if they are digits, backspace (8), '+' or '-'; every other character
 // becomes the null character, which discards it. The position in the text does not matter.
 char16_t filterKey(char16_t key);
-
-// True for a key press that types a character filterKey discards. Presses without text, the keys
-// that move the focus and the Delete key are left alone.
-bool discardsKeyPress(const QKeyEvent& event);
 
 // Holds the text of a limit edit to the characters filterKey lets through, however they come:
 // typed, pasted, or composed by an input method (dead keys, compose sequences), which sends no

@@ -15,8 +15,8 @@
 #include <utility>
 
 #include "EditErrorNote.h"
-#include "HeadlessRunner.h"
 #include "IntervalKeys.h"
+#include "KeyFilter.h"
 #include "LimitRules.h"
 #include "LinkImages.h"
 #include "ModelProfiles.h"
@@ -89,7 +89,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     ControlStates wanted;
     readModelChecks();
     wanted = controls_;
-    applyModelOptions(options_, wanted);
+    ::chooseModel(wanted, options_.model, options_.variant);
     for (int i = 0; i < ModelCheckCount; ++i) modelBoxes()[i]->setChecked(wanted.model[i]);
 
     ConTimer.setInterval(100);
@@ -608,11 +608,11 @@ bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
     if (isEditShortcut(event)) return QMainWindow::eventFilter(watched, event);
     if (filterChartKeys(watched, event)) return true;
     if ((watched == ui_->Setmax || watched == ui_->SetMin) && event->type() == QEvent::KeyPress &&
-        LimitRules::discardsKeyPress(*static_cast<QKeyEvent*>(event))) {
+        discardsKeyPress(*static_cast<QKeyEvent*>(event), LimitRules::filterKey)) {
         return true;
     }
     if (watched == ui_->RecordSITime && event->type() == QEvent::KeyPress &&
-        IntervalKeys::discardsKeyPress(*static_cast<QKeyEvent*>(event))) {
+        discardsKeyPress(*static_cast<QKeyEvent*>(event), IntervalKeys::RecordSITimeKeyPress)) {
         return true;
     }
     return QMainWindow::eventFilter(watched, event);

@@ -15,6 +15,7 @@
 #include "ChartPicture.h"
 #include "EditErrorNote.h"
 #include "IntervalKeys.h"
+#include "KeyFilter.h"
 #include "ScaleCanvas.h"
 #include "TFCOMM.h"
 #include "ui_TFCOMM.h"
@@ -58,7 +59,7 @@ void TFCOMM::bindChart() {
 
 bool TFCOMM::filterChartKeys(QObject* watched, QEvent* event) {
     return watched == ui_->Maxrecord && event->type() == QEvent::KeyPress &&
-           IntervalKeys::discardsKeyPress(*static_cast<QKeyEvent*>(event));
+           discardsKeyPress(*static_cast<QKeyEvent*>(event), IntervalKeys::RecordSITimeKeyPress);
 }
 
 // Page button, navigation states and the chart itself; called once per received chunk and after

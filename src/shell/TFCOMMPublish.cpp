@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "HeadlessRunner.h"
+#include "ModelProfiles.h"
 #include "ReadingPublisher.h"
 #include "TFCOMM.h"
 

@@ -136,7 +136,7 @@ private slots:
         o.model = "KR31G";
         o.variant = true;
         ControlStates c;
-        applyModelOptions(o, c);
+        chooseModel(c, o.model, o.variant);
         QVERIFY(!c.model[IFKR31E]);
         QVERIFY(c.model[IFKR31G]);
         QVERIFY(c.model[IF7263x]);

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include "KeyFilter.h"
 #include "LimitRules.h"
 
 using namespace LimitRules;
@@ -15,7 +16,7 @@ class KeyFilter : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject*, QEvent* event) override {
-        return event->type() == QEvent::KeyPress && discardsKeyPress(*static_cast<QKeyEvent*>(event));
+        return event->type() == QEvent::KeyPress && discardsKeyPress(*static_cast<QKeyEvent*>(event), filterKey);
     }
 };
 
@@ -82,7 +83,7 @@ private slots:
 
     void keyPresses() {
         auto press = [](int key, const QString& text) {
-            return discardsKeyPress(QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+            return discardsKeyPress(QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text), filterKey);
         };
         QVERIFY(press(Qt::Key_A, "a"));
         QVERIFY(press(Qt::Key_Space, " "));
@@ -94,7 +95,7 @@ private slots:
         QVERIFY(!press(Qt::Key_Left, ""));
         QVERIFY(!press(Qt::Key_Delete, QString(QChar(0x7f))));
         QVERIFY(!press(Qt::Key_Tab, "\t"));
-        QVERIFY(!discardsKeyPress(QKeyEvent(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a")));
+        QVERIFY(!discardsKeyPress(QKeyEvent(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a"), filterKey));
     }
 
     // An input method commits text without key presses: the edit's validator holds it to the
