@@ -54,10 +54,12 @@ private slots:
         QVERIFY(!timer.resting(1));
         // the byte is never read: the line says it is readable all the time
         QVERIFY(!timer.restUntilReadable(1, fds[0]));  // right after a wake: no rest
-        QTRY_COMPARE_WITH_TIMEOUT(ticks.size(), std::size_t(2), 1000);
+        // the next tick comes at the period (a slow machine may let more than one pass unseen)
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 2, 1000);
         QVERIFY(timer.restUntilReadable(1, fds[0]));
+        const std::size_t rested = ticks.size();
         QTest::qWait(300);
-        QVERIFY2(ticks.size() <= 2 + 300 / 40 + 1, qPrintable(QString::number(ticks.size())));
+        QVERIFY2(ticks.size() <= rested + 300 / 40 + 1, qPrintable(QString::number(ticks.size())));
         timer.killTimer(1);
         QVERIFY(!timer.isActive(1));
         const std::size_t seen = ticks.size();
