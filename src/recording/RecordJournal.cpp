@@ -1,5 +1,6 @@
 #include "RecordJournal.h"
 
+#include "JournalFormat.h"
 #include "JournalReader.h"
 #include "PlainFile.h"
 

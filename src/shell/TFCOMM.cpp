@@ -191,13 +191,17 @@ void TFCOMM::readModelChecks() {
     for (int i = 0; i < ModelCheckCount; ++i) controls_.model[i] = modelBoxes()[i]->isChecked();
 }
 
+std::array<QAction*, 4> TFCOMM::portItems() const { return {ui_->COM11, ui_->COM21, ui_->COM31, ui_->COM41}; }
+
+std::array<QWidget*, 4> TFCOMM::portIndicators() const {
+    return {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4};
+}
+
 void TFCOMM::updatePortTooltips() {
-    const std::array<QAction*, 4> items = {ui_->COM11, ui_->COM21, ui_->COM31, ui_->COM41};
-    const std::array<QWidget*, 4> indicators = {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4};
     for (int n = 1; n <= 4; ++n) {
         const QString path = QString::fromStdString(port_.devicePath(static_cast<TComPortNumber>(n - 1)));
-        items[n - 1]->setToolTip(path);
-        indicators[n - 1]->setToolTip(QStringLiteral("COM%1: %2").arg(n).arg(path));
+        portItems()[n - 1]->setToolTip(path);
+        portIndicators()[n - 1]->setToolTip(QStringLiteral("COM%1: %2").arg(n).arg(path));
     }
 }
 
@@ -366,11 +370,9 @@ void TFCOMM::dimStaleReading() {
 // ---- ports, connection, watchdog ----
 
 void TFCOMM::selectPort(TComPortNumber port) {
-    const std::array<QAction*, 4> items = {ui_->COM11, ui_->COM21, ui_->COM31, ui_->COM41};
-    const std::array<QWidget*, 4> indicators = {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4};
     for (int i = 0; i < 4; ++i) {
-        items[i]->setChecked(i == port);
-        indicators[i]->setVisible(i == port);
+        portItems()[i]->setChecked(i == port);
+        portIndicators()[i]->setVisible(i == port);
     }
     comm2_.setComPort(port);
 }
@@ -407,7 +409,7 @@ void TFCOMM::BTCon1Click() {
     ui_->STOP1->setEnabled(true);
     ui_->STOP1->setChecked(false);
     swapConnectButtons(ui_->BTCon, ui_->BtDiscon);
-    for (QWidget* b : {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4}) b->setEnabled(false);
+    for (QWidget* b : portIndicators()) b->setEnabled(false);
 }
 
 void TFCOMM::BtDiscon1Click() {
@@ -425,7 +427,7 @@ void TFCOMM::BtDiscon1Click() {
     syncPanel();
     byteLog_.close();
     swapConnectButtons(ui_->BtDiscon, ui_->BTCon);
-    for (QWidget* b : {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4}) b->setEnabled(true);
+    for (QWidget* b : portIndicators()) b->setEnabled(true);
 }
 
 namespace {

@@ -174,6 +174,9 @@ private:
     void swapConnectButtons(QWidget* going, QWidget* coming);
     void readModelChecks();
     std::array<QCheckBox*, ModelCheckCount> modelBoxes() const;
+    // the port menu's items and the port indicators above the LCD, COM1 to COM4
+    std::array<QAction*, 4> portItems() const;
+    std::array<QWidget*, 4> portIndicators() const;
     void bindMeterMenu();
     void syncMeterMenu();
     void applyProfile();
