@@ -13,7 +13,7 @@ packages=(
   dpkg-dev file
   clang-14 libclang-rt-14-dev
   ccache
-  libmosquitto-dev mosquitto openssl
+  libmosquitto-dev mosquitto openssl libssl-dev
   rapidjson-dev
 )
 

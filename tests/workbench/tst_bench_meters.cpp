@@ -72,8 +72,10 @@ private slots:
         QCOMPARE(model.latest(p)->unit, QString("W"));
         // exact for the readings' own times, and 0.01667 Wh at ten seconds of them
         QVERIFY(std::fabs(energy - 6.0 * double(energyAt10s - firstPower) / 3.6e6) < 1e-12);
-        QVERIFY2(energyAt10s - firstPower < 10100, qPrintable(QString::number(energyAt10s - firstPower)));
-        QVERIFY2(std::fabs(energy - 0.0166667) < 6.0 * 0.1 / 3600, qPrintable(QString::number(energy)));  // a reading's pace
+        // the first reading at ten seconds comes within a pace or two of them (a busy machine
+        // may hold the feeding timer back a tick)
+        QVERIFY2(energyAt10s - firstPower < 10250, qPrintable(QString::number(energyAt10s - firstPower)));
+        QVERIFY2(std::fabs(energy - 0.0166667) < 6.0 * 0.25 / 3600, qPrintable(QString::number(energy)));
 
         // the current's meter stops: P is a gap once its last reading is stale
         current.stop();
