@@ -22,8 +22,8 @@ installed=$(apt-cache depends --recurse --no-recommends --no-suggests --no-confl
                 --no-breaks --no-replaces --no-enhances "${listed[@]}" 2>/dev/null |
             grep -v -E '^\s|^<' | sed 's/:.*$//' | sort -u)
 
-owner() {  # the package that owns a file, without its architecture
-    dpkg -S "$(readlink -f "$1")" 2>/dev/null | head -n1 | cut -d: -f1 | cut -d, -f1
+owner() {  # the package that owns a file (a -dev link before the library it names), without its architecture
+    { dpkg -S "$1" 2>/dev/null || dpkg -S "$(readlink -f "$1")" 2>/dev/null; } | head -n1 | cut -d: -f1 | cut -d, -f1
 }
 
 files=()
@@ -39,6 +39,11 @@ done < <(grep -E '^[A-Za-z0-9_]+_DIR:PATH=/usr/' "$cache" | grep -v '_INCLUDE_DI
 while IFS= read -r lib; do
     [ -e "$lib" ] && files+=("$lib")
 done < <(grep -E '^pkgcfg_lib_[^:]+:FILEPATH=/' "$cache" | cut -d= -f2-)
+# libraries found by the find modules the build calls itself (others, found only because they
+# happen to be installed, are not needed)
+while IFS= read -r lib; do
+    [ -e "$lib" ] && files+=("$lib")
+done < <(grep -E '^OPENSSL_(SSL|CRYPTO)_LIBRARY:FILEPATH=/' "$cache" | cut -d= -f2-)
 for p in "${programs[@]}"; do
     path=$(command -v "$p" || true)
     if [ -z "$path" ]; then
