@@ -181,8 +181,14 @@ use_host_sources() {
     in_root "$r" 'apt-get update -q'
 }
 
+# debootstrap leaves out the hosts file that the installer writes on every Debian machine, and
+# without it "localhost" names nothing.
+write_hosts() {
+    printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$1/etc/hosts"
+}
+
 make_root() {
-    cp -a "$pristine" "$1" && mount_root "$1" && use_host_sources "$1"
+    cp -a "$pristine" "$1" && write_hosts "$1" && mount_root "$1" && use_host_sources "$1"
 }
 
 # A script that starts COMMAND on a virtual display, waits for its window, lets it run SECONDS
