@@ -11,9 +11,7 @@
 #include <optional>
 #include <stdexcept>
 
-#ifdef DMM_HAVE_DEMO
 #include "Scenario.h"
-#endif
 
 namespace {
 
@@ -103,12 +101,10 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             o.demo = true;
         } else if (a == "--scenario") {
             if (!needValue(i, a, value)) return r;
-#ifdef DMM_HAVE_DEMO
             if (!dmmsim::scenarioByName(value)) {
                 r.error = "unknown scenario '" + value + "'; valid scenarios: " + dmmsim::scenarioNameList();
                 return r;
             }
-#endif
             o.demoScenario = value;
         } else if (a == "--decode") {
             if (!needValue(i, a, value)) return r;

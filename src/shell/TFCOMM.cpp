@@ -27,9 +27,7 @@
 #include "ScaleGeometry.h"
 #include "ui_TFCOMM.h"
 
-#ifdef DMM_HAVE_DEMO
 #include "DemoMeter.h"
-#endif
 
 namespace {
 
@@ -164,7 +162,6 @@ void TFCOMM::bindWidgets() {
 // With --demo a simulated meter of the chosen model talks on COM1 through a pseudo-terminal.
 void TFCOMM::startDemoMeter() {
     if (!options_.demo) return;
-#ifdef DMM_HAVE_DEMO
     std::string caption = "KR31E";
     if (options_.model) caption = *options_.model;
     demo_ = std::make_unique<DemoMeter>(caption, options_.demoScenario, options_.variant);
@@ -179,7 +176,6 @@ void TFCOMM::startDemoMeter() {
     QTimer::singleShot(0, this, [this, why] {
         QMessageBox::warning(this, windowTitle(), tr("The simulated meter could not start: %1").arg(why));
     });
-#endif
 }
 
 std::array<QCheckBox*, ModelCheckCount> TFCOMM::modelBoxes() const {
