@@ -13,7 +13,7 @@ cache="$build_dir/CMakeCache.txt"
 [ -f "$cache" ] || { echo "check-deps: no $cache (configure first)" >&2; exit 2; }
 
 # Programs run by the tests, the benchmarks and the scripts.
-programs=(Xvfb xvfb-run xauth import xdotool pdftotext pdftoppm dpkg-shlibdeps file)
+programs=(Xvfb xvfb-run xauth import xdotool pdftotext pdftoppm dpkg-shlibdeps file clang-format)
 
 # Everything deps.sh installs: its list and what those packages depend on (recommends are
 # not installed by it, so they do not count).

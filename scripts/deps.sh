@@ -12,7 +12,7 @@ packages=(
   xvfb xauth imagemagick xdotool poppler-utils
   dpkg-dev file
   clang-14 libclang-rt-14-dev
-  ccache
+  ccache clang-format
   libmosquitto-dev mosquitto openssl libssl-dev
   rapidjson-dev
 )
