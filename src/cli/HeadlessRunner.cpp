@@ -8,9 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <csignal>
-#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -36,6 +34,7 @@
 #include "LineWatch.h"
 #include "MeterEngine.h"
 #include "ModelProfiles.h"
+#include "NumberText.h"
 #include "PosixSerialPort.h"
 #include "TCommPortDriver.h"
 
@@ -151,7 +150,7 @@ private:
         tally_.reading();
         pending_ += state_.ValueText;
         pending_ += '\t';
-        appendCounts(pending_, state_.NumericValue);
+        NumberText::append(pending_, state_.NumericValue);
         pending_ += '\t';
         pending_ += state_.UnitText;
         pending_ += '\t';
@@ -365,27 +364,6 @@ void reportKeptRows(const HeadlessRecorder& recorder, std::ostream& err) {
 }
 
 }  // namespace
-
-void appendCounts(std::string& out, float value) {
-    char buf[64];
-    const double v = value;
-    // Whole numbers of counts are the rule; below 2^53 they convert exactly to an integer,
-    // which prints far faster than the floating-point formatter and gives the same digits.
-    if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 9007199254740992.0) {
-        const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v));
-        out.append(buf, r.ptr);
-        return;
-    }
-    const int n = std::isfinite(v) && v == std::floor(v) ? std::snprintf(buf, sizeof buf, "%.0f", v)
-                                                         : std::snprintf(buf, sizeof buf, "%.6f", v);
-    out.append(buf, static_cast<size_t>(n));
-}
-
-std::string formatCounts(float value) {
-    std::string s;
-    appendCounts(s, value);
-    return s;
-}
 
 int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostream& out, std::ostream& err) {
     ControlStates controls;

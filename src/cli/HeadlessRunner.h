@@ -19,7 +19,3 @@ std::function<bool()> untilInterruptedAgain();
 // Decodes options.decodePath (a capture file, "-" for standard input, or a serial device) without a
 // window and prints one tab-separated line per completed reading. Returns the process exit code.
 int runHeadless(const AppOptions& options, std::istream& stdinStream, std::ostream& out, std::ostream& err);
-
-// The numeric value as a plain decimal number, never with an exponent.
-std::string formatCounts(float value);
-void appendCounts(std::string& out, float value);

@@ -269,15 +269,6 @@ private slots:
         QCOMPARE(uint(out), baud);
     }
 
-    void countsArePlainDecimals() {
-        QCOMPARE(formatCounts(-1234.0f), std::string("-1234"));
-        QCOMPARE(formatCounts(4001.0f), std::string("4001"));
-        QCOMPARE(formatCounts(-0.0f), std::string("0"));
-        QCOMPARE(formatCounts(1e7f), std::string("10000000"));
-        QCOMPARE(formatCounts(16777216.0f * 1024), std::string("17179869184"));  // beyond 32 bits
-        QCOMPARE(formatCounts(0.5f), std::string("0.500000"));
-    }
-
     // With --once, the far side of the line closing ends the run: it prints what it decoded, says
     // the device was lost and ends instead of spinning on a dead descriptor. So does a
     // pseudo-terminal named by its number: that number goes to the next terminal opened.
