@@ -23,6 +23,7 @@
 #include "AppOptions.h"
 #include "HeadlessRunner.h"
 #include "LocalClock.h"
+#include "ModelProfiles.h"
 #include "RecordJournal.h"
 #include "RecoverRunner.h"
 #include "PosixSerialPort.h"
@@ -287,7 +288,7 @@ private slots:
         std::ostringstream out;
         std::ostringstream err;
         std::atomic<int> code{-1};
-        std::thread run([&] { code = runHeadless(r.options, in, out, err); });
+        std::thread run([&] { code = exitStatus(runHeadless(r.options, in, out, err)); });
         QTest::qWait(300);  // the port is opened and set up
         const std::string frames = segmentBytes("705DB1F2700040") + segmentBytes("49F3F3F3F00040");
         QCOMPARE(::write(line.master, frames.data(), frames.size()), static_cast<ssize_t>(frames.size()));
@@ -417,7 +418,7 @@ private slots:
             << std::string("\x20\0\0\0damage", 10) << RecordJournal::encodeEntry({c}) << std::string("\x20\0\0\0cut", 7);
         const auto recover = [](const std::string& from, const std::string& to, std::string* errText = nullptr) {
             std::ostringstream out, err;
-            const int code = runRecover(parseOptions({"--recover", from, to}).options, out, err);
+            const int code = exitStatus(runRecover(parseOptions({"--recover", from, to}).options, out, err));
             if (errText) *errText = err.str();
             return code;
         };
