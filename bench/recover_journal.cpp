@@ -89,9 +89,9 @@ int main(int argc, char** argv) {
             [&] {
                 std::ostringstream out, err;
                 const OptionsResult o = parseOptions({"--recover", copy, base + ext});
-                const int code = runRecover(o.options, out, err);
+                const ExitCode code = runRecover(o.options, out, err);
                 std::fputs(err.str().c_str(), stderr);
-                return code == 0 && out.str().find(std::to_string(rows) + " rows") != std::string::npos;
+                return code == ExitCode::Success && out.str().find(std::to_string(rows) + " rows") != std::string::npos;
             },
             &seconds);
         std::printf("--recover into %-4s %6.1f s, peak memory %.1f MiB\n", ext, seconds, mib(peak));

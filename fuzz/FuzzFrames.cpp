@@ -16,10 +16,10 @@
 #include "ChartPaging.h"
 #include "ChartPoints.h"
 #include "FrameAssembler.h"
-#include "HeadlessRunner.h"
 #include "LcdPanelModel.h"
 #include "MeterEngine.h"
 #include "ModelProfiles.h"
+#include "NumberText.h"
 #include "PageSampler.h"
 #include "RecordStore.h"
 #include "RecordTable.h"
@@ -130,7 +130,7 @@ struct Run {
         sink.digest += '|';
         sink.digest += state.ValueText;
         sink.digest += '\t';
-        appendCounts(sink.digest, state.NumericValue);
+        NumberText::append(sink.digest, state.NumericValue);
         sink.digest += '\t';
         sink.digest += state.UnitText;
         sink.digest += '\t';

@@ -1,6 +1,5 @@
 #include "AppOptions.h"
 
-#include "HeadlessRunner.h"
 #include "LocalClock.h"
 #include "MeterSource.h"
 #include "ModelProfiles.h"

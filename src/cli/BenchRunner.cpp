@@ -12,7 +12,7 @@
 #include "BenchRecorder.h"
 #include "BenchSession.h"
 #include "HeadlessPublishing.h"
-#include "HeadlessRunner.h"
+#include "Interrupts.h"
 #include "LocalClock.h"
 
 namespace {
@@ -73,19 +73,19 @@ bool applyBenchOptions(const AppOptions& options, BenchSession& session, QString
     return ok;
 }
 
-int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream& err) {
+ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream& err) {
     BenchModel model;
     model.setHistoryKept(false);
     BenchSession session(model);
     QStringList errors;
     const bool ready = applyBenchOptions(options, session, errors);
     for (const QString& e : errors) err << text(e) << '\n';
-    if (!ready) return 2;
+    if (!ready) return ExitCode::NotStarted;
 
     QString error;
     if (options.recordPath && !session.startRecording(QString::fromStdString(*options.recordPath), &error)) {
         err << text(error) << '\n';
-        return 2;
+        return ExitCode::NotStarted;
     }
 
     // what happens to the channels, one line each on the error stream
@@ -111,14 +111,14 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
     // the math channels, each published as a meter of its own name
     std::map<int, std::unique_ptr<HeadlessPublishing>> publishing;
     LocalClock clock;  // a message carries its reading's own time
-    int code = 0;
+    ExitCode code = ExitCode::Success;
     auto publish = [&](int id) {
         const ChannelInfo* ch = model.channel(id);
         if (!options.publish || !ch || ch->kind != ChannelKind::Math) return;
         PublishRequest request = *options.publish;
         const std::string own = text(ch->name);
         request.clientName = request.clientName.empty() ? own : request.clientName + "-" + own;
-        int refused = 0;
+        ExitCode refused = ExitCode::Success;
         auto p = HeadlessPublishing::start(request, "math", own, false, [] { return !interrupted(); }, err, refused);
         if (!p) {
             code = refused;
@@ -140,7 +140,7 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
         if (interrupted()) QCoreApplication::quit();
     });
     watch.start(100);
-    if (code == 0) QCoreApplication::exec();
+    if (code == ExitCode::Success) QCoreApplication::exec();
     watch.stop();
 
     // the end of the run is no news about the channels
@@ -152,11 +152,11 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
             err << *options.recordPath << ": " << recorder->rows() << (recorder->rows() == 1 ? " row" : " rows") << " written\n";
         } else {
             err << text(error) << '\n';
-            code = 1;
+            code = ExitCode::Failed;
         }
     }
     for (auto& [id, p] : publishing) {
-        if (!p->finish(untilInterruptedAgain()) && code == 0) code = 1;
+        if (!p->finish(untilInterruptedAgain()) && code == ExitCode::Success) code = ExitCode::Failed;
     }
 
     // each channel's statistics, and the meters that said nothing
@@ -174,19 +174,19 @@ int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream&
         if (meter->readings() > 0) continue;
         err << text(meter->choice().name) << ": no reading was decoded from " << meter->choice().path << " (is "
             << meter->choice().model << " the meter's model?)\n";
-        code = 1;
+        code = ExitCode::Failed;
     }
     for (const int id : model.channelIds()) {
         const ChannelInfo* ch = model.channel(id);
         if (ch->kind != ChannelKind::Meter || model.readingCount(id) > 0 || !ch->source.startsWith("mqtt")) continue;
         err << text(ch->name) << ": announced itself on the broker but sent no reading\n";
-        code = 1;
+        code = ExitCode::Failed;
     }
     for (const auto& broker : session.brokers()) {
         if (broker->messages() > 0) continue;
         err << "no meter published a reading on the broker" << (broker->connected() ? "" : " (not connected: " + text(broker->reason()) + ")")
             << '\n';
-        code = 1;
+        code = ExitCode::Failed;
     }
     for (const QString& w : session.waitingMaths()) err << "--math " << text(w) << ": its inputs were never found\n";
     return code;

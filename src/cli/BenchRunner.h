@@ -6,6 +6,7 @@
 
 #include "AppOptions.h"
 #include "BenchModel.h"
+#include "ExitCode.h"
 
 class BenchSession;
 
@@ -23,6 +24,6 @@ QString mathRefusal(const QString& name, const QString& expression, const BenchM
 
 // The bench without a window (needs a QCoreApplication): runs until SIGINT or SIGTERM, writes
 // the recording, publishes the math channels with --publish, and prints each channel's
-// statistics. Returns the exit code: 0; 1 when a meter gave no reading or a file could not be
-// written; 2 when the bench could not start.
-int runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream& err);
+// statistics. Failed when a meter gave no reading or a file could not be written; NotStarted when
+// the bench could not start.
+ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ostream& err);

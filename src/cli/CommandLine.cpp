@@ -8,16 +8,16 @@
 #include "RecoverRunner.h"
 #include "ReportRunner.h"
 
-std::optional<int> runCommandLine(int& argc, char** argv, const OptionsResult& parsed) {
+std::optional<ExitCode> runCommandLine(int& argc, char** argv, const OptionsResult& parsed) {
     const std::string program = argc > 0 ? argv[0] : "dmmview";
     if (!parsed.error.empty()) {
         std::cerr << program << ": " << parsed.error << "\n";
         if (parsed.showUsage) std::cerr << usageText(program);
-        return 2;
+        return ExitCode::NotStarted;
     }
     if (parsed.options.help) {
         std::cout << usageText(program);
-        return 0;
+        return ExitCode::Success;
     }
     if (parsed.options.benchHeadless()) {
         QCoreApplication app(argc, argv);

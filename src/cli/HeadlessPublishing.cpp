@@ -17,7 +17,7 @@ constexpr milliseconds kWaitSlice{100};
 std::unique_ptr<HeadlessPublishing> HeadlessPublishing::start(const PublishRequest& request, const std::string& model,
                                                               const std::string& path, bool canWait,
                                                               const WhileWaiting& whileWaiting, std::ostream& err,
-                                                              int& code) {
+                                                              ExitCode& code) {
     std::unique_ptr<HeadlessPublishing> p(new HeadlessPublishing(err, canWait));
     HeadlessPublishing* self = p.get();
     p->publisher_ = std::make_unique<ReadingPublisher>(
@@ -25,7 +25,7 @@ std::unique_ptr<HeadlessPublishing> HeadlessPublishing::start(const PublishReque
     if (canWait) p->publisher_->setWaitForRoom(whileWaiting);
     MqttPublisher& client = p->publisher_->client();
     const std::string broker = request.url.display();
-    code = 1;
+    code = ExitCode::Failed;
     bool connected = false;
     for (auto waited = milliseconds(0); waited < kFirstAnswerLimit; waited += kWaitSlice) {
         connected = client.waitUntilTried(kWaitSlice);
@@ -35,7 +35,7 @@ std::unique_ptr<HeadlessPublishing> HeadlessPublishing::start(const PublishReque
     }
     if (!connected) {
         const PublisherStatus s = client.status();
-        if (s.state == BrokerState::NameInUse) code = 2;
+        if (s.state == BrokerState::NameInUse) code = ExitCode::NotStarted;
         err << "cannot publish to the broker " << broker << ": "
             << (s.reason.empty() ? std::string("no answer") : s.reason) << '\n';
         return nullptr;
@@ -45,7 +45,7 @@ std::unique_ptr<HeadlessPublishing> HeadlessPublishing::start(const PublishReque
     err << broker << ": connected, publishing as " << p->publisher_->clientName() << '\n';
     const std::string note = client.status().note;
     if (!note.empty()) err << broker << ": " << note << '\n';
-    code = 0;
+    code = ExitCode::Success;
     return p;
 }
 

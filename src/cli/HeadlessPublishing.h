@@ -7,6 +7,7 @@
 #include <string>
 
 #include "AppOptions.h"
+#include "ExitCode.h"
 #include "ReadingPublisher.h"
 
 // Publishing for a run without a window: the broker must answer before the run starts, each later
@@ -20,11 +21,12 @@ public:
     using WhileWaiting = std::function<bool()>;
 
     // Connects for `model` reading `path`, which can pause (`canWait`) or not; nothing (with the
-    // message written and `code` set: 2 when another run publishes under the same name, 1
-    // otherwise) when the broker cannot be reached, refuses the login or the wait is broken off.
+    // message written and `code` set: NotStarted when another run publishes under the same name,
+    // Failed otherwise) when the broker cannot be reached, refuses the login or the wait is
+    // broken off.
     static std::unique_ptr<HeadlessPublishing> start(const PublishRequest& request, const std::string& model,
                                                      const std::string& path, bool canWait,
-                                                     const WhileWaiting& whileWaiting, std::ostream& err, int& code);
+                                                     const WhileWaiting& whileWaiting, std::ostream& err, ExitCode& code);
 
     void offer(const MeterState& reading, const LocalStamp& at) { publisher_->offer(reading, at); }
     // Sends what waits, disconnects and writes the counts; false when readings were dropped,

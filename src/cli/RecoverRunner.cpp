@@ -18,8 +18,8 @@ std::string entries(int64_t n) { return std::to_string(n) + (n == 1 ? " damaged 
 
 }  // namespace
 
-int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) {
-    if (!options.recoverJournal) return 2;
+ExitCode runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) {
+    if (!options.recoverJournal) return ExitCode::NotStarted;
     // the journal itself, or the file a --record run was writing, whose journal is found beside it
     std::string journalPath = *options.recoverJournal;
     const std::string suffix = ".journal";
@@ -33,12 +33,12 @@ int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) 
     const QString target = PlainFile::fromNative(options.recoverOut);
     if (PlainFile::sameFile(options.recoverOut, journalPath)) {
         err << shownName(options.recoverOut) << ": is the journal itself; choose another name\n";
-        return 1;
+        return ExitCode::Failed;
     }
     struct stat st {};
     if (::lstat(journalPath.c_str(), &st) != 0) {
         err << shownName(journalPath) << ": no such journal\n";
-        return 1;
+        return ExitCode::Failed;
     }
     // Held for the whole run: a logger or window still writing it refuses, and nobody takes it
     // while its rows are written and it is removed.
@@ -47,24 +47,24 @@ int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) 
     std::string why;
     if (!journal.claim(journalPath, &contents, &why)) {
         err << shownName(why) << "\n";
-        return 1;
+        return ExitCode::Failed;
     }
     if (!contents.error.empty()) {
         err << shownName(contents.error) << "\n";
-        return 1;
+        return ExitCode::Failed;
     }
     if (contents.skipped > 0)
         err << shownName(journalPath) << ": " << entries(contents.skipped) << " skipped; the rows after them are recovered\n";
     if (contents.torn) err << shownName(journalPath) << ": the end of the journal was cut short or damaged and is skipped\n";
     if (contents.rowCount == 0) {
         err << shownName(journalPath) << ": the journal holds no rows; nothing written\n";
-        return 1;
+        return ExitCode::Failed;
     }
     const JournalRows rows(journalPath, contents.rowCount);
     const FileResult result = DataFiles::save(target, rows);
     if (!result.ok()) {
         err << shownName(PlainFile::toNative(result.error).toStdString()) << "\n";
-        return 1;
+        return ExitCode::Failed;
     }
     out << shownName(options.recoverOut) << ": " << result.rows << (result.rows == 1 ? " row\n" : " rows\n");
     // The rows are on file now. Damaged bytes may still hold rows that a better reading would
@@ -73,10 +73,10 @@ int runRecover(const AppOptions& options, std::ostream& out, std::ostream& err) 
         const std::string aside = journal.setAside(&why);
         if (aside.empty()) {
             err << shownName(why) << "\n";
-            return 0;
+            return ExitCode::Success;
         }
         err << shownName(journalPath) << ": kept as " << shownName(aside) << " for its damaged part\n";
     }
     journal.remove();
-    return 0;
+    return ExitCode::Success;
 }

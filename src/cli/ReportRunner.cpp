@@ -26,31 +26,31 @@ TableLoader defaultTableLoader() {
     };
 }
 
-int runReport(const AppOptions& options, const TableLoader& load, std::ostream& out, std::ostream& err) {
-    if (!options.reportPdf) return 2;
+ExitCode runReport(const AppOptions& options, const TableLoader& load, std::ostream& out, std::ostream& err) {
+    if (!options.reportPdf) return ExitCode::NotStarted;
     const std::string& table = options.reportTable;
     // writing the PDF over the table it reports on would lose the table
     const QString pdfPath = PlainFile::fromNative(*options.reportPdf);
     if (PlainFile::sameFile(*options.reportPdf, table)) {
         err << shownName(*options.reportPdf) << ": is the table itself; choose another name for the PDF\n";
-        return 1;
+        return ExitCode::Failed;
     }
     std::string error;
     const std::unique_ptr<RecordSource> rows = load ? load(table, error) : nullptr;
     if (!rows) {
         err << shownName(table) << ": " << (error.empty() ? "cannot be read" : shownName(error)) << "\n";
-        return 1;
+        return ExitCode::Failed;
     }
     if (rows->rowCount() == 0) {
         err << shownName(table) << ": the table holds no rows; no report written\n";
-        return 1;
+        return ExitCode::Failed;
     }
     const ReportPdfResult result = writeReportPdf(*rows, pdfPath);
     if (!result.written) {
         err << shownName(PlainFile::toNative(result.error).toStdString()) << "\n";
-        return 1;
+        return ExitCode::Failed;
     }
     out << shownName(*options.reportPdf) << ": " << result.pages << (result.pages == 1 ? " page, " : " pages, ")
         << rows->rowCount() << (rows->rowCount() == 1 ? " row\n" : " rows\n");
-    return 0;
+    return ExitCode::Success;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "AppOptions.h"
+#include "ExitCode.h"
 #include "RecordRow.h"
 
 // Reads a saved table for the report. Returns no table, with a reason in `error`, when the file
@@ -16,6 +17,6 @@ using TableLoader = std::function<std::unique_ptr<RecordSource>(const std::strin
 TableLoader defaultTableLoader();
 
 // `--report OUT.pdf TABLE`: lays the table out into the PDF without a window. Needs a running
-// QGuiApplication (fonts). Returns the exit code: 0 when the PDF was written; 1 when the table
-// cannot be read, holds no rows (no file is written then) or the PDF cannot be written.
-int runReport(const AppOptions& options, const TableLoader& load, std::ostream& out, std::ostream& err);
+// QGuiApplication (fonts). Failed when the table cannot be read, holds no rows (no file is written
+// then) or the PDF cannot be written.
+ExitCode runReport(const AppOptions& options, const TableLoader& load, std::ostream& out, std::ostream& err);

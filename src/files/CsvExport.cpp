@@ -1,10 +1,10 @@
 #include "CsvExport.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdlib>
 
 #include "LocalClock.h"
+#include "NumberText.h"
 #include "TextExport.h"
 #include "UnitSymbols.h"
 
@@ -40,16 +40,6 @@ struct LastConversion {
         return to;
     }
 };
-
-void appendCounts(std::string& out, double counts) {
-    if (!std::isfinite(counts)) return;
-    char text[32];
-    // counts are nearly always whole: those take the integer path, and never show as "-0"
-    const bool whole = std::fabs(counts) < 1e15 && counts == std::trunc(counts);
-    const auto end = whole ? std::to_chars(text, text + sizeof text, static_cast<int64_t>(counts)).ptr
-                           : std::to_chars(text, text + sizeof text, counts).ptr;
-    out.append(text, size_t(end - text));
-}
 
 void putTwo(char* p, int32_t v) {
     p[0] = char('0' + v / 10);
@@ -149,7 +139,7 @@ FileResult write(const QString& path, const RecordSource& rows, const FileProgre
             out += ',';
             out += numbers.of(row.value, [](const std::string& v) { return UnitSymbols::plainNumber(v); });
             out += ',';
-            appendCounts(out, row.nval);
+            NumberText::append(out, row.nval);
             out += "\r\n";
         });
 }

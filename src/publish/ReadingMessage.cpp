@@ -4,11 +4,11 @@
 #include <rapidjson/writer.h>
 
 #include <cctype>
-#include <cmath>
 #include <utility>
 
 #include "CsvExport.h"
 #include "MeterState.h"
+#include "NumberText.h"
 #include "UnitSymbols.h"
 
 namespace {
@@ -61,9 +61,8 @@ QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& 
     w.Key("overload");
     w.Bool(reading.ValueText.find('L') != std::string::npos);
     w.Key("counts");
-    const double counts = reading.NumericValue;
-    if (std::isfinite(counts) && counts == std::floor(counts) && std::fabs(counts) < 1e15) w.Int64(static_cast<int64_t>(counts));
-    else if (std::isfinite(counts)) w.Double(counts);
+    const std::string counts = NumberText::of(reading.NumericValue);
+    if (!counts.empty()) w.RawValue(counts.data(), counts.size(), rapidjson::kNumberType);
     else w.Null();
     text("model", model);
     w.EndObject();

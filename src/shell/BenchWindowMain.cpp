@@ -8,6 +8,7 @@
 #include "BenchSession.h"
 #include "BenchSettings.h"
 #include "BenchWindow.h"
+#include "ExitCode.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ int runBenchWindow(const AppOptions& options) {
     QString error;
     if (!session.finishRecording(&error)) {
         qWarning("%s", qPrintable(error));
-        return 1;
+        return exitStatus(ExitCode::Failed);
     }
     return code;
 }

@@ -8,7 +8,7 @@
 int main(int argc, char* argv[]) {
     std::vector<std::string> args(argv + 1, argv + argc);
     const OptionsResult parsed = parseOptions(args);
-    if (const std::optional<int> code = runCommandLine(argc, argv, parsed)) return *code;
+    if (const std::optional<ExitCode> code = runCommandLine(argc, argv, parsed)) return exitStatus(*code);
 
     QApplication app(argc, argv);
     if (parsed.options.benchWindow()) return runBenchWindow(parsed.options);

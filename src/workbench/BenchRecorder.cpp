@@ -2,14 +2,13 @@
 
 #include <QTimer>
 
-#include <charconv>
-#include <cmath>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "BenchModel.h"
 #include "CsvExport.h"
 #include "LocalClock.h"
+#include "NumberText.h"
 #include "PlainFile.h"
 #include "SaveBesideFile.h"
 
@@ -18,14 +17,6 @@ namespace {
 // How often held rows are written out; the disk is made to keep them at most every other time,
 // so a killed program loses no more than this, and a power cut no more than twice it.
 constexpr int kWriteEveryMs = 250;
-
-void appendNumber(std::string& out, double v) {
-    if (std::isnan(v)) return;
-    char text[400];
-    // plain decimals, never an exponent, in the fewest digits that read back as the same number
-    const auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed).ptr;
-    out.append(text, size_t(end - text));
-}
 
 // The local date and time of a moment as the CSV export writes it.
 class MomentText {
@@ -66,7 +57,7 @@ struct BenchRecorder::Impl {
         pending += ',';
         CsvExport::appendField(pending, ch->name.toStdString());
         pending += ',';
-        appendNumber(pending, r.value);
+        NumberText::append(pending, r.value);
         pending += ',';
         CsvExport::appendField(pending, r.unit.toStdString());
         pending += ',';
@@ -176,7 +167,7 @@ bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs
             const ChannelHistory& h = model.history(ids[i]);
             while (next[i] < h.size() && h.timeMs[next[i]] <= t) ++next[i];
             out += ',';
-            if (next[i] > 0) appendNumber(out, h.value[next[i] - 1]);
+            if (next[i] > 0) NumberText::append(out, h.value[next[i] - 1]);
         }
         out += "\r\n";
     }

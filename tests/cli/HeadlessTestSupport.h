@@ -31,6 +31,6 @@ inline Run decode(const std::vector<std::string>& args, const std::string& input
     std::istringstream in(input);
     std::ostringstream out;
     std::ostringstream err;
-    const int code = runHeadless(r.options, in, out, err);
+    const int code = exitStatus(runHeadless(r.options, in, out, err));
     return {code, out.str(), err.str()};
 }

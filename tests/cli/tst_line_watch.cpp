@@ -83,7 +83,7 @@ private slots:
         AppOptions options = parseOptions({"--decode", "-", "--model", model.toStdString()}).options;
         std::istringstream in(bytes);
         std::ostringstream out, err;
-        QCOMPARE(runHeadless(options, in, out, err), words.isEmpty() ? 0 : 1);  // nothing decoded fails
+        QCOMPARE(runHeadless(options, in, out, err), words.isEmpty() ? ExitCode::Success : ExitCode::Failed);  // nothing decoded fails
         const QString text = QString::fromStdString(err.str());
         QCOMPARE(text.count('\n'), words.isEmpty() ? 1 : 2);  // one message, or none; then the counts
         if (words.isEmpty()) return;

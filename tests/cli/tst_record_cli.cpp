@@ -257,7 +257,7 @@ private slots:
 
         std::ofstream(journal) << RecordJournal::encodeEntry({RecordRow{1, 0, "DC", "1.234", "V", "AUTO", 1234}});
         std::ostringstream out, err;
-        QCOMPARE(runRecover(parseOptions({"--recover", name, folder + "back.txt"}).options, out, err), 0);
+        QCOMPARE(runRecover(parseOptions({"--recover", name, folder + "back.txt"}).options, out, err), ExitCode::Success);
         QCOMPARE(out.str(), folder + "back.txt: 1 row\n");
 
         const Run odd = decode({"--decode", capture, "--record", folder + "no\nsuch/\trun.db"}, "");
@@ -349,7 +349,8 @@ private slots:
         std::ostringstream err;
         if (use == "recover" || use == "recover-from") {
             const bool into = use == "recover";
-            r.code = runRecover(parseOptions({"--recover", into ? journal : odd, into ? odd : folder + "out.txt"}).options, out, err);
+            r.code = exitStatus(
+                runRecover(parseOptions({"--recover", into ? journal : odd, into ? odd : folder + "out.txt"}).options, out, err));
             r.err = err.str();
         }
         if (use == "report") {
@@ -428,7 +429,7 @@ private slots:
         std::ostringstream out;
         std::ostringstream err;
         std::atomic<int> code{-1};
-        std::thread run([&] { code = runHeadless(o.options, in, out, err); });
+        std::thread run([&] { code = exitStatus(runHeadless(o.options, in, out, err)); });
         QTest::qWait(300);
         const std::string frames = alternatingFrames(3);
         QCOMPARE(::write(line.master, frames.data(), frames.size()), static_cast<ssize_t>(frames.size()));
@@ -446,7 +447,8 @@ private slots:
         if (ending == "wait") QVERIFY2(err.str().find("waiting for it to come back") != std::string::npos, err.str().c_str());
         const std::string name = table.toStdString();
         if (ending == "folder") {  // every row back from the journal
-            QCOMPARE(runRecover(parseOptions({"--recover", name + ".journal", name + ".txt"}).options, out, err), 0);
+            QCOMPARE(runRecover(parseOptions({"--recover", name + ".journal", name + ".txt"}).options, out, err),
+                     ExitCode::Success);
             QVERIFY2(out.str().find(".txt: 3 rows") != std::string::npos, out.str().c_str());
             return;
         }

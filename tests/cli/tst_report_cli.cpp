@@ -46,7 +46,7 @@ Run report(const std::vector<std::string>& args, int rows) {
         return std::make_unique<Rows>(rows);
     };
     std::ostringstream out, err;
-    const int code = runReport(r.options, load, out, err);
+    const int code = exitStatus(runReport(r.options, load, out, err));
     return {code, out.str(), err.str()};
 }
 
@@ -112,7 +112,7 @@ private slots:
         const QString pdf = dir.filePath("r.pdf");
         const OptionsResult o = parseOptions({"--report", pdf.toStdString(), table.toStdString()});
         std::ostringstream out, err;
-        QCOMPARE(runReport(o.options, defaultTableLoader(), out, err), code);
+        QCOMPARE(exitStatus(runReport(o.options, defaultTableLoader(), out, err)), code);
         QVERIFY2(QString::fromStdString(out.str() + err.str()).contains(said),
                  (out.str() + err.str()).c_str());
         QCOMPARE(QFile::exists(pdf), code == 0);

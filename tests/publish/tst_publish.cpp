@@ -338,7 +338,7 @@ private slots:
         reading.ValueText = "1.234";
         auto run = [&](int readings, const std::function<void()>& before, const std::function<void()>& after) {
             std::ostringstream err;
-            int code = 0;
+            ExitCode code = ExitCode::Success;
             auto p = HeadlessPublishing::start(request, "KR31G", "/dev/ttyUSB9", false, [] { return true; }, err, code);
             if (!p) return err.str();
             before();

@@ -213,7 +213,7 @@ void WindowFiles::loggedTableOpensInTheWindow() {
     const OptionsResult o = parseOptions({"--decode", "-", "--record", table.toStdString()});
     std::istringstream in(kThreeReadings);
     std::ostringstream out, err;
-    QCOMPARE(runHeadless(o.options, in, out, err), 0);
+    QCOMPARE(runHeadless(o.options, in, out, err), ExitCode::Success);
 
     auto w = makeWindow();
     w->show();
