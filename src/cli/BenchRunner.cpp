@@ -152,11 +152,11 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
             err << *options.recordPath << ": " << recorder->rows() << (recorder->rows() == 1 ? " row" : " rows") << " written\n";
         } else {
             err << text(error) << '\n';
-            code = ExitCode::Failed;
+            code = worse(code, ExitCode::Failed);
         }
     }
     for (auto& [id, p] : publishing) {
-        if (!p->finish(untilInterruptedAgain()) && code == ExitCode::Success) code = ExitCode::Failed;
+        if (!p->finish(untilInterruptedAgain())) code = worse(code, ExitCode::Failed);
     }
 
     // each channel's statistics, and the meters that said nothing
@@ -174,19 +174,19 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
         if (meter->readings() > 0) continue;
         err << text(meter->choice().name) << ": no reading was decoded from " << meter->choice().path << " (is "
             << meter->choice().model << " the meter's model?)\n";
-        code = ExitCode::Failed;
+        code = worse(code, ExitCode::Failed);
     }
     for (const int id : model.channelIds()) {
         const ChannelInfo* ch = model.channel(id);
         if (ch->kind != ChannelKind::Meter || model.readingCount(id) > 0 || !ch->source.startsWith("mqtt")) continue;
         err << text(ch->name) << ": announced itself on the broker but sent no reading\n";
-        code = ExitCode::Failed;
+        code = worse(code, ExitCode::Failed);
     }
     for (const auto& broker : session.brokers()) {
         if (broker->messages() > 0) continue;
         err << "no meter published a reading on the broker" << (broker->connected() ? "" : " (not connected: " + text(broker->reason()) + ")")
             << '\n';
-        code = ExitCode::Failed;
+        code = worse(code, ExitCode::Failed);
     }
     for (const QString& w : session.waitingMaths()) err << "--math " << text(w) << ": its inputs were never found\n";
     return code;
