@@ -100,25 +100,18 @@ std::string refusal(const std::string& path) {
     return kindOf(st.st_mode);
 }
 
-int open(const std::string& path, int flags, mode_t mode, std::string* why) {
+Result<int> open(const std::string& path, int flags, mode_t mode) {
     const std::string refused = refusal(path);
-    if (!refused.empty()) {
-        if (why) *why = refused;
-        return -1;
-    }
+    if (!refused.empty()) return Failure{refused};
     const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
-    if (fd < 0) {
-        if (why) *why = reason(errno);
-        return -1;
-    }
+    if (fd < 0) return Failure{reason(errno)};
     struct stat st {};
     std::string kind = ::fstat(fd, &st) == 0 ? kindOf(st.st_mode) : reason(errno);
     if (kind.empty() && !(flags & O_NONBLOCK) && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
         kind = reason(errno);
     if (!kind.empty()) {
         ::close(fd);
-        if (why) *why = kind;
-        return -1;
+        return Failure{kind};
     }
     return fd;
 }

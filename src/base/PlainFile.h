@@ -1,10 +1,12 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <QByteArray>
 #include <QString>
-
 #include <string>
-#include <sys/types.h>
+
+#include "Result.h"
 
 // Data files by name: names kept as the system's bytes, and opening that never waits on a named
 // pipe or a device. Every data file the program reads or writes is a regular file; anything else
@@ -28,8 +30,8 @@ inline std::string refusal(const QString& path) { return refusal(toNative(path).
 
 // open(2) of a data file: refuses what is not a regular file, checked before opening and again on
 // the opened descriptor (the open itself does not wait, whatever the name turned into meanwhile).
-// -1 with the reason in `why` (the system's, or the refusal above).
-int open(const std::string& path, int flags, mode_t mode, std::string* why);
+// The descriptor, or the reason (the system's, or the refusal above).
+Result<int> open(const std::string& path, int flags, mode_t mode);
 
 // Whether both names are one existing file (links followed).
 bool sameFile(const std::string& a, const std::string& b);

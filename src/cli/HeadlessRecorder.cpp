@@ -42,12 +42,12 @@ HeadlessRecorder::~HeadlessRecorder() {
 bool HeadlessRecorder::startJournal(std::ostream& warnings, std::string* error) {
     journalPath_ = journalPathFor(path_);
     auto journal = std::make_unique<RecordJournal>();
-    RecordJournal::Contents left;
-    std::string why;
-    if (!journal->claim(journalPath_, &left, &why)) {
-        if (error) *error = "cannot record into '" + path_ + "': " + why;
+    const Result<RecordJournal::Contents> claimed = journal->claim(journalPath_);
+    if (!claimed) {
+        if (error) *error = "cannot record into '" + path_ + "': " + claimed.error();
         return false;
     }
+    const RecordJournal::Contents& left = claimed.value();
     if (left.rowCount > 0) {
         // closed without removing: the rows of the earlier run stay for --recover
         if (error) {
@@ -60,12 +60,13 @@ bool HeadlessRecorder::startJournal(std::ostream& warnings, std::string* error) 
     }
     if (left.fileBytes > 0) {
         // nothing readable, but what is there is not ours to throw away
-        const std::string aside = journal->setAside(&why);
-        if (aside.empty()) {
-            if (error) *error = "cannot record into '" + path_ + "': " + why;
+        const Result<std::string> aside = journal->setAside();
+        if (!aside) {
+            if (error) *error = "cannot record into '" + path_ + "': " + aside.error();
             return false;
         }
-        warnings << journalPath_ << " held damaged data and no readable row; it is kept as " << aside << '\n';
+        warnings << journalPath_ << " held damaged data and no readable row; it is kept as " << aside.value()
+                 << '\n';
     }
     journal->restart(0);
     journal_ = std::move(journal);
@@ -77,13 +78,15 @@ bool HeadlessRecorder::startJournal(std::ostream& warnings, std::string* error) 
 
 void HeadlessRecorder::syncJournal() {
     ++journalSyncs_;
-    std::string error;
-    if (store_.syncJournal(&error)) {
+    const Result<> synced = store_.syncJournal();
+    if (synced) {
         journalFailed_ = false;
     } else if (!journalFailed_) {
         // said once; the next times try again
         journalFailed_ = true;
-        if (warnings_) *warnings_ << "recorded readings are no longer kept safe on disk until written: " << error << '\n';
+        if (warnings_)
+            *warnings_ << "recorded readings are no longer kept safe on disk until written: "
+                       << synced.error() << '\n';
     }
 }
 

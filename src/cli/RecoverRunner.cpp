@@ -43,12 +43,12 @@ ExitCode runRecover(const AppOptions& options, std::ostream& out, std::ostream& 
     // Held for the whole run: a logger or window still writing it refuses, and nobody takes it
     // while its rows are written and it is removed.
     RecordJournal journal;
-    RecordJournal::Contents contents;
-    std::string why;
-    if (!journal.claim(journalPath, &contents, &why)) {
-        err << shownName(why) << "\n";
+    const Result<RecordJournal::Contents> claimed = journal.claim(journalPath);
+    if (!claimed) {
+        err << shownName(claimed.error()) << "\n";
         return ExitCode::Failed;
     }
+    const RecordJournal::Contents& contents = claimed.value();
     if (!contents.error.empty()) {
         err << shownName(contents.error) << "\n";
         return ExitCode::Failed;
@@ -70,12 +70,13 @@ ExitCode runRecover(const AppOptions& options, std::ostream& out, std::ostream& 
     // The rows are on file now. Damaged bytes may still hold rows that a better reading would
     // find: those are kept aside, never thrown away.
     if (contents.skipped > 0 || contents.torn) {
-        const std::string aside = journal.setAside(&why);
-        if (aside.empty()) {
-            err << shownName(why) << "\n";
+        const Result<std::string> aside = journal.setAside();
+        if (!aside) {
+            err << shownName(aside.error()) << "\n";
             return ExitCode::Success;
         }
-        err << shownName(journalPath) << ": kept as " << shownName(aside) << " for its damaged part\n";
+        err << shownName(journalPath) << ": kept as " << shownName(aside.value())
+            << " for its damaged part\n";
     }
     journal.remove();
     return ExitCode::Success;

@@ -296,9 +296,10 @@ namespace ParadoxTable {
 FileResult read(const QString& path, const RowSink& sink, const FileProgress& progress)
 {
     const QString name = QDir::toNativeSeparators(path);
-    std::string why;
-    const int fd = PlainFile::open(PlainFile::toNative(path).toStdString(), O_RDONLY, 0, &why);
-    if (fd < 0) return FileResult::failed(tr("Cannot open %1: %2").arg(name, QString::fromStdString(why)));
+    const Result<int> opened = PlainFile::open(PlainFile::toNative(path).toStdString(), O_RDONLY, 0);
+    if (!opened)
+        return FileResult::failed(tr("Cannot open %1: %2").arg(name, QString::fromStdString(opened.error())));
+    const int fd = opened.value();
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);

@@ -40,11 +40,12 @@ bool TableLock::lock(const QString& path, QString* error)
     };
     const QString name = QDir::toNativeSeparators(path);
     // Read access suffices for the lock; the table file is never written while it is open.
-    std::string why;
-    const int fd = PlainFile::open(PlainFile::toNative(path).toStdString(), O_RDONLY, 0, &why);
-    if (fd < 0) {
-        return fail(QCoreApplication::translate("TableLock", "Cannot open %1: %2").arg(name, QString::fromStdString(why)));
+    const Result<int> opened = PlainFile::open(PlainFile::toNative(path).toStdString(), O_RDONLY, 0);
+    if (!opened) {
+        return fail(QCoreApplication::translate("TableLock", "Cannot open %1: %2")
+                        .arg(name, QString::fromStdString(opened.error())));
     }
+    const int fd = opened.value();
     int rc;
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -74,8 +75,9 @@ void TableLock::unlock()
 
 bool TableLock::isHeldElsewhere(const QString& path)
 {
-    const int fd = PlainFile::open(PlainFile::toNative(path).toStdString(), O_RDONLY, 0, nullptr);
-    if (fd < 0) return false;
+    const Result<int> opened = PlainFile::open(PlainFile::toNative(path).toStdString(), O_RDONLY, 0);
+    if (!opened) return false;
+    const int fd = opened.value();
     int rc;
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);

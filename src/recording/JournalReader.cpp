@@ -140,25 +140,27 @@ uint32_t JournalFormat::crc32(const char* data, std::size_t size) {
     return c ^ 0xFFFFFFFFu;
 }
 
-JournalReader::JournalReader(const std::string& path) {
+Result<> JournalReader::open(const std::string& path) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    size_ = 0;
+    buffer_.clear();
+    bufferAt_ = 0;
+    rewind();
     // a named pipe or a device under the name is refused without waiting on it
-    std::string why;
     errno = 0;
-    const int fd = PlainFile::open(path, O_RDONLY, 0, &why);
-    if (fd < 0) {
-        openErrno_ = errno != 0 ? errno : EINVAL;
-        error_ = "cannot read '" + path + "': " + why;
-        return;
-    }
+    const Result<int> opened = PlainFile::open(path, O_RDONLY, 0);
+    missing_ = !opened && errno == ENOENT;
+    if (!opened) return Failure{"cannot read '" + path + "': " + opened.error()};
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        openErrno_ = errno;
-        error_ = "cannot read '" + path + "': " + std::strerror(errno);
-        ::close(fd);
-        return;
+    if (::fstat(opened.value(), &st) != 0) {
+        const std::string why = std::strerror(errno);
+        ::close(opened.value());
+        return Failure{"cannot read '" + path + "': " + why};
     }
-    fd_ = fd;
+    fd_ = opened.value();
     size_ = static_cast<uint64_t>(st.st_size);
+    return {};
 }
 
 JournalReader::~JournalReader() {
@@ -233,7 +235,10 @@ bool JournalReader::next(std::vector<RecordRow>& rows) {
     return false;
 }
 
-JournalRows::JournalRows(const std::string& path, int64_t rows) : count_(rows), reader_(path) {}
+JournalRows::JournalRows(const std::string& path, int64_t rows) : count_(rows) {
+    // a journal that cannot be read gives empty rows
+    (void)reader_.open(path);
+}
 JournalRows::~JournalRows() = default;
 
 RecordRow JournalRows::row(int64_t index) const {

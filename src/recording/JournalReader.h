@@ -6,21 +6,23 @@
 
 #include "JournalFormat.h"
 #include "RecordRow.h"
+#include "Result.h"
 
 // Reads a journal file entry by entry, holding one entry at a time. Where an entry does not check
 // out (a write cut short, a damaged sector, a flipped bit) it searches on for the next entry whose
 // length and CRC check out and whose rows decode, and goes on from there.
 class JournalReader {
 public:
-    explicit JournalReader(const std::string& path);
+    JournalReader() = default;
     ~JournalReader();
     JournalReader(const JournalReader&) = delete;
     JournalReader& operator=(const JournalReader&) = delete;
 
+    // Opens the journal at `path` at its first entry. On failure nothing is open, and missing()
+    // tells a file that is not there from one that cannot be read.
+    Result<> open(const std::string& path);
     bool isOpen() const { return fd_ >= 0; }
-    // Why the file could not be opened; errno's value in `openErrno`.
-    const std::string& error() const { return error_; }
-    int openErrno() const { return openErrno_; }
+    bool missing() const { return missing_; }
 
     // The rows of the next good entry; false at the end of the file.
     bool next(std::vector<RecordRow>& rows);
@@ -39,8 +41,7 @@ private:
     const char* bytesAt(uint64_t at, std::size_t n);
 
     int fd_ = -1;
-    int openErrno_ = 0;
-    std::string error_;
+    bool missing_ = false;
     uint64_t size_ = 0;
     uint64_t at_ = 0;
     uint64_t goodEnd_ = 0;

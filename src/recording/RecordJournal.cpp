@@ -110,10 +110,11 @@ std::string RecordJournal::encodeEntry(const std::vector<RecordRow>& rows) {
 
 RecordJournal::Contents RecordJournal::read(const std::string& path, bool keepRows) {
     Contents c;
-    JournalReader reader(path);
-    if (!reader.isOpen()) {
-        c.exists = reader.openErrno() != ENOENT;
-        if (c.exists) c.error = reader.error();
+    JournalReader reader;
+    const Result<> opened = reader.open(path);
+    if (!opened) {
+        c.exists = !reader.missing();
+        if (c.exists) c.error = opened.error();
         return c;
     }
     c.exists = true;
@@ -129,26 +130,23 @@ RecordJournal::Contents RecordJournal::read(const std::string& path, bool keepRo
     return c;
 }
 
-bool RecordJournal::claim(const std::string& path, Contents* left, std::string* error) {
+Result<RecordJournal::Contents> RecordJournal::claim(const std::string& path) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     path_ = path;
-    std::string why;
-    const int fd = PlainFile::open(path, O_RDWR | O_CREAT, 0644, &why);
-    if (fd < 0) {
-        if (error) *error = "cannot keep a journal of the recorded readings in '" + path + "': " + why;
-        return false;
-    }
+    const Result<int> opened = PlainFile::open(path, O_RDWR | O_CREAT, 0644);
+    if (!opened)
+        return Failure{"cannot keep a journal of the recorded readings in '" + path + "': " + opened.error()};
+    const int fd = opened.value();
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (error) *error = "the journal '" + path + "' is in use by another program";
         ::close(fd);
-        return false;
+        return Failure{"the journal '" + path + "' is in use by another program"};
     }
     fd_ = fd;
-    if (left) *left = read(path, false);
+    Contents left = read(path, false);
     first_ = written_ = 0;
     size_ = static_cast<uint64_t>(::lseek(fd_, 0, SEEK_END));
-    return true;
+    return left;
 }
 
 bool RecordJournal::truncateTo(uint64_t length) {
@@ -158,14 +156,12 @@ bool RecordJournal::truncateTo(uint64_t length) {
     return ::lseek(fd_, static_cast<off_t>(length), SEEK_SET) >= 0;
 }
 
-bool RecordJournal::resume(uint64_t goodBytes, int64_t first, int64_t written, std::string* error) {
+Result<> RecordJournal::resume(uint64_t goodBytes, int64_t first, int64_t written) {
     first_ = first;
     written_ = written;
-    if (!truncateTo(goodBytes)) {
-        if (error) *error = "cannot write the journal '" + path_ + "': " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    if (!truncateTo(goodBytes))
+        return Failure{"cannot write the journal '" + path_ + "': " + std::strerror(errno)};
+    return {};
 }
 
 void RecordJournal::restart(int64_t first) {
@@ -173,11 +169,11 @@ void RecordJournal::restart(int64_t first) {
     if (size_ > 0) truncateTo(0);
 }
 
-bool RecordJournal::sync(const RecordSource& rows, std::string* error) {
-    if (fd_ < 0) return true;
+Result<> RecordJournal::sync(const RecordSource& rows) {
+    if (fd_ < 0) return {};
     const int64_t count = rows.rowCount();
     if (count < written_) restart(count);
-    if (count == written_) return true;
+    if (count == written_) return {};
     std::vector<RecordRow> fresh;
     fresh.reserve(static_cast<std::size_t>(count - written_));
     for (int64_t i = written_; i < count; ++i) fresh.push_back(rows.row(i));
@@ -185,14 +181,14 @@ bool RecordJournal::sync(const RecordSource& rows, std::string* error) {
     // a write cut short leaves a torn entry; the next one goes where this one began
     if (::lseek(fd_, static_cast<off_t>(size_), SEEK_SET) < 0 || !writeAll(fd_, entry.data(), entry.size()) ||
         ::fdatasync(fd_) != 0) {
-        if (error) *error = "cannot write the journal '" + path_ + "': " + std::strerror(errno);
+        const std::string why = std::strerror(errno);
         // what part of the entry got there is cut away, so the next try starts clean
         (void)::ftruncate(fd_, static_cast<off_t>(size_));
-        return false;
+        return Failure{"cannot write the journal '" + path_ + "': " + why};
     }
     size_ += entry.size();
     written_ = count;
-    return true;
+    return {};
 }
 
 void RecordJournal::remove() {
@@ -203,16 +199,15 @@ void RecordJournal::remove() {
     size_ = 0;
 }
 
-std::string RecordJournal::setAside(std::string* error) {
-    if (fd_ < 0) return {};
+Result<std::string> RecordJournal::setAside() {
+    if (fd_ < 0) return Failure{};
     std::string aside = path_ + ".damaged";
     struct stat st {};
     for (int n = 2; ::lstat(aside.c_str(), &st) == 0; ++n) aside = path_ + ".damaged." + std::to_string(n);
-    if (::rename(path_.c_str(), aside.c_str()) != 0) {
-        if (error) *error = "cannot keep the damaged journal '" + path_ + "' aside: " + std::strerror(errno);
-        return {};
-    }
+    if (::rename(path_.c_str(), aside.c_str()) != 0)
+        return Failure{"cannot keep the damaged journal '" + path_ + "' aside: " + std::strerror(errno)};
     const std::string path = path_;
-    if (!claim(path, nullptr, error)) return {};
+    const Result<Contents> fresh = claim(path);
+    if (!fresh) return Failure{fresh.error()};
     return aside;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "RecordRow.h"
+#include "Result.h"
 
 // A file beside the record table that keeps the rows not yet saved, so that a crash, a kill or a
 // power cut does not lose the run. Rows are appended in entries, each a batch of the rows new since
@@ -39,15 +40,15 @@ public:
     static Contents read(const std::string& path, bool keepRows = true);
 
     // Takes the journal at `path` for this program: creates it when missing and locks it, so that
-    // a second program on the same table neither writes into it nor offers its rows. What a
-    // journal left there holds comes back in `left`. False with the reason when it cannot be used.
-    bool claim(const std::string& path, Contents* left, std::string* error = nullptr);
+    // a second program on the same table neither writes into it nor offers its rows. Gives what a
+    // journal left there holds, or the reason it cannot be used.
+    Result<Contents> claim(const std::string& path);
     bool isClaimed() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
 
     // Keeps the first `goodBytes` of the claimed file (what read() found good; 0: nothing) and
     // follows the table from row `first` on, the rows before `written` being in the file already.
-    bool resume(uint64_t goodBytes, int64_t first, int64_t written, std::string* error = nullptr);
+    Result<> resume(uint64_t goodBytes, int64_t first, int64_t written);
 
     // The rows before `first` are on file now (saved, or the table was emptied or opened anew):
     // the journal is emptied and follows the table from `first` on.
@@ -55,7 +56,7 @@ public:
 
     // Appends the rows of `rows` not yet in the journal and flushes them to the disk. A table
     // with fewer rows than were written has been replaced: the journal restarts at its end.
-    bool sync(const RecordSource& rows, std::string* error = nullptr);
+    Result<> sync(const RecordSource& rows);
 
     // Rows of the table the file holds now (from `first` on).
     int64_t rowsKept() const { return fd_ >= 0 ? written_ - first_ : 0; }
@@ -65,8 +66,8 @@ public:
 
     // The claimed file holds damage and must not be written over: it is kept under a name of its
     // own beside it ("<path>.damaged", numbered when that is taken) and a fresh, empty journal is
-    // claimed in its place. Returns the name it was kept under; empty with `error` on failure.
-    std::string setAside(std::string* error = nullptr);
+    // claimed in its place. Gives the name it was kept under.
+    Result<std::string> setAside();
 
     // One entry holding `rows` (at least one), as sync() writes it.
     static std::string encodeEntry(const std::vector<RecordRow>& rows);

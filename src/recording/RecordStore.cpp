@@ -104,7 +104,9 @@ void RecordStore::RecordNewClick() {
     if (journal_) journal_->restart(0);
 }
 
-bool RecordStore::syncJournal(std::string* error) { return !journal_ || journal_->sync(table_, error); }
+Result<> RecordStore::syncJournal() {
+    return journal_ ? journal_->sync(table_) : Result<>();
+}
 
 void RecordStore::recoverRows(const RecordSource& rows) {
     const int64_t n = rows.rowCount();

@@ -11,6 +11,7 @@
 #include "LocalClock.h"
 #include "RecordJournal.h"
 #include "RecordTable.h"
+#include "Result.h"
 
 struct MeterState;
 
@@ -105,7 +106,7 @@ public:
     // The journal that keeps the unsaved rows on disk; nullptr: none. New and markSaved() empty it.
     void setJournal(RecordJournal* journal) { journal_ = journal; }
     // Appends the rows stored since the last call to the journal and flushes it.
-    bool syncJournal(std::string* error = nullptr);
+    Result<> syncJournal();
     // Rows of an earlier run, back from its journal: appended as unsaved rows, numbering on after
     // them. The rows are read once, in order, so a journal can hand them over as it reads them.
     void recoverRows(const RecordSource& rows);

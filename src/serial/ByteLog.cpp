@@ -17,10 +17,13 @@ bool ByteLog::open(const std::string& path) {
     error_.clear();
     written_ = 0;
     // a terminal or a pipe is no place to keep a line's bytes for later
-    std::string why;
-    fd_ = PlainFile::open(path, O_WRONLY | O_CREAT | O_APPEND, 0644, &why);
-    if (fd_ < 0) error_ = "cannot write '" + path + "': " + why;
-    return fd_ >= 0;
+    const Result<int> opened = PlainFile::open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (!opened) {
+        error_ = "cannot write '" + path + "': " + opened.error();
+        return false;
+    }
+    fd_ = opened.value();
+    return true;
 }
 
 void ByteLog::close() {

@@ -89,25 +89,25 @@ void TFCOMM::openRecordTable() {
 // left in it are offered back into that table. Called when a table opens (at start, or by the
 // first Open that succeeds after a failed start) and the journal is not held yet.
 void TFCOMM::offerJournalRecovery() {
-    RecordJournal::Contents left;
-    std::string error;
-    if (!journal_.claim(RecordJournal::pathFor(kRecordTableName), &left, &error)) {
+    const Result<RecordJournal::Contents> claimed = journal_.claim(RecordJournal::pathFor(kRecordTableName));
+    if (!claimed) {
         showNotice(QMessageBox::Warning, QStringLiteral("JournalFailed"),
                    tr("Recorded readings are kept in memory only until they are saved: %1")
-                       .arg(QString::fromStdString(error)));
+                       .arg(QString::fromStdString(claimed.error())));
         return;
     }
+    const RecordJournal::Contents& left = claimed.value();
     store_.setJournal(&journal_);
     const int64_t first = table_.rowCount();
     if (left.rowCount == 0) {
         // nothing readable; damaged bytes are still not ours to throw away
         if (left.fileBytes > 0) {
-            const std::string aside = journal_.setAside(&error);
+            const Result<std::string> aside = journal_.setAside();
             showNotice(QMessageBox::Warning, QStringLiteral("JournalFailed"),
-                       aside.empty() ? QString::fromStdString(error)
-                                     : tr("The journal of recorded readings held damaged data and no readable "
-                                          "reading; it is kept as %1.")
-                                           .arg(QString::fromStdString(aside)));
+                       !aside ? QString::fromStdString(aside.error())
+                              : tr("The journal of recorded readings held damaged data and no readable "
+                                   "reading; it is kept as %1.")
+                                    .arg(QString::fromStdString(aside.value())));
         }
         journal_.restart(first);
         return;
@@ -130,9 +130,11 @@ void TFCOMM::offerJournalRecovery() {
     // read into the table as the journal is read: the run's rows are never held twice
     store_.recoverRows(JournalRows(journal_.path(), left.rowCount));
     // the rows stay in the journal (less a torn end) until they are saved
-    if (!journal_.resume(left.goodBytes, first, table_.rowCount(), &error)) {
+    const Result<> resumed = journal_.resume(left.goodBytes, first, table_.rowCount());
+    if (!resumed) {
         journalFailed_ = true;
-        showNotice(QMessageBox::Warning, QStringLiteral("JournalFailed"), QString::fromStdString(error));
+        showNotice(QMessageBox::Warning, QStringLiteral("JournalFailed"),
+                   QString::fromStdString(resumed.error()));
     }
 }
 
@@ -167,15 +169,15 @@ void TFCOMM::RecordNewClick() {
 
 void TFCOMM::TrecordTimer() {
     store_.TrecordTimer();
-    std::string error;
-    if (store_.syncJournal(&error)) {
+    const Result<> synced = store_.syncJournal();
+    if (synced) {
         journalFailed_ = false;
     } else if (!journalFailed_) {
         // said once; the next ticks try again
         journalFailed_ = true;
         showNotice(QMessageBox::Warning, QStringLiteral("JournalFailed"),
                    tr("Recorded readings are no longer kept safe on disk until saved: %1")
-                       .arg(QString::fromStdString(error)));
+                       .arg(QString::fromStdString(synced.error())));
     }
 }
 

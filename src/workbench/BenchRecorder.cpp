@@ -116,12 +116,13 @@ const QString& BenchRecorder::path() const { return d_->path; }
 uint64_t BenchRecorder::rows() const { return d_->rows; }
 
 bool BenchRecorder::start(QString* error) {
-    std::string why;
-    d_->fd = PlainFile::open(PlainFile::toNative(d_->path).toStdString(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644, &why);
-    if (d_->fd < 0) {
-        if (error) *error = tr("cannot write '%1': %2").arg(d_->path, QString::fromStdString(why));
+    const Result<int> opened = PlainFile::open(PlainFile::toNative(d_->path).toStdString(),
+                                               O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (!opened) {
+        if (error) *error = tr("cannot write '%1': %2").arg(d_->path, QString::fromStdString(opened.error()));
         return false;
     }
+    d_->fd = opened.value();
     d_->pending = "Date and time,Channel,Number,Unit,Value,AC/DC,AUTO/MANU\r\n";
     if (!d_->writeOut(true)) {
         if (error) *error = tr("cannot write '%1': %2").arg(d_->path, QString::fromStdString(d_->error));

@@ -410,7 +410,7 @@ private slots:
         RecordRow c{3, 3725000, "DC", "1.5", "V", "AUTO", 1500};
         const auto writeJournal = [&] {
             RecordJournal j;
-            QVERIFY(j.claim(journal, nullptr));
+            QVERIFY(j.claim(journal));
             QVERIFY(j.sync(VectorRows({a, b})));
         };
         writeJournal();
@@ -444,7 +444,7 @@ private slots:
         writeJournal();
         {
             RecordJournal running;  // a run still writing it
-            QVERIFY(running.claim(journal, nullptr));
+            QVERIFY(running.claim(journal));
             QCOMPARE(recover(journal, text, &err), 1);
             QVERIFY2(err.find("in use") != std::string::npos, err.c_str());
         }

@@ -325,7 +325,7 @@ private slots:
         } else if (kind == "link") {
             // another run records into same.db, not written yet
             QCOMPARE(::symlink("same.db", odd.c_str()), 0);
-            QVERIFY(other.claim(HeadlessRecorder::journalPathFor(folder + "same.db"), nullptr));
+            QVERIFY(other.claim(HeadlessRecorder::journalPathFor(folder + "same.db")));
         } else if (kind == "full") {
             QCOMPARE(::mkdir((folder + "full").c_str(), 0755), 0);
             noRoom = std::make_unique<NoRoom>(folder + "full");

@@ -250,7 +250,7 @@ void TestRecordFiles::readingsDuringASaveStayUnsaved() {
     QVERIFY(rig.files.openAtStart("Kr47bdb", dir.filePath("Kr47bdb.DB")).ok());
     RecordJournal journal;
     const std::string journalPath = dir.filePath("Kr47bdb.journal").toStdString();
-    QVERIFY(journal.claim(journalPath, nullptr));
+    QVERIFY(journal.claim(journalPath));
     rig.store.setJournal(&journal);
     rig.record(100000);
     QVERIFY(rig.store.syncJournal());

@@ -83,7 +83,7 @@ struct Rig {
         m.UnitText = "V";
         m.AcDcText = "DC";
         m.AutoText = "AUTO";
-        if (!journal.claim(path, nullptr)) qFatal("no journal");
+        if (!journal.claim(path)) qFatal("no journal");
         store.setJournal(&journal);
     }
     void store_(int n) {
@@ -119,7 +119,7 @@ void RecordJournalTest::rowsComeBackExactly() {
     const std::string path = (dir.path() + "/t.journal").toStdString();
     const auto rows = awkwardRows();
     RecordJournal journal;
-    QVERIFY(journal.claim(path, nullptr));
+    QVERIFY(journal.claim(path));
     // synced in uneven batches, as ticks find them
     std::vector<RecordRow> growing;
     for (std::size_t step : {1, 5, 0, 14}) {
@@ -193,9 +193,9 @@ void RecordJournalTest::tornOrDamagedEnd() {
 
     // a journal resumed after the damage writes on where the good entries stop, and keeps them
     RecordJournal journal;
-    RecordJournal::Contents left;
-    QVERIFY(journal.claim(path, &left));
-    QVERIFY(journal.resume(left.goodBytes, 0, left.rowCount, nullptr));
+    const Result<RecordJournal::Contents> left = journal.claim(path);
+    QVERIFY(left);
+    QVERIFY(journal.resume(left->goodBytes, 0, left->rowCount));
     std::vector<RecordRow> more = kept;
     more.insert(more.end(), rows.begin(), rows.begin() + 2);
     QVERIFY(journal.sync(VectorSource(more)));
@@ -238,7 +238,7 @@ void RecordJournalTest::followsNewSaveAndReplacedTable() {
     QVERIFY(!QFile::exists(QString::fromStdString(rig.path)));
     {
         RecordJournal j;
-        QVERIFY(j.claim(rig.path, nullptr));
+        QVERIFY(j.claim(rig.path));
         QVERIFY(j.sync(VectorSource(sampleRows(2))));
     }
     QCOMPARE(RecordJournal::read(rig.path).rows.size(), std::size_t(2));
@@ -248,15 +248,16 @@ void RecordJournalTest::secondClaimIsRefused() {
     QTemporaryDir dir;
     const std::string path = (dir.path() + "/t.journal").toStdString();
     RecordJournal first, second;
-    QVERIFY(first.claim(path, nullptr));
-    std::string error;
-    QVERIFY(!second.claim(path, nullptr, &error));
-    QVERIFY2(error.find("in use") != std::string::npos, error.c_str());
+    QVERIFY(first.claim(path));
+    const Result<RecordJournal::Contents> refused = second.claim(path);
+    QVERIFY(!refused);
+    QVERIFY2(refused.error().find("in use") != std::string::npos, refused.error().c_str());
     QVERIFY(second.sync(VectorSource(sampleRows(1))));  // unclaimed: writes nothing, fails nothing
     QVERIFY(fileBytes(path).empty());
-    std::string readOnly;
-    QVERIFY(!RecordJournal().claim(dir.path().toStdString() + "/missing/t.journal", nullptr, &readOnly));
-    QVERIFY(!readOnly.empty());
+    const Result<RecordJournal::Contents> readOnly =
+        RecordJournal().claim(dir.path().toStdString() + "/missing/t.journal");
+    QVERIFY(!readOnly);
+    QVERIFY(!readOnly.error().empty());
 }
 
 // A child records a reading every few milliseconds and syncs on a one-second tick, as the window
@@ -278,7 +279,7 @@ void RecordJournalTest::killedRecorderLosesAtMostTheLastSecond() {
         table.open("Kr47bdb");
         RecordStore::applyStartValues(state);
         state.RepeatSet = false;
-        if (!journal.claim(path, nullptr)) ::_exit(3);
+        if (!journal.claim(path)) ::_exit(3);
         store.setJournal(&journal);
         MeterState m;
         m.UnitText = "V";

@@ -128,7 +128,7 @@ void WindowRobust::leftRowsAreOfferedBack() {
     for (const auto answer : {QMessageBox::Yes, QMessageBox::No}) {
         {
             RecordJournal left;
-            QVERIFY(left.claim(kJournal, nullptr));
+            QVERIFY(left.claim(kJournal));
             QVERIFY(left.sync(VectorSource({rows[0], rows[1]})));
         }
         // a damaged entry between them costs only itself
