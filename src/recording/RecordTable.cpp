@@ -1,10 +1,13 @@
 #include "RecordTable.h"
 
-bool RecordTable::open(const std::string& name, std::string* error) {
+Result<> RecordTable::open(const std::string& name) {
     CompactRows fresh;
-    if (reader_ && !reader_(name, [&fresh](const RecordRow& r) { fresh.append(r); }, error)) return false;
+    if (reader_) {
+        Result<> read = reader_(name, [&fresh](const RecordRow& r) { fresh.append(r); });
+        if (!read) return read;
+    }
     replaceRows(name, fresh);
-    return true;
+    return {};
 }
 
 void RecordTable::replaceRows(const std::string& name, CompactRows& rows) {
@@ -19,10 +22,7 @@ void RecordTable::close() {
     open_ = false;
 }
 
-bool RecordTable::save(const std::string& path, std::string* error) const {
-    if (!writer_) {
-        if (error) *error = "Saving record tables is not available in this build.";
-        return false;
-    }
-    return writer_(rows_, path, error);
+Result<> RecordTable::save(const std::string& path) const {
+    if (!writer_) return Failure{"Saving record tables is not available in this build."};
+    return writer_(rows_, path);
 }

@@ -5,17 +5,18 @@
 
 #include "CompactRows.h"
 #include "RecordRow.h"
+#include "Result.h"
 
 // The table the store appends to and the grid, the exports and the report read: one named table
 // at a time, its rows held in memory. Opening reads the named file's rows when a reader is
 // plugged in; appended rows reach a file only through save().
 class RecordTable : public RecordSource {
 public:
-    // Reads the rows of a table file, handing each to `add`. False with a message on failure.
-    using Reader = std::function<bool(const std::string& path, const std::function<void(const RecordRow&)>& add,
-                                      std::string* error)>;
-    // Writes `rows` to a file. False with a message on failure.
-    using Writer = std::function<bool(const RecordSource& rows, const std::string& path, std::string* error)>;
+    // Reads the rows of a table file, handing each to `add`.
+    using Reader =
+        std::function<Result<>(const std::string& path, const std::function<void(const RecordRow&)>& add)>;
+    // Writes `rows` to a file.
+    using Writer = std::function<Result<>(const RecordSource& rows, const std::string& path)>;
 
     void setReader(Reader reader) { reader_ = std::move(reader); }
     void setWriter(Writer writer) { writer_ = std::move(writer); }
@@ -23,7 +24,7 @@ public:
     // Opens `name` in place of the current table. Without a reader the table just takes the name
     // and starts empty. The rows are read into a fresh table first: on failure the table open
     // before stays open with its rows.
-    bool open(const std::string& name, std::string* error = nullptr);
+    Result<> open(const std::string& name);
     // Takes `rows` (read elsewhere) as the rows of the open table `name`; `rows` receives the
     // rows held before.
     void replaceRows(const std::string& name, CompactRows& rows);
@@ -38,7 +39,7 @@ public:
     void empty() { rows_.clear(); }
 
     // Writes all rows to `path` through the plugged-in writer.
-    bool save(const std::string& path, std::string* error = nullptr) const;
+    Result<> save(const std::string& path) const;
 
     std::size_t bytesUsed() const { return rows_.bytesUsed(); }
 

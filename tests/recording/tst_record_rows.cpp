@@ -115,32 +115,31 @@ void RecordRowsTest::tableOpenSaveSeam() {
     QVERIFY(table.open("Kr47bdb"));
     QCOMPARE(table.name(), std::string("Kr47bdb"));
     table.append(makeRow(1, "1", "V", 1));
-    std::string error;
-    QVERIFY(!table.save("out.db", &error));
-    QVERIFY(!error.empty());
+    const Result<> unsaved = table.save("out.db");
+    QVERIFY(!unsaved);
+    QVERIFY(!unsaved.error().empty());
 
     int64_t written = 0;
-    table.setWriter([&written](const RecordSource& rows, const std::string&, std::string*) {
+    table.setWriter([&written](const RecordSource& rows, const std::string&) {
         written = rows.rowCount();
-        return true;
+        return Result<>();
     });
     QVERIFY(table.save("out.db"));
     QCOMPARE(written, int64_t(1));
 
-    table.setReader([](const std::string& path, const std::function<void(const RecordRow&)>& add, std::string* e) {
-        if (path == "missing.db") {
-            *e = "no such file";
-            return false;
-        }
-        add(makeRow(41, "2.5", "V", 25));
-        add(makeRow(42, "2.6", "V", 26));
-        return true;
-    });
+    table.setReader(
+        [](const std::string& path, const std::function<void(const RecordRow&)>& add) -> Result<> {
+            if (path == "missing.db") return Failure{"no such file"};
+            add(makeRow(41, "2.5", "V", 25));
+            add(makeRow(42, "2.6", "V", 26));
+            return {};
+        });
     QVERIFY(table.open("old.db"));
     QCOMPARE(table.rowCount(), int64_t(2));
     QCOMPARE(table.row(1).no, 42);
-    QVERIFY(!table.open("missing.db", &error));
-    QCOMPARE(error, std::string("no such file"));
+    const Result<> missing = table.open("missing.db");
+    QVERIFY(!missing);
+    QCOMPARE(missing.error(), std::string("no such file"));
     // a failed open keeps the table that was open, rows and name
     QVERIFY(table.isOpen());
     QCOMPARE(table.name(), std::string("old.db"));
