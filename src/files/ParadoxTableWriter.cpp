@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 using namespace ParadoxFormat;
@@ -143,24 +144,21 @@ bool putRow(uint8_t* p, const ParadoxTable::Widths& w, const RecordRow& row)
     return true;
 }
 
-enum class Attempt { Done, TextTooLong };
-
-// One pass over the rows with fixed widths. Returns TextTooLong when a row does not fit, with
-// nothing written at the target.
-Attempt writeWith(const QString& path, const RecordSource& rows, const ParadoxTable::Widths& widths,
-                  const FileProgress& progress, FileResult& result)
+// One pass over the rows with fixed widths: the outcome, or nothing when a row does not fit (and
+// nothing was written at the target).
+std::optional<FileResult> writeWith(const QString& path, const RecordSource& rows,
+                                    const ParadoxTable::Widths& widths, const FileProgress& progress)
 {
     const std::vector<FieldDef> fields = fieldsFor(widths);
     const int recSize = ParadoxTable::recordSize(widths);
     const int64_t total = rows.rowCount();
     const int blockK = blockSizeKFor(total, recSize);
     if (blockK == 0) {
-        result = FileResult::failed(tr("A table holds at most %L1 rows; %L2 rows cannot be saved as a table. "
-                                       "Nothing was written to %3.")
-                                        .arg(ParadoxTable::capacity(widths))
-                                        .arg(total)
-                                        .arg(QDir::toNativeSeparators(path)));
-        return Attempt::Done;
+        return FileResult::failed(tr("A table holds at most %L1 rows; %L2 rows cannot be saved as a table. "
+                                     "Nothing was written to %3.")
+                                      .arg(ParadoxTable::capacity(widths))
+                                      .arg(total)
+                                      .arg(QDir::toNativeSeparators(path)));
     }
     const int64_t perBlock = rowsPerBlock(blockK, recSize);
     const int blocks = int((total + perBlock - 1) / perBlock);
@@ -168,8 +166,8 @@ Attempt writeWith(const QString& path, const RecordSource& rows, const ParadoxTa
     SaveBesideFile file(path);
     auto failure = [&](const QString& why) {
         file.cancelWriting();
-        result = FileResult::failed(tr("Could not write the table %1: %2").arg(QDir::toNativeSeparators(path), why));
-        return Attempt::Done;
+        return FileResult::failed(
+            tr("Could not write the table %1: %2").arg(QDir::toNativeSeparators(path), why));
     };
     if (!file.open(QIODevice::WriteOnly)) return failure(file.errorString());
     const QByteArray header = headerBlock(fields, recSize, blockK, total, blocks, path);
@@ -178,8 +176,7 @@ Attempt writeWith(const QString& path, const RecordSource& rows, const ParadoxTa
     ProgressTicker ticker(progress, total);
     if (!ticker.start()) {
         file.cancelWriting();
-        result = FileResult::cancelled();
-        return Attempt::Done;
+        return FileResult::cancelled();
     }
     const int blockSize = blockK * 1024;
     std::vector<uint8_t> block(static_cast<size_t>(blockSize));
@@ -194,12 +191,11 @@ Attempt writeWith(const QString& path, const RecordSource& rows, const ParadoxTa
         for (int64_t i = 0; i < count; ++i, ++index, p += recSize) {
             if (!putRow(p, widths, rows.row(index))) {
                 file.cancelWriting();
-                return Attempt::TextTooLong;
+                return std::nullopt;
             }
             if (!ticker.tick(index)) {
                 file.cancelWriting();
-                result = FileResult::cancelled();
-                return Attempt::Done;
+                return FileResult::cancelled();
             }
         }
         if (file.write(reinterpret_cast<const char*>(block.data()), blockSize) != blockSize)
@@ -207,9 +203,9 @@ Attempt writeWith(const QString& path, const RecordSource& rows, const ParadoxTa
     }
     if (!file.commit()) return failure(file.errorString());
     ticker.finish();
-    result = FileResult();
-    result.rows = total;
-    return Attempt::Done;
+    FileResult written;
+    written.rows = total;
+    return written;
 }
 
 }  // namespace
@@ -225,9 +221,8 @@ int64_t capacity(const Widths& widths)
 
 FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress)
 {
-    FileResult result;
     Widths widths;
-    if (writeWith(path, rows, widths, progress, result) == Attempt::Done) return result;
+    if (const std::optional<FileResult> done = writeWith(path, rows, widths, progress)) return *done;
 
     // Some text is wider than the usual fields: size each field to its longest text.
     for (int64_t i = 0, n = rows.rowCount(); i < n; ++i) {
@@ -243,8 +238,8 @@ FileResult write(const QString& path, const RecordSource& rows, const FileProgre
                                       .arg(kMaxAlphaWidth)
                                       .arg(QDir::toNativeSeparators(path)));
     }
-    writeWith(path, rows, widths, progress, result);
-    return result;
+    // every text fits the widened fields
+    return writeWith(path, rows, widths, progress).value_or(FileResult());
 }
 
 FileResult createEmpty(const QString& path)
