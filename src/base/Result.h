@@ -16,7 +16,8 @@ struct Failure {
 template <typename T = void>
 class Result {
 public:
-    Result(T value) : value_(std::move(value)) {}
+    Result(const T& value) : value_(value) {}
+    Result(T&& value) : value_(std::move(value)) {}
     Result(Failure failure) : error_(std::move(failure.error)) {}
 
     bool ok() const { return value_.has_value(); }

@@ -112,15 +112,20 @@ bool sameName(const QByteArray& a, const char* b)
     return a.compare(QByteArray(b), Qt::CaseInsensitive) == 0;
 }
 
-// Checks the header and the chain of data blocks. Returns an empty string when the table is
-// sound, else the reason it cannot be read.
-QString parse(ByteSource& src, Table& t)
+// A reason a table cannot be read.
+Failure problem(const QString& text) { return Failure{text.toStdString()}; }
+
+// Checks the header and the chain of data blocks: the table's layout, or the reason it cannot be
+// read.
+Result<Table> parse(ByteSource& src)
 {
+    Table t;
     const int64_t fileSize = src.size();
-    if (fileSize == 0) return tr("the file is empty.");
-    if (fileSize < CommonHeaderEnd) return tr("the file is too short to be a Paradox table.");
+    if (fileSize == 0) return problem(tr("the file is empty."));
+    if (fileSize < CommonHeaderEnd) return problem(tr("the file is too short to be a Paradox table."));
     uint8_t fixed[DataHeaderEnd] = {};
-    if (!src.read(0, fixed, std::min<int64_t>(fileSize, DataHeaderEnd))) return tr("the file cannot be read.");
+    if (!src.read(0, fixed, std::min<int64_t>(fileSize, DataHeaderEnd)))
+        return problem(tr("the file cannot be read."));
 
     const int version = fixed[VersionId];
     const int blockK = fixed[BlockSizeK];
@@ -128,14 +133,14 @@ QString parse(ByteSource& src, Table& t)
     const bool knownBlockSize = blockK == 1 || blockK == 2 || blockK == 3 || blockK == 4 || blockK == 8
                                 || blockK == 16 || blockK == 32;
     if (version < 3 || version > Level7VersionId || !knownBlockSize || fileType > 8)
-        return tr("the file is not a Paradox table.");
-    if (fileType != 0 && fileType != 2) return tr("the file is a Paradox index, not a table.");
+        return problem(tr("the file is not a Paradox table."));
+    if (fileType != 0 && fileType != 2) return problem(tr("the file is a Paradox index, not a table."));
 
     const bool dataHeader = version >= FirstDataHeaderVersion;
     const uint32_t encryption1 = u32le(fixed + Encryption1);
     const uint32_t encryption2 = dataHeader ? u32le(fixed + Encryption2) : 0;
     if ((encryption1 != 0 && encryption1 != NoEncryption) || (encryption1 == NoEncryption && encryption2 != 0))
-        return tr("the table is protected by a password.");
+        return problem(tr("the table is protected by a password."));
 
     t.recordSize = u16le(fixed + RecordSize);
     t.headerSize = u16le(fixed + HeaderSize);
@@ -144,13 +149,13 @@ QString parse(ByteSource& src, Table& t)
     t.codePage = dataHeader ? u16le(fixed + CodePageAt) : 0;
     const int numFields = u16le(fixed + NumFields);
     const int fieldInfo = dataHeader ? DataHeaderEnd : CommonHeaderEnd;
-    if (t.headerSize > fileSize) return tr("the file is truncated.");
+    if (t.headerSize > fileSize) return problem(tr("the file is truncated."));
     if (numFields < 1 || numFields > 255 || t.recordSize < 1 || t.recordSize > t.blockSize - BlockHeaderSize
         || t.headerSize < fieldInfo + numFields * 2)
-        return tr("the table header is damaged.");
+        return problem(tr("the table header is damaged."));
 
     std::vector<uint8_t> header(static_cast<size_t>(t.headerSize));
-    if (!src.read(0, header.data(), t.headerSize)) return tr("the file cannot be read.");
+    if (!src.read(0, header.data(), t.headerSize)) return problem(tr("the file cannot be read."));
 
     // Field descriptions, then pointers only meaningful in memory, the table name and the names.
     std::vector<uint8_t> types(static_cast<size_t>(numFields));
@@ -160,33 +165,33 @@ QString parse(ByteSource& src, Table& t)
     for (int i = 0; i < numFields; ++i) {
         types[size_t(i)] = header[size_t(fieldInfo + 2 * i)];
         const int width = typeWidth(types[size_t(i)], header[size_t(fieldInfo + 2 * i + 1)]);
-        if (width == 0) return tr("the table header is damaged.");
+        if (width == 0) return problem(tr("the table header is damaged."));
         offsets[size_t(i)] = offset;
         widths[size_t(i)] = width;
         offset += width;
     }
-    if (offset != t.recordSize) return tr("the table header is damaged.");
+    if (offset != t.recordSize) return problem(tr("the table header is damaged."));
     const int tableNameLength = version == Level7VersionId ? Level7TableNameLength : TableNameLength;
     size_t pos = size_t(fieldInfo + numFields * 2 + 4 + numFields * 4 + tableNameLength);
     for (int i = 0; i < numFields; ++i) {
         const size_t start = pos;
         while (pos < header.size() && header[pos] != 0) ++pos;
-        if (pos >= header.size()) return tr("the table header is damaged.");
+        if (pos >= header.size()) return problem(tr("the table header is damaged."));
         const QByteArray name(reinterpret_cast<const char*>(header.data() + start), qsizetype(pos - start));
         ++pos;
         for (int role = 0; role < RoleCount; ++role) {
             if (t.columns[role].offset < 0 && sameName(name, kRoleNames[role])) {
                 if (!roleAccepts(role, types[size_t(i)]))
-                    return tr("its field \"%1\" is of a type that cannot hold recorded readings.")
-                        .arg(QString::fromLatin1(kRoleNames[role]));
+                    return problem(tr("its field \"%1\" is of a type that cannot hold recorded readings.")
+                                       .arg(QString::fromLatin1(kRoleNames[role])));
                 t.columns[role] = {offsets[size_t(i)], types[size_t(i)], widths[size_t(i)]};
             }
         }
     }
     for (int role = 0; role < RoleCount; ++role) {
         if (t.columns[role].offset < 0)
-            return tr("the table has no field \"%1\", so it does not hold recorded readings.")
-                .arg(QString::fromLatin1(kRoleNames[role]));
+            return problem(tr("the table has no field \"%1\", so it does not hold recorded readings.")
+                               .arg(QString::fromLatin1(kRoleNames[role])));
     }
 
     // The chain of data blocks, each block visited once and lying wholly inside the file.
@@ -194,23 +199,24 @@ QString parse(ByteSource& src, Table& t)
     std::vector<bool> seen(MaxBlockNumber + 1, false);
     int64_t rowsInBlocks = 0;
     for (unsigned b = u16le(header.data() + FirstBlock); b != 0;) {
-        if (seen[b]) return tr("the chain of data blocks is damaged.");
+        if (seen[b]) return problem(tr("the chain of data blocks is damaged."));
         seen[b] = true;
         const int64_t at = int64_t(t.headerSize) + int64_t(b - 1) * t.blockSize;
-        if (at + t.blockSize > fileSize) return tr("the file is truncated.");
+        if (at + t.blockSize > fileSize) return problem(tr("the file is truncated."));
         uint8_t head[BlockHeaderSize];
-        if (!src.read(at, head, BlockHeaderSize)) return tr("the file cannot be read.");
+        if (!src.read(at, head, BlockHeaderSize)) return problem(tr("the file cannot be read."));
         const int lastOffset = int16_t(u16le(head + 4));
         if (lastOffset < -t.recordSize || (lastOffset + t.recordSize) % t.recordSize != 0)
-            return tr("a data block is damaged.");
+            return problem(tr("a data block is damaged."));
         const int rows = lastOffset / t.recordSize + 1;
-        if (rows > perBlock) return tr("a data block is damaged.");
+        if (rows > perBlock) return problem(tr("a data block is damaged."));
         t.blocks.push_back({uint16_t(b), rows});
         rowsInBlocks += rows;
         b = u16le(head);
     }
-    if (rowsInBlocks != t.rows) return tr("the number of rows in the header does not match the data blocks.");
-    return {};
+    if (rowsInBlocks != t.rows)
+        return problem(tr("the number of rows in the header does not match the data blocks."));
+    return t;
 }
 
 int32_t readInteger(const uint8_t* p, uint8_t type)
@@ -256,9 +262,10 @@ void readAlpha(const uint8_t* p, int width, int codePage, std::string& to)
 FileResult readFrom(ByteSource& src, const QString& name, const ParadoxTable::RowSink& sink,
                     const FileProgress& progress)
 {
-    Table t;
-    const QString problem = parse(src, t);
-    if (!problem.isEmpty()) return FileResult::failed(tr("Cannot open %1: %2").arg(name, problem));
+    const Result<Table> parsed = parse(src);
+    if (!parsed)
+        return FileResult::failed(tr("Cannot open %1: %2").arg(name, QString::fromStdString(parsed.error())));
+    const Table& t = parsed.value();
 
     ProgressTicker ticker(progress, t.rows);
     if (!ticker.start()) return FileResult::cancelled();
