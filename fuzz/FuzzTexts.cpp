@@ -70,8 +70,9 @@ void intervalText(const QString& text) {
     RecordStore store(state, table);
     state.SampleInterval = 7;
     state.SampleCountdown = 3;
-    std::string error;
-    const bool applied = store.RecordSITimeChange(utf8, &error);
+    const Result<> change = store.RecordSITimeChange(utf8);
+    const bool applied = change.ok();
+    const std::string& error = change.error();
     if (applied != parsed.has_value()) fail("interval edit disagrees with the interval rule", text);
     if (applied && (state.SampleInterval != *parsed || state.SampleCountdown != *parsed))
         fail("interval edit did not restart the countdown", text);

@@ -84,15 +84,12 @@ void RecordStore::TrecordTimer() {
     if (state_.RecordSI && state_.SampleCountdown > 0) --state_.SampleCountdown;
 }
 
-bool RecordStore::RecordSITimeChange(std::string_view text, std::string* error) {
+Result<> RecordStore::RecordSITimeChange(std::string_view text) {
     const auto seconds = parseInterval(text);
-    if (!seconds) {
-        if (error) *error = intervalError(text);
-        return false;
-    }
+    if (!seconds) return Failure{intervalError(text)};
     state_.SampleInterval = *seconds;
     state_.SampleCountdown = *seconds;
-    return true;
+    return {};
 }
 
 void RecordStore::RecordNewClick() {

@@ -82,7 +82,7 @@ public:
 
     // The interval edit changed: the countdown restarts at the new interval at once. Text that
     // is not a decimal integer leaves interval and countdown as they were and gives the message.
-    bool RecordSITimeChange(std::string_view text, std::string* error = nullptr);
+    Result<> RecordSITimeChange(std::string_view text);
 
     // New, after the user has been told: empties the table and restarts the numbering.
     void RecordNewClick();

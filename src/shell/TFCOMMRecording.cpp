@@ -152,11 +152,11 @@ void TFCOMM::INDataToTable() {
 void TFCOMM::RepeatSetClick() { btFillClick(); }
 
 void TFCOMM::RecordSITimeChange() {
-    std::string error;
-    if (store_.RecordSITimeChange(ui_->RecordSITime->text().toStdString(), &error)) {
+    const Result<> applied = store_.RecordSITimeChange(ui_->RecordSITime->text().toStdString());
+    if (applied) {
         EditErrorNote::clear(ui_->RecordSITime);
     } else {
-        EditErrorNote::show(ui_->RecordSITime, QString::fromStdString(error));
+        EditErrorNote::show(ui_->RecordSITime, QString::fromStdString(applied.error()));
     }
 }
 

@@ -203,14 +203,14 @@ void RecordStoreTest::intervalText() {
     QFETCH(int, seconds);
     Rig r;
     r.state.SampleCountdown = 4;
-    std::string error;
-    const bool ok = r.store.RecordSITimeChange(text.toStdString(), &error);
+    const Result<> applied = r.store.RecordSITimeChange(text.toStdString());
+    const bool ok = applied.ok();
     QCOMPARE(ok, seconds >= 0 || text == "-3");
     if (ok) {
         QCOMPARE(r.state.SampleCountdown, seconds);
         QCOMPARE(r.state.SampleInterval, seconds);
     } else {
-        QCOMPARE(QString::fromStdString(error), "'" + text + "' is not a valid integer value");
+        QCOMPARE(QString::fromStdString(applied.error()), "'" + text + "' is not a valid integer value");
         QCOMPARE(r.state.SampleCountdown, 4);
         QCOMPARE(r.state.SampleInterval, 10);
     }
