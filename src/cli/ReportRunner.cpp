@@ -13,16 +13,13 @@
 TableLoader defaultTableLoader() {
     // the table is read as Open reads it, under the same exclusive lock: a table that another
     // program holds open is refused; the rows are held as the window holds them
-    return [](const std::string& path, std::string& error) -> std::unique_ptr<RecordSource> {
+    return [](const std::string& path) -> LoadedTable {
         auto rows = std::make_unique<CompactRows>();
         TableLock lock;
         const FileResult r = DataFiles::openTable(PlainFile::fromNative(path), lock,
                                                   [&rows](const RecordRow& row) { rows->append(row); });
-        if (!r.ok()) {
-            error = PlainFile::toNative(r.error).toStdString();
-            return nullptr;
-        }
-        return rows;
+        if (!r.ok()) return Failure{PlainFile::toNative(r.error).toStdString()};
+        return std::unique_ptr<RecordSource>(std::move(rows));
     };
 }
 
@@ -35,12 +32,13 @@ ExitCode runReport(const AppOptions& options, const TableLoader& load, std::ostr
         err << shownName(*options.reportPdf) << ": is the table itself; choose another name for the PDF\n";
         return ExitCode::Failed;
     }
-    std::string error;
-    const std::unique_ptr<RecordSource> rows = load ? load(table, error) : nullptr;
-    if (!rows) {
+    const LoadedTable loaded = load ? load(table) : LoadedTable(Failure{});
+    if (!loaded || !loaded.value()) {
+        const std::string& error = loaded.error();
         err << shownName(table) << ": " << (error.empty() ? "cannot be read" : shownName(error)) << "\n";
         return ExitCode::Failed;
     }
+    const std::unique_ptr<RecordSource>& rows = loaded.value();
     if (rows->rowCount() == 0) {
         err << shownName(table) << ": the table holds no rows; no report written\n";
         return ExitCode::Failed;

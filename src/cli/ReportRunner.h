@@ -8,10 +8,11 @@
 #include "AppOptions.h"
 #include "ExitCode.h"
 #include "RecordRow.h"
+#include "Result.h"
 
-// Reads a saved table for the report. Returns no table, with a reason in `error`, when the file
-// cannot be read.
-using TableLoader = std::function<std::unique_ptr<RecordSource>(const std::string& path, std::string& error)>;
+// A saved table read for the report: its rows, or the reason the file cannot be read.
+using LoadedTable = Result<std::unique_ptr<RecordSource>>;
+using TableLoader = std::function<LoadedTable(const std::string& path)>;
 
 // Reads what Open reads: a Paradox table with the record layout.
 TableLoader defaultTableLoader();

@@ -354,9 +354,8 @@ private slots:
             r.err = err.str();
         }
         if (use == "report") {
-            std::string error;
-            const auto rows = defaultTableLoader()(odd, error);
-            r = {rows && rows->rowCount() == 2000 ? 0 : 1, "", error};
+            const LoadedTable rows = defaultTableLoader()(odd);
+            r = {rows && rows.value()->rowCount() == 2000 ? 0 : 1, "", rows.error()};
         }
         if (use == "start") fileResult(RecordFiles(store, table).openAtStart("Kr47bdb", PlainFile::fromNative(odd)));
         if (use == "open") fileResult(files.open(PlainFile::fromNative(odd)));

@@ -37,13 +37,9 @@ struct Run {
 Run report(const std::vector<std::string>& args, int rows) {
     const OptionsResult r = parseOptions(args);
     if (!r.error.empty()) return {2, "", r.error};
-    const TableLoader load = [rows](const std::string& path,
-                                    std::string& error) -> std::unique_ptr<RecordSource> {
-        if (path != "t.db") {
-            error = "no such table";
-            return nullptr;
-        }
-        return std::make_unique<Rows>(rows);
+    const TableLoader load = [rows](const std::string& path) -> LoadedTable {
+        if (path != "t.db") return Failure{"no such table"};
+        return std::unique_ptr<RecordSource>(std::make_unique<Rows>(rows));
     };
     std::ostringstream out, err;
     const int code = exitStatus(runReport(r.options, load, out, err));
