@@ -106,8 +106,20 @@ class TableScrollBar : public QScrollBar {
 public:
     using QScrollBar::QScrollBar;
 
+    // Range, page and value are looked at together, where they end up: one at a time, a range
+    // grown under the old value would seem to move the slider off the end and back.
+    void place(int maximum, int page, int value) {
+        placing_ = true;
+        setRange(0, maximum);
+        setPageStep(page);
+        setValue(value);
+        placing_ = false;
+        sliderChange(SliderValueChange);
+    }
+
 protected:
     void sliderChange(SliderChange change) override {
+        if (placing_) return;
         QStyleOptionSlider option;
         initStyleOption(&option);
         const QRect slider = style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
@@ -125,6 +137,7 @@ protected:
 private:
     QRect shownSlider_;
     int shownEnds_ = -1;
+    bool placing_ = false;
 };
 
 }  // namespace
@@ -308,9 +321,8 @@ void RecordGrid::moveCurrent(int64_t row) {
 void RecordGrid::placeBar(int64_t first, int shown) {
     barBehind_ = false;
     bar_->blockSignals(true);
-    bar_->setRange(0, static_cast<int>(std::max<int64_t>(0, shownTotal_ - shown)));
-    bar_->setPageStep(shown);
-    bar_->setValue(static_cast<int>(first));
+    static_cast<TableScrollBar*>(bar_)->place(static_cast<int>(std::max<int64_t>(0, shownTotal_ - shown)), shown,
+                                              static_cast<int>(first));
     bar_->blockSignals(false);
 }
 
