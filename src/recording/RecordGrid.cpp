@@ -328,7 +328,7 @@ void RecordGrid::placeBar(int64_t first, int shown) {
 
 // While the newest row is followed, each new row moves the window down by one: the rows it keeps
 // are moved up on screen as they are, and only what that does not bring along is painted, the
-// new rows and the row whose selection went away, rather than every cell of the grid.
+// new rows and the cell whose selection went away, rather than every cell of the grid.
 void RecordGrid::showFrom(int64_t first) {
     if (!model_) return;
     ++updates_;
@@ -337,13 +337,16 @@ void RecordGrid::showFrom(int64_t first) {
     const QModelIndex selected = view_->selectionModel()->currentIndex();
     const int64_t selectedBefore = selected.isValid() ? model_->firstRow() + selected.row() : -1;
     if (moved > 0) {
-        // The focus frame's line runs over the last pixel column and line of the rows' area: that
-        // part is painted again, the rest is moved.
+        // A shown focus frame's line runs over the last pixel column and line of the rows' area:
+        // that part is painted again, the rest is moved.
         QWidget* rowsArea = view_->viewport();
         const QRect r = rowsArea->rect();
-        rowsArea->scroll(0, -moved * view_->verticalHeader()->defaultSectionSize(), r.adjusted(0, 0, -1, -1));
-        rowsArea->update(QRect(r.right(), r.top(), 1, r.height()));
-        rowsArea->update(QRect(r.left(), r.bottom(), r.width(), 1));
+        const bool framed = focusFrame_->isVisible();
+        rowsArea->scroll(0, -moved * view_->verticalHeader()->defaultSectionSize(), framed ? r.adjusted(0, 0, -1, -1) : r);
+        if (framed) {
+            rowsArea->update(QRect(r.right(), r.top(), 1, r.height()));
+            rowsArea->update(QRect(r.left(), r.bottom(), r.width(), 1));
+        }
     }
     model_->setWindow(first, n, current_, moved > 0);
     if (moved > 0) {
@@ -356,8 +359,11 @@ void RecordGrid::showFrom(int64_t first) {
             rowsArea->update(QRect(0, top, rowsArea->width(), bottom - top));
         };
         repaintFrom(model_->rowCount() - moved, 0);
+        // the cell whose selection went away
         const int64_t row = selectedBefore - model_->firstRow();
-        if (selectedBefore >= 0 && row >= 0 && row < model_->rowCount()) repaintFrom(static_cast<int>(row), 1);
+        if (selectedBefore >= 0 && row >= 0 && row < model_->rowCount()) {
+            rowsArea->update(view_->visualRect(model_->index(static_cast<int>(row), selected.column())));
+        }
     }
     selectCurrent();
 }
