@@ -688,11 +688,16 @@ ScaleInputs TFCOMM::scaleInputs() const {
 
 void TFCOMM::drawPendingPointer() {
     if (!pendingPointer_) return;
+    const QSize shown = ui_->KD1->image().deviceIndependentSize().toSize();
     ui_->KD1->releaseImage();
-    scale_->KDrun(pendingPointer_->first, pendingPointer_->second);
+    const QRect changed = scale_->KDrun(pendingPointer_->first, pendingPointer_->second);
     pointerShown_ = pendingPointer_->first;
     pendingPointer_.reset();
-    ui_->KD1->setImage(scale_->image());
+    if (shown == scale_->image().deviceIndependentSize().toSize()) {
+        ui_->KD1->setImage(scale_->image(), changed);
+    } else {
+        ui_->KD1->setImage(scale_->image());
+    }
 }
 
 void TFCOMM::setBarPosition(int position) {
