@@ -413,14 +413,11 @@ void WindowLive::slowMeterKeepsTheLcdLive() {
     QCOMPARE(shownReading(*w), expectedReading(readings.back()));  // the last reading stays, dimmed
 }
 
-// Counts the paint events of widgets and of everything inside them.
+// Notes the paint events of the widgets given.
 class PaintCount : public QObject {
 public:
-    void watch(QWidget* w, bool withChildren = true) {
-        w->installEventFilter(this);
-        if (withChildren) {
-            for (QWidget* c : w->findChildren<QWidget*>()) c->installEventFilter(this);
-        }
+    explicit PaintCount(const QList<QWidget*>& widgets) {
+        for (QWidget* w : widgets) w->installEventFilter(this);
     }
     bool eventFilter(QObject* o, QEvent* e) override {
         if (e->type() == QEvent::Paint) painted << o->objectName() + '/' + o->metaObject()->className();
@@ -445,13 +442,10 @@ void WindowLive::repeatedReadingRepaintsOnlyTheLinkPicture() {
     QTRY_VERIFY_WITH_TIMEOUT(w->lineWatch().counts().wholeFrames >= 2, 3000);
     QTest::qWait(100);
     Ui::TFCOMM& ui = *w->form();
-    PaintCount still;
-    for (QWidget* part : std::initializer_list<QWidget*>{ui.Panel1, ui.Panel3, ui.PBar2, ui.DBGrid1}) still.watch(part);
-    still.watch(ui.KD, false);
-    still.watch(ui.KD1, false);
-    PaintCount link;
-    link.watch(ui.CONok);
-    link.watch(ui.CONokN);
+    QList<QWidget*> parts = {ui.KD, ui.KD1, ui.PBar2, ui.Panel1, ui.Panel3, ui.DBGrid1};
+    for (QWidget* part : parts.mid(3)) parts += part->findChildren<QWidget*>();
+    PaintCount still(parts);
+    PaintCount link({ui.CONok, ui.CONokN});
     QTRY_VERIFY_WITH_TIMEOUT(line.done(), 5000);
     line.finish();
     QTRY_COMPARE_WITH_TIMEOUT(w->lineWatch().counts().wholeFrames, uint64_t(readings.size()), 1000);
