@@ -8,8 +8,8 @@
 # (the first reading makes one) and shows that many points a page, as after a long run;
 # "size=1600x1000,enlarged" sizes the window and enlarges the chart over it.
 # The window runs in an empty temporary folder, so its record table and journal go with it.
-# It also reports how many times a second the chart, the LCD panel, the face and the bar were
-# repainted over the measuring period.
+# It also reports how many times a second the chart, the LCD panel, the face, the bar and the link
+# picture were repainted over the measuring period.
 # The meter sends back to back at the line rate (the stress case) unless INTERVAL_MS gives the
 # time from frame to frame, as a real meter's pace (333 for three readings a second); SCENARIO
 # picks what it shows (default sine, a reading that keeps changing; steady repeats one reading).
@@ -65,7 +65,7 @@ ls -l "/proc/$app_pid/fd" 2>/dev/null | grep -q -- "-> $pty\$" ||
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$app_pid/stat"; }
 # the window answers SIGUSR1 with a line: milliseconds, then repaints of chart, LCD, face and bar,
-# then the paint passes of the whole window
+# then the paint passes of the whole window, then repaints of the link picture
 paints() {
     local before
     before=$(wc -l <"$work/paints.out")
@@ -89,5 +89,5 @@ awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v m="$model"
 awk -v a="$p0" -v b="$p1" 'BEGIN {
   split(a, x, " "); split(b, y, " "); s = (y[1] - x[1]) / 1000;
   if (s <= 0) { print "repaints: the window did not answer"; exit }
-  printf "repaints a second: chart %.1f, LCD panel %.1f, face %.1f, bar %.1f; window passes %.1f\n",
-         (y[2] - x[2]) / s, (y[3] - x[3]) / s, (y[4] - x[4]) / s, (y[5] - x[5]) / s, (y[6] - x[6]) / s }'
+  printf "repaints a second: chart %.1f, LCD panel %.1f, face %.1f, bar %.1f, link picture %.1f; window passes %.1f\n",
+         (y[2] - x[2]) / s, (y[3] - x[3]) / s, (y[4] - x[4]) / s, (y[5] - x[5]) / s, (y[7] - x[7]) / s, (y[6] - x[6]) / s }'

@@ -4,8 +4,9 @@
 // reading makes one), --per-page M starts the points-per-page box at M, --width W and --height H
 // size the window, --enlarge enlarges the chart over it. Every other argument is dmmview's own.
 // On SIGUSR1 it prints one line to standard output: the milliseconds since start and how many times
-// the chart, the LCD panel, the meter face and the bar have been repainted so far, and how many
-// paint passes the window has had.
+// the chart, the LCD panel, the meter face and the bar have been repainted so far, how many paint
+// passes the window has had, and how many times the link picture (which lies on the face but is
+// not counted with it) has been repainted.
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -54,11 +55,11 @@ private:
 
 // Counts repaints of a few parts of the window. Qt paints every dirty widget of a window in one
 // pass started by an update request, so a part counts once per pass in which any of its widgets
-// was painted.
+// was painted. A widget counts with the first part it lies in.
 class PaintCounter : public QObject {
 public:
-    static constexpr int kParts = 4;
-    explicit PaintCounter(const std::array<QWidget*, kParts>& parts) : parts_(parts) {}
+    static constexpr int kParts = 5;
+    explicit PaintCounter(const std::array<std::vector<QWidget*>, kParts>& parts) : parts_(parts) {}
 
     const std::array<int64_t, kParts>& counts() const { return counts_; }
     int64_t passes() const { return pass_; }
@@ -67,20 +68,25 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::UpdateRequest) ++pass_;
         if (event->type() != QEvent::Paint || !watched->isWidgetType()) return false;
+        const auto* w = static_cast<QWidget*>(watched);
         for (int i = 0; i < kParts; ++i) {
-            const auto* w = static_cast<QWidget*>(watched);
-            if ((w == parts_[i] || parts_[i]->isAncestorOf(w)) && counted_[i] != pass_) {
+            const auto& roots = parts_[i];
+            if (std::none_of(roots.begin(), roots.end(), [w](QWidget* r) { return r == w || r->isAncestorOf(w); })) {
+                continue;
+            }
+            if (counted_[i] != pass_) {
                 counted_[i] = pass_;
                 ++counts_[i];
             }
+            break;
         }
         return false;
     }
 
 private:
-    std::array<QWidget*, kParts> parts_;
+    std::array<std::vector<QWidget*>, kParts> parts_;
     std::array<int64_t, kParts> counts_{};
-    std::array<int64_t, kParts> counted_{-1, -1, -1, -1};
+    std::array<int64_t, kParts> counted_{-1, -1, -1, -1, -1};
     int64_t pass_ = 0;
 };
 
@@ -131,15 +137,19 @@ int main(int argc, char* argv[]) {
         window.recordJournal().restart(window.recordTable().rowCount());
         window.form()->DBGrid1->refresh();
     }
-    const std::array<QWidget*, PaintCounter::kParts> parts = {window.form()->Chtshow, window.form()->Panel1,
-                                                              window.form()->KD, window.form()->PBar2};
+    Ui::TFCOMM& ui = *window.form();
+    // the link picture first: it lies on the face
+    const std::array<std::vector<QWidget*>, PaintCounter::kParts> parts = {
+        std::vector<QWidget*>{ui.CONok, ui.CONokN}, {ui.Chtshow}, {ui.Panel1}, {ui.KD}, {ui.PBar2}};
     PaintCounter counter(parts);
     // on the window (for its update requests) and the counted widgets only: a filter on the whole
     // application would see every timer and socket event and be counted as the program's work
     window.installEventFilter(&counter);
-    for (QWidget* part : parts) {
-        part->installEventFilter(&counter);
-        for (QWidget* child : part->findChildren<QWidget*>()) child->installEventFilter(&counter);
+    for (const auto& roots : parts) {
+        for (QWidget* part : roots) {
+            part->installEventFilter(&counter);
+            for (QWidget* child : part->findChildren<QWidget*>()) child->installEventFilter(&counter);
+        }
     }
     QElapsedTimer clock;
     clock.start();
@@ -157,8 +167,8 @@ int main(int argc, char* argv[]) {
         char byte = 0;
         if (::read(askPipe[0], &byte, 1) < 0) return;
         const auto& c = counter.counts();
-        std::cout << clock.elapsed() << ' ' << c[0] << ' ' << c[1] << ' ' << c[2] << ' ' << c[3] << ' '
-                  << counter.passes() << std::endl;
+        std::cout << clock.elapsed() << ' ' << c[1] << ' ' << c[2] << ' ' << c[3] << ' ' << c[4] << ' '
+                  << counter.passes() << ' ' << c[0] << std::endl;
     });
     window.show();
     if (width > 0 && height > 0) window.resize(int(width), int(height));

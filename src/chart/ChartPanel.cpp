@@ -40,6 +40,11 @@ QFont arial(int pixels) {
     return f;
 }
 
+QPen cosmetic(QPen pen) {
+    if (pen.widthF() <= 1) pen.setWidth(0);
+    return pen;
+}
+
 // 1, 2 or 5 times a power of ten, at least `step`, at least 1: whole point numbers on the axis
 double niceStep(double step) {
     if (!(step > 1)) return 1;
@@ -96,6 +101,13 @@ void ChartPanel::buildChart() {
     axisY_->setRange(-4100, 4100);
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
+    // One-pixel lines drawn with cosmetic pens look the same, but the chart finds their extent
+    // without stroking them: every repaint, however small, asks each line item for it.
+    for (QValueAxis* axis : {axisX_, axisY_}) {
+        axis->setLinePen(cosmetic(axis->linePen()));
+        axis->setGridLinePen(cosmetic(axis->gridLinePen()));
+        axis->setMinorGridLinePen(cosmetic(axis->minorGridLinePen()));
+    }
     axesSeries_->attachAxis(axisX_);
     axesSeries_->attachAxis(axisY_);
     trace_ = new TracePlot(chart_);

@@ -12,6 +12,8 @@ ChartView::ChartView(QChart* chart, QWidget* parent) : QChartView(chart, parent)
     // The chart covers the whole view and the view fills what it might leave with its background
     // brush: filling the viewport first as well only paints every pixel once more.
     viewport()->setAutoFillBackground(false);
+    // It paints every pixel of what it is asked to, so the panel behind it is not painted first.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFrameShape(QFrame::NoFrame);
     viewport()->setCursor(Qt::CrossCursor);
 }

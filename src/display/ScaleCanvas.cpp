@@ -116,12 +116,15 @@ void ScaleCanvas::KDsetup(const ScaleInputs& in) {
     }
 }
 
-void ScaleCanvas::KDrun(int position, const ScaleInputs& in) {
+QRect ScaleCanvas::KDrun(int position, const ScaleInputs& in) {
     using namespace ScaleGeometry;
     const Face face = faceFor(in.panelSize);
     const PointerScale scale = pointerScale(in, position);
     const std::optional<PointerLine> line = pointerAt(face, scale.v, scale.steps);
-    if (!line || !ensurePicture(in)) return;
+    if (!line || !ensurePicture(in)) return {};
+    // the lines' boxes, widened by the pen
+    const auto box = [](QPoint a, QPoint b) { return QRect(a, b).normalized().adjusted(-2, -2, 2, 2); };
+    const QRect wiped = box({PointerTipX, PointerTipY}, {PointerBaseX, PointerBaseY});
 
     QPainter p(&picture_);
     QPen pen(kPanelColour, 2);
@@ -138,6 +141,7 @@ void ScaleCanvas::KDrun(int position, const ScaleInputs& in) {
     p.drawLine(line->tip, line->base);
     lastPosition_ = position;
     pointerShown_ = true;
+    return wiped | box(line->tip, line->base);
 }
 
 void ScaleCanvas::resize(const ScaleInputs& in) {

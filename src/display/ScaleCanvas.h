@@ -17,7 +17,8 @@
 class ScaleCanvas {
 public:
     void KDsetup(const ScaleInputs& in);
-    void KDrun(int position, const ScaleInputs& in);
+    // Returns the part of the picture it changed, in logical pixels: the old pointer and the new.
+    QRect KDrun(int position, const ScaleInputs& in);
     // The panel changed size: once drawn, the face is drawn anew at the new size, with the pointer
     // where it was if one was showing. A panel too small for a face keeps the picture it has.
     void resize(const ScaleInputs& in);

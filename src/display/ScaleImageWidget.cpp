@@ -11,6 +11,17 @@ void ScaleImageWidget::setImage(const QImage& image) {
     update();
 }
 
+void ScaleImageWidget::setImage(const QImage& image, const QRect& changed) {
+    // a picture shown stretched is painted whole
+    if (image.deviceIndependentSize().toSize() != size()) {
+        setImage(image);
+        return;
+    }
+    image_ = image;
+    setAttribute(Qt::WA_OpaquePaintEvent, !image_.isNull() && !image_.hasAlphaChannel());
+    update(changed);
+}
+
 void ScaleImageWidget::paintEvent(QPaintEvent*) {
     if (image_.isNull()) return;
     QPainter p(this);

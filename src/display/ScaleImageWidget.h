@@ -11,6 +11,9 @@ public:
     explicit ScaleImageWidget(QWidget* parent = nullptr);
 
     void setImage(const QImage& image);
+    // The same picture with `changed` (in the picture's logical pixels) drawn anew: only that part
+    // is painted again.
+    void setImage(const QImage& image, const QRect& changed);
     // Lets go of the picture until the next setImage, without repainting: a picture shared with
     // this widget would be copied whole by the next painter opened on it.
     void releaseImage() { image_ = QImage(); }

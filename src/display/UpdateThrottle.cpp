@@ -1,28 +1,26 @@
 #include "UpdateThrottle.h"
 
+#include <algorithm>
 #include <utility>
 
 UpdateThrottle::UpdateThrottle(int periodMs, std::function<void()> show, QObject* parent)
-    : QObject(parent), show_(std::move(show)) {
+    : QObject(parent), show_(std::move(show)), periodMs_(periodMs) {
     timer_.setSingleShot(true);
-    timer_.setInterval(periodMs);
-    connect(&timer_, &QTimer::timeout, this, &UpdateThrottle::periodEnded);
+    connect(&timer_, &QTimer::timeout, this, &UpdateThrottle::show);
 }
 
 void UpdateThrottle::changed() {
-    if (timer_.isActive()) {
-        waiting_ = true;
+    if (timer_.isActive()) return;  // shown when the period ends, with whatever else comes
+    if (holding()) {
+        timer_.start(std::max<int>(1, periodMs_ - static_cast<int>(shownAt_.elapsed())));
         return;
     }
-    show_();
-    timer_.start();
+    show();
 }
 
-// What waited is shown now, and starts a period of its own: changes that keep coming are shown
-// once a period, not once at its end and again at once after it.
-void UpdateThrottle::periodEnded() {
-    if (!waiting_) return;
-    waiting_ = false;
+// What waited is shown, and starts a period of its own: changes that keep coming are shown once a
+// period, not once at its end and again at once after it.
+void UpdateThrottle::show() {
+    shownAt_.start();
     show_();
-    timer_.start();
 }

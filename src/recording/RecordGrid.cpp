@@ -106,8 +106,20 @@ class TableScrollBar : public QScrollBar {
 public:
     using QScrollBar::QScrollBar;
 
+    // Range, page and value are looked at together, where they end up: one at a time, a range
+    // grown under the old value would seem to move the slider off the end and back.
+    void place(int maximum, int page, int value) {
+        placing_ = true;
+        setRange(0, maximum);
+        setPageStep(page);
+        setValue(value);
+        placing_ = false;
+        sliderChange(SliderValueChange);
+    }
+
 protected:
     void sliderChange(SliderChange change) override {
+        if (placing_) return;
         QStyleOptionSlider option;
         initStyleOption(&option);
         const QRect slider = style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
@@ -125,6 +137,7 @@ protected:
 private:
     QRect shownSlider_;
     int shownEnds_ = -1;
+    bool placing_ = false;
 };
 
 }  // namespace
@@ -308,15 +321,14 @@ void RecordGrid::moveCurrent(int64_t row) {
 void RecordGrid::placeBar(int64_t first, int shown) {
     barBehind_ = false;
     bar_->blockSignals(true);
-    bar_->setRange(0, static_cast<int>(std::max<int64_t>(0, shownTotal_ - shown)));
-    bar_->setPageStep(shown);
-    bar_->setValue(static_cast<int>(first));
+    static_cast<TableScrollBar*>(bar_)->place(static_cast<int>(std::max<int64_t>(0, shownTotal_ - shown)), shown,
+                                              static_cast<int>(first));
     bar_->blockSignals(false);
 }
 
 // While the newest row is followed, each new row moves the window down by one: the rows it keeps
 // are moved up on screen as they are, and only what that does not bring along is painted, the
-// new rows and the row whose selection went away, rather than every cell of the grid.
+// new rows and the cell whose selection went away, rather than every cell of the grid.
 void RecordGrid::showFrom(int64_t first) {
     if (!model_) return;
     ++updates_;
@@ -325,13 +337,16 @@ void RecordGrid::showFrom(int64_t first) {
     const QModelIndex selected = view_->selectionModel()->currentIndex();
     const int64_t selectedBefore = selected.isValid() ? model_->firstRow() + selected.row() : -1;
     if (moved > 0) {
-        // The focus frame's line runs over the last pixel column and line of the rows' area: that
-        // part is painted again, the rest is moved.
+        // A shown focus frame's line runs over the last pixel column and line of the rows' area:
+        // that part is painted again, the rest is moved.
         QWidget* rowsArea = view_->viewport();
         const QRect r = rowsArea->rect();
-        rowsArea->scroll(0, -moved * view_->verticalHeader()->defaultSectionSize(), r.adjusted(0, 0, -1, -1));
-        rowsArea->update(QRect(r.right(), r.top(), 1, r.height()));
-        rowsArea->update(QRect(r.left(), r.bottom(), r.width(), 1));
+        const bool framed = focusFrame_->isVisible();
+        rowsArea->scroll(0, -moved * view_->verticalHeader()->defaultSectionSize(), framed ? r.adjusted(0, 0, -1, -1) : r);
+        if (framed) {
+            rowsArea->update(QRect(r.right(), r.top(), 1, r.height()));
+            rowsArea->update(QRect(r.left(), r.bottom(), r.width(), 1));
+        }
     }
     model_->setWindow(first, n, current_, moved > 0);
     if (moved > 0) {
@@ -344,8 +359,11 @@ void RecordGrid::showFrom(int64_t first) {
             rowsArea->update(QRect(0, top, rowsArea->width(), bottom - top));
         };
         repaintFrom(model_->rowCount() - moved, 0);
+        // the cell whose selection went away
         const int64_t row = selectedBefore - model_->firstRow();
-        if (selectedBefore >= 0 && row >= 0 && row < model_->rowCount()) repaintFrom(static_cast<int>(row), 1);
+        if (selectedBefore >= 0 && row >= 0 && row < model_->rowCount()) {
+            rowsArea->update(view_->visualRect(model_->index(static_cast<int>(row), selected.column())));
+        }
     }
     selectCurrent();
 }

@@ -23,8 +23,7 @@ void QtPollTimer::setTimer(unsigned id, unsigned periodMs) {
     std::unique_ptr<QTimer>& timer = timers_[id];
     if (!timer) {
         timer = std::make_unique<QTimer>();
-        QObject::connect(timer.get(), &QTimer::timeout, [this, id] {
-            woken_[id] = false;
+        QObject::connect(timer.get(), &QTimer::timeout, [this] {
             if (callback_) callback_(WM_TIMER);
         });
     }
@@ -44,9 +43,6 @@ void QtPollTimer::killTimer(unsigned id) {
 bool QtPollTimer::restUntilReadable(unsigned id, PortHandle handle) {
     const auto it = timers_.find(id);
     if (it == timers_.end() || !it->second->isActive() || handle <= 0 || handle > 0x7FFFFFFF) return false;
-    // A wake that found nothing to read (a descriptor that keeps saying it is readable) is not
-    // followed by another rest until a tick at the period: never more than one tick a period.
-    if (woken_[id]) return false;
     QSocketNotifier*& watcher = watchers_[id];
     if (watcher && watcher->socket() != static_cast<qintptr>(handle)) {
         // a notifier may be the one whose activation runs this: it goes once the event loop is back
@@ -64,11 +60,12 @@ bool QtPollTimer::restUntilReadable(unsigned id, PortHandle handle) {
     return true;
 }
 
+// The first tick comes a period after the first byte, with what came after it by then: a
+// meter's frame is read whole, not its first byte alone. A descriptor that keeps saying it is
+// readable (a hang-up) wakes the timer again at once, yet it still ticks once a period.
 void QtPollTimer::wake(unsigned id) {
     if (QSocketNotifier* watcher = watchers_[id]) watcher->setEnabled(false);
     timers_.at(id)->start();
-    woken_[id] = true;
-    if (callback_) callback_(WM_TIMER);
 }
 
 bool QtPollTimer::resting(unsigned id) const {

@@ -12,7 +12,7 @@ class QTimer;
 // Polls on the GUI thread: each timer set through it is a QTimer whose every tick calls the
 // callback with WM_TIMER, the message the driver's polling step acts on. A timer told to rest
 // stops ticking and watches the handle, a file descriptor (as PosixSerialPort hands them out),
-// instead: the first byte or hang-up wakes it with a tick at once, and it ticks on at its period.
+// instead: the first byte or hang-up wakes it, and it ticks again at its period from then on.
 class QtPollTimer : public PollTimer {
 public:
     using Callback = std::function<void(unsigned message)>;
@@ -42,5 +42,4 @@ private:
     Callback callback_;
     std::map<unsigned, std::unique_ptr<QTimer>> timers_;
     std::map<unsigned, QSocketNotifier*> watchers_;
-    std::map<unsigned, bool> woken_;  // ticked by its handle, not yet by its period
 };

@@ -111,6 +111,12 @@ void TCommPortDriver::TimerWndProc(unsigned message) {
     // A port layer that claims more than it was asked for must not make the receiver read past the buffer.
     if (bytesRead > size) bytesRead = size;
     readTimeUs_ = readClock_();
+    // Less than the line carries in half a period came from a line that was mostly quiet, a meter
+    // pausing between its frames: the timer rests until the next byte rather than ticking through
+    // the pause only to find it empty. A busy line keeps it ticking.
+    if (uint64_t(bytesRead) * 20'000 < uint64_t(baudRateValue(speed_)) * pollingDelay_) {
+        timer_.restUntilReadable(kPollTimerId, portHandle_);
+    }
 
     // The tick runs from the event loop, which cannot recover from an exception passing through it;
     // a receiver that fails loses the rest of this chunk, and polling goes on.

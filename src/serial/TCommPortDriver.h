@@ -41,8 +41,9 @@ public:
     virtual void setTimer(unsigned id, unsigned periodMs) = 0;
     virtual void killTimer(unsigned id) = 0;
     // The line is quiet: the running timer `id` may rest until the open `handle` has something to
-    // read (bytes, or a hang-up), then tick at once and go on at its period, so that a quiet line
-    // costs no ticks. True when it rests; a timer that cannot watch the handle goes on ticking.
+    // read (bytes, or a hang-up), then tick again at its period from then on, so that a quiet line
+    // costs no ticks and a byte waits at most a period. True when it rests; a timer that cannot
+    // watch the handle goes on ticking.
     virtual bool restUntilReadable(unsigned /*id*/, PortHandle /*handle*/) { return false; }
 };
 

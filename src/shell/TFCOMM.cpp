@@ -36,6 +36,9 @@ constexpr int kTraceLines = 1000;
 // The LCD shows every polling tick's reading; the pointer and the bar, which move continuously,
 // are redrawn at most this often while readings stream in.
 constexpr int kFaceAndBarMs = 100;
+// The link picture goes dark on the third 100 ms watchdog tick after the last whole frame, 200 to
+// 300 ms after it; a watchdog that does not tick puts it out this long after the frame.
+constexpr auto kLinkOut = std::chrono::milliseconds(250);
 
 }  // namespace
 
@@ -93,12 +96,12 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     ConTimer.setInterval(100);
     connect(&ConTimer, &QTimer::timeout, this, &TFCOMM::ConTimerTimer);
     ConTimer.start();
-    staleCheck_.setSingleShot(true);
-    staleCheck_.setTimerType(Qt::PreciseTimer);
-    connect(&staleCheck_, &QTimer::timeout, this, [this] {
-        syncPanel();
-        if (!ConTimer.isActive()) restWatchdog();  // not stale yet after all: wait on
-    });
+    watchdogShot_.setSingleShot(true);
+    watchdogShot_.setTimerType(Qt::PreciseTimer);
+    connect(&watchdogShot_, &QTimer::timeout, this, &TFCOMM::watchdogDue);
+    // the link tooltip's counts are brought up to date when it is about to show
+    ui_->CONok->installEventFilter(this);
+    ui_->CONokN->installEventFilter(this);
     reconnect_.setInterval(1000);
     connect(&reconnect_, &QTimer::timeout, this, &TFCOMM::tryReconnect);
 
@@ -247,22 +250,22 @@ void TFCOMM::applyProfile() {
 // drawing work of a chunk (LCD, pointer, bar, trace) is done once, when the chunk is through.
 void TFCOMM::H31BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
     chunkAt_ = ReadingPace::Clock::now();
-    wakeWatchdog();
     keepBytes(dataPtr, dataSize);
     inChunk_ = true;
     segmentAssembler_.H31BRData(dataPtr, dataSize);
     finishChunk();
     watchLine(dataPtr, dataSize);
+    wakeWatchdog();
 }
 
 void TFCOMM::H47BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
     chunkAt_ = ReadingPace::Clock::now();
-    wakeWatchdog();
     keepBytes(dataPtr, dataSize);
     inChunk_ = true;
     digitAssembler_.H47BRData(dataPtr, dataSize);
     finishChunk();
     watchLine(dataPtr, dataSize);
+    wakeWatchdog();
 }
 
 // Every whole frame is timed by the arrival of its last byte: the chunk's read time less the
@@ -271,6 +274,7 @@ void TFCOMM::wholeFrame() {
     const int64_t at = comm2_.arrivalUs(frames_.bytesAfterFrame());
     meter_.ReadingUtcUs = at;
     lastFrameUs_ = at;
+    linkLitAt_ = chunkAt_;
     pace_.wholeFrame(chunkAt_ - std::chrono::microseconds(comm2_.readTimeUs() - at));
 }
 
@@ -395,9 +399,9 @@ void TFCOMM::BTCon1Click() {
     }
     lineWatch_.start(comm2_.portName() + " (" + port_.devicePath(comm2_.ComPort()) + ")", controls_);
     pace_.connected(ReadingPace::Clock::now());
-    wakeWatchdog();
     dropFrameInProgress();
     startPublishing();
+    wakeWatchdog();
     ui_->ComSetup1->setEnabled(false);
     modelMenu_->setEnabled(false);
     ui_->START1->setChecked(true);
@@ -518,36 +522,66 @@ void TFCOMM::ConTimerTimer() {
         ++meter_.LinkIdleTicks;
     }
     syncPanel();
-    // the tooltip is formed anew only when what it says may have changed
-    const LineCounts c = lineWatch_.counts();
-    const std::array<uint64_t, 6> said = {c.bytes, c.wholeFrames, c.droppedFrames, c.otherFrames,
-                                          uint64_t(lostAtMs_.value_or(-1)), uint64_t(lineWatch_.started())};
-    if (said != tooltipSays_ || publisher_) {
-        tooltipSays_ = said;
-        const QString tip = linkTooltip();
-        if (ui_->CONok->toolTip() != tip) {
-            ui_->CONok->setToolTip(tip);
-            ui_->CONokN->setToolTip(tip);
-        }
-    }
+    updateLinkTooltip();
     restWatchdog();
 }
 
-// With the link picture dark, the watchdog's ticks change nothing until bytes come but the
-// dimming of a reading that goes stale: the timer rests, and a single shot dims the reading when
-// it is due. Received bytes (for the frame and the tooltip's counts), Connect, Disconnect and a
-// lost device wake it; a broker to serve or a lost device to wait for keeps it ticking.
-void TFCOMM::restWatchdog() {
-    if (!panel_.visible(LcdElement::CONokN) || publisher_ || lostAtMs_) return;
-    ConTimer.stop();
-    if (const auto left = pace_.untilStale(ReadingPace::Clock::now())) {
-        staleCheck_.start(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*left).count()) + 1);
+// The tooltip is formed anew only when what it says may have changed.
+void TFCOMM::updateLinkTooltip() {
+    const LineCounts c = lineWatch_.counts();
+    const std::array<uint64_t, 6> said = {c.bytes, c.wholeFrames, c.droppedFrames, c.otherFrames,
+                                          uint64_t(lostAtMs_.value_or(-1)), uint64_t(lineWatch_.started())};
+    if (said == tooltipSays_ && !publisher_) return;
+    tooltipSays_ = said;
+    const QString tip = linkTooltip();
+    if (ui_->CONok->toolTip() != tip) {
+        ui_->CONok->setToolTip(tip);
+        ui_->CONokN->setToolTip(tip);
     }
 }
 
+// The watchdog ticks only while a broker is served or a lost device is waited for. Otherwise its
+// ticks would change nothing but the link picture going dark and the reading on show going stale:
+// the timer rests, and a single shot stands for the ticks at the earlier of the two.
+void TFCOMM::restWatchdog() {
+    if (publisher_ || lostAtMs_) return;
+    ConTimer.stop();
+    const auto now = ReadingPace::Clock::now();
+    std::optional<ReadingPace::Clock::duration> left;
+    shotForLink_ = panel_.visible(LcdElement::CONok);
+    if (shotForLink_) {
+        left = std::max<ReadingPace::Clock::duration>(linkLitAt_ + kLinkOut - now, {});
+    } else {
+        left = pace_.untilStale(now);
+    }
+    if (!left) {
+        watchdogShot_.stop();
+        return;
+    }
+    watchdogShot_.start(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*left).count()) + 1);
+}
+
+// Received bytes, Connect, Disconnect and a lost device call on the watchdog.
 void TFCOMM::wakeWatchdog() {
-    staleCheck_.stop();
-    if (!ConTimer.isActive()) ConTimer.start();
+    if (publisher_ || lostAtMs_) {
+        watchdogShot_.stop();
+        if (!ConTimer.isActive()) ConTimer.start();
+        return;
+    }
+    // a shot for the lit link picture looks again at the last frame when it fires
+    if (watchdogShot_.isActive() && shotForLink_ && panel_.visible(LcdElement::CONok)) return;
+    restWatchdog();
+}
+
+void TFCOMM::watchdogDue() {
+    if (panel_.visible(LcdElement::CONok) && ReadingPace::Clock::now() - linkLitAt_ >= kLinkOut) {
+        // the tick that puts the link out, in place of the two quiet ones before it
+        meter_.LinkIdleTicks = 2;
+        ConTimerTimer();
+        return;
+    }
+    syncPanel();  // dims a reading gone stale
+    restWatchdog();
 }
 
 QString TFCOMM::linkTooltip() {
@@ -600,6 +634,7 @@ static bool isEditShortcut(QEvent* event) {
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == ui_->CONok || watched == ui_->CONokN) && event->type() == QEvent::ToolTip) updateLinkTooltip();
     if (watched == ui_->Memo1 && event->type() == QEvent::ShowToParent) {
         ui_->Memo1->setPlainText(frameTrace_.join(QLatin1Char('\n')));
     }
@@ -649,11 +684,16 @@ ScaleInputs TFCOMM::scaleInputs() const {
 
 void TFCOMM::drawPendingPointer() {
     if (!pendingPointer_) return;
+    const QSize shown = ui_->KD1->image().deviceIndependentSize().toSize();
     ui_->KD1->releaseImage();
-    scale_->KDrun(pendingPointer_->first, pendingPointer_->second);
+    const QRect changed = scale_->KDrun(pendingPointer_->first, pendingPointer_->second);
     pointerShown_ = pendingPointer_->first;
     pendingPointer_.reset();
-    ui_->KD1->setImage(scale_->image());
+    if (shown == scale_->image().deviceIndependentSize().toSize()) {
+        ui_->KD1->setImage(scale_->image(), changed);
+    } else {
+        ui_->KD1->setImage(scale_->image());
+    }
 }
 
 void TFCOMM::setBarPosition(int position) {

@@ -198,6 +198,8 @@ private:
     void dropFrameInProgress();
     void restWatchdog();
     void wakeWatchdog();
+    void watchdogDue();
+    void updateLinkTooltip();
     QString linkTooltip();
     void bindRecording();
     void openRecordTable();
@@ -235,7 +237,10 @@ private:
     ByteLog byteLog_;
 
     QTimer ConTimer;
-    QTimer staleCheck_;
+    // in place of the watchdog's ticks while it rests: the link picture going dark, or the reading
+    // going stale
+    QTimer watchdogShot_;
+    bool shotForLink_ = false;
     std::array<QWidget*, kLcdElementCount> elementWidgets_{};
     std::unique_ptr<ScaleCanvas> scale_;
     std::unique_ptr<DemoMeter> demo_;
@@ -271,6 +276,8 @@ private:
     ReadingPace pace_;
     ReadingPace::Clock::time_point chunkAt_{};
     int64_t lastFrameUs_ = 0;
+    // when the last chunk with a whole frame was read
+    ReadingPace::Clock::time_point linkLitAt_{};
     // a lost device waited for: tried again every second, since the moment it went
     QTimer reconnect_;
     std::optional<int64_t> lostAtMs_;

@@ -294,6 +294,24 @@ private slots:
         QCOMPARE(canvas.PointerTipX, 298);
     }
 
+    // The face paints only the part a move says it changed: every pixel that changed lies in it.
+    void pointerMoveSaysWhereItDrew() {
+        ScaleCanvas canvas;
+        ScaleInputs in;
+        canvas.KDsetup(in);
+        for (int position : {400, 0, 5, 800, 799, 430, 401, 120}) {
+            const QImage before = canvas.image().copy();
+            const QRect changed = canvas.KDrun(position, in);
+            int outside = 0;
+            for (int y = 0; y < before.height(); ++y) {
+                for (int x = 0; x < before.width(); ++x) {
+                    outside += before.pixel(x, y) != canvas.image().pixel(x, y) && !changed.contains(x, y);
+                }
+            }
+            QVERIFY2(outside == 0, qPrintable(QStringLiteral("%1 pixels outside at %2").arg(outside).arg(position)));
+        }
+    }
+
     void pointerOffTheScaleStaysSane() {
         ScaleCanvas canvas;
         ScaleInputs in;

@@ -32,9 +32,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(messages.size() > seen, 2000);
     }
 
-    // A resting timer costs no ticks on a quiet line; the first byte wakes it at once, and it
-    // ticks on at its period. A handle that wakes it with nothing to read cannot make it tick
-    // more than once a period; killing the timer stops the watching.
+    // A resting timer costs no ticks on a quiet line; the first byte wakes it, and it ticks a
+    // period later (with whatever came by then) and on at its period. A handle that wakes it with
+    // nothing to read cannot make it tick more than once a period; killing the timer stops the
+    // watching.
     void restsUntilTheLineHasBytes() {
         int fds[2];
         QCOMPARE(::pipe(fds), 0);
@@ -49,13 +50,10 @@ private slots:
         QVERIFY(ticks.empty());
         clock.start();
         QCOMPARE(::write(fds[1], "x", 1), ssize_t(1));
-        QTRY_COMPARE_WITH_TIMEOUT(ticks.size(), std::size_t(1), 1000);
-        QVERIFY2(ticks[0] < 30, qPrintable(QString::number(ticks[0])));
+        QTRY_VERIFY_WITH_TIMEOUT(!ticks.empty(), 1000);
+        QVERIFY2(ticks[0] >= 35, qPrintable(QString::number(ticks[0])));
         QVERIFY(!timer.resting(1));
         // the byte is never read: the line says it is readable all the time
-        QVERIFY(!timer.restUntilReadable(1, fds[0]));  // right after a wake: no rest
-        // the next tick comes at the period (a slow machine may let more than one pass unseen)
-        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 2, 1000);
         QVERIFY(timer.restUntilReadable(1, fds[0]));
         const std::size_t rested = ticks.size();
         QTest::qWait(300);

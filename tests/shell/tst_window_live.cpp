@@ -252,6 +252,7 @@ private slots:
     void digitFramesSeveralToAChunk();
     void traceKeepsTheLastThousandFrames();
     void slowMeterKeepsTheLcdLive();
+    void repeatedReadingRepaintsOnlyTheLinkPicture();
     void noiseNeverShowsAReadingNobodySent_data();
     void noiseNeverShowsAReadingNobodySent();
     void framesThatCannotBeCompletedAreCounted();
@@ -410,6 +411,47 @@ void WindowLive::slowMeterKeepsTheLcdLive() {
     QVERIFY(!dimmed());
     QTRY_VERIFY_WITH_TIMEOUT(dimmed(), 1500);
     QCOMPARE(shownReading(*w), expectedReading(readings.back()));  // the last reading stays, dimmed
+}
+
+// Notes the paint events of the widgets given.
+class PaintCount : public QObject {
+public:
+    explicit PaintCount(const QList<QWidget*>& widgets) {
+        for (QWidget* w : widgets) w->installEventFilter(this);
+    }
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Paint) painted << o->objectName() + '/' + o->metaObject()->className();
+        return false;
+    }
+    QStringList painted;
+};
+
+// A meter at its own pace that repeats its reading changes nothing on screen but the link picture
+// (and the chart's new points): the LCD, the face, the bar, MIN/MAX and the record grid are not
+// painted again.
+void WindowLive::repeatedReadingRepaintsOnlyTheLinkPicture() {
+    const SimModel model = modelNamed("KR31G");
+    MeterLine line(model.baud);
+    QVERIFY2(line.ok(), line.error().c_str());
+    auto w = makeWindow({"--port", "COM1=" + line.slavePath(), "--model", "KR31G"});
+    connectWindow(*w);
+    const std::vector<SimReading> readings(7, fitReading(model, SimFunction::Volts, 2.345, Coupling::Dc));
+    std::vector<Clock::time_point> written;
+    line.start(pacedFrames(model, readings, std::chrono::milliseconds(330), written));
+    // the second reading brings MIN/MAX their values; from then on nothing changes
+    QTRY_VERIFY_WITH_TIMEOUT(w->lineWatch().counts().wholeFrames >= 2, 3000);
+    QTest::qWait(100);
+    Ui::TFCOMM& ui = *w->form();
+    QList<QWidget*> parts = {ui.KD, ui.KD1, ui.PBar2, ui.Panel1, ui.Panel3, ui.DBGrid1};
+    for (QWidget* part : parts.mid(3)) parts += part->findChildren<QWidget*>();
+    PaintCount still(parts);
+    PaintCount link({ui.CONok, ui.CONokN});
+    QTRY_VERIFY_WITH_TIMEOUT(line.done(), 5000);
+    line.finish();
+    QTRY_COMPARE_WITH_TIMEOUT(w->lineWatch().counts().wholeFrames, uint64_t(readings.size()), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(shown(*w, "CONokN"), 1000);
+    QVERIFY2(still.painted.isEmpty(), qPrintable(still.painted.join(' ')));
+    QVERIFY2(link.painted.size() >= 8, qPrintable(QString::number(link.painted.size())));
 }
 
 void WindowLive::traceKeepsTheLastThousandFrames() {
