@@ -1,8 +1,9 @@
 // The trend chart at the size of a long run: adding points, preparing a page for the chart, and
 // preparing and drawing it in the chart panel.
+#include <benchmark/benchmark.h>
+
 #include <QApplication>
 #include <QPixmap>
-#include <benchmark/benchmark.h>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -53,8 +54,8 @@ void BM_AddPoints(benchmark::State& state) {
         benchmark::DoNotOptimize(p.size());
     }
     // seconds per point
-    state.counters["per_point"] =
-        benchmark::Counter(double(n) * double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_point"] = benchmark::Counter(
+        double(n) * double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_AddPoints)->RangeMultiplier(10)->Range(1000, kLongRun)->Unit(benchmark::kMillisecond);
 

@@ -1,19 +1,19 @@
 // Saving and opening large record tables: 10,000,000 rows as text, as CSV with dates and as a
-// Paradox table, and opening a table of 1,000,000 rows. Files go to a temporary folder (DMM_BENCH_DIR overrides).
+// Paradox table, and opening a table of 1,000,000 rows. Files go to a temporary folder (DMM_BENCH_DIR
+// overrides).
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <memory>
 
 #include "CsvExport.h"
 #include "ParadoxTable.h"
 #include "RecordFiles.h"
 #include "RecordStore.h"
 #include "TextExport.h"
-
-#include <QDir>
-#include <QLocale>
-#include <QTemporaryDir>
-
-#include <benchmark/benchmark.h>
-
-#include <memory>
 
 namespace {
 
@@ -22,8 +22,7 @@ class MadeUpRows : public RecordSource {
 public:
     explicit MadeUpRows(int64_t count) : count_(count) {}
     int64_t rowCount() const override { return count_; }
-    RecordRow row(int64_t i) const override
-    {
+    RecordRow row(int64_t i) const override {
         static const char* const values[] = {"1.234", "-0.012", "399.9", "0.L", "12.34", "-1.000"};
         static const char* const units[] = {"V", "mV", "k*", "uF", "kHz", "#"};
         RecordRow r;
@@ -43,8 +42,7 @@ private:
     int64_t count_;
 };
 
-QString benchDir()
-{
+QString benchDir() {
     static std::unique_ptr<QTemporaryDir> dir;
     const QByteArray chosen = qgetenv("DMM_BENCH_DIR");
     if (!chosen.isEmpty()) return QString::fromLocal8Bit(chosen);
@@ -54,8 +52,7 @@ QString benchDir()
 
 // Writes the made-up rows to `name` in the bench folder as often as the benchmark asks.
 template <typename Write>
-void saveMadeUpRows(benchmark::State& state, const char* name, Write write)
-{
+void saveMadeUpRows(benchmark::State& state, const char* name, Write write) {
     const MadeUpRows rows(state.range(0));
     const QString path = QDir(benchDir()).filePath(name);
     for (auto _ : state) {
@@ -66,28 +63,26 @@ void saveMadeUpRows(benchmark::State& state, const char* name, Write write)
     QFile::remove(path);
 }
 
-void BM_SaveText(benchmark::State& state)
-{
+void BM_SaveText(benchmark::State& state) {
     saveMadeUpRows(state, "bench.xls", [](const QString& path, const RecordSource& rows) {
         return TextExport::write(path, rows, {}, QLocale::system());
     });
 }
 
 // The rate asked of it is at least 1,000,000 rows a second.
-void BM_SaveCsv(benchmark::State& state)
-{
-    saveMadeUpRows(state, "bench.csv",
-                   [](const QString& path, const RecordSource& rows) { return CsvExport::write(path, rows); });
+void BM_SaveCsv(benchmark::State& state) {
+    saveMadeUpRows(state, "bench.csv", [](const QString& path, const RecordSource& rows) {
+        return CsvExport::write(path, rows);
+    });
 }
 
-void BM_SaveParadoxTable(benchmark::State& state)
-{
-    saveMadeUpRows(state, "bench.db",
-                   [](const QString& path, const RecordSource& rows) { return ParadoxTable::write(path, rows); });
+void BM_SaveParadoxTable(benchmark::State& state) {
+    saveMadeUpRows(state, "bench.db", [](const QString& path, const RecordSource& rows) {
+        return ParadoxTable::write(path, rows);
+    });
 }
 
-void BM_OpenParadoxTable(benchmark::State& state)
-{
+void BM_OpenParadoxTable(benchmark::State& state) {
     const QString path = QDir(benchDir()).filePath("open.db");
     if (!ParadoxTable::write(path, MadeUpRows(state.range(0))).ok()) {
         state.SkipWithError("could not write the table");
@@ -95,7 +90,8 @@ void BM_OpenParadoxTable(benchmark::State& state)
     }
     int64_t checksum = 0;
     for (auto _ : state) {
-        const FileResult r = ParadoxTable::read(path, [&](const RecordRow& row) { checksum += row.no + row.unit.size(); });
+        const FileResult r =
+            ParadoxTable::read(path, [&](const RecordRow& row) { checksum += row.no + row.unit.size(); });
         if (!r.ok()) state.SkipWithError(qPrintable(r.error));
     }
     benchmark::DoNotOptimize(checksum);
@@ -109,8 +105,7 @@ struct FullTable {
     RecordTable table;
     RecordStore store{state, table};
     RecordFiles files{store, table};
-    explicit FullTable(int64_t rows)
-    {
+    explicit FullTable(int64_t rows) {
         table.open("Kr47bdb");
         store.fillForTest(rows);
     }
@@ -118,8 +113,7 @@ struct FullTable {
 
 // Save as the window runs it: from the store's compact rows through RecordFiles. Arg 1: text,
 // 2: CSV, 0: a Paradox table.
-void BM_SaveRecordTable(benchmark::State& state)
-{
+void BM_SaveRecordTable(benchmark::State& state) {
     FullTable t(state.range(0));
     static const char* const names[] = {"window.db", "window.xls", "window.csv"};
     const QString path = QDir(benchDir()).filePath(names[state.range(1)]);
@@ -133,8 +127,7 @@ void BM_SaveRecordTable(benchmark::State& state)
 
 // Open as the window runs it: the file read into a fresh table that then takes the place of
 // the open one, under the file's lock.
-void BM_OpenRecordTable(benchmark::State& state)
-{
+void BM_OpenRecordTable(benchmark::State& state) {
     const QString path = QDir(benchDir()).filePath("window-open.db");
     if (!ParadoxTable::write(path, MadeUpRows(state.range(0))).ok()) {
         state.SkipWithError("could not write the table");
@@ -151,7 +144,13 @@ void BM_OpenRecordTable(benchmark::State& state)
 
 }  // namespace
 
-BENCHMARK(BM_SaveRecordTable)->Args({10000000, 1})->Args({10000000, 2})->Args({10000000, 0})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_SaveRecordTable)
+    ->Args({10000000, 1})
+    ->Args({10000000, 2})
+    ->Args({10000000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 BENCHMARK(BM_OpenRecordTable)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_SaveText)->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_SaveCsv)->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);

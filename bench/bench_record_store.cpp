@@ -60,17 +60,20 @@ void BM_TenMillionReadings(benchmark::State& state) {
         store.setLocalClock([&] { return zone.at(now += 10); });
         const long rss0 = residentBytes();
         const auto t0 = std::chrono::steady_clock::now();
-        for (int64_t i = 0; i < kDayOfRows; ++i) store.INDataToTable(readings[static_cast<std::size_t>(i % 16000)]);
+        for (int64_t i = 0; i < kDayOfRows; ++i)
+            store.INDataToTable(readings[static_cast<std::size_t>(i % 16000)]);
         const auto t1 = std::chrono::steady_clock::now();
         const long rss1 = residentBytes();
         if (table.rowCount() != kDayOfRows) state.SkipWithError("not every reading was stored");
         state.counters["rows"] = static_cast<double>(table.rowCount());
-        state.counters["ns_per_append"] = std::chrono::duration<double, std::nano>(t1 - t0).count() / kDayOfRows;
+        state.counters["ns_per_append"] =
+            std::chrono::duration<double, std::nano>(t1 - t0).count() / kDayOfRows;
         const double bytesPerRow = static_cast<double>(table.bytesUsed()) / kDayOfRows;
         state.counters["table_bytes_per_row"] = bytesPerRow;
         const RecordRow first = table.row(0), last = table.row(kDayOfRows - 1);
         state.counters["days"] = last.day - first.day + 1;
-        if (first.day == kNoDay || last.day == first.day) state.SkipWithError("the rows did not keep their dates");
+        if (first.day == kNoDay || last.day == first.day)
+            state.SkipWithError("the rows did not keep their dates");
         if (bytesPerRow > kMostBytesPerRow) state.SkipWithError("a row takes more than 24 bytes");
         state.counters["rss_bytes_per_row"] = static_cast<double>(rss1 - rss0) / kDayOfRows;
     }

@@ -52,8 +52,8 @@ const RecordTable& table() {
         for (int64_t i = 0; i < gRows; ++i) {
             const int n = static_cast<int>(i);
             rows->append(RecordRow{n + 1, (8 * 3600 + n % 50000) * 1000, n % 2 ? "AC" : "DC",
-                                  std::to_string(n % 4000 / 1000) + "." + std::to_string(100 + n % 900),
-                                  units[n % 5], n % 7 ? "AUTO" : "MANU", double(n % 4000)});
+                                   std::to_string(n % 4000 / 1000) + "." + std::to_string(100 + n % 900),
+                                   units[n % 5], n % 7 ? "AUTO" : "MANU", double(n % 4000)});
         }
         return rows;
     }();
@@ -85,7 +85,8 @@ void BM_Preview(benchmark::State& state) {
                 if (a->text() == QLatin1String("Last page")) a->trigger();
             benchmark::DoNotOptimize(view->viewport()->grab());
             lastMs = double(clock.nsecsElapsed()) / 1e6;
-            if (view->currentPage() != view->pageCount() - 1) state.SkipWithError("End did not reach the last page");
+            if (view->currentPage() != view->pageCount() - 1)
+                state.SkipWithError("End did not reach the last page");
             QApplication::processEvents();
             openMib = mib(memoryOf("VmRSS") - before);
             preview.dialog()->hide();

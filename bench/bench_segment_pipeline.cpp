@@ -42,7 +42,8 @@ void BM_SegmentFramesThroughPipeline(benchmark::State& st) {
     MeterEngine engine(state, panel, controls, sink);
     FrameTexts texts;
     int64_t completed = 0;
-    SegmentFrameAssembler assembler(texts, [&](const std::string& f) { completed += engine.LcdDisplay31B(f); });
+    SegmentFrameAssembler assembler(texts,
+                                    [&](const std::string& f) { completed += engine.LcdDisplay31B(f); });
     const int chunk = static_cast<int>(st.range(0));
     for (auto _ : st) {
         for (std::size_t off = 0; off < stream.size(); off += chunk) {

@@ -1,8 +1,9 @@
 // The bench chart with a day of eight channels at ten readings a second: filling the strips and
 // drawing them, the whole day and the last ten minutes.
+#include <benchmark/benchmark.h>
+
 #include <QApplication>
 #include <QPixmap>
-#include <benchmark/benchmark.h>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -27,14 +28,17 @@ std::vector<ChannelHistory> histories(int64_t points) {
             noise = noise * 1664525u + 1013904223u;
             const bool stale = i % 100'000 > 99'400;
             h.timeMs.push_back(kStart + i * 100);
-            h.value.push_back(stale ? NAN : (c + 1) * (1 + 0.3 * std::sin(double(i) / (3000.0 + 500 * c))) + (noise >> 20) * 1e-6);
+            h.value.push_back(stale ? NAN
+                                    : (c + 1) * (1 + 0.3 * std::sin(double(i) / (3000.0 + 500 * c))) +
+                                          (noise >> 20) * 1e-6);
         }
     }
     return all;
 }
 
 void addStrips(BenchStrips& strips, const std::vector<ChannelHistory>& all) {
-    for (int c = 0; c < kChannels; ++c) strips.add(c, QStringLiteral("M%1").arg(c + 1), QStringLiteral("V"), &all[size_t(c)]);
+    for (int c = 0; c < kChannels; ++c)
+        strips.add(c, QStringLiteral("M%1").arg(c + 1), QStringLiteral("V"), &all[size_t(c)]);
 }
 
 BenchStrips& day() {
@@ -57,10 +61,11 @@ void BM_CatchUp(benchmark::State& state) {
         strips.catchUp();
         benchmark::DoNotOptimize(strips.lastTime());
     }
-    state.counters["per_point"] = benchmark::Counter(double(state.range(0)) * double(state.iterations()),
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_point"] =
+        benchmark::Counter(double(state.range(0)) * double(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_CatchUp)->Arg(kChannels * kDayPoints)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CatchUp)->Arg(kChannels* kDayPoints)->Unit(benchmark::kMillisecond);
 
 // One whole drawing of the chart, 1000 pixels wide, strips, labels and axis included.
 void BM_Redraw(benchmark::State& state) {

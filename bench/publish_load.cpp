@@ -57,7 +57,8 @@ double runProgram(const std::vector<std::string>& args, double& wallSeconds) {
 int main(int argc, char** argv) {
     long frames = 1000000;
     if (argc > 2 && std::strcmp(argv[1], "--frames") == 0) frames = std::atol(argv[2]);
-    const std::string dir = std::filesystem::temp_directory_path() / ("publish_load." + std::to_string(::getpid()));
+    const std::string dir =
+        std::filesystem::temp_directory_path() / ("publish_load." + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string capture = dir + "/load.bin";
     writeCapture(capture, frames);
@@ -81,16 +82,17 @@ int main(int argc, char** argv) {
     double plainWall = 0;
     double publishWall = 0;
     const double plain = runProgram({DMMVIEW_PATH, "--decode", capture}, plainWall);
-    const double published =
-        runProgram({DMMVIEW_PATH, "--decode", capture, "--publish", broker.url() + "/bench", "--publish-id", "load"},
-                   publishWall);
-    for (int i = 0; i < 1200 && received.load() < frames; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const double published = runProgram(
+        {DMMVIEW_PATH, "--decode", capture, "--publish", broker.url() + "/bench", "--publish-id", "load"},
+        publishWall);
+    for (int i = 0; i < 1200 && received.load() < frames; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
     double load[3] = {};
     if (getloadavg(load, 3) < 0) load[0] = -1;
     std::printf("readings:                     %ld\n", frames);
-    std::printf("decode only:                  %.3f s CPU, %.3f us a reading (%.2f s wall)\n", plain, plain * 1e6 / frames,
-                plainWall);
+    std::printf("decode only:                  %.3f s CPU, %.3f us a reading (%.2f s wall)\n", plain,
+                plain * 1e6 / frames, plainWall);
     std::printf("decode and publish:           %.3f s CPU, %.3f us a reading (%.2f s wall)\n", published,
                 published * 1e6 / frames, publishWall);
     std::printf("received by the subscriber:   %ld, out of order: %ld\n", received.load(), outOfOrder.load());

@@ -5,9 +5,12 @@
 // needs more than 300 MB or the store more than its rows' 20 bytes and 64 MB besides.
 //
 // Usage: recover_journal [--rows N] [--entry-rows N] [--dir FOLDER]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QString>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -16,10 +19,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "AppOptions.h"
 #include "JournalReader.h"
@@ -30,7 +29,9 @@
 
 namespace {
 
-double mib(int64_t bytes) { return double(bytes) / (1024.0 * 1024.0); }
+double mib(int64_t bytes) {
+    return double(bytes) / (1024.0 * 1024.0);
+}
 
 // Runs `work` in a child; its peak resident memory in bytes, or -1 when it failed.
 int64_t peakOfChild(const std::function<bool()>& work, double* seconds) {
@@ -52,8 +53,8 @@ void writeJournal(const std::string& path, int64_t rows, int entryRows) {
     for (int64_t i = 0; i < rows; ++i) {
         const int counts = int(i % 4000);
         const int n = std::snprintf(text, sizeof text, "%d.%03d", counts / 1000, counts % 1000);
-        entry.push_back({int32_t(i + 1), int32_t((36000000 + i * 50) % 86400000), "DC", std::string(text, size_t(n)),
-                         "V", "AUTO", double(counts)});
+        entry.push_back({int32_t(i + 1), int32_t((36000000 + i * 50) % 86400000), "DC",
+                         std::string(text, size_t(n)), "V", "AUTO", double(counts)});
         if (int(entry.size()) == entryRows || i + 1 == rows) {
             out << RecordJournal::encodeEntry(entry);
             entry.clear();
@@ -68,11 +69,15 @@ int main(int argc, char** argv) {
     int entryRows = 1000;
     QString dir = QDir::tempPath();
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--rows")) rows = std::atoll(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--entry-rows")) entryRows = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--dir")) dir = QString::fromLocal8Bit(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--rows"))
+            rows = std::atoll(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--entry-rows"))
+            entryRows = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--dir"))
+            dir = QString::fromLocal8Bit(argv[i + 1]);
     }
-    const std::string base = QDir(dir).filePath(QStringLiteral("recover_bench_%1").arg(::getpid())).toStdString();
+    const std::string base =
+        QDir(dir).filePath(QStringLiteral("recover_bench_%1").arg(::getpid())).toStdString();
     const std::string journal = base + ".journal";
     writeJournal(journal, rows, entryRows);
     std::ifstream size(journal, std::ios::binary | std::ios::ate);
@@ -91,7 +96,8 @@ int main(int argc, char** argv) {
                 const OptionsResult o = parseOptions({"--recover", copy, base + ext});
                 const ExitCode code = runRecover(o.options, out, err);
                 std::fputs(err.str().c_str(), stderr);
-                return code == ExitCode::Success && out.str().find(std::to_string(rows) + " rows") != std::string::npos;
+                return code == ExitCode::Success &&
+                       out.str().find(std::to_string(rows) + " rows") != std::string::npos;
             },
             &seconds);
         std::printf("--recover into %-4s %6.1f s, peak memory %.1f MiB\n", ext, seconds, mib(peak));
@@ -112,8 +118,8 @@ int main(int argc, char** argv) {
             return table.rowCount() == rows;
         },
         &seconds);
-    std::printf("into the record store %6.1f s, peak memory %.1f MiB (%.1f bytes a row)\n", seconds, mib(peak),
-                double(peak) / double(rows));
+    std::printf("into the record store %6.1f s, peak memory %.1f MiB (%.1f bytes a row)\n", seconds,
+                mib(peak), double(peak) / double(rows));
     ok = ok && peak >= 0 && peak <= rows * 20 + (int64_t(64) << 20);
     std::remove(journal.c_str());
     if (!ok) std::printf("FAIL: a recovery failed or needed more memory than its budget\n");

@@ -9,7 +9,6 @@
 //
 // Usage: soak_day [--model KR31G|KR31E|...] [--frames N] [--per-page N]
 #include <QString>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -43,12 +42,15 @@ int64_t memoryOf(const char* field) {
     std::string line;
     const std::size_t n = std::strlen(field);
     while (std::getline(status, line)) {
-        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') return std::stoll(line.substr(n + 1)) * 1024;
+        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
+            return std::stoll(line.substr(n + 1)) * 1024;
     }
     return 0;
 }
 
-double mib(int64_t bytes) { return double(bytes) / (1024.0 * 1024.0); }
+double mib(int64_t bytes) {
+    return double(bytes) / (1024.0 * 1024.0);
+}
 
 // The window's consumers of a reading, without widgets.
 class SoakWindow : public ReadingSink {
@@ -57,7 +59,7 @@ public:
         : meter_(meter), controls_(controls), store_(record_, table_), model_(table_) {
         table_.open("Kr47bdb");
         RecordStore::applyStartValues(record_);
-        record_.RepeatSet = false;                 // Repeat off
+        record_.RepeatSet = false;                    // Repeat off
         store_.setLimit(kRecordLimitItems[5].limit);  // "limitless"
         chartPaging_.setMaxPointsPerPage(perPage, 0);
         chartPoints_.sampleFill();
@@ -97,13 +99,16 @@ public:
     // Bytes the two stores hold for their rows and points.
     int64_t storeBytes() const {
         // the point store keeps a float per point and a min/max pair per 16, 256, ... points
-        return static_cast<int64_t>(table_.bytesUsed()) + chartPoints_.size() * 4 + chartPoints_.size() * 8 / 15;
+        return static_cast<int64_t>(table_.bytesUsed()) + chartPoints_.size() * 4 +
+               chartPoints_.size() * 8 / 15;
     }
 
     // Anything the window would hand its widgets that grew beyond what the screen shows.
     std::string boundsBroken() const {
-        if (trace_.size() > kTraceLines) return "the frame trace grew to " + std::to_string(trace_.size()) + " lines";
-        if (model_.rowCount() > kGridRows) return "the grid's model holds " + std::to_string(model_.rowCount()) + " rows";
+        if (trace_.size() > kTraceLines)
+            return "the frame trace grew to " + std::to_string(trace_.size()) + " lines";
+        if (model_.rowCount() > kGridRows)
+            return "the grid's model holds " + std::to_string(model_.rowCount()) + " rows";
         const int64_t shownLimit = std::max<int64_t>(chartPaging_.MaxPointsPerPage(), 4 * kPlotColumns + 4);
         if (shown_.size() > shownLimit || fill_.size() > shownLimit)
             return "the chart is handed " + std::to_string(shown_.size()) + " points";
@@ -165,9 +170,12 @@ int main(int argc, char** argv) {
     int perPage = 100;            // the stored points per page
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
-        if (a == "--model") caption = argv[i + 1];
-        else if (a == "--frames") frames = std::stoll(argv[i + 1]);
-        else if (a == "--per-page") perPage = std::stoi(argv[i + 1]);
+        if (a == "--model")
+            caption = argv[i + 1];
+        else if (a == "--frames")
+            frames = std::stoll(argv[i + 1]);
+        else if (a == "--per-page")
+            perPage = std::stoi(argv[i + 1]);
     }
     std::string error;
     const auto sim = dmmsim::simModelFor(caption, false, &error);
@@ -191,9 +199,11 @@ int main(int argc, char** argv) {
 
     int framesInCycle = 0;
     const std::vector<uint8_t> cycle = frameCycle(*sim, framesInCycle);
-    const std::size_t bytesPerFrame = (cycle.size() - (choice.family == FrameFamily::Digit ? 1 : 0)) / framesInCycle;
+    const std::size_t bytesPerFrame =
+        (cycle.size() - (choice.family == FrameFamily::Digit ? 1 : 0)) / framesInCycle;
     // what one 50 ms poll reads at the line rate: a tenth of the baud rate in bytes a second
-    const std::size_t chunk = std::max<std::size_t>(1, std::size_t(choice.baud19200 ? 19200 : 2400) / 10 / 20);
+    const std::size_t chunk =
+        std::max<std::size_t>(1, std::size_t(choice.baud19200 ? 19200 : 2400) / 10 / 20);
     const uint64_t totalBytes = uint64_t(frames) * bytesPerFrame;
 
     std::printf("%s: %lld frames of %zu bytes in chunks of %zu bytes, %d points per page\n", caption.c_str(),
@@ -207,8 +217,10 @@ int main(int argc, char** argv) {
     uint64_t nextCheck = 0;
     while (fed < totalBytes && broken.empty()) {
         const std::size_t n = std::min<uint64_t>({chunk, cycle.size() - at, totalBytes - fed});
-        if (choice.family == FrameFamily::Digit) digit.H47BRData(cycle.data() + at, int32_t(n));
-        else segment.H31BRData(cycle.data() + at, int32_t(n));
+        if (choice.family == FrameFamily::Digit)
+            digit.H47BRData(cycle.data() + at, int32_t(n));
+        else
+            segment.H31BRData(cycle.data() + at, int32_t(n));
         window.finishChunk();
         fed += n;
         at += n;
@@ -229,9 +241,9 @@ int main(int argc, char** argv) {
     const int64_t peak = memoryOf("VmHWM");
     const int64_t rows = window.rows();
     const int64_t points = window.points();
-    std::printf("readings %lld, dropped %llu, rows %lld, chart points %lld\n", static_cast<long long>(readings),
-                static_cast<unsigned long long>(meter.DroppedFrames), static_cast<long long>(rows),
-                static_cast<long long>(points));
+    std::printf("readings %lld, dropped %llu, rows %lld, chart points %lld\n",
+                static_cast<long long>(readings), static_cast<unsigned long long>(meter.DroppedFrames),
+                static_cast<long long>(rows), static_cast<long long>(points));
     std::printf("%.1f s, %.0f frames per second\n", seconds, double(frames) / seconds);
     std::printf("peak memory (VmHWM) %.1f MiB; rows hold %.1f MiB (%.1f bytes a row)\n", mib(peak),
                 mib(int64_t(window.tableBytes())), rows ? double(window.tableBytes()) / double(rows) : 0.0);
@@ -260,7 +272,8 @@ int main(int argc, char** argv) {
     // a few MiB of slack for the allocator's own bookkeeping and the memory it keeps for reuse
     constexpr int64_t kSlack = 32 << 20;
     if (baselineOther >= 0 && worstOther > baselineOther + kSlack) {
-        std::printf("FAIL: memory beyond rows and points grew by %.1f MiB\n", mib(worstOther - baselineOther));
+        std::printf("FAIL: memory beyond rows and points grew by %.1f MiB\n",
+                    mib(worstOther - baselineOther));
         status = 1;
     }
     // the stores' budgets: 20 bytes a row, a block of rows filling up and the few distinct texts;

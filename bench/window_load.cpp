@@ -7,6 +7,8 @@
 // the chart, the LCD panel, the meter face and the bar have been repainted so far, how many paint
 // passes the window has had, and how many times the link picture (which lies on the face but is
 // not counted with it) has been repainted.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -19,7 +21,6 @@
 #include <cmath>
 #include <csignal>
 #include <iostream>
-#include <unistd.h>
 
 #include "AppOptions.h"
 #include "RecordGrid.h"
@@ -71,7 +72,8 @@ protected:
         const auto* w = static_cast<QWidget*>(watched);
         for (int i = 0; i < kParts; ++i) {
             const auto& roots = parts_[i];
-            if (std::none_of(roots.begin(), roots.end(), [w](QWidget* r) { return r == w || r->isAncestorOf(w); })) {
+            if (std::none_of(roots.begin(), roots.end(),
+                             [w](QWidget* r) { return r == w || r->isAncestorOf(w); })) {
                 continue;
             }
             if (counted_[i] != pass_) {

@@ -24,7 +24,8 @@
 
 namespace {
 
-pid_t spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null", const std::string& err = "/dev/null") {
+pid_t spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null",
+            const std::string& err = "/dev/null") {
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -104,7 +105,8 @@ private:
             for (std::size_t k = 0; k < clients_.size(); ++k) {
                 const QByteArray json = readingJson(seq, isoTime(clock.now()), s, "KR31G");
                 const std::string topic = "load/M" + std::to_string(k + 1) + "/reading";
-                mosquitto_publish(clients_[k], nullptr, topic.c_str(), int(json.size()), json.constData(), 1, false);
+                mosquitto_publish(clients_[k], nullptr, topic.c_str(), int(json.size()), json.constData(), 1,
+                                  false);
                 ++sent_;
             }
             next += std::chrono::milliseconds(100);
@@ -129,7 +131,8 @@ int main(int argc, char** argv) {
     const int meters = std::atoi(argv[2]);
     const bool window = std::strcmp(argv[argc - 1], "--window") == 0;
     const int seconds = argc > 3 && std::strcmp(argv[3], "--window") != 0 ? std::atoi(argv[3]) : 20;
-    const std::string dir = std::filesystem::temp_directory_path() / ("workbench_load." + std::to_string(::getpid()));
+    const std::string dir =
+        std::filesystem::temp_directory_path() / ("workbench_load." + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
 
     std::vector<pid_t> sims;
@@ -141,7 +144,8 @@ int main(int argc, char** argv) {
         for (int k = 0; k < meters; ++k) {
             const std::string out = dir + "/sim" + std::to_string(k) + ".out";
             sims.push_back(spawn({DMMSIM_PATH, "--model", "KR31G", "--scenario", "sine", "--pty"}, out));
-            args.insert(args.end(), {"--meter", "M" + std::to_string(k + 1) + "=KR31G@" + readFirstLine(out)});
+            args.insert(args.end(),
+                        {"--meter", "M" + std::to_string(k + 1) + "=KR31G@" + readFirstLine(out)});
         }
         if (meters >= 2) args.insert(args.end(), {"--math", "P=M1*M2"});
     } else {
@@ -198,14 +202,17 @@ int main(int argc, char** argv) {
     double load[3] = {};
     if (getloadavg(load, 3) < 0) load[0] = -1;
     const double total = seconds + 3.0;
-    std::printf("meters:                 %d %s\n", meters, local ? "local, at the line's full rate" : "through a broker, 10 readings/s");
+    std::printf("meters:                 %d %s\n", meters,
+                local ? "local, at the line's full rate" : "through a broker, 10 readings/s");
     std::printf("bench CPU:              %.2f %% of a core over %.1f s\n", 100.0 * cpu / wall, wall);
-    std::printf("readings taken:         %ld over %d channels, %.1f per meter and second of the run\n", readings,
-                channels, readings / double(std::max(channels, 1)) / total);
+    std::printf("readings taken:         %ld over %d channels, %.1f per meter and second of the run\n",
+                readings, channels, readings / double(std::max(channels, 1)) / total);
     if (publishers || viaBroker) std::printf("readings sent (measured part): %ld\n", sent);
     std::printf("load average:           %.2f\n", load[0]);
     const bool ran = (window || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) && channels == meters;
-    if (!ran) std::cerr << "the bench did not run as asked; see " << dir << "\n";
-    else std::filesystem::remove_all(dir);
+    if (!ran)
+        std::cerr << "the bench did not run as asked; see " << dir << "\n";
+    else
+        std::filesystem::remove_all(dir);
     return ran ? 0 : 1;
 }

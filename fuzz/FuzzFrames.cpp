@@ -4,8 +4,6 @@
 // once as a single chunk; since a frame may be split across any number of polls, both runs must
 // drive the consumers identically, and anything else aborts. The stores are fed in the single-chunk
 // run only: the digest of the calls already shows that the other run would offer them the same.
-#include "FuzzEntries.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include "ChartPaging.h"
 #include "ChartPoints.h"
 #include "FrameAssembler.h"
+#include "FuzzEntries.h"
 #include "LcdPanelModel.h"
 #include "MeterEngine.h"
 #include "ModelProfiles.h"
@@ -85,7 +84,8 @@ public:
         QList<QPointF> shown;
         QList<QPointF> fill;
         PageSampler::sample(chartPoints_, page.first, page.count, 64, shown, &fill);
-        if (shown.size() > std::max<qsizetype>(page.count, 4 * 64 + 4)) fail("the chart is handed too many points");
+        if (shown.size() > std::max<qsizetype>(page.count, 4 * 64 + 4))
+            fail("the chart is handed too many points");
     }
     void traceFrame(std::string_view f) override {
         digest += 'T';
@@ -111,15 +111,19 @@ private:
 
 struct Run {
     Run(const ControlStates& c, bool stores)
-        : controls(c), sink(state, controls, stores), engine(state, panel, controls, sink),
+        : controls(c),
+          sink(state, controls, stores),
+          engine(state, panel, controls, sink),
           segment(texts, [this](const std::string& f) { completed(engine.LcdDisplay31B(f)); }),
           digit(texts, [this](const std::string& f) { completed(engine.LcdDisplay47B(f)); }) {
         family = prepareMeterState(controls, state).family;
     }
 
     void feed(const uint8_t* data, int32_t size) {
-        if (family == FrameFamily::Segment) segment.H31BRData(data, size);
-        else if (family == FrameFamily::Digit) digit.H47BRData(data, size);
+        if (family == FrameFamily::Segment)
+            segment.H31BRData(data, size);
+        else if (family == FrameFamily::Digit)
+            digit.H47BRData(data, size);
         if (texts.RxHexText.size() != texts.RxTagText.size() || texts.RxHexText.size() > kMaxFrameTextLength)
             DigestSink::fail("frame buffers out of step");
     }
@@ -182,7 +186,8 @@ int frames(const uint8_t* data, std::size_t size) {
     Run whole(controls, true);
     whole.feed(stream.data(), static_cast<int32_t>(stream.size()));
     if (whole.sink.digest != chunked.sink.digest) DigestSink::fail("chunks change what the frames drive");
-    if (whole.state.DroppedFrames != chunked.state.DroppedFrames) DigestSink::fail("chunks change the dropped frames");
+    if (whole.state.DroppedFrames != chunked.state.DroppedFrames)
+        DigestSink::fail("chunks change the dropped frames");
     if (whole.texts.FrameHex != chunked.texts.FrameHex || whole.texts.RxHexText != chunked.texts.RxHexText)
         DigestSink::fail("chunks change the frame texts");
     const RecordTable& rows = whole.sink.table_;
@@ -193,7 +198,8 @@ int frames(const uint8_t* data, std::size_t size) {
     if (points.size() > 0) {
         const ChartPoints::Range all = points.range(0, points.size());
         for (int64_t p = 0; p < points.size(); ++p) {
-            if (points.value(p) < all.min || points.value(p) > all.max) DigestSink::fail("chart range misses a point");
+            if (points.value(p) < all.min || points.value(p) > all.max)
+                DigestSink::fail("chart range misses a point");
         }
     }
     whole.sink.checkChartPage();

@@ -1,16 +1,14 @@
 // The texts of the edits that take numbers: the alarm limits and their key filter, the sampling
 // interval of the record store and the chart's points per page. Each rule is checked against a
 // plain restatement of what it accepts.
-#include "FuzzEntries.h"
-
+#include <QString>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 
-#include <QString>
-
 #include "ChartPaging.h"
+#include "FuzzEntries.h"
 #include "IntervalKeys.h"
 #include "LimitRules.h"
 #include "RecordStore.h"
@@ -49,7 +47,8 @@ void limitText(const QString& text) {
     const bool applied = LimitRules::applyLimitText(text, 4000, limit, &error);
     if (applied != valid) fail("limit text accepted or refused wrongly", text);
     if (applied && limit != static_cast<float>(value)) fail("limit text gives the wrong limit", text);
-    if (!applied && (limit != 1234.5f || !error.contains(text))) fail("a refused limit text changed the limit", text);
+    if (!applied && (limit != 1234.5f || !error.contains(text)))
+        fail("a refused limit text changed the limit", text);
     for (const QChar c : text) {
         const char16_t key = c.unicode();
         const bool passes = (key >= u'0' && key <= u'9') || key == 8 || key == u'+' || key == u'-';
@@ -76,7 +75,8 @@ void intervalText(const QString& text) {
     if (applied != parsed.has_value()) fail("interval edit disagrees with the interval rule", text);
     if (applied && (state.SampleInterval != *parsed || state.SampleCountdown != *parsed))
         fail("interval edit did not restart the countdown", text);
-    if (!applied && (state.SampleInterval != 7 || state.SampleCountdown != 3 || error.find(utf8) == std::string::npos))
+    if (!applied &&
+        (state.SampleInterval != 7 || state.SampleCountdown != 3 || error.find(utf8) == std::string::npos))
         fail("a refused interval text changed the countdown", text);
     for (const QChar c : text) {
         const char16_t key = c.unicode();
@@ -90,7 +90,8 @@ void pointsPerPageText(const QString& text, int64_t points) {
     // blanks around the number are allowed, the empty text is not a number
     const QString bare = text.trimmed();
     std::optional<int64_t> expected;
-    if (!bare.isEmpty() && bare != QLatin1String("-") && bare != QLatin1String("+")) expected = referenceInteger(bare);
+    if (!bare.isEmpty() && bare != QLatin1String("-") && bare != QLatin1String("+"))
+        expected = referenceInteger(bare);
     const bool accepted = expected && *expected >= 0;
 
     ChartPaging paging;
@@ -99,7 +100,8 @@ void pointsPerPageText(const QString& text, int64_t points) {
     QString error;
     const bool applied = paging.applyMaxrecordText(text, points, &error);
     if (applied != accepted) fail("points-per-page text accepted or refused wrongly", text);
-    if (applied && paging.MaxPointsPerPage() != *expected) fail("points-per-page text gives the wrong count", text);
+    if (applied && paging.MaxPointsPerPage() != *expected)
+        fail("points-per-page text gives the wrong count", text);
     if (!applied && (paging.MaxPointsPerPage() != before || error.isEmpty()))
         fail("a refused points-per-page text changed the paging", text);
 
@@ -111,7 +113,8 @@ void pointsPerPageText(const QString& text, int64_t points) {
         const PageView v = paging.view(points);
         if (v.first < 0 || v.count < 0 || v.first + v.count > points || v.axisMin > v.axisMax)
             fail("page view outside the points", text);
-        if (paging.MaxPointsPerPage() > 0 && v.count > paging.MaxPointsPerPage()) fail("page holds too many points", text);
+        if (paging.MaxPointsPerPage() > 0 && v.count > paging.MaxPointsPerPage())
+            fail("page holds too many points", text);
         if (step == 0) paging.next(points, follow);
         if (step == 1) paging.last(points, follow);
     }
@@ -123,12 +126,19 @@ namespace FuzzEntries {
 
 int texts(const uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+    const QString text =
+        QString::fromUtf8(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
     // byte 0: the rule, and for the points per page the points already in the chart
     switch (data[0] % 3) {
-    case 0: limitText(text); break;
-    case 1: intervalText(text); break;
-    default: pointsPerPageText(text, int64_t(data[0] / 3) * 997); break;
+        case 0:
+            limitText(text);
+            break;
+        case 1:
+            intervalText(text);
+            break;
+        default:
+            pointsPerPageText(text, int64_t(data[0] / 3) * 997);
+            break;
     }
     return 0;
 }

@@ -1,14 +1,14 @@
 #include "PlainFile.h"
 
-#include <QFile>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QFile>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -107,7 +107,8 @@ Result<int> open(const std::string& path, int flags, mode_t mode) {
     if (fd < 0) return Failure{reason(errno)};
     struct stat st {};
     std::string kind = ::fstat(fd, &st) == 0 ? kindOf(st.st_mode) : reason(errno);
-    if (kind.empty() && !(flags & O_NONBLOCK) && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+    if (kind.empty() && !(flags & O_NONBLOCK) &&
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
         kind = reason(errno);
     if (!kind.empty()) {
         ::close(fd);
@@ -123,7 +124,9 @@ bool sameFile(const std::string& a, const std::string& b) {
            one.st_ino == other.st_ino;
 }
 
-std::string reason(int error) { return QString::fromLocal8Bit(std::strerror(error)).toStdString(); }
+std::string reason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error)).toStdString();
+}
 
 std::string resolved(const std::string& path) {
     if (path.empty()) return path;
@@ -145,7 +148,9 @@ std::string resolved(const std::string& path) {
     if (::realpath(path.c_str(), buffer)) {
         real = buffer;
     } else {
-        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        const std::string folder = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : path.substr(0, slash);
         if (!::realpath(folder.c_str(), buffer)) return path;
         real = std::string(buffer) + (std::string(buffer) == "/" ? "" : "/") +
                (slash == std::string::npos ? path : path.substr(slash + 1));

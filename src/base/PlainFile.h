@@ -21,12 +21,16 @@ QByteArray toNative(const QString& name);
 // under a UTF-8 locale) are each kept as the code point U+DC80 + byte, so no two names meet and
 // toNative() gives the same bytes back.
 QString fromNative(const QByteArray& bytes);
-inline QString fromNative(const std::string& bytes) { return fromNative(QByteArray::fromStdString(bytes)); }
+inline QString fromNative(const std::string& bytes) {
+    return fromNative(QByteArray::fromStdString(bytes));
+}
 
 // Why `path` cannot be used as a data file: "it is a named pipe", "it is a device", "it is a
 // socket" or "it is a directory" (links followed). Empty for a regular file or a missing one.
 std::string refusal(const std::string& path);
-inline std::string refusal(const QString& path) { return refusal(toNative(path).toStdString()); }
+inline std::string refusal(const QString& path) {
+    return refusal(toNative(path).toStdString());
+}
 
 // open(2) of a data file: refuses what is not a regular file, checked before opening and again on
 // the opened descriptor (the open itself does not wait, whatever the name turned into meanwhile).

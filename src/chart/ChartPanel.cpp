@@ -146,9 +146,9 @@ void ChartPanel::attach(const ChartPoints* points, const ChartPaging* paging) {
 void ChartPanel::decorateToolbar() {
     using ChartGlyphs::Glyph;
     const std::pair<const char*, Glyph> glyphs[] = {
-        {"BtNew", Glyph::New},   {"BtSave", Glyph::Save}, {"BtFirst", Glyph::First},
-        {"BTPrevious", Glyph::Previous}, {"BtNext", Glyph::Next}, {"BTlast", Glyph::Last},
-        {"TbFd", Glyph::Enlarge}, {"TbSx", Glyph::Restore},
+        {"BtNew", Glyph::New},           {"BtSave", Glyph::Save},  {"BtFirst", Glyph::First},
+        {"BTPrevious", Glyph::Previous}, {"BtNext", Glyph::Next},  {"BTlast", Glyph::Last},
+        {"TbFd", Glyph::Enlarge},        {"TbSx", Glyph::Restore},
     };
     for (const auto& [name, glyph] : glyphs) {
         if (auto* b = findChild<QAbstractButton*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly)) {
@@ -164,8 +164,12 @@ void ChartPanel::setLeftAxis(double maximum, double minimum) {
     axisY_->setMin(minimum);
 }
 
-double ChartPanel::leftAxisMaximum() const { return axisY_->max(); }
-double ChartPanel::leftAxisMinimum() const { return axisY_->min(); }
+double ChartPanel::leftAxisMaximum() const {
+    return axisY_->max();
+}
+double ChartPanel::leftAxisMinimum() const {
+    return axisY_->min();
+}
 const QList<QPointF>& ChartPanel::shownPoints() {
     if (redraw_.isActive()) draw();
     return shown_;
@@ -225,7 +229,8 @@ void ChartPanel::draw() {
     if (chart_->isZoomed()) {
         // the part of the page the user zoomed to, with a point either side so lines reach the edges
         const int64_t lo = std::max<int64_t>(first, static_cast<int64_t>(std::floor(axisX_->min())) - 1);
-        const int64_t hi = std::min<int64_t>(first + count, static_cast<int64_t>(std::ceil(axisX_->max())) + 2);
+        const int64_t hi =
+            std::min<int64_t>(first + count, static_cast<int64_t>(std::ceil(axisX_->max())) + 2);
         first = lo;
         count = std::max<int64_t>(hi - lo, 0);
         setBottomAxis(axisX_->min(), axisX_->max());
@@ -286,7 +291,8 @@ QImage ChartPanel::picture() {
     QImage image(size(), QImage::Format_RGB32);
     image.fill(palette().color(QPalette::Window));
     render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
-    view_->QWidget::render(&image, view_->pos(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    view_->QWidget::render(&image, view_->pos(), QRegion(),
+                           QWidget::DrawWindowBackground | QWidget::DrawChildren);
     return image;
 }
 
@@ -315,7 +321,8 @@ void ChartPanel::showHint(const QPointF& point, bool entered) {
     }
     const int64_t last = points_->activeCount() - 1;
     const int64_t index = std::clamp<int64_t>(std::llround(point.x()), 0, last);
-    QToolTip::showText(QCursor::pos(), QStringLiteral("%1: %2").arg(index).arg(double(points_->value(index))), view_);
+    QToolTip::showText(QCursor::pos(), QStringLiteral("%1: %2").arg(index).arg(double(points_->value(index))),
+                       view_);
 }
 
 void ChartPanel::zoomedByUser() {

@@ -9,7 +9,9 @@ namespace PageSampler {
 
 namespace {
 
-QPointF gapBefore(int64_t index) { return QPointF(double(index) - 0.5, std::numeric_limits<double>::quiet_NaN()); }
+QPointF gapBefore(int64_t index) {
+    return QPointF(double(index) - 0.5, std::numeric_limits<double>::quiet_NaN());
+}
 
 }  // namespace
 

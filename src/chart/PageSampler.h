@@ -19,6 +19,8 @@ namespace PageSampler {
 void sample(const ChartPoints& points, int64_t first, int64_t count, int columns, QList<QPointF>& out,
             QList<QPointF>* fill = nullptr);
 
-inline bool isGap(const QPointF& p) { return p.y() != p.y(); }
+inline bool isGap(const QPointF& p) {
+    return p.y() != p.y();
+}
 
 }  // namespace PageSampler

@@ -54,7 +54,8 @@ void fillUnder(QPainter* painter, const QPolygonF& edge, double bottom, const QB
     std::vector<int> runTop(static_cast<std::size_t>(columns), 0);     // at a run's first column
     QList<QRect> rects;
     const auto close = [&](int from, int to, int y) {
-        if (y > runTop[from]) rects.append(QRect(first + from, runTop[from], to - from + 1, y - runTop[from]));
+        if (y > runTop[from])
+            rects.append(QRect(first + from, runTop[from], to - from + 1, y - runTop[from]));
     };
     for (int c : order) {
         const int y = top[static_cast<std::size_t>(c)];
@@ -110,14 +111,18 @@ void TracePlot::setPlot(const QRectF& plotArea, double xMin, double xMax, double
     update();
 }
 
-void TracePlot::setLine(const QList<QPointF>& line, const QPen& pen) { changePoints(line, {}, pen, brush_); }
+void TracePlot::setLine(const QList<QPointF>& line, const QPen& pen) {
+    changePoints(line, {}, pen, brush_);
+}
 
 void TracePlot::setArea(const QList<QPointF>& fill, const QBrush& brush, const QList<QPointF>& outline,
                         const QPen& outlinePen) {
     changePoints(outline, fill, outlinePen, brush);
 }
 
-void TracePlot::clear() { changePoints({}, {}, pen_, brush_); }
+void TracePlot::clear() {
+    changePoints({}, {}, pen_, brush_);
+}
 
 // Points added at the end of a page change only the strip from the last point drawn before them:
 // that strip is all that is painted again, not the whole plot with its background and grid.
@@ -145,7 +150,9 @@ void TracePlot::changePoints(const QList<QPointF>& line, const QList<QPointF>& f
 }
 
 // the curve may reach half a pixel beyond the plot where its edges fall between pixels
-QRectF TracePlot::boundingRect() const { return plot_.adjusted(-1, -1, 1, 1); }
+QRectF TracePlot::boundingRect() const {
+    return plot_.adjusted(-1, -1, 1, 1);
+}
 
 // relative to the plot's top left corner
 QPointF TracePlot::toPixel(const QPointF& value) const {

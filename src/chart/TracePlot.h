@@ -40,7 +40,8 @@ private:
     QPointF toPixel(const QPointF& value) const;
     QPointF toValue(const QPointF& pixel) const;
     bool nearCurve(const QPointF& pixel) const;
-    void changePoints(const QList<QPointF>& line, const QList<QPointF>& fill, const QPen& pen, const QBrush& brush);
+    void changePoints(const QList<QPointF>& line, const QList<QPointF>& fill, const QPen& pen,
+                      const QBrush& brush);
 
     QRectF plot_;
     double xMin_ = 0, xMax_ = 1, yMin_ = 0, yMax_ = 1;

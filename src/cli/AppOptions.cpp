@@ -1,15 +1,14 @@
 #include "AppOptions.h"
 
+#include <cctype>
+#include <optional>
+#include <stdexcept>
+
 #include "LocalClock.h"
 #include "MeterSource.h"
 #include "ModelProfiles.h"
 #include "PublishOptions.h"
 #include "RecordStore.h"
-
-#include <cctype>
-#include <optional>
-#include <stdexcept>
-
 #include "Scenario.h"
 
 namespace {
@@ -141,9 +140,11 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
         } else if (a == "--limit") {
             if (!needValue(i, a, value)) return r;
             const int32_t most = kRecordLimitItems.back().limit;
-            const auto limit = value == "limitless" ? std::optional<int32_t>(most) : boundedNumber(value, 1, most);
+            const auto limit =
+                value == "limitless" ? std::optional<int32_t>(most) : boundedNumber(value, 1, most);
             if (!limit) {
-                r.error = "--limit needs a number of rows from 1 to " + std::to_string(most) + ", or limitless";
+                r.error =
+                    "--limit needs a number of rows from 1 to " + std::to_string(most) + ", or limitless";
                 return r;
             }
             o.recordLimit = *limit;
@@ -198,7 +199,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             return r;
         }
     }
-    if (o.decodePath && (o.demo || o.connect)) r.error = "--decode cannot be combined with --demo or --connect";
+    if (o.decodePath && (o.demo || o.connect))
+        r.error = "--decode cannot be combined with --demo or --connect";
     if (o.reportPdf && (o.demo || o.connect || o.decodePath))
         r.error = "--report cannot be combined with --demo, --connect or --decode";
     if (o.recoverJournal && (o.demo || o.connect || o.decodePath || o.reportPdf || o.saveBytesPath))
@@ -210,12 +212,16 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (o.recordPath && !o.decodePath && !benchSources && !o.bench)
         r.error = "--record needs --decode, --meter or --subscribe: it records the readings of meters";
     if ((o.bench || benchSources) && (o.decodePath || o.demo || o.connect || o.reportPdf || o.recoverJournal))
-        r.error = "--bench, --meter and --subscribe cannot be combined with --decode, --demo, --connect, --report or --recover";
+        r.error =
+            "--bench, --meter and --subscribe cannot be combined with --decode, --demo, --connect, --report "
+            "or --recover";
     if (!recordRule.empty() && (o.bench || benchSources))
         r.error = recordRule + " applies to --decode; the bench records every reading";
-    if (!o.maths.empty() && !o.bench && !benchSources) r.error = "--math needs --bench, --meter or --subscribe";
+    if (!o.maths.empty() && !o.bench && !benchSources)
+        r.error = "--math needs --bench, --meter or --subscribe";
     if (!o.subscribeCa.empty() && o.subscriptions.empty()) r.error = "--subscribe-ca needs --subscribe URL";
-    if (o.once && !o.decodePath) r.error = "--once needs --decode: it ends a run at the first loss of the device";
+    if (o.once && !o.decodePath)
+        r.error = "--once needs --decode: it ends a run at the first loss of the device";
     if (!recordRule.empty() && !o.recordPath) r.error = recordRule + " needs --record FILE";
     if (o.recordPath && o.saveBytesPath && *o.recordPath == *o.saveBytesPath)
         r.error = "--record and --save-bytes name the same file; the table would replace the bytes";
@@ -225,14 +231,18 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
         r.error = publishError;
         r.showUsage = false;
     }
-    if (o.publish && (o.reportPdf || o.recoverJournal)) r.error = "--publish needs readings: the window or --decode";
+    if (o.publish && (o.reportPdf || o.recoverJournal))
+        r.error = "--publish needs readings: the window or --decode";
     if (r.error.empty() && o.variant) variantError(o, r.error);
     return r;
 }
 
 std::string usageText(const std::string& program) {
-    return "Usage: " + program + " [options]\n"
-           "  --model NAME        meter model: " + modelCaptionList() + " (default KR31E)\n"
+    return "Usage: " + program +
+           " [options]\n"
+           "  --model NAME        meter model: " +
+           modelCaptionList() +
+           " (default KR31E)\n"
            "  --variant           the meter uses the IF7263x variant of the digit frame\n"
            "  --port COMn=PATH    device behind COM1..COM4 (default /dev/ttyS0../dev/ttyS3); repeatable\n"
            "  --no-settings       neither use nor keep the devices and model chosen in the window\n"

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QTimer>
-
 #include <cstdlib>
 #include <iomanip>
 #include <map>
@@ -30,14 +29,18 @@ MeterState asMeterState(const BenchReading& r) {
     return s;
 }
 
-std::string text(const QString& s) { return s.toStdString(); }
+std::string text(const QString& s) {
+    return s.toStdString();
+}
 
 }  // namespace
 
 QString mathRefusal(const QString& name, const QString& expression, const BenchModel::MathAdded& added) {
     QString out = name + ": " + added.error;
     if (added.position < 0) return out;
-    out += QStringLiteral(" at character %1\n  %2\n  %3^").arg(added.position + 1).arg(expression, QString(added.position, ' '));
+    out += QStringLiteral(" at character %1\n  %2\n  %3^")
+               .arg(added.position + 1)
+               .arg(expression, QString(added.position, ' '));
     return out;
 }
 
@@ -94,18 +97,24 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
         err << name(id) << (online ? ": online\n" : ": offline\n") << std::flush;
     });
     QObject::connect(&model, &BenchModel::staleChanged, [&](int id, bool stale) {
-        if (stale && model.isOnline(id)) err << name(id) << ": no reading for " << model.staleAfterMs(id) / 1000.0 << " s\n" << std::flush;
+        if (stale && model.isOnline(id))
+            err << name(id) << ": no reading for " << model.staleAfterMs(id) / 1000.0 << " s\n" << std::flush;
     });
     for (const auto& broker : session.brokers()) {
-        QObject::connect(broker.get(), &BrokerMeterSource::connectionChanged, [&err](bool connected, const QString& why) {
-            err << "broker: " << (connected ? std::string("connected") : "not connected (" + text(why) + ")") << '\n' << std::flush;
-        });
+        QObject::connect(
+            broker.get(), &BrokerMeterSource::connectionChanged, [&err](bool connected, const QString& why) {
+                err << "broker: "
+                    << (connected ? std::string("connected") : "not connected (" + text(why) + ")") << '\n'
+                    << std::flush;
+            });
         QObject::connect(broker.get(), &BrokerMeterSource::meterDiscovered, [&](int id) {
             err << name(id) << ": found at " << text(model.channel(id)->source) << '\n' << std::flush;
         });
     }
     for (const auto& meter : session.localMeters()) {
-        QObject::connect(meter.get(), &LocalMeterSource::lost, [&err](const QString& why) { err << text(why) << '\n' << std::flush; });
+        QObject::connect(meter.get(), &LocalMeterSource::lost, [&err](const QString& why) {
+            err << text(why) << '\n' << std::flush;
+        });
     }
 
     // the math channels, each published as a meter of its own name
@@ -119,7 +128,8 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
         const std::string own = text(ch->name);
         request.clientName = request.clientName.empty() ? own : request.clientName + "-" + own;
         ExitCode refused = ExitCode::Success;
-        auto p = HeadlessPublishing::start(request, "math", own, false, [] { return !interrupted(); }, err, refused);
+        auto p = HeadlessPublishing::start(
+            request, "math", own, false, [] { return !interrupted(); }, err, refused);
         if (!p) {
             code = refused;
             QCoreApplication::exit();
@@ -149,7 +159,8 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
     for (const auto& broker : session.brokers()) broker->stop();
     if (BenchRecorder* recorder = session.recorder()) {
         if (session.finishRecording(&error)) {
-            err << *options.recordPath << ": " << recorder->rows() << (recorder->rows() == 1 ? " row" : " rows") << " written\n";
+            err << *options.recordPath << ": " << recorder->rows()
+                << (recorder->rows() == 1 ? " row" : " rows") << " written\n";
         } else {
             err << text(error) << '\n';
             code = worse(code, ExitCode::Failed);
@@ -165,29 +176,33 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
         const ChannelInfo* ch = model.channel(id);
         const ChannelStats s = model.statistics(id);
         out << text(ch->name) << '\t' << model.readingCount(id) << std::setprecision(10);
-        if (s.count > 0) out << '\t' << s.mean << '\t' << s.stddev << '\t' << s.min << '\t' << s.max;
-        else out << "\t\t\t\t";
+        if (s.count > 0)
+            out << '\t' << s.mean << '\t' << s.stddev << '\t' << s.min << '\t' << s.max;
+        else
+            out << "\t\t\t\t";
         out << '\t' << text(ch->unit) << '\n';
     }
     out.flush();
     for (const auto& meter : session.localMeters()) {
         if (meter->readings() > 0) continue;
-        err << text(meter->choice().name) << ": no reading was decoded from " << meter->choice().path << " (is "
-            << meter->choice().model << " the meter's model?)\n";
+        err << text(meter->choice().name) << ": no reading was decoded from " << meter->choice().path
+            << " (is " << meter->choice().model << " the meter's model?)\n";
         code = worse(code, ExitCode::Failed);
     }
     for (const int id : model.channelIds()) {
         const ChannelInfo* ch = model.channel(id);
-        if (ch->kind != ChannelKind::Meter || model.readingCount(id) > 0 || !ch->source.startsWith("mqtt")) continue;
+        if (ch->kind != ChannelKind::Meter || model.readingCount(id) > 0 || !ch->source.startsWith("mqtt"))
+            continue;
         err << text(ch->name) << ": announced itself on the broker but sent no reading\n";
         code = worse(code, ExitCode::Failed);
     }
     for (const auto& broker : session.brokers()) {
         if (broker->messages() > 0) continue;
-        err << "no meter published a reading on the broker" << (broker->connected() ? "" : " (not connected: " + text(broker->reason()) + ")")
-            << '\n';
+        err << "no meter published a reading on the broker"
+            << (broker->connected() ? "" : " (not connected: " + text(broker->reason()) + ")") << '\n';
         code = worse(code, ExitCode::Failed);
     }
-    for (const QString& w : session.waitingMaths()) err << "--math " << text(w) << ": its inputs were never found\n";
+    for (const QString& w : session.waitingMaths())
+        err << "--math " << text(w) << ": its inputs were never found\n";
     return code;
 }

@@ -14,10 +14,11 @@ constexpr milliseconds kWaitSlice{100};
 
 }  // namespace
 
-std::unique_ptr<HeadlessPublishing> HeadlessPublishing::start(const PublishRequest& request, const std::string& model,
+std::unique_ptr<HeadlessPublishing> HeadlessPublishing::start(const PublishRequest& request,
+                                                              const std::string& model,
                                                               const std::string& path, bool canWait,
-                                                              const WhileWaiting& whileWaiting, std::ostream& err,
-                                                              ExitCode& code) {
+                                                              const WhileWaiting& whileWaiting,
+                                                              std::ostream& err, ExitCode& code) {
     std::unique_ptr<HeadlessPublishing> p(new HeadlessPublishing(err, canWait));
     HeadlessPublishing* self = p.get();
     p->publisher_ = std::make_unique<ReadingPublisher>(
@@ -60,8 +61,8 @@ void HeadlessPublishing::stateChanged(const PublisherStatus& s) {
     } else {
         lost_ = true;
         err_ << broker << ": connection lost (" << s.reason << "); "
-             << (canWait_ ? "reading waits for the broker" : "readings wait in the queue") << ", trying again in "
-             << s.retrySeconds << " s\n";
+             << (canWait_ ? "reading waits for the broker" : "readings wait in the queue")
+             << ", trying again in " << s.retrySeconds << " s\n";
     }
     err_.flush();
 }
@@ -89,7 +90,8 @@ bool HeadlessPublishing::finish(const WhileWaiting& keepWaiting) {
     client.stop();
     s = client.status();
     std::lock_guard<std::mutex> lock(errMutex_);
-    err_ << broker << ": readings published " << s.sent << ", dropped " << s.dropped << ", not sent " << s.waiting;
+    err_ << broker << ": readings published " << s.sent << ", dropped " << s.dropped << ", not sent "
+         << s.waiting;
     if (s.refused > 0) err_ << ", refused by the broker " << s.refused << " (" << s.refusal << ")";
     err_ << '\n';
     return s.dropped == 0 && s.waiting == 0 && s.refused == 0;

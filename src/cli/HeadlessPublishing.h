@@ -26,7 +26,8 @@ public:
     // broken off.
     static std::unique_ptr<HeadlessPublishing> start(const PublishRequest& request, const std::string& model,
                                                      const std::string& path, bool canWait,
-                                                     const WhileWaiting& whileWaiting, std::ostream& err, ExitCode& code);
+                                                     const WhileWaiting& whileWaiting, std::ostream& err,
+                                                     ExitCode& code);
 
     void offer(const MeterState& reading, const LocalStamp& at) { publisher_->offer(reading, at); }
     // Sends what waits, disconnects and writes the counts; false when readings were dropped,

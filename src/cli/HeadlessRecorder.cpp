@@ -1,12 +1,12 @@
 #include "HeadlessRecorder.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QString>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "AppOptions.h"
 #include "DataFiles.h"
@@ -25,7 +25,8 @@ constexpr auto kJournalPeriod = std::chrono::milliseconds(500);
 constexpr uint64_t kBytesPerClockLook = 4096;
 }  // namespace
 
-HeadlessRecorder::HeadlessRecorder(const AppOptions& options) : path_(options.recordPath.value_or(std::string())) {
+HeadlessRecorder::HeadlessRecorder(const AppOptions& options)
+    : path_(options.recordPath.value_or(std::string())) {
     RecordStore::applyStartValues(state_);
     state_.RepeatSet = options.recordRepeat;
     state_.RecordSI = options.recordInterval.has_value();
@@ -53,8 +54,8 @@ bool HeadlessRecorder::startJournal(std::ostream& warnings, std::string* error) 
         if (error) {
             *error = "cannot record into '" + path_ + "': " + journalPath_ + " holds " +
                      std::to_string(left.rowCount) +
-                     " rows of an earlier run that were not written; write them with --recover " + journalPath_ +
-                     " OUT, or remove it";
+                     " rows of an earlier run that were not written; write them with --recover " +
+                     journalPath_ + " OUT, or remove it";
         }
         return false;
     }

@@ -12,13 +12,15 @@ bool readPublishOption(const std::vector<std::string>& args, std::size_t& i, Pub
     const std::string& a = args[i];
     if (a == kDiscoveryOption || a.rfind(std::string(kDiscoveryOption) + "=", 0) == 0) {
         p.lastCompanion = kDiscoveryOption;
-        const std::string prefix = a == kDiscoveryOption ? kDefaultDiscoveryPrefix : a.substr(a.find('=') + 1);
+        const std::string prefix =
+            a == kDiscoveryOption ? kDefaultDiscoveryPrefix : a.substr(a.find('=') + 1);
         const std::string why = prefix.empty() ? "is empty" : topicNameError(prefix, 1024);
         if (!why.empty()) error = std::string(kDiscoveryOption) + ": the prefix " + why;
         p.companions.discoveryPrefix = prefix;
         return true;
     }
-    if (a != "--publish" && a != "--publish-ca" && a != "--publish-id" && a != "--publish-every") return false;
+    if (a != "--publish" && a != "--publish-ca" && a != "--publish-id" && a != "--publish-every")
+        return false;
     if (i + 1 >= args.size()) {
         error = a + " needs a value";
         return true;
@@ -42,8 +44,10 @@ bool readPublishOption(const std::vector<std::string>& args, std::size_t& i, Pub
             error = "--publish-id needs a name without /, + or #: it " + (why.empty() ? "holds a /" : why);
     } else {
         int seconds = value.empty() || value.size() > 5 ? -1 : 0;
-        for (const char c : value) seconds = seconds >= 0 && c >= '0' && c <= '9' ? seconds * 10 + (c - '0') : -1;
-        if (seconds < 0 || seconds > 86400) error = "--publish-every needs a number of seconds from 0 to 86400";
+        for (const char c : value)
+            seconds = seconds >= 0 && c >= '0' && c <= '9' ? seconds * 10 + (c - '0') : -1;
+        if (seconds < 0 || seconds > 86400)
+            error = "--publish-every needs a number of seconds from 0 to 86400";
         p.companions.everySeconds = seconds;
     }
     return true;

@@ -1,20 +1,22 @@
 #include "RecoverRunner.h"
 
+#include <sys/stat.h>
+
 #include <QString>
 #include <ostream>
 
-#include <sys/stat.h>
-
-#include "ShownName.h"
 #include "DataFiles.h"
 #include "HeadlessRecorder.h"
 #include "JournalReader.h"
 #include "PlainFile.h"
 #include "RecordJournal.h"
+#include "ShownName.h"
 
 namespace {
 
-std::string entries(int64_t n) { return std::to_string(n) + (n == 1 ? " damaged entry" : " damaged entries"); }
+std::string entries(int64_t n) {
+    return std::to_string(n) + (n == 1 ? " damaged entry" : " damaged entries");
+}
 
 }  // namespace
 
@@ -23,8 +25,9 @@ ExitCode runRecover(const AppOptions& options, std::ostream& out, std::ostream& 
     // the journal itself, or the file a --record run was writing, whose journal is found beside it
     std::string journalPath = *options.recoverJournal;
     const std::string suffix = ".journal";
-    const bool namesJournal = journalPath.size() >= suffix.size() &&
-                              journalPath.compare(journalPath.size() - suffix.size(), suffix.size(), suffix) == 0;
+    const bool namesJournal =
+        journalPath.size() >= suffix.size() &&
+        journalPath.compare(journalPath.size() - suffix.size(), suffix.size(), suffix) == 0;
     if (!namesJournal) {
         const std::string beside = HeadlessRecorder::journalPathFor(journalPath);
         struct stat found {};
@@ -54,8 +57,10 @@ ExitCode runRecover(const AppOptions& options, std::ostream& out, std::ostream& 
         return ExitCode::Failed;
     }
     if (contents.skipped > 0)
-        err << shownName(journalPath) << ": " << entries(contents.skipped) << " skipped; the rows after them are recovered\n";
-    if (contents.torn) err << shownName(journalPath) << ": the end of the journal was cut short or damaged and is skipped\n";
+        err << shownName(journalPath) << ": " << entries(contents.skipped)
+            << " skipped; the rows after them are recovered\n";
+    if (contents.torn)
+        err << shownName(journalPath) << ": the end of the journal was cut short or damaged and is skipped\n";
     if (contents.rowCount == 0) {
         err << shownName(journalPath) << ": the journal holds no rows; nothing written\n";
         return ExitCode::Failed;

@@ -3,11 +3,11 @@
 #include <QString>
 #include <ostream>
 
-#include "ShownName.h"
 #include "CompactRows.h"
 #include "DataFiles.h"
 #include "PlainFile.h"
 #include "ReportLayout.h"
+#include "ShownName.h"
 #include "TableLock.h"
 
 TableLoader defaultTableLoader() {
@@ -48,7 +48,8 @@ ExitCode runReport(const AppOptions& options, const TableLoader& load, std::ostr
         err << shownName(PlainFile::toNative(result.error).toStdString()) << "\n";
         return ExitCode::Failed;
     }
-    out << shownName(*options.reportPdf) << ": " << result.pages << (result.pages == 1 ? " page, " : " pages, ")
-        << rows->rowCount() << (rows->rowCount() == 1 ? " row\n" : " rows\n");
+    out << shownName(*options.reportPdf) << ": " << result.pages
+        << (result.pages == 1 ? " page, " : " pages, ") << rows->rowCount()
+        << (rows->rowCount() == 1 ? " row\n" : " rows\n");
     return ExitCode::Success;
 }

@@ -51,9 +51,16 @@ struct FunctionRow {
 };
 
 constexpr FunctionRow kFunctions[] = {
-    {'B', {E::LcdV}, 1},         {'D', {E::LCDu}, 1},  {'9', {}, 0},           {'F', {}, 0},
-    {'3', {E::LCDohm}, 1},       {'2', {E::LcdRPM, E::LCDHz}, 2},              {'4', {E::LCDCS, E::LCDFS}, 2},
-    {'5', {E::LCDFm}, 1},        {'1', {E::LCDDI}, 1}, {'6', {E::LCDF}, 1},
+    {'B', {E::LcdV}, 1},
+    {'D', {E::LCDu}, 1},
+    {'9', {}, 0},
+    {'F', {}, 0},
+    {'3', {E::LCDohm}, 1},
+    {'2', {E::LcdRPM, E::LCDHz}, 2},
+    {'4', {E::LCDCS, E::LCDFS}, 2},
+    {'5', {E::LCDFm}, 1},
+    {'1', {E::LCDDI}, 1},
+    {'6', {E::LCDF}, 1},
 };
 
 constexpr std::array<E, 3> kPointElements = {E::LcdP1, E::LcdP2, E::LcdP3};
@@ -63,15 +70,19 @@ struct FlagElement {
     E element;
 };
 constexpr FlagElement kFlagElements[] = {
-    {FlagKilo, E::LCDk}, {FlagMega, E::LCDM1}, {FlagMilli, E::Lcdm},
-    {FlagMicro, E::LCDu}, {FlagAmp, E::LCDA},  {FlagNano, E::LCDn},
+    {FlagKilo, E::LCDk},  {FlagMega, E::LCDM1}, {FlagMilli, E::Lcdm},
+    {FlagMicro, E::LCDu}, {FlagAmp, E::LCDA},   {FlagNano, E::LCDn},
 };
 
 class DigitFrameDecoder {
 public:
     DigitFrameDecoder(const FrameNibbles& f, MeterState& state, LcdPanelModel& panel,
                       const ControlStates& controls, PipelineInput& out)
-        : f_(f), state_(state), panel_(panel), controls_(controls), out_(out),
+        : f_(f),
+          state_(state),
+          panel_(panel),
+          controls_(controls),
+          out_(out),
           variant_(controls.checked(IF7263x)) {}
 
     bool run(char function);
@@ -137,62 +148,62 @@ bool DigitFrameDecoder::applyMilliampere() {
 
 bool DigitFrameDecoder::applyFunction(char function) {
     switch (function) {
-    case 'B':
-        panel_.show(E::LcdV);
-        state_.UnitText = "V";
-        return applyRange(DigitTables::voltage(variant_));
-    case 'D':
-        state_.UnitText = "uA";
-        return applyRange(DigitTables::microampere());
-    case '9':
-    case 'F':
-        // The variant meter has the two current functions the other way round.
-        if ((function == '9') != variant_) return applyMilliampere();
-        state_.UnitText = "A";
-        flags_ |= FlagAmp;
-        setPoint(2);
-        return true;
-    case '3':
-        panel_.show(E::LCDohm);
-        state_.UnitText = "*";
-        return applyRange(DigitTables::resistance());
-    case '2':
-        if (!f_.bit(kModeBit) || variant_) {
-            panel_.show(E::LCDHz);
-            panel_.hide(E::LcdRPM);
-            const bool kiloFirst = controls_.checked(IFKR31D) || controls_.checked(IFKR47B);
-            return applyRange(DigitTables::hertz(kiloFirst));
-        }
-        panel_.show(E::LcdRPM);
-        panel_.hide(E::LCDHz);
-        return applyRange(DigitTables::rpm());
-    case '4': {
-        const bool celsius = f_.bit(kModeBit);
-        panel_.setVisible(E::LCDCS, celsius);
-        panel_.setVisible(E::LCDFS, !celsius);
-        state_.UnitText = celsius ? "#" : "?";
-        return true;
-    }
-    case '5':
-        panel_.show(E::LCDFm);
-        state_.UnitText = "&";
-        setPoint(3);
-        if (controls_.checked(IFKR31D)) {
+        case 'B':
+            panel_.show(E::LcdV);
+            state_.UnitText = "V";
+            return applyRange(DigitTables::voltage(variant_));
+        case 'D':
+            state_.UnitText = "uA";
+            return applyRange(DigitTables::microampere());
+        case '9':
+        case 'F':
+            // The variant meter has the two current functions the other way round.
+            if ((function == '9') != variant_) return applyMilliampere();
+            state_.UnitText = "A";
+            flags_ |= FlagAmp;
+            setPoint(2);
+            return true;
+        case '3':
             panel_.show(E::LCDohm);
-            state_.UnitText = "&*";
+            state_.UnitText = "*";
+            return applyRange(DigitTables::resistance());
+        case '2':
+            if (!f_.bit(kModeBit) || variant_) {
+                panel_.show(E::LCDHz);
+                panel_.hide(E::LcdRPM);
+                const bool kiloFirst = controls_.checked(IFKR31D) || controls_.checked(IFKR47B);
+                return applyRange(DigitTables::hertz(kiloFirst));
+            }
+            panel_.show(E::LcdRPM);
+            panel_.hide(E::LCDHz);
+            return applyRange(DigitTables::rpm());
+        case '4': {
+            const bool celsius = f_.bit(kModeBit);
+            panel_.setVisible(E::LCDCS, celsius);
+            panel_.setVisible(E::LCDFS, !celsius);
+            state_.UnitText = celsius ? "#" : "?";
+            return true;
         }
-        return true;
-    case '1':
-        panel_.show(E::LCDDI);
-        panel_.show(E::LcdV);
-        state_.UnitText = ")";
-        setPoint(1);
-        return true;
-    case '6':
-        panel_.show(E::LCDF);
-        return applyRange(DigitTables::capacitance());
-    default:
-        return true;
+        case '5':
+            panel_.show(E::LCDFm);
+            state_.UnitText = "&";
+            setPoint(3);
+            if (controls_.checked(IFKR31D)) {
+                panel_.show(E::LCDohm);
+                state_.UnitText = "&*";
+            }
+            return true;
+        case '1':
+            panel_.show(E::LCDDI);
+            panel_.show(E::LcdV);
+            state_.UnitText = ")";
+            setPoint(1);
+            return true;
+        case '6':
+            panel_.show(E::LCDF);
+            return applyRange(DigitTables::capacitance());
+        default:
+            return true;
     }
 }
 
@@ -291,7 +302,8 @@ bool decodeDigitFrame(std::string_view frameHex, MeterState& state, LcdPanelMode
         if (kNibble[static_cast<unsigned char>(frameHex[i])] == 0xFF) return false;
     }
     FrameNibbles f;
-    for (std::size_t i = 0; i < f.n.size(); ++i) f.n[i] = kNibble[static_cast<unsigned char>(frameHex[i + 1])];
+    for (std::size_t i = 0; i < f.n.size(); ++i)
+        f.n[i] = kNibble[static_cast<unsigned char>(frameHex[i + 1])];
 
     // link is alive
     panel.show(E::CONok);

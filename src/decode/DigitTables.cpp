@@ -4,7 +4,9 @@ namespace {
 
 constexpr DigitRange none{};
 
-constexpr DigitRange r(const char* unit, uint8_t flags, uint8_t point) { return DigitRange{unit, flags, point}; }
+constexpr DigitRange r(const char* unit, uint8_t flags, uint8_t point) {
+    return DigitRange{unit, flags, point};
+}
 
 // The current ranges read the same unit at every range; only the first ranges move the point.
 constexpr DigitRangeTable currentTable(const char* unit, uint8_t flags, uint8_t point0, uint8_t point1) {
@@ -35,23 +37,31 @@ constexpr DigitRangeTable kMicroampere = currentTable("uA", u | A, 3, 0);
 constexpr DigitRangeTable kMilliampere = currentTable("mA", m | A, 2, 3);
 
 constexpr DigitRangeTable kResistance = {
-    r("*", 0, 3), r("k*", k, 1), r("k*", k, 2), r("k*", k, 3), r("M*", M, 1), r("M*", M, 2),
-    none,         none,          none,          none,
+    r("*", 0, 3),  r("k*", k, 1), r("k*", k, 2), r("k*", k, 3), r("M*", M, 1),
+    r("M*", M, 2), none,          none,          none,          none,
 };
 
 constexpr DigitRangeTable kHertz = {
-    r("Hz", 0, 0),    r("kHz", k, 2), r("kHz", k, 3), r("MHz", M, 1), r("MHz", M, 2), r("MHz", M, 3),
-    none,             none,           none,           none,
+    r("Hz", 0, 0),  r("kHz", k, 2), r("kHz", k, 3), r("MHz", M, 1), r("MHz", M, 2),
+    r("MHz", M, 3), none,           none,           none,           none,
 };
 
 constexpr DigitRangeTable kHertzKiloFirst = {
-    r("kHz", k, 1),   r("kHz", k, 2), r("kHz", k, 3), r("MHz", M, 1), r("MHz", M, 2), r("MHz", M, 3),
-    none,             none,           none,           none,
+    r("kHz", k, 1), r("kHz", k, 2), r("kHz", k, 3), r("MHz", M, 1), r("MHz", M, 2),
+    r("MHz", M, 3), none,           none,           none,           none,
 };
 
 constexpr DigitRangeTable kRpm = {
-    r("kRPM", k, 2), r("kRPM", k, 3), r("MRPM", M, 1), r("MRPM", M, 2), r("MRPM", M, 3), r("MRPM", M, 0),
-    none,            none,            none,            none,
+    r("kRPM", k, 2),
+    r("kRPM", k, 3),
+    r("MRPM", M, 1),
+    r("MRPM", M, 2),
+    r("MRPM", M, 3),
+    r("MRPM", M, 0),
+    none,
+    none,
+    none,
+    none,
 };
 
 constexpr DigitRangeTable kCapacitance = {
@@ -65,13 +75,29 @@ constexpr DigitRangeTable kFrequencyOverride = kHertzKiloFirst;
 
 namespace DigitTables {
 
-const DigitRangeTable& voltage(bool variant) { return variant ? kVoltageVariant : kVoltage; }
-const DigitRangeTable& microampere() { return kMicroampere; }
-const DigitRangeTable& milliampere() { return kMilliampere; }
-const DigitRangeTable& resistance() { return kResistance; }
-const DigitRangeTable& hertz(bool kiloAtRangeZero) { return kiloAtRangeZero ? kHertzKiloFirst : kHertz; }
-const DigitRangeTable& rpm() { return kRpm; }
-const DigitRangeTable& capacitance() { return kCapacitance; }
-const DigitRangeTable& frequencyOverride() { return kFrequencyOverride; }
+const DigitRangeTable& voltage(bool variant) {
+    return variant ? kVoltageVariant : kVoltage;
+}
+const DigitRangeTable& microampere() {
+    return kMicroampere;
+}
+const DigitRangeTable& milliampere() {
+    return kMilliampere;
+}
+const DigitRangeTable& resistance() {
+    return kResistance;
+}
+const DigitRangeTable& hertz(bool kiloAtRangeZero) {
+    return kiloAtRangeZero ? kHertzKiloFirst : kHertz;
+}
+const DigitRangeTable& rpm() {
+    return kRpm;
+}
+const DigitRangeTable& capacitance() {
+    return kCapacitance;
+}
+const DigitRangeTable& frequencyOverride() {
+    return kFrequencyOverride;
+}
 
 }  // namespace DigitTables

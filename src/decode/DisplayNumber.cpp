@@ -2,7 +2,9 @@
 
 namespace {
 
-bool isDigitText(const std::string& t) { return t.size() == 1 && t[0] >= '0' && t[0] <= '9'; }
+bool isDigitText(const std::string& t) {
+    return t.size() == 1 && t[0] >= '0' && t[0] <= '9';
+}
 
 }  // namespace
 

@@ -41,6 +41,6 @@ private:
     const FrameTexts& texts_;
     const FrameFamily& family_;
     TallyCounts counts_;
-    uint64_t lastEnd_ = 0;                // line position after the latest frame that gave a reading
-    std::optional<uint64_t> piece_;       // a broken piece whose partner may still come
+    uint64_t lastEnd_ = 0;           // line position after the latest frame that gave a reading
+    std::optional<uint64_t> piece_;  // a broken piece whose partner may still come
 };

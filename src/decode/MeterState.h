@@ -9,7 +9,16 @@ enum class FrameFamily : uint8_t { None, Segment, Digit };
 // The hidden model check boxes, in the order the start-up tests them. The last one is the
 // digit-frame variant switch, which takes no part in start-up.
 enum ModelCheck : int {
-    IFKR31A, IFKR31E, IFPAX900, IF2285, IFTS510, IFKR47B, IFKR31D, IFKR31F, IFKR31G, IF7263x,
+    IFKR31A,
+    IFKR31E,
+    IFPAX900,
+    IF2285,
+    IFTS510,
+    IFKR47B,
+    IFKR31D,
+    IFKR31F,
+    IFKR31G,
+    IF7263x,
     ModelCheckCount
 };
 

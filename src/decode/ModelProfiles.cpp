@@ -7,7 +7,8 @@ const std::array<ModelProfile, 9> kProfiles = {{
     {IFKR31E, "IFKR31E", "KR31E", "KR31E Interface Program _Ver: 2.02", FrameFamily::Segment, false, nullptr},
     {IFPAX900, "IFPAX900", "PAX-900", "PAX-900 Interface Program _Ver: 2.00", FrameFamily::Segment, false,
      nullptr},
-    {IF2285, "IF2285", "22-85", "MODELO 22-85 Interface Program _Ver: 1.00", FrameFamily::Digit, false, nullptr},
+    {IF2285, "IF2285", "22-85", "MODELO 22-85 Interface Program _Ver: 1.00", FrameFamily::Digit, false,
+     nullptr},
     {IFTS510, "IFTS510", "TS510/530", "ts510/530 Interface Program _Ver: 1.00", FrameFamily::Segment, false,
      nullptr},
     {IFKR47B, "IFKR47B", "KR47B", "KR47B Interface Program _Ver: 3.04", FrameFamily::Digit, false, nullptr},
@@ -24,11 +25,17 @@ const std::array<CountRange, 3> kRanges = {{
 
 }  // namespace
 
-const std::array<ModelProfile, 9>& modelProfiles() { return kProfiles; }
+const std::array<ModelProfile, 9>& modelProfiles() {
+    return kProfiles;
+}
 
-const char* modelCheckCaption(ModelCheck m) { return m == IF7263x ? "IF7263x" : kProfiles[m].caption; }
+const char* modelCheckCaption(ModelCheck m) {
+    return m == IF7263x ? "IF7263x" : kProfiles[m].caption;
+}
 
-const char* modelCheckName(ModelCheck m) { return m == IF7263x ? "IF7263x" : kProfiles[m].checkBoxName; }
+const char* modelCheckName(ModelCheck m) {
+    return m == IF7263x ? "IF7263x" : kProfiles[m].checkBoxName;
+}
 
 std::optional<ModelCheck> modelCheckByCaption(std::string_view caption) {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };

@@ -27,9 +27,12 @@ void ReadingPace::wholeFrame(Clock::time_point now) {
 
 bool ReadingPace::stale(Clock::time_point now) const {
     switch (state_) {
-        case State::NeverConnected: return false;
-        case State::Closed: return true;
-        case State::Open: break;
+        case State::NeverConnected:
+            return false;
+        case State::Closed:
+            return true;
+        case State::Open:
+            break;
     }
     return now - last_ > quietLimit();
 }

@@ -6,8 +6,12 @@ namespace {
 
 using E = LcdElement;
 
-bool segmentOverload(const PipelineInput& in) { return in.DigitText[1] == "0" && in.DigitText[2] == "@"; }
-bool digitOverload(const PipelineInput& in) { return in.DigitText[2] == "@"; }
+bool segmentOverload(const PipelineInput& in) {
+    return in.DigitText[1] == "0" && in.DigitText[2] == "@";
+}
+bool digitOverload(const PipelineInput& in) {
+    return in.DigitText[2] == "@";
+}
 
 bool overloadOf(const PipelineInput& in) {
     return in.family == FrameFamily::Digit ? digitOverload(in) : segmentOverload(in);

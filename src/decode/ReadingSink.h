@@ -40,17 +40,39 @@ public:
     explicit ForwardingSink(ReadingSink* next = nullptr) : next_(next) {}
     void setNext(ReadingSink* next) { next_ = next; }
 
-    void redrawScale() override { if (next_) next_->redrawScale(); }
-    void movePointer(int p) override { if (next_) next_->movePointer(p); }
-    void setBarPosition(int p) override { if (next_) next_->setBarPosition(p); }
-    void beep() override { if (next_) next_->beep(); }
-    void recordReading() override { if (next_) next_->recordReading(); }
-    void showChartSeries(int i) override { if (next_) next_->showChartSeries(i); }
-    void clearChart() override { if (next_) next_->clearChart(); }
-    void setChartLeftAxis(double mx, double mn) override { if (next_) next_->setChartLeftAxis(mx, mn); }
-    void addChartPoint(int s, double y) override { if (next_) next_->addChartPoint(s, y); }
-    void followLastPage() override { if (next_) next_->followLastPage(); }
-    void traceFrame(std::string_view f) override { if (next_) next_->traceFrame(f); }
+    void redrawScale() override {
+        if (next_) next_->redrawScale();
+    }
+    void movePointer(int p) override {
+        if (next_) next_->movePointer(p);
+    }
+    void setBarPosition(int p) override {
+        if (next_) next_->setBarPosition(p);
+    }
+    void beep() override {
+        if (next_) next_->beep();
+    }
+    void recordReading() override {
+        if (next_) next_->recordReading();
+    }
+    void showChartSeries(int i) override {
+        if (next_) next_->showChartSeries(i);
+    }
+    void clearChart() override {
+        if (next_) next_->clearChart();
+    }
+    void setChartLeftAxis(double mx, double mn) override {
+        if (next_) next_->setChartLeftAxis(mx, mn);
+    }
+    void addChartPoint(int s, double y) override {
+        if (next_) next_->addChartPoint(s, y);
+    }
+    void followLastPage() override {
+        if (next_) next_->followLastPage();
+    }
+    void traceFrame(std::string_view f) override {
+        if (next_) next_->traceFrame(f);
+    }
 
 private:
     ReadingSink* next_;

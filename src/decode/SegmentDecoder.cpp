@@ -16,18 +16,30 @@ int hexValue(char c) {
 // Seven segments in the order D C G B E F A, first segment as the highest bit, to the digit text.
 const char* digitForPattern(unsigned pattern, bool thirdDigit) {
     switch (pattern) {
-        case 0b1101111: return "0";
-        case 0b0101000: return "1";
-        case 0b1011101: return "2";
-        case 0b1111001: return "3";
-        case 0b0111010: return "4";
-        case 0b1110011: return "5";
-        case 0b1110111: return "6";
-        case 0b0101001: return "7";
-        case 0b1111111: return "8";
-        case 0b1111011: return "9";
-        case 0b1000110: return thirdDigit ? "@" : "";  // the L of an overload display
-        default: return "";
+        case 0b1101111:
+            return "0";
+        case 0b0101000:
+            return "1";
+        case 0b1011101:
+            return "2";
+        case 0b1111001:
+            return "3";
+        case 0b0111010:
+            return "4";
+        case 0b1110011:
+            return "5";
+        case 0b1110111:
+            return "6";
+        case 0b0101001:
+            return "7";
+        case 0b1111111:
+            return "8";
+        case 0b1111011:
+            return "9";
+        case 0b1000110:
+            return thirdDigit ? "@" : "";  // the L of an overload display
+        default:
+            return "";
     }
 }
 
@@ -45,10 +57,10 @@ struct UnitBit {
 
 // In the order the unit text is built, so a prefix always comes before its unit.
 constexpr UnitBit kUnitBits[] = {
-    {37, E::LCDu, "u"},     {38, E::LCDn, "n"},    {39, E::LCDk, "k"},  {40, E::LCDDI, nullptr},
-    {41, E::Lcdm, "m"},     {42, E::LCDBF, "%"},   {43, E::LCDM1, "M"}, {44, E::LCDFm, nullptr},
-    {45, E::LCDF, "F"},     {46, E::LCDohm, "*"},  {47, E::LCDRec, nullptr}, {48, E::LCDHold, nullptr},
-    {49, E::LCDA, "A"},     {50, E::LcdV, "V"},    {52, E::LCDBATT, nullptr},
+    {37, E::LCDu, "u"}, {38, E::LCDn, "n"},   {39, E::LCDk, "k"},        {40, E::LCDDI, nullptr},
+    {41, E::Lcdm, "m"}, {42, E::LCDBF, "%"},  {43, E::LCDM1, "M"},       {44, E::LCDFm, nullptr},
+    {45, E::LCDF, "F"}, {46, E::LCDohm, "*"}, {47, E::LCDRec, nullptr},  {48, E::LCDHold, nullptr},
+    {49, E::LCDA, "A"}, {50, E::LcdV, "V"},   {52, E::LCDBATT, nullptr},
 };
 
 }  // namespace

@@ -1,11 +1,10 @@
 #include "LcdButton.h"
 
-#include "LcdGlyphs.h"
-
 #include <QPainter>
 #include <QPen>
-
 #include <cmath>
+
+#include "LcdGlyphs.h"
 
 namespace {
 constexpr int kBevel = 2;

@@ -1,12 +1,11 @@
 #include "LcdLabel.h"
 
-#include "LcdGlyphs.h"
-
 #include <QHash>
 #include <QImage>
 #include <QPainter>
-
 #include <cmath>
+
+#include "LcdGlyphs.h"
 
 // Transparent unless the form turns on autoFillBackground: the panel colour shows through.
 LcdLabel::LcdLabel(QWidget* parent) : QLabel(parent) {
@@ -45,7 +44,9 @@ void LcdLabel::setUnitText(bool on) {
     update();
 }
 
-QString LcdLabel::shownText() const { return unitText_ ? LcdGlyphs::unitText(text()) : text(); }
+QString LcdLabel::shownText() const {
+    return unitText_ ? LcdGlyphs::unitText(text()) : text();
+}
 
 QSize LcdLabel::sizeHint() const {
     return QSize(static_cast<int>(std::ceil(LcdGlyphs::textWidth(shownText(), glyphHeight_))),
@@ -86,7 +87,8 @@ const QImage& drawnCaption(const DrawnCaption& key) {
     image.setDevicePixelRatio(key.ratio);
     image.fill(Qt::transparent);
     QPainter p(&image);
-    LcdGlyphs::drawText(p, QPointF(0, 0), key.text, key.height, key.bold, key.italic, QColor::fromRgba(key.color));
+    LcdGlyphs::drawText(p, QPointF(0, 0), key.text, key.height, key.bold, key.italic,
+                        QColor::fromRgba(key.color));
     p.end();
     return *drawn.insert(key, image);
 }
@@ -96,7 +98,7 @@ const QImage& drawnCaption(const DrawnCaption& key) {
 void LcdLabel::paintEvent(QPaintEvent*) {
     if (text().isEmpty()) return;
     QPainter p(this);
-    const QImage& caption = drawnCaption(
-        {shownText(), size(), devicePixelRatioF(), glyphHeight_, bold_, italic_, color_.rgba()});
+    const QImage& caption =
+        drawnCaption({shownText(), size(), devicePixelRatioF(), glyphHeight_, bold_, italic_, color_.rgba()});
     p.drawImage(QPointF(0, 0), caption);
 }

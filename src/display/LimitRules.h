@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <optional>
 
-
 // Turning the text of an alarm-limit edit into a limit, and the keys those edits accept.
 namespace LimitRules {
 

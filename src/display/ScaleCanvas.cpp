@@ -25,8 +25,8 @@ constexpr int kBandRadius = 3;
 // picture; crisp like the rest of the face.
 QFont ScaleCanvas::labelFont() {
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
-                      QStringLiteral("Liberation Sans")});
+    font.setFamilies(
+        {QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setStyleStrategy(QFont::NoAntialias);
     font.setPixelSize(11);
@@ -48,8 +48,8 @@ void drawDot(QPainter& p, QPoint at, const QColor& colour, int penWidth) {
 QRect drawLabel(QPainter& p, const ScaleGeometry::Face& face, const ScaleGeometry::ScaleLabel& label,
                 int ticks, QSize picture) {
     const QString s = QString::fromLatin1(label.text);
-    const QRect box = ScaleGeometry::labelBox(face, label, ticks, p.fontMetrics().size(Qt::TextSingleLine, s),
-                                              picture);
+    const QRect box =
+        ScaleGeometry::labelBox(face, label, ticks, p.fontMetrics().size(Qt::TextSingleLine, s), picture);
     p.setPen(Qt::black);
     p.drawText(QRect(box.topLeft(), QSize(200, 100)), Qt::AlignLeft | Qt::AlignTop, s);
     return box;
@@ -102,7 +102,8 @@ void ScaleCanvas::KDsetup(const ScaleInputs& in) {
     for (int i = 0; ticks > 0 && i <= ticks; ++i) {
         const double phi = angleAt(face, i, ticks);
         if (label != labels.end() && label->tick == i) {
-            labelBoxes_.push_back(drawLabel(p, face, *label, ticks, picture_.deviceIndependentSize().toSize()));
+            labelBoxes_.push_back(
+                drawLabel(p, face, *label, ticks, picture_.deviceIndependentSize().toSize()));
             ++label;
         }
         if (hasTickDot(in, i)) drawDot(p, pointAt(face, phi, kTickRadius), kTickColour, 2);

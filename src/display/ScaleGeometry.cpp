@@ -35,7 +35,9 @@ constexpr int kSteepEndRoom = 6;
 constexpr double kCoordLimit = 32768.0;
 
 // Nearest integer, halves to the even neighbour (the default floating-point rounding mode).
-int roundEven(double value) { return static_cast<int>(std::nearbyint(value)); }
+int roundEven(double value) {
+    return static_cast<int>(std::nearbyint(value));
+}
 
 // Cuts the segment (x1,y1)-(x2,y2) to the square of +-kCoordLimit; false when nothing is left.
 bool clipToLimit(double& x1, double& y1, double& x2, double& y2) {
@@ -68,8 +70,8 @@ bool clipToLimit(double& x1, double& y1, double& x2, double& y2) {
 }
 
 const std::vector<ScaleLabel> kFrequencyLabels = {
-    {0, "-50", 5, 7},  {10, "-40", 8, 6}, {20, "-30", 10, 5}, {30, "-20", 10, 4},
-    {40, "-10", 5, 4}, {50, "0", 3, 3},   {60, "10", 8, 5},   {70, "20", 8, 5},
+    {0, "-50", 5, 7},  {10, "-40", 8, 6}, {20, "-30", 10, 5},  {30, "-20", 10, 4},
+    {40, "-10", 5, 4}, {50, "0", 3, 3},   {60, "10", 8, 5},    {70, "20", 8, 5},
     {80, "30", 9, 4},  {90, "40", 12, 9}, {100, "50", 14, 11},
 };
 const std::vector<ScaleLabel> k4000Labels = {
@@ -120,9 +122,13 @@ Face faceFor(QSize panel) {
     return f;
 }
 
-QPointF pivot(const Face& face) { return {double(face.W) / 2 + face.left, double(face.R) + face.top}; }
+QPointF pivot(const Face& face) {
+    return {double(face.W) / 2 + face.left, double(face.R) + face.top};
+}
 
-bool pivotShows(const Face& face) { return pivot(face).y() < face.bottom; }
+bool pivotShows(const Face& face) {
+    return pivot(face).y() < face.bottom;
+}
 
 double angleAt(const Face& face, double v, int steps) {
     const double degrees = steps > 0 ? double(face.sweep) / steps * v + face.start : face.start;
@@ -173,7 +179,9 @@ PointerScale pointerScale(const ScaleInputs& in, int position) {
     return {double(position), in.BarSegments * 10};
 }
 
-int tickCount(const ScaleInputs& in) { return in.FreqMode ? 100 : in.BarSegments; }
+int tickCount(const ScaleInputs& in) {
+    return in.FreqMode ? 100 : in.BarSegments;
+}
 
 const std::vector<ScaleLabel>& labelsFor(const ScaleInputs& in) {
     if (in.FreqMode) return kFrequencyLabels;

@@ -15,8 +15,7 @@ std::string toWindows1252(const std::string& utf8);
 // read as Windows-1252.
 std::string toUtf8(const char* bytes, size_t length, int codePage);
 
-inline bool isAscii(const char* bytes, size_t length)
-{
+inline bool isAscii(const char* bytes, size_t length) {
     unsigned char any = 0;
     for (size_t i = 0; i < length; ++i) any |= static_cast<unsigned char>(bytes[i]);
     return any < 0x80;

@@ -1,23 +1,21 @@
 #include "DataFileDialogs.h"
 
-#include "DataFiles.h"
-#include "TextExport.h"
-
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "DataFiles.h"
+#include "TextExport.h"
+
 namespace DataFileDialogs {
 
-void setUpOpenDialog(QFileDialog& dialog)
-{
+void setUpOpenDialog(QFileDialog& dialog) {
     dialog.setObjectName(QStringLiteral("OpenDialog1"));
     dialog.setNameFilter(DataFiles::openFilter());
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
 }
 
-void setUpSaveDialog(QFileDialog& dialog)
-{
+void setUpSaveDialog(QFileDialog& dialog) {
     dialog.setObjectName(QStringLiteral("SaveDialog2"));
     dialog.setNameFilter(DataFiles::saveFilter());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -27,8 +25,7 @@ void setUpSaveDialog(QFileDialog& dialog)
                      [&dialog](const QString& filter) { dialog.setDefaultSuffix(defaultSuffixFor(filter)); });
 }
 
-QString defaultSuffixFor(const QString& filter)
-{
+QString defaultSuffixFor(const QString& filter) {
     const qsizetype start = filter.indexOf(QLatin1String("(*."));
     if (start < 0) return QStringLiteral("xls");
     const qsizetype end = filter.indexOf(u')', start);
@@ -39,8 +36,7 @@ QString defaultSuffixFor(const QString& filter)
     return suffix;
 }
 
-void showSaveResult(QWidget* parent, const QString& title, const QString& path, const FileResult& result)
-{
+void showSaveResult(QWidget* parent, const QString& title, const QString& path, const FileResult& result) {
     if (result.status == FileResult::Cancelled) return;
     if (DataFiles::saveFormatFor(path) == DataFiles::SaveFormat::ParadoxTable) {
         if (!result.ok()) QMessageBox::critical(parent, title, result.error);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FileOperation.h"
-
 #include <QString>
+
+#include "FileOperation.h"
 
 class QFileDialog;
 class QWidget;

@@ -1,53 +1,52 @@
 #include "DataFiles.h"
 
+#include <QFileInfo>
+
 #include "CsvExport.h"
 #include "TextExport.h"
 
-#include <QFileInfo>
-
 namespace DataFiles {
 
-QString extensionOf(const QString& path)
-{
+QString extensionOf(const QString& path) {
     const qsizetype nameStart =
         std::max({path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'), path.lastIndexOf(u':')}) + 1;
     const qsizetype dot = path.lastIndexOf(u'.');
     return dot >= nameStart ? path.mid(dot) : QString();
 }
 
-SaveFormat saveFormatFor(const QString& path)
-{
+SaveFormat saveFormatFor(const QString& path) {
     const QString extension = extensionOf(path);
     if (extension == QLatin1String(".db")) return SaveFormat::ParadoxTable;
     if (extension.compare(QLatin1String(".csv"), Qt::CaseInsensitive) == 0) return SaveFormat::Csv;
     return SaveFormat::Text;
 }
 
-QString withDefaultExtension(const QString& path, const QString& extension)
-{
+QString withDefaultExtension(const QString& path, const QString& extension) {
     if (path.isEmpty() || !extensionOf(path).isEmpty()) return path;
     return path + u'.' + extension;
 }
 
-FileResult save(const QString& path, const RecordSource& rows, const FileProgress& progress)
-{
+FileResult save(const QString& path, const RecordSource& rows, const FileProgress& progress) {
     switch (saveFormatFor(path)) {
-    case SaveFormat::ParadoxTable: return ParadoxTable::write(path, rows, progress);
-    case SaveFormat::Csv: return CsvExport::write(path, rows, progress);
-    case SaveFormat::Text: break;
+        case SaveFormat::ParadoxTable:
+            return ParadoxTable::write(path, rows, progress);
+        case SaveFormat::Csv:
+            return CsvExport::write(path, rows, progress);
+        case SaveFormat::Text:
+            break;
     }
     return TextExport::write(path, rows, progress);
 }
 
 FileResult openTable(const QString& path, TableLock& lock, const ParadoxTable::RowSink& sink,
-                     const FileProgress& progress, bool createWhenMissing)
-{
+                     const FileProgress& progress, bool createWhenMissing) {
     if (createWhenMissing && !QFileInfo::exists(path)) {
         const FileResult created = ParadoxTable::createEmpty(path);
         if (!created.ok()) return created;
     }
-    const bool alreadyHeld = lock.isLocked() && QFileInfo::exists(path)
-        && QFileInfo(lock.path()).canonicalFilePath() == QFileInfo(path).canonicalFilePath();
+    const bool alreadyHeld =
+        lock.isLocked() && QFileInfo::exists(path) &&
+        QFileInfo(lock.path()).canonicalFilePath() == QFileInfo(path).canonicalFilePath();
     TableLock fresh;
     if (!alreadyHeld) {
         QString error;
@@ -58,12 +57,14 @@ FileResult openTable(const QString& path, TableLock& lock, const ParadoxTable::R
     return result;
 }
 
-QString openFilter() { return QStringLiteral("access data files (*.DB *.db *.Db *.dB);;All files (*)"); }
+QString openFilter() {
+    return QStringLiteral("access data files (*.DB *.db *.Db *.dB);;All files (*)");
+}
 
-QString saveFilter()
-{
-    return QStringLiteral("Excel File(*.xls);;DB File(*.db);;Txt File(*.txt);;All File(*);;"
-                          "CSV with date and time (*.csv)");
+QString saveFilter() {
+    return QStringLiteral(
+        "Excel File(*.xls);;DB File(*.db);;Txt File(*.txt);;All File(*);;"
+        "CSV with date and time (*.csv)");
 }
 
 }  // namespace DataFiles

@@ -1,11 +1,11 @@
 #pragma once
 
+#include <QString>
+
 #include "FileOperation.h"
 #include "ParadoxTable.h"
 #include "RecordRow.h"
 #include "TableLock.h"
-
-#include <QString>
 
 // Which file Save writes, decided from the name the user chose, and the dialogs' filters.
 namespace DataFiles {

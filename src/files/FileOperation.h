@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 
@@ -18,15 +17,13 @@ struct FileResult {
     int64_t rows = 0;  // rows read or written
 
     bool ok() const { return status == Ok; }
-    static FileResult failed(const QString& text)
-    {
+    static FileResult failed(const QString& text) {
         FileResult r;
         r.status = Failed;
         r.error = text;
         return r;
     }
-    static FileResult cancelled()
-    {
+    static FileResult cancelled() {
         FileResult r;
         r.status = Cancelled;
         return r;
@@ -37,12 +34,9 @@ struct FileResult {
 class ProgressTicker {
 public:
     ProgressTicker(const FileProgress& progress, int64_t total, int64_t stride = 1 << 15)
-        : progress_(progress), total_(total), stride_(stride), next_(stride)
-    {
-    }
+        : progress_(progress), total_(total), stride_(stride), next_(stride) {}
     // False when the user cancelled.
-    bool tick(int64_t done)
-    {
+    bool tick(int64_t done) {
         if (done < next_ || !progress_) return true;
         next_ = done + stride_;
         return progress_(done, total_);

@@ -1,7 +1,6 @@
 #include "FileProgressDialog.h"
 
 #include <QProgressDialog>
-
 #include <algorithm>
 
 namespace {
@@ -9,8 +8,7 @@ constexpr int kSteps = 1000;
 }
 
 FileProgressDialog::FileProgressDialog(const QString& label, QWidget* parent)
-    : dialog_(std::make_unique<QProgressDialog>(label, QProgressDialog::tr("Cancel"), 0, kSteps, parent))
-{
+    : dialog_(std::make_unique<QProgressDialog>(label, QProgressDialog::tr("Cancel"), 0, kSteps, parent)) {
     dialog_->setObjectName(QStringLiteral("FileProgress"));
     dialog_->setWindowModality(Qt::WindowModal);
     dialog_->setMinimumDuration(500);
@@ -21,8 +19,7 @@ FileProgressDialog::FileProgressDialog(const QString& label, QWidget* parent)
 
 FileProgressDialog::~FileProgressDialog() = default;
 
-FileProgress FileProgressDialog::callback()
-{
+FileProgress FileProgressDialog::callback() {
     QProgressDialog* dialog = dialog_.get();
     return [dialog](int64_t done, int64_t total) {
         if (dialog->wasCanceled()) return false;

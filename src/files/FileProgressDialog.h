@@ -1,9 +1,9 @@
 #pragma once
 
-#include "FileOperation.h"
-
 #include <QString>
 #include <memory>
+
+#include "FileOperation.h"
 
 class QProgressDialog;
 class QWidget;

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "FileOperation.h"
-#include "RecordRow.h"
-
 #include <QByteArray>
 #include <QString>
-
 #include <functional>
+
+#include "FileOperation.h"
+#include "RecordRow.h"
 
 // Paradox table files (.DB) with the record layout: the record table, Open and the Paradox copy
 // of Save.

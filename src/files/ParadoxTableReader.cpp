@@ -1,22 +1,24 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <cmath>
+#include <vector>
+
 #include "CodePage.h"
 #include "ParadoxFormat.h"
 #include "ParadoxTable.h"
 #include "PlainFile.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-
-#include <cmath>
-#include <fcntl.h>
-#include <unistd.h>
-#include <vector>
-
 using namespace ParadoxFormat;
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("ParadoxTable", text); }
+QString tr(const char* text) {
+    return QCoreApplication::translate("ParadoxTable", text);
+}
 
 // Random access to the bytes of a table; every read is checked against the end.
 class ByteSource {
@@ -30,8 +32,7 @@ class MemorySource : public ByteSource {
 public:
     explicit MemorySource(const QByteArray& bytes) : bytes_(bytes) {}
     int64_t size() const override { return bytes_.size(); }
-    bool read(int64_t offset, uint8_t* to, int64_t length) override
-    {
+    bool read(int64_t offset, uint8_t* to, int64_t length) override {
         if (offset < 0 || length < 0 || offset > size() || length > size() - offset) return false;
         std::memcpy(to, bytes_.constData() + offset, size_t(length));
         return true;
@@ -45,8 +46,7 @@ class FileSource : public ByteSource {
 public:
     explicit FileSource(QFile& file) : file_(file), size_(file.size()) {}
     int64_t size() const override { return size_; }
-    bool read(int64_t offset, uint8_t* to, int64_t length) override
-    {
+    bool read(int64_t offset, uint8_t* to, int64_t length) override {
         if (offset < 0 || length < 0 || offset > size_ || length > size_ - offset) return false;
         return file_.seek(offset) && file_.read(reinterpret_cast<char*>(to), length) == length;
     }
@@ -81,44 +81,65 @@ struct Table {
 };
 
 // The width a field of this type takes in a row, or 0 for a type that never appears in tables.
-int typeWidth(uint8_t type, int declared)
-{
+int typeWidth(uint8_t type, int declared) {
     switch (type) {
-    case Alpha: return declared;
-    case Date: case Long: case Time: case AutoInc: return 4;
-    case Short: return 2;
-    case Currency: case Number: case Timestamp: return 8;
-    case Logical: return 1;
-    case Bcd: return 17;
-    case 0x0C: case 0x0D: case 0x0E: case 0x0F: case 0x10: case 0x18: return declared;  // blobs, bytes
-    default: return 0;
+        case Alpha:
+            return declared;
+        case Date:
+        case Long:
+        case Time:
+        case AutoInc:
+            return 4;
+        case Short:
+            return 2;
+        case Currency:
+        case Number:
+        case Timestamp:
+            return 8;
+        case Logical:
+            return 1;
+        case Bcd:
+            return 17;
+        case 0x0C:
+        case 0x0D:
+        case 0x0E:
+        case 0x0F:
+        case 0x10:
+        case 0x18:
+            return declared;  // blobs, bytes
+        default:
+            return 0;
     }
 }
 
-bool isNumeric(uint8_t type) { return type == Short || type == Long || type == AutoInc || type == Number || type == Currency; }
+bool isNumeric(uint8_t type) {
+    return type == Short || type == Long || type == AutoInc || type == Number || type == Currency;
+}
 
-bool roleAccepts(int role, uint8_t type)
-{
+bool roleAccepts(int role, uint8_t type) {
     switch (role) {
-    case RoleNo:
-    case RoleNval: return isNumeric(type);
-    case RoleTime: return type == Time || type == Timestamp;
-    default: return type == Alpha;
+        case RoleNo:
+        case RoleNval:
+            return isNumeric(type);
+        case RoleTime:
+            return type == Time || type == Timestamp;
+        default:
+            return type == Alpha;
     }
 }
 
-bool sameName(const QByteArray& a, const char* b)
-{
+bool sameName(const QByteArray& a, const char* b) {
     return a.compare(QByteArray(b), Qt::CaseInsensitive) == 0;
 }
 
 // A reason a table cannot be read.
-Failure problem(const QString& text) { return Failure{text.toStdString()}; }
+Failure problem(const QString& text) {
+    return Failure{text.toStdString()};
+}
 
 // Checks the header and the chain of data blocks: the table's layout, or the reason it cannot be
 // read.
-Result<Table> parse(ByteSource& src)
-{
+Result<Table> parse(ByteSource& src) {
     Table t;
     const int64_t fileSize = src.size();
     if (fileSize == 0) return problem(tr("the file is empty."));
@@ -130,8 +151,8 @@ Result<Table> parse(ByteSource& src)
     const int version = fixed[VersionId];
     const int blockK = fixed[BlockSizeK];
     const int fileType = fixed[FileType];
-    const bool knownBlockSize = blockK == 1 || blockK == 2 || blockK == 3 || blockK == 4 || blockK == 8
-                                || blockK == 16 || blockK == 32;
+    const bool knownBlockSize = blockK == 1 || blockK == 2 || blockK == 3 || blockK == 4 || blockK == 8 ||
+                                blockK == 16 || blockK == 32;
     if (version < 3 || version > Level7VersionId || !knownBlockSize || fileType > 8)
         return problem(tr("the file is not a Paradox table."));
     if (fileType != 0 && fileType != 2) return problem(tr("the file is a Paradox index, not a table."));
@@ -139,7 +160,8 @@ Result<Table> parse(ByteSource& src)
     const bool dataHeader = version >= FirstDataHeaderVersion;
     const uint32_t encryption1 = u32le(fixed + Encryption1);
     const uint32_t encryption2 = dataHeader ? u32le(fixed + Encryption2) : 0;
-    if ((encryption1 != 0 && encryption1 != NoEncryption) || (encryption1 == NoEncryption && encryption2 != 0))
+    if ((encryption1 != 0 && encryption1 != NoEncryption) ||
+        (encryption1 == NoEncryption && encryption2 != 0))
         return problem(tr("the table is protected by a password."));
 
     t.recordSize = u16le(fixed + RecordSize);
@@ -150,8 +172,8 @@ Result<Table> parse(ByteSource& src)
     const int numFields = u16le(fixed + NumFields);
     const int fieldInfo = dataHeader ? DataHeaderEnd : CommonHeaderEnd;
     if (t.headerSize > fileSize) return problem(tr("the file is truncated."));
-    if (numFields < 1 || numFields > 255 || t.recordSize < 1 || t.recordSize > t.blockSize - BlockHeaderSize
-        || t.headerSize < fieldInfo + numFields * 2)
+    if (numFields < 1 || numFields > 255 || t.recordSize < 1 ||
+        t.recordSize > t.blockSize - BlockHeaderSize || t.headerSize < fieldInfo + numFields * 2)
         return problem(tr("the table header is damaged."));
 
     std::vector<uint8_t> header(static_cast<size_t>(t.headerSize));
@@ -219,27 +241,26 @@ Result<Table> parse(ByteSource& src)
     return t;
 }
 
-int32_t readInteger(const uint8_t* p, uint8_t type)
-{
+int32_t readInteger(const uint8_t* p, uint8_t type) {
     switch (type) {
-    case Short: return getInt16(p);
-    case Long:
-    case AutoInc: return getInt32(p);
-    default: {
-        const double v = getDouble(p);
-        if (!(v > -2147483648.0 && v < 2147483647.0)) return 0;  // NaN or beyond: not a row number
-        return int32_t(std::lround(v));
-    }
+        case Short:
+            return getInt16(p);
+        case Long:
+        case AutoInc:
+            return getInt32(p);
+        default: {
+            const double v = getDouble(p);
+            if (!(v > -2147483648.0 && v < 2147483647.0)) return 0;  // NaN or beyond: not a row number
+            return int32_t(std::lround(v));
+        }
     }
 }
 
-double readNumber(const uint8_t* p, uint8_t type)
-{
+double readNumber(const uint8_t* p, uint8_t type) {
     return (type == Number || type == Currency) ? getDouble(p) : double(readInteger(p, type));
 }
 
-int32_t readTimeOfDay(const uint8_t* p, uint8_t type)
-{
+int32_t readTimeOfDay(const uint8_t* p, uint8_t type) {
     constexpr int64_t day = 86400000;
     if (type == Time) return int32_t(((int64_t(getInt32(p)) % day) + day) % day);
     const double v = getDouble(p);  // timestamp: milliseconds since the start of year 1
@@ -248,8 +269,7 @@ int32_t readTimeOfDay(const uint8_t* p, uint8_t type)
     return int32_t(ms);
 }
 
-void readAlpha(const uint8_t* p, int width, int codePage, std::string& to)
-{
+void readAlpha(const uint8_t* p, int width, int codePage, std::string& to) {
     const char* s = reinterpret_cast<const char*>(p);
     size_t length = 0;
     while (length < size_t(width) && s[length] != 0) ++length;
@@ -260,8 +280,7 @@ void readAlpha(const uint8_t* p, int width, int codePage, std::string& to)
 }
 
 FileResult readFrom(ByteSource& src, const QString& name, const ParadoxTable::RowSink& sink,
-                    const FileProgress& progress)
-{
+                    const FileProgress& progress) {
     const Result<Table> parsed = parse(src);
     if (!parsed)
         return FileResult::failed(tr("Cannot open %1: %2").arg(name, QString::fromStdString(parsed.error())));
@@ -300,8 +319,7 @@ FileResult readFrom(ByteSource& src, const QString& name, const ParadoxTable::Ro
 
 namespace ParadoxTable {
 
-FileResult read(const QString& path, const RowSink& sink, const FileProgress& progress)
-{
+FileResult read(const QString& path, const RowSink& sink, const FileProgress& progress) {
     const QString name = QDir::toNativeSeparators(path);
     const Result<int> opened = PlainFile::open(PlainFile::toNative(path).toStdString(), O_RDONLY, 0);
     if (!opened)
@@ -316,8 +334,7 @@ FileResult read(const QString& path, const RowSink& sink, const FileProgress& pr
     return readFrom(src, name, sink, progress);
 }
 
-FileResult readBytes(const QByteArray& bytes, const RowSink& sink, const FileProgress& progress)
-{
+FileResult readBytes(const QByteArray& bytes, const RowSink& sink, const FileProgress& progress) {
     MemorySource src(bytes);
     return readFrom(src, tr("the table"), sink, progress);
 }

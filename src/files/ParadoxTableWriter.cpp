@@ -1,22 +1,23 @@
-#include "CodePage.h"
-#include "ParadoxFormat.h"
-#include "ParadoxTable.h"
-#include "SaveBesideFile.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-
 #include <algorithm>
 #include <ctime>
 #include <optional>
 #include <vector>
 
+#include "CodePage.h"
+#include "ParadoxFormat.h"
+#include "ParadoxTable.h"
+#include "SaveBesideFile.h"
+
 using namespace ParadoxFormat;
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("ParadoxTable", text); }
+QString tr(const char* text) {
+    return QCoreApplication::translate("ParadoxTable", text);
+}
 
 struct FieldDef {
     const char* name;
@@ -24,9 +25,8 @@ struct FieldDef {
     int width;
 };
 
-std::vector<FieldDef> fieldsFor(const ParadoxTable::Widths& w)
-{
-    return {{"no", Long, 4},          {"time", Time, 4},      {"DC/AC", Alpha, w.dcAc},
+std::vector<FieldDef> fieldsFor(const ParadoxTable::Widths& w) {
+    return {{"no", Long, 4},           {"time", Time, 4},       {"DC/AC", Alpha, w.dcAc},
             {"value", Alpha, w.value}, {"unit", Alpha, w.unit}, {"Auto", Alpha, w.autoText},
             {"Nval", Number, 8}};
 }
@@ -34,11 +34,12 @@ std::vector<FieldDef> fieldsFor(const ParadoxTable::Widths& w)
 constexpr int kBlockSizesK[] = {4, 16, 32};
 constexpr int kMaxAlphaWidth = 255;
 
-int64_t rowsPerBlock(int blockK, int recordSize) { return (blockK * 1024 - BlockHeaderSize) / recordSize; }
+int64_t rowsPerBlock(int blockK, int recordSize) {
+    return (blockK * 1024 - BlockHeaderSize) / recordSize;
+}
 
 // The smallest block size whose 65,535 blocks hold `rows`, or 0 when none does.
-int blockSizeKFor(int64_t rows, int recordSize)
-{
+int blockSizeKFor(int64_t rows, int recordSize) {
     for (int k : kBlockSizesK) {
         if (rows <= rowsPerBlock(k, recordSize) * MaxBlockNumber) return k;
     }
@@ -46,8 +47,7 @@ int blockSizeKFor(int64_t rows, int recordSize)
 }
 
 QByteArray headerBlock(const std::vector<FieldDef>& fields, int recordSize, int blockK, int64_t rows,
-                       int blocks, const QString& path)
-{
+                       int blocks, const QString& path) {
     const int n = int(fields.size());
     int namesLength = 0;
     for (const FieldDef& f : fields) namesLength += int(std::strlen(f.name)) + 1;
@@ -93,8 +93,8 @@ QByteArray headerBlock(const std::vector<FieldDef>& fields, int recordSize, int 
         *p++ = uint8_t(f.width);
     }
     p += 4 + 4 * n;  // table name pointer and field name pointers: meaningful only in memory
-    const std::string tableName =
-        CodePage::toWindows1252(QFileInfo(path).completeBaseName().toStdString()).substr(0, Level7TableNameLength - 1);
+    const std::string tableName = CodePage::toWindows1252(QFileInfo(path).completeBaseName().toStdString())
+                                      .substr(0, Level7TableNameLength - 1);
     std::memcpy(p, tableName.data(), tableName.size());
     p += Level7TableNameLength;
     for (const FieldDef& f : fields) {
@@ -108,8 +108,7 @@ QByteArray headerBlock(const std::vector<FieldDef>& fields, int recordSize, int 
 }
 
 // Copies a text into an alpha field, blank-padded with zero bytes. False when it is too long.
-bool putAlpha(uint8_t* field, int width, const std::string& text)
-{
+bool putAlpha(uint8_t* field, int width, const std::string& text) {
     std::memset(field, 0, size_t(width));
     if (CodePage::isAscii(text.data(), text.size())) {
         if (text.size() > size_t(width)) return false;
@@ -122,13 +121,12 @@ bool putAlpha(uint8_t* field, int width, const std::string& text)
     return true;
 }
 
-int encodedLength(const std::string& text)
-{
-    return int(CodePage::isAscii(text.data(), text.size()) ? text.size() : CodePage::toWindows1252(text).size());
+int encodedLength(const std::string& text) {
+    return int(CodePage::isAscii(text.data(), text.size()) ? text.size()
+                                                           : CodePage::toWindows1252(text).size());
 }
 
-bool putRow(uint8_t* p, const ParadoxTable::Widths& w, const RecordRow& row)
-{
+bool putRow(uint8_t* p, const ParadoxTable::Widths& w, const RecordRow& row) {
     putInt32(p, row.no);
     putInt32(p + 4, row.timeMs);
     p += 8;
@@ -147,8 +145,7 @@ bool putRow(uint8_t* p, const ParadoxTable::Widths& w, const RecordRow& row)
 // One pass over the rows with fixed widths: the outcome, or nothing when a row does not fit (and
 // nothing was written at the target).
 std::optional<FileResult> writeWith(const QString& path, const RecordSource& rows,
-                                    const ParadoxTable::Widths& widths, const FileProgress& progress)
-{
+                                    const ParadoxTable::Widths& widths, const FileProgress& progress) {
     const std::vector<FieldDef> fields = fieldsFor(widths);
     const int recSize = ParadoxTable::recordSize(widths);
     const int64_t total = rows.rowCount();
@@ -212,15 +209,15 @@ std::optional<FileResult> writeWith(const QString& path, const RecordSource& row
 
 namespace ParadoxTable {
 
-int recordSize(const Widths& w) { return 4 + 4 + w.dcAc + w.value + w.unit + w.autoText + 8; }
+int recordSize(const Widths& w) {
+    return 4 + 4 + w.dcAc + w.value + w.unit + w.autoText + 8;
+}
 
-int64_t capacity(const Widths& widths)
-{
+int64_t capacity(const Widths& widths) {
     return rowsPerBlock(kBlockSizesK[std::size(kBlockSizesK) - 1], recordSize(widths)) * MaxBlockNumber;
 }
 
-FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress)
-{
+FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress) {
     Widths widths;
     if (const std::optional<FileResult> done = writeWith(path, rows, widths, progress)) return *done;
 
@@ -233,17 +230,17 @@ FileResult write(const QString& path, const RecordSource& rows, const FileProgre
         widths.autoText = std::max(widths.autoText, encodedLength(row.autoText));
     }
     if (std::max({widths.dcAc, widths.value, widths.unit, widths.autoText}) > kMaxAlphaWidth) {
-        return FileResult::failed(tr("A text of the rows is longer than the %1 characters a table field holds. "
-                                     "Nothing was written to %2.")
-                                      .arg(kMaxAlphaWidth)
-                                      .arg(QDir::toNativeSeparators(path)));
+        return FileResult::failed(
+            tr("A text of the rows is longer than the %1 characters a table field holds. "
+               "Nothing was written to %2.")
+                .arg(kMaxAlphaWidth)
+                .arg(QDir::toNativeSeparators(path)));
     }
     // every text fits the widened fields
     return writeWith(path, rows, widths, progress).value_or(FileResult());
 }
 
-FileResult createEmpty(const QString& path)
-{
+FileResult createEmpty(const QString& path) {
     struct NoRows : RecordSource {
         int64_t rowCount() const override { return 0; }
         RecordRow row(int64_t) const override { return {}; }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "FileOperation.h"
-#include "TableLock.h"
-
 #include <QString>
 #include <string>
+
+#include "FileOperation.h"
+#include "TableLock.h"
 
 class RecordStore;
 class RecordTable;

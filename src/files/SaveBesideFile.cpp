@@ -1,38 +1,35 @@
 #include "SaveBesideFile.h"
 
-#include "PlainFile.h"
-
-#include <QRandomGenerator>
-
-#include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QRandomGenerator>
+#include <algorithm>
+#include <cerrno>
+
+#include "PlainFile.h"
+
 SaveBesideFile::SaveBesideFile(const QString& path)
-    : target_(QByteArray::fromStdString(PlainFile::resolved(PlainFile::toNative(path).toStdString())))
-{
+    : target_(QByteArray::fromStdString(PlainFile::resolved(PlainFile::toNative(path).toStdString()))) {}
+
+SaveBesideFile::~SaveBesideFile() {
+    cancelWriting();
 }
 
-SaveBesideFile::~SaveBesideFile() { cancelWriting(); }
-
-bool SaveBesideFile::fail(int error)
-{
+bool SaveBesideFile::fail(int error) {
     setErrorString(QString::fromStdString(PlainFile::reason(error)));
     return false;
 }
 
-bool SaveBesideFile::refuseTarget()
-{
+bool SaveBesideFile::refuseTarget() {
     const std::string refused = PlainFile::refusal(target_.toStdString());
     if (refused.empty()) return false;
     setErrorString(QString::fromStdString(refused));
     return true;
 }
 
-bool SaveBesideFile::open(OpenMode mode)
-{
+bool SaveBesideFile::open(OpenMode mode) {
     if (fd_ >= 0 || (mode & ReadOnly) || !(mode & WriteOnly)) return false;
     if (refuseTarget()) return false;
     const qsizetype slash = target_.lastIndexOf('/');
@@ -47,7 +44,8 @@ bool SaveBesideFile::open(OpenMode mode)
     qsizetype keep = std::min(name.size(), most - 9);
     while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
     for (int attempt = 0; fd_ < 0; ++attempt) {
-        temp_ = folder + '.' + name.left(keep) + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        temp_ = folder + '.' + name.left(keep) + '.' +
+                QByteArray::number(QRandomGenerator::global()->generate(), 36);
         fd_ = ::open(temp_.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && (errno != EEXIST || attempt > 100)) return fail(errno);
     }
@@ -56,18 +54,20 @@ bool SaveBesideFile::open(OpenMode mode)
     return QIODevice::open(mode | Unbuffered);
 }
 
-bool SaveBesideFile::seek(qint64 pos)
-{
+bool SaveBesideFile::seek(qint64 pos) {
     if (fd_ < 0 || ::lseek(fd_, pos, SEEK_SET) < 0) return false;
     return QIODevice::seek(pos);
 }
 
-QString SaveBesideFile::writtenPath() const { return fd_ < 0 ? QString() : PlainFile::fromNative(temp_); }
+QString SaveBesideFile::writtenPath() const {
+    return fd_ < 0 ? QString() : PlainFile::fromNative(temp_);
+}
 
-qint64 SaveBesideFile::readData(char*, qint64) { return -1; }
+qint64 SaveBesideFile::readData(char*, qint64) {
+    return -1;
+}
 
-qint64 SaveBesideFile::writeData(const char* data, qint64 size)
-{
+qint64 SaveBesideFile::writeData(const char* data, qint64 size) {
     qint64 done = 0;
     while (done < size) {
         const ssize_t n = ::write(fd_, data + done, static_cast<size_t>(size - done));
@@ -83,8 +83,7 @@ qint64 SaveBesideFile::writeData(const char* data, qint64 size)
     return done;
 }
 
-bool SaveBesideFile::commit()
-{
+bool SaveBesideFile::commit() {
     if (fd_ < 0) return false;
     const int fd = fd_;
     fd_ = -1;
@@ -97,8 +96,7 @@ bool SaveBesideFile::commit()
     return ok;
 }
 
-void SaveBesideFile::cancelWriting()
-{
+void SaveBesideFile::cancelWriting() {
     if (fd_ < 0) return;
     ::close(fd_);
     fd_ = -1;

@@ -1,26 +1,26 @@
 #include "TableLock.h"
 
-#include "PlainFile.h"
-
-#include <QCoreApplication>
-#include <QDir>
-
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-TableLock::~TableLock() { unlock(); }
+#include <QCoreApplication>
+#include <QDir>
+#include <cerrno>
+#include <cstring>
 
-TableLock::TableLock(TableLock&& other) noexcept : fd_(other.fd_), path_(other.path_)
-{
+#include "PlainFile.h"
+
+TableLock::~TableLock() {
+    unlock();
+}
+
+TableLock::TableLock(TableLock&& other) noexcept : fd_(other.fd_), path_(other.path_) {
     other.fd_ = -1;
     other.path_.clear();
 }
 
-TableLock& TableLock::operator=(TableLock&& other) noexcept
-{
+TableLock& TableLock::operator=(TableLock&& other) noexcept {
     if (this != &other) {
         unlock();
         fd_ = other.fd_;
@@ -31,8 +31,7 @@ TableLock& TableLock::operator=(TableLock&& other) noexcept
     return *this;
 }
 
-bool TableLock::lock(const QString& path, QString* error)
-{
+bool TableLock::lock(const QString& path, QString* error) {
     unlock();
     auto fail = [&](const QString& text) {
         if (error) *error = text;
@@ -54,7 +53,9 @@ bool TableLock::lock(const QString& path, QString* error)
         const int why = errno;
         ::close(fd);
         if (why == EWOULDBLOCK)
-            return fail(QCoreApplication::translate("TableLock", "Cannot open %1: the table is in use by another program.").arg(name));
+            return fail(QCoreApplication::translate("TableLock",
+                                                    "Cannot open %1: the table is in use by another program.")
+                            .arg(name));
         return fail(QCoreApplication::translate("TableLock", "Cannot lock %1: %2")
                         .arg(name, QString::fromStdString(PlainFile::reason(why))));
     }
@@ -63,8 +64,7 @@ bool TableLock::lock(const QString& path, QString* error)
     return true;
 }
 
-void TableLock::unlock()
-{
+void TableLock::unlock() {
     if (fd_ >= 0) {
         ::flock(fd_, LOCK_UN);
         ::close(fd_);
@@ -73,8 +73,7 @@ void TableLock::unlock()
     path_.clear();
 }
 
-bool TableLock::isHeldElsewhere(const QString& path)
-{
+bool TableLock::isHeldElsewhere(const QString& path) {
     const Result<int> opened = PlainFile::open(PlainFile::toNative(path).toStdString(), O_RDONLY, 0);
     if (!opened) return false;
     const int fd = opened.value();

@@ -1,23 +1,23 @@
 #include "TextExport.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QStringConverter>
+#include <charconv>
+
 #include "CodePage.h"
 #include "SaveBesideFile.h"
 #include "TimeOfDayFormat.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QStringConverter>
-
-#include <charconv>
-
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("TextExport", text); }
+QString tr(const char* text) {
+    return QCoreApplication::translate("TextExport", text);
+}
 
 constexpr size_t kFlushSize = 1 << 20;
 
-bool systemIsUtf8()
-{
+bool systemIsUtf8() {
     const char* name = QStringConverter::nameForEncoding(QStringConverter::System);
     return name && QByteArray(name).compare("UTF-8", Qt::CaseInsensitive) == 0;
 }
@@ -26,11 +26,12 @@ bool systemIsUtf8()
 
 namespace TextExport {
 
-QByteArray headerLine() { return QByteArrayLiteral("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n"); }
+QByteArray headerLine() {
+    return QByteArrayLiteral("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n");
+}
 
 FileResult writeRows(const QString& path, const RecordSource& rows, const FileProgress& progress,
-                     std::string_view header, const RowFormatter& appendRow)
-{
+                     std::string_view header, const RowFormatter& appendRow) {
     const QString name = QDir::toNativeSeparators(path);
     SaveBesideFile file(path);
     auto failure = [&](const QString& why) {
@@ -51,7 +52,8 @@ FileResult writeRows(const QString& path, const RecordSource& rows, const FilePr
     for (int64_t i = 0; i < total; ++i) {
         appendRow(out, rows.row(i));
         if (out.size() >= kFlushSize) {
-            if (file.write(out.data(), qint64(out.size())) != qint64(out.size())) return failure(file.errorString());
+            if (file.write(out.data(), qint64(out.size())) != qint64(out.size()))
+                return failure(file.errorString());
             out.clear();
         }
         if (!ticker.tick(i + 1)) {
@@ -68,8 +70,7 @@ FileResult writeRows(const QString& path, const RecordSource& rows, const FilePr
 }
 
 FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress,
-                 const QLocale& locale)
-{
+                 const QLocale& locale) {
     const TimeOfDayFormat timeFormat(locale);
     const bool utf8 = systemIsUtf8();
     auto appendText = [utf8](std::string& out, const std::string& text) {
@@ -98,8 +99,12 @@ FileResult write(const QString& path, const RecordSource& rows, const FileProgre
                      });
 }
 
-QString successMessage(const QString& path) { return QStringLiteral("save table to specified file: ") + path + QStringLiteral(" Scuss!"); }
+QString successMessage(const QString& path) {
+    return QStringLiteral("save table to specified file: ") + path + QStringLiteral(" Scuss!");
+}
 
-QString failureMessage(const QString& path) { return QStringLiteral("Could not save table to specified file: ") + path; }
+QString failureMessage(const QString& path) {
+    return QStringLiteral("Could not save table to specified file: ") + path;
+}
 
 }  // namespace TextExport

@@ -1,14 +1,13 @@
 #pragma once
 
-#include "FileOperation.h"
-#include "RecordRow.h"
-
 #include <QLocale>
 #include <QString>
-
 #include <functional>
 #include <string>
 #include <string_view>
+
+#include "FileOperation.h"
+#include "RecordRow.h"
 
 // The tab-separated text of Save: a header line, then one line per row, fields joined by one
 // TAB, every line ended by CR LF, no quoting. "Nval" is left out; the unit keeps its LCD symbol

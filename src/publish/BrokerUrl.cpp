@@ -42,7 +42,8 @@ std::string topicNameError(const std::string& topic, std::size_t room) {
     if (topic.size() + room > kMaxTopicBytes)
         return "is " + std::to_string(topic.size()) + " bytes long; a topic holds at most " +
                std::to_string(kMaxTopicBytes) + " with what follows it";
-    if (!topic.empty() && topic[0] == '$') return "may not start with $ (the broker keeps such topics for itself)";
+    if (!topic.empty() && topic[0] == '$')
+        return "may not start with $ (the broker keeps such topics for itself)";
     for (std::size_t i = 0; i < topic.size();) {
         uint32_t code = 0;
         const std::size_t n = utf8Sequence(topic, i, code);

@@ -2,10 +2,10 @@
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+#include <netdb.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -46,17 +46,25 @@ const char kSessionProperty[] = "session";
 
 std::string connackReason(int code) {
     switch (code) {
-    case 1: return "the broker does not speak this protocol version";
-    case 2: return "the broker refused the client name";
-    case 3: return "the broker is unavailable";
-    case 4: return "the broker refused the user name or password";
-    case 5: return "the broker refused the login (wrong user name or password, or a user not let in)";
-    default: return "the broker refused the connection (code " + std::to_string(code) + ")";
+        case 1:
+            return "the broker does not speak this protocol version";
+        case 2:
+            return "the broker refused the client name";
+        case 3:
+            return "the broker is unavailable";
+        case 4:
+            return "the broker refused the user name or password";
+        case 5:
+            return "the broker refused the login (wrong user name or password, or a user not let in)";
+        default:
+            return "the broker refused the connection (code " + std::to_string(code) + ")";
     }
 }
 
 // The code of a broker that turned the protocol version down: 1 in a 3.1.1 answer, 0x84 in an MQTT 5 one.
-bool versionRefused(int code) { return code == 1 || code == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION; }
+bool versionRefused(int code) {
+    return code == 1 || code == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION;
+}
 
 std::string connackReason(int code, int protocol) {
     // MQTT 5 codes start at 0x80; below that the 3.1.1 ones
@@ -69,14 +77,16 @@ std::string connackReason(int code, int protocol) {
 }
 
 bool loginRefused(int code) {
-    return code == 4 || code == 5 || code == MQTT_RC_BAD_USERNAME_OR_PASSWORD || code == MQTT_RC_NOT_AUTHORIZED;
+    return code == 4 || code == 5 || code == MQTT_RC_BAD_USERNAME_OR_PASSWORD ||
+           code == MQTT_RC_NOT_AUTHORIZED;
 }
 
 std::string errorReason(int rc) {
     if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
     if (rc == MOSQ_ERR_TLS) return "the TLS handshake failed";
     if (rc == MOSQ_ERR_EAI) return "the host name could not be resolved";
-    if (rc == MOSQ_ERR_PROTOCOL) return "the other side does not answer as an MQTT broker (is that the broker's port?)";
+    if (rc == MOSQ_ERR_PROTOCOL)
+        return "the other side does not answer as an MQTT broker (is that the broker's port?)";
     return mosquitto_strerror(rc);
 }
 
@@ -130,7 +140,8 @@ std::string certificateProblem(const std::string& host, int port, const std::str
     std::string problem;
     if (ssl) {
         X509_VERIFY_PARAM* param = SSL_get0_param(ssl.get());
-        if (!X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str())) X509_VERIFY_PARAM_set1_host(param, host.c_str(), 0);
+        if (!X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()))
+            X509_VERIFY_PARAM_set1_host(param, host.c_str(), 0);
         SSL_set_tlsext_host_name(ssl.get(), host.c_str());
         SSL_set_fd(ssl.get(), sock);
         if (SSL_connect(ssl.get()) == 1) {
@@ -142,10 +153,12 @@ std::string certificateProblem(const std::string& host, int port, const std::str
             else if (verdict == X509_V_ERR_CERT_NOT_YET_VALID)
                 problem = "the broker's certificate is not valid yet";
             else if (verdict == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY ||
-                     verdict == X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT || verdict == X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN ||
+                     verdict == X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT ||
+                     verdict == X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN ||
                      verdict == X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE)
-                problem = caFile.empty() ? "the broker's certificate is signed by a CA the system does not trust"
-                                         : "the broker's certificate is not signed by the CA given";
+                problem = caFile.empty()
+                              ? "the broker's certificate is signed by a CA the system does not trust"
+                              : "the broker's certificate is not signed by the CA given";
             else if (verdict != X509_V_OK)
                 problem = std::string("the broker's certificate is not accepted: ") +
                           X509_verify_cert_error_string(verdict);
@@ -199,8 +212,10 @@ void MqttPublisher::publish(QByteArray payload, bool keep) {
         queue_.pop_front();
         ++status_.dropped;
     }
-    if (settings_.queueBound > 0 || keep) queue_.push_back(Message{std::move(payload), {}, 0});
-    else ++status_.dropped;
+    if (settings_.queueBound > 0 || keep)
+        queue_.push_back(Message{std::move(payload), {}, 0});
+    else
+        ++status_.dropped;
     const bool wakeNow = wakeWanted_;
     wakeWanted_ = false;
     lock.unlock();
@@ -361,7 +376,8 @@ bool MqttPublisher::setUpTls(mosquitto* mosq, std::string& reason) {
 // Connects and waits for the broker's answer, with the client library's own loop; true once
 // the broker took the connection. A broker that turns MQTT 5 down leaves the protocol at 3.1.1.
 bool MqttPublisher::connectSession(mosquitto* mosq, std::string& reason) {
-    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, protocol_ == 5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION,
+                         protocol_ == 5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     mosquitto_int_option(mosq, MOSQ_OPT_SEND_MAXIMUM, kWindow);
     mosquitto_int_option(mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_v5_callback_set(mosq, &MqttPublisher::onConnect);
@@ -373,9 +389,10 @@ bool MqttPublisher::connectSession(mosquitto* mosq, std::string& reason) {
     if (!url.user.empty() || password) mosquitto_username_pw_set(mosq, url.user.c_str(), password);
     mosquitto_property* will = nullptr;
     if (protocol_ == 5)
-        mosquitto_property_add_string_pair(&will, MQTT_PROP_USER_PROPERTY, kSessionProperty, settings_.clientId.c_str());
-    if (mosquitto_will_set_v5(mosq, settings_.statusTopic.c_str(), sizeof kOffline - 1, kOffline, 1, true, will) !=
-        MOSQ_ERR_SUCCESS)
+        mosquitto_property_add_string_pair(&will, MQTT_PROP_USER_PROPERTY, kSessionProperty,
+                                           settings_.clientId.c_str());
+    if (mosquitto_will_set_v5(mosq, settings_.statusTopic.c_str(), sizeof kOffline - 1, kOffline, 1, true,
+                              will) != MOSQ_ERR_SUCCESS)
         mosquitto_property_free_all(&will);
     if (url.tls && !setUpTls(mosq, reason)) return false;
     {
@@ -456,7 +473,8 @@ bool MqttPublisher::nameFree(mosquitto* mosq, std::string& reason) {
         }
     }
     if (foundStatus_ == kOnline && foundSession_ != settings_.clientId) {
-        reason = "the status topic " + settings_.statusTopic + " says online: another run publishes under this name" +
+        reason = "the status topic " + settings_.statusTopic +
+                 " says online: another run publishes under this name" +
                  (foundSession_.empty() ? std::string() : " (session " + foundSession_ + ")") +
                  "; give this one another --publish-id";
         // a clean goodbye: the last will ("offline") would overwrite the other run's status
@@ -474,9 +492,10 @@ bool MqttPublisher::nameFree(mosquitto* mosq, std::string& reason) {
 void MqttPublisher::sayStatus(mosquitto* mosq, const char* status, int* mid) {
     mosquitto_property* props = nullptr;
     if (protocol_ == 5)
-        mosquitto_property_add_string_pair(&props, MQTT_PROP_USER_PROPERTY, kSessionProperty, settings_.clientId.c_str());
-    mosquitto_publish_v5(mosq, mid, settings_.statusTopic.c_str(), static_cast<int>(std::strlen(status)), status, 1,
-                         true, props);
+        mosquitto_property_add_string_pair(&props, MQTT_PROP_USER_PROPERTY, kSessionProperty,
+                                           settings_.clientId.c_str());
+    mosquitto_publish_v5(mosq, mid, settings_.statusTopic.c_str(), static_cast<int>(std::strlen(status)),
+                         status, 1, true, props);
     mosquitto_property_free_all(&props);
 }
 
@@ -522,8 +541,8 @@ MqttPublisher::End MqttPublisher::pumpSession(mosquitto* mosq, std::string& reas
         if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(mosq);
         if (rc != MOSQ_ERR_SUCCESS) {
             reason = rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NO_CONN ? "the broker closed the connection"
-                     : rc == MOSQ_ERR_KEEPALIVE ? "the broker stopped answering"
-                                                : errorReason(rc);
+                     : rc == MOSQ_ERR_KEEPALIVE                         ? "the broker stopped answering"
+                                                                        : errorReason(rc);
             return End::Lost;
         }
     }
@@ -573,7 +592,8 @@ void MqttPublisher::fillWindow(mosquitto* mosq) {
         const bool reading = m.topic.empty();
         const char* topic = reading ? settings_.readingTopic.c_str() : m.topic.c_str();
         // the library copies the payload; the message stays here until acknowledged
-        const int rc = mosquitto_publish(mosq, &m.mid, topic, m.payload.size(), m.payload.constData(), 1, !reading);
+        const int rc =
+            mosquitto_publish(mosq, &m.mid, topic, m.payload.size(), m.payload.constData(), 1, !reading);
         if (rc == MOSQ_ERR_SUCCESS) continue;
         std::lock_guard<std::mutex> lock(mutex_);
         if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NOMEM) {
@@ -583,7 +603,8 @@ void MqttPublisher::fillWindow(mosquitto* mosq) {
         }
         // the library will never take this one (a topic or size it refuses): trying again would spin
         if (reading) ++status_.refused;
-        if (status_.refusal.empty()) status_.refusal = std::string("the client library refused it: ") + mosquitto_strerror(rc);
+        if (status_.refusal.empty())
+            status_.refusal = std::string("the client library refused it: ") + mosquitto_strerror(rc);
         inFlight_.erase(inFlight_.begin() + static_cast<std::ptrdiff_t>(i));
         // those after it were not handed over yet: they wait at the head of the queue again
         requeueFrom(i);
@@ -604,7 +625,8 @@ void MqttPublisher::acknowledged(int mid, int reasonCode, const std::string& bro
         statusMid_ = -1;
         return;
     }
-    const auto it = std::find_if(inFlight_.begin(), inFlight_.end(), [mid](const Message& m) { return m.mid == mid; });
+    const auto it =
+        std::find_if(inFlight_.begin(), inFlight_.end(), [mid](const Message& m) { return m.mid == mid; });
     if (it == inFlight_.end()) return;
     const bool reading = it->topic.empty();
     if (reasonCode >= 0x80) {
@@ -627,26 +649,32 @@ void MqttPublisher::onConnect(mosquitto*, void* self, int rc, int, const mosquit
     p->connackCode_ = rc;
 }
 
-void MqttPublisher::onPublish(mosquitto*, void* self, int mid, int reasonCode, const mosquitto_property* props) {
+void MqttPublisher::onPublish(mosquitto*, void* self, int mid, int reasonCode,
+                              const mosquitto_property* props) {
     std::string brokerReason;
     if (reasonCode >= 0x80) {
         char* text = nullptr;
-        if (mosquitto_property_read_string(props, MQTT_PROP_REASON_STRING, &text, false) && text) brokerReason = text;
+        if (mosquitto_property_read_string(props, MQTT_PROP_REASON_STRING, &text, false) && text)
+            brokerReason = text;
         std::free(text);
     }
     static_cast<MqttPublisher*>(self)->acknowledged(mid, reasonCode, brokerReason);
 }
 
 // Only the name check subscribes: what comes is the status topic's retained value.
-void MqttPublisher::onMessage(mosquitto*, void* self, const mosquitto_message* m, const mosquitto_property* props) {
+void MqttPublisher::onMessage(mosquitto*, void* self, const mosquitto_message* m,
+                              const mosquitto_property* props) {
     auto* p = static_cast<MqttPublisher*>(self);
     if (!m->retain) return;
-    p->foundStatus_.assign(static_cast<const char*>(m->payload), static_cast<std::size_t>(std::max(m->payloadlen, 0)));
+    p->foundStatus_.assign(static_cast<const char*>(m->payload),
+                           static_cast<std::size_t>(std::max(m->payloadlen, 0)));
     p->foundSession_.clear();
     char* name = nullptr;
     char* value = nullptr;
-    for (const mosquitto_property* prop = mosquitto_property_read_string_pair(props, MQTT_PROP_USER_PROPERTY, &name, &value, false);
-         prop; prop = mosquitto_property_read_string_pair(prop, MQTT_PROP_USER_PROPERTY, &name, &value, true)) {
+    for (const mosquitto_property* prop =
+             mosquitto_property_read_string_pair(props, MQTT_PROP_USER_PROPERTY, &name, &value, false);
+         prop;
+         prop = mosquitto_property_read_string_pair(prop, MQTT_PROP_USER_PROPERTY, &name, &value, true)) {
         if (name && value && std::strcmp(name, kSessionProperty) == 0) p->foundSession_ = value;
         std::free(name);
         std::free(value);

@@ -16,8 +16,8 @@ struct mosquitto;
 
 struct PublisherSettings {
     BrokerUrl url;
-    std::string password;     // empty: none
-    std::string caFile;       // mqtts: the CA to trust; empty: the system's
+    std::string password;  // empty: none
+    std::string caFile;    // mqtts: the CA to trust; empty: the system's
     std::string clientId;
     std::string readingTopic;
     std::string statusTopic;  // retained "online" while connected, "offline" as the last will
@@ -116,7 +116,8 @@ private:
     void wake();
 
     static void onConnect(mosquitto*, void* self, int rc, int flags, const struct mqtt5__property* props);
-    static void onPublish(mosquitto*, void* self, int mid, int reasonCode, const struct mqtt5__property* props);
+    static void onPublish(mosquitto*, void* self, int mid, int reasonCode,
+                          const struct mqtt5__property* props);
     static void onMessage(mosquitto*, void* self, const struct mosquitto_message* m,
                           const struct mqtt5__property* props);
     static void onUnsubscribe(mosquitto*, void* self, int mid);
@@ -136,10 +137,10 @@ private:
     int statusMid_ = -1;       // the last status message sent, until acknowledged
     int connackCode_ = -1;     // of the session being opened
     // the thread's own
-    int protocol_ = 5;         // 5 until a broker turns it down, then 4 (3.1.1)
-    bool nameChecked_ = false; // the status topic was found free once
-    int unsubscribeMid_ = -1;  // the name check ends with this acknowledgement
-    std::string foundStatus_;  // the retained status seen by the name check, and its session
+    int protocol_ = 5;          // 5 until a broker turns it down, then 4 (3.1.1)
+    bool nameChecked_ = false;  // the status topic was found free once
+    int unsubscribeMid_ = -1;   // the name check ends with this acknowledgement
+    std::string foundStatus_;   // the retained status seen by the name check, and its session
     std::string foundSession_;
     int wakeFd_ = -1;
     std::thread thread_;

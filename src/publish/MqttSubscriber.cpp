@@ -22,7 +22,9 @@ MqttSubscriber::MqttSubscriber(SubscriberSettings settings, MessageHandler onMes
     (void)once;
 }
 
-MqttSubscriber::~MqttSubscriber() { stop(); }
+MqttSubscriber::~MqttSubscriber() {
+    stop();
+}
 
 bool MqttSubscriber::start(std::string* error) {
     if (running_) return true;
@@ -40,11 +42,13 @@ bool MqttSubscriber::start(std::string* error) {
     const char* password = settings_.password.empty() ? nullptr : settings_.password.c_str();
     if (!url.user.empty() || password) mosquitto_username_pw_set(mosq_, url.user.c_str(), password);
     if (url.tls) {
-        const int rc = settings_.caFile.empty()
-                           ? mosquitto_tls_set(mosq_, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
-                           : mosquitto_tls_set(mosq_, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+        const int rc =
+            settings_.caFile.empty()
+                ? mosquitto_tls_set(mosq_, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
+                : mosquitto_tls_set(mosq_, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            if (error) *error = "the CA file '" + settings_.caFile + "' cannot be used: " + mosquitto_strerror(rc);
+            if (error)
+                *error = "the CA file '" + settings_.caFile + "' cannot be used: " + mosquitto_strerror(rc);
             mosquitto_destroy(mosq_);
             mosq_ = nullptr;
             return false;
@@ -52,7 +56,8 @@ bool MqttSubscriber::start(std::string* error) {
     }
     // a broker that is not there yet is tried again by the loop, as a lost one is
     const int rc = mosquitto_connect_async(mosq_, url.host.c_str(), url.port, kKeepAliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS && onState_) onState_(false, rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
+    if (rc != MOSQ_ERR_SUCCESS && onState_)
+        onState_(false, rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
     mosquitto_loop_start(mosq_);
     running_ = true;
     return true;
@@ -73,7 +78,8 @@ void MqttSubscriber::onConnect(mosquitto* mosq, void* self, int rc) {
         if (s->onState_) s->onState_(false, connackReason(rc));
         return;
     }
-    for (const std::string& filter : s->settings_.filters) mosquitto_subscribe(mosq, nullptr, filter.c_str(), 1);
+    for (const std::string& filter : s->settings_.filters)
+        mosquitto_subscribe(mosq, nullptr, filter.c_str(), 1);
     if (s->onState_) s->onState_(true, {});
 }
 
@@ -95,7 +101,8 @@ std::optional<ReceivedReading> parseReadingJson(const QByteArray& payload) {
     ReceivedReading r;
     auto text = [&doc](const char* key, std::string& out) {
         const auto it = doc.FindMember(key);
-        if (it != doc.MemberEnd() && it->value.IsString()) out.assign(it->value.GetString(), it->value.GetStringLength());
+        if (it != doc.MemberEnd() && it->value.IsString())
+            out.assign(it->value.GetString(), it->value.GetStringLength());
     };
     const auto seq = doc.FindMember("seq");
     if (seq != doc.MemberEnd() && seq->value.IsUint64()) r.seq = seq->value.GetUint64();

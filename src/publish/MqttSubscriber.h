@@ -12,8 +12,8 @@ struct mosquitto;
 
 struct SubscriberSettings {
     BrokerUrl url;
-    std::string password;  // empty: none
-    std::string caFile;    // mqtts: the CA to trust; empty: the system's
+    std::string password;              // empty: none
+    std::string caFile;                // mqtts: the CA to trust; empty: the system's
     std::vector<std::string> filters;  // topic filters, taken with QoS 1
 };
 
@@ -52,10 +52,10 @@ private:
 // A reading message as ReadingMessage.h writes it, read back.
 struct ReceivedReading {
     uint64_t seq = 0;
-    std::string time;     // ISO 8601 with milliseconds and offset
-    std::string display;  // the display text
+    std::string time;             // ISO 8601 with milliseconds and offset
+    std::string display;          // the display text
     std::optional<double> value;  // in the shown unit; nothing for an overload
-    std::string unit;     // shown unit in real symbols ("mA")
+    std::string unit;             // shown unit in real symbols ("mA")
     std::string acdc;
     std::string range;
     bool overload = false;

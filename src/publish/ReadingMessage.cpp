@@ -16,9 +16,9 @@ namespace {
 // The device class the convention knows for a unit, where the unit is one it accepts for it.
 const char* deviceClass(const std::string& unit) {
     static const std::pair<const char*, const char*> classes[] = {
-        {"V", "voltage"},       {"mV", "voltage"},      {"A", "current"},       {"mA", "current"},
-        {"Hz", "frequency"},    {"kHz", "frequency"},   {"MHz", "frequency"},   {"\u00B0C", "temperature"},
-        {"\u00B0F", "temperature"}};
+        {"V", "voltage"},     {"mV", "voltage"},          {"A", "current"},
+        {"mA", "current"},    {"Hz", "frequency"},        {"kHz", "frequency"},
+        {"MHz", "frequency"}, {"\u00B0C", "temperature"}, {"\u00B0F", "temperature"}};
     for (const auto& [u, c] : classes) {
         if (unit == u) return c;
     }
@@ -34,11 +34,14 @@ std::string objectId(const std::string& name) {
 
 }  // namespace
 
-std::string isoTime(const LocalStamp& at) { return CsvExport::dateTimeText(at.day, at.timeMs, at.utcOffsetMin); }
+std::string isoTime(const LocalStamp& at) {
+    return CsvExport::dateTimeText(at.day, at.timeMs, at.utcOffsetMin);
+}
 
 // A streaming writer: no document is built, and the one buffer is the only allocation. Qt's
 // document classes take several microseconds a reading, more than the whole budget of publishing.
-QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& reading, const std::string& model) {
+QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& reading,
+                       const std::string& model) {
     rapidjson::StringBuffer buffer(nullptr, 256);
     rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
     auto text = [&w](const char* key, const std::string& value) {
@@ -53,8 +56,10 @@ QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& 
     w.Key("value");
     // the number as the display spells it, so 2.5 stays 2.5 and not its nearest binary fraction
     const std::string value = UnitSymbols::plainNumber(reading.ValueText);
-    if (!value.empty()) w.RawValue(value.data(), value.size(), rapidjson::kNumberType);
-    else w.Null();
+    if (!value.empty())
+        w.RawValue(value.data(), value.size(), rapidjson::kNumberType);
+    else
+        w.Null();
     text("unit", UnitSymbols::realUnitText(reading.UnitText));
     text("acdc", reading.AcDcText);
     text("range", reading.AutoText);
@@ -62,8 +67,10 @@ QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& 
     w.Bool(reading.ValueText.find('L') != std::string::npos);
     w.Key("counts");
     const std::string counts = NumberText::of(reading.NumericValue);
-    if (!counts.empty()) w.RawValue(counts.data(), counts.size(), rapidjson::kNumberType);
-    else w.Null();
+    if (!counts.empty())
+        w.RawValue(counts.data(), counts.size(), rapidjson::kNumberType);
+    else
+        w.Null();
     text("model", model);
     w.EndObject();
     return QByteArray(buffer.GetString(), static_cast<qsizetype>(buffer.GetSize()));

@@ -13,7 +13,8 @@ struct MeterState;
 std::string isoTime(const LocalStamp& at);
 
 // One reading as the JSON object subscribers get, in compact form.
-QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& reading, const std::string& model);
+QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& reading,
+                       const std::string& model);
 
 // Where a tool that discovers sensors finds the meter, and what it reads from the reading topic.
 struct SensorDiscovery {

@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <cstdio>
 #include <random>
 
 #include "UnitSymbols.h"
@@ -57,7 +57,8 @@ std::string ReadingPublisher::defaultClientName(const std::string& model, const 
 ReadingPublisher::ReadingPublisher(const PublishRequest& request, const std::string& model,
                                    const std::string& device, MqttPublisher::StateListener listener,
                                    std::size_t queueBound)
-    : clientName_(topicLevel(request.clientName.empty() ? defaultClientName(model, device) : request.clientName)),
+    : clientName_(
+          topicLevel(request.clientName.empty() ? defaultClientName(model, device) : request.clientName)),
       model_(model),
       every_(request.everySeconds),
       discoveryPrefix_(request.discoveryPrefix) {
@@ -118,17 +119,22 @@ void ReadingPublisher::send(const MeterState& reading, const LocalStamp& at) {
 // new unit replaces the old configuration.
 void ReadingPublisher::announce(const std::string& unit) {
     const PublisherSettings& s = client_->settings();
-    const SensorDiscovery d = sensorDiscovery(discoveryPrefix_, clientName_, model_, s.readingTopic, s.statusTopic, unit);
+    const SensorDiscovery d =
+        sensorDiscovery(discoveryPrefix_, clientName_, model_, s.readingTopic, s.statusTopic, unit);
     client_->publishRetained(d.configTopic, d.config);
 }
 
 std::string ReadingPublisher::summary() const {
     const PublisherStatus s = client_->status();
     std::string text = client_->settings().url.display() + " as " + clientName_ + ": ";
-    if (s.state == BrokerState::Online) text += "connected";
-    else if (s.state == BrokerState::Connecting) text += "connecting";
-    else if (s.state == BrokerState::NameInUse) text += "not publishing (" + s.reason + ")";
-    else text += "not reached (" + s.reason + "), trying again every " + std::to_string(s.retrySeconds) + " s";
+    if (s.state == BrokerState::Online)
+        text += "connected";
+    else if (s.state == BrokerState::Connecting)
+        text += "connecting";
+    else if (s.state == BrokerState::NameInUse)
+        text += "not publishing (" + s.reason + ")";
+    else
+        text += "not reached (" + s.reason + "), trying again every " + std::to_string(s.retrySeconds) + " s";
     text += "; " + std::to_string(s.sent) + " readings sent, " + std::to_string(s.waiting) + " waiting, " +
             std::to_string(s.dropped) + " dropped";
     if (s.refused > 0) text += ", " + std::to_string(s.refused) + " refused (" + s.refusal + ")";

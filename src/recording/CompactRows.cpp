@@ -37,7 +37,8 @@ CompactRows::CompactRows() = default;
 CompactRows::~CompactRows() = default;
 
 uint32_t CompactRows::kindOf(const RecordRow& row) {
-    if (lastKind_ != UINT32_MAX && row.dcAc == lastDcAc_ && row.unit == lastUnit_ && row.autoText == lastAuto_)
+    if (lastKind_ != UINT32_MAX && row.dcAc == lastDcAc_ && row.unit == lastUnit_ &&
+        row.autoText == lastAuto_)
         return lastKind_;
     const std::array<uint32_t, 3> parts = {shortTexts_.intern(row.dcAc), shortTexts_.intern(row.unit),
                                            shortTexts_.intern(row.autoText)};
@@ -55,7 +56,8 @@ uint32_t CompactRows::kindOf(const RecordRow& row) {
 
 void CompactRows::append(const RecordRow& row) {
     const int64_t block = count_ >> kBlockBits;
-    if (block == static_cast<int64_t>(blocks_.size())) blocks_.push_back(std::shared_ptr<Packed[]>(new Packed[kBlockRows]));
+    if (block == static_cast<int64_t>(blocks_.size()))
+        blocks_.push_back(std::shared_ptr<Packed[]>(new Packed[kBlockRows]));
 
     Packed& p = blocks_[block][count_ & (kBlockRows - 1)];
     p.no = row.no;

@@ -1,15 +1,15 @@
 #include "JournalReader.h"
 
-#include "PlainFile.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "PlainFile.h"
 
 using namespace JournalFormat;
 
@@ -136,7 +136,8 @@ bool decodeEntry(const char* payload, std::size_t size, std::vector<RecordRow>& 
 
 uint32_t JournalFormat::crc32(const char* data, std::size_t size) {
     uint32_t c = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i) c = kCrcTable[(c ^ static_cast<uint8_t>(data[i])) & 0xFF] ^ (c >> 8);
+    for (std::size_t i = 0; i < size; ++i)
+        c = kCrcTable[(c ^ static_cast<uint8_t>(data[i])) & 0xFF] ^ (c >> 8);
     return c ^ 0xFFFFFFFFu;
 }
 
@@ -180,7 +181,8 @@ const char* JournalReader::bytesAt(uint64_t at, std::size_t n) {
         bufferAt_ = at;
         std::size_t got = 0;
         while (got < buffer_.size()) {
-            const ssize_t r = ::pread(fd_, buffer_.data() + got, buffer_.size() - got, static_cast<off_t>(at + got));
+            const ssize_t r =
+                ::pread(fd_, buffer_.data() + got, buffer_.size() - got, static_cast<off_t>(at + got));
             if (r < 0 && errno == EINTR) continue;
             if (r <= 0) break;
             got += static_cast<std::size_t>(r);
@@ -202,7 +204,8 @@ bool JournalReader::entryAt(uint64_t at, std::vector<RecordRow>& rows, uint64_t*
     if (size == 0 || size > kMaxEntryBytes || size > size_ - at - kEntryHeaderBytes) return false;
     *length = size;
     const char* payload = bytesAt(at + kEntryHeaderBytes, size);
-    return payload && plausibleStart(payload, size) && crc32(payload, size) == crc && decodeEntry(payload, size, rows);
+    return payload && plausibleStart(payload, size) && crc32(payload, size) == crc &&
+           decodeEntry(payload, size, rows);
 }
 
 bool JournalReader::next(std::vector<RecordRow>& rows) {

@@ -1,7 +1,7 @@
 #include "LocalClock.h"
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <string>

@@ -30,7 +30,9 @@ public:
     LocalStamp now();
     // A reading's time (MeterState::ReadingUtcUs), floored to its millisecond also before 1970;
     // the time now for a reading that has none (0).
-    LocalStamp atReadingTime(int64_t utcUs) { return utcUs != 0 ? at(utcUs / 1000 - (utcUs % 1000 < 0)) : now(); }
+    LocalStamp atReadingTime(int64_t utcUs) {
+        return utcUs != 0 ? at(utcUs / 1000 - (utcUs % 1000 < 0)) : now();
+    }
 
     static int64_t utcNowMs();
 

@@ -37,13 +37,16 @@ class GridCellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         const bool selected = option.state & QStyle::State_Selected;
-        const QPalette::ColorGroup group = option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+        const QPalette::ColorGroup group =
+            option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
         if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
         const QString text = index.data(Qt::DisplayRole).toString();
         if (text.isEmpty()) return;
-        const QColor color = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+        const QColor color =
+            option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
         const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
         painter->save();
         painter->setClipRect(option.rect);
@@ -89,7 +92,9 @@ public:
 
 protected:
     // Only the frame's line belongs to it: the rows under it can be moved on screen as they are.
-    void resizeEvent(QResizeEvent*) override { setMask(QRegion(rect()).subtracted(QRegion(rect().adjusted(1, 1, -1, -1)))); }
+    void resizeEvent(QResizeEvent*) override {
+        setMask(QRegion(rect()).subtracted(QRegion(rect().adjusted(1, 1, -1, -1))));
+    }
 
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
@@ -122,7 +127,8 @@ protected:
         if (placing_) return;
         QStyleOptionSlider option;
         initStyleOption(&option);
-        const QRect slider = style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+        const QRect slider =
+            style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
         const int ends = (value() == minimum() ? 1 : 0) | (value() == maximum() ? 2 : 0);
         if (slider == shownSlider_ && ends == shownEnds_) return;
         shownSlider_ = slider;
@@ -223,8 +229,12 @@ void RecordGrid::setSource(const RecordSource* rows) {
     refresh();
 }
 
-int64_t RecordGrid::firstShownRow() const { return model_ ? model_->firstRow() : 0; }
-int RecordGrid::rowsShown() const { return model_ ? model_->rowCount() : 0; }
+int64_t RecordGrid::firstShownRow() const {
+    return model_ ? model_->firstRow() : 0;
+}
+int RecordGrid::rowsShown() const {
+    return model_ ? model_->rowCount() : 0;
+}
 
 // Rows that fit under the titles, worked out from the grid's own size: the view's geometry lags
 // behind while the grid is hidden.
@@ -321,8 +331,8 @@ void RecordGrid::moveCurrent(int64_t row) {
 void RecordGrid::placeBar(int64_t first, int shown) {
     barBehind_ = false;
     bar_->blockSignals(true);
-    static_cast<TableScrollBar*>(bar_)->place(static_cast<int>(std::max<int64_t>(0, shownTotal_ - shown)), shown,
-                                              static_cast<int>(first));
+    static_cast<TableScrollBar*>(bar_)->place(static_cast<int>(std::max<int64_t>(0, shownTotal_ - shown)),
+                                              shown, static_cast<int>(first));
     bar_->blockSignals(false);
 }
 
@@ -342,7 +352,8 @@ void RecordGrid::showFrom(int64_t first) {
         QWidget* rowsArea = view_->viewport();
         const QRect r = rowsArea->rect();
         const bool framed = focusFrame_->isVisible();
-        rowsArea->scroll(0, -moved * view_->verticalHeader()->defaultSectionSize(), framed ? r.adjusted(0, 0, -1, -1) : r);
+        rowsArea->scroll(0, -moved * view_->verticalHeader()->defaultSectionSize(),
+                         framed ? r.adjusted(0, 0, -1, -1) : r);
         if (framed) {
             rowsArea->update(QRect(r.right(), r.top(), 1, r.height()));
             rowsArea->update(QRect(r.left(), r.bottom(), r.width(), 1));
@@ -354,8 +365,9 @@ void RecordGrid::showFrom(int64_t first) {
         QWidget* rowsArea = view_->viewport();
         const auto repaintFrom = [&](int row, int rows) {
             const int top = view_->rowViewportPosition(row) - 1;
-            const int bottom = rows > 0 ? view_->rowViewportPosition(row + rows - 1) + view_->rowHeight(row) + 1
-                                        : rowsArea->height();
+            const int bottom = rows > 0
+                                   ? view_->rowViewportPosition(row + rows - 1) + view_->rowHeight(row) + 1
+                                   : rowsArea->height();
             rowsArea->update(QRect(0, top, rowsArea->width(), bottom - top));
         };
         repaintFrom(model_->rowCount() - moved, 0);
@@ -373,7 +385,8 @@ void RecordGrid::selectCurrent() {
     const int64_t r = current_ - model_->firstRow();
     auto* sel = view_->selectionModel();
     if (current_ >= 0 && r >= 0 && r < model_->rowCount()) {
-        sel->setCurrentIndex(model_->index(static_cast<int>(r), currentColumn_), QItemSelectionModel::ClearAndSelect);
+        sel->setCurrentIndex(model_->index(static_cast<int>(r), currentColumn_),
+                             QItemSelectionModel::ClearAndSelect);
     } else {
         sel->clear();
     }
@@ -402,23 +415,32 @@ bool RecordGrid::eventFilter(QObject* watched, QEvent* event) {
     if (watched == view_ && event->type() == QEvent::KeyPress && model_) {
         const int n = visibleRows();
         switch (static_cast<QKeyEvent*>(event)->key()) {
-        case Qt::Key_Up: moveCurrent(current_ - 1); return true;
-        case Qt::Key_Down: moveCurrent(current_ + 1); return true;
-        case Qt::Key_PageUp: moveCurrent(current_ - n); return true;
-        case Qt::Key_PageDown: moveCurrent(current_ + n); return true;
-        case Qt::Key_Home:
-            if (static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier) {
-                moveCurrent(0);
+            case Qt::Key_Up:
+                moveCurrent(current_ - 1);
                 return true;
-            }
-            break;
-        case Qt::Key_End:
-            if (static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier) {
-                moveCurrent(shownTotal_ - 1);
+            case Qt::Key_Down:
+                moveCurrent(current_ + 1);
                 return true;
-            }
-            break;
-        default: break;
+            case Qt::Key_PageUp:
+                moveCurrent(current_ - n);
+                return true;
+            case Qt::Key_PageDown:
+                moveCurrent(current_ + n);
+                return true;
+            case Qt::Key_Home:
+                if (static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier) {
+                    moveCurrent(0);
+                    return true;
+                }
+                break;
+            case Qt::Key_End:
+                if (static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier) {
+                    moveCurrent(shownTotal_ - 1);
+                    return true;
+                }
+                break;
+            default:
+                break;
         }
     }
     return QFrame::eventFilter(watched, event);

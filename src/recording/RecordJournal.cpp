@@ -1,18 +1,18 @@
 #include "RecordJournal.h"
 
-#include "JournalFormat.h"
-#include "JournalReader.h"
-#include "PlainFile.h"
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "JournalFormat.h"
+#include "JournalReader.h"
+#include "PlainFile.h"
 
 using namespace JournalFormat;
 
@@ -71,8 +71,8 @@ std::string RecordJournal::encodeEntry(const std::vector<RecordRow>& rows) {
     putVarint(payload, rows.size());
     RecordRow prev;
     for (const RecordRow& r : rows) {
-        const bool whole = std::isfinite(r.nval) && std::fabs(r.nval) < 9.2e18 && r.nval == std::trunc(r.nval) &&
-                           !(r.nval == 0 && std::signbit(r.nval));
+        const bool whole = std::isfinite(r.nval) && std::fabs(r.nval) < 9.2e18 &&
+                           r.nval == std::trunc(r.nval) && !(r.nval == 0 && std::signbit(r.nval));
         uint8_t flags = 0;
         if (r.dcAc == prev.dcAc) flags |= kSameDcAc;
         if (r.value == prev.value) flags |= kSameValue;

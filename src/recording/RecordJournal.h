@@ -29,11 +29,11 @@ public:
         bool exists = false;
         std::vector<RecordRow> rows;  // with `keepRows` only
         int64_t rowCount = 0;
-        uint64_t goodBytes = 0;   // where the last entry that checks out ends
-        int64_t skipped = 0;      // stretches of damage between good entries, each one entry or more
-        bool torn = false;        // something after the last good entry was cut short or damaged
+        uint64_t goodBytes = 0;  // where the last entry that checks out ends
+        int64_t skipped = 0;     // stretches of damage between good entries, each one entry or more
+        bool torn = false;       // something after the last good entry was cut short or damaged
         uint64_t fileBytes = 0;
-        std::string error;        // the file exists but could not be read
+        std::string error;  // the file exists but could not be read
     };
     // Reads the whole journal; without `keepRows` only counts what it holds, in the memory of one
     // entry (JournalRows then reads the rows as they are asked for).

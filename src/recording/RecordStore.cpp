@@ -7,7 +7,6 @@
 
 #include "MeterState.h"
 
-
 RecordStore::RecordStore(RecordState& state, RecordTable& table)
     : state_(state), table_(table), clock_([zone = LocalClock()]() mutable { return zone.now(); }) {}
 

@@ -101,7 +101,9 @@ public:
     // stay unsaved, and stay in the journal. Tells the handler below.
     void markSaved(int64_t rowsOnFile = -1);
     // Called after each markSaved with the number of rows of the table that are on file.
-    void setRowsSavedHandler(std::function<void(int64_t rowsOnFile)> handler) { rowsSaved_ = std::move(handler); }
+    void setRowsSavedHandler(std::function<void(int64_t rowsOnFile)> handler) {
+        rowsSaved_ = std::move(handler);
+    }
 
     // The journal that keeps the unsaved rows on disk; nullptr: none. New and markSaved() empty it.
     void setJournal(RecordJournal* journal) { journal_ = journal; }

@@ -74,7 +74,9 @@ int RecordTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(window_.size());
 }
 
-int RecordTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int RecordTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
 
 QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= static_cast<int>(window_.size())) return {};
@@ -82,13 +84,20 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole) return {};
     const RecordRow& r = window_[static_cast<std::size_t>(index.row())];
     switch (index.column()) {
-    case ColNo: return r.no;
-    case ColTime: return timeFormat_.text(r.timeMs);
-    case ColDcAc: return QString::fromStdString(r.dcAc);
-    case ColValue: return QString::fromStdString(r.value);
-    case ColUnit: return QString::fromStdString(r.unit);
-    case ColAuto: return QString::fromStdString(r.autoText);
-    default: return {};
+        case ColNo:
+            return r.no;
+        case ColTime:
+            return timeFormat_.text(r.timeMs);
+        case ColDcAc:
+            return QString::fromStdString(r.dcAc);
+        case ColValue:
+            return QString::fromStdString(r.value);
+        case ColUnit:
+            return QString::fromStdString(r.unit);
+        case ColAuto:
+            return QString::fromStdString(r.autoText);
+        default:
+            return {};
     }
 }
 

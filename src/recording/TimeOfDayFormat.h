@@ -2,7 +2,6 @@
 
 #include <QLocale>
 #include <QString>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,9 +28,9 @@ private:
     enum Kind { Literal, Hour24, Hour12, Minute, Second, Millis, MillisTrimmed, AmPm };
     struct Piece {
         Kind kind;
-        int digits = 0;       // 2 for a zero-padded field
-        std::string text;     // Literal; AmPm: the AM text
-        std::string pmText;   // AmPm: the PM text
+        int digits = 0;      // 2 for a zero-padded field
+        std::string text;    // Literal; AmPm: the AM text
+        std::string pmText;  // AmPm: the PM text
     };
     void appendNumber(std::string& out, int value, int digits) const;
 

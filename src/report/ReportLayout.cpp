@@ -1,8 +1,5 @@
 #include "ReportLayout.h"
 
-#include "SaveBesideFile.h"
-#include "TimeOfDayFormat.h"
-
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QPageLayout>
@@ -13,9 +10,12 @@
 #include <QRawFont>
 #include <QStringDecoder>
 #include <algorithm>
-#include <optional>
 #include <array>
 #include <cmath>
+#include <optional>
+
+#include "SaveBesideFile.h"
+#include "TimeOfDayFormat.h"
 
 namespace {
 

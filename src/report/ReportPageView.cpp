@@ -166,7 +166,8 @@ void ReportPageView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     if (grid_.pageCount == 0) {
         painter.setPen(palette().color(QPalette::BrightText));
-        painter.drawText(viewport()->rect(), Qt::AlignCenter, tr("The table has no rows: there is nothing to print."));
+        painter.drawText(viewport()->rect(), Qt::AlignCenter,
+                         tr("The table has no rows: there is nothing to print."));
         return;
     }
     const double dpiX = viewport()->logicalDpiX();
@@ -175,7 +176,7 @@ void ReportPageView::paintEvent(QPaintEvent*) {
     const QSizeF content = grid_.contentSize();
     // a canvas narrower than the view is centred in it
     const double left = content.width() < viewport()->width() ? -(viewport()->width() - content.width()) / 2
-                                                               : horizontalScrollBar()->value();
+                                                              : horizontalScrollBar()->value();
     const auto [first, last] = grid_.pagesIn(pageTop, viewport()->height());
     for (int page = first; page <= last; ++page) {
         const QRectF r = grid_.pageRect(page).translated(-left, -pageTop);

@@ -41,7 +41,9 @@ const int kZoomSteps[] = {12, 25, 50, 75, 100, 125, 150, 200, 400, 800};
 }  // namespace
 
 ReportPreview::ReportPreview(const RecordSource& rows, QWidget* parent)
-    : rows_(rows.snapshot()), layout_(*rows_), printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
+    : rows_(rows.snapshot()),
+      layout_(*rows_),
+      printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
     printer_->setPageLayout(
         QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                     QMarginsF(ReportMm::kMargin, ReportMm::kMargin, ReportMm::kMargin, ReportMm::kMargin),
@@ -90,7 +92,8 @@ ReportPreview::~ReportPreview() {
     delete dialog_.data();
 }
 
-QAction* ReportPreview::addAction(QToolBar* bar, const QString& text, const QIcon& icon, const QKeySequence& key) {
+QAction* ReportPreview::addAction(QToolBar* bar, const QString& text, const QIcon& icon,
+                                  const QKeySequence& key) {
     QAction* a = bar->addAction(icon, text);
     if (!key.isEmpty()) {
         a->setShortcut(key);
@@ -104,12 +107,12 @@ void ReportPreview::buildToolBar(QToolBar* bar) {
     QWidget* d = dialog_.data();
     const bool pages = layout_.pageCount() > 0;
     auto go = [this](auto page) { return [this, page] { view_->goToPage(page()); }; };
-    connect(addAction(bar, tr("First page"), toolIcon(d, "go-first", QStyle::SP_MediaSkipBackward),
-                      Qt::Key_Home),
-            &QAction::triggered, this, go([] { return 0; }));
-    connect(addAction(bar, tr("Previous page"), toolIcon(d, "go-previous", QStyle::SP_ArrowBack),
-                      Qt::Key_PageUp),
-            &QAction::triggered, this, go([this] { return view_->currentPage() - (view_->facing() ? 2 : 1); }));
+    connect(
+        addAction(bar, tr("First page"), toolIcon(d, "go-first", QStyle::SP_MediaSkipBackward), Qt::Key_Home),
+        &QAction::triggered, this, go([] { return 0; }));
+    connect(
+        addAction(bar, tr("Previous page"), toolIcon(d, "go-previous", QStyle::SP_ArrowBack), Qt::Key_PageUp),
+        &QAction::triggered, this, go([this] { return view_->currentPage() - (view_->facing() ? 2 : 1); }));
     pageBox_ = new QSpinBox(bar);
     pageBox_->setObjectName(QStringLiteral("pageBox"));
     pageBox_->setKeyboardTracking(false);
@@ -122,8 +125,9 @@ void ReportPreview::buildToolBar(QToolBar* bar) {
     bar->addWidget(pageBox_);
     pageTotal_ = new QLabel(QStringLiteral(" / %1 ").arg(layout_.pageCount()), bar);
     bar->addWidget(pageTotal_);
-    connect(addAction(bar, tr("Next page"), toolIcon(d, "go-next", QStyle::SP_ArrowForward), Qt::Key_PageDown),
-            &QAction::triggered, this, go([this] { return view_->currentPage() + (view_->facing() ? 2 : 1); }));
+    connect(
+        addAction(bar, tr("Next page"), toolIcon(d, "go-next", QStyle::SP_ArrowForward), Qt::Key_PageDown),
+        &QAction::triggered, this, go([this] { return view_->currentPage() + (view_->facing() ? 2 : 1); }));
     connect(addAction(bar, tr("Last page"), toolIcon(d, "go-last", QStyle::SP_MediaSkipForward), Qt::Key_End),
             &QAction::triggered, this, go([this] { return layout_.pageCount() - 1; }));
     bar->addSeparator();
@@ -154,7 +158,8 @@ void ReportPreview::buildToolBar(QToolBar* bar) {
     bar->addSeparator();
 
     onePage_ = addAction(bar, tr("One page"), toolIcon(d, "view-pages-single", QStyle::SP_FileIcon), {});
-    facing_ = addAction(bar, tr("Facing pages"), toolIcon(d, "view-pages-facing", QStyle::SP_FileDialogDetailedView), {});
+    facing_ = addAction(bar, tr("Facing pages"),
+                        toolIcon(d, "view-pages-facing", QStyle::SP_FileDialogDetailedView), {});
     onePage_->setCheckable(true);
     facing_->setCheckable(true);
     onePage_->setChecked(true);
@@ -170,7 +175,8 @@ void ReportPreview::buildToolBar(QToolBar* bar) {
     });
     bar->addSeparator();
 
-    print_ = addAction(bar, tr("Print"), toolIcon(d, "printer", QStyle::SP_DialogOkButton), QKeySequence::Print);
+    print_ =
+        addAction(bar, tr("Print"), toolIcon(d, "printer", QStyle::SP_DialogOkButton), QKeySequence::Print);
     print_->setObjectName(QStringLiteral("print"));
     print_->setEnabled(pages);
     connect(print_, &QAction::triggered, this, &ReportPreview::printClicked);
@@ -268,7 +274,9 @@ void ReportPreview::savePdf() {
     }
 }
 
-QString ReportPreview::statusText() const { return status_->text(); }
+QString ReportPreview::statusText() const {
+    return status_->text();
+}
 
 QIcon ReportPreview::printIcon() {
     QPixmap glyph(16, 16);

@@ -1,11 +1,11 @@
 #include "ByteLog.h"
 
-#include "PlainFile.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "PlainFile.h"
 
 ByteLog::~ByteLog() {
     close();
@@ -43,7 +43,8 @@ bool ByteLog::append(const void* data, int32_t size) {
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
-            error_ = "cannot write '" + path_ + "': " + (n < 0 ? PlainFile::reason(errno) : "nothing written");
+            error_ =
+                "cannot write '" + path_ + "': " + (n < 0 ? PlainFile::reason(errno) : "nothing written");
             close();
             return false;
         }
@@ -51,4 +52,6 @@ bool ByteLog::append(const void* data, int32_t size) {
     return true;
 }
 
-bool ByteLog::isSameFile(const std::string& path) const { return fd_ >= 0 && PlainFile::sameFile(path_, path); }
+bool ByteLog::isSameFile(const std::string& path) const {
+    return fd_ >= 0 && PlainFile::sameFile(path_, path);
+}

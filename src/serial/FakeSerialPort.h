@@ -15,12 +15,12 @@ struct SerialCall {
     enum Kind { Open, SetCommState, SetCommTimeouts, SetupComm, PurgeComm, ReadFile, CloseHandle };
 
     Kind kind = Open;
-    PortHandle handle = 0;    // the handle passed in, or for Open the handle returned
-    std::string portName;     // Open
-    DeviceControlBlock dcb;   // SetCommState
-    CommTimeouts timeouts;    // SetCommTimeouts
-    uint32_t first = 0;       // SetupComm: receive queue; PurgeComm: mask; ReadFile: bytes asked for
-    uint32_t second = 0;      // SetupComm: transmit queue; ReadFile: bytes delivered
+    PortHandle handle = 0;   // the handle passed in, or for Open the handle returned
+    std::string portName;    // Open
+    DeviceControlBlock dcb;  // SetCommState
+    CommTimeouts timeouts;   // SetCommTimeouts
+    uint32_t first = 0;      // SetupComm: receive queue; PurgeComm: mask; ReadFile: bytes asked for
+    uint32_t second = 0;     // SetupComm: transmit queue; ReadFile: bytes delivered
 };
 
 // A serial port that exists only in memory: it records every call, hands out bytes a test queued

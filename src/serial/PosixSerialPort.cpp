@@ -1,14 +1,14 @@
 #include "PosixSerialPort.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -21,9 +21,9 @@ struct SpeedConstant {
 
 // Rates with a predefined constant; any other rate goes through posixserial::setArbitraryBaudRate.
 constexpr SpeedConstant kSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},     {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {50, B50},         {75, B75},     {110, B110},   {134, B134},     {150, B150},
+    {200, B200},       {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
+    {2400, B2400},     {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
 #ifdef B57600
     {57600, B57600},
 #endif
@@ -47,10 +47,14 @@ bool speedConstant(uint32_t rate, speed_t& constant) {
 
 tcflag_t characterSize(uint8_t byteSize) {
     switch (byteSize) {
-    case 5: return CS5;
-    case 6: return CS6;
-    case 7: return CS7;
-    default: return CS8;
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        default:
+            return CS8;
     }
 }
 
@@ -62,7 +66,9 @@ void setModemLine(int fd, int line, bool on) {
 
 }  // namespace
 
-bool posixserial::returnsUnderItsName(const std::string& path) { return path.rfind("/dev/pts/", 0) != 0; }
+bool posixserial::returnsUnderItsName(const std::string& path) {
+    return path.rfind("/dev/pts/", 0) != 0;
+}
 
 std::string posixserial::permissionAdvice(const std::string& path) {
     return "Serial devices are usually open only to members of the dialout group (or the group that owns " +
@@ -78,11 +84,20 @@ void posixserial::applyControlBlock(const DeviceControlBlock& dcb, termios& t) {
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     t.c_cflag |= CLOCAL | CREAD | HUPCL | characterSize(dcb.ByteSize);
     switch (dcb.Parity) {
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
-    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+        case 1:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case 2:
+            t.c_cflag |= PARENB;
+            break;
+        case 3:
+            t.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case 4:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
     }
     // One and a half stop bits is a five-bit setting of some UARTs; a terminal knows one or two.
     if (dcb.StopBits != 0) t.c_cflag |= CSTOPB;
@@ -134,7 +149,9 @@ std::string PosixSerialPort::devicePath(const std::string& portName) const {
     return i < 0 ? std::string() : paths_[static_cast<std::size_t>(i)];
 }
 
-std::string PosixSerialPort::devicePath(TComPortNumber port) const { return devicePath(kPortNames[port & 3]); }
+std::string PosixSerialPort::devicePath(TComPortNumber port) const {
+    return devicePath(kPortNames[port & 3]);
+}
 
 PortHandle PosixSerialPort::open(const std::string& portName) {
     const std::string path = devicePath(portName);
@@ -175,7 +192,7 @@ PortHandle PosixSerialPort::open(const std::string& portName) {
         return kInvalidPortHandle;
     };
 
-    termios t {};
+    termios t{};
     if (tcgetattr(fd, &t) != 0) return fail("it is not a serial device.");
     // The share mode of the port is exclusive. The lock keeps out other programs that lock the
     // device too (and this one), TIOCEXCL those that do not.
@@ -201,7 +218,7 @@ PortHandle PosixSerialPort::open(const std::string& portName) {
 bool PosixSerialPort::setCommState(PortHandle h, const DeviceControlBlock& dcb) {
     if (!isOwn(h)) return false;
     const int fd = static_cast<int>(h);
-    termios t {};
+    termios t{};
     if (tcgetattr(fd, &t) != 0) return false;
 
     posixserial::applyControlBlock(dcb, t);
@@ -220,9 +237,13 @@ bool PosixSerialPort::setCommState(PortHandle h, const DeviceControlBlock& dcb) 
     return true;
 }
 
-bool PosixSerialPort::setCommTimeouts(PortHandle h, const CommTimeouts&) { return isOwn(h); }
+bool PosixSerialPort::setCommTimeouts(PortHandle h, const CommTimeouts&) {
+    return isOwn(h);
+}
 
-bool PosixSerialPort::setupComm(PortHandle h, uint32_t, uint32_t) { return isOwn(h); }
+bool PosixSerialPort::setupComm(PortHandle h, uint32_t, uint32_t) {
+    return isOwn(h);
+}
 
 bool PosixSerialPort::purgeComm(PortHandle h, uint32_t flags) {
     if (!isOwn(h)) return false;
@@ -262,7 +283,8 @@ bool PosixSerialPort::closeHandle(PortHandle h) {
     if (!isOwn(h)) return false;
     const int fd = static_cast<int>(h);
     open_.erase(fd);
-    // Exclusive mode belongs to the device, not to this descriptor; leave the device free for the next opener.
+    // Exclusive mode belongs to the device, not to this descriptor; leave the device free for the next
+    // opener.
     (void)ioctl(fd, TIOCNXCL);
     return ::close(fd) == 0;
 }

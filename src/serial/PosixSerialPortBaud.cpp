@@ -33,8 +33,12 @@ bool readBaudRate(int fd, uint32_t& inRate, uint32_t& outRate) {
 
 #else
 
-bool setArbitraryBaudRate(int, uint32_t) { return false; }
-bool readBaudRate(int, uint32_t&, uint32_t&) { return false; }
+bool setArbitraryBaudRate(int, uint32_t) {
+    return false;
+}
+bool readBaudRate(int, uint32_t&, uint32_t&) {
+    return false;
+}
 
 #endif
 

@@ -2,7 +2,6 @@
 
 #include <QSocketNotifier>
 #include <QTimer>
-
 #include <algorithm>
 
 namespace {

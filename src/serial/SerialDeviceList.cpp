@@ -20,7 +20,8 @@ std::vector<fs::path> numbered(const fs::path& folder, const std::string& prefix
         const std::string name = entry.path().filename().string();
         if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
         const std::string rest = name.substr(prefix.size());
-        if (rest.size() > 6 || !std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        if (rest.size() > 6 ||
+            !std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; }))
             continue;
         found.emplace_back(std::stol(rest), entry.path());
     }
@@ -51,13 +52,14 @@ std::vector<SerialDevice> listSerialDevices(const std::string& devRoot, const De
     const fs::path root(devRoot);
     std::error_code ec;
     std::vector<fs::path> links;
-    for (const auto& entry : fs::directory_iterator(root / "serial" / "by-id", ec)) links.push_back(entry.path());
+    for (const auto& entry : fs::directory_iterator(root / "serial" / "by-id", ec))
+        links.push_back(entry.path());
     std::sort(links.begin(), links.end());
     for (const fs::path& link : links) {
         const fs::path target = fs::canonical(link, ec);
         if (ec) continue;  // a link left behind by a device that is gone
-        out.push_back({link.string(),
-                       readableDeviceName(link.filename().string()) + " (" + target.filename().string() + ")"});
+        out.push_back({link.string(), readableDeviceName(link.filename().string()) + " (" +
+                                          target.filename().string() + ")"});
     }
     for (const char* kind : {"ttyUSB", "ttyACM", "ttyS"}) {
         for (const fs::path& device : numbered(root, kind)) out.push_back({device.string(), device.string()});

@@ -28,9 +28,9 @@ struct DeviceControlBlock {
 
     bool operator==(const DeviceControlBlock& o) const {
         return DCBlength == o.DCBlength && BaudRate == o.BaudRate && Flags == o.Flags && XonLim == o.XonLim &&
-               XoffLim == o.XoffLim && ByteSize == o.ByteSize && Parity == o.Parity && StopBits == o.StopBits &&
-               XonChar == o.XonChar && XoffChar == o.XoffChar && ErrorChar == o.ErrorChar &&
-               EofChar == o.EofChar && EvtChar == o.EvtChar;
+               XoffLim == o.XoffLim && ByteSize == o.ByteSize && Parity == o.Parity &&
+               StopBits == o.StopBits && XonChar == o.XonChar && XoffChar == o.XoffChar &&
+               ErrorChar == o.ErrorChar && EofChar == o.EofChar && EvtChar == o.EvtChar;
     }
 };
 

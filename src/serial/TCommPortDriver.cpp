@@ -1,14 +1,14 @@
 #include "TCommPortDriver.h"
 
 #include <QtGlobal>
-
 #include <chrono>
 #include <exception>
 #include <iterator>
 
 namespace {
 
-constexpr uint32_t kBaudRates[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200};
+constexpr uint32_t kBaudRates[] = {110,   300,   600,   1200,  2400,  4800,  9600,
+                                   14400, 19200, 38400, 56000, 57600, 115200};
 constexpr unsigned kPollTimerId = 1;
 
 }  // namespace
@@ -32,7 +32,9 @@ TCommPortDriver::TCommPortDriver(SerialPort& port, PollTimer& timer)
               .count();
       }) {}
 
-TCommPortDriver::~TCommPortDriver() { Disconnect(); }
+TCommPortDriver::~TCommPortDriver() {
+    Disconnect();
+}
 
 std::string TCommPortDriver::portName() const {
     return std::string("COM") + static_cast<char>('1' + static_cast<int>(comPort_));

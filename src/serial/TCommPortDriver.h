@@ -9,7 +9,19 @@
 
 enum TComPortNumber : uint8_t { pnCOM1, pnCOM2, pnCOM3, pnCOM4 };
 enum TComPortBaudRate : uint8_t {
-    br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400, br56000, br57600, br115200
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200
 };
 enum TComPortDataBits : uint8_t { db5BITS, db6BITS, db7BITS, db8BITS };
 enum TComPortStopBits : uint8_t { sb1BITS, sb1HALFBITS, sb2BITS };
@@ -27,7 +39,8 @@ uint32_t baudRateValue(TComPortBaudRate rate);
 int64_t byteArrivalUs(int64_t readUs, uint64_t bytesAfter, uint32_t baud);
 
 class TCommPortDriver;
-using TComPortReceiveDataEvent = std::function<void(TCommPortDriver* sender, const void* dataPtr, int32_t dataSize)>;
+using TComPortReceiveDataEvent =
+    std::function<void(TCommPortDriver* sender, const void* dataPtr, int32_t dataSize)>;
 // Raised once per connection when the open port's device vanishes. The port stays open until the
 // receiver calls Disconnect, which it should do at once: nothing will come from that handle, and
 // holding it keeps the device's name taken when the adapter comes back.

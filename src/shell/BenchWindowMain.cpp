@@ -12,7 +12,9 @@
 
 namespace {
 
-QSettings userSettings() { return QSettings(QStringLiteral("dmmview"), QStringLiteral("dmmview")); }
+QSettings userSettings() {
+    return QSettings(QStringLiteral("dmmview"), QStringLiteral("dmmview"));
+}
 
 bool givenOnCommandLine(const AppOptions& options, const QString& name) {
     for (const std::string& m : options.meters) {
@@ -24,7 +26,9 @@ bool givenOnCommandLine(const AppOptions& options, const QString& name) {
     return false;
 }
 
-QString subscriptionText(const BrokerUrl& url) { return QString::fromStdString(url.display() + "/" + url.prefix); }
+QString subscriptionText(const BrokerUrl& url) {
+    return QString::fromStdString(url.display() + "/" + url.prefix);
+}
 
 bool subscribedOnCommandLine(const AppOptions& options, const QString& url) {
     for (const BrokerUrl& given : options.subscriptions) {
@@ -50,13 +54,15 @@ BenchSettings toKeep(const AppOptions& options, const BenchSettings& now, const 
         if (givenOnCommandLine(options, m.name)) keep.maths.push_back(m);
     }
     for (const QString& url : now.subscriptions) {
-        if (!subscribedOnCommandLine(options, url) || before.subscriptions.contains(url)) keep.subscriptions << url;
+        if (!subscribedOnCommandLine(options, url) || before.subscriptions.contains(url))
+            keep.subscriptions << url;
     }
     return keep;
 }
 
 // The kept bench, less what the command line names again: the command line wins for this run.
-void restore(const AppOptions& options, const BenchSettings& kept, BenchSession& session, QStringList& problems) {
+void restore(const AppOptions& options, const BenchSettings& kept, BenchSession& session,
+             QStringList& problems) {
     BenchSettings wanted;
     for (const BenchSettings::Meter& m : kept.meters) {
         if (!givenOnCommandLine(options, m.name)) wanted.meters.push_back(m);

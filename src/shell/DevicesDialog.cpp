@@ -15,9 +15,10 @@ namespace {
 constexpr int kRefreshMs = 1000;
 
 bool sameDevices(const std::vector<SerialDevice>& a, const std::vector<SerialDevice>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const SerialDevice& x, const SerialDevice& y) {
-        return x.path == y.path && x.label == y.label && x.denied == y.denied;
-    });
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const SerialDevice& x, const SerialDevice& y) {
+                          return x.path == y.path && x.label == y.label && x.denied == y.denied;
+                      });
 }
 
 }  // namespace
@@ -126,7 +127,8 @@ void DevicesDialog::updateAdvice() {
         if (path.empty() || userMayOpen(path)) continue;
         lines << tr("COM%1: you may not open %2. %3")
                      .arg(port + 1)
-                     .arg(QString::fromStdString(path), QString::fromStdString(posixserial::permissionAdvice(path)));
+                     .arg(QString::fromStdString(path),
+                          QString::fromStdString(posixserial::permissionAdvice(path)));
     }
     advice_->setText(lines.join(QLatin1Char('\n')));
     advice_->setVisible(!lines.isEmpty());

@@ -16,7 +16,9 @@ namespace {
 constexpr int kNoteWidth = 240;
 const char* const kRefusedProperty = "refusedText";
 
-QString noteName(const QLineEdit* edit) { return edit->objectName() + QStringLiteral("Error"); }
+QString noteName(const QLineEdit* edit) {
+    return edit->objectName() + QStringLiteral("Error");
+}
 
 QLabel* noteOf(const QLineEdit* edit) {
     QWidget* window = edit->window();
@@ -35,7 +37,8 @@ void collectControls(const QWidget* widget, const QWidget* window, const QWidget
             collectControls(w, window, note, out);
         }
     }
-    if (widget != window && !hasShownChild) out.append(QRect(widget->mapTo(window, QPoint(0, 0)), widget->size()));
+    if (widget != window && !hasShownChild)
+        out.append(QRect(widget->mapTo(window, QPoint(0, 0)), widget->size()));
 }
 
 // The first place beside the edit, below it first, where the note lies inside the window and
@@ -74,7 +77,8 @@ void place(QLineEdit* edit, QLabel* note) {
     edit->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid #B00000; }"));
     edit->setToolTip(note->text());
     if (!at) {
-        if (edit->hasFocus()) QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), note->text(), edit);
+        if (edit->hasFocus())
+            QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), note->text(), edit);
         return;
     }
     note->move(*at);

@@ -6,11 +6,17 @@
 
 namespace {
 
-QSettings userSettings() { return QSettings(QStringLiteral("dmmview"), QStringLiteral("dmmview")); }
+QSettings userSettings() {
+    return QSettings(QStringLiteral("dmmview"), QStringLiteral("dmmview"));
+}
 
-QString portKey(int port) { return QStringLiteral("devices/COM%1").arg(port); }
+QString portKey(int port) {
+    return QStringLiteral("devices/COM%1").arg(port);
+}
 
-bool isDigitModel(ModelCheck m) { return m != IF7263x && modelProfiles()[m].family == FrameFamily::Digit; }
+bool isDigitModel(ModelCheck m) {
+    return m != IF7263x && modelProfiles()[m].family == FrameFamily::Digit;
+}
 
 }  // namespace
 

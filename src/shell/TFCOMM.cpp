@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <utility>
 
+#include "DemoMeter.h"
 #include "EditErrorNote.h"
 #include "IntervalKeys.h"
 #include "KeyFilter.h"
@@ -26,8 +27,6 @@
 #include "ScaleCanvas.h"
 #include "ScaleGeometry.h"
 #include "ui_TFCOMM.h"
-
-#include "DemoMeter.h"
 
 namespace {
 
@@ -49,14 +48,16 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
       options_(settings_.applyTo(options)),
       pollTimer_([this](unsigned message) { comm2_.TimerWndProc(message); }),
       comm2_(port_, pollTimer_),
-      segmentAssembler_(frames_, [this](const std::string& f) {
-          wholeFrame();
-          if (engine_.LcdDisplay31B(f)) publishReading();
-      }),
-      digitAssembler_(frames_, [this](const std::string& f) {
-          wholeFrame();
-          if (engine_.LcdDisplay47B(f)) publishReading();
-      }),
+      segmentAssembler_(frames_,
+                        [this](const std::string& f) {
+                            wholeFrame();
+                            if (engine_.LcdDisplay31B(f)) publishReading();
+                        }),
+      digitAssembler_(frames_,
+                      [this](const std::string& f) {
+                          wholeFrame();
+                          if (engine_.LcdDisplay47B(f)) publishReading();
+                      }),
       engine_(meter_, panel_, controls_, *this),
       lineWatch_(frames_, meter_),
       scale_(std::make_unique<ScaleCanvas>()),
@@ -75,7 +76,8 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     comm2_.setComPort(pnCOM1);
     comm2_.setComPortSpeed(br2400);
     comm2_.setOnPortLost([this](TCommPortDriver*) { portLost(); });
-    for (const auto& [n, path] : options_.portPaths) port_.setDevicePath(static_cast<TComPortNumber>(n - 1), path);
+    for (const auto& [n, path] : options_.portPaths)
+        port_.setDevicePath(static_cast<TComPortNumber>(n - 1), path);
 
     startDemoMeter();
     bindWidgets();
@@ -182,15 +184,17 @@ void TFCOMM::startDemoMeter() {
 }
 
 std::array<QCheckBox*, ModelCheckCount> TFCOMM::modelBoxes() const {
-    return {ui_->IFKR31A, ui_->IFKR31E, ui_->IFPAX900, ui_->IF2285, ui_->IFTS510,
-            ui_->IFKR47B, ui_->IFKR31D, ui_->IFKR31F, ui_->IFKR31G, ui_->IF7263x};
+    return {ui_->IFKR31A, ui_->IFKR31E, ui_->IFPAX900, ui_->IF2285,  ui_->IFTS510,
+            ui_->IFKR47B, ui_->IFKR31D, ui_->IFKR31F,  ui_->IFKR31G, ui_->IF7263x};
 }
 
 void TFCOMM::readModelChecks() {
     for (int i = 0; i < ModelCheckCount; ++i) controls_.model[i] = modelBoxes()[i]->isChecked();
 }
 
-std::array<QAction*, 4> TFCOMM::portItems() const { return {ui_->COM11, ui_->COM21, ui_->COM31, ui_->COM41}; }
+std::array<QAction*, 4> TFCOMM::portItems() const {
+    return {ui_->COM11, ui_->COM21, ui_->COM31, ui_->COM41};
+}
 
 std::array<QWidget*, 4> TFCOMM::portIndicators() const {
     return {ui_->BtCOM1, ui_->BtCOM2, ui_->BtCOM3, ui_->BtCOM4};
@@ -297,11 +301,13 @@ void TFCOMM::watchLine(const void* dataPtr, int32_t dataSize) {
 
 // The hint says where the model is chosen and, when the bytes fit one model best, offers it.
 void TFCOMM::showLineHint(const LineWatch::Hint& hint) {
-    QString text = QString::fromStdString(hint.text) + tr(" Choose the meter's model in ComSetup ▸ Meter model.");
+    QString text =
+        QString::fromStdString(hint.text) + tr(" Choose the meter's model in ComSetup ▸ Meter model.");
     QMessageBox* box = showNotice(QMessageBox::Information, QStringLiteral("LineHint"), text);
     if (!hint.model) return;
     const std::string model = *hint.model;
-    QPushButton* use = box->addButton(tr("Use %1").arg(QString::fromStdString(model)), QMessageBox::AcceptRole);
+    QPushButton* use =
+        box->addButton(tr("Use %1").arg(QString::fromStdString(model)), QMessageBox::AcceptRole);
     use->setObjectName(QStringLiteral("UseModel"));
     connect(use, &QPushButton::clicked, this, [this, model] { switchModel(model); });
 }
@@ -343,7 +349,8 @@ void TFCOMM::syncPanel() {
         const auto e = static_cast<LcdElement>(i);
         if (auto* label = qobject_cast<QLabel*>(w)) {
             const QString text = QString::fromStdString(panel_.caption(e));
-            if (label->text() != text && !(e == LcdElement::CONok || e == LcdElement::CONokN)) label->setText(text);
+            if (label->text() != text && !(e == LcdElement::CONok || e == LcdElement::CONokN))
+                label->setText(text);
         }
         w->setVisible(panel_.visible(e));
     }
@@ -377,10 +384,18 @@ void TFCOMM::selectPort(TComPortNumber port) {
     comm2_.setComPort(port);
 }
 
-void TFCOMM::COM11Click() { selectPort(pnCOM1); }
-void TFCOMM::COM21Click() { selectPort(pnCOM2); }
-void TFCOMM::COM31Click() { selectPort(pnCOM3); }
-void TFCOMM::COM41Click() { selectPort(pnCOM4); }
+void TFCOMM::COM11Click() {
+    selectPort(pnCOM1);
+}
+void TFCOMM::COM21Click() {
+    selectPort(pnCOM2);
+}
+void TFCOMM::COM31Click() {
+    selectPort(pnCOM3);
+}
+void TFCOMM::COM41Click() {
+    selectPort(pnCOM4);
+}
 
 void TFCOMM::BTCon1Click() {
     if (!comm2_.Connect()) {
@@ -444,10 +459,11 @@ void TFCOMM::portLost() {
     if (!posixserial::returnsUnderItsName(path.toStdString())) {
         BtDiscon1Click();
         if (lostNote_) lostNote_->close();
-        lostNote_ = showNotice(QMessageBox::Warning, QStringLiteral("PortLost"),
-                               tr("The connection to %1 was lost: the pseudo-terminal %2 is gone, and its number "
-                                  "goes to the next terminal opened. Press Connect once the line is there again.")
-                                   .arg(port, path));
+        lostNote_ =
+            showNotice(QMessageBox::Warning, QStringLiteral("PortLost"),
+                       tr("The connection to %1 was lost: the pseudo-terminal %2 is gone, and its number "
+                          "goes to the next terminal opened. Press Connect once the line is there again.")
+                           .arg(port, path));
         return;
     }
     // The handle goes at once: held, it would keep the device's name taken when it comes back.
@@ -462,10 +478,11 @@ void TFCOMM::portLost() {
     reconnect_.start();
     wakeWatchdog();
     if (lostNote_) lostNote_->close();
-    lostNote_ = showNotice(QMessageBox::Warning, QStringLiteral("PortLost"),
-                           tr("The connection to %1 was lost at %2: the device %3 is gone (cable or adapter "
-                              "unplugged?). It is tried again every second; the readings go on when it is back.")
-                               .arg(port, clockText(*lostAtMs_), path));
+    lostNote_ =
+        showNotice(QMessageBox::Warning, QStringLiteral("PortLost"),
+                   tr("The connection to %1 was lost at %2: the device %3 is gone (cable or adapter "
+                      "unplugged?). It is tried again every second; the readings go on when it is back.")
+                       .arg(port, clockText(*lostAtMs_), path));
     const QString tip = linkTooltip();
     ui_->CONok->setToolTip(tip);
     ui_->CONokN->setToolTip(tip);
@@ -479,10 +496,11 @@ void TFCOMM::tryReconnect() {
     // quiet since the last whole frame, or since the loss when none had come
     const int64_t quietFromMs = lastFrameUs_ != 0 ? lastFrameUs_ / 1000 : *lostAtMs_;
     lostAtMs_.reset();
-    const QString text = tr("%1 (%2) is back at %3, %4 s without readings.")
-                             .arg(QString::fromStdString(comm2_.portName()),
-                                  QString::fromStdString(port_.devicePath(comm2_.ComPort())), clockText(backMs))
-                             .arg((backMs - quietFromMs) / 1000);
+    const QString text =
+        tr("%1 (%2) is back at %3, %4 s without readings.")
+            .arg(QString::fromStdString(comm2_.portName()),
+                 QString::fromStdString(port_.devicePath(comm2_.ComPort())), clockText(backMs))
+            .arg((backMs - quietFromMs) / 1000);
     if (lostNote_) {
         lostNote_->setIcon(QMessageBox::Information);
         lostNote_->setText(text);
@@ -529,8 +547,12 @@ void TFCOMM::ConTimerTimer() {
 // The tooltip is formed anew only when what it says may have changed.
 void TFCOMM::updateLinkTooltip() {
     const LineCounts c = lineWatch_.counts();
-    const std::array<uint64_t, 6> said = {c.bytes, c.wholeFrames, c.droppedFrames, c.otherFrames,
-                                          uint64_t(lostAtMs_.value_or(-1)), uint64_t(lineWatch_.started())};
+    const std::array<uint64_t, 6> said = {c.bytes,
+                                          c.wholeFrames,
+                                          c.droppedFrames,
+                                          c.otherFrames,
+                                          uint64_t(lostAtMs_.value_or(-1)),
+                                          uint64_t(lineWatch_.started())};
     if (said == tooltipSays_ && !publisher_) return;
     tooltipSays_ = said;
     const QString tip = linkTooltip();
@@ -587,8 +609,9 @@ void TFCOMM::watchdogDue() {
 QString TFCOMM::linkTooltip() {
     QString tip = QString::fromStdString(lineWatch_.summary()) + publishSummary();
     if (lostAtMs_) {
-        tip.prepend(tr("waiting for %1 to come back (since %2)\n")
-                        .arg(QString::fromStdString(port_.devicePath(comm2_.ComPort())), clockText(*lostAtMs_)));
+        tip.prepend(
+            tr("waiting for %1 to come back (since %2)\n")
+                .arg(QString::fromStdString(port_.devicePath(comm2_.ComPort())), clockText(*lostAtMs_)));
     }
     return tip;
 }
@@ -634,7 +657,8 @@ static bool isEditShortcut(QEvent* event) {
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
-    if ((watched == ui_->CONok || watched == ui_->CONokN) && event->type() == QEvent::ToolTip) updateLinkTooltip();
+    if ((watched == ui_->CONok || watched == ui_->CONokN) && event->type() == QEvent::ToolTip)
+        updateLinkTooltip();
     if (watched == ui_->Memo1 && event->type() == QEvent::ShowToParent) {
         ui_->Memo1->setPlainText(frameTrace_.join(QLatin1Char('\n')));
     }
@@ -711,7 +735,9 @@ void TFCOMM::setBarPosition(int position) {
     ui_->PBar2->setUpdatesEnabled(true);
 }
 
-void TFCOMM::beep() { QApplication::beep(); }
+void TFCOMM::beep() {
+    QApplication::beep();
+}
 
 void TFCOMM::setChartLeftAxis(double maximum, double minimum) {
     ui_->Chtshow->setLeftAxis(maximum, minimum);

@@ -3,12 +3,12 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <array>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <QStringList>
 
 #include "AppOptions.h"
 #include "ByteLog.h"
@@ -21,11 +21,11 @@
 #include "MeterSettings.h"
 #include "MeterState.h"
 #include "PosixSerialPort.h"
-#include "RecordFiles.h"
-#include "RecordSnapshot.h"
 #include "QtPollTimer.h"
 #include "ReadingPace.h"
 #include "ReadingSink.h"
+#include "RecordFiles.h"
+#include "RecordSnapshot.h"
 #include "RecordStore.h"
 #include "RecordTable.h"
 #include "ScaleGeometry.h"
@@ -259,7 +259,6 @@ private:
     ChartPoints chartPoints_;
     ChartPaging chartPaging_;
     WindowLayout layout_;
-
 
     RecordState record_;
     RecordTable table_;

@@ -167,7 +167,9 @@ void TFCOMM::MaxrecordExit() {
     syncChart();
 }
 
-void TFCOMM::ComboBox1Change(int index) { ShowSeries(index); }
+void TFCOMM::ComboBox1Change(int index) {
+    ShowSeries(index);
+}
 
 // The picture is written first; only a written file is confirmed.
 void TFCOMM::BtSaveClick() {

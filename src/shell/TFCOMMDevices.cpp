@@ -55,7 +55,8 @@ void TFCOMM::syncMeterMenu() {
 
 void TFCOMM::chooseDevices() {
     std::array<QString, 4> paths;
-    for (int n = 0; n < 4; ++n) paths[n] = QString::fromStdString(port_.devicePath(static_cast<TComPortNumber>(n)));
+    for (int n = 0; n < 4; ++n)
+        paths[n] = QString::fromStdString(port_.devicePath(static_cast<TComPortNumber>(n)));
     DevicesDialog dialog(paths, comm2_.Connected() ? static_cast<int>(comm2_.ComPort()) : -1, this);
     if (dialog.exec() != QDialog::Accepted) return;
     const std::array<QString, 4> chosen = dialog.paths();

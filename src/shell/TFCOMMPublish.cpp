@@ -20,15 +20,18 @@ void TFCOMM::startPublishing() {
     if (!options_.publish) return;
     const std::string model = checkedModelCaption(controls_);
     const std::string device = port_.devicePath(comm2_.ComPort());
-    const std::string name = options_.publish->clientName.empty() ? ReadingPublisher::defaultClientName(model, device)
-                                                                  : options_.publish->clientName;
+    const std::string name = options_.publish->clientName.empty()
+                                 ? ReadingPublisher::defaultClientName(model, device)
+                                 : options_.publish->clientName;
     if (publisher_ && publisher_->clientName() == topicLevel(name)) return;
     // another port is another client: the old one says it is offline as it goes
     publisher_.reset();
     brokerLost_ = false;
-    publisher_ = std::make_unique<ReadingPublisher>(*options_.publish, model, device, [this](const PublisherStatus& s) {
-        QMetaObject::invokeMethod(this, [this, s] { brokerStateChanged(s); }, Qt::QueuedConnection);
-    });
+    publisher_ = std::make_unique<ReadingPublisher>(
+        *options_.publish, model, device, [this](const PublisherStatus& s) {
+            QMetaObject::invokeMethod(
+                this, [this, s] { brokerStateChanged(s); }, Qt::QueuedConnection);
+        });
 }
 
 void TFCOMM::publishReading() {
@@ -41,7 +44,8 @@ void TFCOMM::brokerStateChanged(const PublisherStatus& status) {
     const QString broker = QString::fromStdString(publisher_->client().settings().url.display());
     if (status.state == BrokerState::NameInUse) {
         showNotice(QMessageBox::Warning, QStringLiteral("BrokerNameInUse"),
-                   tr("Nothing is published to the broker %1: %2.").arg(broker, QString::fromStdString(status.reason)));
+                   tr("Nothing is published to the broker %1: %2.")
+                       .arg(broker, QString::fromStdString(status.reason)));
         return;
     }
     if (status.state == BrokerState::Online) {
@@ -55,11 +59,12 @@ void TFCOMM::brokerStateChanged(const PublisherStatus& status) {
     brokerLost_ = true;
     sentBeforeLoss_ = status.sent;
     if (findChild<QMessageBox*>(kBrokerLost)) return;
-    showNotice(QMessageBox::Warning, kBrokerLost,
-               tr("The broker %1 cannot be reached: %2. The readings wait (up to %3; beyond that the oldest are "
-                  "dropped first) and are sent once it is back; the program keeps trying.")
-                   .arg(broker, QString::fromStdString(status.reason))
-                   .arg(publisher_->client().settings().queueBound));
+    showNotice(
+        QMessageBox::Warning, kBrokerLost,
+        tr("The broker %1 cannot be reached: %2. The readings wait (up to %3; beyond that the oldest are "
+           "dropped first) and are sent once it is back; the program keeps trying.")
+            .arg(broker, QString::fromStdString(status.reason))
+            .arg(publisher_->client().settings().queueBound));
 }
 
 void TFCOMM::noteBrokerBack() {

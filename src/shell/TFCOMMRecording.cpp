@@ -5,9 +5,9 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
-#include <QStyle>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QStyle>
 #include <QToolButton>
 
 #include "DataFileDialogs.h"
@@ -15,8 +15,8 @@
 #include "FileProgressDialog.h"
 #include "JournalReader.h"
 #include "RecordGrid.h"
-#include "TableLock.h"
 #include "TFCOMM.h"
+#include "TableLock.h"
 #include "ui_TFCOMM.h"
 
 namespace {
@@ -75,10 +75,9 @@ void TFCOMM::openRecordTable() {
             showNotice(QMessageBox::Critical, QStringLiteral("RecordTableError"), why);
         });
         // and said for as long as it holds, where the rows would be
-        ui_->DBGrid1->setEmptyNotice(
-            TableLock::isHeldElsewhere(QString::fromLatin1(kRecordTableFile))
-                ? tr("Not recording: the record table is in use by another dmmview")
-                : tr("Not recording: %1").arg(opened.error));
+        ui_->DBGrid1->setEmptyNotice(TableLock::isHeldElsewhere(QString::fromLatin1(kRecordTableFile))
+                                         ? tr("Not recording: the record table is in use by another dmmview")
+                                         : tr("Not recording: %1").arg(opened.error));
     }
     RecordStore::applyStartValues(record_);
     if (table_.isOpen()) offerJournalRecovery();
@@ -120,9 +119,9 @@ void TFCOMM::offerJournalRecovery() {
     text = text.arg(QString::number(left.rowCount), QString::fromStdString(journal_.path()));
     if (left.skipped > 0)
         text += u'\n' + tr("Damaged entries of the journal skipped: %1. The readings after them are kept.")
-                             .arg(left.skipped);
-    const auto answer =
-        QMessageBox::question(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+                            .arg(left.skipped);
+    const auto answer = QMessageBox::question(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No,
+                                              QMessageBox::Yes);
     if (answer != QMessageBox::Yes) {
         journal_.restart(first);
         return;
@@ -149,7 +148,9 @@ void TFCOMM::INDataToTable() {
 }
 
 // The Repeat box has no handler of its own: a click re-applies the chart's fill choice.
-void TFCOMM::RepeatSetClick() { btFillClick(); }
+void TFCOMM::RepeatSetClick() {
+    btFillClick();
+}
 
 void TFCOMM::RecordSITimeChange() {
     const Result<> applied = store_.RecordSITimeChange(ui_->RecordSITime->text().toStdString());
@@ -183,19 +184,31 @@ void TFCOMM::TrecordTimer() {
 
 void TFCOMM::chooseRecordLimit(int item) {
     const std::array<QAction*, kRecordLimitItems.size()> items = {ui_->N10001,  ui_->N50001,   ui_->N100001,
-                                                                   ui_->N500001, ui_->N1000001, ui_->limitess};
+                                                                  ui_->N500001, ui_->N1000001, ui_->limitess};
     // check marks rather than an exclusive group's radio marks; choosing the checked item again
     // keeps it checked
     store_.setLimit(kRecordLimitItems[static_cast<std::size_t>(item)].limit);
     for (std::size_t i = 0; i < items.size(); ++i) items[i]->setChecked(static_cast<int>(i) == item);
 }
 
-void TFCOMM::N10001Click() { chooseRecordLimit(0); }
-void TFCOMM::N50001Click() { chooseRecordLimit(1); }
-void TFCOMM::N100001Click() { chooseRecordLimit(2); }
-void TFCOMM::N500001Click() { chooseRecordLimit(3); }
-void TFCOMM::N1000001Click() { chooseRecordLimit(4); }
-void TFCOMM::limitessClick() { chooseRecordLimit(5); }
+void TFCOMM::N10001Click() {
+    chooseRecordLimit(0);
+}
+void TFCOMM::N50001Click() {
+    chooseRecordLimit(1);
+}
+void TFCOMM::N100001Click() {
+    chooseRecordLimit(2);
+}
+void TFCOMM::N500001Click() {
+    chooseRecordLimit(3);
+}
+void TFCOMM::N1000001Click() {
+    chooseRecordLimit(4);
+}
+void TFCOMM::limitessClick() {
+    chooseRecordLimit(5);
+}
 
 // Open: the chosen table takes the place of the record table only when it could be read whole.
 void TFCOMM::SpeedButton2Click() {

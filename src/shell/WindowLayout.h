@@ -36,7 +36,9 @@ constexpr int kFrameWidth = 8;
 constexpr int kFrameHeight = 46;
 
 // the client area of 615 x 409 the form stores is an outer size of 623 x 455
-inline QSize outerSize(QSize client) { return {client.width() + kFrameWidth, client.height() + kFrameHeight}; }
+inline QSize outerSize(QSize client) {
+    return {client.width() + kFrameWidth, client.height() + kFrameHeight};
+}
 
 // The smallest client area that keeps every control whole and usable. Width: the chart's
 // toolbar ends with the enlarge button at 288 + 25 inside a 1-pixel frame, so the chart needs

@@ -57,8 +57,14 @@ DemoMeter::~DemoMeter() {
     if (d_->thread.joinable()) d_->thread.join();
 }
 
-bool DemoMeter::ok() const { return d_->error.empty() && d_->pty != nullptr; }
+bool DemoMeter::ok() const {
+    return d_->error.empty() && d_->pty != nullptr;
+}
 
-const std::string& DemoMeter::errorString() const { return d_->error; }
+const std::string& DemoMeter::errorString() const {
+    return d_->error;
+}
 
-const std::string& DemoMeter::slavePath() const { return d_->slavePath; }
+const std::string& DemoMeter::slavePath() const {
+    return d_->slavePath;
+}

@@ -9,41 +9,68 @@ enum Segment : uint8_t { A = 1, B = 2, C = 4, D = 8, E = 16, F = 32, G = 64 };
 
 uint8_t segmentsOf(char glyph) {
     switch (glyph) {
-        case '0': return A | B | C | D | E | F;
-        case '1': return B | C;
-        case '2': return A | B | D | E | G;
-        case '3': return A | B | C | D | G;
-        case '4': return B | C | F | G;
-        case '5': return A | C | D | F | G;
-        case '6': return A | C | D | E | F | G;
-        case '7': return A | B | C;
-        case '8': return A | B | C | D | E | F | G;
-        case '9': return A | B | C | D | F | G;
-        case 'L': return D | E | F;
-        default: return 0;  // blank
+        case '0':
+            return A | B | C | D | E | F;
+        case '1':
+            return B | C;
+        case '2':
+            return A | B | D | E | G;
+        case '3':
+            return A | B | C | D | G;
+        case '4':
+            return B | C | F | G;
+        case '5':
+            return A | C | D | F | G;
+        case '6':
+            return A | C | D | E | F | G;
+        case '7':
+            return A | B | C;
+        case '8':
+            return A | B | C | D | E | F | G;
+        case '9':
+            return A | B | C | D | F | G;
+        case 'L':
+            return D | E | F;
+        default:
+            return 0;  // blank
     }
 }
 
-uint8_t bit(bool on, uint8_t value) { return on ? value : 0; }
+uint8_t bit(bool on, uint8_t value) {
+    return on ? value : 0;
+}
 
-uint8_t digitNibble(char d) { return d >= '0' && d <= '9' ? static_cast<uint8_t>(d - '0') : 0; }
+uint8_t digitNibble(char d) {
+    return d >= '0' && d <= '9' ? static_cast<uint8_t>(d - '0') : 0;
+}
 
 uint8_t functionNibble(const SimReading& r, const SimModel& m) {
     switch (r.function) {
-        case SimFunction::Volts: return 0xB;
-        case SimFunction::MicroAmps: return 0xD;
+        case SimFunction::Volts:
+            return 0xB;
+        case SimFunction::MicroAmps:
+            return 0xD;
         // the variant swaps the codes of the two current functions
-        case SimFunction::MilliAmps: return m.variant ? 0xF : 0x9;
-        case SimFunction::Amps: return m.variant ? 0x9 : 0xF;
-        case SimFunction::Ohms: return 0x3;
+        case SimFunction::MilliAmps:
+            return m.variant ? 0xF : 0x9;
+        case SimFunction::Amps:
+            return m.variant ? 0x9 : 0xF;
+        case SimFunction::Ohms:
+            return 0x3;
         case SimFunction::Hertz:
-        case SimFunction::Rpm: return 0x2;
+        case SimFunction::Rpm:
+            return 0x2;
         case SimFunction::Celsius:
-        case SimFunction::Fahrenheit: return 0x4;
-        case SimFunction::Continuity: return 0x5;
-        case SimFunction::Diode: return 0x1;
-        case SimFunction::Capacitance: return 0x6;
-        case SimFunction::DutyCycle: break;
+        case SimFunction::Fahrenheit:
+            return 0x4;
+        case SimFunction::Continuity:
+            return 0x5;
+        case SimFunction::Diode:
+            return 0x1;
+        case SimFunction::Capacitance:
+            return 0x6;
+        case SimFunction::DutyCycle:
+            break;
     }
     return 0x0;  // no such function on this family
 }
@@ -73,8 +100,8 @@ std::array<uint8_t, 14> encodeSegmentFrame(const SimReading& r) {
         n[1 + 2 * i] = bit(lead, 8) | bit(g & E, 4) | bit(g & F, 2) | bit(g & A, 1);
         n[2 + 2 * i] = bit(g & D, 8) | bit(g & C, 4) | bit(g & G, 2) | bit(g & B, 1);
     }
-    n[9] = bit(r.prefix == Prefix::Micro, 8) | bit(r.prefix == Prefix::Nano, 4) | bit(r.prefix == Prefix::Kilo, 2) |
-           bit(f == SimFunction::Diode, 1);
+    n[9] = bit(r.prefix == Prefix::Micro, 8) | bit(r.prefix == Prefix::Nano, 4) |
+           bit(r.prefix == Prefix::Kilo, 2) | bit(f == SimFunction::Diode, 1);
     n[10] = bit(r.prefix == Prefix::Milli, 8) | bit(f == SimFunction::DutyCycle, 4) |
             bit(r.prefix == Prefix::Mega, 2) | bit(f == SimFunction::Continuity, 1);
     n[11] = bit(f == SimFunction::Capacitance, 8) | bit(ohms, 4) | bit(r.recMark, 2) | bit(r.hold, 1);

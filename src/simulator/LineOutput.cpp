@@ -1,16 +1,16 @@
 #include "LineOutput.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <optional>
-#include <thread>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <thread>
 
 namespace dmmsim {
 
@@ -26,7 +26,9 @@ constexpr nanoseconds kMaxLag = milliseconds(100);
 constexpr nanoseconds kMaxSleep = milliseconds(20);
 constexpr nanoseconds kMinSleep = milliseconds(2);
 
-std::string systemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string systemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
 
 bool setRaw(int fd, speed_t speed, bool serialLine) {
     termios t{};
@@ -49,7 +51,9 @@ nanoseconds lineTime(uint64_t bytes, int baud) {
     return nanoseconds(static_cast<int64_t>(bytes) * kBitsPerByte * 1000000000LL / baud);
 }
 
-std::size_t staleLimitFor(int baud) { return static_cast<std::size_t>(lineBytesPerSecond(baud)); }
+std::size_t staleLimitFor(int baud) {
+    return static_cast<std::size_t>(lineBytesPerSecond(baud));
+}
 
 PacedWriter::PacedWriter(int fd, int baud, Full whenFull)
     : fd_(fd), byteTime_(lineTime(1, baud)), whenFull_(whenFull) {}
@@ -121,7 +125,8 @@ bool PacedWriter::handOver(const uint8_t* data, std::size_t size) {
 void PacedWriter::discardStale() {
     if (queueFd_ < 0) return;
     int queued = 0;
-    if (ioctl(queueFd_, FIONREAD, &queued) == 0 && queued > 0 && static_cast<std::size_t>(queued) > staleLimit_) {
+    if (ioctl(queueFd_, FIONREAD, &queued) == 0 && queued > 0 &&
+        static_cast<std::size_t>(queued) > staleLimit_) {
         tcflush(queueFd_, TCIFLUSH);
         dropped_ += static_cast<uint64_t>(queued);
     }

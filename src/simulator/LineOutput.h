@@ -10,7 +10,9 @@ namespace dmmsim {
 
 // One start bit, eight data bits, one stop bit: ten bit times per byte.
 constexpr int kBitsPerByte = 10;
-constexpr double lineBytesPerSecond(int baud) { return static_cast<double>(baud) / kBitsPerByte; }
+constexpr double lineBytesPerSecond(int baud) {
+    return static_cast<double>(baud) / kBitsPerByte;
+}
 // How long `bytes` bytes take on the line.
 std::chrono::nanoseconds lineTime(uint64_t bytes, int baud);
 

@@ -27,12 +27,18 @@ constexpr int kCycleFramesPerRange = 4;
 
 double defaultValue(SimFunction f, const SimModel& m, const std::vector<RangeSpec>& ranges) {
     switch (f) {
-        case SimFunction::Celsius: return 23.0;
-        case SimFunction::Fahrenheit: return 73.0;
-        case SimFunction::Diode: return 0.562;
-        case SimFunction::Continuity: return 12.3;
-        case SimFunction::DutyCycle: return 50.0;
-        default: break;
+        case SimFunction::Celsius:
+            return 23.0;
+        case SimFunction::Fahrenheit:
+            return 73.0;
+        case SimFunction::Diode:
+            return 0.562;
+        case SimFunction::Continuity:
+            return 12.3;
+        case SimFunction::DutyCycle:
+            return 50.0;
+        default:
+            break;
     }
     const RangeSpec& s = ranges[ranges.size() > 1 ? 1 : 0];
     return std::min(1234, countLimit(m, s) / 2) * std::pow(10.0, s.countExponent());
@@ -65,13 +71,20 @@ std::string scenarioNameList() {
 
 const char* damageName(Damage d) {
     switch (d) {
-        case Damage::None: return "none";
-        case Damage::LostByte: return "lost byte";
-        case Damage::ExtraByte: return "extra byte";
-        case Damage::CorruptByte: return "corrupt byte";
-        case Damage::StrayEndByte: return "stray end byte";
-        case Damage::MidFrameStart: return "mid-frame start";
-        case Damage::AfterDamage: return "after damage";
+        case Damage::None:
+            return "none";
+        case Damage::LostByte:
+            return "lost byte";
+        case Damage::ExtraByte:
+            return "extra byte";
+        case Damage::CorruptByte:
+            return "corrupt byte";
+        case Damage::StrayEndByte:
+            return "stray end byte";
+        case Damage::MidFrameStart:
+            return "mid-frame start";
+        case Damage::AfterDamage:
+            return "after damage";
     }
     return "?";
 }
@@ -84,9 +97,13 @@ uint64_t SimRandom::next() {
     return z ^ (z >> 31);
 }
 
-int SimRandom::below(int n) { return n <= 1 ? 0 : static_cast<int>(next() % static_cast<uint64_t>(n)); }
+int SimRandom::below(int n) {
+    return n <= 1 ? 0 : static_cast<int>(next() % static_cast<uint64_t>(n));
+}
 
-bool SimRandom::chance(double p) { return static_cast<double>(next() >> 11) * 0x1.0p-53 < p; }
+bool SimRandom::chance(double p) {
+    return static_cast<double>(next() >> 11) * 0x1.0p-53 < p;
+}
 
 ScenarioStream::ScenarioStream(const SimModel& model, const ScenarioOptions& options)
     : model_(model),
@@ -98,7 +115,8 @@ ScenarioStream::ScenarioStream(const SimModel& model, const ScenarioOptions& opt
 bool ScenarioStream::check(const SimModel& model, const ScenarioOptions& options, std::string* error) {
     const SimFunction f = options.function.value_or(SimFunction::Volts);
     if (!canShow(model, f)) {
-        if (error) *error = std::string("the ") + model.caption + " has no \"" + functionName(f) + "\" function";
+        if (error)
+            *error = std::string("the ") + model.caption + " has no \"" + functionName(f) + "\" function";
         return false;
     }
     return true;
@@ -133,7 +151,8 @@ SimReading ScenarioStream::readingAt(uint64_t n) const {
             const double share = (withSign ? kUpDown : kUp)[n % 8];
             return fitReading(model_, f, share * fullValue, c, mainRange);
         }
-        case ScenarioKind::Cycle: return cycleReading(n);
+        case ScenarioKind::Cycle:
+            return cycleReading(n);
     }
     return {};
 }
@@ -150,10 +169,12 @@ SimReading ScenarioStream::cycleReading(uint64_t n) const {
     std::vector<Step> steps;
     for (SimFunction f : functionsOf(model_)) {
         const auto ranges = rangesFor(model_, f);
-        const std::vector<Coupling> couplings =
-            f == SimFunction::Volts ? std::vector<Coupling>{Coupling::Dc, Coupling::Ac} : std::vector<Coupling>{Coupling::Dc};
+        const std::vector<Coupling> couplings = f == SimFunction::Volts
+                                                    ? std::vector<Coupling>{Coupling::Dc, Coupling::Ac}
+                                                    : std::vector<Coupling>{Coupling::Dc};
         for (Coupling c : couplings) {
-            for (std::size_t i = 0; i < ranges.size(); ++i) steps.push_back({f, c, static_cast<int>(i), ranges[i]});
+            for (std::size_t i = 0; i < ranges.size(); ++i)
+                steps.push_back({f, c, static_cast<int>(i), ranges[i]});
         }
     }
     const Step& s = steps[(n / kCycleFramesPerRange) % steps.size()];
@@ -210,7 +231,8 @@ void ScenarioStream::damage(Emission& e, Damage kind) {
                 break;
             }
             case Damage::ExtraByte:
-                b.insert(at(random_.below(14)), static_cast<uint8_t>(((1 + random_.below(13)) << 4) | random_.below(16)));
+                b.insert(at(random_.below(14)),
+                         static_cast<uint8_t>(((1 + random_.below(13)) << 4) | random_.below(16)));
                 break;
             case Damage::CorruptByte: {
                 const int k = random_.below(13);
@@ -222,8 +244,11 @@ void ScenarioStream::damage(Emission& e, Damage kind) {
             case Damage::StrayEndByte:
                 b.insert(at(1 + random_.below(12)), static_cast<uint8_t>(0xE0 | random_.below(16)));
                 break;
-            case Damage::MidFrameStart: b.erase(b.begin(), at(1 + random_.below(13))); break;
-            default: break;
+            case Damage::MidFrameStart:
+                b.erase(b.begin(), at(1 + random_.below(13)));
+                break;
+            default:
+                break;
         }
         return;
     }
@@ -238,8 +263,8 @@ void ScenarioStream::damage(Emission& e, Damage kind) {
         case Damage::LostByte: {
             const int k = random_.below(11);
             b.erase(at(k));
-            e.whole = k == 10;         // only the LF: this frame is fine, the next starts without it
-            nextBroken_ = k >= 9;      // a lost CR joins this frame to the next
+            e.whole = k == 10;     // only the LF: this frame is fine, the next starts without it
+            nextBroken_ = k >= 9;  // a lost CR joins this frame to the next
             if (e.whole) e.damage = Damage::LostByte;
             break;
         }
@@ -254,9 +279,14 @@ void ScenarioStream::damage(Emission& e, Damage kind) {
             b[9] = dataByte(true);  // the CR: this frame runs on into the next one
             nextBroken_ = true;
             break;
-        case Damage::StrayEndByte: b.insert(at(random_.below(9)), 0x0D); break;
-        case Damage::MidFrameStart: b.erase(b.begin(), at(1 + random_.below(9))); break;
-        default: break;
+        case Damage::StrayEndByte:
+            b.insert(at(random_.below(9)), 0x0D);
+            break;
+        case Damage::MidFrameStart:
+            b.erase(b.begin(), at(1 + random_.below(9)));
+            break;
+        default:
+            break;
     }
 }
 

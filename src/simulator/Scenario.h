@@ -55,8 +55,8 @@ struct ScenarioOptions {
     uint64_t seed = 1;
     std::optional<SimFunction> function;  // default: volts
     Coupling coupling = Coupling::Dc;
-    std::optional<double> value;          // steady: the value shown (default 1.234 in base units)
-    double damageRate = 0.3;              // noise: share of frames damaged
+    std::optional<double> value;  // steady: the value shown (default 1.234 in base units)
+    double damageRate = 0.3;      // noise: share of frames damaged
 };
 
 // The endless stream of one scenario on one model. Everything follows from the options and the

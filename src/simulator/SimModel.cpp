@@ -15,7 +15,8 @@ using Ranges = std::vector<RangeSpec>;
 // Ranges shared by both families. Digit meters send the range number, so their order is the
 // meter's; the segment meters only show prefix and point, and use the same steps.
 const Ranges kVolts = {{0, P::Milli, 3}, {1, P::None, 1}, {2, P::None, 2}, {3, P::None, 3}, {4, P::None, 0}};
-const Ranges kVariantVolts = {{4, P::Milli, 3}, {0, P::None, 1}, {1, P::None, 2}, {2, P::None, 3}, {3, P::None, 0}};
+const Ranges kVariantVolts = {
+    {4, P::Milli, 3}, {0, P::None, 1}, {1, P::None, 2}, {2, P::None, 3}, {3, P::None, 0}};
 const Ranges kOhms = {{0, P::None, 3}, {1, P::Kilo, 1}, {2, P::Kilo, 2},
                       {3, P::Kilo, 3}, {4, P::Mega, 1}, {5, P::Mega, 2}};
 const Ranges kCapacitance = {{0, P::Nano, 1},  {1, P::Nano, 2},  {2, P::Nano, 3},  {3, P::Micro, 1},
@@ -32,8 +33,10 @@ const Ranges kVariantDiode = {{0, P::None, 1, 3}};
 
 // Digit meters: range 0 of the frequency function is 1 Hz per count on every model, shown as
 // kilohertz with three decimals by two of them and as plain hertz by the rest.
-const Ranges kDigitHertzTail = {{1, P::Kilo, 2}, {2, P::Kilo, 3}, {3, P::Mega, 1}, {4, P::Mega, 2}, {5, P::Mega, 3}};
-const Ranges kRpm = {{0, P::Kilo, 2}, {1, P::Kilo, 3}, {2, P::Mega, 1}, {3, P::Mega, 2}, {4, P::Mega, 3}, {5, P::Mega, 0}};
+const Ranges kDigitHertzTail = {
+    {1, P::Kilo, 2}, {2, P::Kilo, 3}, {3, P::Mega, 1}, {4, P::Mega, 2}, {5, P::Mega, 3}};
+const Ranges kRpm = {{0, P::Kilo, 2}, {1, P::Kilo, 3}, {2, P::Mega, 1},
+                     {3, P::Mega, 2}, {4, P::Mega, 3}, {5, P::Mega, 0}};
 
 // Segment meters: a 40 Hz range at the bottom, then up in decades.
 const Ranges kSegmentHertz = {{0, P::None, 2}, {1, P::None, 3}, {2, P::Kilo, 1}, {3, P::Kilo, 2},
@@ -42,43 +45,66 @@ const Ranges kDuty = {{0, P::None, 3}};
 
 Ranges segmentRanges(SimFunction f) {
     switch (f) {
-        case SimFunction::Volts: return kVolts;
-        case SimFunction::Ohms: return kOhms;
-        case SimFunction::Continuity: return kContinuity;
-        case SimFunction::Diode: return kDiode;
-        case SimFunction::Hertz: return kSegmentHertz;
-        case SimFunction::Capacitance: return kCapacitance;
-        case SimFunction::MicroAmps: return kMicroAmps;
-        case SimFunction::MilliAmps: return kMilliAmps;
-        case SimFunction::Amps: return kAmps;
-        case SimFunction::Celsius: return kDegrees;
-        case SimFunction::DutyCycle: return kDuty;
+        case SimFunction::Volts:
+            return kVolts;
+        case SimFunction::Ohms:
+            return kOhms;
+        case SimFunction::Continuity:
+            return kContinuity;
+        case SimFunction::Diode:
+            return kDiode;
+        case SimFunction::Hertz:
+            return kSegmentHertz;
+        case SimFunction::Capacitance:
+            return kCapacitance;
+        case SimFunction::MicroAmps:
+            return kMicroAmps;
+        case SimFunction::MilliAmps:
+            return kMilliAmps;
+        case SimFunction::Amps:
+            return kAmps;
+        case SimFunction::Celsius:
+            return kDegrees;
+        case SimFunction::DutyCycle:
+            return kDuty;
         case SimFunction::Rpm:
-        case SimFunction::Fahrenheit: break;
+        case SimFunction::Fahrenheit:
+            break;
     }
     return {};
 }
 
 Ranges digitRanges(const SimModel& m, SimFunction f) {
     switch (f) {
-        case SimFunction::Volts: return m.variant ? kVariantVolts : kVolts;
-        case SimFunction::Ohms: return kOhms;
-        case SimFunction::Continuity: return m.variant ? kVariantContinuity : kContinuity;
-        case SimFunction::Diode: return m.variant ? kVariantDiode : kDiode;
+        case SimFunction::Volts:
+            return m.variant ? kVariantVolts : kVolts;
+        case SimFunction::Ohms:
+            return kOhms;
+        case SimFunction::Continuity:
+            return m.variant ? kVariantContinuity : kContinuity;
+        case SimFunction::Diode:
+            return m.variant ? kVariantDiode : kDiode;
         case SimFunction::Hertz: {
             const bool kiloAtZero = m.check == IFKR31D || m.check == IFKR47B;
             Ranges r = {kiloAtZero ? RangeSpec{0, P::Kilo, 1} : RangeSpec{0, P::None, 0}};
             r.insert(r.end(), kDigitHertzTail.begin(), kDigitHertzTail.end());
             return r;
         }
-        case SimFunction::Rpm: return m.variant ? Ranges{} : kRpm;
-        case SimFunction::Capacitance: return kCapacitance;
-        case SimFunction::MicroAmps: return kMicroAmps;
-        case SimFunction::MilliAmps: return kMilliAmps;
-        case SimFunction::Amps: return kAmps;
+        case SimFunction::Rpm:
+            return m.variant ? Ranges{} : kRpm;
+        case SimFunction::Capacitance:
+            return kCapacitance;
+        case SimFunction::MicroAmps:
+            return kMicroAmps;
+        case SimFunction::MilliAmps:
+            return kMilliAmps;
+        case SimFunction::Amps:
+            return kAmps;
         case SimFunction::Celsius:
-        case SimFunction::Fahrenheit: return kDegrees;
-        case SimFunction::DutyCycle: break;
+        case SimFunction::Fahrenheit:
+            return kDegrees;
+        case SimFunction::DutyCycle:
+            break;
     }
     return {};
 }
@@ -88,8 +114,10 @@ Coupling couplingOf(SimFunction f, Coupling asked) {
         case SimFunction::Volts:
         case SimFunction::MicroAmps:
         case SimFunction::MilliAmps:
-        case SimFunction::Amps: return asked == Coupling::None ? Coupling::Dc : asked;
-        default: return Coupling::None;
+        case SimFunction::Amps:
+            return asked == Coupling::None ? Coupling::Dc : asked;
+        default:
+            return Coupling::None;
     }
 }
 
@@ -105,7 +133,8 @@ void blankLeadingZeros(SimReading& r, int shownDigits) {
 std::optional<SimModel> simModelFor(std::string_view caption, bool variant, std::string* error) {
     const auto check = modelCheckByCaption(caption);
     if (!check) {
-        if (error) *error = "unknown model \"" + std::string(caption) + "\" (one of " + modelCaptionList() + ")";
+        if (error)
+            *error = "unknown model \"" + std::string(caption) + "\" (one of " + modelCaptionList() + ")";
         return std::nullopt;
     }
     const ModelProfile& p = modelProfiles()[*check];
@@ -132,25 +161,30 @@ std::vector<RangeSpec> rangesFor(const SimModel& model, SimFunction f) {
     return model.family == FrameFamily::Digit ? digitRanges(model, f) : segmentRanges(f);
 }
 
-bool canShow(const SimModel& model, SimFunction f) { return !rangesFor(model, f).empty(); }
+bool canShow(const SimModel& model, SimFunction f) {
+    return !rangesFor(model, f).empty();
+}
 
 bool hasSign(SimFunction f, Coupling c) {
     switch (f) {
         case SimFunction::Volts:
         case SimFunction::MicroAmps:
         case SimFunction::MilliAmps:
-        case SimFunction::Amps: return c != Coupling::Ac;
+        case SimFunction::Amps:
+            return c != Coupling::Ac;
         case SimFunction::Celsius:
-        case SimFunction::Fahrenheit: return true;
-        default: return false;
+        case SimFunction::Fahrenheit:
+            return true;
+        default:
+            return false;
     }
 }
 
 std::vector<SimFunction> functionsOf(const SimModel& model) {
     static const SimFunction kOrder[] = {
-        SimFunction::Volts,     SimFunction::Ohms,      SimFunction::Continuity, SimFunction::Diode,
-        SimFunction::Capacitance, SimFunction::Hertz,   SimFunction::Rpm,        SimFunction::DutyCycle,
-        SimFunction::Celsius,   SimFunction::Fahrenheit, SimFunction::MicroAmps, SimFunction::MilliAmps,
+        SimFunction::Volts,       SimFunction::Ohms,       SimFunction::Continuity, SimFunction::Diode,
+        SimFunction::Capacitance, SimFunction::Hertz,      SimFunction::Rpm,        SimFunction::DutyCycle,
+        SimFunction::Celsius,     SimFunction::Fahrenheit, SimFunction::MicroAmps,  SimFunction::MilliAmps,
         SimFunction::Amps,
     };
     std::vector<SimFunction> out;
@@ -173,7 +207,9 @@ SimReading fitReading(const SimModel& model, SimFunction f, double value, Coupli
     r.negative = value < 0 && hasSign(f, r.coupling);
     const double magnitude = std::fabs(value);
 
-    auto countsOn = [&](const RangeSpec& s) { return std::llround(magnitude / std::pow(10.0, s.countExponent())); };
+    auto countsOn = [&](const RangeSpec& s) {
+        return std::llround(magnitude / std::pow(10.0, s.countExponent()));
+    };
 
     std::size_t chosen = ranges.size() - 1;
     if (rangeIndex) {

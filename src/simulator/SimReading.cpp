@@ -13,13 +13,20 @@ struct FunctionName {
 };
 
 constexpr FunctionName kNames[] = {
-    {"vdc", SimFunction::Volts, Coupling::Dc},          {"vac", SimFunction::Volts, Coupling::Ac},
-    {"ohm", SimFunction::Ohms, Coupling::None},         {"cont", SimFunction::Continuity, Coupling::None},
-    {"diode", SimFunction::Diode, Coupling::None},      {"hz", SimFunction::Hertz, Coupling::None},
-    {"rpm", SimFunction::Rpm, Coupling::None},          {"cap", SimFunction::Capacitance, Coupling::None},
-    {"ua", SimFunction::MicroAmps, Coupling::Dc},       {"ma", SimFunction::MilliAmps, Coupling::Dc},
-    {"a", SimFunction::Amps, Coupling::Dc},             {"degc", SimFunction::Celsius, Coupling::None},
-    {"degf", SimFunction::Fahrenheit, Coupling::None},  {"duty", SimFunction::DutyCycle, Coupling::None},
+    {"vdc", SimFunction::Volts, Coupling::Dc},
+    {"vac", SimFunction::Volts, Coupling::Ac},
+    {"ohm", SimFunction::Ohms, Coupling::None},
+    {"cont", SimFunction::Continuity, Coupling::None},
+    {"diode", SimFunction::Diode, Coupling::None},
+    {"hz", SimFunction::Hertz, Coupling::None},
+    {"rpm", SimFunction::Rpm, Coupling::None},
+    {"cap", SimFunction::Capacitance, Coupling::None},
+    {"ua", SimFunction::MicroAmps, Coupling::Dc},
+    {"ma", SimFunction::MilliAmps, Coupling::Dc},
+    {"a", SimFunction::Amps, Coupling::Dc},
+    {"degc", SimFunction::Celsius, Coupling::None},
+    {"degf", SimFunction::Fahrenheit, Coupling::None},
+    {"duty", SimFunction::DutyCycle, Coupling::None},
 };
 
 }  // namespace
@@ -49,12 +56,18 @@ std::string functionNameList() {
 
 int prefixExponent(Prefix p) {
     switch (p) {
-        case Prefix::Nano: return -9;
-        case Prefix::Micro: return -6;
-        case Prefix::Milli: return -3;
-        case Prefix::Kilo: return 3;
-        case Prefix::Mega: return 6;
-        case Prefix::None: break;
+        case Prefix::Nano:
+            return -9;
+        case Prefix::Micro:
+            return -6;
+        case Prefix::Milli:
+            return -3;
+        case Prefix::Kilo:
+            return 3;
+        case Prefix::Mega:
+            return 6;
+        case Prefix::None:
+            break;
     }
     return 0;
 }
@@ -83,8 +96,10 @@ std::optional<int32_t> SimReading::counts() const {
     if (overload) return std::nullopt;
     int32_t v = 0;
     for (char d : digits) {
-        if (d >= '0' && d <= '9') v = v * 10 + (d - '0');
-        else if (v != 0) break;  // a blank after the digits ends a shorter reading
+        if (d >= '0' && d <= '9')
+            v = v * 10 + (d - '0');
+        else if (v != 0)
+            break;  // a blank after the digits ends a shorter reading
     }
     return negative ? -v : v;
 }
@@ -101,10 +116,10 @@ std::optional<double> SimReading::value() const {
 }
 
 bool SimReading::operator==(const SimReading& o) const {
-    return function == o.function && coupling == o.coupling && rangeCode == o.rangeCode && prefix == o.prefix &&
-           point == o.point && digits == o.digits && negative == o.negative && overload == o.overload &&
-           autoRange == o.autoRange && hold == o.hold && lowBattery == o.lowBattery && rs232 == o.rs232 &&
-           recMark == o.recMark;
+    return function == o.function && coupling == o.coupling && rangeCode == o.rangeCode &&
+           prefix == o.prefix && point == o.point && digits == o.digits && negative == o.negative &&
+           overload == o.overload && autoRange == o.autoRange && hold == o.hold &&
+           lowBattery == o.lowBattery && rs232 == o.rs232 && recMark == o.recMark;
 }
 
 }  // namespace dmmsim

@@ -11,7 +11,18 @@ namespace dmmsim {
 // What the simulated meter measures. Not every family can show every function: segment meters
 // have no RPM or Fahrenheit, digit meters no duty cycle.
 enum class SimFunction : uint8_t {
-    Volts, Ohms, Continuity, Diode, Hertz, Rpm, Capacitance, MicroAmps, MilliAmps, Amps, Celsius, Fahrenheit,
+    Volts,
+    Ohms,
+    Continuity,
+    Diode,
+    Hertz,
+    Rpm,
+    Capacitance,
+    MicroAmps,
+    MilliAmps,
+    Amps,
+    Celsius,
+    Fahrenheit,
     DutyCycle,
 };
 
@@ -39,7 +50,7 @@ struct SimReading {
     bool autoRange = true;
     bool hold = false;
     bool lowBattery = false;
-    bool rs232 = true;   // the RS-232 mark on the LCD
+    bool rs232 = true;  // the RS-232 mark on the LCD
     bool recMark = false;
 
     // The display as a reader writes it down: sign, lit digits and the point, e.g. "-1.234";

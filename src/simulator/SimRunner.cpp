@@ -1,10 +1,10 @@
 #include "SimRunner.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-#include <sys/stat.h>
 
 namespace dmmsim {
 

@@ -14,7 +14,7 @@
 namespace dmmsim {
 
 struct RunOptions {
-    std::optional<uint64_t> frames;       // unset: until stopped
+    std::optional<uint64_t> frames;         // unset: until stopped
     std::chrono::milliseconds interval{0};  // frame start to frame start; 0: back to back
 };
 

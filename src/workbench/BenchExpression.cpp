@@ -1,7 +1,6 @@
 #include "BenchExpression.h"
 
 #include <QStringList>
-
 #include <algorithm>
 #include <cmath>
 
@@ -75,8 +74,10 @@ QString DerivedUnit::name() const {
     QStringList above, below;
     for (const QString& s : symbols) {
         const double p = powers_.at(s);
-        if (p > 0) above << (p == 1 ? s : s + powerText(p));
-        else below << (p == -1 ? s : s + powerText(-p));
+        if (p > 0)
+            above << (p == 1 ? s : s + powerText(p));
+        else
+            below << (p == -1 ? s : s + powerText(-p));
     }
     QString text = above.isEmpty() ? QStringLiteral("1") : above.join(QChar(0x00B7));
     if (!below.isEmpty()) text += '/' + below.join(QChar(0x00B7));
@@ -114,7 +115,8 @@ public:
     std::unique_ptr<Node> whole() {
         auto node = sum();
         skipSpace();
-        if (node && pos_ < text_.size()) fail(text_.at(pos_) == ')' ? "')' without its '('" : "operator expected");
+        if (node && pos_ < text_.size())
+            fail(text_.at(pos_) == ')' ? "')' without its '('" : "operator expected");
         return fault_ ? nullptr : std::move(node);
     }
     const std::optional<Fault>& fault() const { return fault_; }
@@ -135,7 +137,8 @@ private:
         }
         return false;
     }
-    static std::unique_ptr<Node> make(Node::Kind kind, std::unique_ptr<Node> a = {}, std::unique_ptr<Node> b = {}) {
+    static std::unique_ptr<Node> make(Node::Kind kind, std::unique_ptr<Node> a = {},
+                                      std::unique_ptr<Node> b = {}) {
         auto n = std::make_unique<Node>();
         n->kind = kind;
         n->a = std::move(a);
@@ -146,9 +149,12 @@ private:
     std::unique_ptr<Node> sum() {
         auto left = product();
         while (left) {
-            if (take('+')) left = make(Node::Add, std::move(left), product());
-            else if (take('-')) left = make(Node::Sub, std::move(left), product());
-            else break;
+            if (take('+'))
+                left = make(Node::Add, std::move(left), product());
+            else if (take('-'))
+                left = make(Node::Sub, std::move(left), product());
+            else
+                break;
             if (!left->b) return nullptr;
         }
         return left;
@@ -156,9 +162,12 @@ private:
     std::unique_ptr<Node> product() {
         auto left = unary();
         while (left) {
-            if (take('*')) left = make(Node::Mul, std::move(left), unary());
-            else if (take('/')) left = make(Node::Div, std::move(left), unary());
-            else break;
+            if (take('*'))
+                left = make(Node::Mul, std::move(left), unary());
+            else if (take('/'))
+                left = make(Node::Div, std::move(left), unary());
+            else
+                break;
             if (!left->b) return nullptr;
         }
         return left;
@@ -216,9 +225,12 @@ private:
         skipSpace();
         if (pos_ < text_.size() && text_.at(pos_) == '(') {
             Node::Kind kind;
-            if (name == "abs") kind = Node::Abs;
-            else if (name == "sqrt") kind = Node::Sqrt;
-            else if (name == "integral") kind = Node::Integral;
+            if (name == "abs")
+                kind = Node::Abs;
+            else if (name == "sqrt")
+                kind = Node::Sqrt;
+            else if (name == "integral")
+                kind = Node::Integral;
             else {
                 pos_ = start;
                 return fail(QStringLiteral("unknown function '%1'").arg(name));
@@ -282,9 +294,12 @@ std::optional<Value> evaluateNode(Node& n, qint64 timeMs, const Inputs& input) {
         case Node::Sqrt: {
             auto v = evaluateNode(*n.a, timeMs, input);
             if (!v) return std::nullopt;
-            if (n.kind == Node::Neg) v->number = -v->number;
-            else if (n.kind == Node::Abs) v->number = std::fabs(v->number);
-            else if (v->number < 0) return std::nullopt;
+            if (n.kind == Node::Neg)
+                v->number = -v->number;
+            else if (n.kind == Node::Abs)
+                v->number = std::fabs(v->number);
+            else if (v->number < 0)
+                return std::nullopt;
             else {
                 v->number = std::sqrt(v->number);
                 v->unit = v->unit.toThe(0.5);
@@ -298,7 +313,8 @@ std::optional<Value> evaluateNode(Node& n, qint64 timeMs, const Inputs& input) {
                 n.hasLast = false;
                 return std::nullopt;
             }
-            if (n.hasLast && timeMs > n.lastMs) n.sum += (n.lastValue + v->number) / 2 * double(timeMs - n.lastMs) / 3600000.0;
+            if (n.hasLast && timeMs > n.lastMs)
+                n.sum += (n.lastValue + v->number) / 2 * double(timeMs - n.lastMs) / 3600000.0;
             if (!n.hasLast || timeMs >= n.lastMs) {
                 n.hasLast = true;
                 n.lastMs = timeMs;
@@ -342,7 +358,8 @@ void resetNode(Node& n) {
 
 BenchExpression::~BenchExpression() = default;
 
-BenchExpression::Parsed BenchExpression::parse(const QString& text, const std::function<int(const QString&)>& channelOf) {
+BenchExpression::Parsed BenchExpression::parse(const QString& text,
+                                               const std::function<int(const QString&)>& channelOf) {
     Parsed parsed;
     std::unique_ptr<BenchExpression> expression(new BenchExpression);
     Parser parser(text, channelOf, expression->inputs_);
@@ -363,4 +380,6 @@ std::optional<BenchExpression::Result> BenchExpression::evaluate(qint64 timeMs, 
     return Result{v->number, v->unit.name()};
 }
 
-void BenchExpression::resetIntegrals() { resetNode(*root_); }
+void BenchExpression::resetIntegrals() {
+    resetNode(*root_);
+}

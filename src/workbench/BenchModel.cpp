@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QTimer>
-
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -40,7 +39,9 @@ struct BenchModel::Channel {
     std::unique_ptr<BenchExpression> expression;  // a math channel's
     std::vector<int> dependents;                  // math channels that read this one
 
-    qint64 staleAfter() const { return std::max(kLeastStaleMs, static_cast<qint64>(std::llround(3 * paceMs))); }
+    qint64 staleAfter() const {
+        return std::max(kLeastStaleMs, static_cast<qint64>(std::llround(3 * paceMs)));
+    }
 
     void resetStatistics() {
         n = 0;
@@ -62,7 +63,8 @@ struct BenchModel::Channel {
     }
     // Marks where the line of the channel breaks, once.
     void breakHistory(qint64 t) {
-        if (!history.value.empty() && !std::isnan(history.value.back())) addHistory(std::max(t, history.timeMs.back()), NAN);
+        if (!history.value.empty() && !std::isnan(history.value.back()))
+            addHistory(std::max(t, history.timeMs.back()), NAN);
     }
 };
 
@@ -86,7 +88,8 @@ struct BenchModel::Impl {
 
 BenchModel::BenchModel(QObject* parent) : QObject(parent), d_(std::make_unique<Impl>()) {
     d_->staleTimer.setInterval(kStaleCheckMs);
-    connect(&d_->staleTimer, &QTimer::timeout, this, [this] { checkStale(QDateTime::currentMSecsSinceEpoch()); });
+    connect(&d_->staleTimer, &QTimer::timeout, this,
+            [this] { checkStale(QDateTime::currentMSecsSinceEpoch()); });
     d_->staleTimer.start();
 }
 
@@ -95,8 +98,10 @@ BenchModel::~BenchModel() = default;
 QString BenchModel::checkNewName(const QString& name) const {
     if (name.trimmed().isEmpty()) return tr("a channel needs a name");
     if (name != name.trimmed()) return tr("a name does not begin or end with a space");
-    if (name.contains('[') || name.contains(']') || name.contains('=')) return tr("a name holds no '[', ']' or '='");
-    if (name == "abs" || name == "sqrt" || name == "integral") return tr("'%1' is the name of a function").arg(name);
+    if (name.contains('[') || name.contains(']') || name.contains('='))
+        return tr("a name holds no '[', ']' or '='");
+    if (name == "abs" || name == "sqrt" || name == "integral")
+        return tr("'%1' is the name of a function").arg(name);
     if (channelId(name) >= 0) return tr("there is a channel named '%1' already").arg(name);
     return {};
 }
@@ -144,7 +149,9 @@ void BenchModel::removeChannel(int id) {
     for (const int dep : dependents) removeChannel(dep);
     if (ch->expression) {
         for (const int input : ch->expression->inputs()) {
-            if (Channel* in = d_->find(input)) in->dependents.erase(std::remove(in->dependents.begin(), in->dependents.end(), id), in->dependents.end());
+            if (Channel* in = d_->find(input))
+                in->dependents.erase(std::remove(in->dependents.begin(), in->dependents.end(), id),
+                                     in->dependents.end());
         }
     }
     d_->channels.erase(id);
@@ -152,7 +159,9 @@ void BenchModel::removeChannel(int id) {
     emit channelRemoved(id);
 }
 
-QVector<int> BenchModel::channelIds() const { return d_->order; }
+QVector<int> BenchModel::channelIds() const {
+    return d_->order;
+}
 
 int BenchModel::channelId(const QString& name) const {
     for (const auto& [id, ch] : d_->channels) {
@@ -203,12 +212,13 @@ void BenchModel::addReading(int id, const BenchReading& reading, qint64 received
     for (const int dep : dependents) {
         Channel* math = d_->find(dep);
         if (!math) continue;
-        const auto result = math->expression->evaluate(reading.timeMs, [&](int input) -> std::optional<BenchExpression::Input> {
-            const Channel* in = d_->find(input);
-            if (!in || !in->online || !in->latest || !in->latest->hasValue()) return std::nullopt;
-            if (receivedMs - in->lastReceivedMs > in->staleAfter()) return std::nullopt;
-            return BenchExpression::Input{in->latest->value, in->latest->unit};
-        });
+        const auto result = math->expression->evaluate(
+            reading.timeMs, [&](int input) -> std::optional<BenchExpression::Input> {
+                const Channel* in = d_->find(input);
+                if (!in || !in->online || !in->latest || !in->latest->hasValue()) return std::nullopt;
+                if (receivedMs - in->lastReceivedMs > in->staleAfter()) return std::nullopt;
+                return BenchExpression::Input{in->latest->value, in->latest->unit};
+            });
         BenchReading out;
         out.timeMs = reading.timeMs;
         if (result) {
@@ -320,7 +330,9 @@ const ChannelHistory& BenchModel::history(int id) const {
     return ch ? ch->history : d_->none;
 }
 
-void BenchModel::setHistoryKept(bool kept) { d_->historyKept = kept; }
+void BenchModel::setHistoryKept(bool kept) {
+    d_->historyKept = kept;
+}
 
 void BenchModel::checkStale(qint64 nowMs) {
     for (const int id : d_->order) {

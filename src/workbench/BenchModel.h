@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
-
 #include <memory>
 #include <optional>
 

@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QtGlobal>
-
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -14,7 +13,7 @@ enum class ChannelKind { Meter, Math };
 
 struct ChannelInfo {
     int id = -1;
-    QString name;        // unique within the bench; what math expressions refer to
+    QString name;  // unique within the bench; what math expressions refer to
     ChannelKind kind = ChannelKind::Meter;
     QString unit;        // base unit of the latest reading ("V", "A", "W", "Wh"); empty before the first
     QString source;      // a meter: where it reads from ("KR31G@/dev/ttyUSB0", "mqtt://host/dmm/KR31G-x")
@@ -25,10 +24,10 @@ struct ChannelInfo {
 struct BenchReading {
     qint64 timeMs = 0;  // the reading's own time, milliseconds since 1970 UTC
     double value = std::numeric_limits<double>::quiet_NaN();  // in the base unit; NaN: no number
-    QString unit;      // base unit: "V", "A", "Ω", "W", "Wh", "Hz", "°C"
-    QString display;   // as shown, with its displayed unit: "500.0 mA"; a math channel: SI-formatted
-    QString acdc;      // "AC", "DC" or empty
-    QString range;     // "AUTO", "MANU" or empty
+    QString unit;           // base unit: "V", "A", "Ω", "W", "Wh", "Hz", "°C"
+    QString display;        // as shown, with its displayed unit: "500.0 mA"; a math channel: SI-formatted
+    QString acdc;           // "AC", "DC" or empty
+    QString range;          // "AUTO", "MANU" or empty
     bool overload = false;  // the meter showed an overload ("OL"): a reading without a number
 
     bool hasValue() const { return !std::isnan(value); }

@@ -1,9 +1,9 @@
 #include "BenchRecorder.h"
 
-#include <QTimer>
-
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <QTimer>
 
 #include "BenchModel.h"
 #include "CsvExport.h"
@@ -107,13 +107,20 @@ BenchRecorder::BenchRecorder(BenchModel& model, const QString& path, QObject* pa
         d_->writeOut(d_->syncNext);
         d_->syncNext = !d_->syncNext;
     });
-    connect(&model, &BenchModel::readingAdded, this, [this](int id, const BenchReading& r) { d_->add(id, r); });
+    connect(&model, &BenchModel::readingAdded, this,
+            [this](int id, const BenchReading& r) { d_->add(id, r); });
 }
 
-BenchRecorder::~BenchRecorder() { finish(); }
+BenchRecorder::~BenchRecorder() {
+    finish();
+}
 
-const QString& BenchRecorder::path() const { return d_->path; }
-uint64_t BenchRecorder::rows() const { return d_->rows; }
+const QString& BenchRecorder::path() const {
+    return d_->path;
+}
+uint64_t BenchRecorder::rows() const {
+    return d_->rows;
+}
 
 bool BenchRecorder::start(QString* error) {
     const Result<int> opened = PlainFile::open(PlainFile::toNative(d_->path).toStdString(),
@@ -138,7 +145,8 @@ bool BenchRecorder::finish(QString* error) {
     d_->writeOut(true);
     if (::close(d_->fd) != 0 && d_->error.empty()) d_->error = PlainFile::reason(errno);
     d_->fd = -1;
-    if (!d_->error.empty() && error) *error = tr("cannot write '%1': %2").arg(d_->path, QString::fromStdString(d_->error));
+    if (!d_->error.empty() && error)
+        *error = tr("cannot write '%1': %2").arg(d_->path, QString::fromStdString(d_->error));
     return d_->error.empty();
 }
 
@@ -155,14 +163,16 @@ bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs
     for (const int id : ids) {
         const ChannelInfo* ch = model.channel(id);
         out += ',';
-        CsvExport::appendField(out, (ch->unit.isEmpty() ? ch->name : ch->name + " (" + ch->unit + ")").toStdString());
+        CsvExport::appendField(
+            out, (ch->unit.isEmpty() ? ch->name : ch->name + " (" + ch->unit + ")").toStdString());
     }
     out += "\r\n";
     if (stepMs <= 0) stepMs = 1000;
     MomentText moment;
     std::vector<std::size_t> next(ids.size(), 0);
     // from the first whole step on or after the first reading to the last reading
-    for (qint64 t = first == INT64_MAX ? 0 : (first + stepMs - 1) / stepMs * stepMs; first != INT64_MAX && t <= last; t += stepMs) {
+    for (qint64 t = first == INT64_MAX ? 0 : (first + stepMs - 1) / stepMs * stepMs;
+         first != INT64_MAX && t <= last; t += stepMs) {
         moment.append(out, t);
         for (int i = 0; i < ids.size(); ++i) {
             const ChannelHistory& h = model.history(ids[i]);

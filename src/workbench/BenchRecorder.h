@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-
 #include <memory>
 
 class BenchModel;
@@ -33,4 +32,5 @@ private:
 // the last value of each channel at that moment in a column of its own (empty before a channel's
 // first reading and where its last value was a gap). False with `error` when it could not be
 // written.
-bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs = 1000, QString* error = nullptr);
+bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs = 1000,
+                     QString* error = nullptr);

@@ -7,9 +7,12 @@ BenchSession::BenchSession(BenchModel& model, QObject* parent) : QObject(parent)
     connect(&model_, &BenchModel::channelAdded, this, [this] { retryWaiting(); });
 }
 
-BenchSession::~BenchSession() { finishRecording(); }
+BenchSession::~BenchSession() {
+    finishRecording();
+}
 
-LocalMeterSource* BenchSession::addLocalMeter(const LocalMeterChoice& choice, QString* error, bool keepWhenClosed) {
+LocalMeterSource* BenchSession::addLocalMeter(const LocalMeterChoice& choice, QString* error,
+                                              bool keepWhenClosed) {
     const QString refusal = model_.checkNewName(choice.name);
     if (!refusal.isEmpty()) {
         if (error) *error = choice.name + ": " + refusal;
@@ -93,8 +96,10 @@ void BenchSession::restore(const BenchSettings& settings, const std::string& pas
         QString error;
         const LocalMeterChoice choice{m.name, m.model.toStdString(), m.variant, m.path.toStdString()};
         LocalMeterSource* source = addLocalMeter(choice, &error, true);
-        if (!source) note(m.name + ": " + error);
-        else if (!error.isEmpty()) note(m.name + ": " + error + tr(" (tried again every two seconds)"));
+        if (!source)
+            note(m.name + ": " + error);
+        else if (!error.isEmpty())
+            note(m.name + ": " + error + tr(" (tried again every two seconds)"));
     }
     for (const QString& url : settings.subscriptions) {
         std::string why;
@@ -118,7 +123,8 @@ BenchSettings BenchSession::settings() const {
     BenchSettings s;
     for (const auto& meter : local_) {
         const LocalMeterChoice& choice = meter->choice();
-        s.meters.push_back({choice.name, QString::fromStdString(choice.model), choice.variant, QString::fromStdString(choice.path)});
+        s.meters.push_back({choice.name, QString::fromStdString(choice.model), choice.variant,
+                            QString::fromStdString(choice.path)});
     }
     for (const int id : model_.channelIds()) {
         const ChannelInfo* ch = model_.channel(id);

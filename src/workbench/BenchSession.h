@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-
 #include <memory>
 #include <vector>
 
@@ -27,7 +26,8 @@ public:
     // A local meter, its device opened; nullptr with `error` (the channel is not kept then). With
     // `keepWhenClosed` a device that cannot be opened yet keeps its channel, offline, and is tried
     // again every two seconds; `error` says why it is closed.
-    LocalMeterSource* addLocalMeter(const LocalMeterChoice& choice, QString* error = nullptr, bool keepWhenClosed = false);
+    LocalMeterSource* addLocalMeter(const LocalMeterChoice& choice, QString* error = nullptr,
+                                    bool keepWhenClosed = false);
     // Meters under a broker's prefix, found as they announce themselves.
     BrokerMeterSource* addBroker(const SubscribeRequest& request);
 

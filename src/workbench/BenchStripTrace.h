@@ -29,5 +29,6 @@ struct BenchStripTrace {
     BenchStripPoints::Range range;
 
     // Reduces the points from startMs on, msPerColumn to a column, over `columns` columns.
-    static BenchStripTrace reduce(const BenchStripPoints& points, int64_t startMs, double msPerColumn, int columns);
+    static BenchStripTrace reduce(const BenchStripPoints& points, int64_t startMs, double msPerColumn,
+                                  int columns);
 };

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int kGap = 4;         // between strips
+constexpr int kGap = 4;  // between strips
 constexpr int kRightMargin = 8;
 constexpr int kTickGapPx = 90;  // the least room for a time label
 // one notch of the wheel zooms by this much
@@ -43,9 +43,13 @@ int BenchStripView::leftMargin() const {
     return fontMetrics().horizontalAdvance(QStringLiteral("-888.888 mWh")) + 10;
 }
 
-int BenchStripView::axisHeight() const { return fontMetrics().height() + 6; }
+int BenchStripView::axisHeight() const {
+    return fontMetrics().height() + 6;
+}
 
-int BenchStripView::plotWidth() const { return std::max(1, width() - leftMargin() - kRightMargin); }
+int BenchStripView::plotWidth() const {
+    return std::max(1, width() - leftMargin() - kRightMargin);
+}
 
 QRect BenchStripView::plotRect(int strip) const {
     const int n = strips_ ? std::max(strips_->size(), 1) : 1;
@@ -61,7 +65,8 @@ int BenchStripView::minimumHeightFor(int strips) const {
 }
 
 QSize BenchStripView::minimumSizeHint() const {
-    return QSize(leftMargin() + kRightMargin + 2 * kTickGapPx, minimumHeightFor(strips_ ? strips_->size() : 1));
+    return QSize(leftMargin() + kRightMargin + 2 * kTickGapPx,
+                 minimumHeightFor(strips_ ? strips_->size() : 1));
 }
 
 void BenchStripView::paintEvent(QPaintEvent*) {
@@ -86,7 +91,8 @@ void BenchStripView::paintStrip(QPainter& painter, int index, const std::vector<
     painter.drawLine(plot.left(), plot.center().y(), plot.right(), plot.center().y());
 
     const double msPerPx = double(axis_->span()) / plot.width();
-    const BenchStripTrace trace = BenchStripTrace::reduce(strip.points, axis_->start(), msPerPx, plot.width());
+    const BenchStripTrace trace =
+        BenchStripTrace::reduce(strip.points, axis_->start(), msPerPx, plot.width());
     const BenchStripScale scale = BenchStripScale::fit(trace.range);
     // y of a value, the scale's top on the plot's first row and its bottom on its last
     const double rows = plot.height() - 1;

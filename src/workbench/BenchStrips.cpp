@@ -7,9 +7,12 @@
 
 void BenchStrips::add(int id, const QString& name, const QString& unit, const ChannelHistory* history) {
     auto strip = std::make_unique<Strip>(Strip{id, name, unit, BenchStripPoints(history)});
-    const auto same = std::find_if(strips_.begin(), strips_.end(), [id](const auto& s) { return s->id == id; });
-    if (same != strips_.end()) *same = std::move(strip);
-    else strips_.push_back(std::move(strip));
+    const auto same =
+        std::find_if(strips_.begin(), strips_.end(), [id](const auto& s) { return s->id == id; });
+    if (same != strips_.end())
+        *same = std::move(strip);
+    else
+        strips_.push_back(std::move(strip));
 }
 
 void BenchStrips::follow(const BenchModel& model) {
@@ -17,13 +20,15 @@ void BenchStrips::follow(const BenchModel& model) {
     for (const int id : model.channelIds()) {
         const ChannelInfo* info = model.channel(id);
         if (!info) continue;
-        const auto old = std::find_if(strips_.begin(), strips_.end(), [id](const auto& s) { return s && s->id == id; });
+        const auto old =
+            std::find_if(strips_.begin(), strips_.end(), [id](const auto& s) { return s && s->id == id; });
         if (old != strips_.end()) {
             (*old)->name = info->name;
             (*old)->unit = info->unit;
             kept.push_back(std::move(*old));
         } else {
-            kept.push_back(std::make_unique<Strip>(Strip{id, info->name, info->unit, BenchStripPoints(&model.history(id))}));
+            kept.push_back(std::make_unique<Strip>(
+                Strip{id, info->name, info->unit, BenchStripPoints(&model.history(id))}));
         }
     }
     strips_ = std::move(kept);

@@ -14,7 +14,7 @@ class BenchModel;
 class BenchStrips {
 public:
     struct Strip {
-        int id;        // the channel's
+        int id;  // the channel's
         QString name;
         QString unit;  // the base unit the values are in ("V", "W", "Wh")
         BenchStripPoints points;

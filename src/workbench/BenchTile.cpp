@@ -80,8 +80,10 @@ BenchTile::BenchTile(BenchModel& model, int id, QWidget* parent) : QFrame(parent
 
     connect(reset_, &QPushButton::clicked, this, [this] { model_.resetStatistics(id_); });
     connect(relButton_, &QPushButton::clicked, this, [this] {
-        if (model_.relReference(id_)) model_.clearRel(id_);
-        else model_.captureRel(id_);
+        if (model_.relReference(id_))
+            model_.clearRel(id_);
+        else
+            model_.captureRel(id_);
         refresh();
     });
     refresh();
@@ -102,7 +104,8 @@ void BenchTile::refresh() {
     const ChannelInfo* info = model_.channel(id_);
     if (!info) return;
     name_->setText(info->name);
-    setToolTip(info->kind == ChannelKind::Math ? info->name + QStringLiteral(" = ") + info->expression : info->source);
+    setToolTip(info->kind == ChannelKind::Math ? info->name + QStringLiteral(" = ") + info->expression
+                                               : info->source);
 
     const bool online = model_.isOnline(id_);
     const bool stale = model_.isStale(id_);
@@ -116,9 +119,12 @@ void BenchTile::refresh() {
 
     const std::optional<BenchReading> latest = model_.latest(id_);
     const QString unit = info->unit;
-    if (!latest) value_->setText(QStringLiteral("—"));
-    else if (!latest->display.isEmpty()) value_->setText(latest->display);
-    else value_->setText(BenchUnits::formatSi(latest->value, unit));
+    if (!latest)
+        value_->setText(QStringLiteral("—"));
+    else if (!latest->display.isEmpty())
+        value_->setText(latest->display);
+    else
+        value_->setText(BenchUnits::formatSi(latest->value, unit));
     if (info->kind == ChannelKind::Math) {
         mode_->setText(QStringLiteral("= ") + info->expression);
     } else {
@@ -128,7 +134,9 @@ void BenchTile::refresh() {
     }
 
     const ChannelStats s = model_.statistics(id_);
-    const auto number = [&](double v) { return s.count > 0 ? BenchUnits::formatSi(v, unit) : QStringLiteral("—"); };
+    const auto number = [&](double v) {
+        return s.count > 0 ? BenchUnits::formatSi(v, unit) : QStringLiteral("—");
+    };
     count_->setText(QString::number(s.count));
     min_->setText(number(s.min));
     max_->setText(number(s.max));
@@ -136,6 +144,8 @@ void BenchTile::refresh() {
     stddev_->setText(s.count > 1 ? BenchUnits::formatSi(s.stddev, unit) : QStringLiteral("—"));
     const std::optional<double> rel = model_.relValue(id_);
     const bool captured = model_.relReference(id_).has_value();
-    rel_->setText(rel ? BenchUnits::formatSi(*rel, unit) : captured ? QStringLiteral("--") : QStringLiteral("off"));
+    rel_->setText(rel        ? BenchUnits::formatSi(*rel, unit)
+                  : captured ? QStringLiteral("--")
+                             : QStringLiteral("off"));
     relButton_->setChecked(captured);
 }

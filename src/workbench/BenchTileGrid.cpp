@@ -17,7 +17,8 @@ void BenchTileGrid::addTile(BenchTile* tile) {
 }
 
 void BenchTileGrid::removeTile(int channelId) {
-    const auto it = std::find_if(tiles_.begin(), tiles_.end(), [&](BenchTile* t) { return t->channelId() == channelId; });
+    const auto it =
+        std::find_if(tiles_.begin(), tiles_.end(), [&](BenchTile* t) { return t->channelId() == channelId; });
     if (it == tiles_.end()) return;
     delete *it;
     tiles_.erase(it);
@@ -45,7 +46,9 @@ int BenchTileGrid::columnsFor(int width) const {
     return std::clamp((width + kSpacing) / (w + kSpacing), 1, int(tiles_.size()));
 }
 
-int BenchTileGrid::rowsHeight(int rows) const { return rows <= 0 ? 0 : rows * (tileSize().height() + kSpacing) - kSpacing; }
+int BenchTileGrid::rowsHeight(int rows) const {
+    return rows <= 0 ? 0 : rows * (tileSize().height() + kSpacing) - kSpacing;
+}
 
 int BenchTileGrid::heightForWidth(int width) const {
     const int columns = columnsFor(width);
@@ -64,7 +67,9 @@ QSize BenchTileGrid::minimumSizeHint() const {
     return QSize(std::max(width, 0), rowsHeight(tiles_.empty() ? 0 : 1));
 }
 
-void BenchTileGrid::resizeEvent(QResizeEvent*) { place(); }
+void BenchTileGrid::resizeEvent(QResizeEvent*) {
+    place();
+}
 
 // The tiles share out the width of their row, so a full row ends at the right edge, but grow
 // by no more than half: a lone tile across the whole window would put its figures far apart.

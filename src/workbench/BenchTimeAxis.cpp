@@ -11,12 +11,14 @@ constexpr int64_t kMinute = 60 * kSecond;
 constexpr int64_t kHour = 60 * kMinute;
 constexpr int64_t kDay = 24 * kHour;
 // round steps of a clock: seconds and minutes in fives and quarters, hours in thirds and quarters of a day
-constexpr int64_t kSteps[] = {kSecond,     2 * kSecond,  5 * kSecond,  10 * kSecond, 15 * kSecond,
-                              30 * kSecond, kMinute,     2 * kMinute,  5 * kMinute,  10 * kMinute,
+constexpr int64_t kSteps[] = {kSecond,      2 * kSecond,  5 * kSecond, 10 * kSecond, 15 * kSecond,
+                              30 * kSecond, kMinute,      2 * kMinute, 5 * kMinute,  10 * kMinute,
                               15 * kMinute, 30 * kMinute, kHour,       2 * kHour,    3 * kHour,
-                              6 * kHour,   12 * kHour,   kDay,         2 * kDay,     7 * kDay};
+                              6 * kHour,    12 * kHour,   kDay,        2 * kDay,     7 * kDay};
 
-QString twoDigits(int v) { return QString::number(v).rightJustified(2, QLatin1Char('0')); }
+QString twoDigits(int v) {
+    return QString::number(v).rightJustified(2, QLatin1Char('0'));
+}
 
 }  // namespace
 
@@ -59,7 +61,8 @@ std::vector<BenchTimeAxis::Tick> BenchTimeAxis::ticks(int widthPx, int minGapPx)
     if (widthPx <= 0 || span_ <= 0) return result;
     const double msPerPx = double(span_) / widthPx;
     const int64_t wanted = int64_t(std::ceil(msPerPx * std::max(minGapPx, 1)));
-    const auto found = std::find_if(std::begin(kSteps), std::end(kSteps), [&](int64_t s) { return s >= wanted; });
+    const auto found =
+        std::find_if(std::begin(kSteps), std::end(kSteps), [&](int64_t s) { return s >= wanted; });
     const int64_t step = found == std::end(kSteps) ? wanted : *found;
     // Steps are counted on local time, so hours and days fall on the local clock's. The offset of
     // the view's start serves the whole view.

@@ -1,7 +1,6 @@
 #include "BenchUnits.h"
 
 #include <QStringList>
-
 #include <algorithm>
 #include <cmath>
 
@@ -19,8 +18,8 @@ struct Prefix {
     QChar letter;
     int exponent;
 };
-const Prefix kPrefixes[] = {{u'p', -12}, {u'n', -9}, {QChar(0x00B5), -6}, {u'm', -3},
-                            {u'k', 3},   {u'M', 6},  {u'G', 9}};
+const Prefix kPrefixes[] = {{u'p', -12}, {u'n', -9}, {QChar(0x00B5), -6}, {u'm', -3}, {u'k', 3},
+                            {u'M', 6},   {u'G', 9}};
 
 }  // namespace
 
@@ -50,7 +49,8 @@ QString formatSi(double value, const QString& unit, int digits) {
         // rounding to the shown digits may reach the next thousand: 999.96 m is 1.000
         const double scaled = magnitude / std::pow(10.0, exponent);
         const int before = scaled >= 100 ? 3 : scaled >= 10 ? 2 : 1;
-        const double rounded = std::round(scaled * std::pow(10.0, digits - before)) / std::pow(10.0, digits - before);
+        const double rounded =
+            std::round(scaled * std::pow(10.0, digits - before)) / std::pow(10.0, digits - before);
         if (rounded >= 1000 && exponent < 9) exponent += 3;
     }
     const double scaled = value / std::pow(10.0, exponent);

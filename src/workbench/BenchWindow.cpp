@@ -39,7 +39,8 @@ BenchWindow::BenchWindow(BenchSession& session, QWidget* parent) : QMainWindow(p
     QAction* resetAll = bar->addAction(tr("Reset all"), &model, &BenchModel::resetAllStatistics);
     resetAll->setObjectName(QStringLiteral("ResetAll"));
     resetAll->setToolTip(tr("Start the statistics of every channel again"));
-    bar->addAction(tr("Save aligned…"), this, &BenchWindow::saveAligned)->setObjectName(QStringLiteral("SaveAligned"));
+    bar->addAction(tr("Save aligned…"), this, &BenchWindow::saveAligned)
+        ->setObjectName(QStringLiteral("SaveAligned"));
 
     grid_ = new BenchTileGrid;
     tilesArea_ = new QScrollArea;
@@ -150,7 +151,8 @@ void BenchWindow::showProblems(const QStringList& problems) {
     statusBar()->showMessage(firstLines.join(QStringLiteral("; ")));
     QMessageBox box(QMessageBox::Warning, tr("Bench"), QString(), QMessageBox::Ok, this);
     box.setTextFormat(Qt::RichText);
-    box.setText(QStringLiteral("<pre>") + problems.join(QLatin1Char('\n')).toHtmlEscaped() + QStringLiteral("</pre>"));
+    box.setText(QStringLiteral("<pre>") + problems.join(QLatin1Char('\n')).toHtmlEscaped() +
+                QStringLiteral("</pre>"));
     box.exec();
 }
 
@@ -158,7 +160,8 @@ void BenchWindow::addMeter() {
     BenchMeterDialog dialog(
         [this](const LocalMeterChoice& choice) {
             QString error;
-            if (!session_.addLocalMeter(choice, &error)) return error.isEmpty() ? tr("The meter could not be added.") : error;
+            if (!session_.addLocalMeter(choice, &error))
+                return error.isEmpty() ? tr("The meter could not be added.") : error;
             if (onBenchChanged) onBenchChanged();
             return QString();
         },
@@ -172,7 +175,8 @@ void BenchWindow::addMath() {
     BenchMathDialog dialog(
         [this](const QString& name, const QString& expression) {
             const BenchModel::MathAdded added = session_.addMath(name, expression);
-            if (added.id < 0 && !added.error.isEmpty()) return BenchMathDialog::Refusal{added.error, added.position};
+            if (added.id < 0 && !added.error.isEmpty())
+                return BenchMathDialog::Refusal{added.error, added.position};
             if (onBenchChanged) onBenchChanged();
             if (added.id < 0) statusBar()->showMessage(tr("%1 waits for the channels it reads").arg(name));
             return BenchMathDialog::Refusal{};
@@ -183,9 +187,11 @@ void BenchWindow::addMath() {
 
 void BenchWindow::saveAligned() {
     bool ok = false;
-    const int step = QInputDialog::getInt(this, tr("Save aligned"), tr("One row every (seconds):"), 1, 1, 86400, 1, &ok);
+    const int step =
+        QInputDialog::getInt(this, tr("Save aligned"), tr("One row every (seconds):"), 1, 1, 86400, 1, &ok);
     if (!ok) return;
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save aligned"), QString(), tr("CSV files (*.csv)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Save aligned"), QString(), tr("CSV files (*.csv)"));
     if (path.isEmpty()) return;
     QString error;
     if (!writeAlignedCsv(session_.model(), path, qint64(step) * 1000, &error)) {

@@ -87,12 +87,17 @@ void BenchMeterDialog::listDevices() {
     for (const SerialDevice& d : devices_) {
         const QString path = QString::fromStdString(d.path);
         const QString label = QString::fromStdString(d.label);
-        if (d.denied) device_->addItem(style()->standardIcon(QStyle::SP_MessageBoxWarning), tr("%1 (not allowed)").arg(label), path);
-        else device_->addItem(label, path);
+        if (d.denied)
+            device_->addItem(style()->standardIcon(QStyle::SP_MessageBoxWarning),
+                             tr("%1 (not allowed)").arg(label), path);
+        else
+            device_->addItem(label, path);
     }
     const int i = device_->findData(chosen);
-    if (i >= 0) device_->setCurrentIndex(i);
-    else device_->setEditText(chosen);
+    if (i >= 0)
+        device_->setCurrentIndex(i);
+    else
+        device_->setEditText(chosen);
 }
 
 LocalMeterChoice BenchMeterDialog::choice() const {
@@ -109,13 +114,18 @@ LocalMeterChoice BenchMeterDialog::choice() const {
 void BenchMeterDialog::accept() {
     const LocalMeterChoice chosen = choice();
     QString error;
-    if (chosen.name.isEmpty()) error = tr("The meter needs a name.");
-    else if (chosen.path.empty()) error = tr("Choose the serial device the meter is on.");
-    else error = add_(chosen);
+    if (chosen.name.isEmpty())
+        error = tr("The meter needs a name.");
+    else if (chosen.path.empty())
+        error = tr("Choose the serial device the meter is on.");
+    else
+        error = add_(chosen);
     error_->setText(error.toHtmlEscaped());
     error_->setVisible(!error.isEmpty());
-    if (error.isEmpty()) QDialog::accept();
-    else adjustSize();
+    if (error.isEmpty())
+        QDialog::accept();
+    else
+        adjustSize();
 }
 
 BenchMathDialog::BenchMathDialog(Add add, const QStringList& names, QWidget* parent)
@@ -129,11 +139,12 @@ BenchMathDialog::BenchMathDialog(Add add, const QStringList& names, QWidget* par
     expression_->setObjectName(QStringLiteral("MathExpression"));
     expression_->setPlaceholderText(tr("e.g. U * I or integral(U * I)"));
     expression_->setMinimumWidth(expression_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
-    auto* help = new QLabel(tr("Channels: %1\nA name that is not a plain word goes in brackets: [KR31G-ttyUSB0].\n"
-                               "With + - * / ( ), numbers, abs(), sqrt() and integral(),\n"
-                               "the integral over time in hours: integral(U * I) is in Wh.")
-                                .arg(names.isEmpty() ? tr("none yet") : names.join(QStringLiteral(", "))),
-                            this);
+    auto* help =
+        new QLabel(tr("Channels: %1\nA name that is not a plain word goes in brackets: [KR31G-ttyUSB0].\n"
+                      "With + - * / ( ), numbers, abs(), sqrt() and integral(),\n"
+                      "the integral over time in hours: integral(U * I) is in Wh.")
+                       .arg(names.isEmpty() ? tr("none yet") : names.join(QStringLiteral(", "))),
+                   this);
     error_ = errorLabel(this, QStringLiteral("MathError"));
     form->addRow(tr("&Name"), name_);
     form->addRow(tr("&Expression"), expression_);
@@ -154,10 +165,12 @@ void BenchMathDialog::accept() {
     QString text = refused.error.toHtmlEscaped();
     if (refused.position >= 0) {
         const int at = std::min<int>(refused.position, int(expression.size()));
-        const QString marked = at < expression.size() ? expression.mid(at, 1).toHtmlEscaped() : QStringLiteral("&nbsp;");
+        const QString marked =
+            at < expression.size() ? expression.mid(at, 1).toHtmlEscaped() : QStringLiteral("&nbsp;");
         text = tr("%1 at character %2:").arg(text).arg(at + 1) + QStringLiteral("<br><code>") +
-               expression.left(at).toHtmlEscaped() + QStringLiteral("<u style=\"background: #ffd0c8\">") + marked +
-               QStringLiteral("</u>") + expression.mid(at + 1).toHtmlEscaped() + QStringLiteral("</code>");
+               expression.left(at).toHtmlEscaped() + QStringLiteral("<u style=\"background: #ffd0c8\">") +
+               marked + QStringLiteral("</u>") + expression.mid(at + 1).toHtmlEscaped() +
+               QStringLiteral("</code>");
         expression_->setFocus();
         expression_->setCursorPosition(at);
     }

@@ -47,8 +47,8 @@ class BenchMathDialog : public QDialog {
 
 public:
     struct Refusal {
-        QString error;     // empty: added
-        int position = -1; // the fault's character in the expression; -1: not in the expression
+        QString error;      // empty: added
+        int position = -1;  // the fault's character in the expression; -1: not in the expression
     };
     using Add = std::function<Refusal(const QString& name, const QString& expression)>;
     // `names`: the channels an expression may read, offered as a reminder

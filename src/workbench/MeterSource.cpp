@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QHash>
 #include <QTimer>
-
 #include <atomic>
 #include <mutex>
 
@@ -36,9 +35,12 @@ LocalMeterChoice parseMeterChoice(const std::string& text, std::string& error) {
         model.resize(model.size() - 2);
     }
     choice.model = model;
-    if (choice.name.isEmpty()) error = "--meter " + text + ": the meter needs a name before '='";
-    else if (choice.path.empty()) error = "--meter " + text + ": the device path after '@' is missing";
-    else if (!modelCheckByCaption(model)) error = "--meter " + text + ": unknown model '" + model + "' (one of " + modelCaptionList() + ")";
+    if (choice.name.isEmpty())
+        error = "--meter " + text + ": the meter needs a name before '='";
+    else if (choice.path.empty())
+        error = "--meter " + text + ": the device path after '@' is missing";
+    else if (!modelCheckByCaption(model))
+        error = "--meter " + text + ": unknown model '" + model + "' (one of " + modelCaptionList() + ")";
     return choice;
 }
 
@@ -46,10 +48,13 @@ LocalMeterChoice parseMeterChoice(const std::string& text, std::string& error) {
 
 struct LocalMeterSource::Impl {
     explicit Impl(const LocalMeterChoice& s, BenchModel& m)
-        : choice(s), model(m), engine(state, panel, controls, sink),
+        : choice(s),
+          model(m),
+          engine(state, panel, controls, sink),
           segment(texts, [this](const std::string& f) { completed(engine.LcdDisplay31B(f)); }),
           digit(texts, [this](const std::string& f) { completed(engine.LcdDisplay47B(f)); }),
-          timer([this](unsigned message) { driver.TimerWndProc(message); }), driver(port, timer) {}
+          timer([this](unsigned message) { driver.TimerWndProc(message); }),
+          driver(port, timer) {}
 
     // The reading just completed, timed by where its last byte stood in the chunk received: bytes
     // after it in the chunk came later, one byte time each.
@@ -68,8 +73,10 @@ struct LocalMeterSource::Impl {
         r.acdc = QString::fromStdString(state.AcDcText);
         r.range = QString::fromStdString(state.AutoText);
         const std::string number = UnitSymbols::plainNumber(state.ValueText);
-        if (!number.empty()) r.value = split.toBase(std::stod(number));
-        else r.overload = true;
+        if (!number.empty())
+            r.value = split.toBase(std::stod(number));
+        else
+            r.overload = true;
         model.addReading(channel, r, chunkMs);
     }
 
@@ -79,8 +86,10 @@ struct LocalMeterSource::Impl {
         // a byte at a time, so each reading knows how many bytes of the chunk came after it
         for (int32_t i = 0; i < size; ++i) {
             bytesLeft = size - 1 - i;
-            if (state.family == FrameFamily::Segment) segment.H31BRData(bytes + i, 1);
-            else digit.H47BRData(bytes + i, 1);
+            if (state.family == FrameFamily::Segment)
+                segment.H31BRData(bytes + i, 1);
+            else
+                digit.H47BRData(bytes + i, 1);
         }
     }
 
@@ -112,8 +121,10 @@ struct LocalMeterSource::Impl {
 
 LocalMeterSource::LocalMeterSource(const LocalMeterChoice& choice, BenchModel& model, QObject* parent)
     : QObject(parent), d_(std::make_unique<Impl>(choice, model)) {
-    d_->channel = model.addMeter(choice.name, QString::fromStdString(choice.model + (choice.variant ? "+v" : "") + "@" + choice.path));
-    d_->driver.setOnReceiveData([this](TCommPortDriver*, const void* data, int32_t size) { d_->received(data, size); });
+    d_->channel = model.addMeter(
+        choice.name, QString::fromStdString(choice.model + (choice.variant ? "+v" : "") + "@" + choice.path));
+    d_->driver.setOnReceiveData(
+        [this](TCommPortDriver*, const void* data, int32_t size) { d_->received(data, size); });
     d_->driver.setOnPortLost([this](TCommPortDriver* driver) {
         driver->Disconnect();
         d_->model.setOnline(d_->channel, false);
@@ -128,12 +139,22 @@ LocalMeterSource::LocalMeterSource(const LocalMeterChoice& choice, BenchModel& m
     });
 }
 
-LocalMeterSource::~LocalMeterSource() { stop(); }
+LocalMeterSource::~LocalMeterSource() {
+    stop();
+}
 
-int LocalMeterSource::channelId() const { return d_->channel; }
-const LocalMeterChoice& LocalMeterSource::choice() const { return d_->choice; }
-uint64_t LocalMeterSource::readings() const { return d_->readings; }
-uint64_t LocalMeterSource::droppedFrames() const { return d_->state.DroppedFrames; }
+int LocalMeterSource::channelId() const {
+    return d_->channel;
+}
+const LocalMeterChoice& LocalMeterSource::choice() const {
+    return d_->choice;
+}
+uint64_t LocalMeterSource::readings() const {
+    return d_->readings;
+}
+uint64_t LocalMeterSource::droppedFrames() const {
+    return d_->state.DroppedFrames;
+}
 
 bool LocalMeterSource::start(QString* error) {
     auto fail = [error](const QString& why) {
@@ -153,15 +174,18 @@ bool LocalMeterSource::start(QString* error) {
     d_->driver.setComPort(pnCOM1);
     d_->driver.setComPortSpeed(choice.baud19200 ? br19200 : br2400);
     if (!d_->driver.Connect()) {
-        return fail(tr("cannot open '%1': %2").arg(QString::fromStdString(d_->choice.path),
-                                                   QString::fromStdString(d_->port.lastErrorReason())));
+        return fail(tr("cannot open '%1': %2")
+                        .arg(QString::fromStdString(d_->choice.path),
+                             QString::fromStdString(d_->port.lastErrorReason())));
     }
     d_->model.setOnline(d_->channel, true);
     return true;
 }
 
 void LocalMeterSource::keepTrying() {
-    if (d_->channel >= 0 && posixserial::returnsUnderItsName(d_->choice.path) && modelCheckByCaption(d_->choice.model) && !d_->driver.Connected()) d_->reopen.start();
+    if (d_->channel >= 0 && posixserial::returnsUnderItsName(d_->choice.path) &&
+        modelCheckByCaption(d_->choice.model) && !d_->driver.Connected())
+        d_->reopen.start();
 }
 
 void LocalMeterSource::stop() {
@@ -189,7 +213,8 @@ int digitsAt(const std::string& text, std::size_t at, std::size_t count) {
 
 std::optional<qint64> parseIsoTime(const std::string& text) {
     // 2026-12-07T14:31:53.123+01:00 (the fraction and the offset may be missing or "Z")
-    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':')
+    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+        text[16] != ':')
         return std::nullopt;
     const int fields[] = {digitsAt(text, 0, 4),  digitsAt(text, 5, 2),  digitsAt(text, 8, 2),
                           digitsAt(text, 11, 2), digitsAt(text, 14, 2), digitsAt(text, 17, 2)};
@@ -232,17 +257,26 @@ struct BrokerMeterSource::Impl {
     std::vector<std::pair<std::string, QByteArray>> inbox;
     bool wakeQueued = false;
 
-    Impl(const SubscribeRequest& r, BenchModel& m) : request(r), model(m), prefix(QString::fromStdString(r.url.prefix)) {}
+    Impl(const SubscribeRequest& r, BenchModel& m)
+        : request(r), model(m), prefix(QString::fromStdString(r.url.prefix)) {}
 };
 
 BrokerMeterSource::BrokerMeterSource(const SubscribeRequest& request, BenchModel& model, QObject* parent)
     : QObject(parent), d_(std::make_unique<Impl>(request, model)) {}
 
-BrokerMeterSource::~BrokerMeterSource() { stop(); }
+BrokerMeterSource::~BrokerMeterSource() {
+    stop();
+}
 
-bool BrokerMeterSource::connected() const { return d_->connected; }
-QString BrokerMeterSource::reason() const { return d_->reason; }
-uint64_t BrokerMeterSource::messages() const { return d_->messages; }
+bool BrokerMeterSource::connected() const {
+    return d_->connected;
+}
+QString BrokerMeterSource::reason() const {
+    return d_->reason;
+}
+uint64_t BrokerMeterSource::messages() const {
+    return d_->messages;
+}
 
 void BrokerMeterSource::start() {
     if (d_->subscriber) return;
@@ -262,20 +296,25 @@ void BrokerMeterSource::start() {
                 wake = !d_->wakeQueued;
                 d_->wakeQueued = true;
             }
-            if (wake) QMetaObject::invokeMethod(this, [this] { takeInbox(); }, Qt::QueuedConnection);
+            if (wake)
+                QMetaObject::invokeMethod(
+                    this, [this] { takeInbox(); }, Qt::QueuedConnection);
         },
         [this](bool connected, const std::string& reason) {
             const QString why = QString::fromStdString(reason);
-            QMetaObject::invokeMethod(this, [this, connected, why] {
-                if (d_->connected == connected && d_->reason == why) return;
-                d_->connected = connected;
-                d_->reason = why;
-                // the meters are heard of no longer; their status comes again with the connection
-                if (!connected) {
-                    for (const int id : std::as_const(d_->channels)) d_->model.setOnline(id, false);
-                }
-                emit connectionChanged(connected, why);
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this, connected, why] {
+                    if (d_->connected == connected && d_->reason == why) return;
+                    d_->connected = connected;
+                    d_->reason = why;
+                    // the meters are heard of no longer; their status comes again with the connection
+                    if (!connected) {
+                        for (const int id : std::as_const(d_->channels)) d_->model.setOnline(id, false);
+                    }
+                    emit connectionChanged(connected, why);
+                },
+                Qt::QueuedConnection);
         });
     std::string error;
     if (!d_->subscriber->start(&error)) {
@@ -338,8 +377,10 @@ void BrokerMeterSource::takeInbox() {
 int BrokerMeterSource::discover(const QString& client) {
     // a name taken by another channel gets a number, so both stay apart
     QString name = client;
-    for (int n = 2; !d_->model.checkNewName(name).isEmpty() && n < 100; ++n) name = client + '-' + QString::number(n);
-    const QString source = QString::fromStdString(d_->request.url.display() + "/" + d_->request.url.prefix + "/") + client;
+    for (int n = 2; !d_->model.checkNewName(name).isEmpty() && n < 100; ++n)
+        name = client + '-' + QString::number(n);
+    const QString source =
+        QString::fromStdString(d_->request.url.display() + "/" + d_->request.url.prefix + "/") + client;
     const int id = d_->model.addMeter(name, source);
     if (id < 0) return -1;
     d_->channels.insert(client, id);

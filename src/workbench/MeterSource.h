@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,9 +13,9 @@ class BenchModel;
 // A local meter: NAME=MODEL@PATH on the command line, or chosen in the window.
 struct LocalMeterChoice {
     QString name;
-    std::string model;  // as --model takes it ("KR31G")
+    std::string model;     // as --model takes it ("KR31G")
     bool variant = false;  // the digit-frame variant switch ("KR31G+v")
-    std::string path;   // the serial device ("/dev/ttyUSB0")
+    std::string path;      // the serial device ("/dev/ttyUSB0")
 };
 
 // Reads "NAME=MODEL@PATH" (MODEL may end in "+v"); an empty `error` when it is understood.
@@ -58,9 +57,9 @@ std::optional<qint64> parseIsoTime(const std::string& text);
 
 // What --subscribe asks: the broker and the prefix its meters publish under.
 struct SubscribeRequest {
-    BrokerUrl url;           // the prefix is its topic part
-    std::string password;    // empty: none (from the environment, as for --publish)
-    std::string caFile;      // mqtts: the CA to trust
+    BrokerUrl url;         // the prefix is its topic part
+    std::string password;  // empty: none (from the environment, as for --publish)
+    std::string caFile;    // mqtts: the CA to trust
 };
 
 // Every meter that publishes under the prefix becomes a channel named by its client name, found

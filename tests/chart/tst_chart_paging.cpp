@@ -72,29 +72,46 @@ private slots:
         QTest::addColumn<int>("shown");  // points on the page in view
 
         // 249 readings after the sample point: 250 points, 3 pages, the last one half full
-        QTest::newRow("250 at 100: following") << true << "r249" << 3 << "3" << "FPNL" << 1 << 50;
-        QTest::newRow("250 at 100: last") << true << "r249 first last" << 3 << "3" << "FP--" << 1 << 50;
-        QTest::newRow("one page: next at once") << true << "pp0 r249 next" << 1 << "1" << "FP--" << 0 << 250;
-        QTest::newRow("previous on page 1") << true << "r249 first prev" << 1 << "1" << "--NL" << 0 << 100;
-        QTest::newRow("previous on page 3") << true << "r249 prev" << 2 << "2" << "FPNL" << 0 << 100;
-        QTest::newRow("previous onto page 1") << true << "r249 prev prev" << 1 << "1" << "FPNL" << 0 << 100;
-        QTest::newRow("next onto the last page") << true << "r249 first next next" << 3 << "3" << "FPNL" << 0 << 50;
-        QTest::newRow("next at the last page") << true << "r249 first next next next" << 3 << "3" << "FP--" << 0 << 50;
-        QTest::newRow("first stops following") << true << "r249 first r200" << 1 << "1" << "--NL" << 0 << 100;
-        QTest::newRow("last follows again") << true << "r249 first r200 last r100" << 6 << "6" << "FP--" << 1 << 50;
+        QTest::newRow("250 at 100: following") << true << "r249" << 3 << "3"
+                                               << "FPNL" << 1 << 50;
+        QTest::newRow("250 at 100: last") << true << "r249 first last" << 3 << "3"
+                                          << "FP--" << 1 << 50;
+        QTest::newRow("one page: next at once") << true << "pp0 r249 next" << 1 << "1"
+                                                << "FP--" << 0 << 250;
+        QTest::newRow("previous on page 1") << true << "r249 first prev" << 1 << "1"
+                                            << "--NL" << 0 << 100;
+        QTest::newRow("previous on page 3") << true << "r249 prev" << 2 << "2"
+                                            << "FPNL" << 0 << 100;
+        QTest::newRow("previous onto page 1") << true << "r249 prev prev" << 1 << "1"
+                                              << "FPNL" << 0 << 100;
+        QTest::newRow("next onto the last page") << true << "r249 first next next" << 3 << "3"
+                                                 << "FPNL" << 0 << 50;
+        QTest::newRow("next at the last page") << true << "r249 first next next next" << 3 << "3"
+                                               << "FP--" << 0 << 50;
+        QTest::newRow("first stops following") << true << "r249 first r200" << 1 << "1"
+                                               << "--NL" << 0 << 100;
+        QTest::newRow("last follows again") << true << "r249 first r200 last r100" << 6 << "6"
+                                            << "FP--" << 1 << 50;
         // the area series gets its 101st point after the page was followed
-        QTest::newRow("fill: 101st point") << true << "r100" << 1 << "1" << "FPNL" << 1 << 100;
-        QTest::newRow("fill: 102nd point") << true << "r101" << 2 << "2" << "FPNL" << 1 << 2;
-        QTest::newRow("line: 101st point") << false << "r100" << 2 << "2" << "FPNL" << 1 << 1;
+        QTest::newRow("fill: 101st point") << true << "r100" << 1 << "1"
+                                           << "FPNL" << 1 << 100;
+        QTest::newRow("fill: 102nd point") << true << "r101" << 2 << "2"
+                                           << "FPNL" << 1 << 2;
+        QTest::newRow("line: 101st point") << false << "r100" << 2 << "2"
+                                           << "FPNL" << 1 << 1;
         // New keeps page, caption, buttons and following until the next move
-        QTest::newRow("new while browsing") << true << "r499 first next next next new" << 4 << "4" << "FPNL" << 0 << 0;
-        QTest::newRow("new, then a reading") << true << "r499 first next next next new r1" << 4 << "4" << "FPNL" << 0 << 0;
+        QTest::newRow("new while browsing") << true << "r499 first next next next new" << 4 << "4"
+                                            << "FPNL" << 0 << 0;
+        QTest::newRow("new, then a reading") << true << "r499 first next next next new r1" << 4 << "4"
+                                             << "FPNL" << 0 << 0;
         // Previous after New goes back from a page beyond the new end to the last page
-        QTest::newRow("new, then previous") << true << "pp2 r7 first next next next new r3 prev" << 2 << "2" << "FPNL"
-                                            << 0 << 2;
-        QTest::newRow("new, then last") << true << "r499 last new r1 last" << 1 << "1" << "FP--" << 1 << 2;
+        QTest::newRow("new, then previous") << true << "pp2 r7 first next next next new r3 prev" << 2 << "2"
+                                            << "FPNL" << 0 << 2;
+        QTest::newRow("new, then last") << true << "r499 last new r1 last" << 1 << "1"
+                                        << "FP--" << 1 << 2;
         // more points per page move a page beyond the end back to the last one; the caption stays
-        QTest::newRow("page clamped") << true << "r499 first next next next pp250" << 2 << "4" << "FPNL" << 0 << 250;
+        QTest::newRow("page clamped") << true << "r499 first next next next pp250" << 2 << "4"
+                                      << "FPNL" << 0 << 250;
     }
 
     void navigation() {
@@ -127,22 +144,33 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("perPage");
-        QTest::newRow("number") << "250" << "" << 250;
-        QTest::newRow("zero") << "0" << "" << 0;
-        QTest::newRow("empty") << "" << "'' is not a valid integer value" << 100;
-        QTest::newRow("letters") << "1a" << "'1a' is not a valid integer value" << 100;
-        QTest::newRow("too big") << "99999999999" << "'99999999999' is not a valid integer value" << 100;
-        QTest::newRow("negative") << "-5" << "MaxPointsPerPage must be >= 0" << 100;
-        QTest::newRow("blanks around") << " 250 " << "" << 250;
-        QTest::newRow("plus") << "+7" << "" << 7;
-        QTest::newRow("sign alone") << "-" << "'-' is not a valid integer value" << 100;
-        QTest::newRow("sign inside") << "2-5" << "'2-5' is not a valid integer value" << 100;
+        QTest::newRow("number") << "250"
+                                << "" << 250;
+        QTest::newRow("zero") << "0"
+                              << "" << 0;
+        QTest::newRow("empty") << ""
+                               << "'' is not a valid integer value" << 100;
+        QTest::newRow("letters") << "1a"
+                                 << "'1a' is not a valid integer value" << 100;
+        QTest::newRow("too big") << "99999999999"
+                                 << "'99999999999' is not a valid integer value" << 100;
+        QTest::newRow("negative") << "-5"
+                                  << "MaxPointsPerPage must be >= 0" << 100;
+        QTest::newRow("blanks around") << " 250 "
+                                       << "" << 250;
+        QTest::newRow("plus") << "+7"
+                              << "" << 7;
+        QTest::newRow("sign alone") << "-"
+                                    << "'-' is not a valid integer value" << 100;
+        QTest::newRow("sign inside") << "2-5"
+                                     << "'2-5' is not a valid integer value" << 100;
         // found by fuzzing: the digits before a null character were taken as the number
         QFile found(QStringLiteral(DMM_TEST_DATA_DIR "/fuzz/texts/perpage_embedded_null"));
         QVERIFY(found.open(QIODevice::ReadOnly));
         const QString withNull = QString::fromUtf8(found.readAll().mid(1));
         QVERIFY(withNull.contains(QChar(0)));
-        QTest::newRow("null inside") << withNull << QStringLiteral("'%1' is not a valid integer value").arg(withNull)
+        QTest::newRow("null inside") << withNull
+                                     << QStringLiteral("'%1' is not a valid integer value").arg(withNull)
                                      << 100;
     }
 

@@ -1,7 +1,7 @@
 // The chart panel: what Qt Charts is handed for a page, and when it is handed it again.
 #include <QApplication>
-#include <QScreen>
 #include <QChart>
+#include <QScreen>
 #include <QtTest>
 
 #include "ChartPaging.h"
@@ -184,7 +184,8 @@ private slots:
         // the picture has the panel's size; the minor ticks draw no lines across the plot
         const QImage picture = panel.picture();
         QCOMPARE(picture.size(), panel.size());
-        const QPointF minor = panel.chart()->mapToPosition(QPointF(250, 2050 + 410)) + panel.chartView()->pos();
+        const QPointF minor =
+            panel.chart()->mapToPosition(QPointF(250, 2050 + 410)) + panel.chartView()->pos();
         const int row = qRound(minor.y());
         int marked = 0;
         for (int x = qRound(panel.chart()->plotArea().left()) + 20; x < qRound(minor.x()) - 20; ++x)

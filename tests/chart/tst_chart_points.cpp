@@ -66,7 +66,8 @@ private slots:
             const int64_t b = a + 1 + random.bounded(int(100000 - a));
             const ChartPoints::Range got = points.range(a, b);
             const ChartPoints::Range want = bruteRange(points, a, b);
-            QVERIFY2(got.min == want.min && got.max == want.max, qPrintable(QStringLiteral("%1..%2").arg(a).arg(b)));
+            QVERIFY2(got.min == want.min && got.max == want.max,
+                     qPrintable(QStringLiteral("%1..%2").arg(a).arg(b)));
         }
     }
 

@@ -1,32 +1,31 @@
 // Command-line options and the headless decoder.
+#include <termios.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
-#include <algorithm>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <fstream>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <future>
 #include <sstream>
 #include <thread>
 
-#include <termios.h>
-#include <unistd.h>
-
 #include "../serial/PseudoTerminal.h"
-#include "HeadlessTestSupport.h"
-
 #include "AppOptions.h"
 #include "HeadlessRunner.h"
+#include "HeadlessTestSupport.h"
 #include "LocalClock.h"
 #include "ModelProfiles.h"
+#include "PosixSerialPort.h"
 #include "RecordJournal.h"
 #include "RecoverRunner.h"
-#include "PosixSerialPort.h"
 #include "Scenario.h"
 #include "SimModel.h"
 
@@ -50,8 +49,8 @@ class Cli : public QObject {
 
 private slots:
     void options() {
-        OptionsResult r = parseOptions({"--model", "KR31G", "--port", "COM1=/dev/ttyUSB0", "--port",
-                                        "COM4=/tmp/pty", "--variant"});
+        OptionsResult r = parseOptions(
+            {"--model", "KR31G", "--port", "COM1=/dev/ttyUSB0", "--port", "COM4=/tmp/pty", "--variant"});
         QVERIFY(r.error.empty());
         QCOMPARE(*r.options.model, std::string("KR31G"));
         QVERIFY(r.options.variant);
@@ -70,31 +69,42 @@ private slots:
         QTest::newRow("port without path") << QStringList{"--port", "COM1="} << "COMn=PATH";
         QTest::newRow("stray word") << QStringList{"--colour"} << "unknown argument";
         QTest::newRow("demo and decode") << QStringList{"--demo", "--decode", "-"} << "cannot be combined";
-        QTest::newRow("connect and decode") << QStringList{"--connect", "--decode", "x"} << "cannot be combined";
-        QTest::newRow("unknown scenario") << QStringList{"--demo", "--scenario", "nosuch", "--connect"}
-                                          << "valid scenarios: steady, ramp";
-        QTest::newRow("variant, segment model") << QStringList{"--demo", "--model", "kr31e", "--variant"}
-                                                << "KR31E sends segment frames";
-        QTest::newRow("variant, stored model") << QStringList{"--variant", "--decode", "-"} << "digit-frame models";
-        QTest::newRow("publish companion alone") << QStringList{"--publish-every", "5"} << "--publish-every needs --publish URL";
-        QTest::newRow("publish every word") << QStringList{"--publish", "mqtt://h", "--publish-every", "often"}
-                                            << "--publish-every needs a number";
-        QTest::newRow("publish with report") << QStringList{"--publish", "mqtt://h", "--report", "a.pdf", "t.db"}
-                                             << "--publish needs readings";
+        QTest::newRow("connect and decode")
+            << QStringList{"--connect", "--decode", "x"} << "cannot be combined";
+        QTest::newRow("unknown scenario")
+            << QStringList{"--demo", "--scenario", "nosuch", "--connect"} << "valid scenarios: steady, ramp";
+        QTest::newRow("variant, segment model")
+            << QStringList{"--demo", "--model", "kr31e", "--variant"} << "KR31E sends segment frames";
+        QTest::newRow("variant, stored model")
+            << QStringList{"--variant", "--decode", "-"} << "digit-frame models";
+        QTest::newRow("publish companion alone")
+            << QStringList{"--publish-every", "5"} << "--publish-every needs --publish URL";
+        QTest::newRow("publish every word")
+            << QStringList{"--publish", "mqtt://h", "--publish-every", "often"}
+            << "--publish-every needs a number";
+        QTest::newRow("publish with report")
+            << QStringList{"--publish", "mqtt://h", "--report", "a.pdf", "t.db"}
+            << "--publish needs readings";
         QTest::newRow("meter without path") << QStringList{"--meter", "U=KR31G"} << "NAME=MODEL@PATH";
-        QTest::newRow("meter of no model") << QStringList{"--meter", "U=KR99@/dev/x"} << "unknown model 'KR99'";
-        QTest::newRow("meter variant") << QStringList{"--meter", "U=KR31G+v@"} << "device path after '@' is missing";
-        QTest::newRow("math alone") << QStringList{"--math", "P=U*I"} << "--math needs --bench, --meter or --subscribe";
+        QTest::newRow("meter of no model")
+            << QStringList{"--meter", "U=KR99@/dev/x"} << "unknown model 'KR99'";
+        QTest::newRow("meter variant")
+            << QStringList{"--meter", "U=KR31G+v@"} << "device path after '@' is missing";
+        QTest::newRow("math alone") << QStringList{"--math", "P=U*I"}
+                                    << "--math needs --bench, --meter or --subscribe";
         QTest::newRow("math without name") << QStringList{"--bench", "--math", "=U"} << "NAME=EXPRESSION";
         QTest::newRow("bench and decode") << QStringList{"--bench", "--decode", "-"} << "cannot be combined";
-        QTest::newRow("subscribe URL") << QStringList{"--subscribe", "http://h"} << "--subscribe needs mqtt://";
-        QTest::newRow("bench record rule") << QStringList{"--meter", "U=KR31G@/dev/x", "--record", "a.csv", "--limit", "5"}
-                                           << "--limit applies to --decode";
-        QTest::newRow("CA without TLS") << QStringList{"--publish", "mqtt://h", "--publish-ca", "ca.crt"}
-                                        << "use mqtts:// with a CA";
-        QTest::newRow("id with wildcard") << QStringList{"--publish", "mqtt://h", "--publish-id", "a+b"} << "+ or #";
-        QTest::newRow("discovery prefix") << QStringList{"--publish", "mqtt://h", "--publish-discovery=$x"}
-                                          << "may not start with $";
+        QTest::newRow("subscribe URL")
+            << QStringList{"--subscribe", "http://h"} << "--subscribe needs mqtt://";
+        QTest::newRow("bench record rule")
+            << QStringList{"--meter", "U=KR31G@/dev/x", "--record", "a.csv", "--limit", "5"}
+            << "--limit applies to --decode";
+        QTest::newRow("CA without TLS")
+            << QStringList{"--publish", "mqtt://h", "--publish-ca", "ca.crt"} << "use mqtts:// with a CA";
+        QTest::newRow("id with wildcard")
+            << QStringList{"--publish", "mqtt://h", "--publish-id", "a+b"} << "+ or #";
+        QTest::newRow("discovery prefix")
+            << QStringList{"--publish", "mqtt://h", "--publish-discovery=$x"} << "may not start with $";
     }
     // Which bench a command line opens: the window, or the run without one.
     void benchWithOrWithoutWindow_data() {
@@ -104,8 +114,10 @@ private slots:
         const QString meter = "U=KR31G@/dev/x";
         QTest::newRow("meters alone") << QStringList{"--meter", meter} << true << false;
         QTest::newRow("recording") << QStringList{"--meter", meter, "--record", "a.csv"} << false << true;
-        QTest::newRow("publishing") << QStringList{"--subscribe", "mqtt://h/p", "--publish", "mqtt://h/q"} << false << true;
-        QTest::newRow("asked for") << QStringList{"--bench", "--meter", meter, "--record", "a.csv"} << true << false;
+        QTest::newRow("publishing") << QStringList{"--subscribe", "mqtt://h/p", "--publish", "mqtt://h/q"}
+                                    << false << true;
+        QTest::newRow("asked for") << QStringList{"--bench", "--meter", meter, "--record", "a.csv"} << true
+                                   << false;
         QTest::newRow("main window") << QStringList{"--record", "a.db", "--decode", "-"} << false << false;
     }
     void benchWithOrWithoutWindow() {
@@ -128,7 +140,8 @@ private slots:
         const OptionsResult r = parseOptions(a);
         QVERIFY2(r.error.find(words.toStdString()) != std::string::npos, r.error.c_str());
         // a bad publishing value is said alone, without the usage text burying it
-        const bool publishValue = std::any_of(a.begin(), a.end(), [](auto& x) { return x.rfind("--publish", 0) == 0; });
+        const bool publishValue =
+            std::any_of(a.begin(), a.end(), [](auto& x) { return x.rfind("--publish", 0) == 0; });
         QCOMPARE(r.showUsage, !publishValue || words.startsWith("--publish needs readings"));
     }
 
@@ -151,11 +164,11 @@ private slots:
     }
 
     void headlessPrintsOneLinePerReading() {
-        std::string input = segmentBytes("705DB1F2700040");                  // 1.234 V DC AUTO
-        input += segmentBytes("485DB1F2708040").substr(3);                   // broken: dropped by framing
-        input += segmentBytes("2007DE80020400");                             // overload
-        input += segmentBytes("00000000000000");                             // whole, but no number
-        input += segmentBytes("49F3F3F3F00040");                             // -3999
+        std::string input = segmentBytes("705DB1F2700040");  // 1.234 V DC AUTO
+        input += segmentBytes("485DB1F2708040").substr(3);   // broken: dropped by framing
+        input += segmentBytes("2007DE80020400");             // overload
+        input += segmentBytes("00000000000000");             // whole, but no number
+        input += segmentBytes("49F3F3F3F00040");             // -3999
         const Run r = decode({"--decode", "-"}, input);
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, std::string("1.234\t1234\tV\tDC\tAUTO\n"
@@ -189,11 +202,16 @@ private slots:
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QString>("counts");
         const QByteArray segment = QByteArray::fromStdString(segmentBytes("705DB1F2700040"));
-        QTest::newRow("empty") << "KR31E" << QByteArray() << "0 bytes read|0 frames dropped as damaged, 0 bytes";
-        QTest::newRow("no frame in it") << "KR31E" << QByteArray(100, '\x55') << "100 bytes read|0 frames dropped as damaged, 86 bytes skipped";
-        QTest::newRow("wrong model") << "KR31G" << segment + segment << "28 bytes read|0 readings decoded, 0 frames dropped as damaged, 17 bytes skipped";
+        QTest::newRow("empty") << "KR31E" << QByteArray()
+                               << "0 bytes read|0 frames dropped as damaged, 0 bytes";
+        QTest::newRow("no frame in it") << "KR31E" << QByteArray(100, '\x55')
+                                        << "100 bytes read|0 frames dropped as damaged, 86 bytes skipped";
+        QTest::newRow("wrong model")
+            << "KR31G" << segment + segment
+            << "28 bytes read|0 readings decoded, 0 frames dropped as damaged, 17 bytes skipped";
         QTest::newRow("whole frames, no number")
-            << "KR31E" << QByteArray::fromStdString(segmentBytes("00000000000000")) << "14 bytes read|1 frame dropped as damaged, 14 bytes skipped";
+            << "KR31E" << QByteArray::fromStdString(segmentBytes("00000000000000"))
+            << "14 bytes read|1 frame dropped as damaged, 14 bytes skipped";
     }
     void headlessSaysWhenNothingDecodes() {
         QFETCH(QString, model);
@@ -203,15 +221,18 @@ private slots:
         QCOMPARE(r.code, 1);
         QVERIFY(r.out.empty());
         QStringList said = counts.split('|');
-        said << "no reading was decoded" << "check that --model" << "model in use is " + model;
+        said << "no reading was decoded"
+             << "check that --model"
+             << "model in use is " + model;
         for (const QString& words : said) {
             QVERIFY2(r.err.find(words.toStdString()) != std::string::npos, r.err.c_str());
         }
         QTemporaryDir dir;
         const QString day1 = dir.filePath("day1.db");
         std::ofstream(day1.toStdString()) << "2000 rows";
-        const Run kept = decode({"--decode", "-", "--model", model.toStdString(), "--record", day1.toStdString()},
-                                input.toStdString());
+        const Run kept =
+            decode({"--decode", "-", "--model", model.toStdString(), "--record", day1.toStdString()},
+                   input.toStdString());
         QVERIFY2(kept.code == 1 && kept.err.find("left as it was") != std::string::npos, kept.err.c_str());
         QCOMPARE(QFileInfo(day1).size(), qint64(9));
     }
@@ -219,10 +240,13 @@ private slots:
     void headlessErrors_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("words");
-        QTest::newRow("missing file") << "/nonexistent/capture.bin" << "cannot read '/nonexistent/capture.bin'";
-        QTest::newRow("directory") << "/tmp" << "cannot read '/tmp': it is a directory";
+        QTest::newRow("missing file") << "/nonexistent/capture.bin"
+                                      << "cannot read '/nonexistent/capture.bin'";
+        QTest::newRow("directory") << "/tmp"
+                                   << "cannot read '/tmp': it is a directory";
         // the headless mode has no port names: only the path is named
-        QTest::newRow("not a terminal") << "/dev/zero" << "cannot open '/dev/zero': it is not a serial device";
+        QTest::newRow("not a terminal") << "/dev/zero"
+                                        << "cannot open '/dev/zero': it is not a serial device";
     }
     void headlessErrors() {
         QFETCH(QString, path);
@@ -255,8 +279,9 @@ private slots:
 
         // The run ends on an interrupt, which is ignored until the run sets its own handler.
         std::signal(SIGINT, SIG_IGN);
-        auto run = std::async(std::launch::async,
-                              [&] { return decode({"--decode", line.slavePath, "--model", model.toStdString()}, ""); });
+        auto run = std::async(std::launch::async, [&] {
+            return decode({"--decode", line.slavePath, "--model", model.toStdString()}, "");
+        });
         uint32_t in = 38400, out = 38400;
         QDeadlineTimer deadline(5000);
         while (in == 38400 && !deadline.hasExpired() && run.wait_for(10ms) != std::future_status::ready) {
@@ -311,7 +336,9 @@ private slots:
         auto line = std::make_unique<PseudoTerminal>();
         QVERIFY(QFile::link(QString::fromStdString(line->slavePath), link));
         std::signal(SIGINT, SIG_IGN);
-        auto run = std::async(std::launch::async, [&] { return decode({"--decode", link.toStdString()}, ""); });
+        auto run = std::async(std::launch::async, [&] {
+            return decode({"--decode", link.toStdString()}, "");
+        });
         // the run holds the device open once it reads it
         auto opened = [](const std::string& path) {
             for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::System)) {
@@ -345,9 +372,10 @@ private slots:
         QCOMPARE(r.out, std::string("1.234\t1234\tV\tDC\tAUTO\n-3999\t-3999\tV\tDC\tMANU\n"
                                     "1.234\t1234\tV\tDC\tAUTO\n-3999\t-3999\tV\tDC\tMANU\n"));
         const QString err = QString::fromStdString(r.err);
-        const QRegularExpression said("the device \\S+ttyMeter was lost at \\d\\d:\\d\\d:\\d\\d; waiting for it to come back\n"
-                                      "the device \\S+ttyMeter is back at \\d\\d:\\d\\d:\\d\\d, [1-3] s without readings\n"
-                                      "4 readings decoded, 0 frames dropped as damaged, 0 bytes skipped\n");
+        const QRegularExpression said(
+            "the device \\S+ttyMeter was lost at \\d\\d:\\d\\d:\\d\\d; waiting for it to come back\n"
+            "the device \\S+ttyMeter is back at \\d\\d:\\d\\d:\\d\\d, [1-3] s without readings\n"
+            "4 readings decoded, 0 frames dropped as damaged, 0 bytes skipped\n");
         QVERIFY2(said.match(err).hasMatch(), qPrintable(err));
     }
 
@@ -387,7 +415,8 @@ private slots:
         QCOMPARE(r.code, 0);
         const auto readings = std::count(r.out.begin(), r.out.end(), '\n');
         QCOMPARE(readings + damaged, 1000);
-        const QRegularExpression counts("^(\\d+) readings decoded, (\\d+) frames dropped as damaged, \\d+ bytes skipped\n$");
+        const QRegularExpression counts(
+            "^(\\d+) readings decoded, (\\d+) frames dropped as damaged, \\d+ bytes skipped\n$");
         const auto said = counts.match(QString::fromStdString(r.err));
         QVERIFY2(said.hasMatch(), r.err.c_str());
         QCOMPARE(said.captured(1).toInt(), int(readings));
@@ -415,8 +444,10 @@ private slots:
         };
         writeJournal();
         std::ofstream(journal, std::ios::binary | std::ios::app)
-            << std::string("\x20\0\0\0damage", 10) << RecordJournal::encodeEntry({c}) << std::string("\x20\0\0\0cut", 7);
-        const auto recover = [](const std::string& from, const std::string& to, std::string* errText = nullptr) {
+            << std::string("\x20\0\0\0damage", 10) << RecordJournal::encodeEntry({c})
+            << std::string("\x20\0\0\0cut", 7);
+        const auto recover = [](const std::string& from, const std::string& to,
+                                std::string* errText = nullptr) {
             std::ostringstream out, err;
             const int code = exitStatus(runRecover(parseOptions({"--recover", from, to}).options, out, err));
             if (errText) *errText = err.str();
@@ -424,12 +455,13 @@ private slots:
         };
         std::string err;
         QCOMPARE(recover(journal, text, &err), 0);
-        for (const char* words : {"1 damaged entry skipped", "cut short", "kept as " })
+        for (const char* words : {"1 damaged entry skipped", "cut short", "kept as "})
             QVERIFY2(err.find(words) != std::string::npos, err.c_str());
         std::ifstream in(text, std::ios::binary);
         const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         QVERIFY2(written.find("\t1.234\tV\tAUTO\r\n") != std::string::npos &&
-                     written.find("2\t") != std::string::npos && written.find("\tk*\tMANU\r\n") != std::string::npos,
+                     written.find("2\t") != std::string::npos &&
+                     written.find("\tk*\tMANU\r\n") != std::string::npos,
                  written.c_str());
         QCOMPARE(std::count(written.begin(), written.end(), '\n'), 4L);
         QVERIFY(!QFile::exists(QString::fromStdString(journal)));
@@ -462,7 +494,8 @@ private slots:
 
         QCOMPARE(recover(dir.filePath("none.journal").toStdString(), text), 1);
         std::ofstream(dir.filePath("empty.journal").toStdString());
-        QCOMPARE(recover(dir.filePath("empty.journal").toStdString(), dir.filePath("e.txt").toStdString()), 1);
+        QCOMPARE(recover(dir.filePath("empty.journal").toStdString(), dir.filePath("e.txt").toStdString()),
+                 1);
         QVERIFY(!QFile::exists(dir.filePath("e.txt")));
         QVERIFY(!parseOptions({"--recover", journal}).error.empty());
         QVERIFY(!parseOptions({"--recover", journal, text, "--demo"}).error.empty());

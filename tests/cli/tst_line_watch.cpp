@@ -24,9 +24,9 @@ private slots:
         QTest::newRow("two a second") << QList<int>{500, 500, 500} << 1500;
         QTest::newRow("one every 5 s") << QList<int>{5000, 5000, 5000} << 15000;
         QTest::newRow("a pause among them") << QList<int>{330, 330, 60000, 330, 330} << 1500;
-        QTest::newRow("the oldest forgotten") << QList<int>{5000, 5000, 5000, 5000, 5000, 5000, 5000, 5000, 5000,
-                                                            400, 400, 400, 400, 400, 400}
-                                              << 1500;
+        QTest::newRow("the oldest forgotten")
+            << QList<int>{5000, 5000, 5000, 5000, 5000, 5000, 5000, 5000, 5000, 400, 400, 400, 400, 400, 400}
+            << 1500;
     }
     void readingGoesStaleAfterTheMetersPace() {
         QFETCH(QList<int>, intervalsMs);
@@ -53,16 +53,24 @@ private slots:
         QTest::addColumn<QString>("stream");
         QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("words");
-        QTest::newRow("segment into digit")
-            << "KR31E" << "KR47B" << "fit 14-byte|KR31A, KR31E, PAX-900, TS510/530 (2400";
-        QTest::newRow("digit into segment")
-            << "KR31G" << "KR31E" << "fit digit|KR47B, KR31D (2400 baud); KR31F, KR31G (19200";
-        QTest::newRow("random bytes")
-            << "random" << "KR31E" << "other baud rate|19200-baud models are KR31F and KR31G";
-        QTest::newRow("unreadable frames")
-            << "blank" << "KR31E" << "20 frames of the kind|KR31A, PAX-900, TS510/530 (2400";
-        QTest::newRow("nothing") << "" << "KR31E" << "No reading from standard input: no bytes arrived.";
-        QTest::newRow("right model") << "KR31G" << "KR31G" << "";
+        QTest::newRow("segment into digit") << "KR31E"
+                                            << "KR47B"
+                                            << "fit 14-byte|KR31A, KR31E, PAX-900, TS510/530 (2400";
+        QTest::newRow("digit into segment") << "KR31G"
+                                            << "KR31E"
+                                            << "fit digit|KR47B, KR31D (2400 baud); KR31F, KR31G (19200";
+        QTest::newRow("random bytes") << "random"
+                                      << "KR31E"
+                                      << "other baud rate|19200-baud models are KR31F and KR31G";
+        QTest::newRow("unreadable frames") << "blank"
+                                           << "KR31E"
+                                           << "20 frames of the kind|KR31A, PAX-900, TS510/530 (2400";
+        QTest::newRow("nothing") << ""
+                                 << "KR31E"
+                                 << "No reading from standard input: no bytes arrived.";
+        QTest::newRow("right model") << "KR31G"
+                                     << "KR31G"
+                                     << "";
     }
     void hintNamesWhatTheBytesFit() {
         QFETCH(QString, stream);
@@ -83,15 +91,18 @@ private slots:
         AppOptions options = parseOptions({"--decode", "-", "--model", model.toStdString()}).options;
         std::istringstream in(bytes);
         std::ostringstream out, err;
-        QCOMPARE(runHeadless(options, in, out, err), words.isEmpty() ? ExitCode::Success : ExitCode::Failed);  // nothing decoded fails
+        QCOMPARE(runHeadless(options, in, out, err),
+                 words.isEmpty() ? ExitCode::Success : ExitCode::Failed);  // nothing decoded fails
         const QString text = QString::fromStdString(err.str());
         QCOMPARE(text.count('\n'), words.isEmpty() ? 1 : 2);  // one message, or none; then the counts
         if (words.isEmpty()) return;
         if (!bytes.empty()) {
-            const QString start = QStringLiteral("No reading from standard input: %1 bytes").arg(bytes.size());
+            const QString start =
+                QStringLiteral("No reading from standard input: %1 bytes").arg(bytes.size());
             QVERIFY2(text.startsWith(start), qPrintable(text));
         }
-        for (const QString& w : words.split('|')) QVERIFY2(text.contains(w), qPrintable(w + " not in: " + text));
+        for (const QString& w : words.split('|'))
+            QVERIFY2(text.contains(w), qPrintable(w + " not in: " + text));
     }
 };
 

@@ -1,40 +1,37 @@
 // The headless logger: --decode with --record FILE stores the readings under the store's rules,
 // timed as the line sent them for a capture, and writes FILE as Save writes it.
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
-#include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <ctime>
-#include <unistd.h>
-
-#include "../serial/PseudoTerminal.h"
 #include "../files/TableRows.h"
-#include "HeadlessTestSupport.h"
-
+#include "../serial/PseudoTerminal.h"
 #include "AppOptions.h"
 #include "HeadlessRecorder.h"
 #include "HeadlessRunner.h"
+#include "HeadlessTestSupport.h"
 #include "MeterState.h"
-#include "RecordJournal.h"
-#include "RecoverRunner.h"
 #include "ParadoxTable.h"
-#include "HeadlessRecorder.h"
 #include "RecordFiles.h"
+#include "RecordJournal.h"
 #include "RecoverRunner.h"
 #include "ReportRunner.h"
 #include "TableLock.h"
@@ -54,7 +51,9 @@ struct NoRoom {
         const rlimit small{16 * 1024, before.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &small);
     }
-    ~NoRoom() { mounted ? (void)::umount2(folder.c_str(), MNT_DETACH) : (void)::setrlimit(RLIMIT_FSIZE, &before); }
+    ~NoRoom() {
+        mounted ? (void)::umount2(folder.c_str(), MNT_DETACH) : (void)::setrlimit(RLIMIT_FSIZE, &before);
+    }
     std::string folder;
     bool mounted = true;
     std::string reason = std::strerror(ENOSPC);
@@ -79,24 +78,27 @@ private slots:
     void options_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("error");
-        QTest::newRow("record without decode") << QStringList{"--record", "x.db"} << "--record needs --decode";
-        QTest::newRow("rule without record") << QStringList{"--decode", "-", "--no-repeat"} << "needs --record";
-        QTest::newRow("negative interval") << QStringList{"--decode", "-", "--record", "x", "--interval", "-1"}
-                                           << "--interval needs";
-        QTest::newRow("interval word") << QStringList{"--decode", "-", "--record", "x", "--interval", "ten"}
-                                       << "--interval needs";
-        QTest::newRow("limit zero") << QStringList{"--decode", "-", "--record", "x", "--limit", "0"} << "--limit needs";
-        QTest::newRow("limit too big") << QStringList{"--decode", "-", "--record", "x", "--limit", "10000001"}
-                                       << "--limit needs";
+        QTest::newRow("record without decode")
+            << QStringList{"--record", "x.db"} << "--record needs --decode";
+        QTest::newRow("rule without record")
+            << QStringList{"--decode", "-", "--no-repeat"} << "needs --record";
+        QTest::newRow("negative interval")
+            << QStringList{"--decode", "-", "--record", "x", "--interval", "-1"} << "--interval needs";
+        QTest::newRow("interval word")
+            << QStringList{"--decode", "-", "--record", "x", "--interval", "ten"} << "--interval needs";
+        QTest::newRow("limit zero") << QStringList{"--decode", "-", "--record", "x", "--limit", "0"}
+                                    << "--limit needs";
+        QTest::newRow("limit too big")
+            << QStringList{"--decode", "-", "--record", "x", "--limit", "10000001"} << "--limit needs";
         QTest::newRow("same file as the bytes")
             << QStringList{"--decode", "-", "--record", "x", "--save-bytes", "x"} << "name the same file";
-        QTest::newRow("start without record") << QStringList{"--decode", "-", "--start", "2026-12-07T23:59:50"}
-                                              << "--start needs --record";
+        QTest::newRow("start without record")
+            << QStringList{"--decode", "-", "--start", "2026-12-07T23:59:50"} << "--start needs --record";
         QTest::newRow("start on no such day")
             << QStringList{"--decode", "-", "--record", "x", "--start", "2026-02-29T12:00:00"}
             << "--start: 2026-02-29T12:00:00: there is no such day";
-        QTest::newRow("good") << QStringList{"--decode", "-", "--record", "x", "--limit", "limitless", "--interval",
-                                             "5", "--no-repeat"}
+        QTest::newRow("good") << QStringList{"--decode",  "-",          "--record", "x",          "--limit",
+                                             "limitless", "--interval", "5",        "--no-repeat"}
                               << "";
     }
     void options() {
@@ -153,8 +155,8 @@ private slots:
         QVERIFY(lines[6].startsWith("6\t"));
 
         // --limit stops storing, and the line before the closing counts says what it turned away
-        const Run limited = decode({"--decode", "-", "--record", table.toStdString(), "--limit", "3"},
-                                   alternatingFrames(10));
+        const Run limited =
+            decode({"--decode", "-", "--record", table.toStdString(), "--limit", "3"}, alternatingFrames(10));
         QCOMPARE(limited.code, 0);
         QCOMPARE(readTable(table).size(), size_t(3));
         QVERIFY2(QString::fromStdString(limited.err)
@@ -169,15 +171,16 @@ private slots:
         QTemporaryDir dir;
         const QString csv = dir.filePath("night.CSV");
         // 345 frames of 14 bytes at 2400 baud: 20.1 s of line time
-        const Run r = decode({"--decode", "-", "--record", csv.toStdString(), "--no-repeat", "--start",
-                              "2026-12-07T23:59:50"},
-                             alternatingFrames(345));
+        const Run r = decode(
+            {"--decode", "-", "--record", csv.toStdString(), "--no-repeat", "--start", "2026-12-07T23:59:50"},
+            alternatingFrames(345));
         QCOMPARE(r.code, 0);
         QFile f(csv);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QList<QByteArray> lines = f.readAll().split('\n');
         QCOMPARE(lines.takeLast(), QByteArray());
-        QCOMPARE(lines.takeFirst(), QByteArray("No,Date and time,Value,Unit,AC/DC,AUTO/MANU,Number,Counts\r"));
+        QCOMPARE(lines.takeFirst(),
+                 QByteArray("No,Date and time,Value,Unit,AC/DC,AUTO/MANU,Number,Counts\r"));
         QCOMPARE(lines.size(), 345);
         QVERIFY2(lines[0].startsWith("1,2026-12-07T23:59:50.058"), lines[0].constData());
         QVERIFY2(lines[0].endsWith(",1.234,V,DC,AUTO,1.234,1234\r"), lines[0].constData());
@@ -202,19 +205,23 @@ private slots:
         QTest::addColumn<int>("frames");
         QTest::addColumn<QString>("says");
         QTest::addColumn<QString>("firstRow");  // empty: refused
-        QTest::newRow("skipped in spring") << "2026-03-29T02:30:00" << 1
-                                           << "--start: 2026-03-29T02:30:00 does not exist in local time" << "";
+        QTest::newRow("skipped in spring")
+            << "2026-03-29T02:30:00" << 1 << "--start: 2026-03-29T02:30:00 does not exist in local time"
+            << "";
         QTest::newRow("twice in autumn")
             << "2026-10-25T02:30:00" << 1
             << "--start: 2026-10-25T02:30:00 occurs twice in local time; the first (UTC+02:00) is taken"
             << "1,2026-10-25T02:30:00.058+02:00";
-        QTest::newRow("a capture running past 9999") << "9999-12-31T23:59:50" << 200
-                                                     << "takes 12 s of line time, so its rows would be dated past" << "";
-        QTest::newRow("ending within 9999") << "9999-12-31T23:59:40" << 200 << "" << "1,9999-12-31T23:59:40.058+01:00";
+        QTest::newRow("a capture running past 9999")
+            << "9999-12-31T23:59:50" << 200 << "takes 12 s of line time, so its rows would be dated past"
+            << "";
+        QTest::newRow("ending within 9999") << "9999-12-31T23:59:40" << 200 << ""
+                                            << "1,9999-12-31T23:59:40.058+01:00";
         // a stream of unknown length (frames < 0: standard input) stops recording at the end of 9999
-        QTest::newRow("a stream running past 9999") << "9999-12-31T23:59:55" << -200
-                                                    << "readings after 9999-12-31T23:59:59 (from --start) not recorded"
-                                                    << "1,9999-12-31T23:59:55.058+01:00";
+        QTest::newRow("a stream running past 9999")
+            << "9999-12-31T23:59:55" << -200
+            << "readings after 9999-12-31T23:59:59 (from --start) not recorded"
+            << "1,9999-12-31T23:59:55.058+01:00";
     }
     void startTimes() {
         QFETCH(QString, start);
@@ -228,16 +235,19 @@ private slots:
         const std::string capture = dir.filePath("capture.bin").toStdString();
         std::ofstream(capture) << alternatingFrames(std::max(frames, 0));
         QFile csv(dir.filePath("run.csv"));
-        const Run r = decode({"--decode", frames < 0 ? "-" : capture, "--record", csv.fileName().toStdString(),
-                              "--start", start.toStdString()},
+        const Run r = decode({"--decode", frames < 0 ? "-" : capture, "--record",
+                              csv.fileName().toStdString(), "--start", start.toStdString()},
                              alternatingFrames(std::max(-frames, 0)));
         zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
         ::tzset();
         QCOMPARE(r.code, firstRow.isEmpty() ? 2 : 0);
-        QVERIFY2(QString::fromStdString(r.err).section('\n', frames < 0 ? 1 : 0, frames < 0 ? 1 : 0).contains(says),
+        QVERIFY2(QString::fromStdString(r.err)
+                     .section('\n', frames < 0 ? 1 : 0, frames < 0 ? 1 : 0)
+                     .contains(says),
                  r.err.c_str());
         QCOMPARE(csv.open(QIODevice::ReadOnly), !firstRow.isEmpty());
-        if (!firstRow.isEmpty()) QVERIFY2(csv.readAll().split('\n').value(1).startsWith(firstRow.toLatin1()), r.err.c_str());
+        if (!firstRow.isEmpty())
+            QVERIFY2(csv.readAll().split('\n').value(1).startsWith(firstRow.toLatin1()), r.err.c_str());
     }
 
     // A record name as long as the folder allows: the journal takes a shorter name beside it,
@@ -250,18 +260,22 @@ private slots:
         std::ofstream(capture) << alternatingFrames(4);
         const std::string name = folder + std::string(251, 'n') + ".csv";  // 255 bytes, the limit
         const std::string journal = HeadlessRecorder::journalPathFor(name);
-        QVERIFY(journal.size() - folder.size() <= 255 && journal.find('/', folder.size()) == std::string::npos);
+        QVERIFY(journal.size() - folder.size() <= 255 &&
+                journal.find('/', folder.size()) == std::string::npos);
         QCOMPARE(HeadlessRecorder::journalPathFor(folder + "short.csv"), folder + "short.csv.journal");
         const Run r = decode({"--decode", capture, "--record", name}, "");
         QVERIFY2(r.code == 0 && QFileInfo::exists(QString::fromStdString(name)), r.err.c_str());
 
-        std::ofstream(journal) << RecordJournal::encodeEntry({RecordRow{1, 0, "DC", "1.234", "V", "AUTO", 1234}});
+        std::ofstream(journal) << RecordJournal::encodeEntry(
+            {RecordRow{1, 0, "DC", "1.234", "V", "AUTO", 1234}});
         std::ostringstream out, err;
-        QCOMPARE(runRecover(parseOptions({"--recover", name, folder + "back.txt"}).options, out, err), ExitCode::Success);
+        QCOMPARE(runRecover(parseOptions({"--recover", name, folder + "back.txt"}).options, out, err),
+                 ExitCode::Success);
         QCOMPARE(out.str(), folder + "back.txt: 1 row\n");
 
         const Run odd = decode({"--decode", capture, "--record", folder + "no\nsuch/\trun.db"}, "");
-        QCOMPARE(odd.err, "cannot record into '" + folder + "no\\nsuch/\\trun.db': its folder does not exist\n");
+        QCOMPARE(odd.err,
+                 "cannot record into '" + folder + "no\\nsuch/\\trun.db': its folder does not exist\n");
     }
 
     // 100 s of line time (23,996 bytes at 2400 baud) with --interval 10: a row every ten seconds
@@ -287,16 +301,29 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("use");
         QTest::addColumn<QString>("says");  // in the message; empty: the operation works
-        for (const char* use : {"record", "journal", "save-bytes", "recover-from", "report", "start", "open", "save"})
+        for (const char* use :
+             {"record", "journal", "save-bytes", "recover-from", "report", "start", "open", "save"})
             QTest::addRow("pipe %s", use) << "fifo" << use << "it is a named pipe";
         for (const char* use : {"record", "recover", "save"})
             QTest::addRow("device %s", use) << "device" << use << "it is a device";
-        QTest::newRow("socket record") << "socket" << "record" << "it is a socket";
-        QTest::newRow("link to a file being recorded") << "link" << "record" << "in use by another program";
-        QTest::newRow("latin-1 record") << "latin1" << "record" << "";
-        QTest::newRow("latin-1 report") << "latin1" << "report" << "";
-        QTest::newRow("full disk record") << "full" << "record" << "";
-        QTest::newRow("full disk save") << "full" << "save" << "";
+        QTest::newRow("socket record") << "socket"
+                                       << "record"
+                                       << "it is a socket";
+        QTest::newRow("link to a file being recorded") << "link"
+                                                       << "record"
+                                                       << "in use by another program";
+        QTest::newRow("latin-1 record") << "latin1"
+                                        << "record"
+                                        << "";
+        QTest::newRow("latin-1 report") << "latin1"
+                                        << "report"
+                                        << "";
+        QTest::newRow("full disk record") << "full"
+                                          << "record"
+                                          << "";
+        QTest::newRow("full disk save") << "full"
+                                        << "save"
+                                        << "";
     }
     void oddPaths() {
         QFETCH(QString, kind);
@@ -306,7 +333,9 @@ private slots:
         const std::string folder = dir.path().toStdString() + "/";
         const std::string capture = folder + "capture.bin";
         std::ofstream(capture) << alternatingFrames(2000);
-        std::string odd = folder + (use == "journal" ? "run.db.journal" : kind == "latin1" ? "caf\xe9.db" : "odd.db");
+        std::string odd = folder + (use == "journal"   ? "run.db.journal"
+                                    : kind == "latin1" ? "caf\xe9.db"
+                                                       : "odd.db");
         std::unique_ptr<PseudoTerminal> pty;
         RecordJournal other;
         std::unique_ptr<NoRoom> noRoom;
@@ -333,7 +362,9 @@ private slots:
         }
 
         Run r{0, "", ""};
-        auto fileResult = [&r](const FileResult& f) { r = {f.ok() ? 0 : 1, "", PlainFile::toNative(f.error).toStdString()}; };
+        auto fileResult = [&r](const FileResult& f) {
+            r = {f.ok() ? 0 : 1, "", PlainFile::toNative(f.error).toStdString()};
+        };
         RecordState state;
         RecordTable table;
         RecordStore store(state, table);
@@ -342,22 +373,25 @@ private slots:
         store.fillForTest(2000);
         const std::string journal = folder + "good.journal";
         std::ofstream(journal) << RecordJournal::encodeEntry({table.row(0)});
-        if (use == "record" || (use == "report" && kind == "latin1")) r = decode({"--decode", capture, "--record", odd}, "");
+        if (use == "record" || (use == "report" && kind == "latin1"))
+            r = decode({"--decode", capture, "--record", odd}, "");
         if (use == "journal") r = decode({"--decode", capture, "--record", folder + "run.db"}, "");
         if (use == "save-bytes") r = decode({"--decode", capture, "--save-bytes", odd}, "");
         std::ostringstream out;
         std::ostringstream err;
         if (use == "recover" || use == "recover-from") {
             const bool into = use == "recover";
-            r.code = exitStatus(
-                runRecover(parseOptions({"--recover", into ? journal : odd, into ? odd : folder + "out.txt"}).options, out, err));
+            r.code = exitStatus(runRecover(
+                parseOptions({"--recover", into ? journal : odd, into ? odd : folder + "out.txt"}).options,
+                out, err));
             r.err = err.str();
         }
         if (use == "report") {
             const LoadedTable rows = defaultTableLoader()(odd);
             r = {rows && rows.value()->rowCount() == 2000 ? 0 : 1, "", rows.error()};
         }
-        if (use == "start") fileResult(RecordFiles(store, table).openAtStart("Kr47bdb", PlainFile::fromNative(odd)));
+        if (use == "start")
+            fileResult(RecordFiles(store, table).openAtStart("Kr47bdb", PlainFile::fromNative(odd)));
         if (use == "open") fileResult(files.open(PlainFile::fromNative(odd)));
         if (use == "save") fileResult(files.save(PlainFile::fromNative(odd)));
 
@@ -366,12 +400,16 @@ private slots:
             QVERIFY2(r.err.find(": " + noRoom->reason) != std::string::npos, r.err.c_str());
             // exactly the rows the journal holds
             const size_t kept = RecordJournal::read(odd + ".journal").rows.size();
-            const std::string line = kept == 2000 ? "all 2000" : kept == 0 ? "none of the 2000" : std::to_string(kept) + " of the 2000";
-            QVERIFY2(use != "record" || r.err.find(line + " recorded rows") != std::string::npos, r.err.c_str());
+            const std::string line = kept == 2000 ? "all 2000"
+                                     : kept == 0  ? "none of the 2000"
+                                                  : std::to_string(kept) + " of the 2000";
+            QVERIFY2(use != "record" || r.err.find(line + " recorded rows") != std::string::npos,
+                     r.err.c_str());
         } else if (says.isEmpty()) {
             QVERIFY2(r.code == 0, r.err.c_str());
             QVERIFY(::access(odd.c_str(), F_OK) == 0);  // under exactly the name given
-            if (use == "record") QVERIFY2(r.err.find(odd + ": 2000 rows written") != std::string::npos, r.err.c_str());
+            if (use == "record")
+                QVERIFY2(r.err.find(odd + ": 2000 rows written") != std::string::npos, r.err.c_str());
         } else {
             QVERIFY(r.code != 0);
             QVERIFY2(r.err.find(says.toStdString()) != std::string::npos, r.err.c_str());
@@ -391,8 +429,8 @@ private slots:
         std::ofstream(held) << "x";
         TableLock lock;
         QVERIFY(lock.lock(QString::fromStdString(held)));
-        for (const std::string& target : {dir.path().toStdString(), dir.filePath("no/such/run.db").toStdString(),
-                                          capture, held}) {
+        for (const std::string& target :
+             {dir.path().toStdString(), dir.filePath("no/such/run.db").toStdString(), capture, held}) {
             const Run r = decode({"--decode", capture, "--record", target}, "");
             QCOMPARE(r.code, 2);
             QVERIFY2(r.err.find("cannot record into") != std::string::npos, r.err.c_str());
@@ -443,11 +481,13 @@ private slots:
         run.join();
         std::signal(SIGINT, SIG_DFL);
         QCOMPARE(code.load(), ending == "interrupt" || ending == "wait" ? 0 : 1);
-        if (ending == "wait") QVERIFY2(err.str().find("waiting for it to come back") != std::string::npos, err.str().c_str());
+        if (ending == "wait")
+            QVERIFY2(err.str().find("waiting for it to come back") != std::string::npos, err.str().c_str());
         const std::string name = table.toStdString();
         if (ending == "folder") {  // every row back from the journal
-            QCOMPARE(runRecover(parseOptions({"--recover", name + ".journal", name + ".txt"}).options, out, err),
-                     ExitCode::Success);
+            QCOMPARE(
+                runRecover(parseOptions({"--recover", name + ".journal", name + ".txt"}).options, out, err),
+                ExitCode::Success);
             QVERIFY2(out.str().find(".txt: 3 rows") != std::string::npos, out.str().c_str());
             return;
         }
@@ -464,8 +504,8 @@ private slots:
     // capture, and again after a pause longer than that.
     void journalIsWrittenTwiceASecond() {
         QTemporaryDir dir;
-        const OptionsResult o = parseOptions({"--decode", "-", "--record", dir.filePath("t.db").toStdString(),
-                                              "--no-repeat"});
+        const OptionsResult o =
+            parseOptions({"--decode", "-", "--record", dir.filePath("t.db").toStdString(), "--no-repeat"});
         std::ostringstream notes;
         MeterState reading;
         HeadlessRecorder line(o.options), device(o.options);
@@ -478,7 +518,8 @@ private slots:
             line.offer(reading);
             line.byteArrives();
         }
-        QVERIFY2(line.journalSyncs() <= clock.elapsed() / 500 + 1, qPrintable(QString::number(line.journalSyncs())));
+        QVERIFY2(line.journalSyncs() <= clock.elapsed() / 500 + 1,
+                 qPrintable(QString::number(line.journalSyncs())));
 
         // 3 s of readings every 10 ms, 10 s of silence, 3 s more: six syncs in each stretch
         QVERIFY(QFile::remove(dir.filePath("t.db.journal")) && device.startJournal(notes, nullptr));
@@ -487,7 +528,8 @@ private slots:
             device.offer(reading);
             device.realTimePassed(t0 + std::chrono::milliseconds(at));
             if (at == 3000 || at == 15990)
-                QVERIFY2(device.journalSyncs() == (at == 3000 ? 6 : 12), qPrintable(QString::number(device.journalSyncs())));
+                QVERIFY2(device.journalSyncs() == (at == 3000 ? 6 : 12),
+                         qPrintable(QString::number(device.journalSyncs())));
         }
     }
 
@@ -500,9 +542,10 @@ private slots:
         for (const std::string& left : {std::string(12, '\x7f') + rows, rows.substr(1)}) {
             std::ofstream(journal, std::ios::binary) << left;
             const Run r = decode({"--decode", "-", "--record", table}, alternatingFrames(2));
-            QVERIFY2(r.err.find(left.size() > rows.size() ? "holds 1 rows" : "kept as " + journal + ".damaged") !=
-                         std::string::npos,
-                     r.err.c_str());
+            QVERIFY2(
+                r.err.find(left.size() > rows.size() ? "holds 1 rows" : "kept as " + journal + ".damaged") !=
+                    std::string::npos,
+                r.err.c_str());
         }
         QCOMPARE(QFileInfo(QString::fromStdString(journal + ".damaged")).size(), qint64(rows.size() - 1));
     }

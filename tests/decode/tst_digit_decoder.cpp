@@ -23,16 +23,26 @@ private slots:
         QTest::addColumn<QString>("models");
         QTest::addColumn<QString>("frame");
         QTest::addColumn<int>("litBeforeRange");
-        QTest::newRow("voltage") << "KR47B" << "AC1234B004D" << int(E::LcdV);
-        QTest::newRow("variant voltage") << "KR47B+IF7263x" << "AF1234B004D" << int(E::LcdV);
-        QTest::newRow("microampere") << "KR47B" << "AA1234D004D" << int(E::LcdAC);
-        QTest::newRow("milliampere") << "KR47B" << "AB12349004D" << int(E::LcdAC);
-        QTest::newRow("variant milliampere") << "KR47B+IF7263x" << "AD1234F004D" << int(E::LcdAC);
-        QTest::newRow("resistance") << "KR31D" << "AE12343004D" << int(E::LCDohm);
-        QTest::newRow("frequency") << "KR31F" << "AA12342004D" << int(E::LCDHz);
-        QTest::newRow("rpm") << "KR47B" << "AA12342804D" << int(E::LcdRPM);
-        QTest::newRow("capacitance") << "KR47B" << "AC12346004D" << int(E::LCDF);
-        QTest::newRow("override on diode") << "KR47B" << "AC12341014D" << int(E::LCDHz);
+        QTest::newRow("voltage") << "KR47B"
+                                 << "AC1234B004D" << int(E::LcdV);
+        QTest::newRow("variant voltage") << "KR47B+IF7263x"
+                                         << "AF1234B004D" << int(E::LcdV);
+        QTest::newRow("microampere") << "KR47B"
+                                     << "AA1234D004D" << int(E::LcdAC);
+        QTest::newRow("milliampere") << "KR47B"
+                                     << "AB12349004D" << int(E::LcdAC);
+        QTest::newRow("variant milliampere") << "KR47B+IF7263x"
+                                             << "AD1234F004D" << int(E::LcdAC);
+        QTest::newRow("resistance") << "KR31D"
+                                    << "AE12343004D" << int(E::LCDohm);
+        QTest::newRow("frequency") << "KR31F"
+                                   << "AA12342004D" << int(E::LCDHz);
+        QTest::newRow("rpm") << "KR47B"
+                             << "AA12342804D" << int(E::LcdRPM);
+        QTest::newRow("capacitance") << "KR47B"
+                                     << "AC12346004D" << int(E::LCDF);
+        QTest::newRow("override on diode") << "KR47B"
+                                           << "AC12341014D" << int(E::LCDHz);
     }
 
     // A range the meter never sends: the frame is counted as dropped, the panel keeps what was set
@@ -101,7 +111,8 @@ private slots:
     void malformedFrameText() {
         DigitMeter m;
         m.state.LinkIdleTicks = 3;
-        const char* frames[] = {"", "A", "A11234B000", "A11234b000D", "A1123 B000D", "A11234B00GD", "a11234B000D"};
+        const char* frames[] = {"",           "A", "A11234B000", "A11234b000D", "A1123 B000D", "A11234B00GD",
+                                "a11234B000D"};
         for (const char* f : frames) QVERIFY2(!m.feed(f), f);
         QCOMPARE(m.state.DroppedFrames, std::size(frames));
         QVERIFY(!m.panel.visible(E::CONok));
@@ -140,20 +151,21 @@ private slots:
 
     // A frame of an unknown function switches off whatever the previous function had lit.
     void unknownFunctionClearsAnnunciators() {
-        const char* frames[] = {"A11234B000D", "A11234D000D", "A112343000D", "A112342000D", "A112342800D",
-                                "A112344800D", "A112344000D", "A112345000D", "A112341000D", "A112346000D",
-                                "A11234B010D"};
+        const char* frames[] = {"A11234B000D", "A11234D000D", "A112343000D", "A112342000D",
+                                "A112342800D", "A112344800D", "A112344000D", "A112345000D",
+                                "A112341000D", "A112346000D", "A11234B010D"};
         for (const char* models : {"KR47B", "KR31D", "KR47B+IF7263x"}) {
             for (const char* f : frames) {
                 DigitMeter m(models);
                 m.feed(f);
                 QVERIFY(m.feed("A112340000D"));
                 for (E e : kFunctionElements) {
-                    QVERIFY2(!m.panel.visible(e), qPrintable(QString("%1 %2 after %3")
-                                                                   .arg(models, LcdPanelModel::name(e), f)));
+                    QVERIFY2(!m.panel.visible(e),
+                             qPrintable(QString("%1 %2 after %3").arg(models, LcdPanelModel::name(e), f)));
                 }
                 QVERIFY(m.state.UnitText.empty());
-                QVERIFY(!m.panel.visible(E::LcdP1) && !m.panel.visible(E::LcdP2) && !m.panel.visible(E::LcdP3));
+                QVERIFY(!m.panel.visible(E::LcdP1) && !m.panel.visible(E::LcdP2) &&
+                        !m.panel.visible(E::LcdP3));
                 QCOMPARE(QString::fromStdString(m.state.ValueText), QStringLiteral("1234"));
             }
         }

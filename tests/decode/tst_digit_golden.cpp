@@ -14,10 +14,10 @@ using E = LcdElement;
 // Every annunciator and point of the LCD; the digit decoder drives most of them and must leave the
 // rest off.
 const E kAnnunciators[] = {
-    E::LcdFH,   E::LcdP1,   E::LcdP2,  E::LcdP3,    E::LcdAuto, E::LCDRS,  E::LCD232C, E::LCDBF,
-    E::LCDHold, E::LCDRec,  E::LCDBATT, E::LCDTRMST, E::LcdRPM, E::LCDTRMS, E::LCDBT,  E::LCDCS,
-    E::LCDFS,   E::LCDDI,   E::LCDFm,  E::LCDM1,    E::LCDk,    E::LCDHz,  E::LCDohm,  E::LCDu,
-    E::Lcdm,    E::LCDn,    E::LcdV,   E::LCDA,     E::LCDF,    E::LcdAC,  E::LcdDc1,
+    E::LcdFH,   E::LcdP1,  E::LcdP2,   E::LcdP3,    E::LcdAuto, E::LCDRS,   E::LCD232C, E::LCDBF,
+    E::LCDHold, E::LCDRec, E::LCDBATT, E::LCDTRMST, E::LcdRPM,  E::LCDTRMS, E::LCDBT,   E::LCDCS,
+    E::LCDFS,   E::LCDDI,  E::LCDFm,   E::LCDM1,    E::LCDk,    E::LCDHz,   E::LCDohm,  E::LCDu,
+    E::Lcdm,    E::LCDn,   E::LcdV,    E::LCDA,     E::LCDF,    E::LcdAC,   E::LcdDc1,
 };
 const E kDigits[] = {E::LcdDa, E::LcdDb, E::LcdDc, E::LcdDd};
 
@@ -39,7 +39,9 @@ QList<Row> loadRows() {
     return rows;
 }
 
-QString orEmpty(const QString& s) { return s == QLatin1String("-") ? QString() : s; }
+QString orEmpty(const QString& s) {
+    return s == QLatin1String("-") ? QString() : s;
+}
 
 QString sortedSet(QStringList names) {
     names.sort();
@@ -50,9 +52,15 @@ QString sortedSet(QStringList names) {
 QString expected(const Row& r) {
     QString captions = r.captions;
     captions.replace('_', QString());
-    return QStringList{r.name, r.value, r.counts, orEmpty(r.unit), orEmpty(r.acdc), r.autoText,
+    return QStringList{r.name,
+                       r.value,
+                       r.counts,
+                       orEmpty(r.unit),
+                       orEmpty(r.acdc),
+                       r.autoText,
                        sortedSet(orEmpty(r.shown).split(' ', Qt::SkipEmptyParts)),
-                       sortedSet(orEmpty(r.hidden).split(' ', Qt::SkipEmptyParts)), captions}
+                       sortedSet(orEmpty(r.hidden).split(' ', Qt::SkipEmptyParts)),
+                       captions}
         .join(" | ");
 }
 
@@ -67,10 +75,15 @@ QString actual(const Row& r, const DigitMeter& m, bool completed) {
         if (!m.panel.visible(e)) hidden << QString::fromLatin1(LcdPanelModel::name(e));
         captions += m.caption(e);
     }
-    return QStringList{r.name, QString::fromStdString(m.state.ValueText),
-                       QString::number(m.state.NumericValue, 'g', 10), QString::fromStdString(m.state.UnitText),
-                       QString::fromStdString(m.state.AcDcText), QString::fromStdString(m.state.AutoText),
-                       sortedSet(shown), sortedSet(hidden), captions}
+    return QStringList{r.name,
+                       QString::fromStdString(m.state.ValueText),
+                       QString::number(m.state.NumericValue, 'g', 10),
+                       QString::fromStdString(m.state.UnitText),
+                       QString::fromStdString(m.state.AcDcText),
+                       QString::fromStdString(m.state.AutoText),
+                       sortedSet(shown),
+                       sortedSet(hidden),
+                       captions}
         .join(" | ");
 }
 

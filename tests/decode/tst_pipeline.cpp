@@ -36,8 +36,8 @@ struct Rig {
                 in.DigitText[digit++] = c == ' ' ? "" : (c == 'L' ? "@" : std::string(1, c));
             }
         }
-        for (int p = 0; p < 3; ++p) panel.setVisible(static_cast<E>(static_cast<int>(E::LcdP1) + 2 * p),
-                                                     !in.PointText[p].empty());
+        for (int p = 0; p < 3; ++p)
+            panel.setVisible(static_cast<E>(static_cast<int>(E::LcdP1) + 2 * p), !in.PointText[p].empty());
         state.UnitText = unit;
         return runReadingPipeline(in, state, panel, controls, sink);
     }
@@ -143,12 +143,13 @@ private slots:
         r.feed("1.234");
         r.sink.calls.clear();
         r.feed("1.234");
-        QCOMPARE(r.sink.calls, (std::vector<std::string>{"movePointer", "recordReading", "bar", "point1", "follow",
-                                                         "point2"}));
+        QCOMPARE(r.sink.calls, (std::vector<std::string>{"movePointer", "recordReading", "bar", "point1",
+                                                         "follow", "point2"}));
         r.state.ChartFollow = 0;
         r.sink.calls.clear();
         r.feed("1.234");
-        QCOMPARE(r.sink.calls, (std::vector<std::string>{"movePointer", "recordReading", "bar", "point1", "point2"}));
+        QCOMPARE(r.sink.calls,
+                 (std::vector<std::string>{"movePointer", "recordReading", "bar", "point1", "point2"}));
     }
 
     void rightmostPointWins() {

@@ -13,10 +13,10 @@ using E = LcdElement;
 namespace {
 
 // Elements the segment decoder switches from frame bits.
-const E kDriven[] = {E::LcdFH,  E::LcdP1,   E::LcdP2,    E::LcdP3,   E::LcdAuto, E::LCDRS, E::LCD232C,
-                     E::LCDBF,  E::LCDHold, E::LCDRec,   E::LCDBATT, E::LCDTRMST, E::LCDTRMS, E::LCDCS,
-                     E::LCDDI,  E::LCDFm,   E::LCDM1,    E::LCDk,    E::LCDHz,   E::LCDohm, E::LCDu,
-                     E::Lcdm,   E::LCDn,    E::LcdV,     E::LCDA,    E::LCDF,    E::LcdAC,  E::LcdDc1};
+const E kDriven[] = {E::LcdFH, E::LcdP1,   E::LcdP2,  E::LcdP3,   E::LcdAuto,  E::LCDRS,   E::LCD232C,
+                     E::LCDBF, E::LCDHold, E::LCDRec, E::LCDBATT, E::LCDTRMST, E::LCDTRMS, E::LCDCS,
+                     E::LCDDI, E::LCDFm,   E::LCDM1,  E::LCDk,    E::LCDHz,    E::LCDohm,  E::LCDu,
+                     E::Lcdm,  E::LCDn,    E::LcdV,   E::LCDA,    E::LCDF,     E::LcdAC,   E::LcdDc1};
 
 struct Row {
     QString frame, value, counts, unit, acdc, autoText, shown, scale, bar, chart, note;

@@ -1,13 +1,12 @@
-#include "ui_TFCOMM.h"
-
-#include "LcdPanelModel.h"
-#include "MeterState.h"
-#include "LinkImages.h"
-
 #include <QMainWindow>
 #include <QRegularExpression>
 #include <QStyleOptionButton>
 #include <QtTest>
+
+#include "LcdPanelModel.h"
+#include "LinkImages.h"
+#include "MeterState.h"
+#include "ui_TFCOMM.h"
 
 // The main window as stored: loads the generated form on a plain QMainWindow and checks the
 // controls the rest of the program finds by name, and the way the LCD comes up before the first
@@ -61,7 +60,11 @@ private slots:
         QTest::addColumn<QRect>("geometry");
         QTest::addColumn<int>("height");  // glyph height, 0 for the decimal points
         QTest::addColumn<bool>("bold");
-        struct Row { const char* name; int x, y, w, h, glyph; bool bold; };
+        struct Row {
+            const char* name;
+            int x, y, w, h, glyph;
+            bool bold;
+        };
         const Row rows[] = {
             {"LcdFH", 5, 20, 26, 112, 100, false},   {"LcdDa", 40, 20, 38, 112, 100, false},
             {"LcdP1", 79, 105, 7, 8, 0, false},      {"LcdDb", 88, 20, 38, 112, 100, false},
@@ -81,8 +84,7 @@ private slots:
             {"LCDA", 256, 82, 16, 27, 24, false},    {"LCDF", 256, 82, 15, 27, 24, false},
             {"LcdAC", 6, 38, 31, 23, 21, true},      {"LcdDc1", 5, 38, 32, 23, 21, true},
         };
-        for (const Row& r : rows)
-            QTest::newRow(r.name) << QRect(r.x, r.y, r.w, r.h) << r.glyph << r.bold;
+        for (const Row& r : rows) QTest::newRow(r.name) << QRect(r.x, r.y, r.w, r.h) << r.glyph << r.bold;
     }
 
     void lcdElementsSitInTheirPlaces() {
@@ -270,10 +272,10 @@ private slots:
 
     // Start-up reads the model switches in the order of ModelCheck; only the second is set.
     void hiddenModelSwitches() {
-        const char* names[ModelCheckCount] = {"IFKR31A", "IFKR31E", "IFPAX900", "IF2285", "IFTS510",
-                                              "IFKR47B", "IFKR31D", "IFKR31F", "IFKR31G", "IF7263x"};
+        const char* names[ModelCheckCount] = {"IFKR31A", "IFKR31E", "IFPAX900", "IF2285",  "IFTS510",
+                                              "IFKR47B", "IFKR31D", "IFKR31F",  "IFKR31G", "IF7263x"};
         const char* captions[ModelCheckCount] = {"KR31A", "KR31E", "PAX-900", "22-85", "TS510/530",
-                                                 "KR47B", "KR31D", "KR31F", "KR31G", "IF7263x"};
+                                                 "KR47B", "KR31D", "KR31F",   "KR31G", "IF7263x"};
         const ControlStates stored;
         for (int i = 0; i < ModelCheckCount; ++i) {
             auto* box = find<QCheckBox>(names[i]);
@@ -313,7 +315,8 @@ private slots:
                 QVERIFY2(inBox.right() < box->width(), qPrintable(piece));
                 for (qsizetype i = stack.indexOf(box) + 1; i < stack.size(); ++i) {
                     auto* above = qobject_cast<QWidget*>(stack[i]);
-                    QVERIFY2(!above || !above->isVisible() || !above->geometry().intersects(inBox.translated(box->pos())),
+                    QVERIFY2(!above || !above->isVisible() ||
+                                 !above->geometry().intersects(inBox.translated(box->pos())),
                              qPrintable(piece));
                 }
             }

@@ -1,11 +1,10 @@
+#include <QPainter>
+#include <QtTest>
+#include <cmath>
+
 #include "LcdGlyphs.h"
 #include "LcdLabel.h"
 #include "LinkImages.h"
-
-#include <QPainter>
-#include <QtTest>
-
-#include <cmath>
 
 namespace {
 
@@ -22,7 +21,9 @@ QImage render(const QString& text, qreal height, bool bold = false, bool italic 
     return img;
 }
 
-bool dark(QRgb px, int limit = 128) { return qGray(px) < limit; }
+bool dark(QRgb px, int limit = 128) {
+    return qGray(px) < limit;
+}
 
 int inkCount(const QImage& img) {
     int n = 0;
@@ -75,7 +76,10 @@ private slots:
                 const qreal adv = LcdGlyphs::advance(c, height);
                 QVERIFY2(ink.left() >= 0 && ink.right() <= std::ceil(adv),
                          qPrintable(QStringLiteral("%1 px: ink x %2..%3, advance %4")
-                                        .arg(height).arg(ink.left()).arg(ink.right()).arg(adv)));
+                                        .arg(height)
+                                        .arg(ink.left())
+                                        .arg(ink.right())
+                                        .arg(adv)));
                 QVERIFY(ink.top() >= 0 && ink.bottom() < LcdGlyphs::lineHeight(height));
             }
         }

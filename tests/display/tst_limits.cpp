@@ -16,7 +16,8 @@ class KeyFilter : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject*, QEvent* event) override {
-        return event->type() == QEvent::KeyPress && discardsKeyPress(*static_cast<QKeyEvent*>(event), filterKey);
+        return event->type() == QEvent::KeyPress &&
+               discardsKeyPress(*static_cast<QKeyEvent*>(event), filterKey);
     }
 };
 
@@ -111,7 +112,7 @@ private slots:
         };
         QCOMPARE(commit("-1"), QString("-1"));
         QCOMPARE(commit(QString::fromUtf8("\u00e9")), QString("-1"));  // a dead key and e
-        QCOMPARE(commit("2x"), QString("-1"));                          // refused whole
+        QCOMPARE(commit("2x"), QString("-1"));                         // refused whole
         QCOMPARE(commit(QString::fromUtf8("\u0663")), QString("-1"));  // a digit of another script
         QCOMPARE(commit(" "), QString("-1"));
         QCOMPARE(commit("\b"), QString("-1"));

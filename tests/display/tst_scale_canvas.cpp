@@ -147,7 +147,8 @@ private slots:
                 canvas.KDsetup(in);
                 canvas.KDrun(position, in);
                 const QPointF tip(canvas.PointerTipX, canvas.PointerTipY);
-                const QPointF end = pivotShows(f) ? pivot(f) : QPointF(canvas.PointerBaseX, canvas.PointerBaseY);
+                const QPointF end =
+                    pivotShows(f) ? pivot(f) : QPointF(canvas.PointerBaseX, canvas.PointerBaseY);
                 const QLineF line(tip, end);
                 bool reachesEnd = false;
                 for (int y = 0; y < picture.height(); ++y) {
@@ -156,8 +157,10 @@ private slots:
                         const QPointF d = QPointF(x + 0.5, y + 0.5) - tip;
                         const double t = (d.x() * line.dx() + d.y() * line.dy()) / line.length();
                         const double off = std::abs(d.x() * line.dy() - d.y() * line.dx()) / line.length();
-                        QVERIFY2(off < 2 && t > -2 && t < line.length() + 2, qPrintable(QString::number(position)));
-                        reachesEnd = reachesEnd || (pivotShows(f) ? t > line.length() - 3 : y == picture.height() - 1);
+                        QVERIFY2(off < 2 && t > -2 && t < line.length() + 2,
+                                 qPrintable(QString::number(position)));
+                        reachesEnd =
+                            reachesEnd || (pivotShows(f) ? t > line.length() - 3 : y == picture.height() - 1);
                     }
                 }
                 QVERIFY(reachesEnd);
@@ -308,7 +311,8 @@ private slots:
                     outside += before.pixel(x, y) != canvas.image().pixel(x, y) && !changed.contains(x, y);
                 }
             }
-            QVERIFY2(outside == 0, qPrintable(QStringLiteral("%1 pixels outside at %2").arg(outside).arg(position)));
+            QVERIFY2(outside == 0,
+                     qPrintable(QStringLiteral("%1 pixels outside at %2").arg(outside).arg(position)));
         }
     }
 

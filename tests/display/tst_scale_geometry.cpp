@@ -38,7 +38,9 @@ QList<int> range(int from, int to) {
     return r;
 }
 
-bool bounded(QPoint p) { return std::abs(p.x()) <= 32768 && std::abs(p.y()) <= 32768; }
+bool bounded(QPoint p) {
+    return std::abs(p.x()) <= 32768 && std::abs(p.y()) <= 32768;
+}
 
 }  // namespace
 
@@ -113,8 +115,8 @@ private slots:
 
         // through the centre (159, R + 30): the base, the tip and the centre are on one line
         const double cx = 159, cy = f.R + 30;
-        const double cross = (left->tip.x() - cx) * (left->base.y() - cy)
-                             - (left->tip.y() - cy) * (left->base.x() - cx);
+        const double cross =
+            (left->tip.x() - cx) * (left->base.y() - cy) - (left->tip.y() - cy) * (left->base.x() - cx);
         const double length = std::hypot(left->base.x() - left->tip.x(), left->base.y() - left->tip.y());
         QVERIFY(std::abs(cross) / length < 5.0);
     }
@@ -127,12 +129,18 @@ private slots:
             QStringList texts;
         };
         const Expect rows[] = {
-            {"4", false, {0, 10, 20, 30, 40, 50, 60, 70, 80},
+            {"4",
+             false,
+             {0, 10, 20, 30, 40, 50, 60, 70, 80},
              {"-40", "-30", "-20", "-10", "0", "10", "20", "30", "40"}},
-            {"6", false, {0, 15, 30, 45, 60, 75, 90, 105, 120},
+            {"6",
+             false,
+             {0, 15, 30, 45, 60, 75, 90, 105, 120},
              {"-60", "-45", "-30", "-15", "0", "15", "30", "45", "60"}},
             {"34", false, {4, 14, 24, 34, 44, 54, 64}, {"-30", "-20", "-10", "0", "10", "20", "30"}},
-            {"4", true, {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100},
+            {"4",
+             true,
+             {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100},
              {"-50", "-40", "-30", "-20", "-10", "0", "10", "20", "30", "40", "50"}},
             {"5", false, {}, {}},
         };
@@ -214,7 +222,13 @@ private slots:
         QVERIFY(!faceFor({0, 137}).valid());
         QVERIFY(!pointerAt(faceFor({318, 60}), 400, 800));
         QVERIFY(faceFor({318, 61}).valid());
-        QVERIFY(pointerFor([] { ScaleInputs in; in.panelSize = {318, 61}; return in; }(), 400));
+        QVERIFY(pointerFor(
+            [] {
+                ScaleInputs in;
+                in.panelSize = {318, 61};
+                return in;
+            }(),
+            400));
     }
 
     // A square or tall panel keeps a 120-degree arc, the scale the right way round, with the
@@ -241,7 +255,8 @@ private slots:
                 in.FreqMode = freq;
                 const auto line = pointerFor(in, position);
                 if (line) {
-                    QVERIFY2(bounded(line->tip) && bounded(line->base), qPrintable(QString::number(position)));
+                    QVERIFY2(bounded(line->tip) && bounded(line->base),
+                             qPrintable(QString::number(position)));
                 }
             }
         }

@@ -2,15 +2,14 @@
 
 // Rows for the data-file tests, and pxlib as an independent reader and writer of tables.
 
-#include "RecordRow.h"
-
 #include <QByteArray>
 #include <QFile>
 #include <QString>
-
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "RecordRow.h"
 
 extern "C" {
 #include <paradox.h>
@@ -27,8 +26,7 @@ private:
 };
 
 // Rows with the texts the decoders form, the widest included, and edge values of each field.
-inline std::vector<RecordRow> sampleRows(int count)
-{
+inline std::vector<RecordRow> sampleRows(int count) {
     static const char* const dcAc[] = {"DC", "AC", ""};
     static const char* const values[] = {"-1.234", "0.L", "1234", "-.0L", "", "-399.9", "12.34"};
     static const char* const units[] = {"V", "k*", "#", "uF", "MRPM", "unkm%MF*AVHz", "", "&*", ")V"};
@@ -49,18 +47,15 @@ inline std::vector<RecordRow> sampleRows(int count)
     return rows;
 }
 
-inline QByteArray fileBytes(const QString& path)
-{
+inline QByteArray fileBytes(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-
 inline void quietPxErrors(pxdoc_t*, int, const char*, void*) {}
 
 // Reads a table with pxlib; false when pxlib cannot open it or lacks a field.
-inline bool pxlibRead(const QString& path, std::vector<RecordRow>& rows)
-{
+inline bool pxlibRead(const QString& path, std::vector<RecordRow>& rows) {
     pxdoc_t* doc = PX_new3(quietPxErrors, nullptr, nullptr, nullptr, nullptr);
     if (!doc || PX_open_file(doc, QFile::encodeName(path).constData()) < 0) {
         if (doc) PX_delete(doc);
@@ -120,9 +115,8 @@ struct PxField {
 
 // Writes `rows` with pxlib in the given field layout; version 70 or 50, and a block size in KiB
 // (0 keeps pxlib's choice).
-inline bool pxlibWrite(const QString& path, const std::vector<PxField>& layout, const std::vector<RecordRow>& rows,
-                       int version = 70, int blockK = 0)
-{
+inline bool pxlibWrite(const QString& path, const std::vector<PxField>& layout,
+                       const std::vector<RecordRow>& rows, int version = 70, int blockK = 0) {
     pxdoc_t* doc = PX_new3(quietPxErrors, nullptr, nullptr, nullptr, nullptr);
     auto* fields = static_cast<pxfield_t*>(doc->malloc(doc, layout.size() * sizeof(pxfield_t), "fields"));
     for (size_t i = 0; i < layout.size(); ++i) {
@@ -131,7 +125,8 @@ inline bool pxlibWrite(const QString& path, const std::vector<PxField>& layout, 
         fields[i].px_flen = layout[i].length;
         fields[i].px_fdc = 0;
     }
-    if (PX_create_file(doc, fields, int(layout.size()), QFile::encodeName(path).constData(), pxfFileTypNonIndexDB) < 0) {
+    if (PX_create_file(doc, fields, int(layout.size()), QFile::encodeName(path).constData(),
+                       pxfFileTypNonIndexDB) < 0) {
         PX_delete(doc);
         return false;
     }
@@ -143,20 +138,25 @@ inline bool pxlibWrite(const QString& path, const std::vector<PxField>& layout, 
         for (const PxField& f : layout) {
             const QByteArray name = QByteArray(f.name).toLower();
             if (name == "no") {
-                if (f.type == pxfShort) PX_put_data_short(doc, p, 2, short(r.no));
-                else if (f.type == pxfNumber) PX_put_data_double(doc, p, 8, r.no);
-                else PX_put_data_long(doc, p, 4, r.no);
+                if (f.type == pxfShort)
+                    PX_put_data_short(doc, p, 2, short(r.no));
+                else if (f.type == pxfNumber)
+                    PX_put_data_double(doc, p, 8, r.no);
+                else
+                    PX_put_data_long(doc, p, 4, r.no);
             } else if (name == "time") {
                 PX_put_data_long(doc, p, 4, r.timeMs);
             } else if (name == "nval") {
-                if (f.type == pxfLong) PX_put_data_long(doc, p, 4, int(r.nval));
-                else PX_put_data_double(doc, p, 8, r.nval);
+                if (f.type == pxfLong)
+                    PX_put_data_long(doc, p, 4, int(r.nval));
+                else
+                    PX_put_data_double(doc, p, 8, r.nval);
             } else if (f.type == pxfAlpha) {
-                const std::string* text = name == "dc/ac" ? &r.dcAc
-                    : name == "value"                    ? &r.value
-                    : name == "unit"                     ? &r.unit
-                    : name == "auto"                     ? &r.autoText
-                                                         : nullptr;
+                const std::string* text = name == "dc/ac"   ? &r.dcAc
+                                          : name == "value" ? &r.value
+                                          : name == "unit"  ? &r.unit
+                                          : name == "auto"  ? &r.autoText
+                                                            : nullptr;
                 std::string s = text ? *text : std::string("extra");
                 PX_put_data_alpha(doc, p, f.length, s.data());
             } else {
@@ -174,4 +174,3 @@ inline bool pxlibWrite(const QString& path, const std::vector<PxField>& layout, 
     PX_delete(doc);
     return true;
 }
-

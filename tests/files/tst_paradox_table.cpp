@@ -1,10 +1,10 @@
-#include "ParadoxTable.h"
-#include "TableRows.h"
-#include "TableTestSupport.h"
-
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include "ParadoxTable.h"
+#include "TableRows.h"
+#include "TableTestSupport.h"
 
 namespace {
 
@@ -13,8 +13,7 @@ class RepeatSource : public RecordSource {
 public:
     explicit RepeatSource(int64_t count) : count_(count) {}
     int64_t rowCount() const override { return count_; }
-    RecordRow row(int64_t i) const override
-    {
+    RecordRow row(int64_t i) const override {
         RecordRow r = sampleRows(1).front();
         r.no = int32_t(i + 1);
         return r;
@@ -24,8 +23,7 @@ private:
     int64_t count_;
 };
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
+void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
@@ -37,8 +35,7 @@ class TestParadoxTable : public QObject {
     Q_OBJECT
 
 private slots:
-    void roundTrip_data()
-    {
+    void roundTrip_data() {
         QTest::addColumn<int>("count");
         QTest::newRow("empty") << 0;
         QTest::newRow("one row") << 1;
@@ -48,8 +45,7 @@ private slots:
     }
 
     // Our reader and pxlib read back every field of what the writer wrote.
-    void roundTrip()
-    {
+    void roundTrip() {
         QFETCH(int, count);
         QTemporaryDir dir;
         const QString path = dir.filePath("run1.db");
@@ -68,8 +64,7 @@ private slots:
 
     // A text wider than the usual field (from a table written elsewhere) widens the field
     // instead of being cut.
-    void widerTextsWidenTheirField()
-    {
+    void widerTextsWidenTheirField() {
         QTemporaryDir dir;
         const QString path = dir.filePath("wide.db");
         std::vector<RecordRow> rows = sampleRows(200);
@@ -86,8 +81,7 @@ private slots:
         QVERIFY(readTable(path).size() == 200);  // the earlier table stays
     }
 
-    void capacityHoldsTheLimitlessRecordLimit()
-    {
+    void capacityHoldsTheLimitlessRecordLimit() {
         QVERIFY(ParadoxTable::capacity() >= 10000000);
         QTemporaryDir dir;
         const QString path = dir.filePath("big.db");
@@ -99,17 +93,17 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"big.db"});
     }
 
-    void cancelledSaveKeepsTheEarlierFile()
-    {
+    void cancelledSaveKeepsTheEarlierFile() {
         QTemporaryDir dir;
         const QString path = dir.filePath("run.db");
         writeFile(path, "earlier");
         int calls = 0;
         int64_t totalSeen = 0;
-        const FileResult r = ParadoxTable::write(path, RepeatSource(200000), [&](int64_t done, int64_t total) {
-            totalSeen = total;
-            return ++calls < 3 && done < total;
-        });
+        const FileResult r =
+            ParadoxTable::write(path, RepeatSource(200000), [&](int64_t done, int64_t total) {
+                totalSeen = total;
+                return ++calls < 3 && done < total;
+            });
         QCOMPARE(totalSeen, int64_t(200000));
         QCOMPARE(r.status, FileResult::Cancelled);
         QCOMPARE(fileBytes(path), QByteArray("earlier"));
@@ -117,14 +111,13 @@ private slots:
 
         QVERIFY(ParadoxTable::write(path, RepeatSource(200000)).ok());
         int64_t seen = 0;
-        const FileResult open = ParadoxTable::read(path, [&](const RecordRow&) { ++seen; },
-                                                   [](int64_t done, int64_t) { return done < 100000; });
+        const FileResult open = ParadoxTable::read(
+            path, [&](const RecordRow&) { ++seen; }, [](int64_t done, int64_t) { return done < 100000; });
         QCOMPARE(open.status, FileResult::Cancelled);
         QVERIFY(seen < 200000);
     }
 
-    void createEmptyGivesTheRecordLayout()
-    {
+    void createEmptyGivesTheRecordLayout() {
         QTemporaryDir dir;
         const QString path = dir.filePath("Kr47bdb.DB");
         QVERIFY(ParadoxTable::createEmpty(path).ok());
@@ -133,20 +126,20 @@ private slots:
         QVERIFY(r.ok());
     }
 
-    void tablesPxlibWrites_data()
-    {
+    void tablesPxlibWrites_data() {
         QTest::addColumn<std::vector<PxField>>("layout");
         QTest::addColumn<int>("version");
         QTest::addColumn<int>("blockK");
-        const std::vector<PxField> store = {{"no", pxfLong, 4},   {"time", pxfTime, 4},  {"DC/AC", pxfAlpha, 2},
-                                            {"value", pxfAlpha, 10}, {"unit", pxfAlpha, 12}, {"Auto", pxfAlpha, 4},
-                                            {"Nval", pxfNumber, 8}};
-        const std::vector<PxField> shuffled = {{"NVAL", pxfNumber, 8}, {"Comment", pxfAlpha, 30}, {"UNIT", pxfAlpha, 20},
-                                               {"Value", pxfAlpha, 20}, {"AUTO", pxfAlpha, 6},    {"dc/ac", pxfAlpha, 5},
-                                               {"Time", pxfTime, 4},    {"No", pxfShort, 2}};
-        const std::vector<PxField> numbers = {{"no", pxfNumber, 8},   {"time", pxfTime, 4},  {"DC/AC", pxfAlpha, 2},
-                                              {"value", pxfAlpha, 10}, {"unit", pxfAlpha, 12}, {"Auto", pxfAlpha, 4},
-                                              {"Nval", pxfLong, 4}};
+        const std::vector<PxField> store = {
+            {"no", pxfLong, 4},     {"time", pxfTime, 4},  {"DC/AC", pxfAlpha, 2}, {"value", pxfAlpha, 10},
+            {"unit", pxfAlpha, 12}, {"Auto", pxfAlpha, 4}, {"Nval", pxfNumber, 8}};
+        const std::vector<PxField> shuffled = {{"NVAL", pxfNumber, 8}, {"Comment", pxfAlpha, 30},
+                                               {"UNIT", pxfAlpha, 20}, {"Value", pxfAlpha, 20},
+                                               {"AUTO", pxfAlpha, 6},  {"dc/ac", pxfAlpha, 5},
+                                               {"Time", pxfTime, 4},   {"No", pxfShort, 2}};
+        const std::vector<PxField> numbers = {
+            {"no", pxfNumber, 8},   {"time", pxfTime, 4},  {"DC/AC", pxfAlpha, 2}, {"value", pxfAlpha, 10},
+            {"unit", pxfAlpha, 12}, {"Auto", pxfAlpha, 4}, {"Nval", pxfLong, 4}};
         for (int k : {0, 1, 2, 4, 8, 16, 32}) {
             QTest::addRow("level 7, block %d KiB", k) << store << 70 << k;
             QTest::addRow("level 5, block %d KiB", k) << store << 50 << k;
@@ -156,8 +149,7 @@ private slots:
     }
 
     // Tables pxlib writes open here with the same rows.
-    void tablesPxlibWrites()
-    {
+    void tablesPxlibWrites() {
         QFETCH(std::vector<PxField>, layout);
         QFETCH(int, version);
         QFETCH(int, blockK);
@@ -176,22 +168,28 @@ private slots:
         for (size_t i = 0; i < rows.size(); ++i) QVERIFY2(read[i] == rows[i], qPrintable(QString::number(i)));
     }
 
-    void refusesFilesThatAreNotRecordTables_data()
-    {
+    void refusesFilesThatAreNotRecordTables_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("empty") << "empty.DB" << "the file is empty";
-        QTest::newRow("text named .DB") << "text_table.DB" << "not a Paradox table";
-        QTest::newRow("lacks the unit field") << "no_unit_field.db" << "has no field \"unit\"";
-        QTest::newRow("Nval field of the alpha type") << "nval_is_alpha.db" << "field \"Nval\" is of a type";
-        QTest::newRow("truncated") << "truncated.db" << "truncated";
-        QTest::newRow("block chain in a loop") << "block_loop.db" << "chain of data blocks";
-        QTest::newRow("row count off") << "row_count_off.db" << "number of rows";
-        QTest::newRow("primary index file") << "index.PX" << "index, not a table";
+        QTest::newRow("empty") << "empty.DB"
+                               << "the file is empty";
+        QTest::newRow("text named .DB") << "text_table.DB"
+                                        << "not a Paradox table";
+        QTest::newRow("lacks the unit field") << "no_unit_field.db"
+                                              << "has no field \"unit\"";
+        QTest::newRow("Nval field of the alpha type") << "nval_is_alpha.db"
+                                                      << "field \"Nval\" is of a type";
+        QTest::newRow("truncated") << "truncated.db"
+                                   << "truncated";
+        QTest::newRow("block chain in a loop") << "block_loop.db"
+                                               << "chain of data blocks";
+        QTest::newRow("row count off") << "row_count_off.db"
+                                       << "number of rows";
+        QTest::newRow("primary index file") << "index.PX"
+                                            << "index, not a table";
     }
 
-    void refusesFilesThatAreNotRecordTables()
-    {
+    void refusesFilesThatAreNotRecordTables() {
         QFETCH(QString, file);
         QFETCH(QString, reason);
         const QString path = QStringLiteral(DMM_TEST_DATA_DIR "/tables/") + file;
@@ -205,8 +203,7 @@ private slots:
     }
 
     // Damaged bytes anywhere give a table or an error, never a crash or a read out of bounds.
-    void damagedBytesNeverCrash()
-    {
+    void damagedBytesNeverCrash() {
         QTemporaryDir dir;
         const QString path = dir.filePath("fuzz.db");
         QVERIFY(ParadoxTable::write(path, VectorSource(sampleRows(300))).ok());
@@ -218,8 +215,9 @@ private slots:
             const int edits = 1 + int(rng.bounded(4));
             for (int e = 0; e < edits; ++e) {
                 // Mostly the header and block headers, where the structure lives.
-                const int at = rng.bounded(4) == 0 ? int(rng.bounded(bytes.size()))
-                                                   : int(rng.bounded(std::min<qsizetype>(bytes.size(), 0x900)));
+                const int at = rng.bounded(4) == 0
+                                   ? int(rng.bounded(bytes.size()))
+                                   : int(rng.bounded(std::min<qsizetype>(bytes.size(), 0x900)));
                 bytes[at] = char(rng.bounded(256));
             }
             if (round % 7 == 0) bytes.truncate(int(rng.bounded(bytes.size())));

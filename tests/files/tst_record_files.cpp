@@ -11,8 +11,8 @@
 #include "RecordJournal.h"
 #include "RecordStore.h"
 #include "TableLock.h"
-#include "TableTestSupport.h"
 #include "TableRows.h"
+#include "TableTestSupport.h"
 
 namespace {
 

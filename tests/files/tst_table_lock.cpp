@@ -1,18 +1,17 @@
-#include "DataFiles.h"
-#include "ParadoxTable.h"
-#include "TableLock.h"
-
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "DataFiles.h"
+#include "ParadoxTable.h"
+#include "TableLock.h"
+
 class TestTableLock : public QObject {
     Q_OBJECT
 
 private slots:
-    void secondUserIsRefusedUntilTheFirstLetsGo()
-    {
+    void secondUserIsRefusedUntilTheFirstLetsGo() {
         QTemporaryDir dir;
         const QString path = dir.filePath("Kr47bdb.DB");
         QVERIFY(ParadoxTable::createEmpty(path).ok());
@@ -42,8 +41,7 @@ private slots:
     }
 
     // Opening keeps the table that was open when the new file is refused.
-    void openTableKeepsThePreviousTableOnFailure()
-    {
+    void openTableKeepsThePreviousTableOnFailure() {
         QTemporaryDir dir;
         const QString start = dir.filePath("Kr47bdb.DB");
         int rows = 0;
@@ -68,8 +66,7 @@ private slots:
         QCOMPARE(rows, 0);
     }
 
-    void missingFileIsAnError()
-    {
+    void missingFileIsAnError() {
         QTemporaryDir dir;
         TableLock lock;
         QString error;

@@ -1,20 +1,19 @@
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTime>
+#include <QtTest>
+
 #include "DataFiles.h"
 #include "LocalClock.h"
 #include "TableTestSupport.h"
 #include "TextExport.h"
 #include "TimeOfDayFormat.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTime>
-#include <QtTest>
-
 class TestTextExport : public QObject {
     Q_OBJECT
 
 private slots:
-    void linesAsTheTableGivesThem()
-    {
+    void linesAsTheTableGivesThem() {
         QTemporaryDir dir;
         const QString path = dir.filePath("run1.xls");
         std::vector<RecordRow> rows(3);
@@ -41,8 +40,7 @@ private slots:
     // CSV for spreadsheets and scripts, chosen by a .csv name in any case: the date and time with
     // its offset, or the time of day alone for a row from an old table; units in real symbols;
     // the value as a plain number; quotes only where a field needs them.
-    void csvForSpreadsheets()
-    {
+    void csvForSpreadsheets() {
         QTemporaryDir dir;
         std::vector<RecordRow> rows(6);
         rows[0] = {1, 86399875, "DC", "02.50", "k*", "AUTO", 250};
@@ -62,32 +60,35 @@ private slots:
         rows[5].utcOffsetMin = 60;
         const QString path = dir.filePath("run1.Csv");
         QVERIFY(DataFiles::save(path, VectorSource(rows)).ok());
-        QCOMPARE(fileBytes(path), QByteArray("No,Date and time,Value,Unit,AC/DC,AUTO/MANU,Number,Counts\r\n"
-                                             "1,2026-12-07T23:59:59.875+01:00,02.50,k\xce\xa9,DC,AUTO,2.5,250\r\n"
-                                             "2,2026-12-08T00:00:00.000-05:30,-0.012,\xc2\xb5" "F,AC,MANU,-0.012,-12\r\n"
-                                             "3,23:59:59.000,0.L,\xc2\xb0" "C,,AUTO,,4000\r\n"
-                                             "4,1970-01-01T00:00:01.000+00:00,\"1,5\",\xce\xa9,\"D\"\"C\",AUTO,,15\r\n"
-                                             "5,2026-10-25T02:59:59.500+02:00,1.000,V,DC,AUTO,1,1000\r\n"
-                                             "6,2026-10-25T02:00:00.100+01:00,1.001,V,DC,AUTO,1.001,1001\r\n"));
+        QCOMPARE(fileBytes(path),
+                 QByteArray("No,Date and time,Value,Unit,AC/DC,AUTO/MANU,Number,Counts\r\n"
+                            "1,2026-12-07T23:59:59.875+01:00,02.50,k\xce\xa9,DC,AUTO,2.5,250\r\n"
+                            "2,2026-12-08T00:00:00.000-05:30,-0.012,\xc2\xb5"
+                            "F,AC,MANU,-0.012,-12\r\n"
+                            "3,23:59:59.000,0.L,\xc2\xb0"
+                            "C,,AUTO,,4000\r\n"
+                            "4,1970-01-01T00:00:01.000+00:00,\"1,5\",\xce\xa9,\"D\"\"C\",AUTO,,15\r\n"
+                            "5,2026-10-25T02:59:59.500+02:00,1.000,V,DC,AUTO,1,1000\r\n"
+                            "6,2026-10-25T02:00:00.100+01:00,1.001,V,DC,AUTO,1.001,1001\r\n"));
 
         // a real CSV reader takes eight fields a line and the quoted ones back whole
         QProcess reader;
-        reader.start("python3", {"-c", "import csv,sys; r=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')));"
-                                       "assert [len(x) for x in r]==[8]*7 and r[4][2]=='1,5' and r[4][4]=='D\"C', r",
-                                 path});
+        reader.start("python3",
+                     {"-c",
+                      "import csv,sys; r=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')));"
+                      "assert [len(x) for x in r]==[8]*7 and r[4][2]=='1,5' and r[4][4]=='D\"C', r",
+                      path});
         if (reader.waitForFinished()) QCOMPARE(reader.exitCode(), 0);
     }
 
-    void timeFormatOfTheSystem_data()
-    {
+    void timeFormatOfTheSystem_data() {
         QTest::addColumn<QString>("locale");
         for (const char* name : {"C", "en_US", "en_GB", "de_DE", "fr_FR", "ja_JP", "ko_KR", "ar_EG", "fi_FI"})
             QTest::newRow(name) << QString::fromLatin1(name);
     }
 
     // Seconds always, no time-zone name, and the same text QLocale gives for that format.
-    void timeFormatOfTheSystem()
-    {
+    void timeFormatOfTheSystem() {
         QFETCH(QString, locale);
         const QLocale l(locale);
         const TimeOfDayFormat format(l);
@@ -102,33 +103,48 @@ private slots:
         }
     }
 
-    void resultMessages()
-    {
+    void resultMessages() {
         QCOMPARE(TextExport::successMessage("C:\\data\\run1.xls"),
                  QStringLiteral("save table to specified file: C:\\data\\run1.xls Scuss!"));
         QCOMPARE(TextExport::failureMessage("/tmp/run1.xls"),
                  QStringLiteral("Could not save table to specified file: /tmp/run1.xls"));
     }
 
-    void formatFromTheChosenName_data()
-    {
+    void formatFromTheChosenName_data() {
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QString>("extension");
         QTest::addColumn<bool>("table");
-        QTest::newRow("no extension gets xls") << "/d/run1" << "/d/run1.xls" << ".xls" << false;
-        QTest::newRow(".db") << "/d/run1.db" << "/d/run1.db" << ".db" << true;
-        QTest::newRow(".DB is text") << "/d/RUN1.DB" << "/d/RUN1.DB" << ".DB" << false;
-        QTest::newRow(".Db is text") << "/d/run1.Db" << "/d/run1.Db" << ".Db" << false;
-        QTest::newRow(".txt") << "/d/run1.txt" << "/d/run1.txt" << ".txt" << false;
-        QTest::newRow("last dot counts") << "/d/run1.db.txt" << "/d/run1.db.txt" << ".txt" << false;
-        QTest::newRow("dot in a folder only") << "/d.db/run1" << "/d.db/run1.xls" << ".xls" << false;
-        QTest::newRow("windows path") << "C:\\d.x\\run1.db" << "C:\\d.x\\run1.db" << ".db" << true;
-        QTest::newRow("drive only") << "C:run1.db" << "C:run1.db" << ".db" << true;
+        QTest::newRow("no extension gets xls") << "/d/run1"
+                                               << "/d/run1.xls"
+                                               << ".xls" << false;
+        QTest::newRow(".db") << "/d/run1.db"
+                             << "/d/run1.db"
+                             << ".db" << true;
+        QTest::newRow(".DB is text") << "/d/RUN1.DB"
+                                     << "/d/RUN1.DB"
+                                     << ".DB" << false;
+        QTest::newRow(".Db is text") << "/d/run1.Db"
+                                     << "/d/run1.Db"
+                                     << ".Db" << false;
+        QTest::newRow(".txt") << "/d/run1.txt"
+                              << "/d/run1.txt"
+                              << ".txt" << false;
+        QTest::newRow("last dot counts") << "/d/run1.db.txt"
+                                         << "/d/run1.db.txt"
+                                         << ".txt" << false;
+        QTest::newRow("dot in a folder only") << "/d.db/run1"
+                                              << "/d.db/run1.xls"
+                                              << ".xls" << false;
+        QTest::newRow("windows path") << "C:\\d.x\\run1.db"
+                                      << "C:\\d.x\\run1.db"
+                                      << ".db" << true;
+        QTest::newRow("drive only") << "C:run1.db"
+                                    << "C:run1.db"
+                                    << ".db" << true;
     }
 
-    void formatFromTheChosenName()
-    {
+    void formatFromTheChosenName() {
         QFETCH(QString, chosen);
         QFETCH(QString, saved);
         QFETCH(QString, extension);
@@ -139,8 +155,7 @@ private slots:
     }
 
     // A save that fails or is cancelled leaves the earlier file of that name as it was.
-    void failedOrCancelledSaveKeepsTheEarlierFile()
-    {
+    void failedOrCancelledSaveKeepsTheEarlierFile() {
         QTemporaryDir dir;
         const QString path = dir.filePath("run1.xls");
         QFile f(path);

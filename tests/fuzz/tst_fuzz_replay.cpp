@@ -33,11 +33,13 @@ private slots:
         QTest::addColumn<QString>("path");
         for (int t = 0; t < int(std::size(kTargets)); ++t) {
             int seeds = 0;
-            for (const QString& root : {QStringLiteral(DMM_FUZZ_SEED_DIR), QStringLiteral(DMM_TEST_DATA_DIR "/fuzz")}) {
+            for (const QString& root :
+                 {QStringLiteral(DMM_FUZZ_SEED_DIR), QStringLiteral(DMM_TEST_DATA_DIR "/fuzz")}) {
                 const QDir dir(root + QLatin1Char('/') + QLatin1String(kTargets[t].name));
                 for (const QString& file : dir.entryList(QDir::Files, QDir::Name)) {
                     const QString path = dir.filePath(file);
-                    QTest::newRow(qPrintable(QStringLiteral("%1/%2").arg(QLatin1String(kTargets[t].name), file)))
+                    QTest::newRow(
+                        qPrintable(QStringLiteral("%1/%2").arg(QLatin1String(kTargets[t].name), file)))
                         << t << path;
                     if (root == QLatin1String(DMM_FUZZ_SEED_DIR)) ++seeds;
                 }
@@ -53,7 +55,9 @@ private slots:
         QFile file(path);
         QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
         const QByteArray bytes = file.readAll();
-        QCOMPARE(kTargets[target].entry(reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size())), 0);
+        QCOMPARE(kTargets[target].entry(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                        std::size_t(bytes.size())),
+                 0);
     }
 
     // The model streams of the seed corpus cut into chunks of every size from 1 to 32 bytes: the
@@ -80,7 +84,9 @@ private slots:
                     input += char(chunk.size());
                     input += chunk;
                 }
-                QCOMPARE(FuzzEntries::frames(reinterpret_cast<const uint8_t*>(input.constData()), std::size_t(input.size())), 0);
+                QCOMPARE(FuzzEntries::frames(reinterpret_cast<const uint8_t*>(input.constData()),
+                                             std::size_t(input.size())),
+                         0);
             }
         }
     }

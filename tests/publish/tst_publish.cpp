@@ -1,8 +1,10 @@
 // Publishing to a real broker started by the test: every reading arrives once and in order with
 // its fields, the status topic follows the program (also a killed one), queued readings survive
 // a broker restart, and logins and TLS are checked.
-#include <QJsonDocument>
+#include <netdb.h>
+
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -12,15 +14,14 @@
 #include <csignal>
 #include <ctime>
 #include <fstream>
-#include <netdb.h>
 #include <functional>
 #include <sstream>
 #include <thread>
 
 #include "../cli/HeadlessTestSupport.h"
-#include "LocalBroker.h"
 #include "HeadlessPublishing.h"
 #include "HeadlessRecorder.h"
+#include "LocalBroker.h"
 #include "MqttPublisher.h"
 #include "RecordJournal.h"
 #include "UnitSymbols.h"
@@ -37,12 +38,15 @@ std::string writeCapture(const QTemporaryDir& dir, const std::string& name, int 
 
 std::vector<qint64> sequence(const std::vector<std::string>& payloads) {
     std::vector<qint64> seq;
-    for (const auto& p : payloads) seq.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(p))["seq"].toInteger());
+    for (const auto& p : payloads)
+        seq.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(p))["seq"].toInteger());
     return seq;
 }
 
 // The default name's host part.
-std::string atHost() { return "@" + QSysInfo::machineHostName().section('.', 0, 0).toStdString(); }
+std::string atHost() {
+    return "@" + QSysInfo::machineHostName().section('.', 0, 0).toStdString();
+}
 
 // Every one of 1..last, in order; a run that broke off may start again at a number already
 // sent (the messages in flight at the break), but goes on without gaps and ends at `last`.
@@ -66,7 +70,9 @@ PublisherSettings settingsFor(const LocalBroker& broker, const std::string& base
     return s;
 }
 
-QByteArray seqMessage(int i) { return "{\"seq\":" + QByteArray::number(i) + "}"; }
+QByteArray seqMessage(int i) {
+    return "{\"seq\":" + QByteArray::number(i) + "}";
+}
 
 bool endsWithSeq(const std::vector<Subscriber::Message>& m, int last) {
     return !m.empty() && m.back().payload.rfind("{\"seq\":" + std::to_string(last) + ",", 0) == 0;
@@ -86,8 +92,9 @@ class Publish : public QObject {
 private slots:
     void unitsAndValuesForReaders() {
         const std::pair<const char*, const char*> units[] = {
-            {"k*", "k\u03A9"}, {"M*", "M\u03A9"}, {"uF", "\u00B5F"}, {"uA", "\u00B5A"}, {"#", "\u00B0C"},
-            {"?", "\u00B0F"}, {"&*", "\u03A9"}, {"&", "\u03A9"}, {")", "V"}, {"kHz", "kHz"}, {"mV", "mV"}};
+            {"k*", "k\u03A9"}, {"M*", "M\u03A9"}, {"uF", "\u00B5F"}, {"uA", "\u00B5A"},
+            {"#", "\u00B0C"},  {"?", "\u00B0F"},  {"&*", "\u03A9"},  {"&", "\u03A9"},
+            {")", "V"},        {"kHz", "kHz"},    {"mV", "mV"}};
         for (const auto& [lcd, real] : units)
             QCOMPARE(QString::fromStdString(UnitSymbols::realUnitText(lcd)), QString(real));
         QCOMPARE(UnitSymbols::plainNumber("-1.234"), std::string("-1.234"));
@@ -101,17 +108,22 @@ private slots:
         QTest::addColumn<QByteArray>("url");
         QTest::addColumn<QString>("shown");  // broker, then the prefix; or the error's start
         QTest::newRow("defaults") << QByteArray("mqtt://lab-pc") << "mqtt://lab-pc:1883 dmmview";
-        QTest::newRow("tls default port") << QByteArray("mqtts://bench@10.0.0.2/lab/meters/") << "mqtts://bench@10.0.0.2:8883 lab/meters";
+        QTest::newRow("tls default port")
+            << QByteArray("mqtts://bench@10.0.0.2/lab/meters/") << "mqtts://bench@10.0.0.2:8883 lab/meters";
         QTest::newRow("ipv6") << QByteArray("mqtt://[::1]:1999/x") << "mqtt://[::1]:1999 x";
         QTest::newRow("password in url") << QByteArray("mqtt://u:pw@h") << "--publish: the password is read";
         QTest::newRow("bad port") << QByteArray("mqtt://h:99999") << "--publish: the port";
         QTest::newRow("wildcard prefix") << QByteArray("mqtt://h/a/+") << "--publish: the topic prefix";
         QTest::newRow("other scheme") << QByteArray("http://h") << "--publish needs";
         QTest::newRow("UTF-8 prefix") << QByteArray("mqtt://h/Prüfplatz") << "mqtt://h:1883 Prüfplatz";
-        QTest::newRow("control character") << QByteArray("mqtt://h/x\001y") << "--publish: the topic prefix may not hold control";
-        QTest::newRow("not UTF-8") << QByteArray("mqtt://h/x\377y") << "--publish: the topic prefix is not UTF-8";
-        QTest::newRow("broker's own") << QByteArray("mqtt://h/$SYS/x") << "--publish: the topic prefix may not start with $";
-        QTest::newRow("too long") << QByteArray("mqtt://h/") + QByteArray(65000, 'a') << "--publish: the topic prefix is 65000";
+        QTest::newRow("control character")
+            << QByteArray("mqtt://h/x\001y") << "--publish: the topic prefix may not hold control";
+        QTest::newRow("not UTF-8") << QByteArray("mqtt://h/x\377y")
+                                   << "--publish: the topic prefix is not UTF-8";
+        QTest::newRow("broker's own")
+            << QByteArray("mqtt://h/$SYS/x") << "--publish: the topic prefix may not start with $";
+        QTest::newRow("too long") << QByteArray("mqtt://h/") + QByteArray(65000, 'a')
+                                  << "--publish: the topic prefix is 65000";
         QTest::newRow("after ipv6") << QByteArray("mqtt://[::1]x/x") << "--publish: after the ]";
     }
     void brokerUrls() {
@@ -119,7 +131,8 @@ private slots:
         QFETCH(QString, shown);
         std::string error;
         const auto u = parseBrokerUrl(url.toStdString(), error);
-        QCOMPARE(QString::fromStdString(u ? u->display() + " " + u->prefix : error).left(shown.size()), shown);
+        QCOMPARE(QString::fromStdString(u ? u->display() + " " + u->prefix : error).left(shown.size()),
+                 shown);
     }
 
     // Two runs at once, one recorded under a zone west of UTC: each message's time is its row's.
@@ -138,23 +151,28 @@ private slots:
         Run a, b;
         std::thread first([&] {
             a = decode({"--decode", one, "--publish", broker.url() + "/lab", "--record", csv, "--start",
-                        "2026-03-01T12:00:00"}, "");
+                        "2026-03-01T12:00:00"},
+                       "");
         });
         b = decode({"--decode", two, "--publish", broker.url() + "/lab", "--publish-id", "second"}, "");
         first.join();
         // the reading held back by the interval goes at the end
         const Run c = decode({"--decode", two, "--publish", broker.url() + "/lab", "--publish-id", "every",
-                              "--publish-every", "3600"}, "");
+                              "--publish-every", "3600"},
+                             "");
         // volts, then kilohertz: the sensor's configuration follows
         const std::string units = dir.filePath("units.bin").toStdString();
-        std::ofstream(units, std::ios::binary) << segmentBytes("705DB1F2700040") << segmentBytes("705DB1F2700040")
-                                               << segmentBytes("43E7DFD7D20021");
+        std::ofstream(units, std::ios::binary)
+            << segmentBytes("705DB1F2700040") << segmentBytes("705DB1F2700040")
+            << segmentBytes("43E7DFD7D20021");
         const Run d = decode({"--decode", units, "--publish", broker.url() + "/lab", "--publish-id", "disc",
-                              "--publish-discovery=lab/ha"}, "");
+                              "--publish-discovery=lab/ha"},
+                             "");
         qputenv("TZ", zone);
         tzset();
         QCOMPARE(a.code + b.code + c.code + d.code, 0);
-        QVERIFY2(a.err.find("readings published 300, dropped 0, not sent 0") != std::string::npos, a.err.c_str());
+        QVERIFY2(a.err.find("readings published 300, dropped 0, not sent 0") != std::string::npos,
+                 a.err.c_str());
 
         QVERIFY(sub.waitFor([](auto& m) { return m.size() >= 500 + 2 + 3 + 2 + 8; }));
         const auto configs = sub.payloads("lab/ha/sensor/dmmview_disc/config");
@@ -163,14 +181,17 @@ private slots:
         QCOMPARE(volts["state_topic"].toString() + " " + volts["unit_of_measurement"].toString() + " " +
                      volts["device_class"].toString() + " " + volts["availability_topic"].toString(),
                  "lab/disc/reading V voltage lab/disc/status");
-        QCOMPARE(QJsonDocument::fromJson(QByteArray::fromStdString(configs[1]))["unit_of_measurement"].toString(), "kHz");
+        QCOMPARE(
+            QJsonDocument::fromJson(QByteArray::fromStdString(configs[1]))["unit_of_measurement"].toString(),
+            "kHz");
         const auto readingsOfOne = sub.payloads("lab/KR31E-one.bin" + atHost() + "/reading");
         QCOMPARE(sequence(readingsOfOne), range(1, 300));
         QCOMPARE(sequence(sub.payloads("lab/second/reading")), range(1, 200));
         const auto every = sub.payloads("lab/every/reading");
         QCOMPARE(every.size(), std::size_t(2));
         QCOMPARE(QJsonDocument::fromJson(QByteArray::fromStdString(every[1]))["display"].toString(), "-3999");
-        const QJsonObject r = QJsonDocument::fromJson(QByteArray::fromStdString(sub.payloads("second/reading")[1])).object();
+        const QJsonObject r =
+            QJsonDocument::fromJson(QByteArray::fromStdString(sub.payloads("second/reading")[1])).object();
         QCOMPARE(r["display"].toString(), "-3999");
         QCOMPARE(r["value"].toDouble(), -3999.0);
         QCOMPARE(r["counts"].toDouble(), -3999.0);
@@ -178,19 +199,24 @@ private slots:
         QCOMPARE(r["overload"].toBool(), false);
         QCOMPARE(r["model"].toString(), "KR31E");
         QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$")
-                    .match(r["time"].toString()).hasMatch());
+                    .match(r["time"].toString())
+                    .hasMatch());
         // the recorded run: the line's clock from --start, in the zone's offset, as the table has it
         std::ifstream table(csv);
         std::string line;
         std::getline(table, line);
         for (const std::string& payload : readingsOfOne) {
             QVERIFY(std::getline(table, line));
-            const QString time = QJsonDocument::fromJson(QByteArray::fromStdString(payload))["time"].toString();
+            const QString time =
+                QJsonDocument::fromJson(QByteArray::fromStdString(payload))["time"].toString();
             QCOMPARE(time, QString::fromStdString(line).section(',', 1, 1));
         }
-        QVERIFY(QJsonDocument::fromJson(QByteArray::fromStdString(readingsOfOne[0]))["time"].toString().startsWith(
-            "2026-03-01T12:00:00.0"));
-        QVERIFY(QJsonDocument::fromJson(QByteArray::fromStdString(readingsOfOne[0]))["time"].toString().endsWith("-05:00"));
+        QVERIFY(QJsonDocument::fromJson(QByteArray::fromStdString(readingsOfOne[0]))["time"]
+                    .toString()
+                    .startsWith("2026-03-01T12:00:00.0"));
+        QVERIFY(
+            QJsonDocument::fromJson(QByteArray::fromStdString(readingsOfOne[0]))["time"].toString().endsWith(
+                "-05:00"));
         // online before the first reading, offline after the last, and retained for later subscribers
         const std::vector<std::string> status = sub.payloads("second/status");
         QCOMPARE(status, (std::vector<std::string>{"online", "offline"}));
@@ -220,11 +246,14 @@ private slots:
         QCOMPARE(sub.payloads("status"), std::vector<std::string>{"online"});
         // a subscriber joining mid-run learns the state at once
         Subscriber late(broker, "k/+/status", "late");
-        QVERIFY(late.waitFor([](auto& m) { return !m.empty() && m[0].retained && m[0].payload == "online"; }, std::chrono::seconds(5)));
+        QVERIFY(late.waitFor([](auto& m) { return !m.empty() && m[0].retained && m[0].payload == "online"; },
+                             std::chrono::seconds(5)));
         // a second run under the same name is turned away and leaves the first one's status alone
-        const Run twin = decode({"--decode", "-", "--publish", broker.url() + "/k", "--publish-id", "bench"}, "");
+        const Run twin =
+            decode({"--decode", "-", "--publish", broker.url() + "/k", "--publish-id", "bench"}, "");
         QCOMPARE(twin.code, 2);
-        QVERIFY2(twin.err.find("another run publishes under this name") != std::string::npos, twin.err.c_str());
+        QVERIFY2(twin.err.find("another run publishes under this name") != std::string::npos,
+                 twin.err.c_str());
         QVERIFY(sub.sync());
         QCOMPARE(sub.payloads("status"), std::vector<std::string>{"online"});
         ::kill(static_cast<pid_t>(run.processId()), SIGKILL);
@@ -267,7 +296,9 @@ private slots:
         QVERIFY(pub.drain(std::chrono::seconds(20)));
         std::vector<qint64> expected = range(1, 50);
         for (qint64 i = 101; i <= 200; ++i) expected.push_back(i);
-        QVERIFY(sub.waitFor([](auto& msgs) { return !msgs.empty() && msgs.back().payload == "{\"seq\":200}"; }, std::chrono::seconds(20)));
+        QVERIFY(
+            sub.waitFor([](auto& msgs) { return !msgs.empty() && msgs.back().payload == "{\"seq\":200}"; },
+                        std::chrono::seconds(20)));
         QCOMPARE(sequence(sub.payloads("reading")), expected);
         const PublisherStatus end = pub.status();
         QCOMPARE(end.sent, uint64_t(150));
@@ -277,8 +308,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(pub.status().state == BrokerState::Offline, 5000);
         std::lock_guard<std::mutex> lock(m);
         using C = std::pair<BrokerState, int>;
-        QCOMPARE(changes, (std::vector<C>{C(BrokerState::Online, 0), C(BrokerState::Offline, 1), C(BrokerState::Online, 0),
-                                          C(BrokerState::Offline, 1)}));
+        QCOMPARE(changes, (std::vector<C>{C(BrokerState::Online, 0), C(BrokerState::Offline, 1),
+                                          C(BrokerState::Online, 0), C(BrokerState::Offline, 1)}));
     }
 
     // A broker that stops answering is left within about 15 s; what was in flight goes again,
@@ -299,7 +330,8 @@ private slots:
         QVERIFY2(stalled.elapsed() <= 20000, qPrintable(QString::number(stalled.elapsed())));
         broker.resume();
         QVERIFY(pub.drain(std::chrono::seconds(30)));
-        sub.waitFor([](auto& msgs) { return !msgs.empty() && msgs.back().payload == "{\"seq\":600}"; }, std::chrono::seconds(10));
+        sub.waitFor([](auto& msgs) { return !msgs.empty() && msgs.back().payload == "{\"seq\":600}"; },
+                    std::chrono::seconds(10));
         QVERIFY(inOrderWithRepeats(sequence(sub.payloads("reading")), 600));
     }
 
@@ -312,7 +344,9 @@ private slots:
         QVERIFY(sub.waitFor([](auto&) { return true; }));
         const std::string capture = writeCapture(dir, "big.bin", 200000);
         Run r;
-        std::thread run([&] { r = decode({"--decode", capture, "--publish", broker.url() + "/c", "--publish-id", "big"}, ""); });
+        std::thread run([&] {
+            r = decode({"--decode", capture, "--publish", broker.url() + "/c", "--publish-id", "big"}, "");
+        });
         const bool midway = sub.waitFor([](auto& m) { return m.size() >= 50000; }, std::chrono::seconds(60));
         broker.stop();
         std::this_thread::sleep_for(std::chrono::seconds(5));
@@ -320,8 +354,10 @@ private slots:
         run.join();
         QVERIFY(midway);
         QVERIFY2(r.code == 0, r.err.c_str());
-        QVERIFY2(sub.waitFor([](auto& m) { return endsWithSeq(m, 200000); }, std::chrono::seconds(60)),
-                 (std::to_string(sub.messages().size()) + " messages, the last " + sub.messages().back().payload).c_str());
+        QVERIFY2(
+            sub.waitFor([](auto& m) { return endsWithSeq(m, 200000); }, std::chrono::seconds(60)),
+            (std::to_string(sub.messages().size()) + " messages, the last " + sub.messages().back().payload)
+                .c_str());
         QVERIFY(inOrderWithRepeats(sequence(sub.payloads("big/reading")), 200000));
     }
 
@@ -336,10 +372,12 @@ private slots:
         request.url = *parseBrokerUrl(broker.url() + "/d", error);
         MeterState reading;
         reading.ValueText = "1.234";
-        auto run = [&](int readings, const std::function<void()>& before, const std::function<void()>& after) {
+        auto run = [&](int readings, const std::function<void()>& before,
+                       const std::function<void()>& after) {
             std::ostringstream err;
             ExitCode code = ExitCode::Success;
-            auto p = HeadlessPublishing::start(request, "KR31G", "/dev/ttyUSB9", false, [] { return true; }, err, code);
+            auto p = HeadlessPublishing::start(
+                request, "KR31G", "/dev/ttyUSB9", false, [] { return true; }, err, code);
             if (!p) return err.str();
             before();
             for (int i = 0; i < readings; ++i) p->offer(reading, LocalStamp{});
@@ -348,23 +386,31 @@ private slots:
             meanwhile.join();
             return err.str() + (ok ? "ok" : "failed");
         };
-        std::string err = run(600, [&] { broker.pause(); }, [&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            broker.resume();
-        });
-        QVERIFY2(err.find("readings published 600, dropped 0, not sent 0\nok") != std::string::npos, err.c_str());
-        err = run(10050, [&] {
-            broker.stop();
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-        }, [&] { broker.start(); });
-        QVERIFY2(err.find("readings published 10000, dropped 50, not sent 0\nfailed") != std::string::npos, err.c_str());
+        std::string err = run(
+            600, [&] { broker.pause(); },
+            [&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                broker.resume();
+            });
+        QVERIFY2(err.find("readings published 600, dropped 0, not sent 0\nok") != std::string::npos,
+                 err.c_str());
+        err = run(
+            10050,
+            [&] {
+                broker.stop();
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+            },
+            [&] { broker.start(); });
+        QVERIFY2(err.find("readings published 10000, dropped 50, not sent 0\nfailed") != std::string::npos,
+                 err.c_str());
     }
 
     // SIGTERM ends a run within a second whatever the broker does; meanwhile a pipe that waits
     // for the broker keeps its journal up to date.
     void terminationEndsARunAtOnce_data() {
         QTest::addColumn<QString>("state");
-        for (const char* state : {"connecting", "connected", "gone", "stalled"}) QTest::newRow(state) << state;
+        for (const char* state : {"connecting", "connected", "gone", "stalled"})
+            QTest::newRow(state) << state;
     }
     void terminationEndsARunAtOnce() {
 #ifndef DMMVIEW_PATH
@@ -378,7 +424,8 @@ private slots:
         QProcess run;
         run.setWorkingDirectory(dir.path());
         const QString table = dir.filePath("t.csv");
-        run.start(DMMVIEW_PATH, {"--decode", "-", "--record", table, "--publish", QString::fromStdString(broker.url() + "/t")});
+        run.start(DMMVIEW_PATH, {"--decode", "-", "--record", table, "--publish",
+                                 QString::fromStdString(broker.url() + "/t")});
         QVERIFY(run.waitForStarted());
         if (state != "connecting") {
             QByteArray said;
@@ -386,10 +433,13 @@ private slots:
             if (state == "gone") broker.stop();
             if (state == "stalled") broker.pause();
             QByteArray frames;
-            for (int i = 0; i < 10300; ++i) frames += QByteArray::fromStdString(segmentBytes(i % 2 ? "49F3F3F3F00040" : "705DB1F2700040"));
+            for (int i = 0; i < 10300; ++i)
+                frames +=
+                    QByteArray::fromStdString(segmentBytes(i % 2 ? "49F3F3F3F00040" : "705DB1F2700040"));
             run.write(frames);
             QTest::qWait(1500);
-            const auto kept = RecordJournal::read(HeadlessRecorder::journalPathFor(table.toStdString()), false).rowCount;
+            const auto kept =
+                RecordJournal::read(HeadlessRecorder::journalPathFor(table.toStdString()), false).rowCount;
             QVERIFY2(kept == 10000, qPrintable(QString::number(kept)));
         } else {
             QTest::qWait(500);
@@ -408,14 +458,30 @@ private slots:
         QTest::addColumn<QString>("ca");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
-        QTest::newRow("right password") << "password" << "s3cret" << "" << 0 << "readings published 1,";
-        QTest::newRow("wrong password") << "password" << "guess" << "" << 1 << "refused the";
-        QTest::newRow("CA that signed") << "tls" << "" << "ca.crt" << 0 << "readings published 1,";
-        QTest::newRow("other CA") << "tls" << "" << "other-ca.crt" << 1 << "not signed by the CA given";
-        QTest::newRow("no CA file") << "tls" << "" << "none.crt" << 1 << "none.crt' cannot be read: No such file";
-        QTest::newRow("other host name") << "tls localhost" << "" << "ca.crt" << 1 << "for another host name than localhost";
-        QTest::newRow("topic denied") << "acl" << "" << "" << 1 << "refused by the broker 1 (Not authorized";
-        QTest::newRow("nothing listening") << "none" << "" << "" << 1 << "Connection refused";
+        QTest::newRow("right password") << "password"
+                                        << "s3cret"
+                                        << "" << 0 << "readings published 1,";
+        QTest::newRow("wrong password") << "password"
+                                        << "guess"
+                                        << "" << 1 << "refused the";
+        QTest::newRow("CA that signed") << "tls"
+                                        << ""
+                                        << "ca.crt" << 0 << "readings published 1,";
+        QTest::newRow("other CA") << "tls"
+                                  << ""
+                                  << "other-ca.crt" << 1 << "not signed by the CA given";
+        QTest::newRow("no CA file") << "tls"
+                                    << ""
+                                    << "none.crt" << 1 << "none.crt' cannot be read: No such file";
+        QTest::newRow("other host name") << "tls localhost"
+                                         << ""
+                                         << "ca.crt" << 1 << "for another host name than localhost";
+        QTest::newRow("topic denied") << "acl"
+                                      << ""
+                                      << "" << 1 << "refused by the broker 1 (Not authorized";
+        QTest::newRow("nothing listening") << "none"
+                                           << ""
+                                           << "" << 1 << "Connection refused";
     }
     void loginsAndCertificates() {
         QFETCH(QString, setup);
@@ -435,7 +501,8 @@ private slots:
             addrinfo hints{};
             hints.ai_socktype = SOCK_STREAM;
             addrinfo* found = nullptr;
-            const bool ipv4First = ::getaddrinfo("localhost", nullptr, &hints, &found) == 0 && found->ai_family == AF_INET;
+            const bool ipv4First =
+                ::getaddrinfo("localhost", nullptr, &hints, &found) == 0 && found->ai_family == AF_INET;
             if (found) ::freeaddrinfo(found);
             if (!ipv4First) QSKIP("localhost names ::1 before 127.0.0.1 on this machine");
             url.replace(url.find("127.0.0.1"), 9, "localhost");

@@ -1,9 +1,9 @@
 // The grid over the record table: a window of rows however long the table, the newest row current
 // and in view, one update per refresh that finds new rows, and the unit column in LCD symbols.
 #include <QHeaderView>
+#include <QImage>
 #include <QPaintEvent>
 #include <QScreen>
-#include <QImage>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTest>
@@ -59,8 +59,8 @@ void RecordGridTest::columns() {
     g.setSource(&rows);
     const QStringList titles = {"No", "Time", "DC/AC", "Value", "Unit", "AUTO"};
     const int widths[] = {39, 53, 37, 43, 36, 36};
-    const Qt::Alignment align[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignHCenter,
-                                   Qt::AlignRight, Qt::AlignRight, Qt::AlignHCenter};
+    const Qt::Alignment align[] = {Qt::AlignLeft,  Qt::AlignHCenter, Qt::AlignHCenter,
+                                   Qt::AlignRight, Qt::AlignRight,   Qt::AlignHCenter};
     QCOMPARE(g.model()->columnCount(), titles.size());
     for (int c = 0; c < titles.size(); ++c) {
         QCOMPARE(g.model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), titles[c]);
@@ -69,7 +69,8 @@ void RecordGridTest::columns() {
         QCOMPARE(a & Qt::AlignHorizontal_Mask, align[c]);
     }
     QCOMPARE(cell(g, 2, 1), QStringLiteral("13:05:09"));
-    QLocale::setDefault(QLocale(QLocale::Finnish, QLocale::Finland));  // the time as Save writes it in the text
+    QLocale::setDefault(
+        QLocale(QLocale::Finnish, QLocale::Finland));  // the time as Save writes it in the text
     RecordGrid finnish;
     finnish.setSource(&rows);
     QLocale::setDefault(QLocale::system());
@@ -163,7 +164,8 @@ void RecordGridTest::newRowPaintsOnlyWhatChanged() {
         double pixels = 0;
         bool eventFilter(QObject*, QEvent* e) override {
             if (e->type() == QEvent::Paint)
-                for (const QRect& r : static_cast<QPaintEvent*>(e)->region()) pixels += double(r.width()) * r.height();
+                for (const QRect& r : static_cast<QPaintEvent*>(e)->region())
+                    pixels += double(r.width()) * r.height();
             return false;
         }
     } watch;
@@ -178,7 +180,8 @@ void RecordGridTest::newRowPaintsOnlyWhatChanged() {
         QTest::qWait(50);
         viewport->removeEventFilter(&watch);
         const double painted = watch.pixels / (viewport->width() * g.view()->rowHeight(0));
-        QVERIFY2(painted > 0.9 && (painted <= 4.5 || step == 3), qPrintable(QString("%1: %2 rows").arg(step).arg(painted)));
+        QVERIFY2(painted > 0.9 && (painted <= 4.5 || step == 3),
+                 qPrintable(QString("%1: %2 rows").arg(step).arg(painted)));
         const QImage partly = onScreen();
         viewport->update();
         QTest::qWait(50);
@@ -217,8 +220,9 @@ void RecordGridTest::unitColumnInLcdSymbols() {
     const auto [r, left, right] = ink(RecordTableModel::ColUnit);
     QVERIFY2(right > left, "the unit cell is empty");
     const QRectF glyphs = LcdGlyphs::textPath(QStringLiteral("k*"), 12, false).boundingRect();
-    QVERIFY2(std::abs((right - left + 1) - glyphs.width()) <= 2,
-             qPrintable(QStringLiteral("ink %1 px wide, glyphs %2").arg(right - left + 1).arg(glyphs.width())));
+    QVERIFY2(
+        std::abs((right - left + 1) - glyphs.width()) <= 2,
+        qPrintable(QStringLiteral("ink %1 px wide, glyphs %2").arg(right - left + 1).arg(glyphs.width())));
     QVERIFY(r.right() - right <= 4);
 
     // "MANU" leaves as much ink in its column as in a wide one

@@ -1,9 +1,12 @@
 // The journal of unsaved rows: what it writes comes back exactly, a torn or damaged entry costs only
 // that entry, it follows the table through New, Save and recovery, and a process killed while
 // recording loses no row older than a second.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -11,15 +14,11 @@
 #include <limits>
 #include <thread>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include "../files/TableTestSupport.h"
 #include "JournalReader.h"
 #include "MeterState.h"
 #include "RecordJournal.h"
 #include "RecordStore.h"
-#include "../files/TableTestSupport.h"
 
 namespace {
 
@@ -123,7 +122,8 @@ void RecordJournalTest::rowsComeBackExactly() {
     // synced in uneven batches, as ticks find them
     std::vector<RecordRow> growing;
     for (std::size_t step : {1, 5, 0, 14}) {
-        growing.insert(growing.end(), rows.begin() + long(growing.size()), rows.begin() + long(growing.size() + step));
+        growing.insert(growing.end(), rows.begin() + long(growing.size()),
+                       rows.begin() + long(growing.size() + step));
         QVERIFY(journal.sync(VectorSource(growing)));
     }
     const RecordJournal::Contents c = RecordJournal::read(path);
@@ -136,7 +136,9 @@ void RecordJournalTest::rowsComeBackExactly() {
 
     // a run of ordinary readings costs a few bytes a row
     std::vector<RecordRow> run;
-    for (int i = 0; i < 1000; ++i) run.push_back({i + 1, 36000000 + 50 * i, "DC", std::to_string(i % 4000), "V", "AUTO", double(i % 4000)});
+    for (int i = 0; i < 1000; ++i)
+        run.push_back(
+            {i + 1, 36000000 + 50 * i, "DC", std::to_string(i % 4000), "V", "AUTO", double(i % 4000)});
     QVERIFY(RecordJournal::encodeEntry(run).size() < 12 * run.size());
     QCOMPARE(RecordJournal::pathFor("Kr47bdb"), std::string("Kr47bdb.journal"));
     QCOMPARE(RecordJournal::pathFor("data/Kr47bdb.DB"), std::string("data/Kr47bdb.journal"));
@@ -325,15 +327,16 @@ void RecordJournalTest::killedRecorderLosesAtMostTheLastSecond() {
     std::size_t older = 0;
     while (older < reported.size() && killedAt - reported[older] > std::chrono::seconds(1)) ++older;
     QVERIFY2(older > 100, qPrintable(QString::number(older)));
-    QVERIFY2(c.rows.size() >= older, qPrintable(QStringLiteral("%1 rows journaled, %2 older than a second")
-                                                    .arg(c.rows.size()).arg(older)));
+    QVERIFY2(c.rows.size() >= older,
+             qPrintable(
+                 QStringLiteral("%1 rows journaled, %2 older than a second").arg(c.rows.size()).arg(older)));
     QVERIFY(c.rows.size() <= reported.size());
     for (std::size_t i = 0; i < c.rows.size(); ++i) {
         QCOMPARE(c.rows[i].value, std::to_string(i));
         QCOMPARE(c.rows[i].no, int32_t(i + 1));
     }
-    qInfo("killed after %zu rows: %zu journaled, %zu of them older than a second", reported.size(), c.rows.size(),
-          older);
+    qInfo("killed after %zu rows: %zu journaled, %zu of them older than a second", reported.size(),
+          c.rows.size(), older);
 }
 
 QTEST_GUILESS_MAIN(RecordJournalTest)

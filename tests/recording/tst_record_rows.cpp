@@ -43,7 +43,10 @@ void RecordRowsTest::roundTrip() {
         makeRow(5, "1.234", "mV", 1234, "DC", "AUTO"),  // same value, other unit
         makeRow(6, "0.1", "#", 0.1),                    // not a float: kept exactly
         makeRow(7, "big", "?", 1e300),
-        makeRow(-8, "a much longer value text than any meter shows", "\xc2\xb5" "F", -2.5),
+        makeRow(-8, "a much longer value text than any meter shows",
+                "\xc2\xb5"
+                "F",
+                -2.5),
         makeRow(9, "1.234", "V", std::numeric_limits<double>::quiet_NaN()),
         makeRow(10, "1.234", "V", 1234),
     };

@@ -105,12 +105,12 @@ void RecordStoreTest::repeatRule_data() {
     QTest::newRow("repeat on, steady") << true << steady << QList<int>{0};
     QTest::newRow("repeat off, steady") << false << steady << QList<int>{0, 1, 2};
     QTest::newRow("repeat on, each field changes")
-        << true
-        << QStringList{"1.000/DC/V/AUTO", "1.001/DC/V/AUTO", "1.001/AC/V/AUTO", "1.001/AC/mV/AUTO",
-                       "1.001/AC/mV/MANU", "1.001/AC/mV/MANU"}
+        << true << QStringList{"1.000/DC/V/AUTO",  "1.001/DC/V/AUTO",  "1.001/AC/V/AUTO",
+                               "1.001/AC/mV/AUTO", "1.001/AC/mV/MANU", "1.001/AC/mV/MANU"}
         << QList<int>{0, 1, 2, 3, 4};
     QTest::newRow("repeat on, back to an older reading")
-        << true << QStringList{"1.000/DC/V/AUTO", "2.000/DC/V/AUTO", "1.000/DC/V/AUTO"} << QList<int>{0, 1, 2};
+        << true << QStringList{"1.000/DC/V/AUTO", "2.000/DC/V/AUTO", "1.000/DC/V/AUTO"}
+        << QList<int>{0, 1, 2};
     // the key joins the texts without separators, so these two are the same reading to it
     QTest::newRow("repeat on, same joined key")
         << true << QStringList{"1.00/DC/V/AUTO", "1.00D/C/V/AUTO"} << QList<int>{0};
@@ -144,15 +144,22 @@ void RecordStoreTest::samplingInterval_data() {
     // letters are readings with that value, T a tick of the sampling timer
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("10 s: ten ticks between rows") << "10" << true << false << "aTTTTTTTTTbTc" << "ac";
-    QTest::newRow("10 s: the first reading after the ticks")
-        << "10" << true << false << "aTTTTTTTTTTTTbcd" << "ab";
-    QTest::newRow("3 s, sampling off: every reading") << "3" << false << false << "abcTd" << "abcd";
-    QTest::newRow("3 s, switched on (S) after ticks that did not count") << "3" << false << false << "aTTTSbTTTc" << "ac";
-    QTest::newRow("0: as if sampling were off") << "0" << true << false << "abcd" << "abcd";
+    QTest::newRow("10 s: ten ticks between rows") << "10" << true << false << "aTTTTTTTTTbTc"
+                                                  << "ac";
+    QTest::newRow("10 s: the first reading after the ticks") << "10" << true << false << "aTTTTTTTTTTTTbcd"
+                                                             << "ab";
+    QTest::newRow("3 s, sampling off: every reading") << "3" << false << false << "abcTd"
+                                                      << "abcd";
+    QTest::newRow("3 s, switched on (S) after ticks that did not count")
+        << "3" << false << false << "aTTTSbTTTc"
+        << "ac";
+    QTest::newRow("0: as if sampling were off") << "0" << true << false << "abcd"
+                                                << "abcd";
     // a repeated reading does not reload the countdown, so the next change is stored at once
-    QTest::newRow("2 s with repeat") << "2" << true << true << "aTTaaTb" << "ab";
-    QTest::newRow("2 s, repeat refuses after the wait") << "2" << true << true << "aTaTab" << "ab";
+    QTest::newRow("2 s with repeat") << "2" << true << true << "aTTaaTb"
+                                     << "ab";
+    QTest::newRow("2 s, repeat refuses after the wait") << "2" << true << true << "aTaTab"
+                                                        << "ab";
 }
 
 void RecordStoreTest::samplingInterval() {

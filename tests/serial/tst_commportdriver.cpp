@@ -1,5 +1,4 @@
 #include <QtTest>
-
 #include <stdexcept>
 
 #include "FakeSerialPort.h"
@@ -8,11 +7,12 @@
 
 // Readable failure output for the control block.
 char* toString(const DeviceControlBlock& d) {
-    return QTest::toString(QString::asprintf(
-        "{len %u, baud %u, flags 0x%04X, xonLim %u, xoffLim %u, size %u, parity %u, stop %u, xon %d, xoff %d, "
-        "err %d, eof %d, evt %d}",
-        d.DCBlength, d.BaudRate, d.Flags, d.XonLim, d.XoffLim, d.ByteSize, d.Parity, d.StopBits, d.XonChar,
-        d.XoffChar, d.ErrorChar, d.EofChar, d.EvtChar));
+    return QTest::toString(
+        QString::asprintf("{len %u, baud %u, flags 0x%04X, xonLim %u, xoffLim %u, size %u, parity %u, stop "
+                          "%u, xon %d, xoff %d, "
+                          "err %d, eof %d, evt %d}",
+                          d.DCBlength, d.BaudRate, d.Flags, d.XonLim, d.XoffLim, d.ByteSize, d.Parity,
+                          d.StopBits, d.XonChar, d.XoffChar, d.ErrorChar, d.EofChar, d.EvtChar));
 }
 
 namespace {
@@ -68,7 +68,8 @@ private slots:
 
         QVERIFY(d.Connect());
         QVERIFY(d.Connected());
-        const std::vector<K> expected = {K::Open, K::SetCommState, K::PurgeComm, K::SetupComm, K::SetCommTimeouts};
+        const std::vector<K> expected = {K::Open, K::SetCommState, K::PurgeComm, K::SetupComm,
+                                         K::SetCommTimeouts};
         QCOMPARE(port.callKinds(), expected);
         QCOMPARE(port.calls()[0].portName, std::string("COM2"));
         QCOMPARE(port.calls()[0].handle, d.portHandle());
@@ -121,7 +122,8 @@ private slots:
         QTest::addColumn<uint>("baud");
         QTest::addColumn<uint>("flags");
 
-        const uint rates[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200};
+        const uint rates[] = {110,   300,   600,   1200,  2400,  4800,  9600,
+                              14400, 19200, 38400, 56000, 57600, 115200};
         for (int i = 0; i < 13; ++i) {
             QTest::addRow("rate %u", rates[i]) << i << 3 << 0 << 0 << 0 << 0 << true << rates[i] << 0x0011u;
         }
@@ -336,8 +338,10 @@ private slots:
         d.setReadClock([&readUs] { return readUs; });
         FrameTexts texts;
         std::vector<int64_t> times;
-        SegmentFrameAssembler assembler(texts, [&](const std::string&) { times.push_back(d.arrivalUs(texts.bytesAfterFrame())); });
-        d.setOnReceiveData([&](TCommPortDriver*, const void* data, int32_t size) { assembler.H31BRData(data, size); });
+        SegmentFrameAssembler assembler(
+            texts, [&](const std::string&) { times.push_back(d.arrivalUs(texts.bytesAfterFrame())); });
+        d.setOnReceiveData(
+            [&](TCommPortDriver*, const void* data, int32_t size) { assembler.H31BRData(data, size); });
         std::vector<uint8_t> frame;
         for (int i = 0; i < 14; ++i) frame.push_back(uint8_t((i + 1) << 4));
         std::vector<uint8_t> chunk = frame;
@@ -401,7 +405,8 @@ private slots:
         QVERIFY(port.calls().empty());
 
         int largest = 0;
-        d.setOnReceiveData([&](TCommPortDriver*, const void*, int32_t n) { largest = std::max(largest, int(n)); });
+        d.setOnReceiveData(
+            [&](TCommPortDriver*, const void*, int32_t n) { largest = std::max(largest, int(n)); });
         port.queueBytes(std::vector<uint8_t>(150, 0x20));
         d.TimerWndProc(WM_TIMER);
         QCOMPARE(port.last(K::ReadFile)->first, 100u);

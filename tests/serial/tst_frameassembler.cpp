@@ -1,5 +1,4 @@
 #include <QtTest>
-
 #include <string>
 #include <vector>
 
@@ -60,7 +59,7 @@ void feedInChunks(A& a, const Bytes& stream, const QList<int>& sizes) {
     int i = 0;
     while (pos < stream.size()) {
         const std::size_t n = std::min<std::size_t>(std::size_t(sizes[std::min(i++, int(sizes.size()) - 1)]),
-                                                     stream.size() - pos);
+                                                    stream.size() - pos);
         a.feed(Bytes(stream.begin() + long(pos), stream.begin() + long(pos + n)));
         pos += n;
     }
@@ -155,7 +154,8 @@ private slots:
         longer.insert(longer.end(), {0x31, 0x32, 0x0D});
         QTest::newRow("longer, D at eleventh") << longer << QStringList{"A012345678D12D"} << "A012345678D12D";
         QTest::newRow("two frames in one chunk")
-            << concat({frame, digitFrame(0x8A)}) << QStringList{"A012345678D", "A012345678D"} << "A012345678D";
+            << concat({frame, digitFrame(0x8A)}) << QStringList{"A012345678D", "A012345678D"}
+            << "A012345678D";
     }
 
     void digitFraming() {

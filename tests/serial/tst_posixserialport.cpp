@@ -1,15 +1,15 @@
-#include <QtTest>
-
-#include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <QtTest>
+#include <cerrno>
+#include <cstring>
+
 #include "PosixSerialPort.h"
-#include "SerialDeviceList.h"
 #include "PseudoTerminal.h"
+#include "SerialDeviceList.h"
 
 namespace {
 
@@ -82,10 +82,12 @@ private slots:
             QFile f(d.filePath(name));
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
-        QVERIFY(QFile::link("../../ttyUSB0", d.filePath("serial/by-id/usb-Maker_USB_Serial_A1B2-if00-port0")));
+        QVERIFY(
+            QFile::link("../../ttyUSB0", d.filePath("serial/by-id/usb-Maker_USB_Serial_A1B2-if00-port0")));
         QVERIFY(QFile::link("../../ttyUSB7", d.filePath("serial/by-id/usb-Gone-if00-port0")));
         const std::string root = dev.path().toStdString();
-        const auto list = listSerialDevices(root, [&](const std::string& p) { return p != root + "/ttyACM0"; });
+        const auto list =
+            listSerialDevices(root, [&](const std::string& p) { return p != root + "/ttyACM0"; });
         QStringList shown;
         for (const SerialDevice& x : list) {
             shown << QString::fromStdString(x.label).replace(dev.path(), "DEV") + (x.denied ? " denied" : "");
@@ -151,16 +153,17 @@ private slots:
         QTest::newRow("19200") << block(19200) << 19200u << uint(CS8) << none << 0u;
         QTest::newRow("14400 has no constant") << block(14400) << 14400u << uint(CS8) << none << 0u;
         QTest::newRow("56000 has no constant") << block(56000) << 56000u << uint(CS8) << none << 0u;
-        QTest::newRow("7 bits even, 2 stop") << block(9600, 0x0011, 7, 2, 2) << 9600u << uint(CS7 | PARENB | CSTOPB)
-                                             << uint(PARODD | CMSPAR | CRTSCTS) << 0u;
+        QTest::newRow("7 bits even, 2 stop")
+            << block(9600, 0x0011, 7, 2, 2) << 9600u << uint(CS7 | PARENB | CSTOPB)
+            << uint(PARODD | CMSPAR | CRTSCTS) << 0u;
         QTest::newRow("odd") << block(9600, 0x0011, 8, 1) << 9600u << uint(CS8 | PARENB | PARODD)
                              << uint(CMSPAR | CSTOPB) << 0u;
         QTest::newRow("mark") << block(9600, 0x0011, 8, 3) << 9600u << uint(CS8 | PARENB | PARODD | CMSPAR)
                               << uint(CSTOPB) << 0u;
         QTest::newRow("space") << block(9600, 0x0011, 8, 4) << 9600u << uint(CS8 | PARENB | CMSPAR)
                                << uint(PARODD | CSTOPB) << 0u;
-        QTest::newRow("5 bits, 1.5 stop") << block(1200, 0x0011, 5, 0, 1) << 1200u << uint(CS5 | CSTOPB)
-                                          << uint(PARENB) << 0u;
+        QTest::newRow("5 bits, 1.5 stop")
+            << block(1200, 0x0011, 5, 0, 1) << 1200u << uint(CS5 | CSTOPB) << uint(PARENB) << 0u;
         QTest::newRow("RTS/CTS") << block(2400, 0x2015) << 2400u << uint(CS8 | CRTSCTS) << uint(PARENB) << 0u;
         QTest::newRow("XON/XOFF") << block(2400, 0x0311) << 2400u << uint(CS8) << uint(CRTSCTS)
                                   << uint(IXON | IXOFF);
@@ -174,7 +177,7 @@ private slots:
         QFETCH(uint, iflagSet);
 
         // The settings as computed, every bit of them.
-        termios wanted {};
+        termios wanted{};
         posixserial::applyControlBlock(dcb, wanted);
         QCOMPARE(uint(wanted.c_cflag & (CSIZE | cflagSet)), cflagSet);
         QCOMPARE(uint(wanted.c_cflag & cflagClear), 0u);
@@ -196,11 +199,11 @@ private slots:
         port.setDevicePath("COM2", pty.slavePath);
         const PortHandle h = port.open("COM2");
         QVERIFY2(h > 0, port.lastError().c_str());
-        termios onDevice {};
+        termios onDevice{};
         QCOMPARE(tcgetattr(int(h), &onDevice), 0);
         posixserial::applyControlBlock(dcb, onDevice);
         QVERIFY(port.setCommState(h, dcb));
-        termios t {};
+        termios t{};
         QCOMPARE(tcgetattr(int(h), &t), 0);
         wanted = onDevice;
         const tcflag_t ignored = CSIZE | PARENB | CBAUD | CIBAUD;

@@ -1,6 +1,6 @@
-#include <QtTest>
-
 #include <unistd.h>
+
+#include <QtTest>
 
 #include "QtPollTimer.h"
 

@@ -2,14 +2,13 @@
 // line, a writer thread sends frames at the pace of the line's baud rate, and the driver polls the
 // device from the event loop and hands each chunk to a frame assembler.
 
-#include <QtTest>
+#include <unistd.h>
 
+#include <QtTest>
 #include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
-
-#include <unistd.h>
 
 #include "FrameAssembler.h"
 #include "PosixSerialPort.h"
@@ -51,7 +50,8 @@ public:
             const auto begin = std::chrono::steady_clock::now();
             const std::chrono::duration<double> perByte(10.0 / baud_);
             for (std::size_t i = 0; i < bytes_.size(); ++i) {
-                std::this_thread::sleep_until(begin + std::chrono::duration_cast<std::chrono::nanoseconds>(perByte * i));
+                std::this_thread::sleep_until(
+                    begin + std::chrono::duration_cast<std::chrono::nanoseconds>(perByte * i));
                 if (::write(fd_, &bytes_[i], 1) != 1) failed_ = true;
             }
             done_ = true;
@@ -141,20 +141,20 @@ private slots:
         for (int i = 0; i < 28; ++i) {
             Bytes f = segmentFrame(rng);
             switch (i % 7) {
-            case 2:  // a byte lost on the line
-                f.erase(f.begin() + 5);
-                pieces.push_back({f, {}});
-                break;
-            case 4:  // a stray end-tagged byte splits the frame
-                f.insert(f.begin() + 4, 0xE3);
-                pieces.push_back({f, {}});
-                break;
-            case 6:  // noise, closed by an end-tagged byte
-                pieces.push_back({{0x00, 0xFF, 0x13, 0x11, 0xE0}, {}});
-                pieces.push_back({f, lowDigits(f)});
-                break;
-            default:
-                pieces.push_back({f, lowDigits(f)});
+                case 2:  // a byte lost on the line
+                    f.erase(f.begin() + 5);
+                    pieces.push_back({f, {}});
+                    break;
+                case 4:  // a stray end-tagged byte splits the frame
+                    f.insert(f.begin() + 4, 0xE3);
+                    pieces.push_back({f, {}});
+                    break;
+                case 6:  // noise, closed by an end-tagged byte
+                    pieces.push_back({{0x00, 0xFF, 0x13, 0x11, 0xE0}, {}});
+                    pieces.push_back({f, lowDigits(f)});
+                    break;
+                default:
+                    pieces.push_back({f, lowDigits(f)});
             }
         }
         runStream(loop, pieces, 2400);

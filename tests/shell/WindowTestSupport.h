@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QApplication>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
@@ -80,7 +80,8 @@ inline std::shared_ptr<QString> answerNextMessageBox(QMessageBox::StandardButton
 // (Ok once they run out); their texts are collected.
 class BoxAnswers {
 public:
-    explicit BoxAnswers(std::vector<QMessageBox::StandardButton> answers = {}) : answers_(std::move(answers)) {
+    explicit BoxAnswers(std::vector<QMessageBox::StandardButton> answers = {})
+        : answers_(std::move(answers)) {
         QObject::connect(&timer_, &QTimer::timeout, [this] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box) return;

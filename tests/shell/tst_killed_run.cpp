@@ -1,6 +1,10 @@
 // The program itself, recording from its simulated meter or as the headless logger, killed with
 // SIGKILL: the journal it leaves holds the run up to its last second, and --recover writes those
 // rows out.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -11,13 +15,9 @@
 #include <csignal>
 #include <fstream>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "../serial/PseudoTerminal.h"
-#include "RecordJournal.h"
 #include "FrameEncoder.h"
+#include "RecordJournal.h"
 
 namespace {
 
@@ -61,7 +61,8 @@ private slots:
         const int lastKept = left.rows.back().timeMs;
         if (lastKept <= killedAt)  // not across midnight
             QVERIFY2(killedAt - lastKept <= 1000 + 500,
-                     qPrintable(QStringLiteral("the last row kept is %1 ms older than the kill").arg(killedAt - lastKept)));
+                     qPrintable(QStringLiteral("the last row kept is %1 ms older than the kill")
+                                    .arg(killedAt - lastKept)));
 
         QProcess recover;
         recover.setWorkingDirectory(dir.path());
@@ -85,7 +86,8 @@ private slots:
         const QString journal = dir.filePath("run.db.journal");
         PseudoTerminal line;
         QVERIFY(!line.slavePath.empty());
-        const QStringList args{"--decode", QString::fromStdString(line.slavePath), "--record", "run.db", "--no-repeat"};
+        const QStringList args{"--decode", QString::fromStdString(line.slavePath), "--record", "run.db",
+                               "--no-repeat"};
         QProcess run;
         run.setWorkingDirectory(dir.path());
         run.start(DMMVIEW_PATH, args);
@@ -121,14 +123,16 @@ private slots:
             QCOMPARE(left.rows[i].nval, double(firstFrame + int(i)));
         }
         // 100 ms for the logger to read and decode a frame
-        const auto due = std::count_if(sentAt.begin(), sentAt.end(), [&](qint64 t) { return t < killedAt - 1100; });
+        const auto due =
+            std::count_if(sentAt.begin(), sentAt.end(), [&](qint64 t) { return t < killedAt - 1100; });
         QVERIFY2(due - firstFrame + 1 >= 20, qPrintable(QStringLiteral("only %1 frames were due").arg(due)));
         QVERIFY2(firstFrame - 1 + qsizetype(left.rows.size()) >= due,
-                 qPrintable(QStringLiteral("%1 rows kept from frame %2; %3 frames were sent more than 1.1 s before "
-                                           "the kill")
-                                .arg(left.rows.size())
-                                .arg(firstFrame)
-                                .arg(due)));
+                 qPrintable(
+                     QStringLiteral("%1 rows kept from frame %2; %3 frames were sent more than 1.1 s before "
+                                    "the kill")
+                         .arg(left.rows.size())
+                         .arg(firstFrame)
+                         .arg(due)));
 
         // the rows of the killed run are neither overwritten nor emptied by the next run
         QProcess tool;
@@ -186,7 +190,8 @@ private slots:
         run.start(DMMVIEW_PATH, {"--decode", source, "--record", "run.txt", "--no-repeat"});
         QVERIFY(run.waitForStarted());
         int fifo = -1;
-        if (source == "fifo") QTRY_VERIFY_WITH_TIMEOUT((fifo = ::open(fifoPath, O_WRONLY | O_NONBLOCK)) >= 0, 5000);
+        if (source == "fifo")
+            QTRY_VERIFY_WITH_TIMEOUT((fifo = ::open(fifoPath, O_WRONLY | O_NONBLOCK)) >= 0, 5000);
         std::string frames;
         for (int n = 1; n <= 30; ++n) {
             dmmsim::SimReading r;

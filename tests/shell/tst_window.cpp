@@ -1,22 +1,22 @@
 // The main window: start-up with each model, port selection, connection control, watchdog.
 #include <QAction>
-#include <functional>
-#include <map>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QGraphicsOpacityEffect>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QClipboard>
-#include <QFileDialog>
-#include <QGraphicsOpacityEffect>
-#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
+#include <functional>
+#include <map>
 #include <memory>
 
 #include "EditErrorNote.h"
@@ -275,16 +275,29 @@ private slots:
         QTest::addColumn<double>("value");
         const QString notNumber = QStringLiteral("'%1' is not a valid integer value");
         const QString beyond = QStringLiteral("%1 lies beyond the meter's count range of -4000 to 4000");
-        QTest::newRow("SetMax empty") << "Setmax" << "" << notNumber.arg("") << 1000.0;
-        QTest::newRow("SetMax lone minus") << "Setmax" << "-" << notNumber.arg("-") << 1000.0;
-        QTest::newRow("SetMax past the count range") << "Setmax" << "99999" << beyond.arg("99999") << 1000.0;
-        QTest::newRow("SetMax good") << "Setmax" << "+2500" << "" << 2500.0;
-        QTest::newRow("SetMin lone plus") << "SetMin" << "+" << notNumber.arg("+") << -1000.0;
-        QTest::newRow("SetMin below the count range") << "SetMin" << "-4001" << beyond.arg("-4001") << -1000.0;
-        QTest::newRow("interval empty") << "RecordSITime" << "" << notNumber.arg("") << 5.0;
-        QTest::newRow("interval zero") << "RecordSITime" << "0" << "" << 0.0;
-        QTest::newRow("points per page empty") << "Maxrecord" << "" << notNumber.arg("") << 50.0;
-        QTest::newRow("points per page good") << "Maxrecord" << "20" << "" << 20.0;
+        QTest::newRow("SetMax empty") << "Setmax"
+                                      << "" << notNumber.arg("") << 1000.0;
+        QTest::newRow("SetMax lone minus") << "Setmax"
+                                           << "-" << notNumber.arg("-") << 1000.0;
+        QTest::newRow("SetMax past the count range") << "Setmax"
+                                                     << "99999" << beyond.arg("99999") << 1000.0;
+        QTest::newRow("SetMax good") << "Setmax"
+                                     << "+2500"
+                                     << "" << 2500.0;
+        QTest::newRow("SetMin lone plus") << "SetMin"
+                                          << "+" << notNumber.arg("+") << -1000.0;
+        QTest::newRow("SetMin below the count range") << "SetMin"
+                                                      << "-4001" << beyond.arg("-4001") << -1000.0;
+        QTest::newRow("interval empty") << "RecordSITime"
+                                        << "" << notNumber.arg("") << 5.0;
+        QTest::newRow("interval zero") << "RecordSITime"
+                                       << "0"
+                                       << "" << 0.0;
+        QTest::newRow("points per page empty") << "Maxrecord"
+                                               << "" << notNumber.arg("") << 50.0;
+        QTest::newRow("points per page good") << "Maxrecord"
+                                              << "20"
+                                              << "" << 20.0;
     }
     void numberFields() {
         QFETCH(QString, field);
@@ -365,7 +378,8 @@ private slots:
             for (QAction* a : m->actions()) {
                 const QString key = a->text().section(u'&', 1).left(1).toLower();
                 QVERIFY2(key.isEmpty() || !keys.contains(key), qPrintable(a->text()));
-                QVERIFY2(m != w->form()->ComSetup1 || a->isSeparator() || !key.isEmpty(), qPrintable(a->text()));
+                QVERIFY2(m != w->form()->ComSetup1 || a->isSeparator() || !key.isEmpty(),
+                         qPrintable(a->text()));
                 keys += key;
             }
         }
@@ -386,9 +400,10 @@ private slots:
             if (QApplication::focusWidget() == w->form()->BtCOM1) break;
         }
         QCOMPARE(unmarked.join(u' '), QString());
-        QCOMPARE(visited.join(u' '), QStringLiteral("BtCOM1 BTCon BtExit SetMaxB Setmax SetMinB SetMin RepeatSet RecordSI "
-                                                    "RecordSITime RecordNew OpenDataFiles saveas BtPrint DBGrid1 BtFill "
-                                                    "Maxrecord BtNew BtSave BtFirst BTPrevious BtNext BTlast TbFd"));
+        QCOMPARE(visited.join(u' '),
+                 QStringLiteral("BtCOM1 BTCon BtExit SetMaxB Setmax SetMinB SetMin RepeatSet RecordSI "
+                                "RecordSITime RecordNew OpenDataFiles saveas BtPrint DBGrid1 BtFill "
+                                "Maxrecord BtNew BtSave BtFirst BTPrevious BtNext BTlast TbFd"));
     }
 };
 

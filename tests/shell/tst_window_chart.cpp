@@ -10,9 +10,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 #include <map>
@@ -21,8 +21,8 @@
 #include "ChartPanel.h"
 #include "ChartPicture.h"
 #include "ChartView.h"
-#include "FrameEncoder.h"
 #include "EditErrorNote.h"
+#include "FrameEncoder.h"
 #include "RecordGrid.h"
 #include "TFCOMM.h"
 #include "WindowTestSupport.h"
@@ -40,7 +40,8 @@ void receive(TFCOMM& w, std::initializer_list<int> counts, const char* modelName
         SimReading r;
         r.point = 1;
         r.negative = c < 0;
-        const std::string digits = QString::number(std::abs(c)).rightJustified(4, QLatin1Char('0')).toStdString();
+        const std::string digits =
+            QString::number(std::abs(c)).rightJustified(4, QLatin1Char('0')).toStdString();
         for (int i = 0; i < 4; ++i) r.digits[i] = digits[i];
         const auto f = encodeFrame(model, r);
         bytes.insert(bytes.end(), f.begin(), f.end());
@@ -71,7 +72,8 @@ private slots:
         QCOMPARE(ui->Chtshow->leftAxisMaximum(), 4000.0);
         QCOMPARE(ui->Chtshow->leftAxisMinimum(), -4000.0);
         QStringList menu;
-        for (QAction* a : ui->Graphic->actions()) menu << (a->isSeparator() ? QStringLiteral("-") : a->text().remove('&'));
+        for (QAction* a : ui->Graphic->actions())
+            menu << (a->isSeparator() ? QStringLiteral("-") : a->text().remove('&'));
         QCOMPARE(menu.join(' '), QStringLiteral("First Previous Next Last - New Save - Fill"));
         QCOMPARE(ui->BTlast->toolTip(), QStringLiteral("last"));
         QCOMPARE(ui->Bt10->toolTip(), QStringLiteral("Page No."));
@@ -228,7 +230,8 @@ private slots:
         while (clock.elapsed() < 1000) {
             receive(*w, {1000 + frames % 500}, "KR31G");
             ++frames;
-            while (clock.elapsed() < frames * 1000 * 11 / 1920) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            while (clock.elapsed() < frames * 1000 * 11 / 1920)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         }
         QCOMPARE(w->chartPoints().size(), before + frames);
         const int chart = counter.paints[parts[0]];

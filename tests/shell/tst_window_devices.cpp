@@ -33,7 +33,9 @@ QString checkedModel(TFCOMM& w) {
     return {};
 }
 
-QString stored(const char* key) { return QSettings("dmmview", "dmmview").value(key).toString(); }
+QString stored(const char* key) {
+    return QSettings("dmmview", "dmmview").value(key).toString();
+}
 
 }  // namespace
 
@@ -86,14 +88,17 @@ private slots:
             auto* dialog = qobject_cast<DevicesDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
             for (int port = 1; port <= 4; ++port)
-                enabledRows += dialog->findChild<QComboBox*>(QStringLiteral("DeviceCOM%1").arg(port))->isEnabled() ? "1" : "0";
+                enabledRows +=
+                    dialog->findChild<QComboBox*>(QStringLiteral("DeviceCOM%1").arg(port))->isEnabled() ? "1"
+                                                                                                        : "0";
             dialog->reject();
         });
         w->findChild<QAction*>("Devices1")->trigger();
         QCOMPARE(enabledRows, QStringLiteral("1011"));
         const auto sim = simModelFor("KR31G", false);
         QByteArray bytes(1, char(kDigitFrameLead));
-        for (uint8_t b : encodeFrame(*sim, fitReading(*sim, SimFunction::Volts, 1.234, Coupling::Dc))) bytes += char(b);
+        for (uint8_t b : encodeFrame(*sim, fitReading(*sim, SimFunction::Volts, 1.234, Coupling::Dc)))
+            bytes += char(b);
         QCOMPARE(::write(lineB.master, bytes.constData(), bytes.size()), ssize_t(bytes.size()));
         QTRY_COMPARE(w->form()->LcdDa->text() + w->form()->LcdDb->text() + w->form()->LcdDc->text() +
                          w->form()->LcdDd->text(),

@@ -13,9 +13,9 @@
 #include <QToolButton>
 #include <sstream>
 
+#include "../cli/HeadlessTestSupport.h"
 #include "DataFileDialogs.h"
 #include "FileProgressDialog.h"
-#include "../cli/HeadlessTestSupport.h"
 #include "HeadlessRunner.h"
 #include "ParadoxTable.h"
 #include "RecordGrid.h"
@@ -82,8 +82,8 @@ void WindowFiles::saveThroughTheDialog() {
     {
         BoxAnswers boxes;
         w->form()->saveas->click();
-        QCOMPARE(boxes.texts,
-                 QStringList{QStringLiteral("save table to specified file: ") + dir.filePath("run1.xls") + " Scuss!"});
+        QCOMPARE(boxes.texts, QStringList{QStringLiteral("save table to specified file: ") +
+                                          dir.filePath("run1.xls") + " Scuss!"});
     }
     QCOMPARE(filters, (QStringList{"Excel File(*.xls)", "DB File(*.db)", "Txt File(*.txt)", "All File(*)",
                                    "CSV with date and time (*.csv)"}));

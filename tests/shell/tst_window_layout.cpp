@@ -1,8 +1,8 @@
 // The window layout rules on sizes, then in the window: resize, enlarge and restore the chart.
 #include <QCheckBox>
 #include <QHeaderView>
-#include <QTableView>
 #include <QScreen>
+#include <QTableView>
 #include <QTest>
 #include <QToolButton>
 

@@ -26,9 +26,15 @@ private slots:
         QTest::addColumn<QString>("meter");
         QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("named");  // a model the hint must name; empty: no hint at all
-        QTest::newRow("segment frames, digit model") << "KR31E" << "KR47B" << "KR31E";
-        QTest::newRow("digit frames, segment model") << "KR31G" << "KR31E" << "KR31G";
-        QTest::newRow("right model") << "KR31G" << "KR31G" << "";
+        QTest::newRow("segment frames, digit model") << "KR31E"
+                                                     << "KR47B"
+                                                     << "KR31E";
+        QTest::newRow("digit frames, segment model") << "KR31G"
+                                                     << "KR31E"
+                                                     << "KR31G";
+        QTest::newRow("right model") << "KR31G"
+                                     << "KR31G"
+                                     << "";
     }
 
     // A frame every 100 ms for four seconds.
@@ -39,8 +45,8 @@ private slots:
         PseudoTerminal line;
         QTemporaryDir dir;
         const QString kept = dir.filePath("line.bin");
-        auto w = makeWindow({"--port", "COM1=" + line.slavePath, "--model", model.toStdString(), "--save-bytes",
-                             kept.toStdString()});
+        auto w = makeWindow({"--port", "COM1=" + line.slavePath, "--model", model.toStdString(),
+                             "--save-bytes", kept.toStdString()});
         w->show();
         w->BTCon1Click();
         QVERIFY(w->COMM2().Connected());
@@ -81,7 +87,8 @@ private slots:
         if (named.isEmpty()) {
             QVERIFY(hints().isEmpty());
             QString digits;
-            for (const char* d : {"LcdDa", "LcdDb", "LcdDc", "LcdDd"}) digits += w->findChild<QLabel*>(d)->text();
+            for (const char* d : {"LcdDa", "LcdDb", "LcdDc", "LcdDd"})
+                digits += w->findChild<QLabel*>(d)->text();
             QCOMPARE(digits, lastShown);
             return;
         }
@@ -90,9 +97,11 @@ private slots:
         QVERIFY(box->isVisible() && !box->isModal() && !QApplication::activeModalWidget());
         QVERIFY2(box->text().contains(named) && box->text().contains(line.slavePath.c_str()),
                  qPrintable(box->text()));
-        QVERIFY2(box->text().contains(QStringLiteral("ComSetup ▸ Meter model")) && !box->text().contains("--model"),
+        QVERIFY2(box->text().contains(QStringLiteral("ComSetup ▸ Meter model")) &&
+                     !box->text().contains("--model"),
                  qPrintable(box->text()));
-        QCOMPARE(w->meterState().family, simModelFor(model.toStdString(), false)->family);  // switched nothing
+        QCOMPARE(w->meterState().family,
+                 simModelFor(model.toStdString(), false)->family);  // switched nothing
 
         // one click on the offered model reads the meter, still connected
         auto* use = box->findChild<QAbstractButton*>(QStringLiteral("UseModel"));

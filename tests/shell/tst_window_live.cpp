@@ -201,7 +201,8 @@ public:
     };
     std::vector<Event> events;
 
-    explicit LinkWatch(TFCOMM& w) : good_(w.findChild<QWidget*>("CONok")), lost_(w.findChild<QWidget*>("CONokN")) {
+    explicit LinkWatch(TFCOMM& w)
+        : good_(w.findChild<QWidget*>("CONok")), lost_(w.findChild<QWidget*>("CONokN")) {
         good_->installEventFilter(this);
         lost_->installEventFilter(this);
     }
@@ -219,7 +220,8 @@ private:
 
 QStringList traceLines(TFCOMM& w) {
     w.form()->Memo1->show();
-    return w.form()->Memo1->toPlainText().split('\n', Qt::SkipEmptyParts); }
+    return w.form()->Memo1->toPlainText().split('\n', Qt::SkipEmptyParts);
+}
 
 void connectWindow(TFCOMM& w) {
     w.show();
@@ -307,9 +309,10 @@ void WindowLive::segmentReadingsReachTheLcdWithinAPoll() {
     const double lostAfter = msBetween(lastShown, lost->at);
     QVERIFY2(lostAfter >= 150 && lostAfter <= 300 + kSchedulingMarginMs,
              qPrintable(QStringLiteral("link lost %1 ms after the last frame").arg(lostAfter)));
-    qInfo("segment frames: worst latency %.1f ms over %zu readings; link lost %.1f ms after the last "
-          "frame was shown (%.1f ms after its last byte)",
-          worst, readings.size(), lostAfter, msBetween(written.back(), lost->at));
+    qInfo(
+        "segment frames: worst latency %.1f ms over %zu readings; link lost %.1f ms after the last "
+        "frame was shown (%.1f ms after its last byte)",
+        worst, readings.size(), lostAfter, msBetween(written.back(), lost->at));
 }
 
 // KR31G at 19200 baud: frames come in bursts of three, so a poll often finds several; each one
@@ -369,7 +372,8 @@ void WindowLive::digitFramesSeveralToAChunk() {
     // poll are as far apart as their frames were on the line, the last no later than the poll
     const RecordTable& rows = w->recordTable();
     QCOMPARE(rows.rowCount(), int64_t(readings.size()));
-    const auto lineMs = std::chrono::duration_cast<std::chrono::milliseconds>(lineTime(11, model.baud)).count();
+    const auto lineMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(lineTime(11, model.baud)).count();
     for (int64_t i = 1; i < rows.rowCount(); ++i) {
         const int32_t gap = rows.row(i).timeMs - rows.row(i - 1).timeMs;
         QVERIFY2(gap >= lineMs - 1 || gap < -86000000,

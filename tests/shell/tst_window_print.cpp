@@ -74,7 +74,8 @@ private slots:
         auto w = makeWindow();
         w->show();
         RecordTable& table = w->recordTable();
-        for (int i = 0; i < 100000; ++i) table.append(RecordRow{i + 1, 1000 * i, "DC", "1.234", "k*", "AUTO", 1234});
+        for (int i = 0; i < 100000; ++i)
+            table.append(RecordRow{i + 1, 1000 * i, "DC", "1.234", "k*", "AUTO", 1234});
         QString firstNo, pageBox, backBox;
         int pages = -1;
         bool wholePage = false;
@@ -90,7 +91,8 @@ private slots:
             backBox = dialog->findChild<QSpinBox*>("pageBox")->text();
 
             // a whole page: grey above and below it in the middle column, white between
-            for (QAction* a : dialog->findChildren<QAction*>()) a->text() == "Fit page" ? a->trigger() : void();
+            for (QAction* a : dialog->findChildren<QAction*>())
+                a->text() == "Fit page" ? a->trigger() : void();
             view->goToPage(5);
             const QImage shown = view->viewport()->grab().toImage();
             auto white = [&](int y) { return shown.pixel(shown.width() / 2, y) == qRgb(255, 255, 255); };

@@ -15,7 +15,8 @@
 namespace {
 
 long readings(const std::vector<Subscriber::Message>& m) {
-    return std::count_if(m.begin(), m.end(), [](auto& x) { return QByteArray::fromStdString(x.topic).endsWith("/reading"); });
+    return std::count_if(m.begin(), m.end(),
+                         [](auto& x) { return QByteArray::fromStdString(x.topic).endsWith("/reading"); });
 }
 
 }  // namespace
@@ -47,12 +48,14 @@ private slots:
         QCOMPARE(sub.payloads(name + "/reading").size(), std::size_t(6));
         auto tip = [&w] { return w->findChild<QWidget*>("CONok")->toolTip(); };
         const QString broker1 = QString::fromStdString(broker.url()) + " as " + QString::fromStdString(name);
-        QTRY_VERIFY2(tip().contains(broker1 + ": connected; 6 readings sent, 0 waiting, 0 dropped"), qPrintable(tip()));
+        QTRY_VERIFY2(tip().contains(broker1 + ": connected; 6 readings sent, 0 waiting, 0 dropped"),
+                     qPrintable(tip()));
 
         broker.stop();
         auto boxes = [&w] { return w->findChildren<QMessageBox*>(QStringLiteral("BrokerLost")); };
         QTRY_COMPARE(boxes().size(), 1);
-        QVERIFY(!boxes().front()->isModal() && boxes().front()->text().contains(QString::fromStdString(broker.url())));
+        QVERIFY(!boxes().front()->isModal() &&
+                boxes().front()->text().contains(QString::fromStdString(broker.url())));
         QVERIFY(boxes().front()->text().contains("the oldest are dropped first"));
         send(3);  // the readings go on, and wait for the broker
         QTRY_VERIFY2(tip().contains("not reached") && tip().contains("3 waiting"), qPrintable(tip()));
@@ -67,7 +70,8 @@ private slots:
         QTRY_COMPARE(boxes().size(), 0);
         QMessageBox* back = nullptr;
         QTRY_VERIFY((back = w->findChild<QMessageBox*>(QStringLiteral("BrokerBack"))));
-        QVERIFY2(!back->isModal() && back->text().contains("is back: 3 readings sent"), qPrintable(back->text()));
+        QVERIFY2(!back->isModal() && back->text().contains("is back: 3 readings sent"),
+                 qPrintable(back->text()));
 
         // a broker that stops answering holds the window's close up for half a second at most
         broker.pause();

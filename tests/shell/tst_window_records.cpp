@@ -133,18 +133,22 @@ void WindowRecords::readingsFromTheLineBecomeGridRows() {
         const SimReading& r = readings[k];
         const QString want = QStringLiteral("%1|%2|%3|%4|%5")
                                  .arg(k + 1)
-                                 .arg(r.coupling == Coupling::Ac ? "AC" : r.coupling == Coupling::Dc ? "DC" : "")
+                                 .arg(r.coupling == Coupling::Ac   ? "AC"
+                                      : r.coupling == Coupling::Dc ? "DC"
+                                                                   : "")
                                  .arg(QString::fromStdString(r.text()))
                                  .arg(unitOf(r))
                                  .arg(r.autoRange ? "AUTO" : "MANU");
         QCOMPARE(gridRow(grid, i), want);
     }
-    const QTime t = QTime::fromString(grid.model()->index(shown - 1, RecordTableModel::ColTime).data().toString(),
-                                      QStringLiteral("hh:mm:ss"));
+    const QTime t =
+        QTime::fromString(grid.model()->index(shown - 1, RecordTableModel::ColTime).data().toString(),
+                          QStringLiteral("hh:mm:ss"));
     QVERIFY(t.isValid() && std::abs(t.secsTo(QTime::currentTime())) <= 5);
     QVERIFY(chunks > 0 && chunks < int(readings.size()));
     QVERIFY2(grid.updates() - updatesBefore <= chunks,
-             qPrintable(QStringLiteral("%1 updates for %2 polls").arg(grid.updates() - updatesBefore).arg(chunks)));
+             qPrintable(
+                 QStringLiteral("%1 updates for %2 polls").arg(grid.updates() - updatesBefore).arg(chunks)));
     qInfo("%zu readings in %d polls, %lld grid updates", readings.size(), chunks,
           static_cast<long long>(grid.updates() - updatesBefore));
 }
@@ -154,8 +158,9 @@ void WindowRecords::controlsAndMenu() {
     Ui::TFCOMM& f = *w->form();
     QStringList menu;
     for (QAction* a : f.Record1->actions()) {
-        menu << (a->isSeparator() ? QStringLiteral("-")
-                                  : a->text().remove('&') + (a->isChecked() ? "*" : "") + (a->isEnabled() ? "" : "(off)"));
+        menu << (a->isSeparator()
+                     ? QStringLiteral("-")
+                     : a->text().remove('&') + (a->isChecked() ? "*" : "") + (a->isEnabled() ? "" : "(off)"));
     }
     QCOMPARE(menu.join(' '), QStringLiteral("New Save - 1000 5000 10000* 50000 100000 limitless"));
     QCOMPARE(w->recordState().MaxRecords, 10000);
@@ -224,15 +229,17 @@ void WindowRecords::newAndLimitsThroughTheMenu() {
     const auto notices = w->findChildren<QMessageBox*>(QStringLiteral("RecordLimitReached"));
     QCOMPARE(notices.size(), 1);
     QVERIFY(!notices[0]->isModal());
-    QCOMPARE(notices[0]->text(), QStringLiteral("Record limit of 1000 rows reached: later readings are not recorded. "
-                                                "Save, then New, or choose a higher limit in the Record menu."));
+    QCOMPARE(notices[0]->text(),
+             QStringLiteral("Record limit of 1000 rows reached: later readings are not recorded. "
+                            "Save, then New, or choose a higher limit in the Record menu."));
 
     // unsaved rows: New asks first, and No keeps them all
     const QString discard = QStringLiteral("Recorded readings have not been saved. Discard them?");
     for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
         BoxAnswers boxes({answer});
         f.New1->trigger();
-        QCOMPARE(boxes.texts, answer == QMessageBox::Yes ? QStringList({discard, " Record deleted "}) : QStringList(discard));
+        QCOMPARE(boxes.texts, answer == QMessageBox::Yes ? QStringList({discard, " Record deleted "})
+                                                         : QStringList(discard));
         QCOMPARE(w->recordTable().rowCount(), int64_t(answer == QMessageBox::Yes ? 0 : 1000));
     }
     QCOMPARE(w->recordState().NotRecorded, int64_t(0));

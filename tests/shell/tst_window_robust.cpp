@@ -1,23 +1,24 @@
 // The window when things go wrong: the device vanishes while connected, and a run that ended
 // without saving left its rows in the journal.
+#include <time.h>
+#include <unistd.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
 #include <memory>
-#include <time.h>
-#include <unistd.h>
 
+#include "../files/TableTestSupport.h"
 #include "../serial/PseudoTerminal.h"
 #include "ParadoxTable.h"
 #include "RecordJournal.h"
-#include "../files/TableTestSupport.h"
 #include "TFCOMM.h"
 #include "WindowTestSupport.h"
 #include "ui_TFCOMM.h"
@@ -28,9 +29,11 @@ namespace {
 void sendFrame(const PseudoTerminal& pty, const char* frameHex) {
     std::string bytes;
     for (int i = 0; i < 14; ++i) {
-        bytes.push_back(static_cast<char>(((i + 1) << 4) | std::stoi(std::string(1, frameHex[i]), nullptr, 16)));
+        bytes.push_back(
+            static_cast<char>(((i + 1) << 4) | std::stoi(std::string(1, frameHex[i]), nullptr, 16)));
     }
-    if (::write(pty.master, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) qFatal("write");
+    if (::write(pty.master, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        qFatal("write");
 }
 
 double cpuSeconds() {
@@ -41,7 +44,9 @@ double cpuSeconds() {
 
 const char* const kJournal = "Kr47bdb.journal";
 
-std::size_t journalRows() { return RecordJournal::read(kJournal).rows.size(); }
+std::size_t journalRows() {
+    return RecordJournal::read(kJournal).rows.size();
+}
 
 }  // namespace
 
@@ -136,7 +141,8 @@ void WindowRobust::leftRowsAreOfferedBack() {
             << std::string("\x09\0\0\0damaged!!", 13) << RecordJournal::encodeEntry({rows[2]});
         auto question = answerNextMessageBox(answer);
         auto w = makeWindow();
-        QVERIFY2(question->contains(QStringLiteral("3 reading")) && question->contains(QStringLiteral("skipped: 1")),
+        QVERIFY2(question->contains(QStringLiteral("3 reading")) &&
+                     question->contains(QStringLiteral("skipped: 1")),
                  qPrintable(*question));
         if (answer == QMessageBox::Yes) {
             QCOMPARE(w->recordTable().rowCount(), int64_t(3));

@@ -2,7 +2,6 @@
 // come out of the assembler, decoder and pipeline as the reading it meant.
 
 #include <QtTest>
-
 #include <map>
 
 #include "FrameEncoder.h"
@@ -173,7 +172,8 @@ void TstSimEncoder::digitFrameBytes() {
     const SimModel m = modelOf("22-85");
     const SimReading volts = fitReading(m, SimFunction::Volts, 1.234, Coupling::Dc);
     // range 1, digits as characters, function B, status 0, option 1 0, option 2 DC + AUTO, CR LF
-    const std::array<uint8_t, 11> expected = {0x31, 0x31, 0x32, 0x33, 0x34, 0x3B, 0x30, 0x30, 0x3A, 0x0D, 0x0A};
+    const std::array<uint8_t, 11> expected = {0x31, 0x31, 0x32, 0x33, 0x34, 0x3B,
+                                              0x30, 0x30, 0x3A, 0x0D, 0x0A};
     QCOMPARE(encodeDigitFrame(volts, m), expected);
 
     // frame texts as the receiving side keeps them
@@ -234,10 +234,12 @@ void TstSimEncoder::digitFramesOfEveryModelDecode() {
             for (SimFunction f : functionsOf(m)) {
                 const auto ranges = rangesFor(m, f);
                 for (std::size_t i = 0; i < ranges.size(); ++i) {
-                    const double value = 0.3 * countLimit(m, ranges[i]) * std::pow(10.0, ranges[i].countExponent());
+                    const double value =
+                        0.3 * countLimit(m, ranges[i]) * std::pow(10.0, ranges[i].countExponent());
                     const SimReading r = fitReading(m, f, value, Coupling::Dc, static_cast<int>(i));
                     const Decoded d = roundTrip(m, r, &rx);
-                    QVERIFY2(d.complete, qPrintable(QString("%1 %2 range %3").arg(p.caption, functionName(f)).arg(i)));
+                    QVERIFY2(d.complete,
+                             qPrintable(QString("%1 %2 range %3").arg(p.caption, functionName(f)).arg(i)));
                     QCOMPARE(d.valueText, r.text());
                     QCOMPARE(d.numericValue, float(*r.counts()));
                     ++frames;
@@ -252,10 +254,11 @@ void TstSimEncoder::unitsAndNumbersForOtherPrograms() {
     // every unit text that a simulated function of a model decodes to, with its real symbols
     std::map<std::string, std::pair<std::string, bool>> units;
     for (const auto& [lcd, real] : std::initializer_list<std::pair<const char*, const char*>>{
-             {"V", "V"}, {"mV", "mV"}, {"*", "\u03A9"}, {"k*", "k\u03A9"}, {"M*", "M\u03A9"}, {"&", "\u03A9"},
-             {"&*", "\u03A9"}, {"&**", "\u03A9"}, {")", "V"}, {")V", "V"}, {"Hz", "Hz"}, {"kHz", "kHz"}, {"MHz", "MHz"},
-             {"kRPM", "kRPM"}, {"MRPM", "MRPM"}, {"nF", "nF"}, {"uF", "\u00B5F"}, {"mF", "mF"}, {"uA", "\u00B5A"},
-             {"mA", "mA"}, {"A", "A"}, {"#", "\u00B0C"}, {"?", "\u00B0F"}, {"%", "%"}})
+             {"V", "V"},      {"mV", "mV"},      {"*", "\u03A9"},   {"k*", "k\u03A9"}, {"M*", "M\u03A9"},
+             {"&", "\u03A9"}, {"&*", "\u03A9"},  {"&**", "\u03A9"}, {")", "V"},        {")V", "V"},
+             {"Hz", "Hz"},    {"kHz", "kHz"},    {"MHz", "MHz"},    {"kRPM", "kRPM"},  {"MRPM", "MRPM"},
+             {"nF", "nF"},    {"uF", "\u00B5F"}, {"mF", "mF"},      {"uA", "\u00B5A"}, {"mA", "mA"},
+             {"A", "A"},      {"#", "\u00B0C"},  {"?", "\u00B0F"},  {"%", "%"}})
         units[lcd] = {real, false};
     for (const auto& p : modelProfiles()) {
         for (bool variant : {false, true}) {
@@ -281,7 +284,8 @@ void TstSimEncoder::unitsAndNumbersForOtherPrograms() {
                         if (r.overload)
                             QCOMPARE(plain, QString());
                         else
-                            QCOMPARE(plain, QString::number(*r.counts() / std::pow(10.0, decimals) + 0.0, 'g', 10));
+                            QCOMPARE(plain,
+                                     QString::number(*r.counts() / std::pow(10.0, decimals) + 0.0, 'g', 10));
                     }
                 }
             }
@@ -291,8 +295,13 @@ void TstSimEncoder::unitsAndNumbersForOtherPrograms() {
     for (const auto& [lcd, real] : units)
         if (!real.second) unseen += " " + lcd;
     QVERIFY2(unseen.empty(), ("shown by no function:" + unseen).c_str());
-    for (const auto& [text, plain] : std::initializer_list<std::pair<const char*, const char*>>{
-             {"0050", "50"}, {"02.50", "2.5"}, {"-0.012", "-0.012"}, {"-000.0", "0"}, {".500", "0.5"}, {"0.L", ""}})
+    for (const auto& [text, plain] :
+         std::initializer_list<std::pair<const char*, const char*>>{{"0050", "50"},
+                                                                    {"02.50", "2.5"},
+                                                                    {"-0.012", "-0.012"},
+                                                                    {"-000.0", "0"},
+                                                                    {".500", "0.5"},
+                                                                    {"0.L", ""}})
         QCOMPARE(UnitSymbols::plainNumber(text), std::string(plain));
 }
 

@@ -2,16 +2,15 @@
 // passes them untouched and never blocks the writer, and the in-process demo meter serves a
 // reader that opens its line.
 
-#include <QtTest>
-
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "DemoMeter.h"
 #include "SimRunner.h"
@@ -82,8 +81,10 @@ std::vector<uint8_t> readAvailable(int fd, int waitMs) {
     uint8_t buf[4096];
     while (Clock::now() < until) {
         const ssize_t n = read(fd, buf, sizeof buf);
-        if (n > 0) out.insert(out.end(), buf, buf + n);
-        else std::this_thread::sleep_for(milliseconds(2));
+        if (n > 0)
+            out.insert(out.end(), buf, buf + n);
+        else
+            std::this_thread::sleep_for(milliseconds(2));
     }
     return out;
 }
@@ -117,7 +118,7 @@ void TstSimLine::lineTimes() {
 void TstSimLine::writerKeepsThePaceOfTheLine_data() {
     QTest::addColumn<int>("baud");
     QTest::addColumn<int>("bytes");
-    QTest::newRow("2400") << 2400 << 48;    // 200 ms
+    QTest::newRow("2400") << 2400 << 48;     // 200 ms
     QTest::newRow("19200") << 19200 << 384;  // 200 ms
 }
 
@@ -143,7 +144,8 @@ void TstSimLine::writerKeepsThePaceOfTheLine() {
     QVERIFY2(took < lineTime(bytes, baud) + milliseconds(150), qPrintable(QString::number(took.count())));
     // no byte arrives before its last bit could have been sent
     for (int i = 0; i < bytes; ++i) {
-        QVERIFY2(reader.times[i] - start >= lineTime(i + 1, baud) - milliseconds(1), qPrintable(QString::number(i)));
+        QVERIFY2(reader.times[i] - start >= lineTime(i + 1, baud) - milliseconds(1),
+                 qPrintable(QString::number(i)));
     }
 }
 
@@ -172,7 +174,8 @@ void TstSimLine::framesAreSpacedByTheInterval() {
     QVERIFY(took < milliseconds(3 * 100 + 58 + 150));
     for (int k = 1; k < 4; ++k) {
         const auto gap = reader.times[14 * k] - reader.times[14 * (k - 1)];
-        QVERIFY2(gap > milliseconds(90), qPrintable(QString::number(duration_cast<milliseconds>(gap).count())));
+        QVERIFY2(gap > milliseconds(90),
+                 qPrintable(QString::number(duration_cast<milliseconds>(gap).count())));
     }
 
     // a raised stop flag ends the run at once

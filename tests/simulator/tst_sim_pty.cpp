@@ -4,7 +4,6 @@
 // to the reading sent; damaged frames must be dropped without taking good ones with them.
 
 #include <QtTest>
-
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -112,8 +111,10 @@ class TstSimPty : public QObject {
             if (e.whole) whole.push_back(e);
             if (e.damage != Damage::None) ++damaged;
         }
-        if (kind == ScenarioKind::Noise) QVERIFY(damaged > 0);
-        else QCOMPARE(damaged, 0);
+        if (kind == ScenarioKind::Noise)
+            QVERIFY(damaged > 0);
+        else
+            QCOMPARE(damaged, 0);
 
         const auto& decoded = program.receiver.decoded();
         QCOMPARE(decoded.size(), whole.size());
@@ -122,8 +123,8 @@ class TstSimPty : public QObject {
             const SimReading& r = *whole[i].reading;
             QVERIFY(decoded[i].complete);
             QCOMPARE(decoded[i].valueText, r.text());
-            const float overload = static_cast<float>(
-                model.family == FrameFamily::Digit ? state.FullScale + 1 : state.FullScale);
+            const float overload = static_cast<float>(model.family == FrameFamily::Digit ? state.FullScale + 1
+                                                                                         : state.FullScale);
             const float counts = r.overload ? (r.negative ? -overload : overload) : float(*r.counts());
             QCOMPARE(decoded[i].numericValue, counts);
         }

@@ -57,7 +57,7 @@ private:
         Decoded d;
         d.frameHex = frameHex;
         d.complete = state_.family == FrameFamily::Digit ? engine_.LcdDisplay47B(frameHex)
-                                                          : engine_.LcdDisplay31B(frameHex);
+                                                         : engine_.LcdDisplay31B(frameHex);
         d.valueText = state_.ValueText;
         d.numericValue = state_.NumericValue;
         d.unitText = state_.UnitText;

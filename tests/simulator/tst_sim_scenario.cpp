@@ -3,7 +3,6 @@
 // seed must give the same stream.
 
 #include <QtTest>
-
 #include <map>
 #include <set>
 
@@ -73,8 +72,8 @@ void TstSimScenario::everyScenarioDecodesOnEveryModel() {
         for (bool variant : {false, true}) {
             if (variant && p.family != FrameFamily::Digit) continue;
             const SimModel m = modelOf(p.caption, variant);
-            for (ScenarioKind k : {ScenarioKind::Steady, ScenarioKind::Ramp, ScenarioKind::Sine, ScenarioKind::Cycle,
-                                   ScenarioKind::Overload}) {
+            for (ScenarioKind k : {ScenarioKind::Steady, ScenarioKind::Ramp, ScenarioKind::Sine,
+                                   ScenarioKind::Cycle, ScenarioKind::Overload}) {
                 ScenarioOptions o;
                 o.kind = k;
                 const StreamResult r = runThroughReceiver(m, o, 240);
@@ -196,9 +195,11 @@ void TstSimScenario::scenarioShapes() {
 
     // the cycle visits every range of every function, volts both DC and AC
     std::set<std::tuple<SimFunction, Coupling, int>> seen;
-    for (const auto& r : readings(ScenarioKind::Cycle, 400)) seen.insert({r.function, r.coupling, r.rangeCode});
+    for (const auto& r : readings(ScenarioKind::Cycle, 400))
+        seen.insert({r.function, r.coupling, r.rangeCode});
     std::size_t expected = 0;
-    for (SimFunction f : functionsOf(m)) expected += rangesFor(m, f).size() * (f == SimFunction::Volts ? 2 : 1);
+    for (SimFunction f : functionsOf(m))
+        expected += rangesFor(m, f).size() * (f == SimFunction::Volts ? 2 : 1);
     QCOMPARE(seen.size(), expected);
 }
 
@@ -207,9 +208,8 @@ void TstSimScenario::rangeChoice() {
     const SimModel d4000 = modelOf("KR47B");
     const SimModel d6000 = modelOf("KR31G");
     const SimModel d3400 = modelOf("KR31D");
-    auto text = [](const SimModel& m, double v, SimFunction f = SimFunction::Volts, Coupling c = Coupling::Dc) {
-        return fitReading(m, f, v, c).text();
-    };
+    auto text = [](const SimModel& m, double v, SimFunction f = SimFunction::Volts,
+                   Coupling c = Coupling::Dc) { return fitReading(m, f, v, c).text(); };
     // the last count of a range, and the value that rounds past it
     QCOMPARE(text(d4000, 3.9994), std::string("3.999"));
     QCOMPARE(text(d4000, 3.9996), std::string("04.00"));
@@ -225,7 +225,8 @@ void TstSimScenario::rangeChoice() {
     QCOMPARE(text(seg, -100.0, SimFunction::Ohms), std::string("100.0"));
     QCOMPARE(text(d4000, -0.00001), std::string("000.0"));
     // what the reading means in base units
-    QVERIFY(qFuzzyCompare(*fitReading(d4000, SimFunction::Capacitance, 4.7e-6, Coupling::None).value(), 4.7e-6));
+    QVERIFY(
+        qFuzzyCompare(*fitReading(d4000, SimFunction::Capacitance, 4.7e-6, Coupling::None).value(), 4.7e-6));
     const SimReading diode = fitReading(modelOf("22-85", true), SimFunction::Diode, 0.562, Coupling::None);
     QCOMPARE(diode.text(), std::string("0.56"));
     QCOMPARE(*diode.counts(), 56);
@@ -248,7 +249,7 @@ void TstSimScenario::namesAndChecks() {
 
     ScenarioOptions o;
     o.function = SimFunction::Rpm;
-    QVERIFY(!ScenarioStream::check(modelOf("KR31E"), o, &error));  // no RPM on segment meters
+    QVERIFY(!ScenarioStream::check(modelOf("KR31E"), o, &error));        // no RPM on segment meters
     QVERIFY(!ScenarioStream::check(modelOf("22-85", true), o, &error));  // nor on the variant
     QVERIFY(ScenarioStream::check(modelOf("22-85"), o, &error));
 }

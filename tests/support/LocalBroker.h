@@ -35,8 +35,8 @@ public:
 
     int port() const { return port_; }
     std::string url(const std::string& user = {}) const {
-        return std::string(tls_ ? "mqtts://" : "mqtt://") + (user.empty() ? "" : user + "@") + "127.0.0.1:" +
-               std::to_string(port_);
+        return std::string(tls_ ? "mqtts://" : "mqtt://") + (user.empty() ? "" : user + "@") +
+               "127.0.0.1:" + std::to_string(port_);
     }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
@@ -58,12 +58,14 @@ public:
     bool useTls() {
         tls_ = true;
         const std::string ec = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-        return run("cd '" + dir_ + "' && openssl req -x509 " + ec + "-keyout ca.key -out ca.crt -days 2 -subj /CN=TestCA" +
-                   " && openssl req -x509 " + ec + "-keyout other.key -out other-ca.crt -days 2 -subj /CN=OtherCA" +
-                   " && openssl req " + ec + "-keyout server.key -out server.csr -subj /CN=127.0.0.1" +
-                   " && printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext" +
-                   " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out server.crt" +
-                   " -days 2 -extfile san.ext");
+        return run(
+            "cd '" + dir_ + "' && openssl req -x509 " + ec +
+            "-keyout ca.key -out ca.crt -days 2 -subj /CN=TestCA" + " && openssl req -x509 " + ec +
+            "-keyout other.key -out other-ca.crt -days 2 -subj /CN=OtherCA" + " && openssl req " + ec +
+            "-keyout server.key -out server.csr -subj /CN=127.0.0.1" +
+            " && printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext" +
+            " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out server.crt" +
+            " -days 2 -extfile san.ext");
     }
 
     // Starts the broker and waits (at most 5 s) until it takes connections.
@@ -74,14 +76,16 @@ public:
         if (me) conf << "user " << me->pw_name << '\n';
         conf << "listener " << port_ << " 127.0.0.1\n"
              << "allow_anonymous " << (passwordFile_.empty() ? "true" : "false") << '\n'
-             << "persistence true\npersistence_location " << dir_ << "/\n"
+             << "persistence true\npersistence_location " << dir_
+             << "/\n"
              // a bound well above any test's backlog: with none (0) this broker answers a refused
              // publish in a way the client library takes for a broken connection
              << "max_queued_messages 1000000\nmax_inflight_messages 0\nlog_dest none\n";
         if (!passwordFile_.empty()) conf << "password_file " << passwordFile_ << '\n';
         if (!aclFile_.empty()) conf << "acl_file " << aclFile_ << '\n';
-        if (tls_) conf << "cafile " << path("ca.crt") << "\ncertfile " << path("server.crt") << "\nkeyfile "
-                       << path("server.key") << '\n';
+        if (tls_)
+            conf << "cafile " << path("ca.crt") << "\ncertfile " << path("server.crt") << "\nkeyfile "
+                 << path("server.key") << '\n';
         conf.close();
         const std::string confPath = path("broker.conf");
         char* argv[] = {const_cast<char*>("/usr/sbin/mosquitto"), const_cast<char*>("-c"),
@@ -119,7 +123,9 @@ public:
     }
 
 private:
-    static bool run(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }
+    static bool run(const std::string& command) {
+        return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
+    }
 
     static sockaddr_in loopback(int port) {
         sockaddr_in a{};
@@ -189,7 +195,8 @@ public:
             auto* s = static_cast<Subscriber*>(self);
             if (s->onMessage_) return s->onMessage_(*m);
             std::lock_guard<std::mutex> lock(s->mutex_);
-            s->messages_.push_back({m->topic, std::string(static_cast<const char*>(m->payload), m->payloadlen), m->retain});
+            s->messages_.push_back(
+                {m->topic, std::string(static_cast<const char*>(m->payload), m->payloadlen), m->retain});
             s->arrived_.notify_all();
         });
         mosquitto_connect(mosq_, "127.0.0.1", broker.port(), 30);
@@ -227,7 +234,8 @@ public:
     std::vector<std::string> payloads(const std::string& suffix) {
         std::vector<std::string> out;
         for (const auto& m : messages()) {
-            if (m.topic.size() >= suffix.size() && m.topic.compare(m.topic.size() - suffix.size(), suffix.size(), suffix) == 0)
+            if (m.topic.size() >= suffix.size() &&
+                m.topic.compare(m.topic.size() - suffix.size(), suffix.size(), suffix) == 0)
                 out.push_back(m.payload);
         }
         return out;

@@ -44,8 +44,10 @@ private slots:
     void liveRunKeptDecodedAndReplayed_data() {
         QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("scenario");
-        QTest::newRow("KR31E, noisy line") << "KR31E" << "noise";
-        QTest::newRow("KR31G") << "KR31G" << "cycle";
+        QTest::newRow("KR31E, noisy line") << "KR31E"
+                                           << "noise";
+        QTest::newRow("KR31G") << "KR31G"
+                               << "cycle";
     }
     void liveRunKeptDecodedAndReplayed();
 };
@@ -62,7 +64,8 @@ void Replay::liveRunKeptDecodedAndReplayed() {
         meter, {"--model", model, "--scenario", scenario, "--count", "60", "--interval", "40", "--pty"});
     QVERIFY(line.startsWith("/dev/"));
     QByteArray said;
-    const QByteArray live = runToEnd({"--decode", line, "--model", model, "--save-bytes", kept}, nullptr, &said);
+    const QByteArray live =
+        runToEnd({"--decode", line, "--model", model, "--save-bytes", kept}, nullptr, &said);
     meter.waitForFinished(5000);
     QVERIFY2(said.contains("was lost"), said.constData());
     QVERIFY2(live.count('\n') > 20, live.constData());

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QTimer>
 #include <functional>
-#include <unistd.h>
 
 #include "../serial/PseudoTerminal.h"
 #include "FrameEncoder.h"
@@ -12,7 +13,8 @@
 // k-th frame, until stopped.
 class FedLine {
 public:
-    FedLine(const char* model, dmmsim::SimFunction function, std::function<double(int)> value, int everyMs = 100)
+    FedLine(const char* model, dmmsim::SimFunction function, std::function<double(int)> value,
+            int everyMs = 100)
         : sim_(*dmmsim::simModelFor(model, false)), function_(function), value_(std::move(value)) {
         timer_.setInterval(everyMs);
         QObject::connect(&timer_, &QTimer::timeout, [this] { send(); });

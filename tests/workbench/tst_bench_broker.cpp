@@ -1,7 +1,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <csignal>
 
 #include "BenchModel.h"
@@ -23,13 +22,15 @@ private slots:
         LocalBroker broker(dir.path().toStdString());
         QVERIFY(broker.start());
         const QString url = QString::fromStdString(broker.url());
-        FedLine voltage("KR31G", SimFunction::Volts, [](int) { return 12.0; }, 200);
-        FedLine current("KR31G", SimFunction::MilliAmps, [](int) { return 0.5; }, 200);
+        FedLine voltage(
+            "KR31G", SimFunction::Volts, [](int) { return 12.0; }, 200);
+        FedLine current(
+            "KR31G", SimFunction::MilliAmps, [](int) { return 0.5; }, 200);
         auto publisher = [&](const FedLine& line, const QString& id) {
             auto p = std::make_unique<QProcess>();
             p->setWorkingDirectory(dir.path());
-            p->start(DMMVIEW_PATH, {"--decode", QString::fromStdString(line.path()), "--model", "KR31G", "--publish",
-                                    url + "/lab", "--publish-id", id});
+            p->start(DMMVIEW_PATH, {"--decode", QString::fromStdString(line.path()), "--model", "KR31G",
+                                    "--publish", url + "/lab", "--publish-id", id});
             return p;
         };
         auto u = publisher(voltage, "U");
@@ -40,7 +41,8 @@ private slots:
         Subscriber heard(broker, "out/+/reading", "listener");
         QProcess bench;
         bench.setWorkingDirectory(dir.path());
-        bench.start(DMMVIEW_PATH, {"--subscribe", url + "/lab", "--math", "P=U*I", "--publish", url + "/out"});
+        bench.start(DMMVIEW_PATH,
+                    {"--subscribe", url + "/lab", "--math", "P=U*I", "--publish", url + "/out"});
 
         BenchModel model;
         BenchSession session(model);
@@ -50,22 +52,27 @@ private slots:
         QVERIFY(session.addMath("P", "U * I").error.isEmpty());  // waits for U and I
         QTRY_VERIFY_WITH_TIMEOUT(model.channelId("U") > 0 && model.channelId("I") > 0, 20000);
         const int uId = model.channelId("U"), iId = model.channelId("I");
-        QTRY_VERIFY_WITH_TIMEOUT(model.isOnline(uId) && model.isOnline(iId) && model.latest(uId) && model.latest(iId), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            model.isOnline(uId) && model.isOnline(iId) && model.latest(uId) && model.latest(iId), 20000);
         QCOMPARE(model.latest(iId)->display, QString("500.0 mA"));
         QCOMPARE(model.latest(iId)->value, 0.5);
-        QTRY_COMPARE_WITH_TIMEOUT(model.latest(model.channelId("P")) ? model.latest(model.channelId("P"))->display : QString(),
-                                  QString("6.000 W"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            model.latest(model.channelId("P")) ? model.latest(model.channelId("P"))->display : QString(),
+            QString("6.000 W"), 10000);
         QVERIFY(session.waitingMaths().isEmpty());
 
         // the headless bench's P, as a meter of the broker
-        QVERIFY(heard.waitFor([](const auto& messages) {
-            for (const auto& m : messages) {
-                if (m.topic == "out/P/reading" && m.payload.find("\"display\":\"6.000\"") != std::string::npos &&
-                    m.payload.find("\"unit\":\"W\"") != std::string::npos)
-                    return true;
-            }
-            return false;
-        }, std::chrono::milliseconds(20000)));
+        QVERIFY(heard.waitFor(
+            [](const auto& messages) {
+                for (const auto& m : messages) {
+                    if (m.topic == "out/P/reading" &&
+                        m.payload.find("\"display\":\"6.000\"") != std::string::npos &&
+                        m.payload.find("\"unit\":\"W\"") != std::string::npos)
+                        return true;
+                }
+                return false;
+            },
+            std::chrono::milliseconds(20000)));
 
         ::kill(pid_t(u->processId()), SIGTERM);
         QVERIFY(u->waitForFinished(10000));

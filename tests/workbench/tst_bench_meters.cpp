@@ -4,7 +4,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <cmath>
 #include <csignal>
 
@@ -57,10 +56,12 @@ private slots:
         connect(&model, &BenchModel::readingAdded, [&](int id, const BenchReading& r) {
             const ChannelInfo* ch = model.channel(id);
             seen << QStringList{ch->name, numberText(r.value), r.unit,
-                                ch->kind == ChannelKind::Meter ? r.display : QString()}.join('\t');
+                                ch->kind == ChannelKind::Meter ? r.display : QString()}
+                        .join('\t');
             if (id == p && r.hasValue() && firstPower < 0) firstPower = r.timeMs;
             // the energy nearest ten seconds after the first power
-            if (id == e && r.hasValue() && firstPower >= 0 && energyAt10s < 0 && r.timeMs >= firstPower + 10000) {
+            if (id == e && r.hasValue() && firstPower >= 0 && energyAt10s < 0 &&
+                r.timeMs >= firstPower + 10000) {
                 energyAt10s = r.timeMs;
                 energy = r.value;
             }
@@ -82,7 +83,8 @@ private slots:
         QElapsedTimer gap;
         gap.start();
         QTRY_VERIFY_WITH_TIMEOUT(model.latest(p)->isGap(), 5000);
-        QVERIFY2(gap.elapsed() <= model.staleAfterMs(model.channelId("I")) + 500, qPrintable(QString::number(gap.elapsed())));
+        QVERIFY2(gap.elapsed() <= model.staleAfterMs(model.channelId("I")) + 500,
+                 qPrintable(QString::number(gap.elapsed())));
         QCOMPARE(model.staleAfterMs(model.channelId("I")), qint64(1500));
         voltage.stop();
 
@@ -93,7 +95,8 @@ private slots:
         for (int k = 0; k < rows.size(); ++k) {
             QStringList fields = rows[k].split('\t');
             QCOMPARE(fields.size(), 7);
-            QVERIFY(fields[0].contains(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$")));
+            QVERIFY(fields[0].contains(
+                QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$")));
             fields[2] = fields[2].isEmpty() ? QString() : numberText(fields[2].toDouble());
             QCOMPARE(QStringList(fields.mid(1, 4)).join('\t'), seen[k]);
         }
@@ -103,7 +106,8 @@ private slots:
     // Mean and deviation of a ramp match those of the rows recorded.
     void rampStatisticsMatchTheRecordedRows() {
         QTemporaryDir dir;
-        FedLine ramp("KR31G", SimFunction::Volts, [](int k) { return 1.0 + 0.01 * (k % 150); }, 20);
+        FedLine ramp(
+            "KR31G", SimFunction::Volts, [](int k) { return 1.0 + 0.01 * (k % 150); }, 20);
         BenchModel model;
         BenchSession session(model);
         QVERIFY(session.addLocalMeter({"R", "KR31G", false, ramp.path()}));
@@ -114,7 +118,8 @@ private slots:
         QTest::qWait(200);
         QVERIFY(session.finishRecording());
         std::vector<double> values;
-        for (const QString& row : rowsAsPythonReadsThem(dir.filePath("ramp.csv")).mid(1)) values.push_back(row.split('\t')[2].toDouble());
+        for (const QString& row : rowsAsPythonReadsThem(dir.filePath("ramp.csv")).mid(1))
+            values.push_back(row.split('\t')[2].toDouble());
         double sum = 0, squares = 0;
         for (const double v : values) sum += v;
         const double mean = sum / double(values.size());
@@ -132,7 +137,8 @@ private slots:
         QTemporaryDir dir;
         FedLine voltage("KR31G", SimFunction::Volts, [](int) { return 12.0; });
         BenchSettings kept;
-        kept.meters = {{"U", "KR31G", false, QString::fromStdString(voltage.path())}, {"I", "KR31E", false, dir.filePath("gone")}};
+        kept.meters = {{"U", "KR31G", false, QString::fromStdString(voltage.path())},
+                       {"I", "KR31E", false, dir.filePath("gone")}};
         kept.maths = {{"P", "U * I"}, {"E", "integral(P)"}};
         {
             QSettings file(dir.filePath("bench.ini"), QSettings::IniFormat);
@@ -145,7 +151,8 @@ private slots:
         session.restore(loadBenchSettings(file), {}, &errors);
         QCOMPARE(model.channelIds().size(), 4);
         QCOMPARE(errors.size(), 1);
-        QVERIFY2(errors[0].startsWith("I: cannot open '" + dir.filePath("gone") + "'"), qPrintable(errors[0]));
+        QVERIFY2(errors[0].startsWith("I: cannot open '" + dir.filePath("gone") + "'"),
+                 qPrintable(errors[0]));
         QVERIFY(model.isOnline(model.channelId("U")) && !model.isOnline(model.channelId("I")));
         voltage.start();
         QTRY_VERIFY(model.latest(model.channelId("U")));
@@ -175,15 +182,17 @@ private slots:
 
         QProcess run;
         run.setWorkingDirectory(dir.path());
-        run.start(DMMVIEW_PATH, {"--meter", u, "--meter", "S=KR31E@" + QString::fromStdString(silent.slavePath),
-                                 "--math", "P=U*U", "--record", record});
+        run.start(DMMVIEW_PATH,
+                  {"--meter", u, "--meter", "S=KR31E@" + QString::fromStdString(silent.slavePath), "--math",
+                   "P=U*U", "--record", record});
         voltage.start();
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 200, 10000);  // written while it runs
         ::kill(pid_t(run.processId()), SIGTERM);
         QVERIFY(run.waitForFinished(10000));
         QCOMPARE(run.exitCode(), 1);
         const QString err = QString::fromUtf8(run.readAllStandardError());
-        QVERIFY2(err.contains("S: no reading was decoded from " + QString::fromStdString(silent.slavePath)), qPrintable(err));
+        QVERIFY2(err.contains("S: no reading was decoded from " + QString::fromStdString(silent.slavePath)),
+                 qPrintable(err));
         const QString out = QString::fromUtf8(run.readAllStandardOutput());
         QVERIFY2(out.contains(QRegularExpression("\nP\t\\d+\t144\t0\t144\t144\tV\u00B2\n")), qPrintable(out));
         const QStringList rows = rowsAsPythonReadsThem(record);
@@ -194,11 +203,13 @@ private slots:
     // Killed outright, the run leaves whole rows up to half a second before its end.
     void killedRunLosesAtMostHalfASecond() {
         QTemporaryDir dir;
-        FedLine voltage("KR31G", SimFunction::Volts, [](int) { return 12.0; }, 50);
+        FedLine voltage(
+            "KR31G", SimFunction::Volts, [](int) { return 12.0; }, 50);
         const QString record = dir.filePath("killed.csv");
         QProcess run;
         run.setWorkingDirectory(dir.path());
-        run.start(DMMVIEW_PATH, {"--meter", "U=KR31G@" + QString::fromStdString(voltage.path()), "--record", record});
+        run.start(DMMVIEW_PATH,
+                  {"--meter", "U=KR31G@" + QString::fromStdString(voltage.path()), "--record", record});
         QVERIFY(run.waitForStarted());
         voltage.start();
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 200, 10000);
@@ -211,8 +222,10 @@ private slots:
         const QByteArray text = file.readAll();
         QVERIFY(text.endsWith("\r\n"));
         const QList<QByteArray> rows = text.trimmed().split('\n');
-        const QDateTime last = QDateTime::fromString(QString::fromUtf8(rows.back().split(',')[0]), Qt::ISODateWithMs);
-        QVERIFY2(killedAt - last.toMSecsSinceEpoch() <= 500 + 100, qPrintable(QString::number(killedAt - last.toMSecsSinceEpoch())));
+        const QDateTime last =
+            QDateTime::fromString(QString::fromUtf8(rows.back().split(',')[0]), Qt::ISODateWithMs);
+        QVERIFY2(killedAt - last.toMSecsSinceEpoch() <= 500 + 100,
+                 qPrintable(QString::number(killedAt - last.toMSecsSinceEpoch())));
     }
 #endif
 };

@@ -1,7 +1,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <cmath>
 
 #include "BenchExpression.h"
@@ -150,7 +149,8 @@ private slots:
         for (int k = 0; k < 1001; ++k) model.addReading(u, reading(k * 100, base + k * 0.001, "V"));
         const ChannelStats s = model.statistics(u);
         QCOMPARE(s.count, uint64_t(1001));
-        QVERIFY2(std::fabs(s.mean - (base + 0.5)) < 1e-6, qPrintable(QString::number(s.mean - base, 'g', 17)));
+        QVERIFY2(std::fabs(s.mean - (base + 0.5)) < 1e-6,
+                 qPrintable(QString::number(s.mean - base, 'g', 17)));
         // sample standard deviation of 0, 0.001, ... 1.000: sqrt(n (n + 1) / 12) steps
         QVERIFY(std::fabs(s.stddev - 0.001 * std::sqrt(1001.0 * 1002 / 12)) < 1e-6);
         QCOMPARE(s.min, base);
@@ -208,14 +208,22 @@ private slots:
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("unit");
         QTest::addColumn<QString>("text");
-        QTest::newRow("watts") << 6.0 << "W" << "6.000 W";
-        QTest::newRow("milli") << 0.0166667 << "Wh" << "16.67 mWh";
-        QTest::newRow("kilo") << 1234.6 << "\u03A9" << "1.235 k\u03A9";
-        QTest::newRow("rounds up a prefix") << 0.99996 << "A" << "1.000 A";
-        QTest::newRow("negative micro") << -2.5e-6 << "A" << "-2.500 \u00B5A";
-        QTest::newRow("zero") << 0.0 << "V" << "0.000 V";
-        QTest::newRow("no prefix for degrees") << 1500.0 << "\u00B0C" << "1500 \u00B0C";
-        QTest::newRow("gap") << double(NAN) << "W" << "--";
+        QTest::newRow("watts") << 6.0 << "W"
+                               << "6.000 W";
+        QTest::newRow("milli") << 0.0166667 << "Wh"
+                               << "16.67 mWh";
+        QTest::newRow("kilo") << 1234.6 << "\u03A9"
+                              << "1.235 k\u03A9";
+        QTest::newRow("rounds up a prefix") << 0.99996 << "A"
+                                            << "1.000 A";
+        QTest::newRow("negative micro") << -2.5e-6 << "A"
+                                        << "-2.500 \u00B5A";
+        QTest::newRow("zero") << 0.0 << "V"
+                              << "0.000 V";
+        QTest::newRow("no prefix for degrees") << 1500.0 << "\u00B0C"
+                                               << "1500 \u00B0C";
+        QTest::newRow("gap") << double(NAN) << "W"
+                             << "--";
     }
     void siFormatting() {
         QFETCH(double, value);

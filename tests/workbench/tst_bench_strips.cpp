@@ -6,9 +6,9 @@
 
 #include "BenchModel.h"
 #include "BenchStripPoints.h"
-#include "BenchStrips.h"
 #include "BenchStripScale.h"
 #include "BenchStripTrace.h"
+#include "BenchStrips.h"
 #include "BenchTimeAxis.h"
 
 namespace {
@@ -24,7 +24,8 @@ void add(ChannelHistory& h, qint64 t, double v) {
 ChannelHistory randomHistory(int64_t n, int64_t t0, quint32 seed) {
     ChannelHistory h;
     QRandomGenerator random(seed);
-    for (int64_t i = 0; i < n; ++i) add(h, t0 + i * 100, random.bounded(50) == 0 ? kGap : random.bounded(-6000, 6001));
+    for (int64_t i = 0; i < n; ++i)
+        add(h, t0 + i * 100, random.bounded(50) == 0 ? kGap : random.bounded(-6000, 6001));
     return h;
 }
 

@@ -81,7 +81,8 @@ private slots:
 
         QCOMPARE(int(window.tiles()->tiles().size()), meters + 1);
         for (int m = 0; m < meters; ++m) QVERIFY(window.tiles()->tile(model.channelId(names[m])));
-        QCOMPARE(window.tiles()->tiles().back()->findChild<QLabel*>("BenchTileValue")->text(), QStringLiteral("6.000 W"));
+        QCOMPARE(window.tiles()->tiles().back()->findChild<QLabel*>("BenchTileValue")->text(),
+                 QStringLiteral("6.000 W"));
         if (smallest) {
             window.resize(window.minimumSizeHint());
             QTest::qWait(50);

@@ -1,5 +1,7 @@
 // dmmsim: a multimeter on a serial line, for trying the program without one.
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -7,11 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <iostream>
+#include <memory>
 #include <string>
-
-#include <unistd.h>
 
 #include "FrameEncoder.h"
 #include "ModelProfiles.h"
@@ -25,19 +25,28 @@ constexpr uint64_t kCaptureFrames = 500;
 
 std::atomic<bool> gStop{false};
 
-void onSignal(int) { gStop = true; }
+void onSignal(int) {
+    gStop = true;
+}
 
 void printHelp() {
     std::cout << "Usage: dmmsim [options] (--pty | --device PATH | --capture FILE)\n"
                  "Sends the display of a simulated multimeter the way the meter does.\n\n"
-                 "  --model NAME      " << modelCaptionList() << " (default KR31E)\n"
+                 "  --model NAME      "
+              << modelCaptionList()
+              << " (default KR31E)\n"
                  "  --variant         the alternative coding of the digit-frame meters\n"
-                 "  --scenario NAME   " << scenarioNameList() << " (default ramp)\n"
-                 "  --function NAME   " << functionNameList() << " (default vdc)\n"
+                 "  --scenario NAME   "
+              << scenarioNameList()
+              << " (default ramp)\n"
+                 "  --function NAME   "
+              << functionNameList()
+              << " (default vdc)\n"
                  "  --value X         steady: the value shown, in volts, ohms, hertz, ... \n"
                  "  --seed N          seed of the noise scenario (default 1)\n"
                  "  --count N         frames to send (default: until interrupted; "
-              << kCaptureFrames << " for a capture)\n"
+              << kCaptureFrames
+              << " for a capture)\n"
                  "  --interval MS     time from frame to frame (default: back to back)\n"
                  "  --verbose         print every frame sent on stderr\n"
                  "  --replay FILE     send the bytes of FILE (a line kept with dmmview --save-bytes) as\n"
@@ -67,7 +76,8 @@ uint64_t parseCount(const std::string& option, const std::string& text) {
 double parseValue(const std::string& text) {
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(v)) usageError("--value wants a number, not \"" + text + "\"");
+    if (text.empty() || *end != '\0' || !std::isfinite(v))
+        usageError("--value wants a number, not \"" + text + "\"");
     return v;
 }
 
