@@ -13,8 +13,10 @@ pattern='\.(cpp|h)$'
 if [ -n "$base" ]; then
     mapfile -t files < <({ git diff --name-only --diff-filter=d "$base" --; git ls-files --others --exclude-standard; } |
                          grep -E "$pattern" | sort -u)
-else
+elif git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     mapfile -t files < <(git ls-files | grep -E "$pattern")
+else  # an unpacked copy without its history
+    mapfile -t files < <(find src tests tools bench fuzz -type f | grep -E "$pattern" | sort)
 fi
 
 bad=()

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds dmmview with every warning an error and runs the whole test suite, then builds the
-# tests again with AddressSanitizer and UndefinedBehaviorSanitizer and runs them once more.
+# Checks the sources' formatting, builds dmmview with every warning an error and runs the whole
+# test suite, then builds the tests again with AddressSanitizer and UndefinedBehaviorSanitizer and
+# runs them once more.
 # Build folders that exist already are reused. SKIP_SANITIZERS=1 leaves out the second run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
+# sources that .clang-format would change fail the run before anything is built
+bash scripts/check-format.sh
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
