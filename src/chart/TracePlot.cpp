@@ -3,6 +3,7 @@
 #include <QGraphicsSceneHoverEvent>
 #include <QPainter>
 #include <QPolygonF>
+#include <QStyleOptionGraphicsItem>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -98,6 +99,23 @@ double changedFrom(const QList<QPointF>& before, const QList<QPointF>& now) {
 
 TracePlot::TracePlot(QGraphicsItem* parent) : QGraphicsItem(parent) {
     setAcceptHoverEvents(true);
+    // tells paint() which part of the plot is being repainted
+    setFlag(ItemUsesExtendedStyleOption);
+}
+
+// The indexes [first, last] of the points whose segments can touch the pixel columns from `left`
+// to `right` (relative to the plot): those in the span and one either side of it.
+std::pair<qsizetype, qsizetype> TracePlot::pointsAcross(const QList<QPointF>& points, double left,
+                                                        double right) const {
+    const double perPixel = (xMax_ - xMin_) / plot_.width();
+    const double from = xMin_ + left * perPixel;
+    const double to = xMin_ + right * perPixel;
+    const auto byX = [](const QPointF& p, double x) { return p.x() < x; };
+    const auto begin = std::lower_bound(points.begin(), points.end(), from, byX);
+    const auto end = std::lower_bound(begin, points.end(), to, byX);
+    const qsizetype first = std::max<qsizetype>(0, (begin - points.begin()) - 1);
+    const qsizetype last = std::min<qsizetype>(points.size() - 1, end - points.begin());
+    return {first, last};
 }
 
 void TracePlot::setPlot(const QRectF& plotArea, double xMin, double xMax, double yMin, double yMax) {
@@ -166,8 +184,13 @@ QPointF TracePlot::toValue(const QPointF& pixel) const {
                    yMin_ + (plot_.bottom() - pixel.y()) * (yMax_ - yMin_) / plot_.height());
 }
 
-void TracePlot::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+void TracePlot::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget*) {
     if (line_.isEmpty() || plot_.isEmpty() || !(xMax_ > xMin_) || !(yMax_ > yMin_)) return;
+    // A strip repainted for new points needs only the segments that cross it (with two pixels to
+    // spare for a line's width): a page's curve is not walked and filled for a few columns.
+    const QRectF exposed = option ? option->exposedRect : boundingRect();
+    const double left = exposed.left() - plot_.left() - 2;
+    const double right = exposed.right() - plot_.left() + 2;
     painter->save();
     painter->translate(plot_.topLeft());
     // Half a pixel more where the plot's edges fall between pixels, so that a curve along an edge
@@ -189,7 +212,9 @@ void TracePlot::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
         };
         // in device pixels, rounded to the 1/64 pixel the painter fills polygons at, so that the
         // spans are the pixels the polygon would fill
-        for (const QPointF& p : fill_) {
+        const auto [firstFill, lastFill] = pointsAcross(fill_, left, right);
+        for (qsizetype i = firstFill; i <= lastFill; ++i) {
+            const QPointF& p = fill_[i];
             if (std::isnan(p.y())) {
                 fillStretch();
                 continue;
@@ -201,10 +226,11 @@ void TracePlot::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
         painter->restore();
     }
     // one line per pair of points: a polyline would join them, which costs more and changes pixels
+    const auto [firstLine, lastLine] = pointsAcross(line_, left, right);
     QList<QLineF> lines;
-    lines.reserve(line_.size());
-    QPointF from = toPixel(line_.first());
-    for (qsizetype i = 1; i < line_.size(); ++i) {
+    lines.reserve(lastLine - firstLine);
+    QPointF from = toPixel(line_[firstLine]);
+    for (qsizetype i = firstLine + 1; i <= lastLine; ++i) {
         const QPointF to = toPixel(line_[i]);
         // a gap's point is not a number, and so is every line that ends or starts at it
         if (!std::isnan(from.y()) && !std::isnan(to.y())) lines.append(QLineF(from, to));

@@ -5,6 +5,7 @@
 #include <QPen>
 #include <QPointF>
 #include <functional>
+#include <utility>
 
 // The curve of the trend chart, drawn by the chart itself over its plot area: either a line or
 // an area filled from the bottom of the plot up to an upper edge, with its outline over the fill.
@@ -38,6 +39,8 @@ protected:
 
 private:
     QPointF toPixel(const QPointF& value) const;
+    std::pair<qsizetype, qsizetype> pointsAcross(const QList<QPointF>& points, double left,
+                                                 double right) const;
     QPointF toValue(const QPointF& pixel) const;
     bool nearCurve(const QPointF& pixel) const;
     void changePoints(const QList<QPointF>& line, const QList<QPointF>& fill, const QPen& pen,

@@ -49,7 +49,7 @@ void DigitFrameAssembler::H47BRData(const void* dataPtr, int32_t dataSize) {
         appendByte(texts_, b);
         if (b != 0x0D) continue;
         const std::string& t = texts_.RxHexText;
-        const bool whole = t.size() >= 11 && t[0] == 'A' && t[10] == 'D';
+        const bool whole = t.size() >= kDigitFrameBytes && t[0] == 'A' && t[10] == 'D';
         closeFrame(texts_, whole, start + static_cast<uint64_t>(i) + 1);
         if (whole && onWholeFrame_) onWholeFrame_(texts_.FrameHex);
     }

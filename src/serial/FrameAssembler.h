@@ -34,6 +34,17 @@ struct FrameTexts {
 // rule of either family looks past the fourteenth byte, so no frame is judged differently.
 constexpr std::size_t kMaxFrameTextLength = 256;
 
+// The length of a whole frame of either family.
+constexpr std::size_t kSegmentFrameBytes = 14;
+constexpr std::size_t kDigitFrameBytes = 11;
+
+// How many bytes the frame in progress lacks to be a whole frame of `frameBytes`; 0 when it holds
+// that many already (and so is not a whole frame in the making).
+inline uint32_t bytesToFrameEnd(const FrameTexts& texts, std::size_t frameBytes) {
+    const std::size_t held = texts.RxHexText.size();
+    return held < frameBytes ? static_cast<uint32_t>(frameBytes - held) : 0;
+}
+
 // Segment frames: 14 bytes tagged 1..E in their high nibbles; a byte tagged E ends a frame.
 class SegmentFrameAssembler {
 public:

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -222,6 +223,8 @@ bool PosixSerialPort::setCommState(PortHandle h, const DeviceControlBlock& dcb) 
     if (tcgetattr(fd, &t) != 0) return false;
 
     posixserial::applyControlBlock(dcb, t);
+    // new line settings keep the reader's wake
+    if (const auto wake = readWake_.find(fd); wake != readWake_.end()) t.c_cc[VMIN] = wake->second;
 
     speed_t speed = B0;
     const bool predefined = speedConstant(dcb.BaudRate, speed);
@@ -279,10 +282,34 @@ bool PosixSerialPort::deviceLost(PortHandle h) {
     return (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+// With no time limit (VTIME 0), a terminal in raw mode reports itself readable to poll() once VMIN
+// bytes are queued; a non-blocking read still returns what there is, and a hang-up is reported
+// whatever the count.
+bool PosixSerialPort::setReadWake(PortHandle h, uint32_t bytes) {
+    if (!isOwn(h)) return false;
+    const int fd = static_cast<int>(h);
+    const auto count = static_cast<uint8_t>(std::clamp<uint32_t>(bytes, 1, 255));
+    const auto known = readWake_.find(fd);
+    if (known != readWake_.end() ? known->second == count : count == 1) return true;
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return false;
+    // VMIN 0 and 1 both mean the first byte to poll(); 1 stands for the default
+    t.c_cc[VMIN] = count == 1 ? 0 : count;
+    t.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
+    if (count == 1) {
+        readWake_.erase(fd);
+    } else {
+        readWake_[fd] = count;
+    }
+    return true;
+}
+
 bool PosixSerialPort::closeHandle(PortHandle h) {
     if (!isOwn(h)) return false;
     const int fd = static_cast<int>(h);
     open_.erase(fd);
+    readWake_.erase(fd);
     // Exclusive mode belongs to the device, not to this descriptor; leave the device free for the next
     // opener.
     (void)ioctl(fd, TIOCNXCL);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 
@@ -40,6 +41,8 @@ public:
     // True once the descriptor reports a hang-up or an error (the far side closed, the adapter
     // was pulled) or can no longer be read at all.
     bool deviceLost(PortHandle h) override;
+    // The terminal's minimum read count (at most 255), which is also what poll() waits for.
+    bool setReadWake(PortHandle h, uint32_t bytes) override;
     std::string lastError() const override { return lastError_; }
     // The reason of the last failed open alone, without the port name and path in front.
     std::string lastErrorReason() const { return lastReason_; }
@@ -50,6 +53,8 @@ private:
 
     std::array<std::string, 4> paths_;
     std::set<int> open_;
+    // the minimum read count of each open descriptor that has one other than the default
+    std::map<int, uint8_t> readWake_;
     std::string lastError_;
     std::string lastReason_;
 };

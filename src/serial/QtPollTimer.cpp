@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -39,7 +40,7 @@ void QtPollTimer::killTimer(unsigned id) {
     if (QSocketNotifier* watcher = watchers_[id]) watcher->setEnabled(false);
 }
 
-bool QtPollTimer::restUntilReadable(unsigned id, PortHandle handle) {
+bool QtPollTimer::restUntilReadable(unsigned id, PortHandle handle, bool tickAtOnce) {
     const auto it = timers_.find(id);
     if (it == timers_.end() || !it->second->isActive() || handle <= 0 || handle > 0x7FFFFFFF) return false;
     QSocketNotifier*& watcher = watchers_[id];
@@ -55,16 +56,20 @@ bool QtPollTimer::restUntilReadable(unsigned id, PortHandle handle) {
         QObject::connect(watcher, &QSocketNotifier::activated, [this, id] { wake(id); });
     }
     it->second->stop();
+    tickAtOnce_[id] = tickAtOnce;
     watcher->setEnabled(true);
     return true;
 }
 
 // The first tick comes a period after the first byte, with what came after it by then: a
 // meter's frame is read whole, not its first byte alone. A descriptor that keeps saying it is
-// readable (a hang-up) wakes the timer again at once, yet it still ticks once a period.
+// readable (a hang-up) wakes the timer again at once, yet it still ticks once a period. A handle
+// that waited for a whole frame is read at once; a tick that finds nothing there rests without
+// that, so even then a descriptor stuck readable costs a tick a period, not a spinning loop.
 void QtPollTimer::wake(unsigned id) {
     if (QSocketNotifier* watcher = watchers_[id]) watcher->setEnabled(false);
     timers_.at(id)->start();
+    if (std::exchange(tickAtOnce_[id], false) && callback_) callback_(WM_TIMER);
 }
 
 bool QtPollTimer::resting(unsigned id) const {

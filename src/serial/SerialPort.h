@@ -73,6 +73,11 @@ public:
     // of the line hung up), so that no read will ever deliver again. Asked after a read that
     // failed or found nothing; a port layer that cannot tell says no.
     virtual bool deviceLost(PortHandle) { return false; }
+    // Lets a quiet handle report itself readable only once `bytes` bytes wait (1: from the first
+    // byte on), so that a frame of known length wakes its reader once, when it is whole. Reads
+    // still return whatever is queued. False where the port cannot; it then reports the first
+    // byte.
+    virtual bool setReadWake(PortHandle, uint32_t /*bytes*/) { return false; }
 
     // Why the last open failed, in words for the user (device path and system reason).
     virtual std::string lastError() const = 0;

@@ -1,6 +1,7 @@
 #include "TCommPortDriver.h"
 
 #include <QtGlobal>
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <iterator>
@@ -106,22 +107,19 @@ void TCommPortDriver::TimerWndProc(unsigned message) {
         return;
     }
     if (ok && bytesRead == 0) {
-        timer_.restUntilReadable(kPollTimerId, portHandle_);
+        // nothing came, not even what a whole-frame wake promised: the next byte wakes the timer,
+        // which then ticks a period later as on any line
+        restUntilReadable(1);
         return;
     }
     if (!ok || !onReceiveData_) return;
     // A port layer that claims more than it was asked for must not make the receiver read past the buffer.
     if (bytesRead > size) bytesRead = size;
     readTimeUs_ = readClock_();
-    // Less than the line carries in half a period came from a line that was mostly quiet, a meter
-    // pausing between its frames: the timer rests until the next byte rather than ticking through
-    // the pause only to find it empty. A busy line keeps it ticking.
-    if (uint64_t(bytesRead) * 20'000 < uint64_t(baudRateValue(speed_)) * pollingDelay_) {
-        timer_.restUntilReadable(kPollTimerId, portHandle_);
-    }
 
     // The tick runs from the event loop, which cannot recover from an exception passing through it;
     // a receiver that fails loses the rest of this chunk, and polling goes on.
+    expectedBytes_ = 0;
     try {
         onReceiveData_(this, inputBuffer_.data(), static_cast<int32_t>(bytesRead));
     } catch (const std::exception& e) {
@@ -129,6 +127,19 @@ void TCommPortDriver::TimerWndProc(unsigned message) {
     } catch (...) {
         qWarning("Received data dropped: unknown failure in the receiver");
     }
+    // Less than the line carries in half a period came from a line that was mostly quiet, a meter
+    // pausing between its frames: the timer rests until the next byte (or the rest of the frame the
+    // receiver waits for) rather than ticking through the pause only to find it empty. A busy line
+    // keeps it ticking.
+    if (Connected() && uint64_t(bytesRead) * 20'000 < uint64_t(baudRateValue(speed_)) * pollingDelay_) {
+        restUntilReadable(std::max<uint32_t>(expectedBytes_, 1));
+    }
+}
+
+void TCommPortDriver::restUntilReadable(uint32_t bytes) {
+    const bool wholeFrame = bytes > 1 && port_.setReadWake(portHandle_, bytes);
+    if (!wholeFrame) port_.setReadWake(portHandle_, 1);
+    timer_.restUntilReadable(kPollTimerId, portHandle_, wholeFrame);
 }
 
 void TCommPortDriver::setComPort(TComPortNumber v) {

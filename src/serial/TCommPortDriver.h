@@ -57,7 +57,11 @@ public:
     // read (bytes, or a hang-up), then tick again at its period from then on, so that a quiet line
     // costs no ticks and a byte waits at most a period. True when it rests; a timer that cannot
     // watch the handle goes on ticking.
-    virtual bool restUntilReadable(unsigned /*id*/, PortHandle /*handle*/) { return false; }
+    // With `tickAtOnce`, the first tick after the rest comes as soon as the handle is readable
+    // rather than a period later: for a handle that waits for a whole frame before it says so.
+    virtual bool restUntilReadable(unsigned /*id*/, PortHandle /*handle*/, bool /*tickAtOnce*/ = false) {
+        return false;
+    }
 };
 
 constexpr unsigned WM_TIMER = 0x113;
@@ -118,11 +122,19 @@ public:
     void setReadClock(std::function<int64_t()> clock) { readClock_ = std::move(clock); }
 
     PortHandle portHandle() const { return portHandle_; }
+    // Told by the receiver, while it takes a chunk, that the frame it waits for ends `bytes` bytes
+    // from now. When the line then falls quiet, the port is read once that many bytes are there,
+    // as the frame ends, rather than at its first byte and a period later: one wake a frame.
+    // Holds for the chunk being taken only; a port that cannot wait for a count ignores it.
+    void ExpectBytes(uint32_t bytes) { expectedBytes_ = bytes; }
     // "COM1".."COM4" for the stored ComPort.
     std::string portName() const;
     SerialPort& serialPort() { return port_; }
 
 private:
+    // rests the poll timer until `bytes` bytes wait, or the first byte where the port cannot count
+    void restUntilReadable(uint32_t bytes);
+
     SerialPort& port_;
     PollTimer& timer_;
     PortHandle portHandle_ = 0;
@@ -142,6 +154,7 @@ private:
     uint16_t outputTimeout_ = 4000;
     std::vector<uint8_t> inputBuffer_;
     bool lostReported_ = false;
+    uint32_t expectedBytes_ = 0;
     int64_t readTimeUs_ = 0;
     std::function<int64_t()> readClock_;
 };

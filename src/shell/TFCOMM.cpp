@@ -257,6 +257,7 @@ void TFCOMM::H31BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) 
     keepBytes(dataPtr, dataSize);
     inChunk_ = true;
     segmentAssembler_.H31BRData(dataPtr, dataSize);
+    comm2_.ExpectBytes(bytesToFrameEnd(frames_, kSegmentFrameBytes));
     finishChunk();
     watchLine(dataPtr, dataSize);
     wakeWatchdog();
@@ -267,6 +268,7 @@ void TFCOMM::H47BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) 
     keepBytes(dataPtr, dataSize);
     inChunk_ = true;
     digitAssembler_.H47BRData(dataPtr, dataSize);
+    comm2_.ExpectBytes(bytesToFrameEnd(frames_, kDigitFrameBytes));
     finishChunk();
     watchLine(dataPtr, dataSize);
     wakeWatchdog();

@@ -188,6 +188,48 @@ private slots:
         runStream(loop, pieces, 19200);
     }
 
+    // A meter that pauses between its frames, each sent in two parts further apart than a poll
+    // period, is read once a frame, as the frame ends: the receiver says how many bytes the frame
+    // in progress lacks, and the device wakes the driver only once they are there. A frame that
+    // lost a byte costs one extra read, and the frames after it are read whole again, at once.
+    void pausingMeterIsReadOnceAFrame() {
+        Loop loop;
+        QElapsedTimer clock;
+        clock.start();
+        std::vector<qint64> ends, delivered;
+        DigitFrameAssembler assembler(loop.texts, [&](const std::string& f) {
+            loop.frames.push_back(f);
+            delivered.push_back(clock.elapsed());
+        });
+        std::vector<int> chunkSizes;
+        loop.driver.setOnReceiveData([&](TCommPortDriver* driver, const void* data, int32_t size) {
+            chunkSizes.push_back(size);
+            assembler.H47BRData(data, size);
+            driver->ExpectBytes(bytesToFrameEnd(loop.texts, kDigitFrameBytes));
+        });
+        QVERIFY2(loop.driver.Connect(), loop.port.lastError().c_str());
+        std::vector<std::string> sent;
+        for (int i = 0; i < 8; ++i) {
+            Bytes frame = {0x0A, 0x31, 0x32, 0x33, uint8_t(0x30 + i), 0x3B, 0x30, 0x30, 0x3A, 0x0D};
+            if (i != 4) frame.insert(frame.begin() + 2, 0x35);  // the fifth frame lost a byte
+            if (frame.size() == kDigitFrameBytes) sent.push_back(lowDigits(frame));
+            QCOMPARE(::write(loop.line.master, frame.data(), 4), ssize_t(4));
+            QTest::qWait(80);
+            QCOMPARE(::write(loop.line.master, frame.data() + 4, frame.size() - 4),
+                     ssize_t(frame.size() - 4));
+            if (frame.size() == kDigitFrameBytes) ends.push_back(clock.elapsed());
+            QTest::qWait(150);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(loop.frames, sent, 1000);
+        // the first frame, before anything was expected, comes in its two parts
+        QVERIFY2(chunkSizes.size() <= 8 + 2, qPrintable(QString::number(chunkSizes.size())));
+        // not a poll period (50 ms) late: the median frame is shown well within it
+        std::vector<qint64> late;
+        for (std::size_t i = 1; i < ends.size(); ++i) late.push_back(delivered[i] - ends[i]);
+        std::nth_element(late.begin(), late.begin() + late.size() / 2, late.end());
+        QVERIFY2(late[late.size() / 2] < 25, qPrintable(QString::number(late[late.size() / 2])));
+    }
+
     void unpluggedLineDeliversNothing() {
         // The far end goes away while the port is open: reads fail, no event is raised, the
         // driver stays usable.
