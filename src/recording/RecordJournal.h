@@ -57,6 +57,8 @@ public:
     // Appends the rows of `rows` not yet in the journal and flushes them to the disk. A table
     // with fewer rows than were written has been replaced: the journal restarts at its end.
     Result<> sync(const RecordSource& rows);
+    // Whether sync() has something to do: `rows` differ in number from what the journal follows.
+    bool behind(const RecordSource& rows) const { return fd_ >= 0 && rows.rowCount() != written_; }
 
     // Rows of the table the file holds now (from `first` on).
     int64_t rowsKept() const { return fd_ >= 0 ? written_ - first_ : 0; }

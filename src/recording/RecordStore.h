@@ -109,6 +109,8 @@ public:
     void setJournal(RecordJournal* journal) { journal_ = journal; }
     // Appends the rows stored since the last call to the journal and flushes it.
     Result<> syncJournal();
+    // Whether syncJournal() has rows to write.
+    bool journalBehind() const { return journal_ && journal_->behind(table_); }
     // Rows of an earlier run, back from its journal: appended as unsaved rows, numbering on after
     // them. The rows are read once, in order, so a journal can hand them over as it reads them.
     void recoverRows(const RecordSource& rows);

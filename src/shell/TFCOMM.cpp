@@ -338,6 +338,7 @@ void TFCOMM::finishChunk() {
     syncPanel();
     ui_->DBGrid1->refresh();
     syncChart();
+    wakeTrecord();
 }
 
 void TFCOMM::syncPanel() {

@@ -185,6 +185,7 @@ private:
     void updatePortTooltips();
     void startDemoMeter();
     void finishChunk();
+    void wakeTrecord();
     void drawPendingPointer();
     void dimStaleReading();
     ScaleInputs scaleInputs() const;

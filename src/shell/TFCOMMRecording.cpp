@@ -36,7 +36,10 @@ void TFCOMM::bindRecording() {
     ui_->RecordNew->setIcon(RecordGrid::closeDataIcon());
 
     connect(ui_->RepeatSet, &QAbstractButton::toggled, this, [this](bool on) { record_.RepeatSet = on; });
-    connect(ui_->RecordSI, &QAbstractButton::toggled, this, [this](bool on) { record_.RecordSI = on; });
+    connect(ui_->RecordSI, &QAbstractButton::toggled, this, [this](bool on) {
+        record_.RecordSI = on;
+        wakeTrecord();
+    });
     record_.RepeatSet = ui_->RepeatSet->isChecked();
     record_.RecordSI = ui_->RecordSI->isChecked();
     connect(ui_->RepeatSet, &QAbstractButton::clicked, this, &TFCOMM::RepeatSetClick);
@@ -62,6 +65,13 @@ void TFCOMM::bindRecording() {
     Trecord.setInterval(1000);
     connect(&Trecord, &QTimer::timeout, this, &TFCOMM::TrecordTimer);
     Trecord.start();
+}
+
+// Trecord counts the sampling interval down while RecordSI is checked and keeps the journal up with
+// the rows; with neither to do it rests, so that a window not recording costs no tick a second.
+// Whatever gives it work again (RecordSI checked, rows stored) wakes it.
+void TFCOMM::wakeTrecord() {
+    if (!Trecord.isActive() && (record_.RecordSI || store_.journalBehind())) Trecord.start();
 }
 
 // Start-up: the record table and the store's start values.
@@ -171,6 +181,8 @@ void TFCOMM::RecordNewClick() {
 void TFCOMM::TrecordTimer() {
     store_.TrecordTimer();
     const Result<> synced = store_.syncJournal();
+    // a journal that could not be written is tried again at the next tick
+    if (!record_.RecordSI && !store_.journalBehind()) Trecord.stop();
     if (synced) {
         journalFailed_ = false;
     } else if (!journalFailed_) {

@@ -173,10 +173,14 @@ void WindowRecords::controlsAndMenu() {
 
     // the check boxes reach the store's rules
     QVERIFY(w->recordState().RepeatSet && !w->recordState().RecordSI);
+    QTest::qWait(1100);  // long enough for the sampling clock to go to rest
     f.RecordSI->click();
     f.RepeatSet->click();
     QVERIFY(w->recordState().RecordSI);
     QVERIFY(!w->recordState().RepeatSet);
+    // and the window's sampling clock counts the interval down once it is checked
+    w->recordState().SampleCountdown = 1;
+    QTRY_COMPARE_WITH_TIMEOUT(w->recordState().SampleCountdown, 0, 2500);
 }
 
 // Typed characters other than digits are dropped; a pasted text that is no number is refused
