@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <utility>
 
+#include "BarPictures.h"
 #include "DemoMeter.h"
 #include "EditErrorNote.h"
 #include "IntervalKeys.h"
@@ -71,6 +72,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     centralWidget()->setMinimumSize(WindowLayoutRules::kMinimumClientSize);
     ui_->CONok->setPixmap(LinkImages::pixmap(true, devicePixelRatioF()));
     ui_->CONokN->setPixmap(LinkImages::pixmap(false, devicePixelRatioF()));
+    new BarPictures(ui_->PBar2);
 
     // the stored driver settings of this window
     comm2_.setComPort(pnCOM1);
