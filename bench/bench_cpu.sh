@@ -62,8 +62,9 @@ sleep 3
 ls -l "/proc/$app_pid/fd" 2>/dev/null | grep -q -- "-> $pty\$" ||
     { echo "dmmview has not opened $pty (is it running and connected?)" >&2; exit 1; }
 
-ticks=$(getconf CLK_TCK)
-cpu() { awk '{print $14 + $15}' "/proc/$app_pid/stat"; }
+# CPU time from the scheduler's own account in nanoseconds (all threads), rather than the 10 ms
+# ticks of /proc/PID/stat: a tenth of a percent over a minute is six ticks
+cpu() { cat /proc/"$app_pid"/task/*/schedstat | awk '{ns += $1} END {printf "%.6f\n", ns / 1e9}'; }
 # the window answers SIGUSR1 with a line: milliseconds, then repaints of chart, LCD, face and bar,
 # then the paint passes of the whole window, then repaints of the link picture
 paints() {
@@ -80,11 +81,11 @@ kill -0 "$app_pid" 2>/dev/null || { echo "dmmview ended during the measurement" 
 c1=$(cpu); t1=$(date +%s.%N)
 p1=$(paints)
 rss=$(awk '/^VmRSS/ {print $2}' "/proc/$app_pid/status")
-awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v m="$model" -v rows="$rows" -v rss="$rss" \
+awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v m="$model" -v rows="$rows" -v rss="$rss" \
     -v ch="${chart:-as started}" -v pace="${interval:+a frame every $interval ms}" -v sc="$scenario" 'BEGIN {
-  cpu = (c1 - c0) / hz; wall = t1 - t0;
+  cpu = c1 - c0; wall = t1 - t0;
   if (pace == "") pace = "frames back to back";
-  printf "model %s (%s, %s), %d rows stored at start, chart %s: %.2f s CPU in %.1f s wall = %.3f %% of one core, %.0f MB resident\n",
+  printf "model %s (%s, %s), %d rows stored at start, chart %s: %.3f s CPU in %.1f s wall = %.3f %% of one core, %.0f MB resident\n",
          m, sc, pace, rows, ch, cpu, wall, 100 * cpu / wall, rss / 1024 }'
 awk -v a="$p0" -v b="$p1" 'BEGIN {
   split(a, x, " "); split(b, y, " "); s = (y[1] - x[1]) / 1000;
