@@ -124,6 +124,7 @@ void ChartPanel::buildChart() {
     bottomWall_->setZValue(-0.5);
 
     view_ = new ChartView(chart_, this);
+    view_->setCurve(trace_);
     view_->setBackgroundBrush(palette().window());
 
     connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF&) {

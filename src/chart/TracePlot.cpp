@@ -185,7 +185,7 @@ QPointF TracePlot::toValue(const QPointF& pixel) const {
 }
 
 void TracePlot::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget*) {
-    if (line_.isEmpty() || plot_.isEmpty() || !(xMax_ > xMin_) || !(yMax_ > yMin_)) return;
+    if (!painted_ || line_.isEmpty() || plot_.isEmpty() || !(xMax_ > xMin_) || !(yMax_ > yMin_)) return;
     // A strip repainted for new points needs only the segments that cross it (with two pixels to
     // spare for a line's width): a page's curve is not walked and filled for a few columns.
     const QRectF exposed = option ? option->exposedRect : boundingRect();

@@ -25,6 +25,9 @@ public:
     void setArea(const QList<QPointF>& fill, const QBrush& brush, const QList<QPointF>& outline,
                  const QPen& outlinePen);
     void clear();
+    // Off: paint() draws nothing, and nothing is repainted for it; for pictures of what lies under
+    // the curve.
+    void setPainted(bool on) { painted_ = on; }
 
     // Called with the values under the mouse while it is on the curve, and with entered false
     // when it leaves it.
@@ -53,4 +56,5 @@ private:
     QPen pen_;
     QBrush brush_;
     bool hovering_ = false;
+    bool painted_ = true;
 };

@@ -83,8 +83,9 @@ private slots:
         QCOMPARE(run.panel.shownPoints().last().y(), 0.0);
     }
 
-    // Points added one at a time repaint only the strip they change; what is then on screen is
-    // what a full repaint of the same points draws, line and area alike.
+    // Points added one at a time repaint only the strip they change, over a picture of the chart
+    // without the curve; what is then on screen is what a full repaint of the same points draws,
+    // line and area alike, also after the axes changed.
     void partialRepaintMatchesAFullOne_data() {
         QTest::addColumn<int>("series");
         QTest::newRow("area") << int(ChartPoints::AreaSeries);
@@ -108,6 +109,8 @@ private slots:
         QWidget* viewport = panel.chartView()->viewport();
         auto onScreen = [&] { return panel.screen()->grabWindow(panel.winId()).toImage(); };
         for (int i = 0; i < 40; ++i) {
+            // the grid under the strips moves with the left axis
+            if (i == 20) panel.setLeftAxis(6000, -6000);
             addReadings(points, 1, i % 3 == 0 ? 3000.0f - 40 * i : -1500.0f + 25 * i);
             paging.followLastPage(points.activeCount());
             panel.pointsAdded();
@@ -122,6 +125,18 @@ private slots:
         const QImage whole = onScreen();
         QVERIFY(!whole.isNull());
         QCOMPARE(partly, whole);
+
+        // the curve is drawn anew on the same page: nothing of the old one stays on screen
+        points.clear();
+        addReadings(points, 205, -2500.0f);
+        paging.followLastPage(points.activeCount());
+        panel.invalidate();
+        panel.refresh();
+        QTest::qWait(50);
+        const QImage renewed = onScreen();
+        viewport->update();
+        QTest::qWait(50);
+        QCOMPARE(renewed, onScreen());
     }
 
     // Where the meter was away the curve stops: between the last point before the break and the
