@@ -361,10 +361,12 @@ void RecordGrid::showFrom(int64_t first) {
     }
     model_->setWindow(first, n, current_, moved > 0);
     if (moved > 0) {
-        // whole lines of pixels, grid lines included, from the line above a row's top
+        // whole lines of pixels from a row's top, its own grid lines (right and below) included; the
+        // line above it belongs to the row above, which was moved up whole, and taking that line in
+        // would have the view paint every cell of that row again
         QWidget* rowsArea = view_->viewport();
         const auto repaintFrom = [&](int row, int rows) {
-            const int top = view_->rowViewportPosition(row) - 1;
+            const int top = view_->rowViewportPosition(row);
             const int bottom = rows > 0
                                    ? view_->rowViewportPosition(row + rows - 1) + view_->rowHeight(row) + 1
                                    : rowsArea->height();

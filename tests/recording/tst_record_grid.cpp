@@ -33,6 +33,24 @@ public:
     }
 };
 
+// Counts the cells a view paints, passing each on to the delegate that draws it.
+class CellCount : public QAbstractItemDelegate {
+public:
+    CellCount(QAbstractItemDelegate* inner, int& count, QObject* parent)
+        : QAbstractItemDelegate(parent), inner_(inner), count_(count) {}
+    void paint(QPainter* p, const QStyleOptionViewItem& o, const QModelIndex& i) const override {
+        ++count_;
+        inner_->paint(p, o, i);
+    }
+    QSize sizeHint(const QStyleOptionViewItem& o, const QModelIndex& i) const override {
+        return inner_->sizeHint(o, i);
+    }
+
+private:
+    QAbstractItemDelegate* inner_;
+    int& count_;
+};
+
 QString cell(const RecordGrid& g, int row, int column) {
     return g.model()->index(row, column).data().toString();
 }
@@ -148,9 +166,10 @@ void RecordGridTest::resetAfterEmptying() {
     QCOMPARE(g.rowsShown(), 1);
 }
 
-// A row coming in while the newest is followed paints the new row and the one it took the
-// selection from, not the whole grid, and leaves on screen what a full repaint draws (also after
-// a click on a row further up, which moves the indicator and may repaint all, and for two rows).
+// A row coming in while the newest is followed paints the new row's cells and the one cell it took
+// the selection from, not the whole grid nor the row above, and leaves on screen what a full
+// repaint draws (also after a click on a row further up, which moves the indicator and may repaint
+// all, and for two rows).
 void RecordGridTest::newRowPaintsOnlyWhatChanged() {
     FakeRows rows;
     rows.count = 40;
@@ -160,6 +179,12 @@ void RecordGridTest::newRowPaintsOnlyWhatChanged() {
     g.show();
     QVERIFY(QTest::qWaitForWindowExposed(&g));
     QWidget* viewport = g.view()->viewport();
+    int cells = 0;
+    for (int c = 0; c < RecordTableModel::ColumnCount; ++c) {
+        QAbstractItemDelegate* inner = g.view()->itemDelegateForColumn(c);
+        if (!inner) inner = g.view()->itemDelegate();
+        g.view()->setItemDelegateForColumn(c, new CellCount(inner, cells, g.view()));
+    }
     struct PaintWatch : QObject {
         double pixels = 0;
         bool eventFilter(QObject*, QEvent* e) override {
@@ -174,14 +199,19 @@ void RecordGridTest::newRowPaintsOnlyWhatChanged() {
         if (step == 3) g.view()->setCurrentIndex(g.model()->index(1, 2));
         QTest::qWait(250);  // apart enough to be drawn one by one
         watch.pixels = 0;
+        cells = 0;
         viewport->installEventFilter(&watch);
-        rows.count += step == 4 ? 2 : 1;
+        const int added = step == 4 ? 2 : 1;
+        rows.count += added;
         g.refresh();
         QTest::qWait(50);
         viewport->removeEventFilter(&watch);
         const double painted = watch.pixels / (viewport->width() * g.view()->rowHeight(0));
         QVERIFY2(painted > 0.9 && (painted <= 4.5 || step == 3),
                  qPrintable(QString("%1: %2 rows").arg(step).arg(painted)));
+        if (step != 3)
+            QVERIFY2(cells == added * RecordTableModel::ColumnCount + 1,
+                     qPrintable(QString("%1: %2 cells").arg(step).arg(cells)));
         const QImage partly = onScreen();
         viewport->update();
         QTest::qWait(50);
