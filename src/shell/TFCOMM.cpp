@@ -17,6 +17,7 @@
 #include "BarPictures.h"
 #include "DemoMeter.h"
 #include "EditErrorNote.h"
+#include "FrameBorderOnly.h"
 #include "IntervalKeys.h"
 #include "KeyFilter.h"
 #include "LimitRules.h"
@@ -73,6 +74,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     ui_->CONok->setPixmap(LinkImages::pixmap(true, devicePixelRatioF()));
     ui_->CONokN->setPixmap(LinkImages::pixmap(false, devicePixelRatioF()));
     new BarPictures(ui_->PBar2);
+    for (QFrame* frame : {ui_->Panel1, ui_->KD, ui_->Panel3}) new FrameBorderOnly(frame);
 
     // the stored driver settings of this window
     comm2_.setComPort(pnCOM1);
