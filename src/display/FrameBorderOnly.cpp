@@ -2,6 +2,18 @@
 
 #include <QFrame>
 #include <QPaintEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFrame>
+
+namespace {
+
+// QFrame fills in its style option with a protected member; this names it publicly.
+struct FrameOption : QFrame {
+    using QFrame::initStyleOption;
+};
+
+}  // namespace
 
 FrameBorderOnly::FrameBorderOnly(QFrame* frame) : QObject(frame) {
     frame->installEventFilter(this);
@@ -9,12 +21,43 @@ FrameBorderOnly::FrameBorderOnly(QFrame* frame) : QObject(frame) {
 
 bool FrameBorderOnly::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::Paint) return false;
-    const auto* frame = static_cast<QFrame*>(watched);
-    // the background under the region is filled before the event is sent; the border is all that
-    // the frame's own painting adds
-    const QRect inside = frame->contentsRect();
-    for (const QRect& r : static_cast<QPaintEvent*>(event)->region()) {
-        if (!inside.contains(r)) return false;
-    }
+    paint(static_cast<QFrame*>(watched), *static_cast<QPaintEvent*>(event));
     return true;
+}
+
+// The background under the region is filled before the paint event is sent: only the border's
+// pixels within the region are laid on it, one rectangle at a time.
+void FrameBorderOnly::paint(QFrame* frame, const QPaintEvent& event) {
+    const QRect inside = frame->contentsRect();
+    const QRegion reached = event.region().subtracted(inside);
+    if (reached.isEmpty()) return;
+    const QPixmap& picture = border(frame);
+    const qreal ratio = picture.devicePixelRatio();
+    QPainter p(frame);
+    for (const QRect& r : reached) {
+        p.drawPixmap(r, picture, QRectF(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio));
+    }
+}
+
+const QPixmap& FrameBorderOnly::border(QFrame* frame) {
+    Look look;
+    look.size = frame->size();
+    look.ratio = frame->devicePixelRatioF();
+    look.frameStyle = frame->frameStyle();
+    look.lineWidth = frame->lineWidth();
+    look.midLineWidth = frame->midLineWidth();
+    look.palette = frame->palette().cacheKey();
+    look.flags = (frame->isEnabled() ? 1 : 0) | (frame->isActiveWindow() ? 2 : 0);
+    if (look == look_ && !border_.isNull()) return border_;
+    look_ = look;
+    border_ = QPixmap(look.size * look.ratio);
+    border_.setDevicePixelRatio(look.ratio);
+    border_.fill(Qt::transparent);
+    // drawn as the frame draws itself, on a transparent picture
+    QStyleOptionFrame option;
+    const auto init = &FrameOption::initStyleOption;
+    (frame->*init)(&option);
+    QPainter p(&border_);
+    frame->style()->drawControl(QStyle::CE_ShapedFrame, &option, &p, frame);
+    return border_;
 }

@@ -1,18 +1,45 @@
 #pragma once
 
 #include <QObject>
+#include <QPixmap>
+#include <QSize>
 
 class QFrame;
+class QPaintEvent;
 
-// A frame draws nothing but its border, yet a repaint of a transparent child inside it (an LCD
-// digit, say) sends the frame a paint event as well, and its border is then drawn again under a
-// clip that leaves none of it: the lines are walked against every rectangle of the clip. This
-// passes a frame's paint event on only when the repainted region reaches the border.
+// A frame draws nothing but its border, yet a repaint of a transparent child sends the frame a paint
+// event as well, and the style then draws the whole border again under the repainted region's clip,
+// walking its lines against every rectangle of that clip. This passes on no paint event that stays
+// inside the border, and paints the rest from a picture of the border, drawn once as the frame draws
+// it and kept until the frame's size, look or state changes.
 class FrameBorderOnly : public QObject {
 public:
-    // Filters `frame`'s paint events from then on; the frame owns it.
+    // Paints `frame` from then on; the frame owns it.
     explicit FrameBorderOnly(QFrame* frame);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // What the picture depends on.
+    struct Look {
+        QSize size;
+        qreal ratio = 0;
+        int frameStyle = 0;
+        int lineWidth = 0;
+        int midLineWidth = 0;
+        qint64 palette = 0;
+        int flags = 0;  // enabled, active window
+        bool operator==(const Look& o) const {
+            return size == o.size && ratio == o.ratio && frameStyle == o.frameStyle &&
+                   lineWidth == o.lineWidth && midLineWidth == o.midLineWidth && palette == o.palette &&
+                   flags == o.flags;
+        }
+    };
+
+    void paint(QFrame* frame, const QPaintEvent& event);
+    const QPixmap& border(QFrame* frame);
+
+    Look look_;
+    QPixmap border_;
 };
