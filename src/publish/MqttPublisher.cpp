@@ -596,7 +596,9 @@ void MqttPublisher::fillWindow(mosquitto* mosq) {
             mosquitto_publish(mosq, &m.mid, topic, m.payload.size(), m.payload.constData(), 1, !reading);
         if (rc == MOSQ_ERR_SUCCESS) continue;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NOMEM) {
+        // a socket error on the write (a broken pipe, a reset) is the connection going as well
+        if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NOMEM ||
+            rc == MOSQ_ERR_ERRNO) {
             // the connection is going (the loop will say why): what was not handed over waits again
             requeueFrom(i);
             return;
