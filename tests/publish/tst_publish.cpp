@@ -235,6 +235,8 @@ private slots:
         LocalBroker broker(dir.path().toStdString());
         QVERIFY(broker.start());
         Subscriber sub(broker, "k/#", "watcher");
+        // subscribed before anything is published: a message before that is not kept for it
+        QVERIFY(sub.waitFor([](auto&) { return true; }));
         QProcess run;
         run.setWorkingDirectory(dir.path());
         run.start(DMMVIEW_PATH, {"--decode", "-", "--publish", QString::fromStdString(broker.url() + "/k"),

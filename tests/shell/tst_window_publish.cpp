@@ -30,6 +30,8 @@ private slots:
         LocalBroker broker(dir.path().toStdString());
         QVERIFY(broker.start());
         Subscriber sub(broker, "w/#", "watcher");
+        // subscribed before anything is published: a message before that is not kept for it
+        QVERIFY(sub.waitFor([](auto&) { return true; }));
         PseudoTerminal line;
         auto w = makeWindow({"--port", "COM1=" + line.slavePath, "--publish", broker.url() + "/w"});
         w->show();

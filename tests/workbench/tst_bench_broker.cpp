@@ -39,6 +39,8 @@ private slots:
         current.start();
 
         Subscriber heard(broker, "out/+/reading", "listener");
+        // subscribed before anything is published: a message before that is not kept for it
+        QVERIFY(heard.waitFor([](auto&) { return true; }));
         QProcess bench;
         bench.setWorkingDirectory(dir.path());
         bench.start(DMMVIEW_PATH,
