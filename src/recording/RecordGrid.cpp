@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -29,10 +30,15 @@ const QColor kBackground(0x94, 0xBE, 0xFE);
 
 // A cell as the grid draws it: over the cell's whole width, cut off at the edge rather than
 // shortened with an ellipsis, so narrow columns show as much as fits ("MANU" needs all of its
-// column). The view has painted the
-// background already; only a selected cell needs a fill of its own. Asking the model for the
-// text and alignment alone, and leaving out the style's item drawing, keeps a repaint of the
-// grid cheap enough for every polling tick.
+// column). The view has painted the background already; only a selected cell needs a fill of its
+// own. Asking the model for the text and alignment alone, and leaving out the style's item
+// drawing, keeps a repaint of the grid cheap.
+//
+// Laying out and blending a cell's text costs tens of thousands of instructions, and most cells of
+// a new row say what the rows before said (DC, AUTO, the unit, the second the reading came in):
+// a cell is drawn once on its plain ground into a picture, and the picture is what later cells
+// with the same text, colours and size show. The picture is drawn the way the cell would be, on
+// the same ground at the same place within a pixel, so the two cannot differ.
 class GridCellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -42,12 +48,17 @@ public:
         const bool selected = option.state & QStyle::State_Selected;
         const QPalette::ColorGroup group =
             option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
-        if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        const QBrush& ground = option.palette.brush(group, selected ? QPalette::Highlight : QPalette::Base);
+        if (selected) painter->fillRect(option.rect, ground);
         const QString text = index.data(Qt::DisplayRole).toString();
         if (text.isEmpty()) return;
         const QColor color =
             option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
         const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
+        if (const QImage* picture = cellPicture(*painter, option, ground, align, text, color)) {
+            painter->drawImage(option.rect.topLeft(), *picture);
+            return;
+        }
         painter->save();
         painter->setClipRect(option.rect);
         drawText(*painter, option.rect, option, align, text, color);
@@ -61,6 +72,55 @@ protected:
         painter.setPen(color);
         painter.drawText(rect, static_cast<int>(align), text);
     }
+
+private:
+    struct Picture {
+        QString text;
+        QSize size;
+        int ratio;
+        QRgb color;
+        QRgb ground;
+        int align;
+        QFont font;
+        bool operator==(const Picture& o) const {
+            return text == o.text && size == o.size && ratio == o.ratio && color == o.color &&
+                   ground == o.ground && align == o.align && font == o.font;
+        }
+    };
+    friend size_t qHash(const Picture& k, size_t seed) {
+        return qHashMulti(seed, k.text, k.size.width(), k.ratio, k.color, k.ground, k.align);
+    }
+    static constexpr int kPictures = 512;
+
+    // The cell's picture, or none where one could differ from drawing the cell in place: a ground
+    // that is not one solid colour, or a painter that is not at whole device pixels.
+    const QImage* cellPicture(const QPainter& painter, const QStyleOptionViewItem& option,
+                              const QBrush& ground, Qt::Alignment align, const QString& text,
+                              const QColor& color) const {
+        if (ground.style() != Qt::SolidPattern || !ground.isOpaque()) return nullptr;
+        const QTransform& t = painter.deviceTransform();
+        const qreal ratio = t.m11();
+        if (t.type() > QTransform::TxScale || ratio != t.m22() || ratio < 1 || ratio != std::floor(ratio) ||
+            t.dx() != std::floor(t.dx()) || t.dy() != std::floor(t.dy()))
+            return nullptr;
+        const Picture key{text,         option.rect.size(),    static_cast<int>(ratio),
+                          color.rgba(), ground.color().rgba(), static_cast<int>(align),
+                          option.font};
+        auto it = pictures_.constFind(key);
+        if (it != pictures_.constEnd()) return &*it;
+        if (pictures_.size() >= kPictures) pictures_.clear();
+        QImage image(key.size * key.ratio, QImage::Format_RGB32);
+        image.setDevicePixelRatio(key.ratio);
+        image.fill(ground.color());
+        QPainter p(&image);
+        const QRect rect(QPoint(0, 0), key.size);
+        p.setClipRect(rect);
+        drawText(p, rect, option, align, text, color);
+        p.end();
+        return &*pictures_.insert(key, image);
+    }
+
+    mutable QHash<Picture, QImage> pictures_;
 };
 
 // The unit column: unit codes drawn as the meter's symbols, right-aligned like the value.

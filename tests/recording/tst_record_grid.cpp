@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
@@ -67,6 +68,7 @@ private slots:
     void resetAfterEmptying();
     void newRowPaintsOnlyWhatChanged();
     void unitColumnInLcdSymbols();
+    void cellsLookAsTextDrawnInPlace();
 };
 
 void RecordGridTest::columns() {
@@ -262,6 +264,46 @@ void RecordGridTest::unitColumnInLcdSymbols() {
     img = g.view()->viewport()->grab().toImage();
     const auto [wide, wideLeft, wideRight] = ink(RecordTableModel::ColAuto);
     QCOMPARE(autoRight - autoLeft, wideRight - wideLeft);
+}
+
+// Each cell, the current one too, shows what its text drawn in place on its ground shows, also
+// where many cells say the same and after the grid's colours changed.
+void RecordGridTest::cellsLookAsTextDrawnInPlace() {
+    FakeRows rows;
+    rows.count = 30;
+    RecordGrid g;
+    g.resize(284, 150);
+    g.setSource(&rows);
+    g.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&g));
+    QTableView* view = g.view();
+    for (const QColor ground : {QColor(0x94, 0xBE, 0xFE), QColor(Qt::white)}) {
+        QPalette pal = view->palette();
+        pal.setColor(QPalette::Base, ground);
+        view->setPalette(pal);
+        QTest::qWait(50);
+        // as the window shows it, not as a grab of the view draws it again
+        const QImage shown =
+            g.screen()->grabWindow(g.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        for (int row = 0; row < g.rowsShown(); ++row) {
+            for (int column = 0; column < RecordTableModel::ColumnCount; ++column) {
+                if (column == RecordTableModel::ColUnit) continue;
+                const QModelIndex i = g.model()->index(row, column);
+                const QRect r = view->visualRect(i);
+                const bool current = view->selectionModel()->isSelected(i);
+                QImage expected(r.size(), QImage::Format_RGB32);
+                expected.fill(current ? pal.color(QPalette::Highlight) : ground);
+                QPainter p(&expected);
+                p.setFont(view->font());
+                p.setPen(pal.color(current ? QPalette::HighlightedText : QPalette::Text));
+                p.drawText(QRect(QPoint(0, 0), r.size()), i.data(Qt::TextAlignmentRole).toInt(),
+                           i.data().toString());
+                p.end();
+                QVERIFY2(shown.copy(QRect(view->viewport()->mapTo(&g, r.topLeft()), r.size())) == expected,
+                         qPrintable(QStringLiteral("row %1, column %2").arg(row).arg(column)));
+            }
+        }
+    }
 }
 
 QTEST_MAIN(RecordGridTest)
