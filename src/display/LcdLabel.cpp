@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 #include "LcdGlyphs.h"
@@ -78,8 +79,31 @@ size_t qHash(const DrawnCaption& k, size_t seed = 0) {
 
 constexpr int kDrawnCaptions = 256;
 
-const QImage& drawnCaption(const DrawnCaption& key) {
-    static QHash<DrawnCaption, QImage> drawn;
+struct Drawn {
+    QImage image;
+    QRect ink;  // in the label's pixels: where the picture is not transparent
+};
+
+QRect inkOf(const QImage& image) {
+    int left = image.width(), right = -1, top = image.height(), bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(line[x]) == 0) continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    if (right < 0) return QRect();
+    const qreal ratio = image.devicePixelRatio();
+    return QRectF(left / ratio, top / ratio, (right - left + 1) / ratio, (bottom - top + 1) / ratio)
+        .toAlignedRect();
+}
+
+const Drawn& drawnCaption(const DrawnCaption& key) {
+    static QHash<DrawnCaption, Drawn> drawn;
     auto it = drawn.constFind(key);
     if (it != drawn.constEnd()) return *it;
     if (drawn.size() >= kDrawnCaptions) drawn.clear();
@@ -90,15 +114,42 @@ const QImage& drawnCaption(const DrawnCaption& key) {
     LcdGlyphs::drawText(p, QPointF(0, 0), key.text, key.height, key.bold, key.italic,
                         QColor::fromRgba(key.color));
     p.end();
-    return *drawn.insert(key, image);
+    const QRect ink = inkOf(image);
+    return *drawn.insert(key, Drawn{image, ink});
+}
+
+DrawnCaption keyFor(const LcdLabel& label, const QString& shown) {
+    return {shown,        label.size(),   label.devicePixelRatioF(), label.glyphHeight(),
+            label.bold(), label.italic(), label.color().rgba()};
 }
 
 }  // namespace
 
+QRect LcdLabel::ink() const {
+    return text().isEmpty() ? QRect() : drawnCaption(keyFor(*this, shownText())).ink;
+}
+
+// A digit's caption covers part of its label only (the form makes the digits' labels taller than
+// their glyphs, and the labels above the digits overlap them): a new caption repaints where the
+// old one or the new one has ink, so what lies over or under the rest of the label is left as it
+// is.
+void LcdLabel::setCaption(QLabel* label, const QString& text) {
+    auto* lcd = qobject_cast<LcdLabel*>(label);
+    if (!lcd || !lcd->isVisible() || !lcd->updatesEnabled()) {
+        label->setText(text);
+        return;
+    }
+    if (lcd->text() == text) return;
+    const QRect before = lcd->ink();
+    // the label's own repaint of its whole area is left out
+    lcd->setAttribute(Qt::WA_UpdatesDisabled, true);
+    lcd->setText(text);
+    lcd->setAttribute(Qt::WA_UpdatesDisabled, false);
+    lcd->update(before.united(lcd->ink()));
+}
+
 void LcdLabel::paintEvent(QPaintEvent*) {
     if (text().isEmpty()) return;
     QPainter p(this);
-    const QImage& caption =
-        drawnCaption({shownText(), size(), devicePixelRatioF(), glyphHeight_, bold_, italic_, color_.rgba()});
-    p.drawImage(QPointF(0, 0), caption);
+    p.drawImage(QPointF(0, 0), drawnCaption(keyFor(*this, shownText())).image);
 }

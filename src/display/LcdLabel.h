@@ -32,6 +32,10 @@ public:
 
     QSize sizeHint() const override;
 
+    // Sets `label`'s caption; an LCD label that is shown repaints only where the old or the new
+    // caption has ink, any other label as setText does.
+    static void setCaption(QLabel* label, const QString& text);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -43,4 +47,5 @@ private:
     bool unitText_ = false;
 
     QString shownText() const;
+    QRect ink() const;
 };

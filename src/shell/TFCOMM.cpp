@@ -20,6 +20,7 @@
 #include "FrameBorderOnly.h"
 #include "IntervalKeys.h"
 #include "KeyFilter.h"
+#include "LcdLabel.h"
 #include "LimitRules.h"
 #include "LinkImages.h"
 #include "ModelProfiles.h"
@@ -357,7 +358,7 @@ void TFCOMM::syncPanel() {
         if (auto* label = qobject_cast<QLabel*>(w)) {
             const QString text = QString::fromStdString(panel_.caption(e));
             if (label->text() != text && !(e == LcdElement::CONok || e == LcdElement::CONokN))
-                label->setText(text);
+                LcdLabel::setCaption(label, text);
         }
         w->setVisible(panel_.visible(e));
     }
