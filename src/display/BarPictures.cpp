@@ -24,18 +24,12 @@ BarPictures::BarPictures(QProgressBar* bar) : QObject(bar), bar_(bar) {
 }
 
 BarPictures::Look BarPictures::lookNow() const {
-    Look look;
-    look.size = bar_->size();
-    look.ratio = bar_->devicePixelRatioF();
-    look.minimum = bar_->minimum();
-    look.maximum = bar_->maximum();
-    look.flags = (bar_->orientation() == Qt::Horizontal ? 1 : 0) | (bar_->invertedAppearance() ? 2 : 0) |
-                 (bar_->isTextVisible() ? 4 : 0) | (bar_->isEnabled() ? 8 : 0) |
-                 (bar_->isActiveWindow() ? 16 : 0) | (bar_->layoutDirection() == Qt::RightToLeft ? 32 : 0);
-    look.palette = bar_->palette().cacheKey();
-    look.font = bar_->font();
-    look.style = bar_->style();
-    return look;
+    const int flags = (bar_->orientation() == Qt::Horizontal ? 1 : 0) | (bar_->invertedAppearance() ? 2 : 0) |
+                      (bar_->isTextVisible() ? 4 : 0) | (bar_->isEnabled() ? 8 : 0) |
+                      (bar_->isActiveWindow() ? 16 : 0) |
+                      (bar_->layoutDirection() == Qt::RightToLeft ? 32 : 0);
+    return {bar_->size(), bar_->devicePixelRatioF(),  bar_->minimum(), bar_->maximum(),
+            flags,        bar_->palette().cacheKey(), bar_->font(),    bar_->style()};
 }
 
 // On a clear picture, with the painter set up as a widget's own painter is (pen, font and
@@ -58,7 +52,7 @@ QPixmap BarPictures::draw() const {
 bool BarPictures::eventFilter(QObject* watched, QEvent* event) {
     if (watched != bar_ || event->type() != QEvent::Paint) return false;
     const Look look = lookNow();
-    if (!(look == look_)) {
+    if (look != look_) {
         pictures_.clear();
         look_ = look;
     }

@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <QSize>
 #include <map>
+#include <tuple>
 
 class QProgressBar;
 class QStyle;
@@ -22,21 +23,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // What the pictures depend on besides the position.
-    struct Look {
-        QSize size;
-        qreal ratio = 0;
-        int minimum = 0;
-        int maximum = 0;
-        int flags = 0;  // orientation, inverted, text, enabled, active window, direction
-        qint64 palette = 0;
-        QFont font;
-        QStyle* style = nullptr;
-        bool operator==(const Look& o) const {
-            return size == o.size && ratio == o.ratio && minimum == o.minimum && maximum == o.maximum &&
-                   flags == o.flags && palette == o.palette && font == o.font && style == o.style;
-        }
-    };
+    // What the pictures depend on besides the position: size, pixel ratio, range, flags
+    // (orientation, inverted, text, enabled, active window, direction), palette, font and style.
+    using Look = std::tuple<QSize, qreal, int, int, int, qint64, QFont, QStyle*>;
 
     Look lookNow() const;
     QPixmap draw() const;

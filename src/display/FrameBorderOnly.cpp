@@ -40,18 +40,14 @@ void FrameBorderOnly::paint(QFrame* frame, const QPaintEvent& event) {
 }
 
 const QPixmap& FrameBorderOnly::border(QFrame* frame) {
-    Look look;
-    look.size = frame->size();
-    look.ratio = frame->devicePixelRatioF();
-    look.frameStyle = frame->frameStyle();
-    look.lineWidth = frame->lineWidth();
-    look.midLineWidth = frame->midLineWidth();
-    look.palette = frame->palette().cacheKey();
-    look.flags = (frame->isEnabled() ? 1 : 0) | (frame->isActiveWindow() ? 2 : 0);
+    const Look look{frame->size(),      frame->devicePixelRatioF(), frame->frameStyle(),
+                    frame->lineWidth(), frame->midLineWidth(),      frame->palette().cacheKey(),
+                    frame->isEnabled(), frame->isActiveWindow()};
     if (look == look_ && !border_.isNull()) return border_;
     look_ = look;
-    border_ = QPixmap(look.size * look.ratio);
-    border_.setDevicePixelRatio(look.ratio);
+    const qreal ratio = frame->devicePixelRatioF();
+    border_ = QPixmap(frame->size() * ratio);
+    border_.setDevicePixelRatio(ratio);
     border_.fill(Qt::transparent);
     // drawn as the frame draws itself, on a transparent picture
     QStyleOptionFrame option;

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPixmap>
 #include <QSize>
+#include <tuple>
 
 class QFrame;
 class QPaintEvent;
@@ -21,21 +22,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // What the picture depends on.
-    struct Look {
-        QSize size;
-        qreal ratio = 0;
-        int frameStyle = 0;
-        int lineWidth = 0;
-        int midLineWidth = 0;
-        qint64 palette = 0;
-        int flags = 0;  // enabled, active window
-        bool operator==(const Look& o) const {
-            return size == o.size && ratio == o.ratio && frameStyle == o.frameStyle &&
-                   lineWidth == o.lineWidth && midLineWidth == o.midLineWidth && palette == o.palette &&
-                   flags == o.flags;
-        }
-    };
+    // What the picture depends on: size, pixel ratio, frame style, line widths, palette, enabled,
+    // active window.
+    using Look = std::tuple<QSize, qreal, int, int, int, qint64, bool, bool>;
 
     void paint(QFrame* frame, const QPaintEvent& event);
     const QPixmap& border(QFrame* frame);
