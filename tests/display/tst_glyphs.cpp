@@ -1,6 +1,4 @@
-#include <QLabel>
 #include <QPainter>
-#include <QScreen>
 #include <QtTest>
 #include <cmath>
 
@@ -190,43 +188,6 @@ private slots:
         label.setText("");
         QCOMPARE(inkCount(grab()), 0);
         QCOMPARE(label.geometry(), QRect(0, 0, 60, 50));
-    }
-
-    // A new caption repaints where the old or the new one has ink: a label lying over the digit's
-    // empty top is not painted again, and the panel shows what a repaint of all of it shows.
-    void captionRepaintsOnlyItsInk() {
-        struct Counted : QLabel {
-            using QLabel::QLabel;
-            int paints = 0;
-            void paintEvent(QPaintEvent* e) override {
-                ++paints;
-                QLabel::paintEvent(e);
-            }
-        };
-        QWidget panel;
-        panel.setAutoFillBackground(true);
-        panel.setPalette(QPalette(QColor(0x94, 0xBE, 0xFE)));
-        panel.resize(120, 150);
-        LcdLabel digit(&panel);
-        digit.setGeometry(20, 20, 38, 112);
-        digit.setGlyphHeight(100);
-        Counted over(QStringLiteral("232C"), &panel);
-        over.setGeometry(30, 15, 34, 16);
-        panel.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&panel));
-        QTest::qWait(50);
-        auto shown = [&panel] { return panel.screen()->grabWindow(panel.winId()).toImage(); };
-        for (const char* caption : {"8", "1", "-", "", "7", "8"}) {
-            over.paints = 0;
-            LcdLabel::setCaption(&digit, QString::fromLatin1(caption));
-            QTest::qWait(50);
-            QCOMPARE(digit.text(), QString::fromLatin1(caption));
-            QVERIFY2(over.paints == 0, caption);
-            const QImage partly = shown();
-            panel.update();
-            QTest::qWait(50);
-            QVERIFY2(partly == shown(), caption);
-        }
     }
 
     void linkPicturesDifferOnlyInTheirScreens() {

@@ -7,6 +7,7 @@
 
 #include "BarPictures.h"
 #include "FrameBorderOnly.h"
+#include "LcdLabel.h"
 
 namespace {
 
@@ -41,6 +42,33 @@ Make frame(QRect label) {
     };
 }
 
+// An LCD digit taller than its glyphs, under a label over its empty top, on the LCD's ground; the
+// pictured one takes its captions through LcdLabel::setCaption, which repaints only their ink.
+Make lcd() {
+    return [](QWidget* ground, bool pictured) -> QWidget* {
+        auto* panel = new QWidget(ground);
+        panel->setProperty("inkOnly", pictured);
+        panel->setAutoFillBackground(true);
+        panel->setPalette(QPalette(QColor(0x94, 0xBE, 0xFE)));
+        panel->resize(70, 150);
+        auto* digit = new LcdLabel(panel);
+        digit->setGeometry(10, 20, 38, 112);
+        digit->setGlyphHeight(100);
+        (new QLabel(QStringLiteral("232C"), panel))->setGeometry(20, 15, 34, 16);
+        return panel;
+    };
+}
+
+Change caption(const char* text) {
+    return [text](QWidget* w) {
+        auto* digit = w->findChild<LcdLabel*>();
+        if (w->property("inkOnly").toBool())
+            LcdLabel::setCaption(digit, QString::fromLatin1(text));
+        else
+            digit->setText(QString::fromLatin1(text));
+    };
+}
+
 Change value(int v) {
     return [v](QWidget* w) { static_cast<QProgressBar*>(w)->setValue(v); };
 }
@@ -68,20 +96,21 @@ private slots:
     void looksAsItsTwinPaintingItself_data() {
         QTest::addColumn<Make>("make");
         QTest::addColumn<QList<Change>>("changes");
-        const Change caption = [](QWidget* w) { w->findChild<QLabel*>()->setText(QStringLiteral("12.345")); };
+        const Change newText = [](QWidget* w) { w->findChild<QLabel*>()->setText(QStringLiteral("12.345")); };
         QTest::newRow("bar positions back and forth")
             << bar() << QList<Change>{value(0), value(17), value(40), value(17)};
         QTest::newRow("bar range") << bar() << QList<Change>{[](QWidget* w) {
             static_cast<QProgressBar*>(w)->setMaximum(80);
         }};
         QTest::newRow("bar disabled") << bar() << QList<Change>{[](QWidget* w) { w->setEnabled(false); }};
-        QTest::newRow("label inside the frame") << frame({10, 10, 60, 20}) << QList<Change>{caption};
-        QTest::newRow("label on the frame's inside edge") << frame({2, 2, 60, 20}) << QList<Change>{caption};
-        QTest::newRow("label over the frame's border") << frame({1, 10, 60, 20}) << QList<Change>{caption};
-        QTest::newRow("label past the frame's corner") << frame({70, 40, 60, 30}) << QList<Change>{caption};
+        QTest::newRow("label inside the frame") << frame({10, 10, 60, 20}) << QList<Change>{newText};
+        QTest::newRow("label over the frame's border") << frame({1, 10, 60, 20}) << QList<Change>{newText};
+        QTest::newRow("label past the frame's corner") << frame({70, 40, 60, 30}) << QList<Change>{newText};
         QTest::newRow("frame raised")
             << frame({10, 10, 60, 20})
             << QList<Change>{[](QWidget* w) { static_cast<QFrame*>(w)->setFrameShadow(QFrame::Raised); }};
+        QTest::newRow("LCD captions") << lcd() << QList<Change>{caption("8"), caption("1"), caption("-"),
+                                                                caption(""),  caption("7"), caption("8")};
         for (const auto& [kind, make] :
              {std::pair("bar", bar()), std::pair("frame", frame({70, 40, 60, 30}))}) {
             QTest::addRow("%s resized", kind)
@@ -101,7 +130,7 @@ private slots:
         QWidget ground;
         ground.setPalette(QPalette(Qt::black, Qt::yellow));
         ground.setAutoFillBackground(true);
-        ground.resize(280, 90);
+        ground.resize(280, 170);
         QWidget* pictured = make(&ground, true);
         QWidget* twin = make(&ground, false);
         pictured->move(10, 10);
@@ -116,7 +145,7 @@ private slots:
             QTest::qWait(50);
             const QImage shown =
                 ground.screen()->grabWindow(ground.winId()).toImage().convertToFormat(QImage::Format_RGB32);
-            QVERIFY2(alike(shown.copy(0, 0, 140, 90), shown.copy(140, 0, 140, 90)),
+            QVERIFY2(alike(shown.copy(0, 0, 140, 170), shown.copy(140, 0, 140, 170)),
                      qPrintable(QString::number(i)));
         }
     }
