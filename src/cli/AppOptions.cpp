@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "BrokerMeterSource.h"
 #include "LocalClock.h"
 #include "MeterSource.h"
 #include "ModelProfiles.h"

@@ -8,6 +8,7 @@
 
 #include "BenchModel.h"
 #include "BenchSettings.h"
+#include "BrokerMeterSource.h"
 #include "MeterSource.h"
 
 class BenchRecorder;
