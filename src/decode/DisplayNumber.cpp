@@ -1,5 +1,7 @@
 #include "DisplayNumber.h"
 
+#include <algorithm>
+
 namespace {
 
 bool isDigitText(const std::string& t) {
@@ -40,4 +42,13 @@ std::optional<int32_t> displayNumber(const std::array<std::string, 4>& digits, i
     if (sign == "-") return -value;
     if (!sign.empty()) return std::nullopt;
     return value;
+}
+
+int displayDecimals(const std::array<std::string, 4>& digits, int pointPosition) {
+    if (pointPosition <= 0) return 0;
+    int lastDigit = -1;
+    for (int i = 0; i < 4; ++i) {
+        if (isDigitText(digits[i])) lastDigit = i;
+    }
+    return std::max(0, lastDigit - pointPosition + 1);
 }

@@ -54,6 +54,10 @@ struct MeterState {
     std::string UnitText;
     std::string AcDcText;
     std::string AutoText;
+    // How many of the displayed digits stand after the decimal point (NumericValue counts in
+    // steps of ten to the minus that), and whether the display shows an overload.
+    int32_t Decimals = 0;
+    bool Overload = false;
     // When the reading's frame ended on the line (its last byte arrived), in microseconds since
     // 1970 UTC; 0 when the source of the bytes has no clock. Rows and messages take their time
     // from it.

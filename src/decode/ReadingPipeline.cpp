@@ -119,6 +119,8 @@ bool runReadingPipeline(const PipelineInput& in, MeterState& state, LcdPanelMode
 
     // 6.
     state.LastDpPos = dpPos;
+    state.Overload = overload;
+    state.Decimals = displayDecimals(in.DigitText, dpPos);
 
     // 7. MIN/MAX readout
     panel.setCaption(E::MaxText, state.MaxValueText);

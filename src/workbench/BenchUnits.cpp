@@ -1,39 +1,19 @@
 #include "BenchUnits.h"
 
-#include <QStringList>
 #include <algorithm>
 #include <cmath>
 
+#include "UnitPrefix.h"
+
 namespace BenchUnits {
 
-namespace {
-
-// Units a meter shows after its prefix; anything else is taken as it stands.
-bool isBaseUnit(const QString& unit) {
-    static const QStringList known = {"V", "A", "\u03A9", "Hz", "F", "W", "Wh", "Ah", "s", "h", "S"};
-    return known.contains(unit);
-}
-
-struct Prefix {
-    QChar letter;
-    int exponent;
-};
-const Prefix kPrefixes[] = {{u'p', -12}, {u'n', -9}, {QChar(0x00B5), -6}, {u'm', -3}, {u'k', 3},
-                            {u'M', 6},   {u'G', 9}};
-
-}  // namespace
-
 Split splitPrefix(const QString& unit) {
-    if (unit.size() >= 2 && isBaseUnit(unit.mid(1))) {
-        for (const Prefix& p : kPrefixes) {
-            if (unit.at(0) == p.letter) return {p.exponent, unit.mid(1)};
-        }
-    }
-    return {0, unit};
+    const UnitPrefix::Split s = UnitPrefix::split(unit.toStdString());
+    return {s.exponent, QString::fromStdString(s.base)};
 }
 
 double Split::toBase(double number) const {
-    return exponent < 0 ? number / std::pow(10.0, -exponent) : number * std::pow(10.0, exponent);
+    return UnitPrefix::Split{exponent, {}}.toBase(number);
 }
 
 QString formatSi(double value, const QString& unit, int digits) {
@@ -57,10 +37,8 @@ QString formatSi(double value, const QString& unit, int digits) {
     const double magnitude = std::fabs(scaled);
     const int before = magnitude >= 10 ? static_cast<int>(std::floor(std::log10(magnitude))) + 1 : 1;
     const int decimals = std::max(0, digits - before);
-    QString prefix;
-    for (const Prefix& p : kPrefixes) {
-        if (p.exponent == exponent) prefix = p.letter;
-    }
+    const std::string_view symbol = UnitPrefix::symbol(exponent);
+    const QString prefix = QString::fromUtf8(symbol.data(), static_cast<qsizetype>(symbol.size()));
     const QString number = QString::number(scaled, 'f', decimals);
     return unit.isEmpty() && prefix.isEmpty() ? number : number + ' ' + prefix + unit;
 }

@@ -24,6 +24,8 @@ private slots:
         QTest::newRow("two a second") << QList<int>{500, 500, 500} << 1500;
         QTest::newRow("one every 5 s") << QList<int>{5000, 5000, 5000} << 15000;
         QTest::newRow("a pause among them") << QList<int>{330, 330, 60000, 330, 330} << 1500;
+        QTest::newRow("one long of three") << QList<int>{500, 500, 5000} << 1500;
+        QTest::newRow("one short of three") << QList<int>{500, 5000, 5000} << 15000;
         QTest::newRow("the oldest forgotten")
             << QList<int>{5000, 5000, 5000, 5000, 5000, 5000, 5000, 5000, 5000, 400, 400, 400, 400, 400, 400}
             << 1500;
