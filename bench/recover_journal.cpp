@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "AppOptions.h"
+#include "ChildPeak.h"
 #include "JournalReader.h"
 #include "RecordJournal.h"
 #include "RecordStore.h"
@@ -28,23 +29,6 @@
 #include "RecoverRunner.h"
 
 namespace {
-
-double mib(int64_t bytes) {
-    return double(bytes) / (1024.0 * 1024.0);
-}
-
-// Runs `work` in a child; its peak resident memory in bytes, or -1 when it failed.
-int64_t peakOfChild(const std::function<bool()>& work, double* seconds) {
-    const auto started = std::chrono::steady_clock::now();
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(work() ? 0 : 1);
-    int status = 0;
-    rusage usage{};
-    if (child < 0 || ::wait4(child, &status, 0, &usage) != child) return -1;
-    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return int64_t(usage.ru_maxrss) * 1024;
-}
 
 void writeJournal(const std::string& path, int64_t rows, int entryRows) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -15,6 +15,7 @@ packages=(
   ccache clang-format
   libmosquitto-dev mosquitto openssl libssl-dev
   rapidjson-dev
+  libxlsxwriter-dev python3-openpyxl
 )
 
 if [ "${1:-}" = "--list" ]; then

@@ -110,7 +110,8 @@ void appendField(std::string& out, std::string_view text) {
     out += '"';
 }
 
-FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress) {
+FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress,
+                 const RowNotes* notes) {
     LastConversion values, units, numbers;
     DateTimeText dateTime;
     auto quoted = [](const std::string& text) {
@@ -118,7 +119,10 @@ FileResult write(const QString& path, const RecordSource& rows, const FileProgre
         appendField(field, text);
         return field;
     };
-    const QByteArray header = headerLine();
+    const bool noted = notes && !notes->empty();
+    QByteArray header = headerLine();
+    if (noted) header.insert(header.size() - 2, ",Note");
+    int64_t index = 0;
     return TextExport::writeRows(
         path, rows, progress, std::string_view(header.constData(), size_t(header.size())),
         [&](std::string& out, const RecordRow& row) {
@@ -140,6 +144,12 @@ FileResult write(const QString& path, const RecordSource& rows, const FileProgre
             out += numbers.of(row.value, [](const std::string& v) { return UnitSymbols::plainNumber(v); });
             out += ',';
             NumberText::append(out, row.nval);
+            if (noted) {
+                out += ',';
+                const auto at = notes->find(index);
+                if (at != notes->end()) appendField(out, at->second);
+            }
+            ++index;
             out += "\r\n";
         });
 }

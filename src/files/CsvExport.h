@@ -7,6 +7,7 @@
 
 #include "FileOperation.h"
 #include "RecordRow.h"
+#include "RowNotes.h"
 
 // Comma-separated values for spreadsheets and scripts: UTF-8 without a byte-order mark, CR LF
 // after every line, a field quoted only when it holds a comma, a quote or a line break. Each row
@@ -18,7 +19,9 @@ namespace CsvExport {
 QByteArray headerLine();
 
 // Same file operation as the text export: written beside `path`, renamed over it once complete.
-FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress = {});
+// With notes a "Note" column follows the others.
+FileResult write(const QString& path, const RecordSource& rows, const FileProgress& progress = {},
+                 const RowNotes* notes = nullptr);
 
 // A dated moment as the "Date and time" field has it: "2026-12-07T23:59:59.875+01:00".
 std::string dateTimeText(int32_t day, int32_t timeMs, int32_t utcOffsetMin);

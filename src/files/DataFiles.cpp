@@ -4,6 +4,7 @@
 
 #include "CsvExport.h"
 #include "TextExport.h"
+#include "XlsxExport.h"
 
 namespace DataFiles {
 
@@ -18,6 +19,7 @@ SaveFormat saveFormatFor(const QString& path) {
     const QString extension = extensionOf(path);
     if (extension == QLatin1String(".db")) return SaveFormat::ParadoxTable;
     if (extension.compare(QLatin1String(".csv"), Qt::CaseInsensitive) == 0) return SaveFormat::Csv;
+    if (extension.compare(QLatin1String(".xlsx"), Qt::CaseInsensitive) == 0) return SaveFormat::Xlsx;
     return SaveFormat::Text;
 }
 
@@ -26,12 +28,15 @@ QString withDefaultExtension(const QString& path, const QString& extension) {
     return path + u'.' + extension;
 }
 
-FileResult save(const QString& path, const RecordSource& rows, const FileProgress& progress) {
+FileResult save(const QString& path, const RecordSource& rows, const FileProgress& progress,
+                const RowNotes* notes) {
     switch (saveFormatFor(path)) {
         case SaveFormat::ParadoxTable:
             return ParadoxTable::write(path, rows, progress);
         case SaveFormat::Csv:
-            return CsvExport::write(path, rows, progress);
+            return CsvExport::write(path, rows, progress, notes);
+        case SaveFormat::Xlsx:
+            return XlsxExport::write(path, rows, progress, notes);
         case SaveFormat::Text:
             break;
     }
@@ -64,7 +69,7 @@ QString openFilter() {
 QString saveFilter() {
     return QStringLiteral(
         "Excel File(*.xls);;DB File(*.db);;Txt File(*.txt);;All File(*);;"
-        "CSV with date and time (*.csv)");
+        "CSV with date and time (*.csv);;Excel workbook (*.xlsx)");
 }
 
 }  // namespace DataFiles

@@ -5,26 +5,30 @@
 #include "FileOperation.h"
 #include "ParadoxTable.h"
 #include "RecordRow.h"
+#include "RowNotes.h"
 #include "TableLock.h"
 
 // Which file Save writes, decided from the name the user chose, and the dialogs' filters.
 namespace DataFiles {
 
-enum class SaveFormat { ParadoxTable, Text, Csv };
+enum class SaveFormat { ParadoxTable, Text, Csv, Xlsx };
 
 // The extension of the file name: from its last "." to the end, dot included, case kept;
 // empty when the name (after the last "/", "\" or ":") has no dot.
 QString extensionOf(const QString& path);
 
 // Exactly ".db" (lower case) gives a Paradox table; ".csv" in any case the comma-separated values
-// with dates; every other name, ".DB" included, the tab-separated text.
+// with dates, ".xlsx" in any case a spreadsheet workbook; every other name, ".DB" and ".xls"
+// included, the tab-separated text.
 SaveFormat saveFormatFor(const QString& path);
 
 // The name with ".xls" added when it has no extension, as the Save dialog does.
 QString withDefaultExtension(const QString& path, const QString& extension = QStringLiteral("xls"));
 
-// Writes `rows` in the format the name asks for.
-FileResult save(const QString& path, const RecordSource& rows, const FileProgress& progress = {});
+// Writes `rows` in the format the name asks for. The CSV file and the workbook carry `notes` in a
+// column of their own when there are any.
+FileResult save(const QString& path, const RecordSource& rows, const FileProgress& progress = {},
+                const RowNotes* notes = nullptr);
 
 // Opens a table for exclusive use: locks the file, then reads its rows into `sink`. With
 // `createWhenMissing` a missing file is first created as an empty record table. On success

@@ -86,7 +86,7 @@ void WindowFiles::saveThroughTheDialog() {
                                           dir.filePath("run1.xls") + " Scuss!"});
     }
     QCOMPARE(filters, (QStringList{"Excel File(*.xls)", "DB File(*.db)", "Txt File(*.txt)", "All File(*)",
-                                   "CSV with date and time (*.csv)"}));
+                                   "CSV with date and time (*.csv)", "Excel workbook (*.xlsx)"}));
     QFile text(dir.filePath("run1.xls"));
     QVERIFY(text.open(QIODevice::ReadOnly));
     QCOMPARE(text.readAll().count('\n'), 4);
