@@ -6,12 +6,15 @@
 #include <utility>
 #include <vector>
 
+#include "MinMaxPyramid.h"
+
 // The points of the trend chart's two series. Both series always receive the same values (the
 // reading pipeline adds each reading to the line series and then to the area series), so one
 // value per point is kept and each series only has its own count. A run of a day at the fast line
 // rate is some 15 million points: values live in fixed-size chunks, so appending never moves what
 // is stored, and a min/max summary over blocks of 16, 256, 4096 ... points lets a page of millions
 // of points be reduced to the plot's pixel columns in time that hardly depends on its length.
+// The summary is the MinMaxPyramid the bench's history uses too.
 class ChartPoints {
 public:
     // indices in the chart's series list
@@ -19,10 +22,7 @@ public:
     static constexpr int LineSeries = 1;  // Series1
     static constexpr int SeriesCount = 2;
 
-    struct Range {
-        float min = 0;
-        float max = 0;
-    };
+    using Range = MinMaxPyramid<float>::Range;
 
     ChartPoints();
 
@@ -57,14 +57,10 @@ private:
     static constexpr int kChunkBits = 16;
     static constexpr int64_t kChunkSize = int64_t(1) << kChunkBits;
     static constexpr int64_t kChunkMask = kChunkSize - 1;
-    // summary level L holds one range per finished block of 16^(L+1) points
-    static constexpr int kLevelBits = 4;
-    static constexpr int kLevels = 6;
-
     void append(float y);
 
     std::vector<std::unique_ptr<float[]>> chunks_;
-    std::array<std::vector<Range>, kLevels> levels_;
+    MinMaxPyramid<float> summary_;
     int64_t size_ = 0;
     std::array<int64_t, SeriesCount> count_{};
     std::vector<int64_t> breaks_;  // ascending

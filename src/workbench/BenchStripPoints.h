@@ -7,31 +7,21 @@
 #include <vector>
 
 #include "BenchReading.h"
+#include "MinMaxPyramid.h"
 
 // One channel's history as the bench chart reads it: per point a time (milliseconds since 1970
 // UTC) and a value in the channel's base unit, in the order of time; a point without a value
 // (NaN) is a gap, where the channel had no reading until its next point. The points stay in the
 // model's history; this class adds what drawing them needs.
 //
-// A day at ten readings a second is close to a million points a channel. Every block of 16, 256,
-// 4096 ... points carries the smallest and largest value in it, so any stretch of points comes
-// down to its extremes by reading a few dozen entries, however long the stretch is. The summary
-// takes in what the history got since the last time on catchUp(), once a drawing, not a reading.
+// A day at ten readings a second is close to a million points a channel. A MinMaxPyramid brings
+// any stretch of points down to its extremes by reading a few dozen entries, however long it is.
+// The summary takes in what the history got since the last time on catchUp(), once a drawing,
+// not a reading.
 class BenchStripPoints {
 public:
     // Smallest and largest value of some points; empty when none of them had a value.
-    struct Range {
-        double min = std::numeric_limits<double>::infinity();
-        double max = -std::numeric_limits<double>::infinity();
-
-        bool empty() const { return !(min <= max); }
-        // a NaN on either side compares false and so is left out
-        void take(double lo, double hi) {
-            if (lo < min) min = lo;
-            if (hi > max) max = hi;
-        }
-        void take(const Range& other) { take(other.min, other.max); }
-    };
+    using Range = MinMaxPyramid<double>::Range;
 
     explicit BenchStripPoints(const ChannelHistory* history = nullptr) : history_(history) {}
 
@@ -53,17 +43,9 @@ public:
     Range range(int64_t first, int64_t last) const;
 
 private:
-    static constexpr int kFanBits = 4;  // 16 entries of a level make one of the level above
-    static constexpr int64_t kFan = int64_t(1) << kFanBits;
-    static constexpr int kLevels = 6;
-
     void clear();
-    Range scan(int level, int64_t first, int64_t last) const;
 
     const ChannelHistory* history_;
     int64_t done_ = 0;
-    // levels_[L][k]: extremes of points [k * 16^(L+1), (k + 1) * 16^(L+1)), for finished blocks
-    std::array<std::vector<Range>, kLevels> levels_;
-    // the unfinished block of each level, filled as its points come
-    std::array<Range, kLevels> open_;
+    MinMaxPyramid<double> summary_;
 };
