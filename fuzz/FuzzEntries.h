@@ -21,4 +21,11 @@ int paradoxTable(const uint8_t* data, std::size_t size);
 // per page. Byte 0 picks the rule (modulo 3, in that order), the rest is the text as UTF-8.
 int texts(const uint8_t* data, std::size_t size);
 
+// Bytes as an HTTP client would send them to the server: parsed within the server's limits and
+// routed (Host, token, paths, query).
+int serveRequest(const uint8_t* data, std::size_t size);
+
+// Lines of the instrument protocol, one program message each.
+int scpi(const uint8_t* data, std::size_t size);
+
 }  // namespace FuzzEntries

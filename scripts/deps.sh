@@ -16,6 +16,7 @@ packages=(
   libmosquitto-dev mosquitto openssl libssl-dev
   rapidjson-dev
   libxlsxwriter-dev python3-openpyxl
+  libboost-dev qt6-websockets-dev chromium prometheus python3-pyvisa-py
 )
 
 if [ "${1:-}" = "--list" ]; then

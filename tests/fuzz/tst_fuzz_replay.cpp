@@ -17,9 +17,9 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {"frames", FuzzEntries::frames},
-    {"paradox_table", FuzzEntries::paradoxTable},
-    {"texts", FuzzEntries::texts},
+    {"frames", FuzzEntries::frames}, {"paradox_table", FuzzEntries::paradoxTable},
+    {"texts", FuzzEntries::texts},   {"serve_request", FuzzEntries::serveRequest},
+    {"scpi", FuzzEntries::scpi},
 };
 
 }  // namespace
