@@ -160,6 +160,11 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             o.recordStart = start.utcMs;
             o.recordStartNote = start.note.empty() ? std::string() : "--start: " + start.note;
             recordRule = a;
+        } else if (readRuleOption(args, i, o.rules, r.error)) {
+            if (!r.error.empty()) {
+                r.showUsage = false;
+                return r;
+            }
         } else if (readPublishOption(args, i, publish, r.error)) {
             // a bad URL or name is said in one line: the whole usage would bury it
             if (!r.error.empty()) {
@@ -235,6 +240,11 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (o.publish && (o.reportPdf || o.recoverJournal))
         r.error = "--publish needs readings: the window or --decode";
     if (r.error.empty() && o.variant) variantError(o, r.error);
+    if (r.error.empty() && o.rules) {
+        r.error = o.decodePath ? checkRuleOptions(*o.rules, o.recordPath.has_value())
+                               : "--start-when, --alarm, --summary and the other rules apply to --decode";
+        r.showUsage = false;
+    }
     return r;
 }
 
@@ -265,7 +275,8 @@ std::string usageText(const std::string& program) {
            "  --limit N|limitless (with --record) stop storing after N rows (default 10000)\n"
            "  --start YYYY-MM-DDTHH:MM:SS\n"
            "                      (with --record of a capture) the local date and time the line's\n"
-           "                      clock starts from (default: now)\n"
+           "                      clock starts from (default: now)\n" +
+           ruleUsageText() +
            "  --report OUT.pdf TABLE\n"
            "                      no window: write the printed report of a saved table as a PDF\n"
            "  --recover JOURNAL OUT\n"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "BrokerUrl.h"
+#include "RuleOptions.h"
 
 // What the command line asks of the program.
 struct AppOptions {
@@ -37,6 +38,7 @@ struct AppOptions {
     std::optional<int64_t> recordStart;
     std::string recordStartNote;            // said when the start time occurs twice (the autumn change)
     std::optional<PublishRequest> publish;  // --publish URL and its companions: readings to a broker
+    std::optional<RuleOptions> rules;       // --start-at, --alarm, --summary and the others of RuleOptions.h
     bool help = false;
 
     // The bench: several meters side by side, math channels over them, one time line.

@@ -23,7 +23,12 @@ std::optional<ExitCode> runCommandLine(int& argc, char** argv, const OptionsResu
         QCoreApplication app(argc, argv);
         return runBenchHeadless(parsed.options, std::cout, std::cerr);
     }
-    if (parsed.options.decodePath) return runHeadless(parsed.options, std::cin, std::cout, std::cerr);
+    if (parsed.options.decodePath) {
+        // the alarms' program runs on an event loop of the rules
+        std::optional<QCoreApplication> app;
+        if (parsed.options.rules) app.emplace(argc, argv);
+        return runHeadless(parsed.options, std::cin, std::cout, std::cerr);
+    }
     if (parsed.options.recoverJournal) {
         QCoreApplication app(argc, argv);
         return runRecover(parsed.options, std::cout, std::cerr);

@@ -105,7 +105,7 @@ void HeadlessRecorder::useLineClock(int baud, int64_t startUtcMs) {
     ticks_ = 0;
     store_.setLocalClock([this] {
         const int64_t lineMs = static_cast<int64_t>(bytes_) * kBitsPerByte * 1000 / baud_;
-        return zone_.at(startMs_ + lineMs);
+        return zone_.at(heldMs_.value_or(startMs_ + lineMs));
     });
 }
 
@@ -166,8 +166,27 @@ void HeadlessRecorder::offer(const MeterState& reading) {
     store_.INDataToTable(reading);
 }
 
+void HeadlessRecorder::offerAt(const MeterReading& reading, const std::string& note) {
+    MeterState s;
+    s.ValueText = reading.display;
+    s.UnitText = reading.lcdUnit;
+    s.AcDcText = reading.acdc;
+    s.AutoText = reading.range;
+    s.NumericValue = float(reading.counts);
+    s.ReadingUtcUs = reading.utcUs;
+    if (!note.empty()) pendingNote_ += (pendingNote_.empty() ? "" : "; ") + note;
+    heldMs_ = reading.utcUs / 1000 - (reading.utcUs % 1000 < 0);
+    const int64_t before = table_.rowCount();
+    offer(s);
+    heldMs_.reset();
+    if (table_.rowCount() > before && !pendingNote_.empty()) {
+        notes_[before] = std::move(pendingNote_);
+        pendingNote_.clear();
+    }
+}
+
 FileResult HeadlessRecorder::write() {
-    const FileResult r = DataFiles::save(PlainFile::fromNative(path_), table_);
+    const FileResult r = DataFiles::save(PlainFile::fromNative(path_), table_, {}, &notes_);
     if (r.ok()) {
         store_.markSaved();
         if (journal_) journal_->remove();

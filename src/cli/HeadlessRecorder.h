@@ -4,13 +4,16 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "FileOperation.h"
+#include "MeterReading.h"
 #include "PlainFile.h"
 #include "RecordJournal.h"
 #include "RecordStore.h"
 #include "RecordTable.h"
+#include "RowNotes.h"
 
 struct AppOptions;
 struct MeterState;
@@ -63,6 +66,10 @@ public:
     int64_t journalSyncs() const { return journalSyncs_; }
 
     void offer(const MeterState& reading);
+    // A reading the rules let through, dated by its own time (pre-trigger readings come after
+    // later ones were read), with the note its row carries; a note of a reading the store turns
+    // away goes to the next row stored.
+    void offerAt(const MeterReading& reading, const std::string& note);
     // The time of the reading just decoded, as its row has it (or would have it).
     LocalStamp readingTime(const MeterState& reading) { return store_.stampOf(reading); }
 
@@ -92,6 +99,9 @@ private:
 
     std::string path_;
     RecordState state_;
+    RowNotes notes_;
+    std::string pendingNote_;
+    std::optional<int64_t> heldMs_;  // the time of the reading being offered by offerAt
     RecordTable table_;
     RecordStore store_{state_, table_};
 

@@ -18,6 +18,7 @@
 #include "ByteLog.h"
 #include "HeadlessPublishing.h"
 #include "HeadlessRecorder.h"
+#include "HeadlessRules.h"
 #include "HeadlessSources.h"
 #include "Interrupts.h"
 #include "LocalClock.h"
@@ -25,6 +26,7 @@
 #include "PlainFile.h"
 #include "PrintingRun.h"
 #include "ShownName.h"
+#include "StateReading.h"
 #include "TCommPortDriver.h"
 
 namespace {
@@ -68,12 +70,14 @@ public:
         if (code == ExitCode::Success) code = openByteLog();
         if (code == ExitCode::Success) code = startRecording();
         if (code == ExitCode::Success) code = startPublishing();
+        if (code == ExitCode::Success) code = startRules();
         if (code != ExitCode::Success) return code;
         passReadingsOn();
         code = readInput();
         if (code == ExitCode::NotStarted) return code;
         run_.flush();
         out_.flush();
+        if (rules_) rules_->finish();
         code = worse(code, finishPublishing());
         // whatever ended the reading (the end of the input, an interrupt, a lost device), what
         // was recorded so far belongs on file before the closing notes
@@ -133,7 +137,7 @@ private:
             return ExitCode::NotStarted;
         }
         // a capture's rows are dated from the start, and only up to the end of 9999
-        const int64_t start = options_.recordStart.value_or(LocalClock::utcNowMs());
+        const int64_t start = lineStartMs_;
         if (onLineClock()) {
             const std::string late =
                 HeadlessRecorder::checkLineClockEnd(path_, static_cast<int>(baud()), start);
@@ -175,14 +179,59 @@ private:
         return publishing_ ? ExitCode::Success : worse(code, ExitCode::Failed);
     }
 
+    // The rules take the readings as the meter line gives them, dated as their rows are: by the
+    // line's clock on a capture, by their own time on a device.
+    ExitCode startRules() {
+        if (!options_.rules) return ExitCode::Success;
+        std::function<int64_t()> clock = utcNowUs;
+        if (onLineClock()) {
+            clock = [this] { return lineNowUs(); };
+            beforeEachByte_ = [this, recorderByte = beforeEachByte_] {
+                ++lineBytes_;
+                if (recorderByte) recorderByte();
+            };
+        }
+        std::string error;
+        modelCaption_ = checkedModelCaption(controls_);
+        rules_ = HeadlessRules::start(*options_.rules, modelCaption_, clock, !onLineClock(), err_, &error);
+        if (!rules_) {
+            err_ << shownName(error) << '\n';
+            return ExitCode::NotStarted;
+        }
+        if (recorder_ && rules_->gatesRecording()) {
+            rules_->setRecorder([r = recorder_.get()](const MeterReading& reading, const std::string& note) {
+                r->offerAt(reading, note);
+            });
+        }
+        if (publishing_) {
+            ReadingPublisher& p = publishing_->publisher();
+            rules_->setPublisher(&p.client(), options_.publish->url.prefix + "/" + p.clientName());
+        }
+        rules_->setWhenDone(endReading);
+        return ExitCode::Success;
+    }
+
+    int64_t lineNowUs() const {
+        return lineStartMs_ * 1000 + static_cast<int64_t>(lineBytes_ * 10'000'000 / baud());
+    }
+
     void passReadingsOn() {
-        if (!recorder_ && !publishing_) return;
+        if (!recorder_ && !publishing_ && !rules_) return;
         // The published time is the reading's row time: the recorder's clock when there is one
         // (the line's clock for a capture with --start), otherwise the reading's own time.
         LocalClock systemClock;
+        HeadlessRecorder* const recorder = rules_ && rules_->gatesRecording() ? nullptr : recorder_.get();
         run_.setReadingHandler(
-            [r = recorder_.get(), p = publishing_.get(), systemClock](const MeterState& reading) mutable {
+            [this, r = recorder, p = publishing_.get(), systemClock](const MeterState& reading) mutable {
                 if (r) r->offer(reading);
+                if (rules_) {
+                    MeterReading typed;
+                    const int64_t at = onLineClock()               ? lineNowUs()
+                                       : reading.ReadingUtcUs != 0 ? reading.ReadingUtcUs
+                                                                   : utcNowUs();
+                    toReading_.fill(typed, reading, at, modelCaption_);
+                    rules_->offer(typed);
+                }
                 if (p)
                     p->offer(reading,
                              r ? r->readingTime(reading) : systemClock.atReadingTime(reading.ReadingUtcUs));
@@ -321,6 +370,12 @@ private:
     ByteLog byteLog_;
     std::unique_ptr<HeadlessRecorder> recorder_;
     std::unique_ptr<HeadlessPublishing> publishing_;
+    std::unique_ptr<HeadlessRules> rules_;
+    StateReading toReading_;
+    std::string modelCaption_;
+    // the line's clock of a capture: the moment it starts from and the bytes since
+    const int64_t lineStartMs_ = options_.recordStart.value_or(LocalClock::utcNowMs());
+    uint64_t lineBytes_ = 0;
     std::function<void()> beforeEachByte_;
 };
 

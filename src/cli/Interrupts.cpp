@@ -25,6 +25,10 @@ bool interrupted() {
     return g_interrupted;
 }
 
+void endReading() {
+    g_interrupted = true;
+}
+
 std::function<bool()> untilInterruptedAgain() {
     const int before = g_interrupts.load();
     return [before] { return !g_terminated && g_interrupts.load() == before; };
