@@ -14,6 +14,7 @@
 #include <fstream>
 #include <string>
 
+#include "ProcessMemory.h"
 #include "RecordTable.h"
 #include "ReportLayout.h"
 #include "ReportPageView.h"
@@ -23,25 +24,9 @@ namespace {
 
 int64_t gRows = 10000000;
 
-// Memory of this process in bytes, from the kernel's view: "VmRSS" now or "VmHWM" at its peak.
-int64_t memoryOf(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::size_t n = std::strlen(field);
-    while (std::getline(status, line)) {
-        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
-            return std::stoll(line.substr(n + 1)) * 1024;
-    }
-    return 0;
-}
-
 // Starts a new peak: VmHWM counts from the resident memory of now.
 void resetPeak() {
     std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-double mib(int64_t bytes) {
-    return double(bytes) / (1024.0 * 1024.0);
 }
 
 // The rows as the window holds them, readings of a meter across its range.

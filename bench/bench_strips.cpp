@@ -27,10 +27,9 @@ std::vector<ChannelHistory> histories(int64_t points) {
         for (int64_t i = 0; i < points; ++i) {
             noise = noise * 1664525u + 1013904223u;
             const bool stale = i % 100'000 > 99'400;
-            h.timeMs.push_back(kStart + i * 100);
-            h.value.push_back(stale ? NAN
-                                    : (c + 1) * (1 + 0.3 * std::sin(double(i) / (3000.0 + 500 * c))) +
-                                          (noise >> 20) * 1e-6);
+            h.add(kStart + i * 100, stale ? NAN
+                                          : (c + 1) * (1 + 0.3 * std::sin(double(i) / (3000.0 + 500 * c))) +
+                                                (noise >> 20) * 1e-6);
         }
     }
     return all;

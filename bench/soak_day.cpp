@@ -25,6 +25,7 @@
 #include "MeterEngine.h"
 #include "ModelProfiles.h"
 #include "PageSampler.h"
+#include "ProcessMemory.h"
 #include "RecordStore.h"
 #include "RecordTable.h"
 #include "RecordTableModel.h"
@@ -35,22 +36,6 @@ namespace {
 constexpr int kTraceLines = 1000;  // the window's trace keeps this many lines
 constexpr int kGridRows = 8;       // rows the grid shows at its stored size
 constexpr int kPlotColumns = 300;  // pixel columns of the chart's plot at its stored size
-
-// Memory of this process in bytes, from the kernel's view: "VmRSS" now or "VmHWM" at its peak.
-int64_t memoryOf(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::size_t n = std::strlen(field);
-    while (std::getline(status, line)) {
-        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
-            return std::stoll(line.substr(n + 1)) * 1024;
-    }
-    return 0;
-}
-
-double mib(int64_t bytes) {
-    return double(bytes) / (1024.0 * 1024.0);
-}
 
 // The window's consumers of a reading, without widgets.
 class SoakWindow : public ReadingSink {

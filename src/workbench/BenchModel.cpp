@@ -57,14 +57,11 @@ struct BenchModel::Channel {
         min = n == 1 ? value : std::min(min, value);
         max = n == 1 ? value : std::max(max, value);
     }
-    void addHistory(qint64 t, double v) {
-        history.timeMs.push_back(t);
-        history.value.push_back(v);
-    }
+    void addHistory(qint64 t, double v) { history.add(t, v); }
     // Marks where the line of the channel breaks, once.
     void breakHistory(qint64 t) {
-        if (!history.value.empty() && !std::isnan(history.value.back()))
-            addHistory(std::max(t, history.timeMs.back()), NAN);
+        if (!history.empty() && !std::isnan(history.lastValue()))
+            addHistory(std::max<qint64>(t, history.lastTime()), NAN);
     }
 };
 

@@ -69,6 +69,7 @@ public:
     std::optional<double> relReference(int id) const;
     std::optional<double> relValue(int id) const;
 
+    // The channel's history in levels (ChannelHistory): bounded however long the run.
     const ChannelHistory& history(int id) const;
     // Whether readings are kept in the history (the chart and the aligned export read it); a run
     // without a window keeps none, so a long run at a high rate does not fill the memory.

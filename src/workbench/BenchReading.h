@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+#include "ChannelHistory.h"
+
 // A channel of the bench: a meter (local or through a broker) or a math channel computed from
 // other channels.
 enum class ChannelKind { Meter, Math };
@@ -42,13 +44,4 @@ struct ChannelStats {
     double max = 0;
     double mean = 0;
     double stddev = 0;  // sample standard deviation (n - 1); 0 below two readings
-};
-
-// Everything a channel read, as columns for the chart and the aligned export: times in
-// milliseconds since 1970 UTC, values in the base unit, NaN where there was no value (a gap, an
-// overload, or the moment the channel went stale or offline).
-struct ChannelHistory {
-    std::vector<qint64> timeMs;
-    std::vector<double> value;
-    std::size_t size() const { return timeMs.size(); }
 };

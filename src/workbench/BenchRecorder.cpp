@@ -150,15 +150,63 @@ bool BenchRecorder::finish(QString* error) {
     return d_->error.empty();
 }
 
+namespace {
+
+// Walks a channel's history in the order of time over all its levels: the last value at a moment
+// is a reading's value where the readings are still held, a bucket's mean before that.
+class HistoryCursor {
+public:
+    explicit HistoryCursor(const ChannelHistory& history) : history_(history), parts_(history.segments()) {}
+
+    // Moves on to the last point at or before timeMs; false before the first point.
+    bool moveTo(int64_t timeMs) {
+        while (part_ < parts_.size()) {
+            const ChannelHistory::Segment& s = parts_[part_];
+            const HistorySeries& level = history_.level(s.level);
+            next_ = std::max(next_, s.from);
+            if (next_ >= s.to) {
+                ++part_;
+                next_ = 0;
+                continue;
+            }
+            if (level.time(next_) > timeMs) break;
+            value_ = level.value(next_++);
+            seen_ = true;
+        }
+        return seen_;
+    }
+    double value() const { return value_; }
+
+private:
+    const ChannelHistory& history_;
+    std::vector<ChannelHistory::Segment> parts_;
+    size_t part_ = 0;
+    int64_t next_ = 0;
+    double value_ = NAN;
+    bool seen_ = false;
+};
+
+}  // namespace
+
+// The rows are written as they are made, a megabyte at a time, so a week of rows at a fine step
+// never has to fit in memory.
 bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs, QString* error) {
     const QVector<int> ids = model.channelIds();
-    qint64 first = INT64_MAX, last = INT64_MIN;
+    int64_t first = INT64_MAX, last = INT64_MIN;
+    std::vector<HistoryCursor> cursors;
     for (const int id : ids) {
         const ChannelHistory& h = model.history(id);
-        if (h.size() == 0) continue;
-        first = std::min(first, h.timeMs.front());
-        last = std::max(last, h.timeMs.back());
+        cursors.emplace_back(h);
+        if (h.empty()) continue;
+        first = std::min(first, h.firstTime());
+        last = std::max(last, h.lastTime());
     }
+    SaveBesideFile file(path);
+    bool ok = file.open();
+    const auto flush = [&](std::string& out) {
+        ok = ok && file.write(out.data(), qint64(out.size())) == qint64(out.size());
+        out.clear();
+    };
     std::string out = "Date and time";
     for (const int id : ids) {
         const ChannelInfo* ch = model.channel(id);
@@ -169,21 +217,19 @@ bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs
     out += "\r\n";
     if (stepMs <= 0) stepMs = 1000;
     MomentText moment;
-    std::vector<std::size_t> next(ids.size(), 0);
     // from the first whole step on or after the first reading to the last reading
-    for (qint64 t = first == INT64_MAX ? 0 : (first + stepMs - 1) / stepMs * stepMs;
-         first != INT64_MAX && t <= last; t += stepMs) {
+    for (int64_t t = first == INT64_MAX ? 0 : (first + stepMs - 1) / stepMs * stepMs;
+         ok && first != INT64_MAX && t <= last; t += stepMs) {
         moment.append(out, t);
-        for (int i = 0; i < ids.size(); ++i) {
-            const ChannelHistory& h = model.history(ids[i]);
-            while (next[i] < h.size() && h.timeMs[next[i]] <= t) ++next[i];
+        for (HistoryCursor& cursor : cursors) {
             out += ',';
-            if (next[i] > 0) NumberText::append(out, h.value[next[i] - 1]);
+            if (cursor.moveTo(t)) NumberText::append(out, cursor.value());
         }
         out += "\r\n";
+        if (out.size() >= (1u << 20)) flush(out);
     }
-    SaveBesideFile file(path);
-    if (!file.open() || file.write(out.data(), qint64(out.size())) != qint64(out.size()) || !file.commit()) {
+    flush(out);
+    if (!ok || !file.commit()) {
         if (error) *error = QObject::tr("cannot write '%1': %2").arg(path, file.errorString());
         file.cancelWriting();
         return false;

@@ -1,5 +1,6 @@
 #include "BenchStripTrace.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -32,6 +33,8 @@ BenchStripTrace BenchStripTrace::reduce(const BenchStripPoints& points, int64_t 
         const int64_t end = columnStart(points, startMs, msPerColumn, c + 1);
         if (end > first) {
             join(first);
+            // the coarser levels come first in time, so the widest bucket is the column's first
+            trace.bucketMs = std::max(trace.bucketMs, points.bucketMs(first));
             const BenchStripPoints::Range r = points.range(first, end);
             if (!r.empty()) {
                 trace.bars.push_back(Bar{c, r.min, r.max});

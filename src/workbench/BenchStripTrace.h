@@ -27,6 +27,8 @@ struct BenchStripTrace {
     std::vector<Join> joins;
     // the values drawn, joins to points just outside the stretch included
     BenchStripPoints::Range range;
+    // the widest time bucket among the points drawn; 0 when they are all readings
+    int64_t bucketMs = 0;
 
     // Reduces the points from startMs on, msPerColumn to a column, over `columns` columns.
     static BenchStripTrace reduce(const BenchStripPoints& points, int64_t startMs, double msPerColumn,

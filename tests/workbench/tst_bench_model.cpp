@@ -184,7 +184,7 @@ private slots:
         QVERIFY(model.isStale(slow));
         QCOMPARE(stale.size(), 2);
         // the line of a stale channel breaks; the next reading mends it
-        QVERIFY(std::isnan(model.history(fast).value.back()));
+        QVERIFY(std::isnan(model.history(fast).lastValue()));
         model.addReading(fast, reading(4000, 1, "V"));
         QVERIFY(!model.isStale(fast));
         QCOMPARE(stale.size(), 3);

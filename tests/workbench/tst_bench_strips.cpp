@@ -16,13 +16,16 @@ namespace {
 const double kGap = std::numeric_limits<double>::quiet_NaN();
 
 void add(ChannelHistory& h, qint64 t, double v) {
-    h.timeMs.push_back(t);
-    h.value.push_back(v);
+    h.add(t, v);
 }
 
+// a history that keeps every reading, no coarser level
+const std::vector<ChannelHistory::Level> kReadingsOnly = {{0, 0}};
+
 // n points 100 ms apart from t0, random values, about one in 50 a gap
-ChannelHistory randomHistory(int64_t n, int64_t t0, quint32 seed) {
-    ChannelHistory h;
+ChannelHistory randomHistory(int64_t n, int64_t t0, quint32 seed,
+                             const std::vector<ChannelHistory::Level>& levels = kReadingsOnly) {
+    ChannelHistory h(levels);
     QRandomGenerator random(seed);
     for (int64_t i = 0; i < n; ++i)
         add(h, t0 + i * 100, random.bounded(50) == 0 ? kGap : random.bounded(-6000, 6001));
@@ -32,7 +35,7 @@ ChannelHistory randomHistory(int64_t n, int64_t t0, quint32 seed) {
 BenchStripPoints::Range bruteRange(const BenchStripPoints& p, int64_t a, int64_t b) {
     BenchStripPoints::Range r;
     for (int64_t i = std::max<int64_t>(a, 0); i < std::min(b, p.size()); ++i) {
-        if (!p.isGap(i)) r.take(p.value(i), p.value(i));
+        r.take(p.extremes(i));
     }
     return r;
 }
@@ -61,10 +64,8 @@ private slots:
         static const ChannelHistory history = randomHistory(70001, 1'700'000'000'000, 3);
         // taken in at two moments, the second ending in the middle of blocks
         static const BenchStripPoints points = [] {
-            ChannelHistory part;
+            static const ChannelHistory part = randomHistory(40'007, 1'700'000'000'000, 3);
             BenchStripPoints p(&part);
-            part.timeMs.assign(history.timeMs.begin(), history.timeMs.begin() + 40'007);
-            part.value.assign(history.value.begin(), history.value.begin() + 40'007);
             p.catchUp();
             p.setHistory(&history);
             p.catchUp();
@@ -104,11 +105,12 @@ private slots:
         QCOMPARE(p.range(0, 513).max, -2.0);
     }
 
-    // A day at 10 readings a second over 900 columns: a bar a column at most, each from the
-    // smallest to the largest value of the points in that column's time, never across a gap.
+    // A day at 10 readings a second over 900 columns, its last hour as readings and the rest in
+    // buckets: a bar a column at most, each from the smallest to the largest value of the points
+    // in that column's time, never across a gap.
     void reductionKeepsEachColumnsExtremes() {
         const int64_t t0 = 1'700'000'000'000;
-        const ChannelHistory history = randomHistory(864'000, t0, 11);
+        const ChannelHistory history = randomHistory(864'000, t0, 11, ChannelHistory::defaultLevels());
         BenchStripPoints points(&history);
         points.catchUp();
         const int columns = 900;
