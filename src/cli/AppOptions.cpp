@@ -171,6 +171,11 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
                 r.showUsage = false;
                 return r;
             }
+        } else if (readServeOption(args, i, o.serve, r.error)) {
+            if (!r.error.empty()) {
+                r.showUsage = false;
+                return r;
+            }
         } else if (a == "--bench") {
             o.bench = true;
         } else if (a == "--meter") {
@@ -239,6 +244,9 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     }
     if (o.publish && (o.reportPdf || o.recoverJournal))
         r.error = "--publish needs readings: the window or --decode";
+    if (o.serve.any() && (o.reportPdf || o.recoverJournal))
+        r.error = "--serve and --scpi need readings: the window, --decode or the bench";
+    if (r.error.empty()) checkServeOptions(o.serve, r.error);
     if (r.error.empty() && o.variant) variantError(o, r.error);
     if (r.error.empty() && o.rules) {
         r.error = o.decodePath ? checkRuleOptions(*o.rules, o.recordPath.has_value())
@@ -294,6 +302,11 @@ std::string usageText(const std::string& program) {
            "  --publish-discovery[=PREFIX]\n"
            "                      also publish the meter's sensor configuration, retained, under\n"
            "                      PREFIX (default homeassistant) for tools that discover sensors\n"
+           "  --serve [HOST:]PORT serve a live page, a JSON API with a WebSocket stream and metrics\n"
+           "                      for every channel, read-only (default host 127.0.0.1; another\n"
+           "                      address needs --serve-token)\n"
+           "  --serve-token FILE  the bearer token (first line of FILE) the API asks for\n"
+           "  --scpi [HOST:]PORT  answer instrument queries (SCPI) over TCP, 5025 by convention\n"
            "  --bench             open the bench window: several meters, math channels and one\n"
            "                      time line\n"
            "  --meter NAME=MODEL@PATH\n"

@@ -8,6 +8,7 @@
 
 #include "BrokerUrl.h"
 #include "RuleOptions.h"
+#include "ServeOptions.h"
 
 // What the command line asks of the program.
 struct AppOptions {
@@ -39,6 +40,7 @@ struct AppOptions {
     std::string recordStartNote;            // said when the start time occurs twice (the autumn change)
     std::optional<PublishRequest> publish;  // --publish URL and its companions: readings to a broker
     std::optional<RuleOptions> rules;       // --start-at, --alarm, --summary and the others of RuleOptions.h
+    ServeRequest serve;  // --serve, --scpi, --serve-token: the page, API, metrics and instrument port
     bool help = false;
 
     // The bench: several meters side by side, math channels over them, one time line.
@@ -50,7 +52,8 @@ struct AppOptions {
 
     // Bench sources without --bench and with something to write: no window, until interrupted.
     bool benchHeadless() const {
-        return !bench && (!meters.empty() || !subscriptions.empty()) && (recordPath || publish);
+        return !bench && (!meters.empty() || !subscriptions.empty()) &&
+               (recordPath || publish || serve.any());
     }
     // The bench window instead of the main window.
     bool benchWindow() const {

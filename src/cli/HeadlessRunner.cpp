@@ -19,6 +19,7 @@
 #include "HeadlessPublishing.h"
 #include "HeadlessRecorder.h"
 #include "HeadlessRules.h"
+#include "HeadlessServing.h"
 #include "HeadlessSources.h"
 #include "Interrupts.h"
 #include "LocalClock.h"
@@ -71,6 +72,7 @@ public:
         if (code == ExitCode::Success) code = startRecording();
         if (code == ExitCode::Success) code = startPublishing();
         if (code == ExitCode::Success) code = startRules();
+        if (code == ExitCode::Success) code = startServing();
         if (code != ExitCode::Success) return code;
         passReadingsOn();
         code = readInput();
@@ -179,6 +181,12 @@ private:
         return publishing_ ? ExitCode::Success : worse(code, ExitCode::Failed);
     }
 
+    ExitCode startServing() {
+        if (!options_.serve.any()) return ExitCode::Success;
+        serving_ = HeadlessServing::start(options_.serve, checkedModelCaption(controls_), path_, err_);
+        return serving_ ? ExitCode::Success : ExitCode::NotStarted;
+    }
+
     // The rules take the readings as the meter line gives them, dated as their rows are: by the
     // line's clock on a capture, by their own time on a device.
     ExitCode startRules() {
@@ -216,7 +224,7 @@ private:
     }
 
     void passReadingsOn() {
-        if (!recorder_ && !publishing_ && !rules_) return;
+        if (!recorder_ && !publishing_ && !rules_ && !serving_) return;
         // The published time is the reading's row time: the recorder's clock when there is one
         // (the line's clock for a capture with --start), otherwise the reading's own time.
         LocalClock systemClock;
@@ -235,6 +243,9 @@ private:
                 if (p)
                     p->offer(reading,
                              r ? r->readingTime(reading) : systemClock.atReadingTime(reading.ReadingUtcUs));
+                if (serving_)
+                    serving_->offer(reading, run_.tally(), recorder_ ? uint64_t(recorder_->rows()) : 0,
+                                    p ? p->publisher().client().status().sent : 0);
             });
     }
 
@@ -376,6 +387,7 @@ private:
     // the line's clock of a capture: the moment it starts from and the bytes since
     const int64_t lineStartMs_ = options_.recordStart.value_or(LocalClock::utcNowMs());
     uint64_t lineBytes_ = 0;
+    std::unique_ptr<HeadlessServing> serving_;
     std::function<void()> beforeEachByte_;
 };
 

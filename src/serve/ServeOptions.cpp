@@ -107,6 +107,13 @@ std::string readServeToken(const std::string& path, std::string& error) {
     const auto last = line.find_last_not_of(" \t\r");
     const std::string token =
         first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+    for (const char c : token) {
+        // the token travels in a header: printable ASCII without blanks
+        if (c < 0x21 || c > 0x7e) {
+            error = "--serve-token: '" + path + "' holds characters other than printable ASCII";
+            return {};
+        }
+    }
     if (token.size() < 8) error = "--serve-token: '" + path + "' holds no token of 8 characters or more";
     return error.empty() ? token : std::string();
 }

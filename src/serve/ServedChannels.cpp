@@ -18,7 +18,8 @@ struct ServedChannels::Channel {
     uint64_t seq = 0;
     Clock::time_point lastArrival{};
     double paceMs = 0;  // mean gap between readings, smoothed
-    double sum = 0;     // of the numbers in the statistics
+    double sum = 0;     // of the numbers in the statistics, compensated
+    double carry = 0;   // what the sum's rounding lost
 };
 
 std::string servedReadingJson(uint64_t seq, const MeterReading& reading) {
@@ -95,7 +96,10 @@ void ServedChannels::reading(int channel, const MeterReading& reading) {
             s.min = s.count == 0 ? v : std::min(s.min, v);
             s.max = s.count == 0 ? v : std::max(s.max, v);
             ++s.count;
-            c.sum += v;
+            const double y = v - c.carry;
+            const double t = c.sum + y;
+            c.carry = (t - c.sum) - y;
+            c.sum = t;
             s.mean = c.sum / double(s.count);
         }
         c.history.push_back(served);
@@ -166,6 +170,7 @@ void ServedChannels::resetStatistics() {
     for (auto& c : channels_) {
         c->info.stats = {};
         c->sum = 0;
+        c->carry = 0;
     }
 }
 
