@@ -9,10 +9,12 @@
 #include <ostream>
 
 #include "BenchRecorder.h"
+#include "BenchServing.h"
 #include "BenchSession.h"
 #include "HeadlessPublishing.h"
 #include "Interrupts.h"
 #include "LocalClock.h"
+#include "ServeStart.h"
 
 namespace {
 
@@ -115,6 +117,18 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
         QObject::connect(meter.get(), &LocalMeterSource::lost, [&err](const QString& why) {
             err << text(why) << '\n' << std::flush;
         });
+    }
+
+    // the page, the API and the instrument port over every channel
+    std::unique_ptr<BenchServing> serving;
+    if (options.serve.any()) {
+        std::string why;
+        serving = BenchServing::start(model, options.serve, why);
+        if (!serving) {
+            err << why << '\n';
+            return ExitCode::NotStarted;
+        }
+        err << servingLines(serving->server()) << std::flush;
     }
 
     // the math channels, each published as a meter of its own name

@@ -60,6 +60,7 @@
     document.getElementById('channels').appendChild(node);
     c = { node: node, q: q, points: [], stats: null, unit: '', dirty: false };
     cards.set(channel.name, c);
+    backfill(c, channel.name).catch(() => {});
     return c;
   }
 
@@ -88,9 +89,36 @@
     s.min = Math.min(s.min, b.value);
     s.max = Math.max(s.max, b.value);
     s.sum += b.value;
-    const now = Date.now();
-    c.points.push([now, b.value]);
-    while (c.points.length && c.points[0][0] < now - TREND_MS) c.points.shift();
+    trendPoint(c, reading, b);
+  }
+
+  function trendPoint(c, reading, b) {
+    const t = Date.parse(reading.time);
+    if (!isFinite(t) || (c.points.length && t < c.points[c.points.length - 1][0])) return;
+    c.points.push([t, b.value]);
+    while (c.points.length && c.points[0][0] < t - TREND_MS) c.points.shift();
+    c.dirty = true;
+  }
+
+  // The trend starts with what the server kept of the last minutes.
+  async function backfill(c, name) {
+    let path = '/api/v1/channels/' + encodeURIComponent(name) + '/readings?limit=1000&since=' + (Date.now() - TREND_MS);
+    const older = [];
+    for (let page = 0; path && page < 8; page++) {
+      const data = await api(path);
+      data.readings.forEach((r) => older.push(r));
+      path = data.more ? data.next : null;
+    }
+    const live = c.points;
+    c.points = [];
+    older.forEach((r) => {
+      if (r.value === null) return;
+      const b = base(r.value, r.unit);
+      if (c.unit && b.unit !== c.unit) return;
+      c.unit = b.unit;
+      trendPoint(c, r, b);
+    });
+    live.forEach((p) => { if (!c.points.length || p[0] > c.points[c.points.length - 1][0]) c.points.push(p); });
     c.dirty = true;
   }
 
@@ -117,7 +145,7 @@
     let lo = Infinity, hi = -Infinity;
     pts.forEach(([, v]) => { lo = Math.min(lo, v); hi = Math.max(hi, v); });
     if (hi - lo < 1e-12) { hi += Math.abs(hi) * 0.01 + 1e-9; lo -= Math.abs(lo) * 0.01 + 1e-9; }
-    const now = Date.now(), pad = 16;
+    const now = pts[pts.length - 1][0], pad = 16;
     const x = (t) => w - ((now - t) / TREND_MS) * w;
     const y = (v) => pad + (h - 2 * pad) * (1 - (v - lo) / (hi - lo));
     g.strokeStyle = '#6cc3ff';
