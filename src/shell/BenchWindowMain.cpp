@@ -2,13 +2,17 @@
 
 #include <QApplication>
 #include <QSettings>
+#include <QStatusBar>
 #include <cstdlib>
 
 #include "BenchRunner.h"
+#include "BenchServing.h"
 #include "BenchSession.h"
 #include "BenchSettings.h"
 #include "BenchWindow.h"
+#include "EmbeddedServer.h"
 #include "ExitCode.h"
+#include "ServeAddressItem.h"
 
 namespace {
 
@@ -94,7 +98,21 @@ int runBenchWindow(const AppOptions& options) {
         QString error;
         if (!session.startRecording(QString::fromStdString(*options.recordPath), &error)) problems << error;
     }
+    // the page, the API and the instrument port over every channel, the address in the status bar
+    std::unique_ptr<BenchServing> serving;
+    if (options.serve.any()) {
+        std::string error;
+        serving = BenchServing::start(model, options.serve, error);
+        if (!serving) problems << QString::fromStdString(error);
+    }
     BenchWindow window(session);
+    if (serving) {
+        const std::string page = serving->server().pageAddress();
+        auto* item = new ServeAddressItem(
+            QString::fromStdString(page.empty() ? serving->server().scpiAddress() : page), &window);
+        item->setObjectName(QStringLiteral("ServeAddress"));
+        window.statusBar()->addPermanentWidget(item);
+    }
     if (!options.noSettings) {
         window.onBenchChanged = [&] {
             QSettings settings = userSettings();

@@ -17,6 +17,7 @@
 #include "BarPictures.h"
 #include "DemoMeter.h"
 #include "EditErrorNote.h"
+#include "EmbeddedServer.h"
 #include "FrameBorderOnly.h"
 #include "IntervalKeys.h"
 #include "KeyFilter.h"
@@ -29,6 +30,8 @@
 #include "ReportPreview.h"
 #include "ScaleCanvas.h"
 #include "ScaleGeometry.h"
+#include "ServedChannels.h"
+#include "StateReading.h"
 #include "ui_TFCOMM.h"
 
 namespace {
@@ -114,6 +117,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
 
     FormCreate();
     syncMeterMenu();
+    startServing();
     if (options_.connect) QTimer::singleShot(0, this, &TFCOMM::BTCon1Click);
 }
 

@@ -43,6 +43,9 @@ class QLabel;
 class ScaleCanvas;
 class DemoMeter;
 class ReadingPublisher;
+class ServedChannels;
+class EmbeddedServer;
+class StateReading;
 struct PublisherStatus;
 
 // The main window: owns the meter state, the serial driver and the widgets. Its handlers are
@@ -210,6 +213,9 @@ private:
     // publishing to a broker (TFCOMMPublish.cpp)
     void startPublishing();
     void publishReading();
+    // the page, the API and the instrument port (TFCOMMServe.cpp)
+    void startServing();
+    void serveReading();
     void brokerStateChanged(const PublisherStatus& status);
     // once the readings that waited for a returned broker are sent, says how many in a short note
     void noteBrokerBack();
@@ -285,6 +291,11 @@ private:
     std::array<uint64_t, 6> tooltipSays_{};
     // with --publish, from the first Connect on
     std::unique_ptr<ReadingPublisher> publisher_;
+    // with --serve or --scpi: the channel the server reads, and the server
+    std::unique_ptr<ServedChannels> served_;
+    std::unique_ptr<StateReading> servedFill_;
+    int servedChannel_ = -1;
+    std::unique_ptr<EmbeddedServer> server_;
     bool brokerLost_ = false;
     uint64_t sentBeforeLoss_ = 0;  // readings the broker had taken when it went
 };

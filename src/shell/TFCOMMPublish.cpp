@@ -37,6 +37,7 @@ void TFCOMM::startPublishing() {
 void TFCOMM::publishReading() {
     // the message's time is the one a row of this reading gets
     if (publisher_) publisher_->offer(meter_, store_.stampOf(meter_));
+    serveReading();
 }
 
 void TFCOMM::brokerStateChanged(const PublisherStatus& status) {
