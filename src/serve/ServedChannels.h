@@ -70,7 +70,7 @@ struct ServedChannel {
 class ServedChannels {
 public:
     // `historyPerChannel` readings of each channel are kept for the readings API.
-    explicit ServedChannels(std::size_t historyPerChannel = 4096);
+    explicit ServedChannels(std::size_t historyPerChannel = 16384);
     ~ServedChannels();
 
     // --- the front end's side ---

@@ -145,8 +145,10 @@
     let lo = Infinity, hi = -Infinity;
     pts.forEach(([, v]) => { lo = Math.min(lo, v); hi = Math.max(hi, v); });
     if (hi - lo < 1e-12) { hi += Math.abs(hi) * 0.01 + 1e-9; lo -= Math.abs(lo) * 0.01 + 1e-9; }
+    // the last minutes, or as much of them as there is, 30 s at least
     const now = pts[pts.length - 1][0], pad = 16;
-    const x = (t) => w - ((now - t) / TREND_MS) * w;
+    const span = Math.min(TREND_MS, Math.max(30000, now - pts[0][0]));
+    const x = (t) => w - ((now - t) / span) * w;
     const y = (v) => pad + (h - 2 * pad) * (1 - (v - lo) / (hi - lo));
     g.strokeStyle = '#6cc3ff';
     g.lineWidth = 1.5;
@@ -157,7 +159,8 @@
     g.font = '11px system-ui, sans-serif';
     g.fillText(si(hi, c.unit), 4, 12);
     g.fillText(si(lo, c.unit), 4, h - 4);
-    g.fillText('5 min', w - 36, h - 4);
+    const label = span >= 60000 ? Math.round(span / 60000) + ' min' : Math.round(span / 1000) + ' s';
+    g.fillText(label, w - g.measureText(label).width - 4, h - 4);
   }
 
   function frame() {
