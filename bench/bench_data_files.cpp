@@ -106,7 +106,7 @@ struct FullTable {
     RecordStore store{state, table};
     RecordFiles files{store, table};
     explicit FullTable(int64_t rows) {
-        table.open("Kr47bdb");
+        table.openEmpty("Kr47bdb");
         store.fillForTest(rows);
     }
 };

@@ -12,7 +12,7 @@ namespace {
 
 void BM_GridUpdateAtTenMillionRows(benchmark::State& state) {
     RecordTable table;
-    table.open("Kr47bdb");
+    table.openEmpty("Kr47bdb");
     RecordRow row;
     row.dcAc = "DC";
     row.unit = "k*";

@@ -51,7 +51,7 @@ void BM_TenMillionReadings(benchmark::State& state) {
     for (auto _ : state) {
         RecordState s;
         RecordTable table;
-        table.open("Kr47bdb");
+        table.openEmpty("Kr47bdb");
         RecordStore store(s, table);
         s.RepeatSet = false;
         store.setLimit(kRecordLimitItems.back().limit);
@@ -85,7 +85,7 @@ void BM_INDataToTable(benchmark::State& state) {
     const auto readings = sweep();
     RecordState s;
     RecordTable table;
-    table.open("Kr47bdb");
+    table.openEmpty("Kr47bdb");
     RecordStore store(s, table);
     s.RepeatSet = false;
     store.setLimit(kRecordLimitItems.back().limit);
@@ -106,7 +106,7 @@ void BM_RepeatRefused(benchmark::State& state) {
     const auto readings = sweep();
     RecordState s;
     RecordTable table;
-    table.open("Kr47bdb");
+    table.openEmpty("Kr47bdb");
     RecordStore store(s, table);
     store.INDataToTable(readings[0]);
     for (auto _ : state) benchmark::DoNotOptimize(store.INDataToTable(readings[0]));

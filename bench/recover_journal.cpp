@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
             RecordState state;
             RecordTable table;
             RecordStore store(state, table);
-            table.open("Kr47bdb");
+            table.openEmpty("Kr47bdb");
             const RecordJournal::Contents left = RecordJournal::read(journal, false);
             store.recoverRows(JournalRows(journal, left.rowCount));
             return table.rowCount() == rows;

@@ -42,7 +42,7 @@ class SoakWindow : public ReadingSink {
 public:
     SoakWindow(MeterState& meter, const ControlStates& controls, int perPage)
         : meter_(meter), controls_(controls), store_(record_, table_), model_(table_) {
-        table_.open("Kr47bdb");
+        table_.openEmpty("Kr47bdb");
         RecordStore::applyStartValues(record_);
         record_.RepeatSet = false;                    // Repeat off
         store_.setLimit(kRecordLimitItems[5].limit);  // "limitless"

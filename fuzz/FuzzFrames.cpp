@@ -30,7 +30,7 @@ class DigestSink : public ReadingSink {
 public:
     DigestSink(const MeterState& meter, const ControlStates& controls, bool stores)
         : stores_(stores), meter_(meter), controls_(controls), store_(record_, table_) {
-        table_.open("Kr47bdb");
+        table_.openEmpty("Kr47bdb");
         RecordStore::applyStartValues(record_);
         store_.setClock([] { return 0; });
         chartPoints_.sampleFill();

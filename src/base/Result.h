@@ -14,7 +14,7 @@ struct Failure {
 // returns its value as it is, or `Failure{reason}`; the caller tests the result like a bool and
 // then takes value() or error(). Result<> is the outcome of an operation without a value.
 template <typename T = void>
-class Result {
+class [[nodiscard]] Result {
 public:
     Result(const T& value) : value_(value) {}
     Result(T&& value) : value_(std::move(value)) {}
@@ -39,7 +39,7 @@ private:
 };
 
 template <>
-class Result<void> {
+class [[nodiscard]] Result<void> {
 public:
     Result() = default;
     Result(Failure failure) : failed_(true), error_(std::move(failure.error)) {}

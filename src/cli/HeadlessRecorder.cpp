@@ -32,7 +32,7 @@ HeadlessRecorder::HeadlessRecorder(const AppOptions& options)
     state_.RecordSI = options.recordInterval.has_value();
     if (options.recordInterval) state_.SampleInterval = *options.recordInterval;
     state_.MaxRecords = options.recordLimit;
-    table_.open("record");
+    table_.openEmpty("record");
 }
 
 HeadlessRecorder::~HeadlessRecorder() {

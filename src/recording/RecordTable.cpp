@@ -10,6 +10,11 @@ Result<> RecordTable::open(const std::string& name) {
     return {};
 }
 
+void RecordTable::openEmpty(const std::string& name) {
+    CompactRows fresh;
+    replaceRows(name, fresh);
+}
+
 void RecordTable::replaceRows(const std::string& name, CompactRows& rows) {
     rows_.swap(rows);
     name_ = name;

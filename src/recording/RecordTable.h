@@ -25,6 +25,8 @@ public:
     // and starts empty. The rows are read into a fresh table first: on failure the table open
     // before stays open with its rows.
     Result<> open(const std::string& name);
+    // Starts an empty table named `name` without reading anything, whatever reader is plugged in.
+    void openEmpty(const std::string& name);
     // Takes `rows` (read elsewhere) as the rows of the open table `name`; `rows` receives the
     // rows held before.
     void replaceRows(const std::string& name, CompactRows& rows);

@@ -75,7 +75,7 @@ struct Rig {
     MeterState m;
 
     Rig() {
-        table.open("Kr47bdb");
+        table.openEmpty("Kr47bdb");
         RecordStore::applyStartValues(state);
         state.RepeatSet = false;
         store.setClock([] { return 1000; });
@@ -278,7 +278,7 @@ void RecordJournalTest::killedRecorderLosesAtMostTheLastSecond() {
         RecordTable table;
         RecordStore store(state, table);
         RecordJournal journal;
-        table.open("Kr47bdb");
+        table.openEmpty("Kr47bdb");
         RecordStore::applyStartValues(state);
         state.RepeatSet = false;
         if (!journal.claim(path)) ::_exit(3);
@@ -293,7 +293,7 @@ void RecordJournalTest::killedRecorderLosesAtMostTheLastSecond() {
             if (::write(fds[1], &i, sizeof i) != sizeof i) ::_exit(4);
             if (Clock::now() >= nextTick) {
                 store.TrecordTimer();
-                store.syncJournal();
+                if (!store.syncJournal()) ::_exit(5);
                 nextTick += std::chrono::seconds(1);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(3));

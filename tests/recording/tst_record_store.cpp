@@ -18,7 +18,7 @@ struct Rig {
     int32_t now = 0;
 
     Rig() {
-        table.open("Kr47bdb");
+        table.openEmpty("Kr47bdb");
         RecordStore::applyStartValues(state);
         store.setClock([this] { return now; });
         m.AcDcText = "DC";
@@ -83,7 +83,7 @@ void RecordStoreTest::rowFields() {
 void RecordStoreTest::timeIsTheLocalTimeOfDay() {
     RecordState state;
     RecordTable table;
-    table.open("Kr47bdb");
+    table.openEmpty("Kr47bdb");
     RecordStore store(state, table);
     MeterState m;
     m.ValueText = "1";
