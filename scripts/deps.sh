@@ -17,6 +17,7 @@ packages=(
   rapidjson-dev
   libxlsxwriter-dev python3-openpyxl
   libboost-dev qt6-websockets-dev chromium prometheus python3-pyvisa-py
+  locales
 )
 
 if [ "${1:-}" = "--list" ]; then

@@ -70,7 +70,7 @@ struct LocalMeterSource::Impl {
         r.range = QString::fromStdString(state.AutoText);
         const std::string number = UnitSymbols::plainNumber(state.ValueText);
         if (!number.empty())
-            r.value = split.toBase(std::stod(number));
+            r.value = split.toBase(QByteArray::fromStdString(number).toDouble());
         else
             r.overload = true;
         model.addReading(channel, r, chunkMs);

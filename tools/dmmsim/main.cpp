@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -73,10 +74,14 @@ uint64_t parseCount(const std::string& option, const std::string& text) {
     return v;
 }
 
+// A decimal number with a point, whatever the locale says ("+1.5", "-0.25", "2e3").
 double parseValue(const std::string& text) {
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(v))
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+' && last - first > 1 && first[1] != '-') ++first;
+    double v = 0;
+    const auto [end, ec] = std::from_chars(first, last, v);
+    if (text.empty() || ec != std::errc() || end != last || !std::isfinite(v))
         usageError("--value wants a number, not \"" + text + "\"");
     return v;
 }
