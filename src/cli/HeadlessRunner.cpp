@@ -80,10 +80,11 @@ public:
         run_.flush();
         out_.flush();
         if (rules_) rules_->finish();
-        code = worse(code, finishPublishing());
         // whatever ended the reading (the end of the input, an interrupt, a lost device), what
-        // was recorded so far belongs on file before the closing notes
+        // was recorded so far belongs on file first: a stopped service may be killed once the
+        // broker has had its time
         code = worse(code, writeRecording());
+        code = worse(code, finishPublishing());
         code = worse(code, sayWhatWasRead(code));
         code = worse(code, closingNotes());
         return code;
@@ -298,13 +299,9 @@ private:
 
     ExitCode finishPublishing() {
         if (!publishing_) return ExitCode::Success;
-        // a first interrupt ended the reading and leaves the broker its chance; another ends that
-        const auto keepWaiting = untilInterruptedAgain();
-        const bool sent = publishing_->finish([&] {
-            if (recorder_) recorder_->timePassed(std::chrono::steady_clock::now());
-            return keepWaiting();
-        });
-        return sent ? ExitCode::Success : ExitCode::Failed;
+        // a first interrupt ended the reading and leaves the broker its chance; another ends that,
+        // and a termination leaves it kStopGrace
+        return publishing_->finish(untilInterruptedAgain()) ? ExitCode::Success : ExitCode::Failed;
     }
 
     ExitCode writeRecording() {

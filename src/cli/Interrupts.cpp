@@ -1,22 +1,33 @@
 #include "Interrupts.h"
 
+#include <time.h>
+
 #include <atomic>
 #include <csignal>
+#include <cstdint>
 
 namespace {
 
 std::atomic<bool> g_interrupted{false};
-// SIGINT counts up: a second one ends the wait for a broker at the end. SIGTERM and SIGHUP end
-// every wait.
+// SIGINT counts up: a second one ends the wait for a broker at the end. SIGTERM and SIGHUP leave
+// that wait kStopGrace from the first of them (on the monotonic clock, in nanoseconds; 0: none).
 std::atomic<int> g_interrupts{0};
-std::atomic<bool> g_terminated{false};
+std::atomic<int64_t> g_terminatedAtNs{0};
+
+int64_t monotonicNs() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);  // safe in a signal handler
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
 
 void onInterrupt(int sig) {
     g_interrupted = true;
-    if (sig == SIGINT)
+    if (sig == SIGINT) {
         ++g_interrupts;
-    else
-        g_terminated = true;
+    } else {
+        int64_t none = 0;
+        g_terminatedAtNs.compare_exchange_strong(none, monotonicNs());
+    }
 }
 
 }  // namespace
@@ -31,7 +42,12 @@ void endReading() {
 
 std::function<bool()> untilInterruptedAgain() {
     const int before = g_interrupts.load();
-    return [before] { return !g_terminated && g_interrupts.load() == before; };
+    return [before] {
+        const int64_t terminatedAt = g_terminatedAtNs.load();
+        if (terminatedAt != 0 && monotonicNs() - terminatedAt >= std::chrono::nanoseconds(kStopGrace).count())
+            return false;
+        return g_interrupts.load() == before;
+    };
 }
 
 // SIGINT, SIGTERM and SIGHUP (the terminal closed) end the reading, so a recording run still
@@ -39,7 +55,7 @@ std::function<bool()> untilInterruptedAgain() {
 void installInterruptHandlers() {
     g_interrupted = false;
     g_interrupts = 0;
-    g_terminated = false;
+    g_terminatedAtNs = 0;
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);

@@ -3,6 +3,7 @@
 // a broker restart, and logins and TLS are checked.
 #include <netdb.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,6 +22,7 @@
 #include "../cli/HeadlessTestSupport.h"
 #include "HeadlessPublishing.h"
 #include "HeadlessRecorder.h"
+#include "Interrupts.h"
 #include "LocalBroker.h"
 #include "MqttPublisher.h"
 #include "RecordJournal.h"
@@ -407,18 +409,32 @@ private slots:
                  err.c_str());
     }
 
-    // SIGTERM ends a run within a second whatever the broker does; meanwhile a pipe that waits
-    // for the broker keeps its journal up to date.
-    void terminationEndsARunAtOnce_data() {
+    // SIGTERM (a service being stopped) ends the reading: the table is written, the broker gets
+    // kStopGrace at most for what waits, well inside the logger unit's stop timeout, and the exit
+    // code says whether all of it went out. Meanwhile a pipe that waits for the broker keeps its
+    // journal up to date.
+    void terminationWritesTheTableAndGivesTheBrokerAWhile_data() {
         QTest::addColumn<QString>("state");
-        for (const char* state : {"connecting", "connected", "gone", "stalled"})
-            QTest::newRow(state) << state;
+        QTest::addColumn<int>("code");
+        QTest::newRow("connecting") << "connecting" << 1;
+        QTest::newRow("connected") << "connected" << 0;
+        QTest::newRow("gone") << "gone" << 1;
+        QTest::newRow("stalled") << "stalled" << 1;
     }
-    void terminationEndsARunAtOnce() {
+    void terminationWritesTheTableAndGivesTheBrokerAWhile() {
 #ifndef DMMVIEW_PATH
         QSKIP("the program is not built");
 #else
         QFETCH(QString, state);
+        QFETCH(int, code);
+        QFile unit(DMM_TEST_DATA_DIR "/../../packaging/dmmview-logger@.service.in");
+        QVERIFY(unit.open(QIODevice::ReadOnly));
+        const QRegularExpressionMatch stop =
+            QRegularExpression("\nTimeoutStopSec=(\\d+)\n").match(QString::fromUtf8(unit.readAll()));
+        QVERIFY(stop.hasMatch());
+        const qint64 stopTimeoutMs = stop.captured(1).toLongLong() * 1000;
+        QVERIFY(stopTimeoutMs >= std::chrono::milliseconds(kStopGrace).count() + 10000);
+
         QTemporaryDir dir;
         LocalBroker broker(dir.path().toStdString());
         QVERIFY(broker.start());
@@ -429,9 +445,9 @@ private slots:
         run.start(DMMVIEW_PATH, {"--decode", "-", "--record", table, "--publish",
                                  QString::fromStdString(broker.url() + "/t")});
         QVERIFY(run.waitForStarted());
+        QByteArray said;
         if (state != "connecting") {
-            QByteArray said;
-            QTRY_VERIFY((said += run.readAllStandardError()).contains("connected"));
+            QTRY_VERIFY_WITH_TIMEOUT((said += run.readAllStandardError()).contains("connected"), 30000);
             if (state == "gone") broker.stop();
             if (state == "stalled") broker.pause();
             QByteArray frames;
@@ -439,18 +455,39 @@ private slots:
                 frames +=
                     QByteArray::fromStdString(segmentBytes(i % 2 ? "49F3F3F3F00040" : "705DB1F2700040"));
             run.write(frames);
-            QTest::qWait(1500);
-            const auto kept =
-                RecordJournal::read(HeadlessRecorder::journalPathFor(table.toStdString()), false).rowCount;
-            QVERIFY2(kept == 10000, qPrintable(QString::number(kept)));
+            const std::string journal = HeadlessRecorder::journalPathFor(table.toStdString());
+            QTRY_COMPARE_WITH_TIMEOUT(RecordJournal::read(journal, false).rowCount, int64_t(10000), 30000);
         } else {
-            QTest::qWait(500);
+            // the run is connecting (its handlers in place) once it holds a socket
+            const auto holdsASocket = [&run] {
+                const QDir fds(QString("/proc/%1/fd").arg(run.processId()));
+                for (const QFileInfo& fd : fds.entryInfoList(QDir::System))
+                    if (fd.symLinkTarget().contains("socket:")) return true;
+                return false;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(holdsASocket(), 30000);
         }
         QElapsedTimer ending;
         ending.start();
         run.terminate();
-        QVERIFY(run.waitForFinished(5000));
-        QVERIFY2(ending.elapsed() < 1000, qPrintable(QString::number(ending.elapsed())));
+        QVERIFY(run.waitForFinished(int(stopTimeoutMs)));
+        const qint64 took = ending.elapsed();
+        said += run.readAllStandardError();
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(run.exitCode() == code, said.constData());
+        QVERIFY2(took < stopTimeoutMs, qPrintable(QString::number(took)));
+        if (state == "connecting") {
+            QVERIFY(!QFile::exists(table));
+            return;
+        }
+        QFile written(table);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll().count('\n'), 10001);
+        QVERIFY2(said.contains(code == 0 ? ", not sent 0\n" : ", not sent "), said.constData());
+        // a broker that does not take the readings is given the whole grace, and not more
+        if (code != 0)
+            QVERIFY2(took >= std::chrono::milliseconds(kStopGrace).count(),
+                     qPrintable(QString::number(took)));
 #endif
     }
 
