@@ -34,6 +34,7 @@ struct BenchModel::Channel {
     double min = 0;
     double max = 0;
     std::optional<double> rel;
+    uint64_t statisticsFrom = 0;  // history.count() at the reset
 
     ChannelHistory history;
     std::unique_ptr<BenchExpression> expression;  // a math channel's
@@ -44,6 +45,7 @@ struct BenchModel::Channel {
     }
 
     void resetStatistics() {
+        statisticsFrom = history.count();
         n = 0;
         mean = m2 = min = max = 0;
     }
@@ -283,6 +285,11 @@ ChannelStats BenchModel::statistics(int id) const {
     s.mean = ch->shift + ch->mean;
     s.stddev = ch->n > 1 ? std::sqrt(ch->m2 / double(ch->n - 1)) : 0;
     return s;
+}
+
+uint64_t BenchModel::statisticsFrom(int id) const {
+    const Channel* ch = d_->find(id);
+    return ch ? ch->statisticsFrom : 0;
 }
 
 void BenchModel::resetStatistics(int id) {

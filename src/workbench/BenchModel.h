@@ -60,6 +60,9 @@ public:
     qint64 staleAfterMs(int id) const;
 
     ChannelStats statistics(int id) const;
+    // Where the statistics start in the channel's history: the count of readings it had got
+    // before (ChannelHistory::count(), gaps included).
+    uint64_t statisticsFrom(int id) const;
     void resetStatistics(int id);  // a math channel's integrals start again from zero too
     void resetAllStatistics();
 

@@ -150,50 +150,13 @@ bool BenchRecorder::finish(QString* error) {
     return d_->error.empty();
 }
 
-namespace {
-
-// Walks a channel's history in the order of time over all its levels: the last value at a moment
-// is a reading's value where the readings are still held, a bucket's mean before that.
-class HistoryCursor {
-public:
-    explicit HistoryCursor(const ChannelHistory& history) : history_(history), parts_(history.segments()) {}
-
-    // Moves on to the last point at or before timeMs; false before the first point.
-    bool moveTo(int64_t timeMs) {
-        while (part_ < parts_.size()) {
-            const ChannelHistory::Segment& s = parts_[part_];
-            const HistorySeries& level = history_.level(s.level);
-            next_ = std::max(next_, s.from);
-            if (next_ >= s.to) {
-                ++part_;
-                next_ = 0;
-                continue;
-            }
-            if (level.time(next_) > timeMs) break;
-            value_ = level.value(next_++);
-            seen_ = true;
-        }
-        return seen_;
-    }
-    double value() const { return value_; }
-
-private:
-    const ChannelHistory& history_;
-    std::vector<ChannelHistory::Segment> parts_;
-    size_t part_ = 0;
-    int64_t next_ = 0;
-    double value_ = NAN;
-    bool seen_ = false;
-};
-
-}  // namespace
-
-// The rows are written as they are made, a megabyte at a time, so a week of rows at a fine step
-// never has to fit in memory.
+// The last value at a moment is a reading's where the readings are still held, a bucket's mean
+// before that. The rows are written as they are made, a megabyte at a time, so a week of rows at
+// a fine step never has to fit in memory.
 bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs, QString* error) {
     const QVector<int> ids = model.channelIds();
     int64_t first = INT64_MAX, last = INT64_MIN;
-    std::vector<HistoryCursor> cursors;
+    std::vector<ChannelHistory::Cursor> cursors;
     for (const int id : ids) {
         const ChannelHistory& h = model.history(id);
         cursors.emplace_back(h);
@@ -221,7 +184,7 @@ bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs
     for (int64_t t = first == INT64_MAX ? 0 : (first + stepMs - 1) / stepMs * stepMs;
          ok && first != INT64_MAX && t <= last; t += stepMs) {
         moment.append(out, t);
-        for (HistoryCursor& cursor : cursors) {
+        for (ChannelHistory::Cursor& cursor : cursors) {
             out += ',';
             if (cursor.moveTo(t)) NumberText::append(out, cursor.value());
         }

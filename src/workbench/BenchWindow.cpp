@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "BenchChart.h"
+#include "BenchPlotViews.h"
 #include "BenchRecorder.h"
 #include "BenchSession.h"
 #include "BenchStripView.h"
@@ -99,6 +100,9 @@ void BenchWindow::channelAdded(int id) {
         if (onBenchChanged) onBenchChanged();
     });
     tile->addAction(remove);
+    tile->addAction(tr("XY plot…"), this,
+                    [this, id] { openXyWindow(session_.model(), chart_->axis(), id, this); });
+    tile->addAction(tr("Histogram…"), this, [this, id] { openHistogramWindow(session_.model(), id, this); });
     tile->setContextMenuPolicy(Qt::ActionsContextMenu);
     grid_->addTile(tile);
     strips_.follow(session_.model());

@@ -154,3 +154,22 @@ std::size_t ChannelHistory::bytes() const {
     for (const Tier& tier : levels_) sum += tier.series.bytes();
     return sum;
 }
+
+bool ChannelHistory::Cursor::moveTo(int64_t timeMs) {
+    while (part_ < parts_.size()) {
+        const Segment& s = parts_[part_];
+        const HistorySeries& level = history_->level(s.level);
+        next_ = std::max(next_, s.from);
+        if (next_ >= s.to) {
+            ++part_;
+            next_ = 0;
+            continue;
+        }
+        if (level.time(next_) > timeMs) break;
+        time_ = level.time(next_);
+        value_ = level.value(next_++);
+        bucketMs_ = level.bucketMs();
+        seen_ = true;
+    }
+    return seen_;
+}

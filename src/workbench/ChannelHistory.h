@@ -134,6 +134,30 @@ public:
     // memory held by the levels, in bytes
     std::size_t bytes() const;
 
+    // Walks the history in the order of time over all its levels (segments()), forwards only.
+    class Cursor {
+    public:
+        explicit Cursor(const ChannelHistory& history) : history_(&history), parts_(history.segments()) {}
+
+        // Moves on to the last point at or before timeMs; false while there is none.
+        bool moveTo(int64_t timeMs);
+        // the point moved to: its time, its value (a reading's, a bucket's mean; NaN: a gap)
+        // and the width of its bucket (0: a reading)
+        int64_t time() const { return time_; }
+        double value() const { return value_; }
+        int64_t bucketMs() const { return bucketMs_; }
+
+    private:
+        const ChannelHistory* history_;
+        std::vector<Segment> parts_;
+        std::size_t part_ = 0;
+        int64_t next_ = 0;
+        int64_t time_ = 0;
+        double value_ = NAN;
+        int64_t bucketMs_ = 0;
+        bool seen_ = false;
+    };
+
 private:
     struct Open {
         int64_t bucket = 0;
