@@ -138,3 +138,35 @@ xdotool windowsize --sync "$win" $(xprop -id "$win" WM_NORMAL_HINTS |
     sed -n 's/.*minimum size: \([0-9]*\) by \([0-9]*\).*/\1 \2/p')
 keep bench-smallest 15
 kill "$u_sim" "$i_sim"
+
+# plot NAME DOWNS X WAIT: from the menu of the tile at X (its title row), the entry DOWNS down:
+# its window's picture after WAIT seconds as docs/NAME.png
+plot() {
+    xdotool mousemove --window "$win" "$3" 50 click 3
+    sleep 1
+    for _ in $(seq "$2"); do xdotool key Down; done
+    xdotool key Return
+    shot=$(xdotool search --sync --onlyvisible --pid "$pid" | grep -v "^$win\$" | tail -n 1)
+    sleep "$4"
+    import -window "$shot" "$docs/$1.png"
+    xdotool key --window "$shot" ctrl+w 2>/dev/null || true
+    xdotool windowclose "$shot" 2>/dev/null || xdotool windowkill "$shot" 2>/dev/null || true
+    echo "docs/$1.png"
+}
+
+# a current against its voltage (two sines a quarter apart: an ellipse) and a noisy voltage's
+# histogram, each from its tile's menu (Remove, XY plot…, Histogram…)
+simulate --scenario sine --function vdc
+u_sim=$sim
+u=$pty
+simulate --scenario sine --function ma
+i_sim=$sim
+i=$pty
+simulate --scenario noise --function vdc --value 5.00
+n_sim=$sim
+start --bench --no-settings --meter "U=KR31G@$u" --meter "I=KR31G@$i" --meter "N=KR31G@$pty"
+sleep 25
+plot bench-xy 2 420 3
+plot bench-histogram 3 750 3
+kill "$pid" "$u_sim" "$i_sim" "$n_sim"
+wait "$pid" 2>/dev/null || true
