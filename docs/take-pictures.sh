@@ -170,3 +170,7 @@ plot bench-xy 2 420 3
 plot bench-histogram 3 750 3
 kill "$pid" "$u_sim" "$i_sim" "$n_sim"
 wait "$pid" 2>/dev/null || true
+
+# the "Triggers and alarms" dialog and the alarm banner of each window, from their test
+DMM_PICTURES="$docs" QT_QPA_PLATFORM=xcb "$build/tests/shell/shell_tst_window_rules" >/dev/null
+echo docs/rules-dialog.png docs/window-alarm-banner.png docs/bench-alarm-banner.png

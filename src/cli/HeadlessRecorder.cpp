@@ -12,6 +12,7 @@
 #include "DataFiles.h"
 #include "LocalClock.h"
 #include "MeterState.h"
+#include "ReadingState.h"
 #include "TableLock.h"
 
 namespace {
@@ -167,13 +168,7 @@ void HeadlessRecorder::offer(const MeterState& reading) {
 }
 
 void HeadlessRecorder::offerAt(const MeterReading& reading, const std::string& note) {
-    MeterState s;
-    s.ValueText = reading.display;
-    s.UnitText = reading.lcdUnit;
-    s.AcDcText = reading.acdc;
-    s.AutoText = reading.range;
-    s.NumericValue = float(reading.counts);
-    s.ReadingUtcUs = reading.utcUs;
+    const MeterState s = recordedState(reading);
     if (!note.empty()) pendingNote_ += (pendingNote_.empty() ? "" : "; ") + note;
     heldMs_ = reading.utcUs / 1000 - (reading.utcUs % 1000 < 0);
     const int64_t before = table_.rowCount();

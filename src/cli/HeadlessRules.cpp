@@ -2,8 +2,6 @@
 
 #include <pthread.h>
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTimer>
 #include <cerrno>
 #include <csignal>
@@ -11,6 +9,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "AlarmMessage.h"
 #include "AlarmPrograms.h"
 #include "CsvExport.h"
 #include "LocalClock.h"
@@ -23,12 +22,6 @@ namespace {
 constexpr int kTickMs = 250;
 // What programs still running at the end are given before they are ended.
 constexpr std::chrono::milliseconds kProgramGrace{5000};
-
-std::string timeText(int64_t utcUs) {
-    LocalClock zone;
-    const LocalStamp at = zone.atReadingTime(utcUs);
-    return CsvExport::dateTimeText(at.day, at.timeMs, at.utcOffsetMin);
-}
 
 // The thread about to be started takes the signal mask of the one starting it: the interrupts
 // are left to the reading thread, whose waits they break.
@@ -53,35 +46,23 @@ std::unique_ptr<HeadlessRules> HeadlessRules::start(const RuleOptions& options, 
                                                     std::ostream& err, std::string* error) {
     std::unique_ptr<HeadlessRules> r(new HeadlessRules(options, err));
     HeadlessRules* self = r.get();
-    if (!options.summaryPath.empty()) {
-        r->summary_ = std::fopen(options.summaryPath.c_str(), "wb");
-        if (!r->summary_) {
-            *error = "cannot write the summary '" + options.summaryPath + "': " + std::strerror(errno);
-            return nullptr;
-        }
-        const std::string header = IntervalSummary::csvHeader();
-        std::fwrite(header.data(), 1, header.size(), r->summary_);
-        std::fflush(r->summary_);
-    }
+    if (!options.summaryPath.empty() && !r->summary_.open(options.summaryPath, error)) return nullptr;
     RulesEngine::Output out;
     out.record = [self](int, const MeterReading& reading, const std::string& note) {
         if (self->recorder_) self->recorder_(reading, note);
     };
     out.alarm = [self](const AlarmEvent& e) { self->alarm(e); };
     out.summary = [self](const SummaryRow& row) {
-        const std::string line = IntervalSummary::csvLine(row);
-        if (std::fwrite(line.data(), 1, line.size(), self->summary_) != line.size() ||
-            std::fflush(self->summary_) != 0) {
-            if (!self->summaryFailed_)
-                self->err_ << "cannot write the summary '" << shownName(self->options_.summaryPath)
-                           << "': " << std::strerror(errno) << '\n';
+        // said once, when it first fails
+        if (!self->summary_.add(row) && !self->summaryFailed_) {
             self->summaryFailed_ = true;
+            self->err_ << shownName(self->summary_.error()) << '\n';
         }
     };
     if (options.settings.gatesRecording()) {
         out.segment = [self](const SegmentEvent& e) {
             self->err_ << "segment " << e.number << (e.started ? " started at " : " ended at ")
-                       << timeText(e.utcUs) << ": " << e.why << '\n';
+                       << alarmTimeText(e.utcUs) << ": " << e.why << '\n';
         };
     }
     Result<std::unique_ptr<RulesEngine>> engine =
@@ -133,7 +114,6 @@ HeadlessRules::~HeadlessRules() {
         thread_.quit();
         thread_.wait();
     }
-    if (summary_) std::fclose(summary_);
 }
 
 void HeadlessRules::setPublisher(MqttPublisher* publisher, const std::string& topicBase) {
@@ -156,22 +136,13 @@ void HeadlessRules::checkDone() {
 void HeadlessRules::alarm(const AlarmEvent& e) {
     if (e.entered) ++entered_;
     err_ << "alarm " << shownName(e.name.toStdString()) << (e.entered ? " entered" : " left") << " at "
-         << timeText(e.utcUs);
+         << alarmTimeText(e.utcUs);
     if (e.value == e.value)
         err_ << ": " << e.channel.toStdString() << ' ' << NumberText::of(e.value) << ' '
              << e.unit.toStdString();
     err_ << " (" << e.condition.toStdString() << ")\n";
-    if (publisher_) {
-        QJsonObject message{{"alarm", e.name},
-                            {"state", e.entered ? "entered" : "left"},
-                            {"channel", e.channel},
-                            {"unit", e.unit},
-                            {"time", QString::fromStdString(timeText(e.utcUs))},
-                            {"condition", e.condition}};
-        message.insert("value", e.value == e.value ? QJsonValue(e.value) : QJsonValue());
-        publisher_->publishRetained(topicBase_ + "/alarm/" + e.name.toStdString(),
-                                    QJsonDocument(message).toJson(QJsonDocument::Compact));
-    }
+    if (publisher_)
+        publisher_->publishRetained(topicBase_ + "/alarm/" + e.name.toStdString(), alarmMessage(e));
     if (programs_)
         QMetaObject::invokeMethod(
             programs_, [p = programs_, e] { p->run(e); }, Qt::QueuedConnection);
@@ -197,10 +168,5 @@ void HeadlessRules::finish() {
     if (engine_->skipped() > 0)
         err_ << engine_->skipped() << " readings not recorded: they differed from the last recorded one by "
              << NumberText::of(*options_.settings.changePercent) << " % or less\n";
-    if (summary_) {
-        if (std::fclose(summary_) != 0 && !summaryFailed_)
-            err_ << "cannot write the summary '" << shownName(options_.summaryPath)
-                 << "': " << std::strerror(errno) << '\n';
-        summary_ = nullptr;
-    }
+    if (!summary_.close() && !summaryFailed_) err_ << shownName(summary_.error()) << '\n';
 }

@@ -10,6 +10,7 @@
 
 #include "RuleOptions.h"
 #include "RulesEngine.h"
+#include "SummaryFile.h"
 
 class AlarmPrograms;
 class MqttPublisher;
@@ -65,7 +66,7 @@ private:
     bool doneSaid_ = false;
     MqttPublisher* publisher_ = nullptr;
     std::string topicBase_;
-    std::FILE* summary_ = nullptr;
+    SummaryFile summary_;
     bool summaryFailed_ = false;
     int entered_ = 0;
 

@@ -4,7 +4,10 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <cstdlib>
+#include <map>
+#include <memory>
 
+#include "BenchAlarms.h"
 #include "BenchRunner.h"
 #include "BenchServing.h"
 #include "BenchSession.h"
@@ -119,6 +122,7 @@ int runBenchWindow(const AppOptions& options) {
             saveBenchSettings(settings, toKeep(options, session.settings(), kept));
         };
     }
+    BenchAlarms alarms(window, model);
     window.resize(1000, 700);
     window.show();
     window.showProblems(problems);

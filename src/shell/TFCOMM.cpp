@@ -91,6 +91,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     bindWidgets();
     bindMeterMenu();
     bindRecording();
+    bindRules();
     bindChart();
     bindKeyboard();
     ui_->Memo1->setMaximumBlockCount(kTraceLines);

@@ -28,7 +28,11 @@
 #include "RecordSnapshot.h"
 #include "RecordStore.h"
 #include "RecordTable.h"
+#include "RuleForm.h"
+#include "RulesEngine.h"
 #include "ScaleGeometry.h"
+#include "StateReading.h"
+#include "SummaryFile.h"
 #include "TCommPortDriver.h"
 #include "UpdateThrottle.h"
 #include "WindowLayout.h"
@@ -45,7 +49,8 @@ class DemoMeter;
 class ReadingPublisher;
 class ServedChannels;
 class EmbeddedServer;
-class StateReading;
+class AlarmBanner;
+class AlarmPrograms;
 struct PublisherStatus;
 
 // The main window: owns the meter state, the serial driver and the widgets. Its handlers are
@@ -59,6 +64,9 @@ public:
 
     // state, for the program's own tests
     MeterState& meterState() { return meter_; }
+    // The rules of the Record menu's "Triggers and alarms…", as its dialog sets them.
+    Result<> applyRules(const RuleForm& form);
+    AlarmBanner* alarmBanner() const { return alarmBanner_; }
     ControlStates& controlStates() { return controls_; }
     LcdPanelModel& panelModel() { return panel_; }
     TCommPortDriver& COMM2() { return comm2_; }
@@ -206,6 +214,13 @@ private:
     void updateLinkTooltip();
     QString linkTooltip();
     void bindRecording();
+    // triggers and alarms (TFCOMMRules.cpp)
+    void bindRules();
+    void editRules();
+    void offerToRules();
+    void alarmEvent(const AlarmEvent& event);
+    static int64_t utcNowUsOfWindow();
+    std::vector<QString> rulesChannels() const;
     void openRecordTable();
     void chooseRecordLimit(int item);
     bool confirmDiscardRecords();
@@ -298,4 +313,13 @@ private:
     std::unique_ptr<EmbeddedServer> server_;
     bool brokerLost_ = false;
     uint64_t sentBeforeLoss_ = 0;  // readings the broker had taken when it went
+    // the rules from "Triggers and alarms…": none until set there
+    RuleForm rulesForm_;
+    std::unique_ptr<RulesEngine> rules_;
+    bool rulesGate_ = false;  // the rules decide what is recorded
+    std::unique_ptr<SummaryFile> rulesSummary_;
+    StateReading toReading_;
+    AlarmBanner* alarmBanner_ = nullptr;
+    AlarmPrograms* alarmPrograms_ = nullptr;
+    QTimer rulesTick_;
 };

@@ -148,7 +148,10 @@ void TFCOMM::offerJournalRecovery() {
 }
 
 void TFCOMM::INDataToTable() {
-    store_.INDataToTable(meter_);
+    if (rules_)
+        offerToRules();
+    else
+        store_.INDataToTable(meter_);
     if (record_.NotRecorded == 1) {
         showNotice(QMessageBox::Information, QStringLiteral("RecordLimitReached"),
                    QString::fromStdString(RecordStore::limitReachedText(record_.MaxRecords)));

@@ -103,6 +103,9 @@ void BenchWindow::channelAdded(int id) {
     tile->addAction(tr("XY plot…"), this,
                     [this, id] { openXyWindow(session_.model(), chart_->axis(), id, this); });
     tile->addAction(tr("Histogram…"), this, [this, id] { openHistogramWindow(session_.model(), id, this); });
+    tile->addAction(tr("Triggers and alarms…"), this, [this, id] {
+        if (onChannelRules) onChannelRules(id);
+    });
     tile->setContextMenuPolicy(Qt::ActionsContextMenu);
     grid_->addTile(tile);
     strips_.follow(session_.model());

@@ -29,6 +29,8 @@ public:
 
     // Called after the user added or removed a channel, to keep the bench for the next run.
     std::function<void()> onBenchChanged;
+    // "Triggers and alarms…" of a tile's menu, for the channel's rules.
+    std::function<void(int id)> onChannelRules;
 
     // Shows problems met while setting up (a device that would not open, a refused expression).
     void showProblems(const QStringList& problems);
