@@ -88,8 +88,15 @@ public:
 
     bool open() const { return open_; }
 
-    void offer(const std::vector<ServedReadingPtr>& readings) {
+    // `shared` is the message of `readings` for a client of every channel that lost none: written
+    // once for all such clients.
+    void offer(const std::vector<ServedReadingPtr>& readings,
+               const std::shared_ptr<const std::string>& shared) {
         if (!open_) return;
+        if (channel_ < 0 && lost_ == 0 && queue_.empty() && !writing_ && !readings.empty()) {
+            send(shared);
+            return;
+        }
         for (const ServedReadingPtr& r : readings) {
             if (channel_ >= 0 && r->channel != channel_) continue;
             queue_.push_back(r);
@@ -117,11 +124,17 @@ private:
 
     void write() {
         if (queue_.empty() || !open_) return;
-        out_ = ServeTexts::streamMessage(lost_, std::vector<ServedReadingPtr>(queue_.begin(), queue_.end()));
+        auto message = std::make_shared<const std::string>(
+            ServeTexts::streamMessage(lost_, std::vector<ServedReadingPtr>(queue_.begin(), queue_.end())));
         queue_.clear();
+        send(message);
+    }
+
+    void send(const std::shared_ptr<const std::string>& message) {
+        out_ = message;
         writing_ = true;
         ws_.text(true);
-        ws_.async_write(net::buffer(out_), [self = shared_from_this()](error_code ec, std::size_t) {
+        ws_.async_write(net::buffer(*out_), [self = shared_from_this()](error_code ec, std::size_t) {
             self->writing_ = false;
             if (ec) {
                 self->open_ = false;
@@ -137,7 +150,7 @@ private:
     const int channel_;
     beast::flat_buffer in_;
     std::deque<ServedReadingPtr> queue_;
-    std::string out_;
+    std::shared_ptr<const std::string> out_;
     uint64_t lost_ = 0;
     bool writing_ = false;
     bool open_ = false;
@@ -349,6 +362,7 @@ struct EmbeddedServer::Impl {
             uint64_t lost = 0;
             const std::vector<ServedReadingPtr> fresh = channels.takeNew(&lost);
             shared->lost += lost;
+            const auto message = std::make_shared<const std::string>(ServeTexts::streamMessage(0, fresh));
             std::size_t live = 0;
             for (auto it = streams.begin(); it != streams.end();) {
                 auto s = it->lock();
@@ -356,7 +370,7 @@ struct EmbeddedServer::Impl {
                     it = streams.erase(it);
                     continue;
                 }
-                s->offer(fresh);
+                s->offer(fresh, message);
                 ++live;
                 ++it;
             }

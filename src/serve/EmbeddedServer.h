@@ -23,7 +23,7 @@ struct ServeLimits {
     std::chrono::milliseconds requestTime{10000};  // to send a whole request, or to send the next one
     std::size_t scpiClients = 16;
     std::size_t scpiLine = 4096;               // bytes of one instrument command line
-    std::chrono::milliseconds flushEvery{20};  // new readings are handed to the stream clients this often
+    std::chrono::milliseconds flushEvery{40};  // new readings are handed to the stream clients this often
 };
 
 struct ServeSettings {
