@@ -5,6 +5,7 @@
 
 #include <QTimer>
 
+#include "BenchAlignedValues.h"
 #include "BenchModel.h"
 #include "CsvExport.h"
 #include "LocalClock.h"
@@ -150,16 +151,15 @@ bool BenchRecorder::finish(QString* error) {
     return d_->error.empty();
 }
 
-// The last value at a moment is a reading's where the readings are still held, a bucket's mean
-// before that. The rows are written as they are made, a megabyte at a time, so a week of rows at
-// a fine step never has to fit in memory.
-bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs, QString* error) {
+// The values come from BenchAlignedValues. The rows are written as they are made, a megabyte at a time, so a
+// week of rows at a fine step never has to fit in memory.
+bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs, QString* error,
+                     const QString& recordingPath) {
     const QVector<int> ids = model.channelIds();
     int64_t first = INT64_MAX, last = INT64_MIN;
-    std::vector<ChannelHistory::Cursor> cursors;
+    BenchAlignedValues values(model, ids, recordingPath);
     for (const int id : ids) {
         const ChannelHistory& h = model.history(id);
-        cursors.emplace_back(h);
         if (h.empty()) continue;
         first = std::min(first, h.firstTime());
         last = std::max(last, h.lastTime());
@@ -184,9 +184,10 @@ bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs
     for (int64_t t = first == INT64_MAX ? 0 : (first + stepMs - 1) / stepMs * stepMs;
          ok && first != INT64_MAX && t <= last; t += stepMs) {
         moment.append(out, t);
-        for (ChannelHistory::Cursor& cursor : cursors) {
+        values.moveTo(t);
+        for (int i = 0; i < ids.size(); ++i) {
             out += ',';
-            if (cursor.moveTo(t)) NumberText::append(out, cursor.value());
+            if (const std::optional<double> v = values.value(i)) NumberText::append(out, *v);
         }
         out += "\r\n";
         if (out.size() >= (1u << 20)) flush(out);

@@ -30,7 +30,8 @@ private:
 
 // Writes one row per `stepMs` from the first to the last reading of the model's channels, with
 // the last value of each channel at that moment in a column of its own (empty before a channel's
-// first reading and where its last value was a gap). False with `error` when it could not be
-// written.
+// first reading and where its last value was a gap). Readings the model's histories keep only in
+// buckets are read from `recordingPath`, the bench's recording, when there is one. False with
+// `error` when it could not be written.
 bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs = 1000,
-                     QString* error = nullptr);
+                     QString* error = nullptr, const QString& recordingPath = {});

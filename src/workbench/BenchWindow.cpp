@@ -201,7 +201,8 @@ void BenchWindow::saveAligned() {
         QFileDialog::getSaveFileName(this, tr("Save aligned"), QString(), tr("CSV files (*.csv)"));
     if (path.isEmpty()) return;
     QString error;
-    if (!writeAlignedCsv(session_.model(), path, qint64(step) * 1000, &error)) {
+    const QString recording = session_.recorder() ? session_.recorder()->path() : QString();
+    if (!writeAlignedCsv(session_.model(), path, qint64(step) * 1000, &error, recording)) {
         QMessageBox::warning(this, tr("Save aligned"), tr("%1 was not written: %2").arg(path, error));
         return;
     }

@@ -146,6 +146,7 @@ public:
         int64_t time() const { return time_; }
         double value() const { return value_; }
         int64_t bucketMs() const { return bucketMs_; }
+        bool seen() const { return seen_; }
 
     private:
         const ChannelHistory* history_;

@@ -158,21 +158,32 @@ private slots:
         }
     }
 
-    // The aligned export reads readings where they are still held and the buckets' means before:
-    // one meter for two hours at ten readings a second, a row a minute.
+    // The aligned export reads readings where they are still held and, before, the recording's
+    // readings or without one the buckets' means: one meter for two hours at ten readings a
+    // second, a row a minute.
     void alignedExportReadsTheLevels_data() {
+        QTest::addColumn<bool>("recorded");
         QTest::addColumn<qint64>("rowMs");
         QTest::addColumn<double>("value");
         QTest::newRow("an old minute: the mean of its second")
-            << qint64(10 * 60'000) << expected(kT0 + 600'000, 1000).mean;
-        QTest::newRow("a recent minute: its reading") << qint64(100 * 60'000) << valueOf(100 * 600);
+            << false << qint64(10 * 60'000) << expected(kT0 + 600'000, 1000).mean;
+        QTest::newRow("a recent minute: its reading") << false << qint64(100 * 60'000) << valueOf(100 * 600);
+        QTest::newRow("an old minute recorded: its reading")
+            << true << qint64(10 * 60'000) << valueOf(10 * 600);
+        QTest::newRow("a recent minute recorded: its reading")
+            << true << qint64(100 * 60'000) << valueOf(100 * 600);
     }
     void alignedExportReadsTheLevels() {
+        QFETCH(bool, recorded);
         QFETCH(qint64, rowMs);
         QFETCH(double, value);
-        static const QString text = [] {
+        static QTemporaryDir dir;
+        static const QStringList texts = [] {
             BenchModel model;
             const int id = model.addMeter(QStringLiteral("U"));
+            const QString recording = dir.filePath(QStringLiteral("long.csv"));
+            BenchRecorder recorder(model, recording);
+            if (!recorder.start()) return QStringList();
             BenchReading r;
             r.unit = QStringLiteral("V");
             for (int64_t i = 0; i < 120 * 600; ++i) {
@@ -180,13 +191,18 @@ private slots:
                 r.value = valueOf(i);
                 model.addReading(id, r);
             }
-            QTemporaryDir dir;
-            const QString path = dir.filePath(QStringLiteral("aligned.csv"));
-            if (!writeAlignedCsv(model, path, 60'000)) return QString();
-            QFile file(path);
-            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+            if (!recorder.finish()) return QStringList();
+            QStringList out;
+            for (const QString& from : {QString(), recording}) {
+                const QString path = dir.filePath(QStringLiteral("aligned.csv"));
+                if (!writeAlignedCsv(model, path, 60'000, nullptr, from)) return QStringList();
+                QFile file(path);
+                out << (file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString());
+            }
+            return out;
         }();
-        const QStringList rows = text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(texts.size(), 2);
+        const QStringList rows = texts[recorded ? 1 : 0].split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 1 + 120);
         const QStringList cells = rows[1 + int(rowMs / 60'000)].split(',');
         QCOMPARE(cells.size(), 2);
