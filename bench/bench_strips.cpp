@@ -1,4 +1,4 @@
-// The bench chart with a day of eight channels at ten readings a second: filling the strips and
+// The bench chart with a day of eight channels at ten readings a second: filling the histories and
 // drawing them, the whole day and the last ten minutes.
 #include <benchmark/benchmark.h>
 
@@ -51,10 +51,11 @@ BenchStrips& day() {
     return strips;
 }
 
-// Taking in a day of points; the rate is per point.
+// A day of points into the histories' levels (the values worked out too) and the strips taking
+// them in; the rate is per point.
 void BM_CatchUp(benchmark::State& state) {
-    const std::vector<ChannelHistory> all = histories(state.range(0) / kChannels);
     for (auto _ : state) {
+        const std::vector<ChannelHistory> all = histories(state.range(0) / kChannels);
         BenchStrips strips;
         addStrips(strips, all);
         strips.catchUp();
