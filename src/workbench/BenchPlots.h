@@ -66,9 +66,9 @@ constexpr int kMaxBins = 500;
 // Sturges' number of bins for n values: log2(n) + 1, rounded up.
 int sturgesBins(uint64_t n);
 // The Freedman-Diaconis number of bins (a width of twice the interquartile range over the cube
-// root of n) for the values; 0 when their quartiles are equal. Sorts the values.
+// root of n) for the values; 0 when their quartiles are equal. Reorders the values.
 int freedmanDiaconisBins(std::vector<double>& values);
-// Freedman-Diaconis, or Sturges where it gives nothing, within 1 ... kMaxBins. Sorts the values.
+// Freedman-Diaconis, or Sturges where it gives nothing, within 1 ... kMaxBins. Reorders the values.
 int autoBins(std::vector<double>& values);
 
 // Counts the values (NaN left out) in `bins` bins from the smallest to the largest.
