@@ -249,8 +249,14 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (r.error.empty()) checkServeOptions(o.serve, r.error);
     if (r.error.empty() && o.variant) variantError(o, r.error);
     if (r.error.empty() && o.rules) {
-        r.error = o.decodePath ? checkRuleOptions(*o.rules, o.recordPath.has_value())
-                               : "--start-when, --alarm, --summary and the other rules apply to --decode";
+        // the headless bench's rules name its channels: they are read when it starts
+        if (o.decodePath)
+            r.error = checkRuleOptions(*o.rules, o.recordPath.has_value());
+        else if (!o.benchHeadless())
+            r.error =
+                "--alarm, --summary and the other rules apply to --decode and the bench without a window";
+        else if (!o.rules->recordOnly.empty())
+            r.error = o.rules->recordOnly + " applies to --decode; the bench records every reading";
         r.showUsage = false;
     }
     return r;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <iomanip>
 #include <map>
@@ -9,9 +10,12 @@
 #include <ostream>
 
 #include "BenchRecorder.h"
+#include "BenchRules.h"
 #include "BenchServing.h"
 #include "BenchSession.h"
 #include "HeadlessPublishing.h"
+#include "HeadlessRules.h"
+#include "HeadlessSources.h"
 #include "Interrupts.h"
 #include "LocalClock.h"
 #include "ServeStart.h"
@@ -131,6 +135,23 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
         err << servingLines(serving->server()) << std::flush;
     }
 
+    // alarms and summaries over the channels there are now (--meter and --math)
+    std::unique_ptr<HeadlessRules> rules;
+    std::vector<QString> names;
+    if (options.rules) {
+        for (const int id : model.channelIds()) names.push_back(model.channel(id)->name);
+        std::string why;
+        rules = HeadlessRules::start(*options.rules, names, -1, utcNowUs, true, err, &why);
+        if (!rules) {
+            err << why << '\n';
+            return ExitCode::NotStarted;
+        }
+        QObject::connect(&model, &BenchModel::readingAdded, [&](int id, const BenchReading& r) {
+            const auto at = std::find(names.begin(), names.end(), model.channel(id)->name);
+            if (at != names.end()) rules->offer(int(at - names.begin()), BenchRules::readingOf(r));
+        });
+    }
+
     // the math channels, each published as a meter of its own name
     std::map<int, std::unique_ptr<HeadlessPublishing>> publishing;
     LocalClock clock;  // a message carries its reading's own time
@@ -169,6 +190,7 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
 
     // the end of the run is no news about the channels
     QObject::disconnect(&model, nullptr, nullptr, nullptr);
+    if (rules) rules->finish();
     for (const auto& meter : session.localMeters()) meter->stop();
     for (const auto& broker : session.brokers()) broker->stop();
     if (BenchRecorder* recorder = session.recorder()) {

@@ -41,7 +41,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<HeadlessRules> HeadlessRules::start(const RuleOptions& options, const std::string& channel,
+std::unique_ptr<HeadlessRules> HeadlessRules::start(const RuleOptions& options,
+                                                    const std::vector<QString>& channels, int ownChannel,
                                                     std::function<int64_t()> clock, bool ticking,
                                                     std::ostream& err, std::string* error) {
     std::unique_ptr<HeadlessRules> r(new HeadlessRules(options, err));
@@ -66,7 +67,7 @@ std::unique_ptr<HeadlessRules> HeadlessRules::start(const RuleOptions& options, 
         };
     }
     Result<std::unique_ptr<RulesEngine>> engine =
-        RulesEngine::create(options.settings, {QString::fromStdString(channel)}, 0, std::move(clock), out);
+        RulesEngine::create(options.settings, channels, ownChannel, std::move(clock), out);
     if (!engine) {
         *error = engine.error();
         return nullptr;
@@ -121,9 +122,9 @@ void HeadlessRules::setPublisher(MqttPublisher* publisher, const std::string& to
     topicBase_ = topicBase;
 }
 
-void HeadlessRules::offer(const MeterReading& reading) {
+void HeadlessRules::offer(int channel, const MeterReading& reading) {
     std::lock_guard<std::mutex> lock(mutex_);
-    engine_->offer(0, reading);
+    engine_->offer(channel, reading);
     checkDone();
 }
 

@@ -15,10 +15,10 @@
 class AlarmPrograms;
 class MqttPublisher;
 
-// The rules of a --decode run: the engine under a lock, fed by the reading loop and ticked from
-// a thread of its own four times a second (alarms of missing readings, hold times, time limits
-// on a quiet line), the alarms' lines on the error stream, their retained messages and program,
-// the summary file and the segment lines.
+// The rules of a run without a window (--decode, the headless bench): the engine under a lock, fed by the
+// reading loop and ticked from a thread of its own four times a second (alarms of missing readings, hold
+// times, time limits on a quiet line), the alarms' lines on the error stream, their retained messages and
+// program, the summary file and the segment lines.
 //
 // The alarm program runs on that thread's event loop, so a slow one never holds up the readings.
 // Lines on the error stream are written under the lock, one at a time.
@@ -30,7 +30,9 @@ public:
     // Nothing, with the reason, when the summary file cannot be written. `clock` says the run's
     // time in UTC microseconds (the line's for a capture); with `ticking` it is also asked from
     // the rules' thread.
-    static std::unique_ptr<HeadlessRules> start(const RuleOptions& options, const std::string& channel,
+    // `channels` are the channels' names; "value" in a condition means `ownChannel` (-1: none).
+    static std::unique_ptr<HeadlessRules> start(const RuleOptions& options,
+                                                const std::vector<QString>& channels, int ownChannel,
                                                 std::function<int64_t()> clock, bool ticking,
                                                 std::ostream& err, std::string* error);
     ~HeadlessRules();
@@ -42,7 +44,7 @@ public:
     // Called once when no segment can start any more.
     void setWhenDone(std::function<void()> whenDone) { whenDone_ = std::move(whenDone); }
 
-    void offer(const MeterReading& reading);
+    void offer(int channel, const MeterReading& reading);
     // The end of the run: the open segment and summary interval end, programs still running get
     // a few seconds. Closing counts on the error stream.
     void finish();

@@ -202,7 +202,8 @@ private:
         }
         std::string error;
         modelCaption_ = checkedModelCaption(controls_);
-        rules_ = HeadlessRules::start(*options_.rules, modelCaption_, clock, !onLineClock(), err_, &error);
+        rules_ = HeadlessRules::start(*options_.rules, {QString::fromStdString(modelCaption_)}, 0, clock,
+                                      !onLineClock(), err_, &error);
         if (!rules_) {
             err_ << shownName(error) << '\n';
             return ExitCode::NotStarted;
@@ -239,7 +240,7 @@ private:
                                        : reading.ReadingUtcUs != 0 ? reading.ReadingUtcUs
                                                                    : utcNowUs();
                     toReading_.fill(typed, reading, at, modelCaption_);
-                    rules_->offer(typed);
+                    rules_->offer(0, typed);
                 }
                 if (p)
                     p->offer(reading,

@@ -1,5 +1,6 @@
 #include "RulesEngine.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 
@@ -92,9 +93,20 @@ Result<> RulesEngine::addAlarm(const QString& text) {
     a.name = name;
     a.channel = ownChannel_;
     const QString rule = text.mid(colon + 1).trimmed();
-    static const QString kSilence = QStringLiteral("no reading for");
-    if (rule.startsWith(kSilence)) {
-        const Result<int64_t> d = RuleText::durationUs(rule.mid(kSilence.size()).toStdString());
+    // "no reading for 30 s" watches the own channel, "no reading from U for 30 s" another
+    static const QRegularExpression kSilence(QStringLiteral("^no reading (?:from (.+) )?for (.+)$"));
+    const QRegularExpressionMatch silence = kSilence.match(rule);
+    if (silence.hasMatch()) {
+        const QString from = silence.captured(1).trimmed();
+        const auto named = std::find(channels_.begin(), channels_.end(), from);
+        a.channel = from.isEmpty()             ? ownChannel_
+                    : named == channels_.end() ? -1
+                                               : int(named - channels_.begin());
+        if (a.channel < 0)
+            return Failure{"in " + RuleText::quoted(text) + ": " +
+                           (from.isEmpty() ? std::string("say whose readings: no reading from NAME for 30 s")
+                                           : "no channel named " + RuleText::quoted(from))};
+        const Result<int64_t> d = RuleText::durationUs(silence.captured(2).toStdString());
         if (!d) return Failure{"in " + RuleText::quoted(text) + ": " + d.error()};
         if (d.value() <= 0) return Failure{"in " + RuleText::quoted(text) + ": the time must be more than 0"};
         a.silenceUs = d.value();
@@ -175,7 +187,7 @@ void RulesEngine::sayAlarm(const Alarm& a, bool entered, int64_t utcUs) {
     AlarmEvent e;
     e.name = a.name;
     e.entered = entered;
-    e.channel = channels_[size_t(a.channel)];
+    if (a.channel >= 0) e.channel = channels_[size_t(a.channel)];
     e.utcUs = utcUs;
     if (a.condition) {
         e.condition = a.condition->text();

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "../cli/HeadlessTestSupport.h"
+#include "../serial/PseudoTerminal.h"
 #include "LocalBroker.h"
 #include "Scenario.h"
 #include "SimModel.h"
@@ -224,6 +225,40 @@ private slots:
         QVERIFY(!QFile::exists(finished));
     }
 
+    // The bench without a window: an alarm over a math channel, and a summary of every channel.
+    void headlessBenchWarnsAndSumsUp() {
+        QTemporaryDir dir;
+        PseudoTerminal pty;
+        QVERIFY(!pty.slavePath.empty());
+        const QString summary = dir.filePath("s.csv");
+        QProcess run;
+        run.start(DMMVIEW_PATH, {"--meter", QString::fromStdString("U=KR31G@" + pty.slavePath), "--math",
+                                 "D=U*2", "--record", dir.filePath("b.csv"), "--alarm", "low: D < -8",
+                                 "--summary", summary, "--every", "60"});
+        QVERIFY(run.waitForStarted());
+        // the lowest readings again until the run has the device open and says the alarm
+        const Ramp r = ramp(150);  // from -5.4 V up: D below -8 V, then above
+        const std::string low = r.bytes.substr(0, r.endByte[5]);
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            ::write(pty.master, low.data(), low.size()) > 0 &&
+                (err += QString::fromUtf8(run.readAllStandardError())).contains("alarm low entered"),
+            20000);
+        QCOMPARE(::write(pty.master, r.bytes.data(), r.bytes.size()), ssize_t(r.bytes.size()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromUtf8(run.readAllStandardError())).contains("alarm low left"), 20000);
+        run.terminate();
+        QVERIFY(run.waitForFinished(30000));
+        err += QString::fromUtf8(run.readAllStandardError());
+        QVERIFY2(err.count(QRegularExpression("alarm low entered at \\S+: D -10.8 V \\(D < -8\\)")) == 1,
+                 qPrintable(err));
+        QCOMPARE(err.count("alarm low left"), 1);
+        const QStringList rows = csvLines(summary);
+        QCOMPARE(rows.size(), 3);
+        QVERIFY2(rows[1].startsWith("U,") && rows[1].endsWith(",V,0,partial"), qPrintable(rows[1]));
+        QVERIFY2(rows[2].startsWith("D,") && rows[2].contains(",-10.8,"), qPrintable(rows[2]));
+    }
+
     // Rule options are checked before the run, each with a one-line reason.
     void badRuleOptionsAreRefused_data() {
         QTest::addColumn<QStringList>("args");
@@ -239,13 +274,17 @@ private slots:
         QTest::newRow("summary without every")
             << QStringList{"--summary", "s.csv"} << "--summary needs --every";
         QTest::newRow("pre without start") << QStringList{"--record", "x.csv", "--pre", "2"} << "--pre needs";
+        QTest::newRow("bench recording rule")
+            << QStringList{"--meter", "U=KR31G@/dev/null", "--record", "b.csv", "--stop-when", "U > 1"}
+            << "--stop-when applies to --decode; the bench records every reading";
         QTest::newRow("hysteresis in another unit")
             << QStringList{"--alarm", "a: value > 1 V", "--hysteresis", "5 mA"} << "not in the unit of";
     }
     void badRuleOptionsAreRefused() {
         QFETCH(QStringList, args);
         QFETCH(QString, error);
-        std::vector<std::string> words = {"--decode", "-"};
+        std::vector<std::string> words;
+        if (!args.contains("--meter")) words = {"--decode", "-"};
         for (const QString& a : args) words.push_back(a.toStdString());
         const OptionsResult r = parseOptions(words);
         QVERIFY2(QString::fromStdString(r.error).contains(error), r.error.c_str());
