@@ -1,7 +1,9 @@
 #include "BenchTile.h"
 
+#include <QContextMenuEvent>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 
 #include "BenchModel.h"
@@ -78,15 +80,59 @@ BenchTile::BenchTile(BenchModel& model, int id, QWidget* parent) : QFrame(parent
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
 
-    connect(reset_, &QPushButton::clicked, this, [this] { model_.resetStatistics(id_); });
-    connect(relButton_, &QPushButton::clicked, this, [this] {
-        if (model_.relReference(id_))
-            model_.clearRel(id_);
-        else
-            model_.captureRel(id_);
-        refresh();
-    });
+    connect(reset_, &QPushButton::clicked, this, &BenchTile::resetStatistics);
+    connect(relButton_, &QPushButton::clicked, this, &BenchTile::toggleRel);
+    setFocusPolicy(Qt::StrongFocus);
     refresh();
+}
+
+void BenchTile::resetStatistics() {
+    model_.resetStatistics(id_);
+    refresh();
+}
+
+void BenchTile::toggleRel() {
+    if (model_.relReference(id_))
+        model_.clearRel(id_);
+    else
+        model_.captureRel(id_);
+    refresh();
+}
+
+void BenchTile::contextMenuEvent(QContextMenuEvent* event) {
+    emit menuRequested(event->globalPos());
+    event->accept();
+}
+
+void BenchTile::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        emit removeRequested();
+    } else if (event->key() == Qt::Key_Menu) {
+        emit menuRequested(mapToGlobal(rect().center()));
+    } else {
+        QFrame::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+// the focused tile is the one the keys act on: it is outlined in the highlight colour
+void BenchTile::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    if (!hasFocus()) return;
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    painter.drawRect(rect().adjusted(1, 1, -1, -1));
+}
+
+void BenchTile::focusInEvent(QFocusEvent* event) {
+    QFrame::focusInEvent(event);
+    update();
+}
+
+void BenchTile::focusOutEvent(QFocusEvent* event) {
+    QFrame::focusOutEvent(event);
+    update();
 }
 
 QLabel* BenchTile::addStat(const QString& caption, int row, int column) {

@@ -11,6 +11,9 @@ class QPushButton;
 // statistics since the last reset, and the REL value. Stale or offline, the tile is dimmed.
 // Reset starts the statistics again; REL takes the latest value as the reference, and a second
 // press lets it go. The tile shows what the model holds and keeps nothing itself.
+// The tile takes the keyboard focus: the context-menu key asks for its menu as a right click
+// does, Delete asks for its removal. What is on the menu and what removing does is the window's:
+// the tile only asks, so it is never deleted while one of its own events is being handled.
 class BenchTile : public QFrame {
     Q_OBJECT
 
@@ -20,6 +23,20 @@ public:
     int channelId() const { return id_; }
     // Reads the channel's state from the model again.
     void refresh();
+    // Starts the statistics again, or takes or lets go the REL reference, as the buttons do.
+    void resetStatistics();
+    void toggleRel();
+
+signals:
+    void menuRequested(const QPoint& globalPos);
+    void removeRequested();
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     QLabel* addStat(const QString& caption, int row, int column);

@@ -20,7 +20,10 @@ void BenchTileGrid::removeTile(int channelId) {
     const auto it =
         std::find_if(tiles_.begin(), tiles_.end(), [&](BenchTile* t) { return t->channelId() == channelId; });
     if (it == tiles_.end()) return;
-    delete *it;
+    // The removal may come from the tile's own event (a key, its menu): it goes once that is done.
+    BenchTile* gone = *it;
+    gone->hide();
+    gone->deleteLater();
     tiles_.erase(it);
     place();
     updateGeometry();

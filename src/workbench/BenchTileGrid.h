@@ -16,7 +16,7 @@ public:
     explicit BenchTileGrid(QWidget* parent = nullptr);
 
     void addTile(BenchTile* tile);
-    // Removes and deletes the tile of that channel.
+    // Takes the tile of that channel out; it is deleted once the event loop gets back to it.
     void removeTile(int channelId);
     const std::vector<BenchTile*>& tiles() const { return tiles_; }
     BenchTile* tile(int channelId) const;

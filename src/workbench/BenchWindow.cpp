@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -94,24 +95,51 @@ BenchWindow::~BenchWindow() = default;
 void BenchWindow::channelAdded(int id) {
     if (grid_->tile(id)) return;
     auto* tile = new BenchTile(session_.model(), id);
-    auto* remove = new QAction(tr("Remove"), tile);
-    connect(remove, &QAction::triggered, this, [this, id] {
-        session_.removeChannel(id);
-        if (onBenchChanged) onBenchChanged();
-    });
-    tile->addAction(remove);
-    tile->addAction(tr("XY plot…"), this,
-                    [this, id] { openXyWindow(session_.model(), chart_->axis(), id, this); });
-    tile->addAction(tr("Histogram…"), this, [this, id] { openHistogramWindow(session_.model(), id, this); });
-    tile->addAction(tr("Triggers and alarms…"), this, [this, id] {
-        if (onChannelRules) onChannelRules(id);
-    });
-    tile->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(tile, &BenchTile::menuRequested, this, [this, id](const QPoint& at) { showTileMenu(id, at); });
+    connect(tile, &BenchTile::removeRequested, this, [this, id] { removeChannel(id); });
     grid_->addTile(tile);
     strips_.follow(session_.model());
     chart_->stripsChanged();
     fitTilesArea();
     statusBar()->clearMessage();
+}
+
+// The menu belongs to the window, not to the tile, and what was chosen is done once it has
+// closed: removing a tile while a menu of its own still runs would take the menu with it.
+void BenchWindow::showTileMenu(int id, const QPoint& at) {
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("BenchTileMenu"));
+    QAction* reset = menu.addAction(tr("Reset"));
+    QAction* rel = menu.addAction(tr("REL"));
+    rel->setCheckable(true);
+    rel->setChecked(session_.model().relReference(id).has_value());
+    menu.addSeparator();
+    QAction* xy = menu.addAction(tr("XY plot…"));
+    QAction* histogram = menu.addAction(tr("Histogram…"));
+    QAction* rules = menu.addAction(tr("Triggers and alarms…"));
+    menu.addSeparator();
+    QAction* remove = menu.addAction(tr("Remove"));
+    remove->setShortcut(QKeySequence::Delete);
+    QAction* chosen = menu.exec(at);
+    BenchTile* tile = grid_->tile(id);
+    if (!chosen || !tile) return;  // the channel may have gone while the menu was open
+    if (chosen == reset)
+        tile->resetStatistics();
+    else if (chosen == rel)
+        tile->toggleRel();
+    else if (chosen == xy)
+        openXyWindow(session_.model(), chart_->axis(), id, this);
+    else if (chosen == histogram)
+        openHistogramWindow(session_.model(), id, this);
+    else if (chosen == rules && onChannelRules)
+        onChannelRules(id);
+    else if (chosen == remove)
+        removeChannel(id);
+}
+
+void BenchWindow::removeChannel(int id) {
+    session_.removeChannel(id);
+    if (onBenchChanged) onBenchChanged();
 }
 
 void BenchWindow::channelRemoved(int id) {

@@ -45,6 +45,8 @@ public:
 private:
     void channelAdded(int id);
     void channelRemoved(int id);
+    void showTileMenu(int id, const QPoint& at);
+    void removeChannel(int id);
     void refreshTiles();
     void fitTilesArea();
     void resizeEvent(QResizeEvent* event) override;

@@ -2,6 +2,7 @@
 // the window allows, every tile, strip and button whole.
 #include <QAbstractButton>
 #include <QLabel>
+#include <QMenu>
 #include <QScrollArea>
 #include <QToolBar>
 #include <QtTest>
@@ -9,6 +10,7 @@
 #include "BenchChart.h"
 #include "BenchSession.h"
 #include "BenchStripView.h"
+#include "BenchTestSupport.h"
 #include "BenchTile.h"
 #include "BenchTileGrid.h"
 #include "BenchWindow.h"
@@ -44,6 +46,27 @@ void checkWhole(const QWidget* w, const QWidget* outer) {
     for (const QWidget* child : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (child->isVisible()) checkWhole(child, outer);
     }
+}
+
+// Waits for a popup menu and clicks its entry `text` with the mouse, as a user would.
+void clickMenuEntryWhenShown(const QString& text, bool* clicked) {
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, text, clicked] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu || !menu->isVisible()) return;
+        poll->stop();
+        poll->deleteLater();
+        for (QAction* a : menu->actions()) {
+            if (a->text() != text) continue;
+            QTest::mouseMove(menu, menu->actionGeometry(a).center());
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+            *clicked = true;
+            return;
+        }
+        menu->close();
+    });
+    poll->start();
 }
 
 }  // namespace
@@ -109,6 +132,92 @@ private slots:
             QVERIFY(strips->rect().contains(plot));
             QVERIFY(plot.height() >= 2 * strips->fontMetrics().height());
         }
+    }
+
+    // Tiles go while two meters send, by every way a user has: the menu by the mouse or by the
+    // context-menu key, and Delete on the focused tile. A math channel goes with an input.
+    void removeWhileReadingsFlow_data() {
+        QTest::addColumn<QString>("tile");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QStringList>("left");
+        const QStringList all = {"U", "I", "P", "E", "T"};
+        for (const QString how : {"mouse", "menu key", "delete key"}) {
+            QTest::addRow("meter tile, %s", qPrintable(how))
+                << "T" << how << "Remove" << QStringList{"U", "I", "P", "E"};
+            QTest::addRow("math tile, %s", qPrintable(how))
+                << "P" << how << "Remove" << QStringList{"U", "I", "T"};
+            QTest::addRow("math input, %s", qPrintable(how))
+                << "I" << how << "Remove" << QStringList{"U", "T"};
+        }
+        QTest::addRow("reset by the mouse") << "E"
+                                            << "mouse"
+                                            << "Reset" << all;
+        QTest::addRow("REL by the menu key") << "U"
+                                             << "menu key"
+                                             << "REL" << all;
+    }
+
+    void removeWhileReadingsFlow() {
+        QFETCH(QString, tile);
+        QFETCH(QString, how);
+        QFETCH(QString, entry);
+        QFETCH(QStringList, left);
+        FedLine voltage(
+            "KR31G", dmmsim::SimFunction::Volts, [](int k) { return 12.0 + 0.01 * (k % 7); }, 20);
+        FedLine current(
+            "KR31G", dmmsim::SimFunction::MilliAmps, [](int k) { return 0.5 + 0.01 * (k % 5); }, 20);
+        BenchModel model;
+        BenchSession session(model);
+        BenchWindow window(session);
+        int changes = 0;
+        window.onBenchChanged = [&changes] { ++changes; };
+        window.resize(1000, 700);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(session.addLocalMeter({"U", "KR31G", false, voltage.path()}));
+        QVERIFY(session.addLocalMeter({"I", "KR31G", false, current.path()}));
+        QVERIFY(session.addMath("P", "U * I").id > 0);
+        QVERIFY(session.addMath("E", "integral(P)").id > 0);
+        QVERIFY(model.addMeter("T") > 0);
+        voltage.start();
+        current.start();
+        const int e = model.channelId("E");
+        QTRY_VERIFY_WITH_TIMEOUT(model.readingCount(e) > 20, 10000);
+
+        BenchTile* target = window.tiles()->tile(model.channelId(tile));
+        QVERIFY(target);
+        bool clicked = false;
+        if (how == "delete key") {
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key_Delete);
+            clicked = true;
+        } else {
+            clickMenuEntryWhenShown(entry, &clicked);
+            if (how == "mouse") {
+                QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
+                                        target->mapToGlobal(QPoint(10, 10)));
+                QApplication::sendEvent(target, &event);
+            } else {
+                target->setFocus();
+                QTest::keyClick(target, Qt::Key_Menu);
+            }
+        }
+        QTRY_VERIFY2(clicked, "no menu came up");
+
+        // readings keep coming and every channel left still computes
+        const uint64_t before = model.readingCount(model.channelId("U"));
+        QTRY_VERIFY_WITH_TIMEOUT(model.readingCount(model.channelId("U")) > before + 10, 10000);
+        QTest::qWait(2 * BenchWindow::kTileRefreshMs);
+        QStringList names;
+        for (const BenchTile* t : window.tiles()->tiles()) {
+            names << model.channel(t->channelId())->name;
+            QVERIFY(t->isVisible());
+        }
+        QCOMPARE(names, left);
+        QCOMPARE(changes, entry == "Remove" ? 1 : 0);
+        if (entry == "Reset") QVERIFY(model.statistics(e).count + 15 < model.readingCount(e));
+        if (entry == "REL") QVERIFY(model.relReference(model.channelId("U")).has_value());
     }
 };
 
