@@ -28,4 +28,8 @@ int serveRequest(const uint8_t* data, std::size_t size);
 // Lines of the instrument protocol, one program message each.
 int scpi(const uint8_t* data, std::size_t size);
 
+// Lines of NAME=EXPRESSION as math channels of a bench over the meters U, I and [M-1], then a few
+// readings through them; the whole input also as one expression on its own.
+int expressions(const uint8_t* data, std::size_t size);
+
 }  // namespace FuzzEntries

@@ -5,7 +5,7 @@ frames: the golden frame tables as byte streams in the input layout of the frame
 head byte choosing the model, then chunks, each a length byte and its bytes): one file per
 frame, split in two at a place that varies from frame to frame, and one file per model holding
 all of its frames in chunks of 16 bytes. paradox_table: the tables of tests/data/tables as they
-are. texts: a few typical limit texts.
+are. texts: a few typical limit texts. expressions: math channels, typical and hostile.
 Run again after the tables change; the files it writes are kept in the repository."""
 import os
 import shutil
@@ -107,6 +107,20 @@ def main():
     # points per page, with 0, 997 and 83,748 points in the chart
     for k, text in enumerate(['100', '0', '', ' 250 ', '-1', '2147483647', '1e3']):
         write('texts', 'perpage_%02d' % k, bytes([2 + 3 * [0, 1, 84][k % 3]]) + text.encode())
+
+    # math channels: typical ones, loops, and texts past the length and depth limits
+    expressions = {
+        'power': 'P=U * I\nE=integral(P)\nR=[M-1] / I\n',
+        'functions': 'A=abs(U - 2) + sqrt(U * U) * 1.5e3\nB=-(-U) + +I\n',
+        'loop': 'A=B + 1\nB=C * 2\nC=A - U\n',
+        'itself': 'X=X + [M-1]\n',
+        'deep': 'D=' + '(' * 20000 + 'U' + ')' * 20000 + '\n',
+        'minus': 'N=' + '-' * 30000 + 'U\n',
+        'terms': 'T=' + '+'.join(['U'] * 25000) + '\n',
+        'near_limits': 'L=' + '(' * 40 + 'U' + ')' * 40 + '\nM=' + '+'.join(['I'] * 499) + '\n',
+    }
+    for name, text in expressions.items():
+        write('expressions', name, text.encode())
 
 
 main()

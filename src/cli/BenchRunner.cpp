@@ -4,7 +4,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
-#include <iomanip>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -18,7 +17,9 @@
 #include "HeadlessSources.h"
 #include "Interrupts.h"
 #include "LocalClock.h"
+#include "NumberText.h"
 #include "ServeStart.h"
+#include "ShownName.h"
 
 namespace {
 
@@ -51,6 +52,11 @@ QString mathRefusal(const QString& name, const QString& expression, const BenchM
 }
 
 bool applyBenchOptions(const AppOptions& options, BenchSession& session, QStringList& errors) {
+    const bool sources = applyBenchSources(options, session, errors);
+    return applyBenchMaths(options, session, errors) && sources;
+}
+
+bool applyBenchSources(const AppOptions& options, BenchSession& session, QStringList& errors) {
     bool ok = true;
     for (const std::string& m : options.meters) {
         std::string why;
@@ -71,6 +77,11 @@ bool applyBenchOptions(const AppOptions& options, BenchSession& session, QString
         request.caFile = options.subscribeCa;
         session.addBroker(request);
     }
+    return ok;
+}
+
+bool applyBenchMaths(const AppOptions& options, BenchSession& session, QStringList& errors) {
+    bool ok = true;
     for (const auto& [name, expression] : options.maths) {
         const QString n = QString::fromStdString(name), e = QString::fromStdString(expression);
         const BenchModel::MathAdded added = session.addMath(n, e);
@@ -101,6 +112,13 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
     auto name = [&model](int id) { return text(model.channel(id) ? model.channel(id)->name : QString()); };
     QObject::connect(&model, &BenchModel::onlineChanged, [&](int id, bool online) {
         err << name(id) << (online ? ": online\n" : ": offline\n") << std::flush;
+    });
+    QObject::connect(&model, &BenchModel::channelChanged, [&](int id) {
+        const QString before = model.statisticsUnitBefore(id);
+        if (!before.isEmpty())
+            err << name(id) << ": the unit changed from " << text(before) << " to "
+                << text(model.channel(id)->unit) << ": its statistics start again\n"
+                << std::flush;
     });
     QObject::connect(&model, &BenchModel::staleChanged, [&](int id, bool stale) {
         if (stale && model.isOnline(id))
@@ -194,10 +212,11 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
     for (const auto& meter : session.localMeters()) meter->stop();
     for (const auto& broker : session.brokers()) broker->stop();
     if (BenchRecorder* recorder = session.recorder()) {
-        if (session.finishRecording(&error)) {
-            err << *options.recordPath << ": " << recorder->rows()
-                << (recorder->rows() == 1 ? " row" : " rows") << " written\n";
-        } else {
+        const bool written = session.finishRecording(&error);
+        const uint64_t rows = recorder->rows();
+        err << *options.recordPath << ": " << rows << (rows == 1 ? " row" : " rows") << " written"
+            << (recorder->appended() ? " after the rows already in it\n" : "\n");
+        if (!written) {
             err << text(error) << '\n';
             code = worse(code, ExitCode::Failed);
         }
@@ -207,16 +226,15 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
     }
 
     // each channel's statistics, and the meters that said nothing
-    out << "channel\treadings\tmean\tstddev\tmin\tmax\tunit\n";
+    // numbers as every file has them: plain decimals in the fewest digits that read back the same
+    out << "channel\tnumbers\tgaps\toverloads\tmean\tstddev\tmin\tmax\tunit\n";
     for (const int id : model.channelIds()) {
         const ChannelInfo* ch = model.channel(id);
         const ChannelStats s = model.statistics(id);
-        out << text(ch->name) << '\t' << model.readingCount(id) << std::setprecision(10);
-        if (s.count > 0)
-            out << '\t' << s.mean << '\t' << s.stddev << '\t' << s.min << '\t' << s.max;
-        else
-            out << "\t\t\t\t";
-        out << '\t' << text(ch->unit) << '\n';
+        out << shownName(ch->name.toStdString()) << '\t' << s.count << '\t' << s.gaps << '\t' << s.overloads;
+        for (const double v : {s.mean, s.stddev, s.min, s.max})
+            out << '\t' << (s.count > 0 ? NumberText::of(v) : std::string());
+        out << '\t' << shownName(ch->unit.toStdString()) << '\n';
     }
     out.flush();
     for (const auto& meter : session.localMeters()) {

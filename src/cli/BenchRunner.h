@@ -15,6 +15,9 @@ class BenchSession;
 // asked (a device that cannot be opened, an expression with a fault). The bench window calls it
 // as the headless run does.
 bool applyBenchOptions(const AppOptions& options, BenchSession& session, QStringList& errors);
+// The same in two steps: the meters and brokers, then the math channels.
+bool applyBenchSources(const AppOptions& options, BenchSession& session, QStringList& errors);
+bool applyBenchMaths(const AppOptions& options, BenchSession& session, QStringList& errors);
 
 // A refused math channel in words, with the expression and a mark under the fault:
 //   P: ')' expected at character 7

@@ -19,6 +19,14 @@ std::optional<ExitCode> runCommandLine(int& argc, char** argv, const OptionsResu
         std::cout << usageText(program);
         return ExitCode::Success;
     }
+    // the window would need a screen Qt can open: say what to give instead of aborting in Qt
+    if (parsed.options.benchWindow() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::cerr << program
+                  << ": the bench needs a display for its window, or --record FILE or --publish to run "
+                     "without one\n";
+        return ExitCode::NotStarted;
+    }
     if (parsed.options.benchHeadless()) {
         QCoreApplication app(argc, argv);
         return runBenchHeadless(parsed.options, std::cout, std::cerr);

@@ -68,8 +68,7 @@ BenchSettings toKeep(const AppOptions& options, const BenchSettings& now, const 
 }
 
 // The kept bench, less what the command line names again: the command line wins for this run.
-void restore(const AppOptions& options, const BenchSettings& kept, BenchSession& session,
-             QStringList& problems) {
+BenchSettings wantedOf(const AppOptions& options, const BenchSettings& kept) {
     BenchSettings wanted;
     for (const BenchSettings::Meter& m : kept.meters) {
         if (!givenOnCommandLine(options, m.name)) wanted.meters.push_back(m);
@@ -80,57 +79,69 @@ void restore(const AppOptions& options, const BenchSettings& kept, BenchSession&
     for (const QString& url : kept.subscriptions) {
         if (!subscribedOnCommandLine(options, url)) wanted.subscriptions << url;
     }
-    const char* password = std::getenv("DMMVIEW_MQTT_PASSWORD");
-    session.restore(wanted, password ? password : "", &problems);
+    return wanted;
 }
 
 }  // namespace
 
-int runBenchWindow(const AppOptions& options) {
-    BenchModel model;
-    BenchSession session(model);
-    QStringList problems;
-    BenchSettings kept;
+// Every meter first, kept and given, then every math channel: a kept one over a meter of the
+// command line finds it, and one over a channel that is not there waits for it.
+BenchWindowRun::BenchWindowRun(const AppOptions& options) : options_(options), session_(model_) {
+    const char* password = std::getenv("DMMVIEW_MQTT_PASSWORD");
+    BenchSettings wanted;
     if (!options.noSettings) {
         QSettings settings = userSettings();
-        kept = loadBenchSettings(settings);
-        restore(options, kept, session, problems);
+        kept_ = loadBenchSettings(settings);
+        wanted = wantedOf(options, kept_);
     }
-    applyBenchOptions(options, session, problems);
+    session_.restoreSources(wanted, password ? password : "", &problems_);
+    applyBenchSources(options, session_, problems_);
+    session_.restoreMaths(wanted, &problems_);
+    applyBenchMaths(options, session_, problems_);
     if (options.recordPath) {
         QString error;
-        if (!session.startRecording(QString::fromStdString(*options.recordPath), &error)) problems << error;
+        if (!session_.startRecording(QString::fromStdString(*options.recordPath), &error)) problems_ << error;
     }
     // the page, the API and the instrument port over every channel, the address in the status bar
-    std::unique_ptr<BenchServing> serving;
     if (options.serve.any()) {
         std::string error;
-        serving = BenchServing::start(model, options.serve, error);
-        if (!serving) problems << QString::fromStdString(error);
+        serving_ = BenchServing::start(model_, options.serve, error);
+        if (!serving_) problems_ << QString::fromStdString(error);
     }
-    BenchWindow window(session);
-    if (serving) {
-        const std::string page = serving->server().pageAddress();
+    window_ = std::make_unique<BenchWindow>(session_);
+    if (serving_) {
+        const std::string page = serving_->server().pageAddress();
         auto* item = new ServeAddressItem(
-            QString::fromStdString(page.empty() ? serving->server().scpiAddress() : page), &window);
+            QString::fromStdString(page.empty() ? serving_->server().scpiAddress() : page), window_.get());
         item->setObjectName(QStringLiteral("ServeAddress"));
-        window.statusBar()->addPermanentWidget(item);
+        window_->statusBar()->addPermanentWidget(item);
     }
     if (!options.noSettings) {
-        window.onBenchChanged = [&] {
+        window_->onBenchChanged = [this] {
             QSettings settings = userSettings();
-            saveBenchSettings(settings, toKeep(options, session.settings(), kept));
+            saveBenchSettings(settings, toKeep(options_, session_.settings(), kept_));
         };
     }
-    BenchAlarms alarms(window, model);
-    window.resize(1000, 700);
-    window.show();
-    window.showProblems(problems);
-    const int code = QApplication::exec();
+    alarms_ = std::make_unique<BenchAlarms>(*window_, model_);
+}
+
+BenchWindowRun::~BenchWindowRun() = default;
+
+int BenchWindowRun::finish(int code) {
+    alarms_.reset();
+    window_.reset();
     QString error;
-    if (!session.finishRecording(&error)) {
+    if (!session_.finishRecording(&error)) {
         qWarning("%s", qPrintable(error));
         return exitStatus(ExitCode::Failed);
     }
     return code;
+}
+
+int runBenchWindow(const AppOptions& options) {
+    BenchWindowRun run(options);
+    run.window().resize(1000, 700);
+    run.window().show();
+    run.window().showProblems(run.problems());
+    return run.finish(QApplication::exec());
 }

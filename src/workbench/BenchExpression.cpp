@@ -113,6 +113,10 @@ public:
         : text_(text), channelOf_(channelOf), inputs_(inputs) {}
 
     std::unique_ptr<Node> whole() {
+        if (text_.size() > BenchExpression::kMaxLength) {
+            pos_ = BenchExpression::kMaxLength;
+            return fail(QStringLiteral("longer than %1 characters").arg(BenchExpression::kMaxLength));
+        }
         auto node = sum();
         skipSpace();
         if (node && pos_ < text_.size())
@@ -172,7 +176,21 @@ private:
         }
         return left;
     }
+    // Each sign, parenthesis and function goes one level deeper, as far as kMaxDepth.
+    struct Deeper {
+        explicit Deeper(int& depth) : depth_(depth) { ++depth_; }
+        ~Deeper() { --depth_; }
+        int& depth_;
+    };
+    bool tooDeep() {
+        if (depth_ <= BenchExpression::kMaxDepth) return false;
+        fail(QStringLiteral("nested more than %1 deep").arg(BenchExpression::kMaxDepth));
+        return true;
+    }
+
     std::unique_ptr<Node> unary() {
+        const Deeper level(depth_);
+        if (tooDeep()) return nullptr;
         if (take('-')) {
             auto operand = unary();
             return operand ? make(Node::Neg, std::move(operand)) : nullptr;
@@ -253,6 +271,10 @@ private:
     }
     std::unique_ptr<Node> channel(const QString& name, qsizetype start) {
         const int id = channelOf_(name);
+        if (id == BenchExpression::kItself) {
+            pos_ = start;
+            return fail(QStringLiteral("'%1' cannot read itself").arg(name));
+        }
         if (id < 0) {
             pos_ = start;
             return fail(QStringLiteral("no channel named '%1'").arg(name));
@@ -267,6 +289,7 @@ private:
     const std::function<int(const QString&)>& channelOf_;
     std::vector<int>& inputs_;
     qsizetype pos_ = 0;
+    int depth_ = 0;
     std::optional<Fault> fault_;
 };
 
@@ -372,6 +395,15 @@ BenchExpression::Parsed BenchExpression::parse(const QString& text,
     }
     parsed.expression = std::move(expression);
     return parsed;
+}
+
+QStringList BenchExpression::names(const QString& text) {
+    QStringList found;
+    const Parsed parsed = parse(text, [&found](const QString& name) {
+        if (!found.contains(name)) found << name;
+        return int(found.size());
+    });
+    return parsed.expression ? found : QStringList();
 }
 
 std::optional<BenchExpression::Result> BenchExpression::evaluate(qint64 timeMs, const Inputs& input) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <map>
 #include <memory>
@@ -39,8 +40,18 @@ public:
         QString error;
         int position = -1;  // 0-based character index of the fault
     };
-    // `channelOf` gives the channel id of a name, -1 for none.
+    // The longest expression taken, in characters, and how deep parentheses, functions and signs
+    // may nest: the parser and the computation go down the expression as deep as it nests.
+    static constexpr int kMaxLength = 1000;
+    static constexpr int kMaxDepth = 40;
+    // What `channelOf` gives for the name of the channel being defined: it cannot read itself.
+    static constexpr int kItself = -2;
+
+    // `channelOf` gives the channel id of a name, -1 for none, kItself for the channel's own.
     static Parsed parse(const QString& text, const std::function<int(const QString&)>& channelOf);
+    // The channel names the expression reads, each once in the order they appear; empty when it
+    // has a fault of syntax.
+    static QStringList names(const QString& text);
     ~BenchExpression();
 
     // The channels it reads, each once, in the order they first appear.

@@ -28,6 +28,9 @@ struct BenchModel::Channel {
     // statistics since the reset: Welford's running mean and sum of squared differences, of the
     // values less the first one, so that a small swing on a large value keeps its digits
     uint64_t n = 0;
+    uint64_t gaps = 0;
+    uint64_t overloads = 0;
+    QString unitBefore;  // the statistics started again when the unit changed from this one
     double shift = 0;
     double mean = 0;
     double m2 = 0;
@@ -46,7 +49,7 @@ struct BenchModel::Channel {
 
     void resetStatistics() {
         statisticsFrom = history.count();
-        n = 0;
+        n = gaps = overloads = 0;
         mean = m2 = min = max = 0;
     }
     void count(double value) {
@@ -119,7 +122,8 @@ BenchModel::MathAdded BenchModel::addMath(const QString& name, const QString& ex
     MathAdded added;
     added.error = checkNewName(name);
     if (!added.error.isEmpty()) return added;
-    auto parsed = BenchExpression::parse(expression, [this](const QString& n) { return channelId(n); });
+    auto parsed = BenchExpression::parse(
+        expression, [&](const QString& n) { return n == name ? BenchExpression::kItself : channelId(n); });
     if (!parsed.expression) {
         added.error = parsed.error;
         added.position = parsed.position;
@@ -185,9 +189,11 @@ void BenchModel::addReading(int id, const BenchReading& reading, qint64 received
     // a meter switched to another function starts its statistics and REL afresh
     if (!reading.unit.isEmpty() && reading.unit != ch->info.unit) {
         const bool hadUnit = !ch->info.unit.isEmpty();
+        const QString previousUnit = ch->info.unit;
         ch->info.unit = reading.unit;
         if (hadUnit) {
             ch->resetStatistics();
+            ch->unitBefore = previousUnit;
             ch->rel.reset();
             emit statisticsReset(id);
             emit relChanged(id);
@@ -197,7 +203,12 @@ void BenchModel::addReading(int id, const BenchReading& reading, qint64 received
     ch->latest = reading;
     ch->lastReceivedMs = receivedMs;
     ++ch->readings;
-    if (reading.hasValue()) ch->count(reading.value);
+    if (reading.hasValue())
+        ch->count(reading.value);
+    else if (reading.overload)
+        ++ch->overloads;
+    else
+        ++ch->gaps;
     if (d_->historyKept) ch->addHistory(reading.timeMs, reading.value);
     if (ch->info.kind == ChannelKind::Meter && !ch->online) setOnline(id, true);
     if (ch->stale) {
@@ -278,7 +289,10 @@ qint64 BenchModel::staleAfterMs(int id) const {
 ChannelStats BenchModel::statistics(int id) const {
     ChannelStats s;
     const Channel* ch = d_->find(id);
-    if (!ch || ch->n == 0) return s;
+    if (!ch) return s;
+    s.gaps = ch->gaps;
+    s.overloads = ch->overloads;
+    if (ch->n == 0) return s;
     s.count = ch->n;
     s.min = ch->min;
     s.max = ch->max;
@@ -296,12 +310,18 @@ void BenchModel::resetStatistics(int id) {
     Channel* ch = d_->find(id);
     if (!ch) return;
     ch->resetStatistics();
+    ch->unitBefore.clear();
     if (ch->expression) ch->expression->resetIntegrals();
     emit statisticsReset(id);
 }
 
 void BenchModel::resetAllStatistics() {
     for (const int id : d_->order) resetStatistics(id);
+}
+
+QString BenchModel::statisticsUnitBefore(int id) const {
+    const Channel* ch = d_->find(id);
+    return ch ? ch->unitBefore : QString();
 }
 
 void BenchModel::captureRel(int id) {

@@ -63,8 +63,11 @@ public:
     // Where the statistics start in the channel's history: the count of readings it had got
     // before (ChannelHistory::count(), gaps included).
     uint64_t statisticsFrom(int id) const;
+    // The unit before the last change of unit, when the statistics started again then (and not
+    // since by a reset); empty otherwise.
+    QString statisticsUnitBefore(int id) const;
     void resetStatistics(int id);  // a math channel's integrals start again from zero too
-    void resetAllStatistics();
+    void resetAllStatistics();     // every channel's, integrals included
 
     // REL: the latest value becomes the reference; relValue is the latest minus the reference.
     void captureRel(int id);

@@ -37,9 +37,12 @@ struct BenchReading {
     bool isGap() const { return !hasValue() && !overload; }
 };
 
-// Statistics of a channel's numbers since its last reset. Overloads and gaps are not counted.
+// Statistics of a channel's numbers since its last reset (by the user, or when its unit
+// changed). Overloads and gaps are counted apart.
 struct ChannelStats {
-    uint64_t count = 0;
+    uint64_t count = 0;      // numbers
+    uint64_t gaps = 0;       // readings without a number and without an overload
+    uint64_t overloads = 0;  // overloads shown
     double min = 0;
     double max = 0;
     double mean = 0;

@@ -38,14 +38,59 @@ BrokerMeterSource* BenchSession::addBroker(const SubscribeRequest& request) {
 }
 
 BenchModel::MathAdded BenchSession::addMath(const QString& name, const QString& expression) {
+    return addMath(name, expression, !brokers_.empty());
+}
+
+BenchModel::MathAdded BenchSession::addMath(const QString& name, const QString& expression, bool mayWait) {
     BenchModel::MathAdded added = model_.addMath(name, expression);
-    if (added.id >= 0 || brokers_.empty()) return added;
-    // sound, with every name taken as known: it only waits for meters still to be found
-    const auto syntax = BenchExpression::parse(expression, [](const QString&) { return 0; });
-    const bool nameFree = model_.checkNewName(name).isEmpty();
-    if (!syntax.expression || !nameFree) return added;
+    if (added.id >= 0 || !mayWait) return added;
+    // sound, with every other name taken as known: it only waits for channels still to come
+    const auto syntax = BenchExpression::parse(
+        expression, [&name](const QString& n) { return n == name ? BenchExpression::kItself : 0; });
+    if (!syntax.expression) return {-1, syntax.error, syntax.position};
+    if (!model_.checkNewName(name).isEmpty() || waitingIndex(name) >= 0) return added;
+    const QStringList loop = waitingLoop(name, BenchExpression::names(expression));
+    if (!loop.isEmpty()) {
+        added.error = tr("the channels read each other: %1").arg(loop.join(QStringLiteral(" \u2192 ")));
+        added.position = -1;
+        return added;
+    }
     waiting_.push_back({name, expression});
     return BenchModel::MathAdded{};
+}
+
+int BenchSession::waitingIndex(const QString& name) const {
+    for (std::size_t i = 0; i < waiting_.size(); ++i) {
+        if (waiting_[i].name == name) return int(i);
+    }
+    return -1;
+}
+
+// The waiting channels that lead from `reads` back to `name`, as "name → A → B → name"; empty
+// when none does. Channels of the model read nothing that waits, so a loop runs through waiting
+// ones only.
+QStringList BenchSession::waitingLoop(const QString& name, const QStringList& reads) const {
+    for (const QString& next : reads) {
+        if (next == name) return {name, name};
+        const int w = waitingIndex(next);
+        if (w < 0) continue;
+        QStringList path = waitingLoopFrom(next, name, {name});
+        if (!path.isEmpty()) return path;
+    }
+    return {};
+}
+
+QStringList BenchSession::waitingLoopFrom(const QString& at, const QString& name, QStringList path) const {
+    if (path.contains(at)) return {};  // a loop of others, refused when it was made
+    path << at;
+    const int w = waitingIndex(at);
+    if (w < 0) return {};
+    for (const QString& next : BenchExpression::names(waiting_[std::size_t(w)].expression)) {
+        if (next == name) return path << name;
+        const QStringList found = waitingLoopFrom(next, name, path);
+        if (!found.isEmpty()) return found;
+    }
+    return {};
 }
 
 QStringList BenchSession::waitingMaths() const {
@@ -89,6 +134,12 @@ bool BenchSession::finishRecording(QString* error) {
 }
 
 void BenchSession::restore(const BenchSettings& settings, const std::string& password, QStringList* errors) {
+    restoreSources(settings, password, errors);
+    restoreMaths(settings, errors);
+}
+
+void BenchSession::restoreSources(const BenchSettings& settings, const std::string& password,
+                                  QStringList* errors) {
     auto note = [errors](const QString& line) {
         if (errors) *errors << line;
     };
@@ -113,9 +164,14 @@ void BenchSession::restore(const BenchSettings& settings, const std::string& pas
         request.password = password;
         addBroker(request);
     }
+}
+
+void BenchSession::restoreMaths(const BenchSettings& settings, QStringList* errors) {
+    // kept ones wait for a channel not there (yet): the list stays whole for the next run
     for (const BenchSettings::Math& m : settings.maths) {
-        const BenchModel::MathAdded added = addMath(m.name, m.expression);
-        if (added.id < 0 && !added.error.isEmpty()) note(m.name + "=" + m.expression + ": " + added.error);
+        const BenchModel::MathAdded added = addMath(m.name, m.expression, true);
+        if (added.id < 0 && !added.error.isEmpty() && errors)
+            *errors << m.name + "=" + m.expression + ": " + added.error;
     }
 }
 

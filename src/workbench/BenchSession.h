@@ -34,7 +34,8 @@ public:
 
     // Adds a math channel at once when its expression is sound and names known channels. With a
     // broker subscribed, names not known yet make it wait until meters of those names are found
-    // (MathAdded::id stays -1 with an empty error). A fault in the expression refuses it.
+    // (MathAdded::id stays -1 with an empty error). A fault in the expression refuses it, and so
+    // does one that reads itself, or waiting channels that would read each other in a loop.
     BenchModel::MathAdded addMath(const QString& name, const QString& expression);
     // Math channels waiting for their inputs: "NAME=EXPRESSION".
     QStringList waitingMaths() const;
@@ -55,13 +56,22 @@ public:
     // The bench of an earlier run: its meters (kept while their devices are away), brokers and
     // math channels. What cannot be restored is one line each in `errors`.
     void restore(const BenchSettings& settings, const std::string& password, QStringList* errors = nullptr);
+    // The same in two steps, so that meters from elsewhere (the command line) come in between:
+    // first the meters and brokers, then the math channels, which wait for inputs not there.
+    void restoreSources(const BenchSettings& settings, const std::string& password,
+                        QStringList* errors = nullptr);
+    void restoreMaths(const BenchSettings& settings, QStringList* errors = nullptr);
 
     // What to keep for the next run: the local meters, math channels (waiting ones too) and
     // brokers, in order.
     BenchSettings settings() const;
 
 private:
+    BenchModel::MathAdded addMath(const QString& name, const QString& expression, bool mayWait);
     void retryWaiting();
+    int waitingIndex(const QString& name) const;
+    QStringList waitingLoop(const QString& name, const QStringList& reads) const;
+    QStringList waitingLoopFrom(const QString& at, const QString& name, QStringList path) const;
 
     struct Waiting {
         QString name;

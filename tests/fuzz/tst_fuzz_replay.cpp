@@ -19,7 +19,7 @@ struct Target {
 const Target kTargets[] = {
     {"frames", FuzzEntries::frames}, {"paradox_table", FuzzEntries::paradoxTable},
     {"texts", FuzzEntries::texts},   {"serve_request", FuzzEntries::serveRequest},
-    {"scpi", FuzzEntries::scpi},
+    {"scpi", FuzzEntries::scpi},     {"expressions", FuzzEntries::expressions},
 };
 
 }  // namespace

@@ -86,7 +86,7 @@ private slots:
         QVERIFY(bench.waitForFinished(15000));
         QCOMPARE(bench.exitCode(), 0);
         const QString out = QString::fromUtf8(bench.readAllStandardOutput());
-        QVERIFY2(out.contains(QRegularExpression("\nP\t\\d+\t6\t0\t6\t6\tW\n")), qPrintable(out));
+        QVERIFY2(out.contains(QRegularExpression("\nP\t\\d+\t\\d+\t0\t6\t0\t6\t6\tW\n")), qPrintable(out));
         ::kill(pid_t(i->processId()), SIGTERM);
         QVERIFY(i->waitForFinished(10000));
     }

@@ -1,3 +1,5 @@
+#include <sys/resource.h>
+
 #include <QDateTime>
 #include <QProcess>
 #include <QSettings>
@@ -26,6 +28,52 @@ QStringList rowsAsPythonReadsThem(const QString& path) {
                              path});
     python.waitForFinished(30000);
     return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// Whether every line of the recording is a whole row of seven fields ending in CR LF, after one
+// header; gives the number of rows.
+int wholeRows(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray text = file.readAll();
+    if (!text.endsWith("\r\n")) return -1;
+    QList<QByteArray> lines = text.split('\n');
+    lines.removeLast();  // after the last CR LF
+    if (lines[0] != "Date and time,Channel,Number,Unit,Value,AC/DC,AUTO/MANU\r") return -1;
+    for (const QByteArray& line : lines.mid(1)) {
+        if (!line.endsWith('\r') || line.count(',') != 6 || !line.startsWith("20")) return -1;
+    }
+    return int(lines.size()) - 1;
+}
+
+// A headless bench recording one meter into `record`, its files limited to `sizeLimit` bytes
+// (0: none) as a full disk would; the signal for going past the limit is ignored, so writes fail.
+std::unique_ptr<QProcess> recordingBench(const QString& folder, const FedLine& line, const QString& record,
+                                         rlim_t sizeLimit = 0) {
+    auto run = std::make_unique<QProcess>();
+    run->setWorkingDirectory(folder);
+    if (sizeLimit > 0) {
+        run->setChildProcessModifier([sizeLimit] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{sizeLimit, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    }
+    run->start(DMMVIEW_PATH,
+               {"--meter", "U=KR31G@" + QString::fromStdString(line.path()), "--record", record});
+    return run;
+}
+
+QString tail(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().right(300)) : QString("missing");
+}
+
+int endRun(QProcess& run, QString* err = nullptr) {
+    ::kill(pid_t(run.processId()), SIGTERM);
+    if (!run.waitForFinished(10000)) return -1;
+    if (err) *err = QString::fromUtf8(run.readAllStandardError());
+    return run.exitCode();
 }
 
 QString numberText(double v) {
@@ -194,7 +242,8 @@ private slots:
         QVERIFY2(err.contains("S: no reading was decoded from " + QString::fromStdString(silent.slavePath)),
                  qPrintable(err));
         const QString out = QString::fromUtf8(run.readAllStandardOutput());
-        QVERIFY2(out.contains(QRegularExpression("\nP\t\\d+\t144\t0\t144\t144\tV\u00B2\n")), qPrintable(out));
+        QVERIFY2(out.contains(QRegularExpression("\nP\t\\d+\t0\t0\t144\t0\t144\t144\tV\u00B2\n")),
+                 qPrintable(out));
         const QStringList rows = rowsAsPythonReadsThem(record);
         QVERIFY(rows.size() > 3);
         QVERIFY(rows.filter(QRegularExpression("^[^\t]+\tU\t12\tV\t12.00 V\tDC\tAUTO$")).size() >= 1);
@@ -226,6 +275,110 @@ private slots:
             QDateTime::fromString(QString::fromUtf8(rows.back().split(',')[0]), Qt::ISODateWithMs);
         QVERIFY2(killedAt - last.toMSecsSinceEpoch() <= 500 + 100,
                  qPrintable(QString::number(killedAt - last.toMSecsSinceEpoch())));
+    }
+
+    // A file another bench records into is refused, by whatever name it is reached.
+    void secondBenchOnTheSameFileRefused() {
+        QTemporaryDir dir;
+        FedLine voltage(
+            "KR31G", SimFunction::Volts, [](int) { return 12.0; }, 50);
+        FedLine another(
+            "KR31G", SimFunction::Volts, [](int) { return 12.0; }, 50);
+        const QString record = dir.filePath("one.csv");
+        auto first = recordingBench(dir.path(), voltage, record);
+        voltage.start();
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 200, 10000);
+        QVERIFY(QFile::link(record, dir.filePath("other-name.csv")));
+        for (const QString& name : {record, dir.filePath("other-name.csv")}) {
+            auto second = recordingBench(dir.path(), another, name);
+            QVERIFY(second->waitForFinished(10000));
+            QCOMPARE(second->exitCode(), 2);
+            const QString said = QString::fromUtf8(second->readAllStandardError());
+            QVERIFY2(said.contains("cannot record into '" + name + "': another program is recording into it"),
+                     qPrintable(said));
+        }
+        QString err;
+        QCOMPARE(endRun(*first, &err), 0);
+        const int rows = wholeRows(record);
+        QVERIFY2(err.contains(QString("%1: %2 rows written\n").arg(record).arg(rows)), qPrintable(err));
+    }
+
+    // Killed outright and started again on the same file: the rows of the first run stay, a row
+    // the kill cut short is gone, and the second run's rows follow.
+    void killedAndStartedAgainKeepsTheRows() {
+        QTemporaryDir dir;
+        FedLine voltage(
+            "KR31G", SimFunction::Volts, [](int) { return 12.0; }, 20);
+        const QString record = dir.filePath("kept.csv");
+        auto first = recordingBench(dir.path(), voltage, record);
+        voltage.start();
+        QTRY_VERIFY2_WITH_TIMEOUT(wholeRows(record) >= 20, qPrintable(tail(record)), 10000);
+        ::kill(pid_t(first->processId()), SIGKILL);
+        QVERIFY(first->waitForFinished(5000));
+        {  // as if the kill had come in the middle of a row
+            QFile file(record);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write("2026-12-08T10:00:00.000+00:00,U,1");
+        }
+        QFile before(record);
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        const QByteArray firstRun = before.readAll();
+        const QByteArray wholeOfFirstRun = firstRun.left(firstRun.lastIndexOf('\n') + 1);
+        const int firstRows = wholeOfFirstRun.count('\n') - 1;
+
+        auto second = recordingBench(dir.path(), voltage, record);
+        QTRY_VERIFY_WITH_TIMEOUT(wholeRows(record) >= firstRows + 20, 10000);
+        QString err;
+        QCOMPARE(endRun(*second, &err), 0);
+        QVERIFY2(err.contains(" rows written after the rows already in it\n"), qPrintable(err));
+        QFile after(record);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QVERIFY(after.readAll().startsWith(wholeOfFirstRun));
+        QVERIFY(wholeRows(record) > firstRows);
+    }
+
+    // The disk full for a while: rows are held, never half written, and all written once it takes
+    // them again, so the run ends well. Full to the end: the loss is counted and the run fails.
+    void fullDiskHoldsCountsAndRecovers_data() {
+        QTest::addColumn<bool>("freedAgain");
+        QTest::newRow("freed again") << true;
+        QTest::newRow("full to the end") << false;
+    }
+    void fullDiskHoldsCountsAndRecovers() {
+        QFETCH(bool, freedAgain);
+        QTemporaryDir dir;
+        FedLine voltage(
+            "KR31G", SimFunction::Volts, [](int) { return 12.0; }, 20);
+        const QString record = dir.filePath("full.csv");
+        const rlim_t limit = 3000;
+        auto run = recordingBench(dir.path(), voltage, record, limit);
+        voltage.start();
+        // full: the file stops short of the limit with whole rows, while readings go on
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > qint64(limit) - 200, 10000);
+        const int sentWhenFull = voltage.sent();
+        QTRY_VERIFY_WITH_TIMEOUT(voltage.sent() > sentWhenFull + 30, 10000);
+        QVERIFY(wholeRows(record) > 0);
+        QVERIFY(QFileInfo(record).size() <= qint64(limit));
+        if (freedAgain) {
+            const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+            QCOMPARE(::prlimit(pid_t(run->processId()), RLIMIT_FSIZE, &unlimited, nullptr), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > qint64(limit) + 1000, 10000);
+        }
+        QString err;
+        const int code = endRun(*run, &err);
+        const int rows = wholeRows(record);
+        QVERIFY2(rows > 0, "a row is cut short");
+        if (freedAgain) {
+            QCOMPARE(code, 0);
+            QVERIFY2(err.contains(QString("%1: %2 rows written\n").arg(record).arg(rows)), qPrintable(err));
+        } else {
+            QCOMPARE(code, 1);
+            const QRegularExpressionMatch lost =
+                QRegularExpression("cannot write '[^']+': .* \\((\\d+) rows lost\\)\n").match(err);
+            QVERIFY2(lost.hasMatch(), qPrintable(err));
+            QVERIFY(lost.captured(1).toInt() >= 30);
+            QVERIFY2(err.contains(QString("%1: %2 rows written\n").arg(record).arg(rows)), qPrintable(err));
+        }
     }
 #endif
 };

@@ -6,6 +6,7 @@
 #include "BenchExpression.h"
 #include "BenchModel.h"
 #include "BenchRecorder.h"
+#include "BenchSession.h"
 #include "BenchUnits.h"
 
 namespace {
@@ -37,6 +38,16 @@ private slots:
         QTest::newRow("open function") << "abs(U" << 5 << "')' expected";
         QTest::newRow("open bracket name") << "[U" << 0 << "']' expected";
         QTest::newRow("empty") << "" << 0 << "value expected";
+        QTest::newRow("reads itself") << "U * [P]" << 4 << "'P' cannot read itself";
+        QTest::newRow("too long") << "U" + QString(" + I").repeated(250) << 1000
+                                  << "longer than 1000 characters";
+        QTest::newRow("too deep") << QString("(").repeated(50) + "U" + QString(")").repeated(50) << 40
+                                  << "nested more than 40 deep";
+        QTest::newRow("minus signs") << QString("-").repeated(30000) + "U" << 1000
+                                     << "longer than 1000 characters";
+        QTest::newRow("signs and functions deep")
+            << QString("-abs(").repeated(21) + "U" + QString(")").repeated(21) << 100
+            << "nested more than 40 deep";
     }
     void refusedExpressionsSayWhere() {
         QFETCH(QString, expression);
@@ -138,6 +149,88 @@ private slots:
         QCOMPARE(model.latest(e)->value, 0.0);
         // P's gaps are not counted: U before any current, and U's seven from 12 s to 15 s
         QCOMPARE(model.statistics(p).count, model.readingCount(p) - 8);
+    }
+
+    // Just inside the limits an expression is taken and computed.
+    void expressionsAtTheLimits() {
+        BenchModel model;
+        const int u = model.addMeter("U");
+        const int deep = model.addMath("D", QString("(").repeated(39) + "U" + QString(")").repeated(39)).id;
+        const int longest = model.addMath("L", "U" + QString("+U").repeated(499)).id;
+        QVERIFY(deep > 0 && longest > 0);
+        model.addReading(u, reading(0, 2, "V"));
+        QCOMPARE(model.latest(deep)->value, 2.0);
+        QCOMPARE(model.latest(longest)->value, 1000.0);
+    }
+
+    // Kept math channels wait for one another, but never in a loop: the one that closes it is
+    // refused with the names around it.
+    void mathLoopsRefusedWithTheirNames() {
+        BenchModel model;
+        BenchSession session(model);
+        model.addMeter("U");
+        BenchSettings kept;
+        kept.maths = {{"A", "B + 1"}, {"B", "C * 2"}, {"C", "A - U"}, {"X", "X + U"}, {"D", "E"}, {"E", "U"}};
+        QStringList errors;
+        session.restoreMaths(kept, &errors);
+        QCOMPARE(errors, QStringList({"C=A - U: the channels read each other: C \u2192 A \u2192 B \u2192 C",
+                                      "X=X + U: 'X' cannot read itself"}));
+        QCOMPARE(session.waitingMaths(), QStringList({"A=B + 1", "B=C * 2"}));
+        QVERIFY(model.channelId("D") > 0 && model.channelId("E") > 0);  // D waited for E
+    }
+
+    // A math channel is online once every input has been: never before its inputs.
+    void mathOnlineWithItsInputs() {
+        BenchModel model;
+        const int u = model.addMeter("U"), i = model.addMeter("I");
+        model.setOnline(u, true);
+        const int p = model.addMath("P", "U * I").id;
+        const int c = model.addMath("C", "U * 2").id;
+        QVERIFY(!model.isOnline(p));
+        QVERIFY(model.isOnline(c));
+        model.addReading(i, reading(0, 1, "A"));
+        QVERIFY(model.isOnline(p));
+    }
+
+    // 12 V against a current rising from 0 to 1 A in 10 s: a trapezoid, not the rectangles of the
+    // first or the last value of each step, gives 12 * 0.5 * 10 / 3600 Wh.
+    void integralOfARamp() {
+        BenchModel model;
+        const int u = model.addMeter("U"), i = model.addMeter("I");
+        const int e = model.addMath("E", "integral(U * I)").id;
+        for (qint64 t = 0; t <= 10000; t += 500) {
+            model.addReading(i, reading(t, double(t) / 10000, "A"));
+            model.addReading(u, reading(t, 12, "V"));
+        }
+        QVERIFY2(std::fabs(model.latest(e)->value - 12 * 0.5 * 10 / 3600) < 1e-12,
+                 qPrintable(QString::number(model.latest(e)->value * 3600, 'g', 12)));
+    }
+
+    // Numbers, gaps and overloads are counted apart; a change of unit starts the statistics again
+    // and says from which unit, until a reset.
+    void countsApartAndUnitChange() {
+        BenchModel model;
+        const int u = model.addMeter("U");
+        BenchReading overload = reading(100, NAN, "V");
+        overload.overload = true;
+        model.addReading(u, reading(0, 1, "V"));
+        model.addReading(u, overload);
+        model.addReading(u, reading(200, NAN, "V"));
+        model.addReading(u, reading(300, 3, "V"));
+        ChannelStats s = model.statistics(u);
+        QCOMPARE(s.count, uint64_t(2));
+        QCOMPARE(s.overloads, uint64_t(1));
+        QCOMPARE(s.gaps, uint64_t(1));
+        QCOMPARE(s.mean, 2.0);
+        QVERIFY(model.statisticsUnitBefore(u).isEmpty());
+        model.addReading(u, reading(400, 0.5, "A"));
+        s = model.statistics(u);
+        QCOMPARE(s.count, uint64_t(1));
+        QCOMPARE(s.overloads + s.gaps, uint64_t(0));
+        QCOMPARE(s.min, 0.5);
+        QCOMPARE(model.statisticsUnitBefore(u), QString("V"));
+        model.resetStatistics(u);
+        QVERIFY(model.statisticsUnitBefore(u).isEmpty());
     }
 
     // A ramp far from zero, where the sum-of-squares formula loses every digit.
