@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QStyle>
 #include <QToolButton>
+#include <algorithm>
 
 #include "DataFileDialogs.h"
 #include "EditErrorNote.h"
@@ -238,6 +239,12 @@ void TFCOMM::SpeedButton2Click() {
         result = files_.open(path, progress.callback());
     }
     if (result.status == FileResult::Failed) QMessageBox::critical(this, windowTitle(), result.error);
+    // new rows are numbered on after the opened ones
+    if (result.ok()) {
+        const int64_t rows = table_.rowCount();
+        const int64_t last = rows > 0 ? table_.row(rows - 1).no : 0;
+        record_.RecordNo = int32_t(std::clamp<int64_t>(std::max(last, rows) + 1, 1, INT32_MAX));
+    }
     // after a start without a table, the first table opened gets the journal
     if (result.ok() && !journal_.isClaimed()) offerJournalRecovery();
     if (table_.isOpen()) ui_->DBGrid1->setEmptyNotice({});
