@@ -64,13 +64,15 @@ int expressions(const uint8_t* data, std::size_t size) {
     for (const int id : model.channelIds()) {
         const ChannelInfo* ch = model.channel(id);
         if (ch->kind != ChannelKind::Math) continue;
-        if (ch->expression.size() > BenchExpression::kMaxLength) fail("too long a math channel", ch->expression);
+        if (ch->expression.size() > BenchExpression::kMaxLength)
+            fail("too long a math channel", ch->expression);
         std::vector<int>& inputs = reads[id];
         for (const QString& n : BenchExpression::names(ch->expression)) inputs.push_back(model.channelId(n));
     }
     for (const auto& [id, inputs] : reads) {
         std::set<int> seen;
-        if (reaches(model, reads, id, id, seen)) fail("a math channel reads itself", model.channel(id)->expression);
+        if (reaches(model, reads, id, id, seen))
+            fail("a math channel reads itself", model.channel(id)->expression);
     }
     for (const QString& waiting : session.waitingMaths()) {
         const QString name = waiting.section('=', 0, 0);

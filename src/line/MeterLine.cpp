@@ -36,7 +36,8 @@ MeterLine::MeterLine(ReadingSink& sink, Polling polling, LineClock clock, Serial
                                            : std::make_unique<ManualPollTimer>()),
       driver_(port_, *timer_) {
     if (polling == Polling::EventLoop) {
-        static_cast<QtPollTimer&>(*timer_).setCallback([this](unsigned message) { driver_.TimerWndProc(message); });
+        static_cast<QtPollTimer&>(*timer_).setCallback(
+            [this](unsigned message) { driver_.TimerWndProc(message); });
         retry_.setInterval(std::chrono::milliseconds(kRetryEvery));
         retry_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&retry_, &QTimer::timeout, [this] { retryIfDue(); });
@@ -120,7 +121,8 @@ void MeterLine::poll() {
     driver_.TimerWndProc(WM_TIMER);
 }
 
-void MeterLine::feed(const void* data, int32_t size, int64_t readUs, const std::function<void()>& beforeEachByte) {
+void MeterLine::feed(const void* data, int32_t size, int64_t readUs,
+                     const std::function<void()>& beforeEachByte) {
     chunk(data, size, readUs, beforeEachByte);
 }
 
@@ -135,7 +137,8 @@ int64_t MeterLine::frameLineUs() const {
     return baud == 0 ? 0 : static_cast<int64_t>((bytes * 10'000'000 + baud / 2) / baud);
 }
 
-void MeterLine::chunk(const void* data, int32_t size, int64_t readUs, const std::function<void()>& beforeEachByte) {
+void MeterLine::chunk(const void* data, int32_t size, int64_t readUs,
+                      const std::function<void()>& beforeEachByte) {
     readAt_ = clock_.steady();
     readUs_ = readUs;
     bytesFed_ += static_cast<uint64_t>(size);
@@ -153,7 +156,8 @@ void MeterLine::chunk(const void* data, int32_t size, int64_t readUs, const std:
     } else {
         decode(data, size);
     }
-    const std::size_t frameBytes = state_.family == FrameFamily::Digit ? kDigitFrameBytes : kSegmentFrameBytes;
+    const std::size_t frameBytes =
+        state_.family == FrameFamily::Digit ? kDigitFrameBytes : kSegmentFrameBytes;
     driver_.ExpectBytes(bytesToFrameEnd(texts_, frameBytes));
     const auto now = clock_.steady();
     watch_.received(data, size, now);
@@ -173,7 +177,8 @@ void MeterLine::decode(const void* data, int32_t size) {
 // The arrival of the frame's last byte, kept after the previous reading's by a frame's line time.
 int64_t MeterLine::frameTime() {
     if (readUs_ == 0) return 0;
-    const int64_t estimate = byteArrivalUs(readUs_, chunkEnd_ - texts_.frameEnd, baudRateValue(driver_.ComPortSpeed()));
+    const int64_t estimate =
+        byteArrivalUs(readUs_, chunkEnd_ - texts_.frameEnd, baudRateValue(driver_.ComPortSpeed()));
     if (lastFrameUs_ == 0) return estimate;
     return std::max(estimate, lastFrameUs_ + frameLineUs());
 }

@@ -7,10 +7,12 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "BenchAlignedValues.h"
 #include "BenchModel.h"
+#include "BenchUnits.h"
 #include "CsvExport.h"
 #include "LocalClock.h"
 #include "NumberText.h"
@@ -39,6 +41,8 @@ private:
     RecordRow row_;
     CsvExport::DateTimeText text_;
 };
+
+constexpr int kMathDigitsInFiles = 10;
 
 constexpr char kHeader[] = "Date and time,Channel,Number,Unit,Value,AC/DC,AUTO/MANU\r\n";
 
@@ -275,6 +279,21 @@ bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs
     }
     out += "\r\n";
     if (stepMs <= 0) stepMs = 1000;
+    // each channel's numbers to the digits it has: a meter's to its resolution, a math channel's
+    // to ten significant digits, so the noise of arithmetic stays out of the file
+    std::vector<std::optional<int>> resolution;
+    for (const int id : ids) {
+        const std::optional<BenchReading> latest = model.latest(id);
+        resolution.push_back(model.channel(id)->kind == ChannelKind::Meter && latest
+                                 ? BenchUnits::resolutionOf(latest->display)
+                                 : std::nullopt);
+    }
+    auto digits = [&](int i, double v) {
+        if (!resolution[size_t(i)] || v == 0 || !std::isfinite(v))
+            return BenchUnits::roundedTo(v, kMathDigitsInFiles);
+        return BenchUnits::roundedTo(v,
+                                     int(std::floor(std::log10(std::fabs(v)))) - *resolution[size_t(i)] + 1);
+    };
     MomentText moment;
     // from the first whole step on or after the first reading to the last reading
     for (int64_t t = first == INT64_MAX ? 0 : (first + stepMs - 1) / stepMs * stepMs;
@@ -283,7 +302,7 @@ bool writeAlignedCsv(const BenchModel& model, const QString& path, qint64 stepMs
         values.moveTo(t);
         for (int i = 0; i < ids.size(); ++i) {
             out += ',';
-            if (const std::optional<double> v = values.value(i)) NumberText::append(out, *v);
+            if (const std::optional<double> v = values.value(i)) NumberText::append(out, digits(i, *v));
         }
         out += "\r\n";
         if (out.size() >= (1u << 20)) flush(out);

@@ -7,7 +7,7 @@
 #include <QPushButton>
 
 #include "BenchModel.h"
-#include "BenchUnits.h"
+#include "BenchTileText.h"
 
 namespace {
 
@@ -49,9 +49,11 @@ BenchTile::BenchTile(BenchModel& model, int id, QWidget* parent) : QFrame(parent
     large.setPointSizeF(large.pointSizeF() * 2.2);
     large.setBold(true);
     value_->setFont(large);
+    largeFont_ = large;
+    basicPointSize_ = font().pointSizeF();
     value_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // room for the widest reading, so the tile keeps its size as readings change
-    value_->setMinimumWidth(QFontMetrics(large).horizontalAdvance(QStringLiteral("-888.88 mWh")));
+    value_->setMinimumWidth(QFontMetrics(large).horizontalAdvance(QStringLiteral("-888.888 mWh")));
     grid->addWidget(value_, 1, 0, 1, 4);
     mode_ = new QLabel(this);
     mode_->setObjectName(QStringLiteral("BenchTileMode"));
@@ -149,7 +151,7 @@ QLabel* BenchTile::addStat(const QString& caption, int row, int column) {
 void BenchTile::refresh() {
     const ChannelInfo* info = model_.channel(id_);
     if (!info) return;
-    name_->setText(info->name);
+    name_->setText(fontMetrics().elidedText(info->name, Qt::ElideMiddle, kMostTextWidth / 2));
     setToolTip(info->kind == ChannelKind::Math ? info->name + QStringLiteral(" = ") + info->expression
                                                : info->source);
 
@@ -164,34 +166,47 @@ void BenchTile::refresh() {
     }
 
     const std::optional<BenchReading> latest = model_.latest(id_);
-    const QString unit = info->unit;
-    if (!latest)
-        value_->setText(QStringLiteral("—"));
-    else if (!latest->display.isEmpty())
-        value_->setText(latest->display);
-    else
-        value_->setText(BenchUnits::formatSi(latest->value, unit));
-    if (info->kind == ChannelKind::Math) {
-        mode_->setText(QStringLiteral("= ") + info->expression);
-    } else {
-        const QString acdc = latest ? latest->acdc : QString();
-        const QString range = latest ? latest->range : QString();
-        mode_->setText(QStringList({acdc, range}).join(QStringLiteral("  ")).trimmed());
-    }
-
     const ChannelStats s = model_.statistics(id_);
-    const auto number = [&](double v) {
-        return s.count > 0 ? BenchUnits::formatSi(v, unit) : QStringLiteral("—");
-    };
-    count_->setText(QString::number(s.count));
-    min_->setText(number(s.min));
-    max_->setText(number(s.max));
-    mean_->setText(number(s.mean));
-    stddev_->setText(s.count > 1 ? BenchUnits::formatSi(s.stddev, unit) : QStringLiteral("—"));
     const std::optional<double> rel = model_.relValue(id_);
+    const BenchTileText text = BenchTileText::of(*info, latest, s, rel);
+    setValueText(text.value);
+    QString mode;
+    if (info->kind == ChannelKind::Math) {
+        mode = QStringLiteral("= ") + info->expression;
+    } else if (latest) {
+        mode = QStringList({latest->acdc, latest->range}).join(QStringLiteral("  ")).trimmed();
+    }
+    const QString before = model_.statisticsUnitBefore(id_);
+    if (!before.isEmpty())
+        mode += (mode.isEmpty() ? QString() : QStringLiteral("  \u00B7  ")) +
+                tr("statistics since %1 \u2192 %2").arg(before, info->unit);
+    mode_->setText(fontMetrics().elidedText(mode, Qt::ElideRight, kMostTextWidth));
+    mode_->setToolTip(mode);
+
+    QString count = QString::number(s.count);
+    QStringList apart;
+    if (s.gaps > 0) apart << tr("%1 gaps").arg(s.gaps);
+    if (s.overloads > 0) apart << tr("%1 OL").arg(s.overloads);
+    if (!apart.isEmpty()) count += QStringLiteral(" (") + apart.join(QStringLiteral(", ")) + QLatin1Char(')');
+    count_->setText(count);
+    count_->setToolTip(tr("numbers since the last reset; gaps and overloads are counted apart"));
+    min_->setText(text.min);
+    max_->setText(text.max);
+    mean_->setText(text.mean);
+    stddev_->setText(text.stddev);
     const bool captured = model_.relReference(id_).has_value();
-    rel_->setText(rel        ? BenchUnits::formatSi(*rel, unit)
-                  : captured ? QStringLiteral("--")
-                             : QStringLiteral("off"));
+    rel_->setText(rel ? text.rel : captured ? QStringLiteral("--") : QStringLiteral("off"));
     relButton_->setChecked(captured);
+}
+
+// The value in the large font while it fits the widest tile; a longer text (a broker's meter
+// may show anything) in a smaller font, and cut short only past the smallest.
+void BenchTile::setValueText(const QString& text) {
+    if (value_->text() == text) return;
+    QFont font = largeFont_;
+    while (QFontMetrics(font).horizontalAdvance(text) > kMostValueWidth &&
+           font.pointSizeF() > basicPointSize_)
+        font.setPointSizeF(std::max(basicPointSize_, font.pointSizeF() * 0.85));
+    if (font != value_->font()) value_->setFont(font);
+    value_->setText(QFontMetrics(font).elidedText(text, Qt::ElideMiddle, kMostValueWidth));
 }

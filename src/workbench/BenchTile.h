@@ -39,7 +39,13 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    // The widest a value or a line of text is drawn, in pixels: a text from outside (a name, a
+    // display) may be of any length.
+    static constexpr int kMostValueWidth = 420;
+    static constexpr int kMostTextWidth = 420;
+
     QLabel* addStat(const QString& caption, int row, int column);
+    void setValueText(const QString& text);
 
     BenchModel& model_;
     int id_;
@@ -56,4 +62,6 @@ private:
     QPushButton* relButton_ = nullptr;
     QPushButton* reset_ = nullptr;
     bool dimmed_ = false;
+    QFont largeFont_;
+    qreal basicPointSize_ = 9;
 };

@@ -5,7 +5,11 @@
 #include "BenchTile.h"
 
 BenchTileGrid::BenchTileGrid(QWidget* parent) : QWidget(parent) {
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    // the scroll area asks the height for its width only of a widget whose policy says so: rows
+    // beyond the view then scroll instead of being cut off
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
 }
 
 void BenchTileGrid::addTile(BenchTile* tile) {
@@ -74,12 +78,20 @@ void BenchTileGrid::resizeEvent(QResizeEvent*) {
     place();
 }
 
+bool BenchTileGrid::refit() {
+    if (tiles_.empty() || tileSize() == placed_) return false;
+    place();
+    updateGeometry();
+    return true;
+}
+
 // The tiles share out the width of their row, so a full row ends at the right edge, but grow
 // by no more than half: a lone tile across the whole window would put its figures far apart.
 void BenchTileGrid::place() {
     if (tiles_.empty()) return;
     const int columns = columnsFor(width());
-    const int h = tileSize().height();
+    placed_ = tileSize();
+    const int h = placed_.height();
     const int shared = (width() - (columns - 1) * kSpacing) / columns;
     const int w = std::clamp(shared, tileSize().width(), tileSize().width() * 3 / 2);
     for (size_t i = 0; i < tiles_.size(); ++i) {

@@ -21,6 +21,10 @@ public:
     const std::vector<BenchTile*>& tiles() const { return tiles_; }
     BenchTile* tile(int channelId) const;
 
+    // Places the tiles again when one of them needs more room than they have (a longer text);
+    // whether it did.
+    bool refit();
+
     int columnsFor(int width) const;
     QSize tileSize() const;
     // the height of `rows` rows of tiles
@@ -38,4 +42,5 @@ private:
     void place();
 
     std::vector<BenchTile*> tiles_;
+    QSize placed_;  // the size of each tile as last placed
 };

@@ -1,6 +1,7 @@
 #include "BenchUnits.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "UnitPrefix.h"
@@ -14,6 +15,32 @@ Split splitPrefix(const QString& unit) {
 
 double Split::toBase(double number) const {
     return UnitPrefix::Split{exponent, {}}.toBase(number);
+}
+
+std::optional<int> resolutionOf(const QString& display) {
+    const qsizetype space = display.indexOf(QLatin1Char(' '));
+    const QString digits = display.left(space);
+    if (digits.isEmpty() || !std::any_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); }))
+        return std::nullopt;
+    const qsizetype point = digits.indexOf(QLatin1Char('.'));
+    const int decimals = point < 0 ? 0 : int(digits.size() - point - 1);
+    const int exponent = space < 0 ? 0 : splitPrefix(display.mid(space + 1)).exponent;
+    return exponent - decimals;
+}
+
+double roundedTo(double value, int significant) {
+    if (!std::isfinite(value) || value == 0) return value;
+    char text[64];
+    const auto done = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific,
+                                    std::clamp(significant, 1, 17) - 1);
+    double rounded = value;
+    if (done.ec == std::errc()) std::from_chars(text, done.ptr, rounded);
+    return rounded;
+}
+
+QString prefixSymbol(int exponent) {
+    const std::string_view symbol = UnitPrefix::symbol(exponent);
+    return QString::fromUtf8(symbol.data(), qsizetype(symbol.size()));
 }
 
 QString formatSi(double value, const QString& unit, int digits) {

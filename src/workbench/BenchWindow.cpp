@@ -2,14 +2,17 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "BenchChart.h"
 #include "BenchPlotViews.h"
@@ -38,9 +41,12 @@ BenchWindow::BenchWindow(BenchSession& session, QWidget* parent) : QMainWindow(p
     bar->addAction(tr("Add meter…"), this, &BenchWindow::addMeter)->setObjectName(QStringLiteral("AddMeter"));
     bar->addAction(tr("Add math…"), this, &BenchWindow::addMath)->setObjectName(QStringLiteral("AddMath"));
     bar->addSeparator();
-    QAction* resetAll = bar->addAction(tr("Reset all"), &model, &BenchModel::resetAllStatistics);
+    QAction* resetAll = bar->addAction(tr("Reset all"), this, [this] {
+        session_.model().resetAllStatistics();
+        statusBar()->showMessage(tr("Every channel's statistics and integrals start again from here"), 5000);
+    });
     resetAll->setObjectName(QStringLiteral("ResetAll"));
-    resetAll->setToolTip(tr("Start the statistics of every channel again"));
+    resetAll->setToolTip(tr("Start the statistics of every channel again, integrals included"));
     bar->addAction(tr("Save aligned…"), this, &BenchWindow::saveAligned)
         ->setObjectName(QStringLiteral("SaveAligned"));
 
@@ -50,7 +56,7 @@ BenchWindow::BenchWindow(BenchSession& session, QWidget* parent) : QMainWindow(p
     tilesArea_->setWidget(grid_);
     tilesArea_->setWidgetResizable(true);
     tilesArea_->setFrameShape(QFrame::NoFrame);
-    tilesArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    tilesArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     chart_ = new BenchChart;
     chart_->setObjectName(QStringLiteral("BenchChart"));
     chart_->setStrips(&strips_);
@@ -155,6 +161,8 @@ void BenchWindow::refreshTiles() {
         if (BenchTile* tile = grid_->tile(id)) tile->refresh();
     }
     dirty_.clear();
+    // a number grown wider: every tile grows with it rather than cut a digit
+    if (grid_->refit()) fitTilesArea();
 }
 
 // The tiles take the rows they need at the window's width, the chart the rest. The window is
@@ -162,13 +170,18 @@ void BenchWindow::refreshTiles() {
 // the width of a few tiles side by side and, at the width it has, up to kMinTileRows rows of
 // them; more rows scroll.
 void BenchWindow::fitTilesArea() {
+    // never more than the screen holds: with many channels, the tiles scroll and the strips
+    // share what is left
+    const QRect screen = this->screen()->availableGeometry();
     const int scrollBar = tilesArea_->verticalScrollBar()->sizeHint().width();
-    tilesArea_->setMinimumWidth(grid_->minimumSizeHint().width() + scrollBar);
+    tilesArea_->setMinimumWidth(
+        std::min(grid_->minimumSizeHint().width() + scrollBar, screen.width() - 4 * scrollBar));
     const int needed = grid_->heightForWidth(tilesArea_->width() - scrollBar);
     const int rows = std::min<int>(kMinTileRows, int(grid_->tiles().size()));
-    tilesArea_->setMinimumHeight(std::min(needed, grid_->rowsHeight(rows)));
-    tilesArea_->setMaximumHeight(needed);
-    chart_->view()->setMinimumHeight(chart_->view()->minimumHeightFor(strips_.size()));
+    tilesArea_->setMinimumHeight(std::min({needed, grid_->rowsHeight(rows), screen.height() / 2}));
+    tilesArea_->setMaximumHeight(std::max(needed, 0));
+    chart_->view()->setMinimumHeight(
+        std::min(chart_->view()->minimumHeightFor(strips_.size()), screen.height() / 3));
 }
 
 void BenchWindow::resizeEvent(QResizeEvent* event) {
@@ -222,15 +235,16 @@ void BenchWindow::addMath() {
 
 void BenchWindow::saveAligned() {
     bool ok = false;
-    const int step =
-        QInputDialog::getInt(this, tr("Save aligned"), tr("One row every (seconds):"), 1, 1, 86400, 1, &ok);
+    const double step = QInputDialog::getDouble(this, tr("Save aligned"), tr("One row every (seconds):"), 1,
+                                                0.1, 86400, 1, &ok);
     if (!ok) return;
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Save aligned"), QString(), tr("CSV files (*.csv)"));
+    QString path = QFileDialog::getSaveFileName(this, tr("Save aligned"), QString(), tr("CSV files (*.csv)"));
     if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".csv");
     QString error;
     const QString recording = session_.recorder() ? session_.recorder()->path() : QString();
-    if (!writeAlignedCsv(session_.model(), path, qint64(step) * 1000, &error, recording)) {
+    if (!writeAlignedCsv(session_.model(), path, std::max<qint64>(100, std::llround(step * 10) * 100), &error,
+                         recording)) {
         QMessageBox::warning(this, tr("Save aligned"), tr("%1 was not written: %2").arg(path, error));
         return;
     }

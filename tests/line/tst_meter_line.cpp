@@ -17,7 +17,7 @@ std::string segmentBytes(const std::string& frameHex) {
     return bytes;
 }
 
-const std::string kVolts = segmentBytes("705DB1F2700040");                   // 1.234 V DC AUTO
+const std::string kVolts = segmentBytes("705DB1F2700040");                       // 1.234 V DC AUTO
 const std::string kDigitVolts = "\x0A\x31\x31\x32\x33\x34\x3B\x30\x30\x32\x0D";  // KR31G 1.234 V
 
 std::vector<uint8_t> repeated(const std::string& frame, int times) {
@@ -94,7 +94,8 @@ private slots:
         QCOMPARE(t.readings.size(), std::size_t(31));
         QCOMPARE(t.readings[0].utcUs, single);
         for (std::size_t k = 1; k < t.readings.size(); ++k)
-            QVERIFY2(t.readings[k].utcUs - t.readings[k - 1].utcUs >= frameUs, qPrintable(QString::number(k)));
+            QVERIFY2(t.readings[k].utcUs - t.readings[k - 1].utcUs >= frameUs,
+                     qPrintable(QString::number(k)));
         if (burst - 30 * int64_t(frameUs) > single) {
             // the single frame is far enough back: every frame of the burst keeps its estimate (to
             // the microsecond the rounding of the line time leaves)
@@ -121,9 +122,10 @@ private slots:
         QTest::addColumn<double>("baseValue");
         QTest::addColumn<QString>("baseUnit");
         QTest::addColumn<bool>("overload");
-        QTest::newRow("volts") << "705DB1F2700040" << "1.234" << 1.234 << "V" << 1.234 << "V" << false;
-        QTest::newRow("negative, no point") << "49F3F3F3F00040" << "-3999" << -3999.0 << "V" << -3999.0 << "V"
-                                            << false;
+        QTest::newRow("volts") << "705DB1F2700040"
+                               << "1.234" << 1.234 << "V" << 1.234 << "V" << false;
+        QTest::newRow("negative, no point") << "49F3F3F3F00040"
+                                            << "-3999" << -3999.0 << "V" << -3999.0 << "V" << false;
     }
     void readingFromTheDigits() {
         QFETCH(QString, frameHex);

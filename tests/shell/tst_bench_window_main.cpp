@@ -35,8 +35,10 @@ private slots:
     // Meters on the command line, math added in the window; the window closed and opened again
     // with the same command line has them back, computing, and keeps the list whole.
     void mathAddedInTheWindowComesBack() {
-        FedLine voltage("KR31G", dmmsim::SimFunction::Volts, [](int) { return 12.0; }, 50);
-        FedLine current("KR31G", dmmsim::SimFunction::MilliAmps, [](int) { return 0.5; }, 50);
+        FedLine voltage(
+            "KR31G", dmmsim::SimFunction::Volts, [](int) { return 12.0; }, 50);
+        FedLine current(
+            "KR31G", dmmsim::SimFunction::MilliAmps, [](int) { return 0.5; }, 50);
         voltage.start();
         current.start();
         AppOptions options;
@@ -62,7 +64,8 @@ private slots:
         const int p = model.channelId("P");
         QTRY_VERIFY_WITH_TIMEOUT(model.latest(p) && model.latest(p)->hasValue(), 10000);
         QCOMPARE(model.latest(p)->value, 6.0);
-        QCOMPARE(model.channel(model.channelId("I"))->source, QString::fromStdString("KR31G@" + current.path()));
+        QCOMPARE(model.channel(model.channelId("I"))->source,
+                 QString::fromStdString("KR31G@" + current.path()));
         // another math channel added keeps the others
         answerMathDialog("R", "U / I");
         run.window().addMath();

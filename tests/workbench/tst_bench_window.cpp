@@ -4,8 +4,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QToolBar>
 #include <QtTest>
+#include <set>
 
 #include "BenchChart.h"
 #include "BenchSession.h"
@@ -13,6 +15,7 @@
 #include "BenchTestSupport.h"
 #include "BenchTile.h"
 #include "BenchTileGrid.h"
+#include "BenchUnits.h"
 #include "BenchWindow.h"
 
 namespace {
@@ -46,6 +49,28 @@ void checkWhole(const QWidget* w, const QWidget* outer) {
     for (const QWidget* child : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (child->isVisible()) checkWhole(child, outer);
     }
+}
+
+// A number as a tile shows it, "5.418 µA", in the base unit, with half its last digit's worth:
+// how far from the true value it may be.
+struct Shown {
+    double value = NAN;
+    double within = 0;
+    int exponent = 0;
+};
+Shown parseShown(const QString& text, const QString& unit) {
+    const qsizetype space = text.indexOf(' ');
+    const QString digits = text.left(space);
+    bool ok = false;
+    const double number = digits.toDouble(&ok);  // "C" locale: a point, no grouping
+    if (!ok || digits.contains('e') || digits.contains('E')) return {};
+    const QString shownUnit = space < 0 ? QString() : text.mid(space + 1);
+    const BenchUnits::Split split = BenchUnits::splitPrefix(shownUnit);
+    if (split.base != unit) return {};
+    const qsizetype point = digits.indexOf('.');
+    const int decimals = point < 0 ? 0 : int(digits.size() - point - 1);
+    return {split.toBase(number), 0.5 * std::pow(10.0, split.exponent - decimals) * (1 + 1e-9),
+            split.exponent};
 }
 
 // Waits for a popup menu and clicks its entry `text` with the mouse, as a user would.
@@ -105,7 +130,7 @@ private slots:
         QCOMPARE(int(window.tiles()->tiles().size()), meters + 1);
         for (int m = 0; m < meters; ++m) QVERIFY(window.tiles()->tile(model.channelId(names[m])));
         QCOMPARE(window.tiles()->tiles().back()->findChild<QLabel*>("BenchTileValue")->text(),
-                 QStringLiteral("6.000 W"));
+                 QStringLiteral("6.00000 W"));
         if (smallest) {
             window.resize(window.minimumSizeHint());
             QTest::qWait(50);
@@ -132,6 +157,125 @@ private slots:
             QVERIFY(strips->rect().contains(plot));
             QVERIFY(plot.height() >= 2 * strips->fontMetrics().height());
         }
+    }
+
+    // Values from 0.0001 to 99999 shown with every prefix, in five and eight tiles at the smallest
+    // window and at 1000 pixels: every number a tile shows is whole (it reads back as the value
+    // within its last digit), uses the tile's one prefix, and its label shows all of it.
+    void numbersWhole_data() {
+        QTest::addColumn<int>("tiles");
+        QTest::addColumn<bool>("smallest");
+        QTest::newRow("five tiles, 1000 px") << 5 << false;
+        QTest::newRow("five tiles, smallest") << 5 << true;
+        QTest::newRow("eight tiles, 1000 px") << 8 << false;
+        QTest::newRow("eight tiles, smallest") << 8 << true;
+    }
+    void numbersWhole() {
+        QFETCH(int, tiles);
+        QFETCH(bool, smallest);
+        struct Meter {
+            const char* digits;
+            const char* prefix;
+            const char* unit;
+        };
+        const Meter meters[] = {{"5.418", "\u00B5", "V"}, {"0.0001", "m", "A"},      {"99999", "", "\u03A9"},
+                                {"12.345", "k", "Hz"},    {"999.99", "M", "\u03A9"}, {"0.0123", "n", "F"}};
+        const int meterCount = tiles - 2;
+        BenchModel model;
+        BenchSession session(model);
+        BenchWindow window(session);
+        window.resize(1000, 700);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (int m = 0; m < meterCount; ++m) model.addMeter(QStringLiteral("M%1").arg(m));
+        QVERIFY(session.addMath("P", "M0 * M1").id > 0);
+        QVERIFY(session.addMath("E", "integral(P)").id > 0);
+        const qint64 t0 = QDateTime::currentMSecsSinceEpoch() - 10'000;
+        const double factors[] = {1, 0.5, 0.9, 1.1, 0.73};
+        for (int j = 0; j < 5; ++j) {
+            for (int m = 0; m < meterCount; ++m) {
+                const QString base = QString::fromUtf8(meters[m].digits);
+                const qsizetype point = base.indexOf('.');
+                const int decimals = point < 0 ? 0 : int(base.size() - point - 1);
+                const QString digits = QString::number(base.toDouble() * factors[j], 'f', decimals);
+                const QString unit = QString::fromUtf8(meters[m].prefix) + QString::fromUtf8(meters[m].unit);
+                const BenchUnits::Split split = BenchUnits::splitPrefix(unit);
+                model.addReading(model.channelId(QStringLiteral("M%1").arg(m)),
+                                 reading(t0 + j * 200 + m, split.toBase(digits.toDouble()),
+                                         digits + ' ' + unit, split.base));
+            }
+        }
+        if (smallest) window.resize(window.minimumSizeHint());
+        QTest::qWait(2 * BenchWindow::kTileRefreshMs + 50);
+
+        QCOMPARE(int(window.tiles()->tiles().size()), tiles);
+        for (const BenchTile* tile : window.tiles()->tiles()) {
+            const int id = tile->channelId();
+            const ChannelInfo* ch = model.channel(id);
+            const ChannelStats stats = model.statistics(id);
+            const QString what = ch->name + ' ';
+            QVERIFY(stats.count > 0);
+            std::vector<std::pair<const char*, double>> expected = {{"BenchTileStat_min", stats.min},
+                                                                    {"BenchTileStat_max", stats.max},
+                                                                    {"BenchTileStat_mean", stats.mean}};
+            if (stats.count > 1) expected.push_back({"BenchTileStat_\u03C3", stats.stddev});
+            if (ch->kind == ChannelKind::Math)
+                expected.push_back({"BenchTileValue", model.latest(id)->value});
+            else
+                QCOMPARE(tile->findChild<QLabel*>("BenchTileValue")->text(), model.latest(id)->display);
+            std::set<int> prefixes;
+            for (const auto& [label, value] : expected) {
+                const QLabel* shown = tile->findChild<QLabel*>(QString::fromUtf8(label));
+                QVERIFY2(shown, label);
+                const Shown read = parseShown(shown->text(), ch->unit);
+                QVERIFY2(std::fabs(read.value - value) <= read.within,
+                         qPrintable(what + shown->text() + " for " + QString::number(value, 'g', 17)));
+                prefixes.insert(read.exponent);
+                QVERIFY2(shown->width() >= shown->sizeHint().width(),
+                         qPrintable(what + shown->text() + " is cut"));
+                QVERIFY2(tile->rect().contains(QRect(shown->mapTo(tile, QPoint(0, 0)), shown->size())),
+                         qPrintable(what + shown->text() + " lies outside its tile"));
+            }
+            QVERIFY2(prefixes.size() == 1, qPrintable(what + "has more than one prefix"));
+        }
+    }
+
+    // Many channels: the tiles scroll and the window keeps its size.
+    void manyChannelsScroll_data() {
+        QTest::addColumn<int>("channels");
+        QTest::newRow("twelve") << 12;
+        QTest::newRow("a thousand") << 1000;
+    }
+    void manyChannelsScroll() {
+        QFETCH(int, channels);
+        BenchModel model;
+        BenchSession session(model);
+        BenchWindow window(session);
+        window.resize(1000, 700);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QSize size = window.size();
+        const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
+        for (int m = 0; m < channels; ++m) {
+            const int id =
+                model.addMeter(QStringLiteral("lab-%1").arg(m), QStringLiteral("mqtt://broker/lab"));
+            model.addReading(id, reading(t0, 1.5, "1.500 V", "V"));
+        }
+        QTest::qWait(2 * BenchWindow::kTileRefreshMs + 50);
+        QCOMPARE(window.size(), size);
+        QVERIFY(window.minimumSizeHint().width() <= size.width());
+        QVERIFY(window.minimumSizeHint().height() <= size.height());
+        const auto* area = window.findChild<QScrollArea*>(QStringLiteral("BenchTiles"));
+        const QWidget* grid = window.tiles();
+        QVERIFY(grid->height() <= area->viewport()->height() + area->verticalScrollBar()->maximum());
+        for (const BenchTile* tile : window.tiles()->tiles())
+            QVERIFY(grid->rect().contains(tile->geometry()));
+        if (channels > 100) QVERIFY(area->verticalScrollBar()->maximum() > 0);
+        // the last tile is reached by scrolling
+        area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+        const BenchTile* last = window.tiles()->tiles().back();
+        const QRect shown(last->mapTo(area->viewport(), QPoint(0, 0)), last->size());
+        QVERIFY(area->viewport()->rect().contains(shown));
     }
 
     // Tiles go while two meters send, by every way a user has: the menu by the mouse or by the
