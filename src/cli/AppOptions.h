@@ -17,7 +17,7 @@ struct AppOptions {
     std::map<int, std::string> portPaths;   // --port COMn=PATH, n = 1..4
     bool demo = false;                      // --demo: simulated meter on COM1
     bool connect = false;                   // --connect: press Connect once the window is up
-    std::string demoScenario = "cycle";     // --scenario NAME for the demo meter
+    std::string demoScenario = "sine";      // --scenario NAME for the demo meter
     std::optional<std::string> decodePath;  // --decode PATH: headless mode
     // --once (with --decode on a device): end at the first loss of the device instead of waiting
     // for it to come back

@@ -55,13 +55,15 @@ BenchTileText BenchTileText::of(const ChannelInfo& channel, const std::optional<
     if (relValue) range = std::max(range, std::fabs(*relValue));
     if (!std::isfinite(range)) range = 0;
 
-    const std::optional<int> resolution = meter && latest ? BenchUnits::resolutionOf(latest->display) : std::nullopt;
+    const std::optional<int> resolution =
+        meter && latest ? BenchUnits::resolutionOf(latest->display) : std::nullopt;
     if (takesPrefix(unit)) {
         t.exponent = prefixExponent(range);
         // the meter's own prefix when the range reads well in it (below 100000)
         if (meter && latest && !latest->display.isEmpty()) {
             const qsizetype space = latest->display.indexOf(QLatin1Char(' '));
-            const int shown = space < 0 ? 0 : BenchUnits::splitPrefix(latest->display.mid(space + 1)).exponent;
+            const int shown =
+                space < 0 ? 0 : BenchUnits::splitPrefix(latest->display.mid(space + 1)).exponent;
             if (scaled(range, shown) < 1e5) t.exponent = shown;
         }
     }

@@ -10,6 +10,28 @@
 
 using dmmsim::SimFunction;
 
+namespace {
+
+// Publishes one retained message as a meter announcing itself would, and waits until the broker
+// has it.
+bool publishRetained(const LocalBroker& broker, const std::string& topic, const std::string& payload) {
+    mosquitto_lib_init();
+    mosquitto* m = mosquitto_new("announcer", true, nullptr);
+    bool sent = false;
+    mosquitto_publish_callback_set(m, [](mosquitto*, void* done, int) { *static_cast<bool*>(done) = true; });
+    mosquitto_user_data_set(m, &sent);
+    int mid = 0;
+    const bool ok = mosquitto_connect(m, "127.0.0.1", broker.port(), 30) == MOSQ_ERR_SUCCESS &&
+                    mosquitto_publish(m, &mid, topic.c_str(), int(payload.size()), payload.data(), 1, true) ==
+                        MOSQ_ERR_SUCCESS;
+    for (int k = 0; ok && !sent && k < 100; ++k) mosquitto_loop(m, 100, 1);
+    mosquitto_disconnect(m);
+    mosquitto_destroy(m);
+    return ok && sent;
+}
+
+}  // namespace
+
 class BenchBrokerTest : public QObject {
     Q_OBJECT
 private slots:
@@ -89,6 +111,27 @@ private slots:
         QVERIFY2(out.contains(QRegularExpression("\nP\t\\d+\t\\d+\t0\t6\t0\t6\t6\tW\n")), qPrintable(out));
         ::kill(pid_t(i->processId()), SIGTERM);
         QVERIFY(i->waitForFinished(10000));
+    }
+
+    // A meter that announced itself and then sent nothing is named at the end, and fails the run.
+    void announcedButSilentMeterReported() {
+        QTemporaryDir dir;
+        LocalBroker broker(dir.path().toStdString());
+        QVERIFY(broker.start());
+        QVERIFY(publishRetained(broker, "lab/ghost/status", "online"));
+        QProcess bench;
+        bench.setWorkingDirectory(dir.path());
+        bench.start(DMMVIEW_PATH, {"--subscribe", QString::fromStdString(broker.url()) + "/lab", "--record",
+                                   dir.filePath("lab.csv")});
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromUtf8(bench.readAllStandardError())).contains("ghost: found at"), 20000);
+        ::kill(pid_t(bench.processId()), SIGTERM);
+        QVERIFY(bench.waitForFinished(15000));
+        err += QString::fromUtf8(bench.readAllStandardError());
+        QCOMPARE(bench.exitCode(), 1);
+        QVERIFY2(err.contains("ghost: announced itself on the broker but sent no reading\n"),
+                 qPrintable(err));
     }
 #endif
 };

@@ -134,6 +134,30 @@ private slots:
         }
     }
 
+    // A reading a millisecond apart, values equal to their times: at a fractional number of
+    // milliseconds a column, each column holds exactly the readings in [c, c + 1) columns' time.
+    void fractionalColumns_data() {
+        QTest::addColumn<double>("msPerColumn");
+        QTest::addColumn<QString>("columns");  // each column's smallest and largest value
+        QTest::newRow("2.5 ms") << 2.5 << "0-2 3-4 5-7 8-9";
+        QTest::newRow("1.5 ms") << 1.5 << "0-1 2-2 3-4 5-5 6-7 8-8";
+        QTest::newRow("3.25 ms") << 3.25 << "0-3 4-6 7-9";
+    }
+    void fractionalColumns() {
+        QFETCH(double, msPerColumn);
+        QFETCH(QString, columns);
+        ChannelHistory h(kReadingsOnly);
+        for (int t = 0; t <= 40; ++t) add(h, 1000 + t, t);
+        BenchStripPoints p(&h);
+        p.catchUp();
+        const QStringList want = columns.split(' ');
+        const BenchStripTrace trace = BenchStripTrace::reduce(p, 1000, msPerColumn, int(want.size()));
+        QStringList got;
+        for (const BenchStripTrace::Bar& bar : trace.bars)
+            got << QStringLiteral("%1-%2").arg(bar.min).arg(bar.max);
+        QCOMPARE(got, want);
+    }
+
     // Zoomed in between readings, and readings around gaps.
     void reductionOfFewPoints() {
         ChannelHistory h;
