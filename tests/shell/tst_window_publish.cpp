@@ -36,11 +36,14 @@ private slots:
         auto w = makeWindow({"--port", "COM1=" + line.slavePath, "--publish", broker.url() + "/w"});
         w->show();
         w->BTCon1Click();
-        auto send = [&line](int frames) {
+        // one frame at a time, each taken by the window before the next: a busy machine would
+        // otherwise hand several over in one poll
+        auto send = [&line, &w](int frames) {
             for (int i = 0; i < frames; ++i) {
+                const uint64_t before = w->lineWatch().counts().wholeFrames;
                 const std::string f = segmentBytes(i % 2 ? "49F3F3F3F00040" : "705DB1F2700040");
                 QCOMPARE(::write(line.master, f.data(), f.size()), ssize_t(f.size()));
-                QTest::qWait(60);
+                QTRY_COMPARE_WITH_TIMEOUT(w->lineWatch().counts().wholeFrames, before + 1, 30000);
             }
         };
         send(6);

