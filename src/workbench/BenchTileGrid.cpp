@@ -12,9 +12,12 @@ BenchTileGrid::BenchTileGrid(QWidget* parent) : QWidget(parent) {
     setSizePolicy(policy);
 }
 
-void BenchTileGrid::addTile(BenchTile* tile) {
+void BenchTileGrid::addTile(BenchTile* tile, int index) {
     tile->setParent(this);
-    tiles_.push_back(tile);
+    if (index >= 0 && index < int(tiles_.size()))
+        tiles_.insert(tiles_.begin() + index, tile);
+    else
+        tiles_.push_back(tile);
     tile->show();
     place();
     updateGeometry();

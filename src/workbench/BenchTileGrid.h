@@ -15,7 +15,8 @@ public:
 
     explicit BenchTileGrid(QWidget* parent = nullptr);
 
-    void addTile(BenchTile* tile);
+    // At `index` among the tiles; at the end when it is out of range.
+    void addTile(BenchTile* tile, int index = -1);
     // Takes the tile of that channel out; it is deleted once the event loop gets back to it.
     void removeTile(int channelId);
     const std::vector<BenchTile*>& tiles() const { return tiles_; }

@@ -103,7 +103,12 @@ void BenchWindow::channelAdded(int id) {
     auto* tile = new BenchTile(session_.model(), id);
     connect(tile, &BenchTile::menuRequested, this, [this, id](const QPoint& at) { showTileMenu(id, at); });
     connect(tile, &BenchTile::removeRequested, this, [this, id] { removeChannel(id); });
-    grid_->addTile(tile);
+    // in the model's order, as the strips are: a channel may be announced while another one's
+    // announcement is still on its way (a math channel that waited for the meter just added)
+    const QVector<int> order = session_.model().channelIds();
+    int at = 0;
+    for (const BenchTile* other : grid_->tiles()) at += order.indexOf(other->channelId()) < order.indexOf(id);
+    grid_->addTile(tile, at);
     strips_.follow(session_.model());
     chart_->stripsChanged();
     fitTilesArea();

@@ -240,6 +240,22 @@ private slots:
         }
     }
 
+    // A math channel that waited for a meter is announced while the meter's announcement is on its
+    // way: the tiles still come in the model's order, the strips' order.
+    void tilesInTheModelsOrder() {
+        BenchModel model;
+        BenchSession session(model);
+        BenchSettings kept;
+        kept.maths = {{"P", "U * 2"}};
+        session.restoreMaths(kept);
+        BenchWindow window(session);
+        model.addMeter("U");
+        model.addMeter("I");
+        QStringList names;
+        for (const BenchTile* tile : window.tiles()->tiles()) names << model.channel(tile->channelId())->name;
+        QCOMPARE(names, QStringList({"U", "P", "I"}));
+    }
+
     // Many channels: the tiles scroll and the window keeps its size.
     void manyChannelsScroll_data() {
         QTest::addColumn<int>("channels");
