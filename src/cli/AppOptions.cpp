@@ -8,6 +8,7 @@
 #include "LocalClock.h"
 #include "MeterSource.h"
 #include "ModelProfiles.h"
+#include "MqttLink.h"
 #include "PublishOptions.h"
 #include "RecordStore.h"
 #include "Scenario.h"
@@ -231,6 +232,13 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (!o.maths.empty() && !o.bench && !benchSources)
         r.error = "--math needs --bench, --meter or --subscribe";
     if (!o.subscribeCa.empty() && o.subscriptions.empty()) r.error = "--subscribe-ca needs --subscribe URL";
+    if (!o.subscribeCa.empty() && r.error.empty()) {
+        const std::string problem = caFileProblem(o.subscribeCa);
+        if (!problem.empty()) {
+            r.error = "--subscribe-ca: " + problem;
+            r.showUsage = false;
+        }
+    }
     if (o.once && !o.decodePath)
         r.error = "--once needs --decode: it ends a run at the first loss of the device";
     if (!recordRule.empty() && !o.recordPath) r.error = recordRule + " needs --record FILE";

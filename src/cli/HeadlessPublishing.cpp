@@ -54,6 +54,11 @@ void HeadlessPublishing::stateChanged(const PublisherStatus& s) {
     std::lock_guard<std::mutex> lock(errMutex_);
     if (!started_) return;
     const std::string broker = publisher_->client().settings().url.display();
+    if (s.state == BrokerState::NameInUse) {
+        err_ << broker << ": " << s.reason << '\n';
+        err_.flush();
+        return;
+    }
     if (s.state == BrokerState::Online) {
         if (!lost_) return;
         lost_ = false;
@@ -94,5 +99,6 @@ bool HeadlessPublishing::finish(const WhileWaiting& keepWaiting) {
          << s.waiting;
     if (s.refused > 0) err_ << ", refused by the broker " << s.refused << " (" << s.refusal << ")";
     err_ << '\n';
-    return s.dropped == 0 && s.waiting == 0 && s.refused == 0;
+    // a run that gave its name up to another one did not publish what it read
+    return s.dropped == 0 && s.waiting == 0 && s.refused == 0 && s.state != BrokerState::NameInUse;
 }

@@ -1,5 +1,7 @@
 #include "PublishOptions.h"
 
+#include "MqttLink.h"
+
 namespace {
 
 const char kDiscoveryOption[] = "--publish-discovery";
@@ -64,6 +66,14 @@ std::optional<PublishRequest> finishPublishOptions(const PublishOptionsParse& p,
         // a CA given for a plain connection would leave the password in clear without a word
         error = "--publish-ca is for a TLS connection: use mqtts:// with a CA";
         return std::nullopt;
+    }
+    if (!r.caFile.empty()) {
+        // a CA that cannot be used would fail every connection attempt: said once, at the start
+        const std::string problem = caFileProblem(r.caFile);
+        if (!problem.empty()) {
+            error = "--publish-ca: " + problem;
+            return std::nullopt;
+        }
     }
     return r;
 }

@@ -1,5 +1,7 @@
 #include "UnitSymbols.h"
 
+#include <utility>
+
 namespace UnitSymbols {
 
 std::string realUnitText(std::string_view lcdUnit) {
@@ -37,6 +39,25 @@ std::string realUnitText(std::string_view lcdUnit) {
                 out += c;
                 break;
         }
+    }
+    return out;
+}
+
+std::string lcdUnitText(std::string_view realUnit) {
+    static const std::pair<std::string_view, std::string_view> codes[] = {
+        {"\u03A9", "*"}, {"\u00B5", "u"}, {"\u00B0C", "#"}, {"\u00B0F", "?"}};
+    std::string out;
+    for (std::size_t i = 0; i < realUnit.size();) {
+        bool coded = false;
+        for (const auto& [real, code] : codes) {
+            if (realUnit.substr(i, real.size()) == real) {
+                out += code;
+                i += real.size();
+                coded = true;
+                break;
+            }
+        }
+        if (!coded) out += realUnit[i++];
     }
     return out;
 }

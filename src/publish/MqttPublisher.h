@@ -6,11 +6,14 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "BrokerUrl.h"
+#include "MqttLink.h"
 
 struct mosquitto;
 
@@ -100,10 +103,9 @@ private:
 
     void run();
     End session(std::string& reason);
-    End sessionWith(mosquitto* mosq, std::string& reason);
-    bool connectSession(mosquitto* mosq, std::string& reason);
-    bool setUpTls(mosquitto* mosq, std::string& reason);
     bool nameFree(mosquitto* mosq, std::string& reason);
+    bool watchName(mosquitto* mosq, std::string& reason);
+    void giveNameUp();
     End pumpSession(mosquitto* mosq, std::string& reason);
     void sayStatus(mosquitto* mosq, const char* status, int* mid);
     void sayOffline(mosquitto* mosq);
@@ -115,7 +117,6 @@ private:
     void setState(BrokerState state, const std::string& reason, int retrySeconds);
     void wake();
 
-    static void onConnect(mosquitto*, void* self, int rc, int flags, const struct mqtt5__property* props);
     static void onPublish(mosquitto*, void* self, int mid, int reasonCode,
                           const struct mqtt5__property* props);
     static void onMessage(mosquitto*, void* self, const struct mosquitto_message* m,
@@ -135,12 +136,16 @@ private:
     bool wakeWanted_ = false;  // the thread sleeps with room for more messages
     bool retryNow_ = false;    // the wait before the next attempt is cut short
     int statusMid_ = -1;       // the last status message sent, until acknowledged
-    int connackCode_ = -1;     // of the session being opened
+    bool loginRefused_ = false;
+    bool draining_ = false;  // a drain waits: a lost broker is tried again at the first wait's pace
     // the thread's own
-    int protocol_ = 5;          // 5 until a broker turns it down, then 4 (3.1.1)
+    std::unique_ptr<MqttLink> link_;
     bool nameChecked_ = false;  // the status topic was found free once
-    int unsubscribeMid_ = -1;   // the name check ends with this acknowledgement
-    std::string foundStatus_;   // the retained status seen by the name check, and its session
+    bool watching_ = false;     // the status topic is watched for another run's "online"
+    bool ownOnlineHeard_ = false;
+    std::optional<std::string> takenOverBy_;  // another run's session said "online" after this one
+    int unsubscribeMid_ = -1;                 // the name check ends with this acknowledgement
+    std::string foundStatus_;                 // the retained status seen by the name check, and its session
     std::string foundSession_;
     int wakeFd_ = -1;
     std::thread thread_;

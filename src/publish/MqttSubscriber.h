@@ -1,29 +1,45 @@
 #pragma once
 
 #include <QByteArray>
+#include <condition_variable>
+#include <cstddef>
 #include <functional>
-#include <optional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BrokerUrl.h"
-
-struct mosquitto;
+#include "MqttLink.h"
 
 struct SubscriberSettings {
     BrokerUrl url;
     std::string password;              // empty: none
     std::string caFile;                // mqtts: the CA to trust; empty: the system's
     std::vector<std::string> filters;  // topic filters, taken with QoS 1
+    // The session's name at the broker; the same on every connection, so that what is published
+    // while the connection is down waits for it there.
+    std::string clientId;
+    // A message longer than this reaches the handler cut to maxPayload + 1 bytes (enough to see
+    // that it is too long, without a copy of it all); 0: no limit.
+    std::size_t maxPayload = 0;
 };
 
-// Receives the messages of some topic filters from a broker on a thread of the client library.
-// A lost connection is tried again after 1 s, the wait doubling up to 30 s; the filters are taken
-// again on every connection, and the broker hands the retained messages (the status of each
-// publisher) over anew.
+// A client id that stays the same for the same purpose on this computer: the host's name and a
+// digest of the broker, the prefix and `purpose` (a recording's path, "window").
+std::string stableSubscriberId(const BrokerUrl& url, const std::string& purpose);
+
+// Receives the messages of some topic filters from a broker on a thread of its own, over the
+// same connection as the publisher's (MqttLink: protocol, keep-alive, words for faults). The
+// session is kept at the broker across lost connections and broker restarts (QoS 1, a session
+// that expires an hour after the connection breaks), so readings published meanwhile arrive
+// when the connection is back; a message may then come twice, which the caller sorts out. A lost
+// connection is tried again after 1 s, the wait doubling up to 30 s and starting afresh after a
+// connection that was up. stop() ends the session: a bench that closes wants nothing kept.
 class MqttSubscriber {
 public:
-    // Both are called on the client's thread.
+    // Both are called on the subscriber's thread.
     using MessageHandler = std::function<void(const std::string& topic, const QByteArray& payload)>;
     using StateListener = std::function<void(bool connected, const std::string& reason)>;
 
@@ -38,29 +54,17 @@ public:
     void stop();
 
 private:
-    static void onConnect(mosquitto*, void* self, int rc);
-    static void onDisconnect(mosquitto*, void* self, int rc);
-    static void onMessage(mosquitto*, void* self, const struct mosquitto_message* m);
+    void run();
+    bool stopping() const;
+    static void onMessage(mosquitto*, void* self, const struct mosquitto_message* m,
+                          const struct mqtt5__property* props);
 
     const SubscriberSettings settings_;
     MessageHandler onMessage_;
     StateListener onState_;
-    mosquitto* mosq_ = nullptr;
-    bool running_ = false;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopping_ = false;
+    std::unique_ptr<MqttLink> link_;  // the thread's own
+    std::thread thread_;
 };
-
-// A reading message as ReadingMessage.h writes it, read back.
-struct ReceivedReading {
-    uint64_t seq = 0;
-    std::string time;             // ISO 8601 with milliseconds and offset
-    std::string display;          // the display text
-    std::optional<double> value;  // in the shown unit; nothing for an overload
-    std::string unit;             // shown unit in real symbols ("mA")
-    std::string acdc;
-    std::string range;
-    bool overload = false;
-    std::string model;
-};
-
-// Nothing when the payload is not such a message.
-std::optional<ReceivedReading> parseReadingJson(const QByteArray& payload);

@@ -124,6 +124,16 @@ void ReadingPublisher::announce(const std::string& unit) {
     client_->publishRetained(d.configTopic, d.config);
 }
 
+bool ReadingPublisher::publishRetainedOn(const std::string& subtopic, QByteArray payload) {
+    if (subtopic.empty() || subtopic.front() == '/' || subtopic.back() == '/' ||
+        subtopic.find("//") != std::string::npos || !topicNameError(subtopic).empty())
+        return false;
+    const std::string& status = client_->settings().statusTopic;
+    const std::string base = status.substr(0, status.rfind('/') + 1);
+    client_->publishRetained(base + subtopic, std::move(payload));
+    return true;
+}
+
 std::string ReadingPublisher::summary() const {
     const PublisherStatus s = client_->status();
     std::string text = client_->settings().url.display() + " as " + clientName_ + ": ";

@@ -36,6 +36,12 @@ public:
     // wait when it returns false: that reading and the later ones are then queued beyond the bound.
     void setWaitForRoom(std::function<bool()> whileWaiting) { whileWaiting_ = std::move(whileWaiting); }
 
+    // A retained message on PREFIX/<client>/<subtopic> ("alarm/overvoltage"), queued beside the
+    // readings and never dropped; an empty payload clears what the broker kept there. False (and
+    // nothing queued) when the subtopic is not a topic name (empty, a wildcard, a control
+    // character, a leading or trailing '/').
+    bool publishRetainedOn(const std::string& subtopic, QByteArray payload);
+
     const std::string& clientName() const { return clientName_; }
     MqttPublisher& client() { return *client_; }
     // The broker, its state and the counts, in one line.

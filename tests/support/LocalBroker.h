@@ -251,3 +251,43 @@ private:
     bool subscribed_ = false;
     int syncMid_ = -1;
 };
+
+// Publishes what a test makes up, as any client of the broker could: QoS 1, optionally retained.
+class RawPublisher {
+public:
+    RawPublisher(const LocalBroker& broker, const std::string& id) {
+        mosquitto_lib_init();
+        mosq_ = mosquitto_new(id.c_str(), true, this);
+        mosquitto_publish_callback_set(mosq_, [](mosquitto*, void* self, int) {
+            auto* p = static_cast<RawPublisher*>(self);
+            std::lock_guard<std::mutex> lock(p->mutex_);
+            ++p->acknowledged_;
+            p->changed_.notify_all();
+        });
+        mosquitto_connect(mosq_, "127.0.0.1", broker.port(), 30);
+        mosquitto_loop_start(mosq_);
+    }
+    ~RawPublisher() {
+        mosquitto_disconnect(mosq_);
+        mosquitto_loop_stop(mosq_, true);
+        mosquitto_destroy(mosq_);
+    }
+    bool publish(const std::string& topic, const std::string& payload, bool retain = false) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++sent_;
+        return mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                                 payload.data(), 1, retain) == MOSQ_ERR_SUCCESS;
+    }
+    // Waits until the broker acknowledged everything published so far.
+    bool waitAcknowledged(std::chrono::milliseconds limit = std::chrono::milliseconds(30000)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, limit, [this] { return acknowledged_ >= sent_; });
+    }
+
+private:
+    mosquitto* mosq_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int sent_ = 0;
+    int acknowledged_ = 0;
+};
