@@ -32,4 +32,9 @@ int scpi(const uint8_t* data, std::size_t size);
 // readings through them; the whole input also as one expression on its own.
 int expressions(const uint8_t* data, std::size_t size);
 
+// Messages a broker delivers to the bench, each a length byte and the client's name, two length
+// bytes (little-endian) and the payload, and a byte whose low bit picks the status topic over
+// the reading topic, through the bench's judgement of them (BrokerIntake).
+int brokerMessage(const uint8_t* data, std::size_t size);
+
 }  // namespace FuzzEntries

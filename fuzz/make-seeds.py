@@ -122,5 +122,19 @@ def main():
     for name, text in expressions.items():
         write('expressions', name, text.encode())
 
+    # broker messages: a reading, its repeat, an older one, a status, hostile fields and names
+    def message(client, payload, status=False):
+        return bytes([len(client)]) + client + bytes([len(payload) & 0xFF, len(payload) >> 8]) + payload + \
+            bytes([1 if status else 0])
+    reading = b'{"seq":%d,"time":"2026-11-30T00:0%d:00.5+01:00","display":"1.234","value":1.234,' \
+              b'"unit":"kV","acdc":"DC","range":"AUTO","overload":false,"counts":1234,"model":"KR31G"}'
+    write('broker_message', 'in_order', message(b'U', b'online', True) + message(b'U', reading % (1, 1)) +
+          message(b'U', reading % (2, 2)) + message(b'U', reading % (2, 2)) + message(b'U', reading % (1, 1)))
+    write('broker_message', 'overload', message(b'I', b'{"time":"2026-11-30T00:00:00Z","display":"0.L",'
+                                                      b'"value":null,"unit":"M\xce\xa9","overload":true}'))
+    write('broker_message', 'hostile', message(b'a[1]=\nb', b'{"time":"9999-12-31T23:59:59Z","value":1e308,'
+                                                             b'"unit":"V\\n2026,x"}') +
+          message(b'\xc2\x85', b'offline', True) + message(b'x', b'{"value":NaN}'))
+
 
 main()

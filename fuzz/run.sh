@@ -2,7 +2,7 @@
 # Builds the fuzz targets with clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer in
 # build-fuzz/ and runs each for the given time (seconds, 60 unless told), one after another at
 # low priority, then prints per target the executions, the coverage and whether anything was found.
-# Usage: fuzz/run.sh [seconds] [target ...]   (targets: frames paradox_table texts serve_request scpi expressions)
+# Usage: fuzz/run.sh [seconds] [target ...]   (targets: frames paradox_table texts serve_request scpi expressions broker_message)
 # The working corpora grow in build-fuzz/corpus/<target>, seeded from fuzz/corpus/<target> and
 # tests/data/fuzz/<target>; inputs that find a fault land in build-fuzz/artifacts/<target>/.
 # FUZZ_JOBS=2 runs two targets at a time.
@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(frames paradox_table texts serve_request scpi expressions)
+[ "${#targets[@]}" -gt 0 ] || targets=(frames paradox_table texts serve_request scpi expressions broker_message)
 bash scripts/deps.sh
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 jobs=${FUZZ_JOBS:-1}

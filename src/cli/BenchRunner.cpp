@@ -1,6 +1,7 @@
 #include "BenchRunner.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "BenchRules.h"
 #include "BenchServing.h"
 #include "BenchSession.h"
+#include "BrokerIntake.h"
 #include "HeadlessPublishing.h"
 #include "HeadlessRules.h"
 #include "HeadlessSources.h"
@@ -75,6 +77,12 @@ bool applyBenchSources(const AppOptions& options, BenchSession& session, QString
         request.url = url;
         if (const char* password = std::getenv("DMMVIEW_MQTT_PASSWORD")) request.password = password;
         request.caFile = options.subscribeCa;
+        // the session at the broker is this bench's: a recording's, or the window's
+        request.purpose =
+            options.recordPath
+                ? QFileInfo(QString::fromStdString(*options.recordPath)).absoluteFilePath().toStdString()
+            : options.bench ? "window"
+                            : "bench";
         session.addBroker(request);
     }
     return ok;
@@ -111,7 +119,12 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
     // what happens to the channels, one line each on the error stream
     auto name = [&model](int id) { return text(model.channel(id) ? model.channel(id)->name : QString()); };
     QObject::connect(&model, &BenchModel::onlineChanged, [&](int id, bool online) {
-        err << name(id) << (online ? ": online\n" : ": offline\n") << std::flush;
+        QString why;
+        for (const auto& broker : session.brokers())
+            if (why.isEmpty()) why = broker->offlineReason(id);
+        err << name(id) << (online ? ": online" : ": offline")
+            << (why.isEmpty() ? "" : " (" + text(why) + ")") << '\n'
+            << std::flush;
     });
     QObject::connect(&model, &BenchModel::channelChanged, [&](int id) {
         const QString before = model.statisticsUnitBefore(id);
@@ -131,6 +144,9 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
                     << (connected ? std::string("connected") : "not connected (" + text(why) + ")") << '\n'
                     << std::flush;
             });
+        QObject::connect(broker.get(), &BrokerMeterSource::notice, [&err](const QString& text) {
+            err << "broker: " << text.toStdString() << '\n' << std::flush;
+        });
         QObject::connect(broker.get(), &BrokerMeterSource::meterDiscovered, [&](int id) {
             err << name(id) << ": found at " << text(model.channel(id)->source) << '\n' << std::flush;
         });
@@ -251,6 +267,8 @@ ExitCode runBenchHeadless(const AppOptions& options, std::ostream& out, std::ost
         code = worse(code, ExitCode::Failed);
     }
     for (const auto& broker : session.brokers()) {
+        const std::string refused = broker->intake().refusalSummary();
+        if (!refused.empty()) err << "broker: " << refused << '\n';
         if (broker->messages() > 0) continue;
         err << "no meter published a reading on the broker"
             << (broker->connected() ? "" : " (not connected: " + text(broker->reason()) + ")") << '\n';

@@ -17,9 +17,13 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {"frames", FuzzEntries::frames}, {"paradox_table", FuzzEntries::paradoxTable},
-    {"texts", FuzzEntries::texts},   {"serve_request", FuzzEntries::serveRequest},
-    {"scpi", FuzzEntries::scpi},     {"expressions", FuzzEntries::expressions},
+    {"frames", FuzzEntries::frames},
+    {"paradox_table", FuzzEntries::paradoxTable},
+    {"texts", FuzzEntries::texts},
+    {"serve_request", FuzzEntries::serveRequest},
+    {"scpi", FuzzEntries::scpi},
+    {"expressions", FuzzEntries::expressions},
+    {"broker_message", FuzzEntries::brokerMessage},
 };
 
 }  // namespace
