@@ -30,6 +30,7 @@ public:
                                                      ExitCode& code);
 
     void offer(const MeterState& reading, const LocalStamp& at) { publisher_->offer(reading, at); }
+    void offer(const MeterReading& reading, const LocalStamp& at) { publisher_->offer(reading, at); }
     ReadingPublisher& publisher() { return *publisher_; }
     // Sends what waits, disconnects and writes the counts; false when readings were dropped,
     // refused or could not be sent. A broker that is away is tried again at once; a source that

@@ -151,8 +151,7 @@ QByteArray readingJson(uint64_t seq, const std::string& time, const MeterReading
     return QByteArray(buffer.GetString(), static_cast<qsizetype>(buffer.GetSize()));
 }
 
-QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& state,
-                       const std::string& model) {
+MeterReading publishedReading(const MeterState& state, const std::string& model) {
     MeterReading r;
     r.display = state.ValueText;
     r.overload = state.ValueText.find('L') != std::string::npos;
@@ -163,12 +162,20 @@ QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& 
         std::from_chars(digits.data(), digits.data() + digits.size(), number).ec == std::errc())
         r.value = number;
     r.unit = UnitSymbols::realUnitText(state.UnitText);
+    const UnitPrefix::Split base = UnitPrefix::split(r.unit);
+    r.baseUnit = base.base;
+    if (r.hasNumber()) r.baseValue = base.toBase(r.value);
     r.lcdUnit = state.UnitText;
     r.counts = state.NumericValue;
     r.acdc = state.AcDcText;
     r.range = state.AutoText;
     r.model = model;
-    return readingJson(seq, time, r);
+    return r;
+}
+
+QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& state,
+                       const std::string& model) {
+    return readingJson(seq, time, publishedReading(state, model));
 }
 
 const char* faultText(ReceivedReading::Fault fault) {

@@ -25,7 +25,11 @@ std::optional<int64_t> parseIsoTime(const std::string& text);
 //  "overload":false,"counts":-1234,"model":"KR31G"}. `value` is written as the display spells
 // it ("2.50" gives 2.5), null without a number.
 QByteArray readingJson(uint64_t seq, const std::string& time, const MeterReading& reading);
-// The same from the form's state of a meter, for callers that have no typed reading yet.
+// The typed reading of the form's state of a meter as the published JSON has always read it
+// (the number as the display spells it, an overload where the display shows an L), for callers
+// that have no typed reading yet.
+MeterReading publishedReading(const MeterState& state, const std::string& model);
+// readingJson of publishedReading.
 QByteArray readingJson(uint64_t seq, const std::string& time, const MeterState& reading,
                        const std::string& model);
 

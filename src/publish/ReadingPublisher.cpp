@@ -7,8 +7,6 @@
 #include <fstream>
 #include <random>
 
-#include "UnitSymbols.h"
-
 namespace {
 
 const char kPasswordVariable[] = "DMMVIEW_MQTT_PASSWORD";
@@ -74,7 +72,7 @@ ReadingPublisher::ReadingPublisher(const PublishRequest& request, const std::str
     client_ = std::make_unique<MqttPublisher>(std::move(s), std::move(listener));
 }
 
-void ReadingPublisher::offer(const MeterState& reading, const LocalStamp& at) {
+void ReadingPublisher::offer(const MeterReading& reading, const LocalStamp& at) {
     if (every_.count() == 0) {
         send(reading, at);
         return;
@@ -101,13 +99,20 @@ void ReadingPublisher::finish() {
     held_.reset();
 }
 
-void ReadingPublisher::send(const MeterState& reading, const LocalStamp& at) {
-    if (!discoveryPrefix_.empty() && (!announced_ || reading.UnitText != announcedUnit_)) {
+void ReadingPublisher::send(const MeterReading& reading, const LocalStamp& at) {
+    if (!discoveryPrefix_.empty() && (!announced_ || reading.unit != announcedUnit_)) {
         announced_ = true;
-        announcedUnit_ = reading.UnitText;
-        announce(UnitSymbols::realUnitText(reading.UnitText));
+        announcedUnit_ = reading.unit;
+        announce(reading.unit);
     }
-    QByteArray message = readingJson(++seq_, isoTime(at), reading, model_);
+    QByteArray message;
+    if (reading.model.empty()) {
+        MeterReading named = reading;
+        named.model = model_;
+        message = readingJson(++seq_, isoTime(at), named);
+    } else {
+        message = readingJson(++seq_, isoTime(at), reading);
+    }
     // once a wait was broken off (the run is ending) the rest of the input goes without one
     while (whileWaiting_ && !waitBrokenOff_ && !client_->waitForRoom(std::chrono::milliseconds(100))) {
         if (!whileWaiting_()) waitBrokenOff_ = true;

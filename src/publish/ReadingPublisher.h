@@ -7,6 +7,7 @@
 #include <string>
 
 #include "LocalClock.h"
+#include "MeterReading.h"
 #include "MeterState.h"
 #include "MqttPublisher.h"
 #include "ReadingMessage.h"
@@ -27,7 +28,11 @@ public:
 
     // One decoded reading, taken at `at`. With an interval, a reading within it is held back and
     // replaced by the next; `tick` or `finish` sends the one held once the interval is over.
-    void offer(const MeterState& reading, const LocalStamp& at);
+    void offer(const MeterReading& reading, const LocalStamp& at);
+    // The same for a caller that has the form's state only (publishedReading).
+    void offer(const MeterState& reading, const LocalStamp& at) {
+        offer(publishedReading(reading, model_), at);
+    }
     void tick();
     void finish();
 
@@ -49,7 +54,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    void send(const MeterState& reading, const LocalStamp& at);
+    void send(const MeterReading& reading, const LocalStamp& at);
     void announce(const std::string& unit);
 
     std::string clientName_;
@@ -63,5 +68,5 @@ private:
     bool waitBrokenOff_ = false;
     uint64_t seq_ = 0;
     std::optional<Clock::time_point> lastSent_;
-    std::optional<std::pair<MeterState, LocalStamp>> held_;
+    std::optional<std::pair<MeterReading, LocalStamp>> held_;
 };

@@ -444,6 +444,25 @@ private slots:
                  err.c_str());
     }
 
+    // Messages handed to a broker that stalls are not sent until it acknowledged them: the drain
+    // waits for them, and gives up with them counted as waiting.
+    void drainWaitsForMessagesInFlight() {
+        QTemporaryDir dir;
+        LocalBroker broker(dir.path().toStdString());
+        QVERIFY(broker.start());
+        MqttPublisher pub(settingsFor(broker, "f/m"));
+        QVERIFY(pub.waitUntilTried(std::chrono::seconds(10)));
+        broker.pause();
+        for (int i = 1; i <= 10; ++i) pub.publish(seqMessage(i));
+        // handed over to the paused broker: none left in the queue, all in flight
+        QVERIFY(!pub.drain(std::chrono::milliseconds(1000)));
+        QCOMPARE(pub.status().waiting, uint64_t(10));
+        QCOMPARE(pub.status().sent, uint64_t(0));
+        broker.resume();
+        QVERIFY(pub.drain(std::chrono::seconds(10)));
+        QCOMPARE(pub.status().sent, uint64_t(10));
+    }
+
     // A live run interrupted while its broker is away, the retries spaced out by then, and the
     // broker back 3 s later: the drain tries again at once and on the first retry's pace, so
     // everything is sent and the run ends with 0.
