@@ -195,6 +195,15 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
         } else if (a == "--subscribe-ca") {
             if (!needValue(i, a, value)) return r;
             o.subscribeCa = value;
+        } else if (a == "--subscribe-id") {
+            if (!needValue(i, a, value)) return r;
+            // a client id is UTF-8 without control characters, as a topic is
+            const std::string why = value.empty() ? "is empty" : topicNameError(value);
+            if (!why.empty()) {
+                r.error = "--subscribe-id: the name " + why;
+                return r;
+            }
+            o.subscribeId = value;
         } else if (a == "--math") {
             if (!needValue(i, a, value)) return r;
             const auto eq = value.find('=');
@@ -232,6 +241,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
     if (!o.maths.empty() && !o.bench && !benchSources)
         r.error = "--math needs --bench, --meter or --subscribe";
     if (!o.subscribeCa.empty() && o.subscriptions.empty()) r.error = "--subscribe-ca needs --subscribe URL";
+    if (!o.subscribeId.empty() && o.subscriptions.empty()) r.error = "--subscribe-id needs --subscribe URL";
     if (!o.subscribeCa.empty() && r.error.empty()) {
         const std::string problem = caFileProblem(o.subscribeCa);
         if (!problem.empty()) {
@@ -329,6 +339,8 @@ std::string usageText(const std::string& program) {
            "  --subscribe URL     the bench shows every meter publishing under mqtt://HOST/PREFIX;\n"
            "                      the password is read from DMMVIEW_MQTT_PASSWORD\n"
            "  --subscribe-ca FILE (with mqtts://) the CA that signed the broker's certificate\n"
+           "  --subscribe-id NAME the bench's session name at the broker (default: made from this\n"
+           "                      computer, the broker and the recording)\n"
            "  --math NAME=EXPR    a math channel of the bench: + - * / ( ) over channel names and\n"
            "                      numbers, abs(), sqrt(), integral() (in hours); repeatable\n"
            "                      Without --bench, --meter/--subscribe with --record FILE.csv (every\n"

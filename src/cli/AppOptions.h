@@ -48,6 +48,7 @@ struct AppOptions {
     std::vector<std::string> meters;                         // --meter NAME=MODEL@PATH, in order
     std::vector<BrokerUrl> subscriptions;                    // --subscribe URL, in order
     std::string subscribeCa;                                 // --subscribe-ca FILE
+    std::string subscribeId;                                 // --subscribe-id NAME
     std::vector<std::pair<std::string, std::string>> maths;  // --math NAME=EXPR, in order
 
     // Bench sources without --bench and with something to write: no window, until interrupted.

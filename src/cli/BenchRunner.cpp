@@ -77,6 +77,12 @@ bool applyBenchSources(const AppOptions& options, BenchSession& session, QString
         request.url = url;
         if (const char* password = std::getenv("DMMVIEW_MQTT_PASSWORD")) request.password = password;
         request.caFile = options.subscribeCa;
+        // one session per broker and prefix: several of them under one id would push each other off
+        if (!options.subscribeId.empty())
+            request.clientId =
+                options.subscribeId + (options.subscriptions.size() > 1
+                                           ? "-" + std::to_string(&url - &options.subscriptions[0] + 1)
+                                           : std::string());
         // the session at the broker is this bench's: a recording's, or the window's
         request.purpose =
             options.recordPath

@@ -124,6 +124,14 @@ BrokerIntake::Outcome BrokerIntake::take(const std::string& topic, const QByteAr
         if (!out.isNew && m->online == online) return out;
         m->online = online;
         ++counts_.statusChanges;
+        if (arrivalMs - m->flapsSinceMs > 60000) {
+            m->flapsSinceMs = arrivalMs;
+            m->flaps = 0;
+        }
+        if (++m->flaps > kFlapChanges && !m->flapSaid) {
+            m->flapSaid = true;
+            out.flapping = true;
+        }
         out.kind = Outcome::Status;
         out.online = online;
         return out;

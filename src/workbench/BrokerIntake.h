@@ -26,13 +26,15 @@
 //   a broker keeps a session's messages) is kept at its arrival time and counted: a wrong clock
 //   neither stretches the history nor integrates across a jump.
 // - A status is "online" or "offline"; only a change is passed on. An "offline" of a meter never
-//   seen is not a meter (the retained status of one long gone).
+//   seen is not a meter (the retained status of one long gone). A status that changes more than
+//   kFlapChanges times within a minute is still followed, and said once.
 class BrokerIntake {
 public:
     static constexpr std::size_t kMaxMeters = 100;
     static constexpr qint64 kFutureMs = 2 * 60 * 1000;
     static constexpr qint64 kPastMs = 60 * 60 * 1000;
     static constexpr std::size_t kMaxNameBytes = 64;
+    static constexpr int kFlapChanges = 20;
 
     struct Outcome {
         enum Kind {
@@ -46,6 +48,7 @@ public:
         QString shown;       // the channel name for it
         bool isNew = false;  // the first message that makes the client a meter
         bool online = false;
+        bool flapping = false;  // this change made the status one that flaps (said once a meter)
         MeterReading reading;
     };
 
@@ -85,6 +88,9 @@ private:
         qint64 lastMs = INT64_MIN;     // the last reading's time as taken
         qint64 lastOwnMs = INT64_MIN;  // and as its message said
         std::set<uint64_t> seqs;       // the last few hundred taken
+        qint64 flapsSinceMs = 0;       // the status changes counted from then
+        int flaps = 0;
+        bool flapSaid = false;
     };
 
     const std::string prefix_;

@@ -154,6 +154,10 @@ void BrokerMeterSource::takeInbox() {
         const int id = known != d_->channels.end() ? known->second : discover(o.shown, o.client);
         if (id < 0) continue;
         if (o.kind == BrokerIntake::Outcome::Status) {
+            if (o.flapping)
+                emit notice(tr("%1: its status changes more than %2 times a minute")
+                                .arg(o.shown)
+                                .arg(BrokerIntake::kFlapChanges));
             if (!o.online) d_->offlineWhy[id] = tr("status offline");
             d_->model.setOnline(id, o.online);
             continue;

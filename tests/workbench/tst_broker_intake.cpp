@@ -137,6 +137,24 @@ private slots:
         QCOMPARE(c.readings, uint64_t(got.count('R')));
     }
 
+    // A status that flaps is followed each time and said once.
+    void flappingStatus() {
+        BrokerIntake intake("lab");
+        int changes = 0, said = 0;
+        for (int i = 0; i < 100; ++i) {
+            const auto o = intake.take("lab/m/status", i % 2 ? "offline" : "online", kNow + i * 100);
+            changes += o.kind == Kind::Status;
+            said += o.flapping;
+        }
+        QCOMPARE(changes, 100);
+        QCOMPARE(said, 1);
+        // slower than that is no flapping
+        BrokerIntake calm("lab");
+        for (int i = 0; i < 100; ++i)
+            said += calm.take("lab/m/status", i % 2 ? "offline" : "online", kNow + i * 5000).flapping;
+        QCOMPARE(said, 1);
+    }
+
     // Meters beyond the bound are counted, not kept; topics of other shapes are refused.
     void boundOfMetersAndTopics() {
         BrokerIntake intake("lab/x");
