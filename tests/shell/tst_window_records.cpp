@@ -162,7 +162,9 @@ void WindowRecords::controlsAndMenu() {
                      ? QStringLiteral("-")
                      : a->text().remove('&') + (a->isChecked() ? "*" : "") + (a->isEnabled() ? "" : "(off)"));
     }
-    QCOMPARE(menu.join(' '), QStringLiteral("New Save - 1000 5000 10000* 50000 100000 limitless"));
+    // the form's items, then the triggers and alarms the program adds after them
+    QCOMPARE(menu.join(' '), QStringLiteral("New Save - 1000 5000 10000* 50000 100000 limitless - "
+                                            "Triggers and alarms\u2026"));
     QCOMPARE(w->recordState().MaxRecords, 10000);
     QCOMPARE(w->recordTable().name(), std::string("Kr47bdb"));
     QVERIFY(w->recordTable().isOpen());
