@@ -27,7 +27,6 @@
 #include "PlainFile.h"
 #include "PrintingRun.h"
 #include "ShownName.h"
-#include "StateReading.h"
 #include "TCommPortDriver.h"
 
 namespace {
@@ -108,7 +107,8 @@ private:
             err_ << "no meter model selected\n";
             return ExitCode::NotStarted;
         }
-        run_.watch().start(path_ == "-" ? std::string("standard input") : path_, controls_);
+        run_.line().driver().setComPortSpeed(choice_.baud19200 ? br19200 : br2400);
+        run_.line().startWatch(path_ == "-" ? std::string("standard input") : path_);
         return ExitCode::Success;
     }
 
@@ -231,32 +231,25 @@ private:
         // (the line's clock for a capture with --start), otherwise the reading's own time.
         LocalClock systemClock;
         HeadlessRecorder* const recorder = rules_ && rules_->gatesRecording() ? nullptr : recorder_.get();
-        run_.setReadingHandler(
-            [this, r = recorder, p = publishing_.get(), systemClock](const MeterState& reading) mutable {
-                if (r) r->offer(reading);
-                if (rules_) {
-                    MeterReading typed;
-                    const int64_t at = onLineClock()               ? lineNowUs()
-                                       : reading.ReadingUtcUs != 0 ? reading.ReadingUtcUs
-                                                                   : utcNowUs();
-                    toReading_.fill(typed, reading, at, modelCaption_);
-                    rules_->offer(0, typed);
-                }
-                if (p)
-                    p->offer(reading,
-                             r ? r->readingTime(reading) : systemClock.atReadingTime(reading.ReadingUtcUs));
-                if (serving_)
-                    serving_->offer(reading, run_.tally(), recorder_ ? uint64_t(recorder_->rows()) : 0,
-                                    p ? p->publisher().client().status().sent : 0);
-            });
+        run_.setReadingHandler([this, r = recorder, p = publishing_.get(), systemClock,
+                                &reading = run_.state()](const MeterReading& typed) mutable {
+            if (r) r->offer(reading);
+            if (rules_) {
+                // dated as its row is: by the line's clock on a capture
+                MeterReading dated = typed;
+                dated.utcUs = onLineClock() ? lineNowUs() : typed.utcUs != 0 ? typed.utcUs : utcNowUs();
+                rules_->offer(0, dated);
+            }
+            if (p)
+                p->offer(reading,
+                         r ? r->readingTime(reading) : systemClock.atReadingTime(reading.ReadingUtcUs));
+            if (serving_)
+                serving_->offer(reading, run_.tally(), recorder_ ? uint64_t(recorder_->rows()) : 0,
+                                p ? p->publisher().client().status().sent : 0);
+        });
     }
 
     ExitCode readInput() {
-        // a live pipe's readings are timed by the arrival of their bytes
-        int64_t readUs = 0;
-        const auto liveArrival = [&readUs, lineBaud = baud()](uint64_t bytesAfter) {
-            return byteArrivalUs(readUs, bytesAfter, lineBaud);
-        };
         // every source ends early on an interrupt, and an earlier run's interrupt is forgotten
         // (publishing installed them before it waited for the broker)
         if (!publishing_) installInterruptHandlers();
@@ -266,22 +259,20 @@ private:
                     readStream(stdin_, run_, beforeEachByte_);
                     return ExitCode::Success;
                 }
-                run_.setArrivalClock(liveArrival);
-                readLive(STDIN_FILENO, run_, beforeEachByte_, recorder_.get(), readUs);
+                readLive(STDIN_FILENO, run_, beforeEachByte_, recorder_.get());
                 return ExitCode::Success;
             case InputKind::NamedPipe: {
                 // read as standard input is: opening waits for a writer, which an interrupt breaks off
                 const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
                 if (fd < 0 && !interrupted()) return cannotRead(std::strerror(errno));
                 if (fd >= 0) {
-                    run_.setArrivalClock(liveArrival);
-                    readLive(fd, run_, beforeEachByte_, recorder_.get(), readUs);
+                    readLive(fd, run_, beforeEachByte_, recorder_.get());
                     ::close(fd);
                 }
                 return ExitCode::Success;
             }
             case InputKind::Device:
-                return readDevice(path_, choice_, run_, recorder_.get(), options_.once, err_);
+                return readDevice(path_, run_, recorder_.get(), options_.once, err_);
             case InputKind::Directory:
                 return cannotRead("it is a directory");
             case InputKind::File:
@@ -380,7 +371,6 @@ private:
     std::unique_ptr<HeadlessRecorder> recorder_;
     std::unique_ptr<HeadlessPublishing> publishing_;
     std::unique_ptr<HeadlessRules> rules_;
-    StateReading toReading_;
     std::string modelCaption_;
     // the line's clock of a capture: the moment it starts from and the bytes since
     const int64_t lineStartMs_ = options_.recordStart.value_or(LocalClock::utcNowMs());

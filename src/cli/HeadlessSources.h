@@ -6,7 +6,6 @@
 #include <string>
 
 #include "ExitCode.h"
-#include "ModelProfiles.h"
 
 class HeadlessRecorder;
 class PrintingRun;
@@ -25,13 +24,13 @@ int64_t utcNowUs();
 // A capture file, or standard input that is not the process's own: read in large pieces.
 void readStream(std::istream& in, PrintingRun& run, const std::function<void()>& beforeEachByte);
 
-// The process's standard input or a named pipe, read as the bytes arrive; `readUs` is the moment
-// of the latest read. The journal of a recording is kept on time while the line is quiet.
+// The process's standard input or a named pipe, read as the bytes arrive, each chunk timed by its
+// read. The journal of a recording is kept on time while the line is quiet.
 void readLive(int fd, PrintingRun& run, const std::function<void()>& beforeEachByte,
-              HeadlessRecorder* recorder, int64_t& readUs);
+              HeadlessRecorder* recorder);
 
-// A serial device at the model's baud rate, until interrupted. A device that goes away is waited
-// for under the same path, or with `once` ends the run (Failed); NotStarted when it cannot be
-// opened.
-ExitCode readDevice(const std::string& path, const ProfileChoice& choice, PrintingRun& run,
-                    HeadlessRecorder* recorder, bool once, std::ostream& err);
+// A serial device at the speed the run's line is set to, until interrupted. A device that goes
+// away is waited for under the same path, or with `once` ends the run (Failed); NotStarted when it
+// cannot be opened.
+ExitCode readDevice(const std::string& path, PrintingRun& run, HeadlessRecorder* recorder, bool once,
+                    std::ostream& err);

@@ -12,35 +12,10 @@ constexpr size_t kFlushSize = 64 * 1024;
 }  // namespace
 
 PrintingRun::PrintingRun(const ControlStates& controls, std::ostream& out)
-    : controls_(controls),
-      engine_(state_, panel_, controls_, sink_),
-      out_(out),
-      segment_(texts_,
-               [this](const std::string& f) {
-                   stamp();
-                   print(engine_.LcdDisplay31B(f));
-               }),
-      digit_(texts_,
-             [this](const std::string& f) {
-                 stamp();
-                 print(engine_.LcdDisplay47B(f));
-             }),
-      watch_(texts_, state_),
-      tally_(texts_, state_.family) {}
-
-void PrintingRun::feed(const void* data, int32_t size, const std::function<void()>& beforeEachByte) {
-    bytesFed_ += static_cast<uint64_t>(size);
-    if (byteLog_ && byteLog_->isOpen()) byteLog_->append(data, size);
-    if (beforeEachByte) {
-        const auto* bytes = static_cast<const char*>(data);
-        for (int32_t i = 0; i < size; ++i) {
-            beforeEachByte();
-            decode(bytes + i, 1);
-        }
-    } else {
-        decode(data, size);
-    }
-    watch_.received(data, size, LineWatch::Clock::now());
+    : line_(sink_, MeterLine::Polling::Manual), out_(out), tally_(line_.texts(), line_.state().family) {
+    line_.controls() = controls;
+    line_.hooks().reading = [this](const MeterReading& r) { print(r); };
+    line_.hooks().unreadable = [this] { tally_.unreadable(); };
 }
 
 void PrintingRun::flush() {
@@ -49,38 +24,20 @@ void PrintingRun::flush() {
     pending_.clear();
 }
 
-// Every byte fed reaches the assembler, so the bytes fed so far end the chunk being fed, also
-// when it is decoded a byte at a time.
-void PrintingRun::stamp() {
-    state_.ReadingUtcUs = arrival_ ? arrival_(bytesFed_ - texts_.frameEnd) : 0;
-}
-
-void PrintingRun::decode(const void* data, int32_t size) {
-    if (state_.family == FrameFamily::Segment)
-        segment_.H31BRData(data, size);
-    else if (state_.family == FrameFamily::Digit)
-        digit_.H47BRData(data, size);
-}
-
 // Lines are formed in one buffer and written in large pieces: a stream insertion per field would
 // cost more than decoding the frame.
-void PrintingRun::print(bool completed) {
-    if (!completed) {
-        tally_.unreadable();
-        return;
-    }
-    ++readings_;
+void PrintingRun::print(const MeterReading& reading) {
     tally_.reading();
-    pending_ += state_.ValueText;
+    pending_ += reading.display;
     pending_ += '\t';
-    NumberText::append(pending_, state_.NumericValue);
+    NumberText::append(pending_, reading.counts);
     pending_ += '\t';
-    pending_ += state_.UnitText;
+    pending_ += reading.lcdUnit;
     pending_ += '\t';
-    pending_ += state_.AcDcText;
+    pending_ += reading.acdc;
     pending_ += '\t';
-    pending_ += state_.AutoText;
+    pending_ += reading.range;
     pending_ += '\n';
     if (pending_.size() >= kFlushSize) flush();
-    if (onReading_) onReading_(state_);
+    if (onReading_) onReading_(reading);
 }

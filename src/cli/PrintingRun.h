@@ -6,64 +6,47 @@
 #include <string>
 
 #include "ByteLog.h"
-#include "FrameAssembler.h"
 #include "FrameTally.h"
-#include "LcdPanelModel.h"
-#include "LineWatch.h"
-#include "MeterEngine.h"
-#include "MeterState.h"
-#include "ModelProfiles.h"
+#include "MeterLine.h"
 
-// The meter of a run without a window: the bytes fed go through the model's frame assembler and
-// decoder, and each completed reading becomes one tab-separated line on the output stream (value
-// text, counts, unit, AC/DC, AUTO/MANU); the window's consumers are not there.
+// The meter of a run without a window: its meter line decodes the bytes, and each completed
+// reading becomes one tab-separated line on the output stream (value text, counts, unit, AC/DC,
+// AUTO/MANU); the window's consumers are not there. The line is polled by the run itself.
 class PrintingRun {
 public:
     PrintingRun(const ControlStates& controls, std::ostream& out);
 
-    MeterState& state() { return state_; }
-    LineWatch& watch() { return watch_; }
+    MeterLine& line() { return line_; }
+    MeterState& state() { return line_.state(); }
+    LineWatch& watch() { return line_.watch(); }
     // Where the received bytes are kept as they came; nullptr: nowhere.
-    void setByteLog(ByteLog* log) { byteLog_ = log; }
-    // When the byte that had so many bytes after it in the chunk being fed arrived, in
-    // microseconds since 1970 UTC; readings get no time without it.
-    void setArrivalClock(std::function<int64_t(uint64_t bytesAfter)> clock) { arrival_ = std::move(clock); }
-    // Hears every completed reading after it is printed.
-    void setReadingHandler(std::function<void(const MeterState&)> handler) {
+    void setByteLog(ByteLog* log) { line_.setByteLog(log); }
+    // Hears every completed reading after it is printed; the state beside it is the line's.
+    void setReadingHandler(std::function<void(const MeterReading&)> handler) {
         onReading_ = std::move(handler);
     }
 
-    uint64_t bytesFed() const { return bytesFed_; }
-    uint64_t readings() const { return readings_; }
+    uint64_t bytesFed() const { return line_.bytesFed(); }
+    uint64_t readings() const { return line_.readings(); }
     TallyCounts tally() const { return tally_.counts(); }
 
-    // With `beforeEachByte` the bytes are decoded one at a time, the call made before each, so
-    // that a clock can follow the bytes.
-    void feed(const void* data, int32_t size, const std::function<void()>& beforeEachByte = {});
+    // Bytes from a capture or a pipe, read at `readUs` (UTC; 0: they have no time). With
+    // `beforeEachByte` the bytes are decoded one at a time, the call made before each, so that a
+    // clock can follow the bytes.
+    void feed(const void* data, int32_t size, int64_t readUs = 0,
+              const std::function<void()>& beforeEachByte = {}) {
+        line_.feed(data, size, readUs, beforeEachByte);
+    }
     // Hands the lines formed so far to the output stream.
     void flush();
 
 private:
-    void stamp();
-    void decode(const void* data, int32_t size);
-    void print(bool completed);
+    void print(const MeterReading& reading);
 
-    std::string pending_;
-    uint64_t bytesFed_ = 0;
-    uint64_t readings_ = 0;
-
-    ControlStates controls_;
-    MeterState state_;
-    LcdPanelModel panel_;
     ReadingSink sink_;
-    MeterEngine engine_;
+    MeterLine line_;
     std::ostream& out_;
-    FrameTexts texts_;
-    SegmentFrameAssembler segment_;
-    DigitFrameAssembler digit_;
-    LineWatch watch_;
+    std::string pending_;
     FrameTally tally_;
-    ByteLog* byteLog_ = nullptr;
-    std::function<void(const MeterState&)> onReading_;
-    std::function<int64_t(uint64_t)> arrival_;
+    std::function<void(const MeterReading&)> onReading_;
 };

@@ -34,8 +34,9 @@ MeterLine::MeterLine(ReadingSink& sink, Polling polling, LineClock clock, Serial
       port_(port ? *port : posix_),
       timer_(polling == Polling::EventLoop ? std::unique_ptr<PollTimer>(std::make_unique<QtPollTimer>())
                                            : std::make_unique<ManualPollTimer>()),
-      driver_(port_, *timer_) {
-    if (polling == Polling::EventLoop) {
+      driver_(port_, *timer_),
+      eventLoop_(polling == Polling::EventLoop) {
+    if (eventLoop_) {
         static_cast<QtPollTimer&>(*timer_).setCallback(
             [this](unsigned message) { driver_.TimerWndProc(message); });
         retry_.setInterval(std::chrono::milliseconds(kRetryEvery));
@@ -89,7 +90,7 @@ void MeterLine::deviceGone() {
         waiting_ = true;
         lostAtUs_ = loss.atUs;
         nextRetry_ = clock_.steady() + kRetryEvery;
-        retry_.start();
+        if (eventLoop_) retry_.start();
     } else {
         close();
     }
@@ -101,7 +102,7 @@ void MeterLine::awaitDevice() {
     waiting_ = true;
     lostAtUs_ = clock_.utcUs();
     nextRetry_ = clock_.steady() + kRetryEvery;
-    retry_.start();
+    if (eventLoop_) retry_.start();
 }
 
 void MeterLine::retryIfDue() {

@@ -173,6 +173,7 @@ private:
     SerialPort& port_;
     std::unique_ptr<PollTimer> timer_;
     TCommPortDriver driver_;
+    const bool eventLoop_;
     QTimer retry_;
     bool waiting_ = false;
     int64_t lostAtUs_ = 0;

@@ -8,11 +8,16 @@
 
 #include "BenchExpression.h"
 #include "BenchUnits.h"
+#include "ReadingPace.h"
 
 namespace {
 
-constexpr qint64 kLeastStaleMs = 1500;
 constexpr int kStaleCheckMs = 250;
+
+// A time on the model's steady clock, in milliseconds, as a point of the pace's clock.
+ReadingPace::Clock::time_point paceTime(qint64 ms) {
+    return ReadingPace::Clock::time_point(std::chrono::milliseconds(ms));
+}
 
 }  // namespace
 
@@ -20,7 +25,9 @@ struct BenchModel::Channel {
     ChannelInfo info;
     std::optional<BenchReading> latest;
     qint64 lastReceivedMs = -1;
-    double paceMs = 0;  // running mean of the intervals between readings; 0 before the second
+    // stale by the meter line's rule: three times the median of the latest intervals
+    ReadingPace pace;
+    QString note;
     bool online = false;
     bool stale = false;
     uint64_t readings = 0;
@@ -44,7 +51,7 @@ struct BenchModel::Channel {
     std::vector<int> dependents;                  // math channels that read this one
 
     qint64 staleAfter() const {
-        return std::max(kLeastStaleMs, static_cast<qint64>(std::llround(3 * paceMs)));
+        return std::chrono::duration_cast<std::chrono::milliseconds>(pace.quietLimit()).count();
     }
 
     void resetStatistics() {
@@ -77,6 +84,9 @@ struct BenchModel::Impl {
     QTimer staleTimer;
     ChannelHistory none;
     bool historyKept = true;
+    std::function<std::chrono::steady_clock::time_point()> clock = [] {
+        return std::chrono::steady_clock::now();
+    };
 
     Channel* find(int id) {
         const auto it = channels.find(id);
@@ -90,8 +100,7 @@ struct BenchModel::Impl {
 
 BenchModel::BenchModel(QObject* parent) : QObject(parent), d_(std::make_unique<Impl>()) {
     d_->staleTimer.setInterval(kStaleCheckMs);
-    connect(&d_->staleTimer, &QTimer::timeout, this,
-            [this] { checkStale(QDateTime::currentMSecsSinceEpoch()); });
+    connect(&d_->staleTimer, &QTimer::timeout, this, [this] { checkStale(nowMs()); });
     d_->staleTimer.start();
 }
 
@@ -182,10 +191,7 @@ void BenchModel::addReading(int id, const BenchReading& reading, qint64 received
     Channel* ch = d_->find(id);
     if (!ch) return;
     if (receivedMs < 0) receivedMs = reading.timeMs;
-    if (ch->latest && reading.timeMs > ch->latest->timeMs) {
-        const double interval = double(reading.timeMs - ch->latest->timeMs);
-        ch->paceMs = ch->paceMs == 0 ? interval : 0.9 * ch->paceMs + 0.1 * interval;
-    }
+    ch->pace.wholeFrame(paceTime(receivedMs));
     // a meter switched to another function starts its statistics and REL afresh
     if (!reading.unit.isEmpty() && reading.unit != ch->info.unit) {
         const bool hadUnit = !ch->info.unit.isEmpty();
@@ -226,7 +232,7 @@ void BenchModel::addReading(int id, const BenchReading& reading, qint64 received
             reading.timeMs, [&](int input) -> std::optional<BenchExpression::Input> {
                 const Channel* in = d_->find(input);
                 if (!in || !in->online || !in->latest || !in->latest->hasValue()) return std::nullopt;
-                if (receivedMs - in->lastReceivedMs > in->staleAfter()) return std::nullopt;
+                if (in->pace.stale(paceTime(receivedMs))) return std::nullopt;
                 return BenchExpression::Input{in->latest->value, in->latest->unit};
             });
         BenchReading out;
@@ -283,7 +289,8 @@ uint64_t BenchModel::readingCount(int id) const {
 
 qint64 BenchModel::staleAfterMs(int id) const {
     const Channel* ch = d_->find(id);
-    return ch ? ch->staleAfter() : kLeastStaleMs;
+    return ch ? ch->staleAfter()
+              : std::chrono::duration_cast<std::chrono::milliseconds>(ReadingPace::kMinimumQuiet).count();
 }
 
 ChannelStats BenchModel::statistics(int id) const {
@@ -361,10 +368,30 @@ void BenchModel::setHistoryKept(bool kept) {
 void BenchModel::checkStale(qint64 nowMs) {
     for (const int id : d_->order) {
         Channel* ch = d_->find(id);
-        if (ch->stale || ch->lastReceivedMs < 0 || nowMs - ch->lastReceivedMs <= ch->staleAfter()) continue;
+        if (ch->stale || ch->lastReceivedMs < 0 || !ch->pace.stale(paceTime(nowMs))) continue;
         ch->stale = true;
         // the break goes where the next reading was due at the latest, on the reading's clock
         ch->breakHistory(ch->latest->timeMs + ch->staleAfter());
         emit staleChanged(id, true);
     }
+}
+
+qint64 BenchModel::nowMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(d_->clock().time_since_epoch()).count();
+}
+
+void BenchModel::setClock(std::function<std::chrono::steady_clock::time_point()> clock) {
+    d_->clock = std::move(clock);
+}
+
+void BenchModel::setNote(int id, const QString& note) {
+    Channel* ch = d_->find(id);
+    if (!ch || ch->note == note) return;
+    ch->note = note;
+    emit noteChanged(id);
+}
+
+QString BenchModel::note(int id) const {
+    const Channel* ch = d_->find(id);
+    return ch ? ch->note : QString();
 }

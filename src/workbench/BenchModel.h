@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -44,8 +46,8 @@ public:
     QString checkNewName(const QString& name) const;  // empty: fine; otherwise why not
 
     // --- input (sources call these) ---
-    // A reading of a meter channel. `receivedMs` is when it arrived here on this computer's clock
-    // (milliseconds since 1970 UTC); -1 takes the reading's own time.
+    // A reading of a meter channel. `receivedMs` is when it arrived here on the model's steady
+    // clock (nowMs()); -1 takes the reading's own time.
     void addReading(int id, const BenchReading& reading, qint64 receivedMs = -1);
     void setOnline(int id, bool online);
 
@@ -55,8 +57,8 @@ public:
     bool isStale(int id) const;
     // Readings the channel got since it was added (resets leave it alone).
     uint64_t readingCount(int id) const;
-    // How long after its last reading the channel counts as stale: three times its pace, at
-    // least 1.5 s.
+    // How long after its last reading the channel counts as stale: three times its pace (the
+    // median of its latest intervals, as the meter line judges the reading on show), at least 1.5 s.
     qint64 staleAfterMs(int id) const;
 
     ChannelStats statistics(int id) const;
@@ -81,9 +83,18 @@ public:
     // without a window keeps none, so a long run at a high rate does not fill the memory.
     void setHistoryKept(bool kept);
 
-    // Marks channels stale whose last reading is too old at `nowMs` (this computer's clock, ms
-    // since 1970 UTC). A timer of the model calls it four times a second with the current time.
+    // Marks channels stale whose last reading is too old at `nowMs` (the model's steady clock, as
+    // nowMs() tells it). A timer of the model calls it four times a second with the current time.
+    // A math channel takes an input only while it is not stale by the same rule.
     void checkStale(qint64 nowMs);
+    // The model's steady clock in milliseconds; the time sources give as a reading's arrival.
+    qint64 nowMs() const;
+    void setClock(std::function<std::chrono::steady_clock::time_point()> clock);
+
+    // A line of the channel's own state beside its readings (a local meter's line says which model
+    // its bytes fit); empty when there is nothing to say.
+    void setNote(int id, const QString& note);
+    QString note(int id) const;
 
 signals:
     void channelAdded(int id);
@@ -94,6 +105,7 @@ signals:
     void staleChanged(int id, bool stale);
     void statisticsReset(int id);
     void relChanged(int id);
+    void noteChanged(int id);
 
 private:
     struct Channel;

@@ -180,6 +180,8 @@ void BenchTile::refresh() {
     if (!before.isEmpty())
         mode += (mode.isEmpty() ? QString() : QStringLiteral("  \u00B7  ")) +
                 tr("statistics since %1 \u2192 %2").arg(before, info->unit);
+    // what the channel's line has to say stands in place of the mode until readings come
+    if (const QString note = model_.note(id_); !note.isEmpty()) mode = note;
     mode_->setText(fontMetrics().elidedText(mode, Qt::ElideRight, kMostTextWidth));
     mode_->setToolTip(mode);
 

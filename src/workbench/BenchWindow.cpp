@@ -79,6 +79,7 @@ BenchWindow::BenchWindow(BenchSession& session, QWidget* parent) : QMainWindow(p
         dirty_.insert(id);
         chart_->pointsAdded();
     });
+    connect(&model, &BenchModel::noteChanged, this, [this](int id) { dirty_.insert(id); });
     for (auto signal : {&BenchModel::onlineChanged, &BenchModel::staleChanged}) {
         connect(&model, signal, this, [this](int id) {
             dirty_.insert(id);

@@ -171,7 +171,7 @@ void BrokerMeterSource::takeInbox() {
         r.range = QString::fromStdString(reading.range);
         r.overload = reading.overload;
         if (reading.hasNumber()) r.value = reading.baseValue;
-        d_->model.addReading(id, r, now);
+        d_->model.addReading(id, r, d_->model.nowMs());
     }
 }
 

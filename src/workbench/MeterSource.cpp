@@ -1,19 +1,8 @@
 #include "MeterSource.h"
 
-#include <QDateTime>
-#include <QTimer>
-#include <atomic>
-
 #include "BenchModel.h"
-#include "BenchUnits.h"
-#include "FrameAssembler.h"
-#include "LcdPanelModel.h"
-#include "MeterEngine.h"
+#include "MeterLine.h"
 #include "ModelProfiles.h"
-#include "PosixSerialPort.h"
-#include "QtPollTimer.h"
-#include "TCommPortDriver.h"
-#include "UnitSymbols.h"
 
 LocalMeterChoice parseMeterChoice(const std::string& text, std::string& error) {
     LocalMeterChoice choice;
@@ -43,96 +32,57 @@ LocalMeterChoice parseMeterChoice(const std::string& text, std::string& error) {
 // --- a meter on a serial line of this computer ---
 
 struct LocalMeterSource::Impl {
-    explicit Impl(const LocalMeterChoice& s, BenchModel& m)
-        : choice(s),
-          model(m),
-          engine(state, panel, controls, sink),
-          segment(texts, [this](const std::string& f) { completed(engine.LcdDisplay31B(f)); }),
-          digit(texts, [this](const std::string& f) { completed(engine.LcdDisplay47B(f)); }),
-          timer([this](unsigned message) { driver.TimerWndProc(message); }),
-          driver(port, timer) {}
+    Impl(const LocalMeterChoice& s, BenchModel& m) : choice(s), model(m), line(sink) {}
 
-    // The reading just completed, timed by where its last byte stood in the chunk received: bytes
-    // after it in the chunk came later, one byte time each.
-    void completed(bool whole) {
-        if (!whole) return;
-        ++readings;
+    // The line's reading in the bench's terms: the number in the base unit, timed by the line.
+    void completed(const MeterReading& reading) {
         BenchReading r;
-        r.timeMs = chunkMs - qint64(double(bytesLeft) * byteMs);
-        if (state.UnitText != lastUnit) {
-            lastUnit = state.UnitText;
-            shownUnit = QString::fromStdString(UnitSymbols::realUnitText(state.UnitText));
-            split = BenchUnits::splitPrefix(shownUnit);
+        r.timeMs = reading.utcUs / 1000;
+        if (reading.lcdUnit != lastUnit) {
+            lastUnit = reading.lcdUnit;
+            shownUnit = QString::fromStdString(reading.unit);
+            baseUnit = QString::fromStdString(reading.baseUnit);
         }
-        r.unit = split.base;
-        r.display = QString::fromStdString(state.ValueText) + ' ' + shownUnit;
-        r.acdc = QString::fromStdString(state.AcDcText);
-        r.range = QString::fromStdString(state.AutoText);
-        const std::string number = UnitSymbols::plainNumber(state.ValueText);
-        if (!number.empty())
-            r.value = split.toBase(QByteArray::fromStdString(number).toDouble());
-        else
-            r.overload = true;
-        model.addReading(channel, r, chunkMs);
-    }
-
-    void received(const void* data, int32_t size) {
-        chunkMs = QDateTime::currentMSecsSinceEpoch();
-        const auto* bytes = static_cast<const char*>(data);
-        // a byte at a time, so each reading knows how many bytes of the chunk came after it
-        for (int32_t i = 0; i < size; ++i) {
-            bytesLeft = size - 1 - i;
-            if (state.family == FrameFamily::Segment)
-                segment.H31BRData(bytes + i, 1);
-            else
-                digit.H47BRData(bytes + i, 1);
+        r.unit = baseUnit;
+        r.display = QString::fromStdString(reading.display) + ' ' + shownUnit;
+        r.acdc = QString::fromStdString(reading.acdc);
+        r.range = QString::fromStdString(reading.range);
+        r.overload = reading.overload;
+        r.value = reading.baseValue;
+        if (noted) {
+            noted = false;
+            model.setNote(channel, {});
         }
+        model.addReading(channel, r, model.nowMs());
     }
 
     LocalMeterChoice choice;
     BenchModel& model;
     int channel = -1;
-
-    ControlStates controls;
-    MeterState state;
-    LcdPanelModel panel;
     ReadingSink sink;
-    MeterEngine engine;
-    FrameTexts texts;
-    SegmentFrameAssembler segment;
-    DigitFrameAssembler digit;
-    PosixSerialPort port;
-    QtPollTimer timer;
-    TCommPortDriver driver;
-
-    QTimer reopen;  // a lost device is tried again every two seconds
-    uint64_t readings = 0;
-    qint64 chunkMs = 0;
-    int32_t bytesLeft = 0;
-    double byteMs = 0;
+    MeterLine line;
+    bool noted = false;  // the channel shows the line's hint
     std::string lastUnit = "\x01";
     QString shownUnit;
-    BenchUnits::Split split;
+    QString baseUnit;
 };
 
 LocalMeterSource::LocalMeterSource(const LocalMeterChoice& choice, BenchModel& model, QObject* parent)
     : QObject(parent), d_(std::make_unique<Impl>(choice, model)) {
     d_->channel = model.addMeter(
         choice.name, QString::fromStdString(choice.model + (choice.variant ? "+v" : "") + "@" + choice.path));
-    d_->driver.setOnReceiveData(
-        [this](TCommPortDriver*, const void* data, int32_t size) { d_->received(data, size); });
-    d_->driver.setOnPortLost([this](TCommPortDriver* driver) {
-        driver->Disconnect();
+    MeterLine::Hooks& hooks = d_->line.hooks();
+    hooks.reading = [this](const MeterReading& r) { d_->completed(r); };
+    hooks.lost = [this](const LineLoss&) {
         d_->model.setOnline(d_->channel, false);
-        if (posixserial::returnsUnderItsName(d_->choice.path)) d_->reopen.start();
         emit lost(tr("the device %1 was lost").arg(QString::fromStdString(d_->choice.path)));
-    });
-    d_->reopen.setInterval(2000);
-    connect(&d_->reopen, &QTimer::timeout, this, [this] {
-        if (!d_->driver.Connect()) return;
-        d_->reopen.stop();
-        d_->model.setOnline(d_->channel, true);
-    });
+    };
+    hooks.back = [this](const LineBack&) { d_->model.setOnline(d_->channel, true); };
+    // bytes that no frame of the model comes from: the tile says which model they fit
+    hooks.hint = [this](const LineWatch::Hint& hint) {
+        d_->noted = true;
+        d_->model.setNote(d_->channel, QString::fromStdString(hint.text));
+    };
 }
 
 LocalMeterSource::~LocalMeterSource() {
@@ -146,10 +96,10 @@ const LocalMeterChoice& LocalMeterSource::choice() const {
     return d_->choice;
 }
 uint64_t LocalMeterSource::readings() const {
-    return d_->readings;
+    return d_->line.readings();
 }
 uint64_t LocalMeterSource::droppedFrames() const {
-    return d_->state.DroppedFrames;
+    return d_->line.state().DroppedFrames;
 }
 
 bool LocalMeterSource::start(QString* error) {
@@ -160,33 +110,29 @@ bool LocalMeterSource::start(QString* error) {
     if (d_->channel < 0) return fail(tr("the name '%1' cannot be used").arg(d_->choice.name));
     const auto check = modelCheckByCaption(d_->choice.model);
     if (!check) return fail(tr("unknown model '%1'").arg(QString::fromStdString(d_->choice.model)));
-    for (int i = 0; i < IF7263x; ++i) d_->controls.model[i] = false;
-    d_->controls.model[*check] = true;
-    d_->controls.model[IF7263x] = d_->choice.variant;
-    const ProfileChoice choice = prepareMeterState(d_->controls, d_->state);
-    // ten bits a byte on the line: start, eight data, stop
-    d_->byteMs = 10000.0 / (choice.baud19200 ? 19200 : 2400);
-    d_->port.setDevicePath(pnCOM1, d_->choice.path);
-    d_->driver.setComPort(pnCOM1);
-    d_->driver.setComPortSpeed(choice.baud19200 ? br19200 : br2400);
-    if (!d_->driver.Connect()) {
+    ControlStates& controls = d_->line.controls();
+    for (int i = 0; i < IF7263x; ++i) controls.model[i] = false;
+    controls.model[*check] = true;
+    controls.model[IF7263x] = d_->choice.variant;
+    const ProfileChoice choice = prepareMeterState(controls, d_->line.state());
+    d_->line.devices().setDevicePath(pnCOM1, d_->choice.path);
+    d_->line.driver().setComPort(pnCOM1);
+    d_->line.driver().setComPortSpeed(choice.baud19200 ? br19200 : br2400);
+    if (!d_->line.open(d_->choice.path)) {
         return fail(tr("cannot open '%1': %2")
                         .arg(QString::fromStdString(d_->choice.path),
-                             QString::fromStdString(d_->port.lastErrorReason())));
+                             QString::fromStdString(d_->line.devices().lastErrorReason())));
     }
     d_->model.setOnline(d_->channel, true);
     return true;
 }
 
 void LocalMeterSource::keepTrying() {
-    if (d_->channel >= 0 && posixserial::returnsUnderItsName(d_->choice.path) &&
-        modelCheckByCaption(d_->choice.model) && !d_->driver.Connected())
-        d_->reopen.start();
+    if (d_->channel >= 0 && modelCheckByCaption(d_->choice.model)) d_->line.awaitDevice();
 }
 
 void LocalMeterSource::stop() {
-    d_->reopen.stop();
-    if (!d_->driver.Connected()) return;
-    d_->driver.Disconnect();
-    d_->model.setOnline(d_->channel, false);
+    const bool open = d_->line.isOpen();
+    d_->line.close();
+    if (open) d_->model.setOnline(d_->channel, false);
 }

@@ -19,8 +19,9 @@ struct LocalMeterChoice {
 // Reads "NAME=MODEL@PATH" (MODEL may end in "+v"); an empty `error` when it is understood.
 LocalMeterChoice parseMeterChoice(const std::string& text, std::string& error);
 
-// Feeds one channel of the model from a serial device on this thread's event loop, decoded by
-// the same code as the headless decode run; each reading carries the time it was completed.
+// Feeds one channel of the model from a serial device on this thread's event loop, through the
+// same meter line as the window and the headless run: the line times the readings, retries a
+// lost device and words the hint the tile shows when the bytes fit another model.
 class LocalMeterSource : public QObject {
     Q_OBJECT
 public:
@@ -31,8 +32,8 @@ public:
     int channelId() const;  // -1 when the model refused the name
     // Opens the device; false with `error` when it cannot be opened or the model is unknown.
     bool start(QString* error = nullptr);
-    // After a start that could not open the device: tries again every two seconds, the channel
-    // offline until then (a meter kept from an earlier run whose adapter is not plugged in yet).
+    // After a start that could not open the device: tries again as the line retries a lost one,
+    // the channel offline until then (a meter kept from an earlier run whose adapter is not plugged in yet).
     void keepTrying();
     void stop();
     const LocalMeterChoice& choice() const;
@@ -41,7 +42,7 @@ public:
 
 signals:
     // The device went away (an adapter pulled); the channel is offline until the device can be
-    // opened again, which is tried every two seconds.
+    // opened again, which the line tries about every second.
     void lost(const QString& reason);
 
 private:

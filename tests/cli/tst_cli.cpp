@@ -356,8 +356,18 @@ private slots:
         QTest::qWait(300);
 
         // pulled: the far side goes, and its name with it
+        const std::string pulled = line->slavePath;
         line->closeMaster();
         QVERIFY(QFile::remove(link));
+        // The numbers of the closed descriptors are taken here (this process is the run's), so the
+        // returned device gets a new one: a reader that went on polling the old number would
+        // watch a file that is always readable and take the device for lost again.
+        QTRY_VERIFY_WITH_TIMEOUT(!opened(pulled), 5000);
+        std::vector<std::unique_ptr<QFile>> taken;
+        for (int k = 0; k < 2; ++k) {
+            taken.push_back(std::make_unique<QFile>("/dev/null"));
+            QVERIFY(taken.back()->open(QIODevice::ReadOnly));
+        }
         QTest::qWait(1500);
         line = std::make_unique<PseudoTerminal>();
         QVERIFY(QFile::link(QString::fromStdString(line->slavePath), link));

@@ -13,6 +13,7 @@
 #include "BenchRecorder.h"
 #include "BenchSession.h"
 #include "BenchTestSupport.h"
+#include "MeterSource.h"
 
 using dmmsim::SimFunction;
 
@@ -178,6 +179,23 @@ private slots:
         QVERIFY(std::fabs(s.mean - mean) < 1e-12);
         QVERIFY(std::fabs(s.stddev - std::sqrt(squares / double(values.size() - 1))) < 1e-12);
         QVERIFY(s.stddev > 0.3);
+    }
+
+    // A local meter whose line carries bytes its model cannot read says on its channel which
+    // models the bytes fit; the first reading of the right model takes the note away.
+    void wrongModelIsNotedOnTheChannel() {
+        FedLine line("KR31E", SimFunction::Volts, [](int) { return 1.0; });
+        BenchModel model;
+        LocalMeterSource meter({"U", "KR31G", false, line.path()}, model);
+        QString error;
+        QVERIFY2(meter.start(&error), qPrintable(error));
+        const int id = meter.channelId();
+        QSignalSpy noted(&model, &BenchModel::noteChanged);
+        line.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!model.note(id).isEmpty(), 15000);
+        QVERIFY2(model.note(id).contains("KR31E"), qPrintable(model.note(id)));
+        QVERIFY(!model.latest(id));
+        QCOMPARE(noted.size(), 1);
     }
 
     // A bench kept from an earlier run comes back whole, a meter whose adapter is away included

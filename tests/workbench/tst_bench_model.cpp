@@ -283,6 +283,29 @@ private slots:
         QCOMPARE(stale.size(), 3);
     }
 
+    // One long gap does not make a meter trusted for minutes: the median of its latest intervals
+    // stays its pace, so after a 10-minute gap and readings at its 2 s pace again it is stale 6 s
+    // after its last reading, and a math channel stops using it then too.
+    void staleAgainSoonAfterALongGap() {
+        BenchModel model;
+        const int u = model.addMeter("U"), i = model.addMeter("I");
+        const int p = model.addMath("P", "U * I").id;
+        qint64 t = 0;
+        for (int k = 0; k < 5; ++k) model.addReading(i, reading(t += 2000, 0.5, "A"));
+        t += 10 * 60 * 1000;
+        for (int k = 0; k < 3; ++k) model.addReading(i, reading(t += 2000, 0.5, "A"));
+        const qint64 last = t;
+        QCOMPARE(model.staleAfterMs(i), qint64(6000));
+        model.addReading(u, reading(last + 6000, 12, "V"));
+        QCOMPARE(model.latest(p)->value, 6.0);
+        model.checkStale(last + 6000);
+        QVERIFY(!model.isStale(i));
+        model.checkStale(last + 6001);
+        QVERIFY(model.isStale(i));
+        model.addReading(u, reading(last + 6001, 12, "V"));
+        QVERIFY(model.latest(p)->isGap());
+    }
+
     // Math channels go with the channel they read.
     void removingAnInputRemovesItsMath() {
         BenchModel model;
