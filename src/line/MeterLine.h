@@ -88,7 +88,9 @@ public:
     MeterState& state() { return state_; }
     const MeterState& state() const { return state_; }
     LcdPanelModel& panel() { return panel_; }
+    const LcdPanelModel& panel() const { return panel_; }
     ControlStates& controls() { return controls_; }
+    const ControlStates& controls() const { return controls_; }
     FrameTexts& texts() { return texts_; }
     TCommPortDriver& driver() { return driver_; }
     const TCommPortDriver& driver() const { return driver_; }

@@ -52,20 +52,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
       ui_(std::make_unique<Ui::TFCOMM>()),
       settings_(!options.noSettings),
       options_(settings_.applyTo(options)),
-      pollTimer_([this](unsigned message) { comm2_.TimerWndProc(message); }),
-      comm2_(port_, pollTimer_),
-      segmentAssembler_(frames_,
-                        [this](const std::string& f) {
-                            wholeFrame();
-                            if (engine_.LcdDisplay31B(f)) publishReading();
-                        }),
-      digitAssembler_(frames_,
-                      [this](const std::string& f) {
-                          wholeFrame();
-                          if (engine_.LcdDisplay47B(f)) publishReading();
-                      }),
-      engine_(meter_, panel_, controls_, *this),
-      lineWatch_(frames_, meter_),
+      line_(*this),
       scale_(std::make_unique<ScaleCanvas>()),
       faceAndBar_(kFaceAndBarMs, [this] {
           drawPendingPointer();
@@ -81,11 +68,11 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     for (QFrame* frame : {ui_->Panel1, ui_->KD, ui_->Panel3}) new FrameBorderOnly(frame);
 
     // the stored driver settings of this window
-    comm2_.setComPort(pnCOM1);
-    comm2_.setComPortSpeed(br2400);
-    comm2_.setOnPortLost([this](TCommPortDriver*) { portLost(); });
+    line_.driver().setComPort(pnCOM1);
+    line_.driver().setComPortSpeed(br2400);
     for (const auto& [n, path] : options_.portPaths)
-        port_.setDevicePath(static_cast<TComPortNumber>(n - 1), path);
+        line_.devices().setDevicePath(static_cast<TComPortNumber>(n - 1), path);
+    bindLine();
 
     startDemoMeter();
     bindWidgets();
@@ -100,7 +87,7 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     // the hidden model boxes, as the command line asks
     ControlStates wanted;
     readModelChecks();
-    wanted = controls_;
+    wanted = line_.controls();
     ::chooseModel(wanted, options_.model, options_.variant);
     for (int i = 0; i < ModelCheckCount; ++i) modelBoxes()[i]->setChecked(wanted.model[i]);
 
@@ -113,8 +100,6 @@ TFCOMM::TFCOMM(const AppOptions& options, QWidget* parent)
     // the link tooltip's counts are brought up to date when it is about to show
     ui_->CONok->installEventFilter(this);
     ui_->CONokN->installEventFilter(this);
-    reconnect_.setInterval(1000);
-    connect(&reconnect_, &QTimer::timeout, this, &TFCOMM::tryReconnect);
 
     FormCreate();
     syncMeterMenu();
@@ -162,10 +147,10 @@ void TFCOMM::bindWidgets() {
         edit->setValidator(new LimitRules::LimitTextValidator(edit));
     }
 
-    connect(ui_->BtFill, &QAbstractButton::toggled, this, [this](bool on) { controls_.BtFill = on; });
-    controls_.BtFill = ui_->BtFill->isChecked();
-    controls_.SetMaxB = ui_->SetMaxB->isChecked();
-    controls_.SetMinB = ui_->SetMinB->isChecked();
+    connect(ui_->BtFill, &QAbstractButton::toggled, this, [this](bool on) { line_.controls().BtFill = on; });
+    line_.controls().BtFill = ui_->BtFill->isChecked();
+    line_.controls().SetMaxB = ui_->SetMaxB->isChecked();
+    line_.controls().SetMinB = ui_->SetMinB->isChecked();
 
     ui_->BtPrint->setIcon(ReportPreview::printIcon());
     connect(ui_->BtPrint, &QAbstractButton::clicked, this, [this] { BtPrintClick(table_); });
@@ -181,7 +166,7 @@ void TFCOMM::startDemoMeter() {
     if (options_.model) caption = *options_.model;
     demo_ = std::make_unique<DemoMeter>(caption, options_.demoScenario, options_.variant);
     if (demo_->ok()) {
-        port_.setDevicePath(pnCOM1, demo_->slavePath());
+        line_.devices().setDevicePath(pnCOM1, demo_->slavePath());
         return;
     }
     const QString why = QString::fromStdString(demo_->errorString());
@@ -199,7 +184,7 @@ std::array<QCheckBox*, ModelCheckCount> TFCOMM::modelBoxes() const {
 }
 
 void TFCOMM::readModelChecks() {
-    for (int i = 0; i < ModelCheckCount; ++i) controls_.model[i] = modelBoxes()[i]->isChecked();
+    for (int i = 0; i < ModelCheckCount; ++i) line_.controls().model[i] = modelBoxes()[i]->isChecked();
 }
 
 std::array<QAction*, 4> TFCOMM::portItems() const {
@@ -212,7 +197,8 @@ std::array<QWidget*, 4> TFCOMM::portIndicators() const {
 
 void TFCOMM::updatePortTooltips() {
     for (int n = 1; n <= 4; ++n) {
-        const QString path = QString::fromStdString(port_.devicePath(static_cast<TComPortNumber>(n - 1)));
+        const QString path =
+            QString::fromStdString(line_.devices().devicePath(static_cast<TComPortNumber>(n - 1)));
         portItems()[n - 1]->setToolTip(path);
         portIndicators()[n - 1]->setToolTip(QStringLiteral("COM%1: %2").arg(n).arg(path));
     }
@@ -221,94 +207,61 @@ void TFCOMM::updatePortTooltips() {
 // Start-up: count range, record table, chart, model profile, limits, meter face.
 void TFCOMM::FormCreate() {
     readModelChecks();
-    applyStartValues(meter_);
+    applyStartValues(line_.state());
     openRecordTable();
     chartPoints_.sampleFill();
     ui_->ComboBox1->setCurrentIndex(0);
     ShowSeries(0);
     ShowSeries(ui_->BtFill->isChecked() ? 0 : 1);
     applyProfile();
-    setChartLeftAxis(meter_.FullScale, -meter_.FullScale);
+    setChartLeftAxis(line_.state().FullScale, -line_.state().FullScale);
     KDsetup(1);
-    KDrun(meter_.FullScaleTenth);
+    KDrun(line_.state().FullScaleTenth);
     syncPanel();
     syncChart();
 }
 
 void TFCOMM::applyProfile() {
-    const ProfileChoice choice = chooseProfile(controls_);
-    meter_.family = choice.family;
-    if (choice.family == FrameFamily::Segment) {
-        comm2_.setOnReceiveData([this](TCommPortDriver* s, const void* d, int32_t n) { H31BRData(s, d, n); });
-    } else if (choice.family == FrameFamily::Digit) {
-        comm2_.setOnReceiveData([this](TCommPortDriver* s, const void* d, int32_t n) { H47BRData(s, d, n); });
-    }
+    const ProfileChoice choice = chooseProfile(line_.controls());
+    line_.state().family = choice.family;
     if (choice.title) setWindowTitle(QString::fromStdString(*choice.title));
-    if (choice.baud19200) comm2_.setComPortSpeed(br19200);
-    meter_.ScaleDigits = choice.ScaleDigits;
+    if (choice.baud19200) line_.driver().setComPortSpeed(br19200);
+    line_.state().ScaleDigits = choice.ScaleDigits;
 
     if (choice.ScaleDigits == "4") return;
     const auto range = countRangeFor(choice.ScaleDigits);
     if (!range) return;
-    applyCountRange(*range, meter_);
+    applyCountRange(*range, line_.state());
     // Writing the texts runs the limit handlers, which set the limits from them.
     ui_->Setmax->setText(QString::fromLatin1(range->SetmaxText));
     ui_->SetMin->setText(QString::fromLatin1(range->SetMinText));
-    panel_.setCaption(LcdElement::MinText, range->MinTextCaption);
-    panel_.setCaption(LcdElement::MaxText, range->MaxTextCaption);
+    line_.panel().setCaption(LcdElement::MinText, range->MinTextCaption);
+    line_.panel().setCaption(LcdElement::MaxText, range->MaxTextCaption);
 }
 
 // ---- receive path ----
 
 // A chunk may hold several frames. Widgets show only the state after the last of them, so the
 // drawing work of a chunk (LCD, pointer, bar, trace) is done once, when the chunk is through.
-void TFCOMM::H31BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
-    chunkAt_ = ReadingPace::Clock::now();
-    keepBytes(dataPtr, dataSize);
-    inChunk_ = true;
-    segmentAssembler_.H31BRData(dataPtr, dataSize);
-    comm2_.ExpectBytes(bytesToFrameEnd(frames_, kSegmentFrameBytes));
-    finishChunk();
-    watchLine(dataPtr, dataSize);
-    wakeWatchdog();
-}
-
-void TFCOMM::H47BRData(TCommPortDriver*, const void* dataPtr, int32_t dataSize) {
-    chunkAt_ = ReadingPace::Clock::now();
-    keepBytes(dataPtr, dataSize);
-    inChunk_ = true;
-    digitAssembler_.H47BRData(dataPtr, dataSize);
-    comm2_.ExpectBytes(bytesToFrameEnd(frames_, kDigitFrameBytes));
-    finishChunk();
-    watchLine(dataPtr, dataSize);
-    wakeWatchdog();
-}
-
-// Every whole frame is timed by the arrival of its last byte: the chunk's read time less the
-// line time of the bytes that came after it.
-void TFCOMM::wholeFrame() {
-    const int64_t at = comm2_.arrivalUs(frames_.bytesAfterFrame());
-    meter_.ReadingUtcUs = at;
-    lastFrameUs_ = at;
-    linkLitAt_ = chunkAt_;
-    pace_.wholeFrame(chunkAt_ - std::chrono::microseconds(comm2_.readTimeUs() - at));
-}
-
-// With --save-bytes the chunk is kept before anything reads it, so a stream that upsets the
-// program is on disk all the same.
-void TFCOMM::keepBytes(const void* dataPtr, int32_t dataSize) {
-    if (byteLog_.isOpen() && !byteLog_.append(dataPtr, dataSize)) {
+void TFCOMM::bindLine() {
+    MeterLine::Hooks& hooks = line_.hooks();
+    hooks.chunkBegin = [this] { inChunk_ = true; };
+    hooks.chunkEnd = [this] {
+        finishChunk();
+        wakeWatchdog();
+    };
+    hooks.reading = [this](const MeterReading&) { publishReading(); };
+    // says once, without stopping the readings, why nothing shows when the model cannot read the line
+    hooks.hint = [this](const LineWatch::Hint& hint) { showLineHint(hint); };
+    hooks.lost = [this](const LineLoss& loss) { portLost(loss); };
+    hooks.back = [this](const LineBack& back) { deviceBack(back); };
+    // with --save-bytes the chunk is kept before anything reads it
+    line_.setByteLog(&byteLog_);
+    hooks.byteLogFailed = [this] {
         const QString why = QString::fromStdString(byteLog_.error());
         showNotice(QMessageBox::Warning, QStringLiteral("SaveBytesFailed"),
                    tr("The received bytes are no longer saved: %1").arg(why));
-    }
-}
-
-// Says once, without stopping the readings, why nothing shows when the model cannot read the line.
-void TFCOMM::watchLine(const void* dataPtr, int32_t dataSize) {
-    const auto now = LineWatch::Clock::now();
-    lineWatch_.received(dataPtr, dataSize, now);
-    if (const auto hint = lineWatch_.takeHint(now)) showLineHint(*hint);
+    };
 }
 
 // The hint says where the model is chosen and, when the bytes fit one model best, offers it.
@@ -353,7 +306,7 @@ void TFCOMM::finishChunk() {
 
 void TFCOMM::syncPanel() {
     dimStaleReading();
-    uint64_t dirty = panel_.takeDirty();
+    uint64_t dirty = line_.panel().takeDirty();
     while (dirty) {
         const int i = __builtin_ctzll(dirty);
         dirty &= dirty - 1;
@@ -361,11 +314,11 @@ void TFCOMM::syncPanel() {
         if (!w) continue;
         const auto e = static_cast<LcdElement>(i);
         if (auto* label = qobject_cast<QLabel*>(w)) {
-            const QString text = QString::fromStdString(panel_.caption(e));
+            const QString text = QString::fromStdString(line_.panel().caption(e));
             if (label->text() != text && !(e == LcdElement::CONok || e == LcdElement::CONokN))
                 LcdLabel::setCaption(label, text);
         }
-        w->setVisible(panel_.visible(e));
+        w->setVisible(line_.panel().visible(e));
     }
 }
 
@@ -373,7 +326,7 @@ void TFCOMM::syncPanel() {
 // disconnected, the LCD still shows the last reading, dimmed, so it is not taken for a live one;
 // the next reading brings it back to full strength.
 void TFCOMM::dimStaleReading() {
-    const bool stale = pace_.stale(ReadingPace::Clock::now());
+    const bool stale = line_.pace().stale(ReadingPace::Clock::now());
     if (stale == readingDimmed_) return;
     readingDimmed_ = stale;
     for (QWidget* w : ui_->Panel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -394,7 +347,7 @@ void TFCOMM::selectPort(TComPortNumber port) {
         portItems()[i]->setChecked(i == port);
         portIndicators()[i]->setVisible(i == port);
     }
-    comm2_.setComPort(port);
+    line_.driver().setComPort(port);
 }
 
 void TFCOMM::COM11Click() {
@@ -411,23 +364,20 @@ void TFCOMM::COM41Click() {
 }
 
 void TFCOMM::BTCon1Click() {
-    if (!comm2_.Connect()) {
+    if (!line_.open(line_.driver().portName() + " (" + line_.devicePath() + ")")) {
         // Stay disconnected and say why, rather than pretending the port is open.
         ui_->START1->setChecked(false);
-        QMessageBox::critical(this, windowTitle(), QString::fromStdString(port_.lastError()));
+        QMessageBox::critical(this, windowTitle(), QString::fromStdString(line_.error()));
         return;
     }
     // Asked to keep the line's bytes, do not read a line whose bytes would be lost. Nothing has
     // been read yet: the first poll comes later.
     if (options_.saveBytesPath && !byteLog_.open(*options_.saveBytesPath)) {
-        comm2_.Disconnect();
+        line_.close();
         ui_->START1->setChecked(false);
         QMessageBox::critical(this, windowTitle(), QString::fromStdString(byteLog_.error()));
         return;
     }
-    lineWatch_.start(comm2_.portName() + " (" + port_.devicePath(comm2_.ComPort()) + ")", controls_);
-    pace_.connected(ReadingPace::Clock::now());
-    dropFrameInProgress();
     startPublishing();
     wakeWatchdog();
     ui_->ComSetup1->setEnabled(false);
@@ -447,10 +397,7 @@ void TFCOMM::BtDiscon1Click() {
     ui_->START1->setEnabled(true);
     ui_->STOP1->setEnabled(false);
     ui_->STOP1->setChecked(true);
-    comm2_.Disconnect();
-    reconnect_.stop();
-    lostAtMs_.reset();
-    pace_.disconnected();
+    line_.close();
     wakeWatchdog();
     syncPanel();
     byteLog_.close();
@@ -466,10 +413,10 @@ QString clockText(int64_t utcMs) {
 
 }  // namespace
 
-void TFCOMM::portLost() {
-    const QString port = QString::fromStdString(comm2_.portName());
-    const QString path = QString::fromStdString(port_.devicePath(comm2_.ComPort()));
-    if (!posixserial::returnsUnderItsName(path.toStdString())) {
+void TFCOMM::portLost(const LineLoss& loss) {
+    const QString port = QString::fromStdString(line_.driver().portName());
+    const QString path = QString::fromStdString(loss.path);
+    if (!loss.waited) {
         BtDiscon1Click();
         if (lostNote_) lostNote_->close();
         lostNote_ =
@@ -479,53 +426,36 @@ void TFCOMM::portLost() {
                            .arg(port, path));
         return;
     }
-    // The handle goes at once: held, it would keep the device's name taken when it comes back.
-    comm2_.Disconnect();
-    panel_.hide(LcdElement::CONok);
-    panel_.show(LcdElement::CONokN);
-    meter_.LinkIdleTicks = 0;
+    line_.panel().hide(LcdElement::CONok);
+    line_.panel().show(LcdElement::CONokN);
+    line_.state().LinkIdleTicks = 0;
     syncPanel();
-    lostAtMs_ = QDateTime::currentMSecsSinceEpoch();
     // the chart draws no line across the time the device was away
     chartPoints_.breakLine();
-    reconnect_.start();
     wakeWatchdog();
     if (lostNote_) lostNote_->close();
     lostNote_ =
         showNotice(QMessageBox::Warning, QStringLiteral("PortLost"),
                    tr("The connection to %1 was lost at %2: the device %3 is gone (cable or adapter "
                       "unplugged?). It is tried again every second; the readings go on when it is back.")
-                       .arg(port, clockText(*lostAtMs_), path));
+                       .arg(port, clockText(loss.atUs / 1000), path));
     const QString tip = linkTooltip();
     ui_->CONok->setToolTip(tip);
     ui_->CONokN->setToolTip(tip);
 }
 
-void TFCOMM::tryReconnect() {
-    if (!lostAtMs_ || !comm2_.Connect()) return;
-    reconnect_.stop();
-    dropFrameInProgress();
-    const int64_t backMs = QDateTime::currentMSecsSinceEpoch();
-    // quiet since the last whole frame, or since the loss when none had come
-    const int64_t quietFromMs = lastFrameUs_ != 0 ? lastFrameUs_ / 1000 : *lostAtMs_;
-    lostAtMs_.reset();
-    const QString text =
-        tr("%1 (%2) is back at %3, %4 s without readings.")
-            .arg(QString::fromStdString(comm2_.portName()),
-                 QString::fromStdString(port_.devicePath(comm2_.ComPort())), clockText(backMs))
-            .arg((backMs - quietFromMs) / 1000);
+void TFCOMM::deviceBack(const LineBack& back) {
+    const int64_t backMs = back.atUs / 1000;
+    const QString text = tr("%1 (%2) is back at %3, %4 s without readings.")
+                             .arg(QString::fromStdString(line_.driver().portName()),
+                                  QString::fromStdString(back.path), clockText(backMs))
+                             .arg((back.atUs - back.quietFromUs) / 1000000);
     if (lostNote_) {
         lostNote_->setIcon(QMessageBox::Information);
         lostNote_->setText(text);
     } else {
         lostNote_ = showNotice(QMessageBox::Information, QStringLiteral("PortLost"), text);
     }
-}
-
-// The bytes of a frame begun on an earlier line, or read for another model, end no frame of this one.
-void TFCOMM::dropFrameInProgress() {
-    frames_.RxHexText.clear();
-    frames_.RxTagText.clear();
 }
 
 // Connect and Disconnect share one place. The focus of the one that goes passes to the one that
@@ -545,12 +475,12 @@ void TFCOMM::BtExit1Click() {
 }
 
 void TFCOMM::ConTimerTimer() {
-    if (meter_.LinkIdleTicks == 2) {
-        panel_.hide(LcdElement::CONok);
-        panel_.show(LcdElement::CONokN);
-        meter_.LinkIdleTicks = 0;
+    if (line_.state().LinkIdleTicks == 2) {
+        line_.panel().hide(LcdElement::CONok);
+        line_.panel().show(LcdElement::CONokN);
+        line_.state().LinkIdleTicks = 0;
     } else {
-        ++meter_.LinkIdleTicks;
+        ++line_.state().LinkIdleTicks;
     }
     syncPanel();
     updateLinkTooltip();
@@ -559,13 +489,13 @@ void TFCOMM::ConTimerTimer() {
 
 // The tooltip is formed anew only when what it says may have changed.
 void TFCOMM::updateLinkTooltip() {
-    const LineCounts c = lineWatch_.counts();
+    const LineCounts c = line_.watch().counts();
     const std::array<uint64_t, 6> said = {c.bytes,
                                           c.wholeFrames,
                                           c.droppedFrames,
                                           c.otherFrames,
-                                          uint64_t(lostAtMs_.value_or(-1)),
-                                          uint64_t(lineWatch_.started())};
+                                          uint64_t(line_.lostAtUs().value_or(-1)),
+                                          uint64_t(line_.watch().started())};
     if (said == tooltipSays_ && !publisher_) return;
     tooltipSays_ = said;
     const QString tip = linkTooltip();
@@ -579,15 +509,15 @@ void TFCOMM::updateLinkTooltip() {
 // ticks would change nothing but the link picture going dark and the reading on show going stale:
 // the timer rests, and a single shot stands for the ticks at the earlier of the two.
 void TFCOMM::restWatchdog() {
-    if (publisher_ || lostAtMs_) return;
+    if (publisher_ || line_.waiting()) return;
     ConTimer.stop();
     const auto now = ReadingPace::Clock::now();
     std::optional<ReadingPace::Clock::duration> left;
-    shotForLink_ = panel_.visible(LcdElement::CONok);
+    shotForLink_ = line_.panel().visible(LcdElement::CONok);
     if (shotForLink_) {
-        left = std::max<ReadingPace::Clock::duration>(linkLitAt_ + kLinkOut - now, {});
+        left = std::max<ReadingPace::Clock::duration>(line_.lastFrameReadAt() + kLinkOut - now, {});
     } else {
-        left = pace_.untilStale(now);
+        left = line_.pace().untilStale(now);
     }
     if (!left) {
         watchdogShot_.stop();
@@ -598,20 +528,21 @@ void TFCOMM::restWatchdog() {
 
 // Received bytes, Connect, Disconnect and a lost device call on the watchdog.
 void TFCOMM::wakeWatchdog() {
-    if (publisher_ || lostAtMs_) {
+    if (publisher_ || line_.waiting()) {
         watchdogShot_.stop();
         if (!ConTimer.isActive()) ConTimer.start();
         return;
     }
     // a shot for the lit link picture looks again at the last frame when it fires
-    if (watchdogShot_.isActive() && shotForLink_ && panel_.visible(LcdElement::CONok)) return;
+    if (watchdogShot_.isActive() && shotForLink_ && line_.panel().visible(LcdElement::CONok)) return;
     restWatchdog();
 }
 
 void TFCOMM::watchdogDue() {
-    if (panel_.visible(LcdElement::CONok) && ReadingPace::Clock::now() - linkLitAt_ >= kLinkOut) {
+    if (line_.panel().visible(LcdElement::CONok) &&
+        ReadingPace::Clock::now() - line_.lastFrameReadAt() >= kLinkOut) {
         // the tick that puts the link out, in place of the two quiet ones before it
-        meter_.LinkIdleTicks = 2;
+        line_.state().LinkIdleTicks = 2;
         ConTimerTimer();
         return;
     }
@@ -620,11 +551,10 @@ void TFCOMM::watchdogDue() {
 }
 
 QString TFCOMM::linkTooltip() {
-    QString tip = QString::fromStdString(lineWatch_.summary()) + publishSummary();
-    if (lostAtMs_) {
-        tip.prepend(
-            tr("waiting for %1 to come back (since %2)\n")
-                .arg(QString::fromStdString(port_.devicePath(comm2_.ComPort())), clockText(*lostAtMs_)));
+    QString tip = QString::fromStdString(line_.watch().summary()) + publishSummary();
+    if (const auto lostAtUs = line_.lostAtUs()) {
+        tip.prepend(tr("waiting for %1 to come back (since %2)\n")
+                        .arg(QString::fromStdString(line_.devicePath()), clockText(*lostAtUs / 1000)));
     }
     return tip;
 }
@@ -632,8 +562,8 @@ QString TFCOMM::linkTooltip() {
 // ---- limits ----
 
 void TFCOMM::SetmaxExit() {
-    controls_.SetMaxB = ui_->SetMaxB->isChecked();
-    applyLimitText(ui_->Setmax, meter_.MaxLimit);
+    line_.controls().SetMaxB = ui_->SetMaxB->isChecked();
+    applyLimitText(ui_->Setmax, line_.state().MaxLimit);
 }
 
 void TFCOMM::BtPrintClick(const RecordSource& rows) {
@@ -642,13 +572,13 @@ void TFCOMM::BtPrintClick(const RecordSource& rows) {
 }
 
 void TFCOMM::SetMinExit() {
-    controls_.SetMinB = ui_->SetMinB->isChecked();
-    applyLimitText(ui_->SetMin, meter_.MinLimit);
+    line_.controls().SetMinB = ui_->SetMinB->isChecked();
+    applyLimitText(ui_->SetMin, line_.state().MinLimit);
 }
 
 void TFCOMM::applyLimitText(QLineEdit* edit, float& limit) {
     QString error;
-    if (!LimitRules::applyLimitText(edit->text(), meter_.FullScale, limit, &error)) {
+    if (!LimitRules::applyLimitText(edit->text(), line_.state().FullScale, limit, &error)) {
         // the limit keeps its value and the face stays as it is
         EditErrorNote::show(edit, error);
         return;
@@ -714,7 +644,7 @@ void TFCOMM::KDrun(int position) {
 }
 
 ScaleInputs TFCOMM::scaleInputs() const {
-    ScaleInputs in = ScaleInputs::from(meter_, controls_, ui_->KD->size());
+    ScaleInputs in = ScaleInputs::from(line_.state(), line_.controls(), ui_->KD->size());
     in.devicePixelRatio = ui_->KD1->devicePixelRatioF();
     return in;
 }

@@ -14,14 +14,8 @@
 #include "ByteLog.h"
 #include "ChartPaging.h"
 #include "ChartPoints.h"
-#include "FrameAssembler.h"
-#include "LcdPanelModel.h"
-#include "LineWatch.h"
-#include "MeterEngine.h"
+#include "MeterLine.h"
 #include "MeterSettings.h"
-#include "MeterState.h"
-#include "PosixSerialPort.h"
-#include "QtPollTimer.h"
 #include "ReadingPace.h"
 #include "ReadingSink.h"
 #include "RecordFiles.h"
@@ -33,7 +27,6 @@
 #include "ScaleGeometry.h"
 #include "StateReading.h"
 #include "SummaryFile.h"
-#include "TCommPortDriver.h"
 #include "UpdateThrottle.h"
 #include "WindowLayout.h"
 
@@ -53,8 +46,9 @@ class AlarmBanner;
 class AlarmPrograms;
 struct PublisherStatus;
 
-// The main window: owns the meter state, the serial driver and the widgets. Its handlers are
-// thin; the decoding, pipeline, scale geometry and limit rules live in plain classes.
+// The main window: owns the meter line (which holds the meter state, the serial driver and the
+// decoding) and the widgets. Its handlers are thin; the line, the pipeline, the scale geometry and
+// the limit rules live in plain classes.
 class TFCOMM : public QMainWindow, private ReadingSink {
     Q_OBJECT
 
@@ -63,16 +57,17 @@ public:
     ~TFCOMM() override;
 
     // state, for the program's own tests
-    MeterState& meterState() { return meter_; }
+    MeterState& meterState() { return line_.state(); }
     // The rules of the Record menu's "Triggers and alarms…", as its dialog sets them.
     Result<> applyRules(const RuleForm& form);
     AlarmBanner* alarmBanner() const { return alarmBanner_; }
-    ControlStates& controlStates() { return controls_; }
-    LcdPanelModel& panelModel() { return panel_; }
-    TCommPortDriver& COMM2() { return comm2_; }
-    PosixSerialPort& serialPort() { return port_; }
-    FrameTexts& frameTexts() { return frames_; }
-    LineWatch& lineWatch() { return lineWatch_; }
+    ControlStates& controlStates() { return line_.controls(); }
+    LcdPanelModel& panelModel() { return line_.panel(); }
+    TCommPortDriver& COMM2() { return line_.driver(); }
+    PosixSerialPort& serialPort() { return line_.devices(); }
+    FrameTexts& frameTexts() { return line_.texts(); }
+    LineWatch& lineWatch() { return line_.watch(); }
+    MeterLine& meterLine() { return line_; }
     ChartPoints& chartPoints() { return chartPoints_; }
     ChartPaging& chartPaging() { return chartPaging_; }
     WindowLayout& windowLayout() { return layout_; }
@@ -102,10 +97,11 @@ public slots:
     void BTCon1Click();
     void BtDiscon1Click();
     void BtExit1Click();
-    // The open port's device vanished: the port is closed and tried again every second under the
-    // same device path while the window stays connected; a note names the port and its device.
-    void portLost();
-    void tryReconnect();
+    // The open port's device vanished: the line closes the port and tries it again every second
+    // under the same device path while the window stays connected; a note names the port and its
+    // device, and says when it is back.
+    void portLost(const LineLoss& loss);
+    void deviceBack(const LineBack& back);
     void ConTimerTimer();
     void SetmaxExit();
     void SetMinExit();
@@ -151,9 +147,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // receive path
-    void H31BRData(TCommPortDriver* sender, const void* dataPtr, int32_t dataSize);
-    void H47BRData(TCommPortDriver* sender, const void* dataPtr, int32_t dataSize);
+    // what the meter line's chunks and readings drive in the window
+    void bindLine();
 
     // the scale's handlers
     void KDsetup(int);
@@ -200,14 +195,10 @@ private:
     void drawPendingPointer();
     void dimStaleReading();
     ScaleInputs scaleInputs() const;
-    void keepBytes(const void* dataPtr, int32_t dataSize);
-    void watchLine(const void* dataPtr, int32_t dataSize);
     QMessageBox* showNotice(QMessageBox::Icon icon, const QString& objectName, const QString& text);
     void showLineHint(const LineWatch::Hint& hint);
     // Disconnects if need be, switches to the model and connects again.
     void switchModel(const std::string& caption);
-    void wholeFrame();
-    void dropFrameInProgress();
     void restWatchdog();
     void wakeWatchdog();
     void watchdogDue();
@@ -243,19 +234,9 @@ private:
     QMenu* modelMenu_ = nullptr;
     QAction* variantItem_ = nullptr;
 
-    MeterState meter_;
-    ControlStates controls_;
-    LcdPanelModel panel_;
-    FrameTexts frames_;
-
-    PosixSerialPort port_;
-    QtPollTimer pollTimer_;
-    TCommPortDriver comm2_;
-    SegmentFrameAssembler segmentAssembler_;
-    DigitFrameAssembler digitAssembler_;
-    MeterEngine engine_;
-    // what the line carries, and the received bytes kept with --save-bytes
-    LineWatch lineWatch_;
+    // the meter: port, driver, assemblers, engine, state and panel, pace, watch and reconnect
+    MeterLine line_;
+    // the received bytes kept with --save-bytes
     ByteLog byteLog_;
 
     QTimer ConTimer;
@@ -293,15 +274,6 @@ private:
     QTimer Trecord;
     bool exitConfirmed_ = false;
     bool readingDimmed_ = false;
-    // whether the reading on show is live, from the pace of the whole frames
-    ReadingPace pace_;
-    ReadingPace::Clock::time_point chunkAt_{};
-    int64_t lastFrameUs_ = 0;
-    // when the last chunk with a whole frame was read
-    ReadingPace::Clock::time_point linkLitAt_{};
-    // a lost device waited for: tried again every second, since the moment it went
-    QTimer reconnect_;
-    std::optional<int64_t> lostAtMs_;
     QPointer<QMessageBox> lostNote_;
     std::array<uint64_t, 6> tooltipSays_{};
     // with --publish, from the first Connect on

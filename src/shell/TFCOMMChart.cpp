@@ -133,25 +133,25 @@ void TFCOMM::FillClick() {
 }
 
 void TFCOMM::BtFirstClick() {
-    chartPaging_.first(meter_.ChartFollow);
+    chartPaging_.first(line_.state().ChartFollow);
     ui_->Chtshow->invalidate();
     syncChart();
 }
 
 void TFCOMM::BTPreviousClick() {
-    chartPaging_.previous(chartPoints_.activeCount(), meter_.ChartFollow);
+    chartPaging_.previous(chartPoints_.activeCount(), line_.state().ChartFollow);
     ui_->Chtshow->invalidate();
     syncChart();
 }
 
 void TFCOMM::BtNextClick() {
-    chartPaging_.next(chartPoints_.activeCount(), meter_.ChartFollow);
+    chartPaging_.next(chartPoints_.activeCount(), line_.state().ChartFollow);
     ui_->Chtshow->invalidate();
     syncChart();
 }
 
 void TFCOMM::BTlastClick() {
-    chartPaging_.last(chartPoints_.activeCount(), meter_.ChartFollow);
+    chartPaging_.last(chartPoints_.activeCount(), line_.state().ChartFollow);
     ui_->Chtshow->invalidate();
     syncChart();
 }

@@ -47,22 +47,23 @@ void TFCOMM::bindMeterMenu() {
 
 void TFCOMM::syncMeterMenu() {
     const QList<QAction*> items = modelMenu_->actions();
-    const std::optional<ModelCheck> model = appliedModel(controls_);
+    const std::optional<ModelCheck> model = appliedModel(line_.controls());
     for (const ModelProfile& p : modelProfiles()) items[p.check]->setChecked(model == p.check);
-    variantItem_->setChecked(controls_.checked(IF7263x));
-    variantItem_->setEnabled(meter_.family == FrameFamily::Digit);
+    variantItem_->setChecked(line_.controls().checked(IF7263x));
+    variantItem_->setEnabled(line_.state().family == FrameFamily::Digit);
 }
 
 void TFCOMM::chooseDevices() {
     std::array<QString, 4> paths;
     for (int n = 0; n < 4; ++n)
-        paths[n] = QString::fromStdString(port_.devicePath(static_cast<TComPortNumber>(n)));
-    DevicesDialog dialog(paths, comm2_.Connected() ? static_cast<int>(comm2_.ComPort()) : -1, this);
+        paths[n] = QString::fromStdString(line_.devices().devicePath(static_cast<TComPortNumber>(n)));
+    DevicesDialog dialog(paths, line_.driver().Connected() ? static_cast<int>(line_.driver().ComPort()) : -1,
+                         this);
     if (dialog.exec() != QDialog::Accepted) return;
     const std::array<QString, 4> chosen = dialog.paths();
     for (int n = 0; n < 4; ++n) {
         if (chosen[n] == paths[n]) continue;
-        port_.setDevicePath(static_cast<TComPortNumber>(n), chosen[n].toStdString());
+        line_.devices().setDevicePath(static_cast<TComPortNumber>(n), chosen[n].toStdString());
         settings_.storeDevice(n + 1, chosen[n].toStdString());
     }
     updatePortTooltips();
@@ -71,14 +72,14 @@ void TFCOMM::chooseDevices() {
 // A model chosen while disconnected takes effect as it would at start-up: title, receive handler,
 // baud rate, count range with its limits and captions, scale and chart axis.
 void TFCOMM::chooseModel(ModelCheck model) {
-    if (comm2_.Connected()) return;
+    if (line_.driver().Connected()) return;
     const bool digit = modelProfiles()[model].family == FrameFamily::Digit;
     for (int i = 0; i < IF7263x; ++i) modelBoxes()[i]->setChecked(i == model);
     if (!digit) ui_->IF7263x->setChecked(false);
     readModelChecks();
 
-    applyStartValues(meter_);
-    comm2_.setComPortSpeed(br2400);
+    applyStartValues(line_.state());
+    line_.driver().setComPortSpeed(br2400);
     // the texts and captions the window starts with; the limits keep their start values
     const auto range = countRangeFor("4");
     {
@@ -87,20 +88,21 @@ void TFCOMM::chooseModel(ModelCheck model) {
         ui_->Setmax->setText(QString::fromLatin1(range->SetmaxText));
         ui_->SetMin->setText(QString::fromLatin1(range->SetMinText));
     }
-    panel_.setCaption(LcdElement::MinText, range->MinTextCaption);
-    panel_.setCaption(LcdElement::MaxText, range->MaxTextCaption);
+    line_.panel().setCaption(LcdElement::MinText, range->MinTextCaption);
+    line_.panel().setCaption(LcdElement::MaxText, range->MaxTextCaption);
     applyProfile();
-    setChartLeftAxis(meter_.FullScale, -meter_.FullScale);
+    setChartLeftAxis(line_.state().FullScale, -line_.state().FullScale);
     KDsetup(1);
-    KDrun(meter_.FullScaleTenth);
+    KDrun(line_.state().FullScaleTenth);
     syncPanel();
     syncMeterMenu();
-    settings_.storeModel(model, controls_.checked(IF7263x));
+    settings_.storeModel(model, line_.controls().checked(IF7263x));
 }
 
 void TFCOMM::chooseVariant(bool on) {
-    ui_->IF7263x->setChecked(on && meter_.family == FrameFamily::Digit);
+    ui_->IF7263x->setChecked(on && line_.state().family == FrameFamily::Digit);
     readModelChecks();
     syncMeterMenu();
-    if (const auto model = appliedModel(controls_)) settings_.storeModel(*model, controls_.checked(IF7263x));
+    if (const auto model = appliedModel(line_.controls()))
+        settings_.storeModel(*model, line_.controls().checked(IF7263x));
 }

@@ -18,8 +18,8 @@ constexpr int kBackLookMs = 200;
 
 void TFCOMM::startPublishing() {
     if (!options_.publish) return;
-    const std::string model = checkedModelCaption(controls_);
-    const std::string device = port_.devicePath(comm2_.ComPort());
+    const std::string model = checkedModelCaption(line_.controls());
+    const std::string device = line_.devices().devicePath(line_.driver().ComPort());
     const std::string name = options_.publish->clientName.empty()
                                  ? ReadingPublisher::defaultClientName(model, device)
                                  : options_.publish->clientName;
@@ -36,7 +36,7 @@ void TFCOMM::startPublishing() {
 
 void TFCOMM::publishReading() {
     // the message's time is the one a row of this reading gets
-    if (publisher_) publisher_->offer(meter_, store_.stampOf(meter_));
+    if (publisher_) publisher_->offer(line_.state(), store_.stampOf(line_.state()));
     serveReading();
 }
 

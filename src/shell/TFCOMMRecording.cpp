@@ -152,7 +152,7 @@ void TFCOMM::INDataToTable() {
     if (rules_)
         offerToRules();
     else
-        store_.INDataToTable(meter_);
+        store_.INDataToTable(line_.state());
     if (record_.NotRecorded == 1) {
         showNotice(QMessageBox::Information, QStringLiteral("RecordLimitReached"),
                    QString::fromStdString(RecordStore::limitReachedText(record_.MaxRecords)));

@@ -78,7 +78,7 @@ Result<> TFCOMM::applyRules(const RuleForm& form) {
 
 // The meter's one channel, named by its model; "value" in a condition reads it as well.
 std::vector<QString> TFCOMM::rulesChannels() const {
-    return {QString::fromStdString(checkedModelCaption(controls_))};
+    return {QString::fromStdString(checkedModelCaption(line_.controls()))};
 }
 
 int64_t TFCOMM::utcNowUsOfWindow() {
@@ -88,9 +88,9 @@ int64_t TFCOMM::utcNowUsOfWindow() {
 // A reading for the record store: through the rules when they decide what is recorded.
 void TFCOMM::offerToRules() {
     MeterReading reading;
-    const int64_t at = meter_.ReadingUtcUs != 0 ? meter_.ReadingUtcUs : utcNowUsOfWindow();
-    toReading_.fill(reading, meter_, at, checkedModelCaption(controls_));
-    if (!rulesGate_) store_.INDataToTable(meter_);
+    const int64_t at = line_.state().ReadingUtcUs != 0 ? line_.state().ReadingUtcUs : utcNowUsOfWindow();
+    toReading_.fill(reading, line_.state(), at, checkedModelCaption(line_.controls()));
+    if (!rulesGate_) store_.INDataToTable(line_.state());
     rules_->offer(0, reading);
 }
 

@@ -13,10 +13,10 @@
 
 void TFCOMM::startServing() {
     if (!options_.serve.any()) return;
-    const std::string model = checkedModelCaption(controls_);
+    const std::string model = checkedModelCaption(line_.controls());
     served_ = std::make_unique<ServedChannels>();
     servedFill_ = std::make_unique<StateReading>();
-    servedChannel_ = served_->addChannel(model, ServedKind::Meter, model, port_.devicePath(comm2_.ComPort()));
+    servedChannel_ = served_->addChannel(model, ServedKind::Meter, model, line_.devices().devicePath(line_.driver().ComPort()));
     std::string error;
     server_ = ::startServing(options_.serve, *served_, error);
     if (!server_) {
@@ -34,6 +34,6 @@ void TFCOMM::startServing() {
 void TFCOMM::serveReading() {
     if (!server_) return;
     MeterReading reading;
-    servedFill_->fill(reading, meter_, meter_.ReadingUtcUs, checkedModelCaption(controls_));
+    servedFill_->fill(reading, line_.state(), line_.state().ReadingUtcUs, checkedModelCaption(line_.controls()));
     served_->reading(servedChannel_, reading);
 }

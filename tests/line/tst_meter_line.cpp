@@ -1,4 +1,7 @@
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <clocale>
 #include <string>
 #include <vector>
 
@@ -148,6 +151,24 @@ private slots:
         QCOMPARE(r.overload, overload);
         QCOMPARE(r.model, std::string("KR31E"));
         QCOMPARE(r.utcUs, int64_t(0));  // bytes without a read time get none
+    }
+
+    // A German locale (decimal comma) changes no number: they come from the digits, not from text.
+    void readingsTheSameInACommaLocale() {
+        QTemporaryDir dir;
+        QProcess make;
+        make.start("localedef", {"-i", "de_DE", "-f", "UTF-8", dir.filePath("de_DE.UTF-8")});
+        if (!make.waitForFinished(120000) || make.exitCode() != 0) QSKIP("localedef cannot make de_DE.UTF-8");
+        qputenv("LOCPATH", dir.path().toLocal8Bit());
+        QVERIFY(std::setlocale(LC_ALL, "de_DE.UTF-8"));
+        TestLine t("KR31E");
+        const std::string bytes = segmentBytes("705DB1F2700040");
+        t.line.feed(bytes.data(), int32_t(bytes.size()), 0);
+        std::setlocale(LC_ALL, "C");
+        qunsetenv("LOCPATH");
+        QCOMPARE(t.readings.size(), std::size_t(1));
+        QCOMPARE(t.readings[0].value, 1.234);
+        QCOMPARE(t.readings[0].baseValue, 1.234);
     }
 
     // A lost device is tried again about every second under its path; the frame it was halfway

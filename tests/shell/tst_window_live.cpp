@@ -112,12 +112,12 @@ std::vector<SimReading> distinctReadings(const SimModel& model, int count, doubl
 
 // The meter's side of the line: a pseudo-terminal whose master a thread of its own writes at the
 // line's pace. The body gets the paced writer and the stop flag.
-class MeterLine {
+class SimulatedLine {
 public:
     using Body = std::function<void(PacedWriter&, const std::atomic<bool>&)>;
 
-    explicit MeterLine(int baud) : pty_(PseudoTerminal::create(&error_)), baud_(baud) {}
-    ~MeterLine() {
+    explicit SimulatedLine(int baud) : pty_(PseudoTerminal::create(&error_)), baud_(baud) {}
+    ~SimulatedLine() {
         stop_ = true;
         finish();
     }
@@ -234,8 +234,8 @@ void connectWindow(TFCOMM& w) {
 
 // Writes the frames of `readings`, each frame starting `period` after the one before, and notes
 // when the last byte of each was handed to the line.
-MeterLine::Body pacedFrames(const SimModel& model, const std::vector<SimReading>& readings,
-                            std::chrono::milliseconds period, std::vector<Clock::time_point>& written) {
+SimulatedLine::Body pacedFrames(const SimModel& model, const std::vector<SimReading>& readings,
+                                std::chrono::milliseconds period, std::vector<Clock::time_point>& written) {
     return [&model, &readings, period, &written](PacedWriter& writer, const std::atomic<bool>& stop) {
         if (model.family == FrameFamily::Digit) writer.write(&kDigitFrameLead, 1, stop);
         for (const SimReading& r : readings) {
@@ -268,7 +268,7 @@ private slots:
 // and goes out two to three watchdog ticks after the last one.
 void WindowLive::segmentReadingsReachTheLcdWithinAPoll() {
     const SimModel model = modelNamed("KR31E");
-    MeterLine line(model.baud);
+    SimulatedLine line(model.baud);
     QVERIFY2(line.ok(), line.error().c_str());
     auto w = makeWindow({"--port", "COM1=" + line.slavePath(), "--model", "KR31E"});
     ChunkProbe probe;
@@ -329,7 +329,7 @@ void WindowLive::segmentReadingsReachTheLcdWithinAPoll() {
 // is decoded (the trace lists them all, CR LF framed) and the last of a burst shows on time.
 void WindowLive::digitFramesSeveralToAChunk() {
     const SimModel model = modelNamed("KR31G");
-    MeterLine line(model.baud);
+    SimulatedLine line(model.baud);
     QVERIFY2(line.ok(), line.error().c_str());
     auto w = makeWindow({"--port", "COM1=" + line.slavePath(), "--model", "KR31G"});
     ChunkProbe probe;
@@ -398,7 +398,7 @@ void WindowLive::digitFramesSeveralToAChunk() {
 // strength; once the frames stop for good it dims.
 void WindowLive::slowMeterKeepsTheLcdLive() {
     const SimModel model = modelNamed("KR31G");
-    MeterLine line(model.baud);
+    SimulatedLine line(model.baud);
     QVERIFY2(line.ok(), line.error().c_str());
     auto w = makeWindow({"--port", "COM1=" + line.slavePath(), "--model", "KR31G"});
     auto dimmed = [&w] {
@@ -446,7 +446,7 @@ public:
 // painted again.
 void WindowLive::repeatedReadingRepaintsOnlyTheLinkPicture() {
     const SimModel model = modelNamed("KR31G");
-    MeterLine line(model.baud);
+    SimulatedLine line(model.baud);
     QVERIFY2(line.ok(), line.error().c_str());
     auto w = makeWindow({"--port", "COM1=" + line.slavePath(), "--model", "KR31G"});
     connectWindow(*w);
@@ -510,7 +510,7 @@ void WindowLive::noiseNeverShowsAReadingNobodySent() {
     QFETCH(int, frames);
     QFETCH(int, intervalMs);
     const SimModel model = modelNamed(qPrintable(modelCaption));
-    MeterLine line(model.baud);
+    SimulatedLine line(model.baud);
     QVERIFY2(line.ok(), line.error().c_str());
     auto w = makeWindow({"--port", "COM1=" + line.slavePath(), "--model", modelCaption.toStdString()});
     ChunkProbe probe;
@@ -560,7 +560,7 @@ void WindowLive::noiseNeverShowsAReadingNobodySent() {
 void WindowLive::framesThatCannotBeCompletedAreCounted() {
     for (const char* name : {"KR31E", "KR31G"}) {
         const SimModel model = modelNamed(name);
-        MeterLine line(model.baud);
+        SimulatedLine line(model.baud);
         QVERIFY2(line.ok(), line.error().c_str());
         auto w = makeWindow({"--port", "COM1=" + line.slavePath(), "--model", name});
         connectWindow(*w);
@@ -599,7 +599,7 @@ void WindowLive::randomBytesThenGoodFrames() {
     std::mt19937 rng(4711);
     {
         const SimModel model = modelNamed("KR31G");
-        MeterLine line(model.baud);
+        SimulatedLine line(model.baud);
         QVERIFY2(line.ok(), line.error().c_str());
         auto w = makeWindow({"--port", "COM1=" + line.slavePath(), "--model", "KR31G"});
         connectWindow(*w);
