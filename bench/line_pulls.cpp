@@ -132,12 +132,13 @@ int main(int argc, char** argv) {
     QTimer::singleShot(pulls * 10000, &app, [&] { app.exit(3); });
     const int code = app.exec();
 
-    std::printf("pulls %d, losses reported %d, returns %zu, returns over 2 s %d\n", pulls, lost, returnMs.size(),
-                late);
+    std::printf("pulls %d, losses reported %d, returns %zu, returns over 2 s %d\n", pulls, lost,
+                returnMs.size(), late);
     if (!returnMs.empty()) {
-        std::printf("return after the device is there again (ms): min %.0f, median %.0f, p90 %.0f, max %.0f\n",
-                    percentile(returnMs, 0), percentile(returnMs, 0.5), percentile(returnMs, 0.9),
-                    percentile(returnMs, 1));
+        std::printf(
+            "return after the device is there again (ms): min %.0f, median %.0f, p90 %.0f, max %.0f\n",
+            percentile(returnMs, 0), percentile(returnMs, 0.5), percentile(returnMs, 0.9),
+            percentile(returnMs, 1));
     }
     if (!firstReadingMs.empty()) {
         std::printf("first reading after it (ms): median %.0f, max %.0f\n", percentile(firstReadingMs, 0.5),

@@ -107,8 +107,11 @@ void MeterLine::awaitDevice() {
 
 void MeterLine::retryIfDue() {
     if (!waiting_) return;
+    // The timer that calls this ticks every kRetryEvery from the loss, each tick a little late: a
+    // tick a hair before the retry is due takes it, or every other tick would be skipped.
+    constexpr auto kEarly = std::chrono::milliseconds(50);
     const auto now = clock_.steady();
-    if (now < nextRetry_) return;
+    if (now + kEarly < nextRetry_) return;
     nextRetry_ = now + kRetryEvery;
     if (!driver_.Connect()) return;
     waiting_ = false;

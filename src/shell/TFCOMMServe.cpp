@@ -16,7 +16,8 @@ void TFCOMM::startServing() {
     const std::string model = checkedModelCaption(line_.controls());
     served_ = std::make_unique<ServedChannels>();
     servedFill_ = std::make_unique<StateReading>();
-    servedChannel_ = served_->addChannel(model, ServedKind::Meter, model, line_.devices().devicePath(line_.driver().ComPort()));
+    servedChannel_ = served_->addChannel(model, ServedKind::Meter, model,
+                                         line_.devices().devicePath(line_.driver().ComPort()));
     std::string error;
     server_ = ::startServing(options_.serve, *served_, error);
     if (!server_) {
@@ -34,6 +35,7 @@ void TFCOMM::startServing() {
 void TFCOMM::serveReading() {
     if (!server_) return;
     MeterReading reading;
-    servedFill_->fill(reading, line_.state(), line_.state().ReadingUtcUs, checkedModelCaption(line_.controls()));
+    servedFill_->fill(reading, line_.state(), line_.state().ReadingUtcUs,
+                      checkedModelCaption(line_.controls()));
     served_->reading(servedChannel_, reading);
 }

@@ -190,12 +190,12 @@ private slots:
 
         t.port.setOpenFails(true);
         const int opens = t.port.count(SerialCall::Open);
-        for (int ms : {500, 499}) {
+        for (int ms : {500, 400}) {
             t.pass(milliseconds(ms));
             t.line.retryIfDue();
         }
         QCOMPARE(t.port.count(SerialCall::Open), opens);
-        t.pass(milliseconds(1));
+        t.pass(milliseconds(100));
         t.line.retryIfDue();
         QCOMPARE(t.port.count(SerialCall::Open), opens + 1);
         t.pass(milliseconds(1000));
